@@ -1,0 +1,131 @@
+/* qm_url: fetches pages over HTTP and saves them, with their pictures, frames, style sheets
+ * and linked pages, for reading offline.
+ *
+ * Plain C interface. Every buffer passed in belongs to the caller and must stay valid for the
+ * whole call. The library keeps process-wide state: one call at a time per process
+ * (qm_StopSave excepted, which any thread may call while a call runs). */
+#ifndef QM_URL_H
+#define QM_URL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#  define QM_CALL __cdecl
+#  define QM_CALLBACK __stdcall
+#  if defined(QM_URL_BUILD)
+#    define QM_API __declspec(dllexport)
+#  elif defined(QM_URL_STATIC)
+#    define QM_API
+#  else
+#    define QM_API __declspec(dllimport)
+#  endif
+#else
+#  define QM_CALL
+#  define QM_CALLBACK
+#  define QM_API __attribute__((visibility("default")))
+#endif
+
+/* Receive area, decode area and the least size of every fetch output buffer (10 MiB). */
+#define FETCH_BUFFER_SIZE 10485760
+/* URL and referer texts: at most 511 characters and a NUL. */
+#define URL_TEXT_SIZE 512
+/* Local paths: at most 259 characters and a NUL. */
+#define LOCAL_PATH_SIZE 260
+/* Records in the page table. */
+#define PAGE_TABLE_SIZE 131072
+/* "No record" in every index field. */
+#define NO_RECORD (-1)
+
+/* One HTTP GET. 40 bytes in the 32-bit build. */
+typedef struct UrlRequest {
+    const char* url;       /* NUL-terminated even when urlLength is given */
+    int32_t urlLength;     /* 0: measure up to the NUL; above 1024 fails */
+    int32_t useHttp10;     /* 0: HTTP/1.1, else HTTP/1.0 */
+    int32_t omitAccept;    /* 0: send the Accept line */
+    const char* referer;   /* NULL: no Referer line */
+    int32_t refererLength; /* 0: measure (and store the measured length back); 256 or more: no Referer line */
+    uint8_t reserved[16];  /* not read; set to zero */
+} UrlRequest;
+
+/* Options of the crawling exports. 16 bytes. */
+typedef struct SaveOptions {
+    int32_t savePages;    /* 0: pages, style sheets and frames are not fetched */
+    int32_t savePictures; /* 0: pictures are not fetched */
+    int32_t sameSiteOnly; /* exactly 1: links to other sites are neither fetched nor rewritten */
+    int32_t maxDepth;     /* largest link depth crawled (signed) */
+} SaveOptions;
+
+/* What a page record holds. */
+typedef uint8_t PageKind;
+enum {
+    KIND_PAGE = 1,        /* a linked page; also the start page */
+    KIND_PICTURE = 2,     /* a picture or other embedded file */
+    KIND_STYLE_SHEET = 3, /* a style sheet */
+    KIND_FRAME = 4        /* the document of a frame */
+};
+
+/* One entry of the page table. */
+typedef struct PageRecord {
+    int32_t prev;                    /* previous record in the queue, or NO_RECORD */
+    int32_t next;                    /* next record in the queue, or NO_RECORD */
+    char url[URL_TEXT_SIZE];         /* absolute URL of the item */
+    char localPath[LOCAL_PATH_SIZE]; /* file the item is saved to */
+    uint8_t inUse;                   /* 1 while queued and not yet visited */
+    char referer[URL_TEXT_SIZE];     /* page the item was found on; empty for the start page */
+    PageKind kind;
+    uint8_t depth;                   /* link depth; 0 for the start page */
+    int32_t sameSite;                /* 1 when on the site of the page it was found on */
+} PageRecord;
+
+/* Called once per fetched item, after the fetch and before its file is written, on the
+ * caller's thread. The record may be read during the call only. */
+typedef void (QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageRecord* record);
+
+/* Fetches one URL. On success (1) output holds the body (header removed, gzip or deflate
+ * undone) and *outputLength its length; output must hold FETCH_BUFFER_SIZE bytes.
+ * request->refererLength may be written. `reserved` is not read. */
+QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output, int32_t* outputLength,
+                                    int32_t reserved);
+
+/* Saves the page at url to savePath and, as options say, its frames, style sheets,
+ * pictures and linked pages into the folder of savePath. 1 when the crawl ran, 0 when the
+ * arguments were refused. callback may be NULL. */
+QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath, SaveOptions* options,
+                                    SavePageCallback callback);
+
+/* Fetches one URL with a caller-made request and writes the body to filePath.
+ * reserved must point at 16 readable bytes. */
+QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
+                                       const void* reserved);
+
+/* Saves every picture of the page at url flat into the folder of savePath. Overwrites
+ * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused. */
+QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
+                                       SaveOptions* options, SavePageCallback callback);
+
+/* Asks the running call, from any thread, to end: it returns within 100 ms, leaving no
+ * socket or file open and no half-written file. The next call runs normally. */
+QM_API void QM_CALL qm_StopSave(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* The layout both deliverables rely on, in the 32-bit build. */
+#if defined(_WIN32) && !defined(_WIN64)
+#  ifdef __cplusplus
+#    define QM_STATIC_ASSERT static_assert
+#  else
+#    define QM_STATIC_ASSERT _Static_assert
+#  endif
+QM_STATIC_ASSERT(sizeof(UrlRequest) == 40, "UrlRequest is 40 bytes");
+QM_STATIC_ASSERT(sizeof(SaveOptions) == 16, "SaveOptions is 16 bytes");
+QM_STATIC_ASSERT(sizeof(PageRecord) == 1300, "PageRecord is 1300 bytes");
+#  undef QM_STATIC_ASSERT
+#endif
+
+#endif /* QM_URL_H */

@@ -1,0 +1,54 @@
+# Shared by the scripts: the build trees, the Wine prefix and a private X display.
+# Source it; it defines functions and variables, and runs nothing.
+QM_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QM_NATIVE=$QM_ROOT/build/native
+QM_ASAN=$QM_ROOT/build/asan
+QM_WIN32=$QM_ROOT/build/win32
+QM_JOBS=$(nproc)
+
+qm_configure_and_build() {  # DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$QM_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$QM_JOBS"
+}
+
+qm_build_native() { qm_configure_and_build "$QM_NATIVE" "$@"; }
+qm_build_asan() { qm_configure_and_build "$QM_ASAN" -DQM_SANITIZE=ON "$@"; }
+qm_build_win32() {
+  qm_configure_and_build "$QM_WIN32" -DCMAKE_TOOLCHAIN_FILE="$QM_ROOT/cmake/mingw-i686.cmake" "$@"
+}
+
+# Wine: one prefix per build tree, a persistent server warmed before any test starts, so
+# that CTest never waits on Wine's own start-up services.
+qm_wine_start() {
+  export WINEPREFIX=$QM_WIN32/wineprefix
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1 </dev/null
+}
+qm_wine_stop() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+}
+
+# A private X server for programs with windows; DISPLAY points at it until qm_x_stop.
+qm_x_start() {
+  local n
+  for n in $(seq 90 130); do
+    [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    QM_XVFB_PID=$!
+    local i
+    for i in $(seq 1 100); do
+      [ -e /tmp/.X11-unix/X$n ] && { export DISPLAY=":$n"; return 0; }
+      kill -0 "$QM_XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+qm_x_stop() {
+  [ -n "${QM_XVFB_PID:-}" ] && kill "$QM_XVFB_PID" 2>/dev/null && wait "$QM_XVFB_PID" 2>/dev/null || true
+}
