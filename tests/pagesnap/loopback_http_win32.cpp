@@ -41,6 +41,7 @@ LoopbackHttp::LoopbackHttp(Pages pages) : pages_(std::move(pages)) {
 LoopbackHttp::~LoopbackHttp() {
   stop_ = true;
   thread_.join();
+  for (unsigned long long s : held_) closesocket(static_cast<SOCKET>(s));
   closesocket(static_cast<SOCKET>(listener_));
 }
 
@@ -73,11 +74,16 @@ void LoopbackHttp::Serve() {
     const std::string path = request.substr(start, request.find(' ', start) - start);
     const auto page = pages_.find(path);
     const std::string body = page != pages_.end() ? page->second : "<h1>Not here</h1>";
+    const std::size_t stall = body.find(kStall);
     const std::string response =
         std::string(page != pages_.end() ? "HTTP/1.0 200 OK" : "HTTP/1.0 404 Not Found") +
         "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-        "\r\nConnection: close\r\n\r\n" + body;
+        "\r\nConnection: close\r\n\r\n" + body.substr(0, stall);
     send(client, response.data(), static_cast<int>(response.size()), 0);
+    if (stall != std::string::npos) {
+      held_.push_back(client);
+      continue;
+    }
     shutdown(client, SD_SEND);
     closesocket(client);
   }

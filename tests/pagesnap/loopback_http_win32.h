@@ -5,14 +5,18 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pagesnap_test {
 
 using Pages = std::map<std::string, std::string>;  // path -> body
+constexpr char kStall[] = "<!--stall-->";
 
 class LoopbackHttp {
  public:
-  // Serves each path's body as text/html; any other path is a 404.
+  // Serves each path's body as text/html; any other path is a 404. A body holding
+  // kStall is sent only up to it, with its full length announced, and the connection is
+  // then held open until the server ends: a page that never finishes loading.
   explicit LoopbackHttp(Pages pages);
   LoopbackHttp(const LoopbackHttp&) = delete;
   LoopbackHttp& operator=(const LoopbackHttp&) = delete;
@@ -30,6 +34,7 @@ class LoopbackHttp {
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
+  std::vector<unsigned long long> held_;
   std::thread thread_;
 };
 

@@ -74,6 +74,24 @@ TEST_F(RenderTest, DrawsTheWholePageIntoAJpegOnlyOnceItIsComplete) {
   EXPECT_TRUE(renderer.running());
 }
 
+TEST_F(RenderTest, APageThatNeverFinishesLoadingIsTakenAsFarAsItIsDrawn) {
+  LoopbackHttp server(Pages{{"/slow.html",
+                             "<!doctype html><html><body style='margin:0'>"
+                             "<div style='height:1000px;background:rgb(30,60,200)'></div>" +
+                                 std::string(kStall) + "<p>never arrives</p></body></html>"}});
+  Renderer renderer;
+  ASSERT_TRUE(renderer.target());
+  const std::string path = out_ + "slow";
+  ASSERT_TRUE(WriteJobBlock(server.Url("/slow.html") + "JWPQqm" + path + "JWPQqm"));
+  renderer.Click();
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(path + ".jpg"); }, kJobTimeoutMs))
+      << "no picture; log: " << ReadText(path + ".log");
+  const Picture picture = ReadJpeg(path + ".jpg");
+  ASSERT_TRUE(picture.valid) << picture.error;
+  EXPECT_EQ(picture.width, 1280u);
+  EXPECT_TRUE(picture.Near(640, 500, 30, 60, 200)) << picture.Describe(640, 500);
+}
+
 TEST_F(RenderTest, AFailedJobLeavesAReasonAndNoPicture) {
   LoopbackHttp server(Pages{{"/bands.html", kBandsPage}});
   Renderer renderer;
