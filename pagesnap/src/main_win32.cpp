@@ -143,13 +143,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (!RegisterClassA(&frameClass) || !RegisterClassA(&targetClass)) return 1;
 
   // Never shown: the program keeps it hidden as well, whatever show state we were given.
-  HWND frame = CreateWindowExA(0, kFrameClass, kWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+  // The frame gets its title only once its child exists, so whoever finds the one by its
+  // title finds the other too.
+  HWND frame = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                CW_USEDEFAULT, 320, 200, nullptr, nullptr, instance, nullptr);
   if (!frame) return 1;
   if (!CreateWindowExA(0, kTargetClass, kWindowTitle, WS_CHILD | WS_VISIBLE, 0, 0, 100, 100, frame,
                        nullptr, instance, nullptr)) {
     return 1;
   }
+  SetWindowTextA(frame, kWindowTitle);
 
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {

@@ -126,13 +126,13 @@ Renderer::Renderer(const std::string& ini) : folder_(MakeScratchFolder("renderer
                       &startup, &process_)) {
     throw std::runtime_error("Pagesnap.exe does not start");
   }
-  WindowSearch search = {process_.dwProcessId, nullptr};
   WaitUntil([&] {
+    WindowSearch search = {process_.dwProcessId, nullptr};
     EnumWindows(MatchFrame, reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr || !running();
+    frame_ = search.found;
+    target_ = frame_ ? FindWindowExA(frame_, nullptr, nullptr, "qmPagesnap") : nullptr;
+    return target_ != nullptr || !running();
   }, 20000);
-  frame_ = search.found;
-  if (frame_) target_ = FindWindowExA(frame_, nullptr, nullptr, "qmPagesnap");
 }
 
 Renderer::~Renderer() {
