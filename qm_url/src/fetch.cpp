@@ -61,16 +61,15 @@ bool BreaksALine(const char* text, size_t length) {
 }
 
 // A host part may end in ":digits". Its name is what comes before; the digits must give a
-// port from 1 to 65535. A colon without digits keeps the usual port.
+// port from 1 to 65535. Anything else (a colon without digits too) is part of the name.
 bool SplitPort(const char* host, size_t length, size_t* nameLength, int* port) {
     size_t colon = length;
     while (colon > 0 && host[colon - 1] >= '0' && host[colon - 1] <= '9') --colon;
-    if (colon == 0 || host[colon - 1] != ':') {
+    if (colon == 0 || colon == length || host[colon - 1] != ':') {
         *nameLength = length;
         return true;
     }
     *nameLength = colon - 1;
-    if (colon == length) return true;
     long value = 0;
     for (size_t i = colon; i < length; ++i) {
         value = value * 10 + (host[i] - '0');
