@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
-#include <vector>
 
 #include "qm_url.h"
 
@@ -86,14 +87,19 @@ int Fetch(int argc, char** argv) {
     }
     if (url == nullptr) return Usage("fetch needs a URL");
 
-    std::vector<char> body(FETCH_BUFFER_SIZE);
+    // Left uninitialised: only the first `length` bytes are ever read.
+    std::unique_ptr<char[]> body(new (std::nothrow) char[FETCH_BUFFER_SIZE]);
+    if (!body) {
+        std::fprintf(stderr, "qmsave: out of memory\n");
+        return 1;
+    }
     UrlRequest request{};
     request.url = url;
     // A length the library never stores tells "nothing usable came back" from a response that
     // came but could not be turned into a body.
     int32_t length = -1;
     CatchInterrupts();
-    if (qm_UrlToHtml(&request, body.data(), &length, 0) == 0) {
+    if (qm_UrlToHtml(&request, body.get(), &length, 0) == 0) {
         if (g_interrupted) std::fprintf(stderr, "qmsave: stopped\n");
         else if (length < 0)
             std::fprintf(stderr, "qmsave: could not fetch %s: no usable response (unusable URL, "
@@ -108,7 +114,7 @@ int Fetch(int argc, char** argv) {
 #ifdef _WIN32
         _setmode(_fileno(stdout), _O_BINARY);
 #endif
-        if (!WriteAll(stdout, body.data(), static_cast<size_t>(length))) {
+        if (!WriteAll(stdout, body.get(), static_cast<size_t>(length))) {
             std::fprintf(stderr, "qmsave: could not write the body to standard output\n");
             return 1;
         }
@@ -119,7 +125,7 @@ int Fetch(int argc, char** argv) {
         std::fprintf(stderr, "qmsave: could not open %s for writing\n", outPath);
         return 1;
     }
-    bool written = WriteAll(file, body.data(), static_cast<size_t>(length));
+    bool written = WriteAll(file, body.get(), static_cast<size_t>(length));
     if (std::fclose(file) != 0 || !written) {
         std::remove(outPath);
         std::fprintf(stderr, "qmsave: could not write %s\n", outPath);
