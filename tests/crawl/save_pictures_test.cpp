@@ -80,18 +80,6 @@ TEST(SavePictures, AFolderNamedTempThatWasThereIsKept) {
     EXPECT_FALSE(fs::exists(box.Root() / "temp-1"));
 }
 
-TEST(SavePictures, AnExistingPictureIsNeitherFetchedNorReported) {
-    PictureSite site;
-    Sandbox box;
-    WriteFile(box.Root() / ("http--" + site.Host() + "-d-a.gif"), "mine");
-    SaveOptions options{};
-    ASSERT_EQ(SavePictures(site.Url(), box.Path(), &options), 1);
-    EXPECT_EQ(Reports().size(), 5u);
-    EXPECT_EQ(ReadFile(box.Root() / ("http--" + site.Host() + "-d-a.gif")), "mine");
-    auto targets = site.server.RequestedTargets();
-    EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/a.gif"), 0);
-}
-
 // A chosen folder whose own name looks like a local name: the pictures still go into it.
 TEST(SavePictures, PicturesStayInAFolderNamedLikeALocalName) {
     PictureSite site;

@@ -44,6 +44,8 @@ const ResolveCase kResolveCases[] = {
     {"HttpsBase", "https://host/", "a.gif", nullptr},
 };
 
+void PrintTo(const ResolveCase& c, std::ostream* os) { *os << c.name; }
+
 class Resolve : public ::testing::TestWithParam<ResolveCase> {};
 
 TEST_P(Resolve, GivesTheBrowsersAddress) {

@@ -114,6 +114,8 @@ const ScanCase kCases[] = {
     {"UnterminatedValueAtEnd", kComplete, "<img src=\"a.jpeg", "<img src=\"a.jpeg", ""},
 };
 
+void PrintTo(const ScanCase& c, std::ostream* os) { *os << c.name; }
+
 class ScanTable : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(ScanTable, RewritesAndQueues) {
