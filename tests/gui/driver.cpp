@@ -113,7 +113,25 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
+namespace {
+
+// Under Wine on a bare X server no window manager answers when a managed window closes, and
+// Wine waits two seconds for it each time. The program's windows need no managing.
+void UnmanagedWindowsUnderWine() {
+    if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
+    HKEY key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        const wchar_t no[] = L"N";
+        RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof(no));
+        RegCloseKey(key);
+    }
+}
+
+}  // namespace
+
 App::App() {
+    UnmanagedWindowsUnderWine();
     const std::wstring program = ProgramFolder() + L"\\qmApp.exe";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
