@@ -1,4 +1,198 @@
-// Placeholder until the HTTP client lands.
-#include "qm_url.h"
+#include "fetch.h"
 
-extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest*, char*, int32_t*, int32_t) { return 0; }
+#include <cstring>
+
+#include "decode.h"
+#include "platform/cookie.h"
+#include "platform/probe.h"
+#include "stop.h"
+
+extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output,
+                                               int32_t* outputLength, int32_t /*reserved*/) {
+    qm::CallScope scope;
+    if (!qm::platform::ProbeReadable(request, sizeof(UrlRequest)) ||
+        !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1))
+        return 0;
+    try {
+        return qm::FetchUrl(*request, output, outputLength) ? 1 : 0;
+    } catch (...) {
+        return 0;  // nothing may cross the C boundary
+    }
+}
+
+namespace qm {
+namespace {
+
+// A fixed-size text area; every write into it goes through Append, which refuses to run past
+// the end (the area keeps room for the NUL).
+class TextArea {
+public:
+    TextArea(char* area, size_t size) : area_(area), size_(size) { area_[0] = '\0'; }
+    void Append(const char* text, size_t length) {
+        if (overflow_ || length > size_ - 1 - used_) {
+            overflow_ = true;
+            return;
+        }
+        std::memcpy(area_ + used_, text, length);
+        used_ += length;
+        area_[used_] = '\0';
+    }
+    void Append(const char* text) { Append(text, std::strlen(text)); }
+    size_t Used() const { return used_; }
+    bool Overflowed() const { return overflow_; }
+    void Truncate(size_t used) {
+        used_ = used;
+        area_[used_] = '\0';
+        overflow_ = false;
+    }
+
+private:
+    char* area_;
+    size_t size_;
+    size_t used_ = 0;
+    bool overflow_ = false;
+};
+
+// Bytes that would end a request line early, or let a text add header lines of its own.
+bool BreaksALine(const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (text[i] == '\r' || text[i] == '\n' || text[i] == '\0') return true;
+    return false;
+}
+
+// A host part may end in ":digits". Its name is what comes before; the digits must give a
+// port from 1 to 65535. Anything else (a colon without digits too) is part of the name.
+bool SplitPort(const char* host, size_t length, size_t* nameLength, int* port) {
+    size_t colon = length;
+    while (colon > 0 && host[colon - 1] >= '0' && host[colon - 1] <= '9') --colon;
+    if (colon == 0 || colon == length || host[colon - 1] != ':') {
+        *nameLength = length;
+        return true;
+    }
+    *nameLength = colon - 1;
+    long value = 0;
+    for (size_t i = colon; i < length; ++i) {
+        value = value * 10 + (host[i] - '0');
+        if (value > 65535) return false;
+    }
+    if (value < 1) return false;
+    *port = static_cast<int>(value);
+    return true;
+}
+
+constexpr char kHttpPrefix[] = "http://";
+
+}  // namespace
+
+bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName) {
+    const char* url = request->url;
+    if (!platform::ProbeReadable(url, 1)) return false;
+    int32_t urlLength = request->urlLength;
+    if (urlLength < 0) return false;
+    size_t length = urlLength == 0 ? strnlen(url, kLongestUrl + 1) : static_cast<size_t>(urlLength);
+    if (length > static_cast<size_t>(kLongestUrl)) return false;
+    if (urlLength > 0 && !platform::ProbeReadable(url, length)) return false;
+
+    // Host part and path, taken verbatim.
+    size_t hostStart = length >= 7 && std::memcmp(url, kHttpPrefix, 7) == 0 ? 7 : 0;
+    const void* slash = std::memchr(url + hostStart, '/', length - hostStart);
+    size_t hostEnd = slash != nullptr ? static_cast<size_t>(static_cast<const char*>(slash) - url)
+                                      : length;
+    const char* host = url + hostStart;
+    size_t hostLength = hostEnd - hostStart;
+    const char* path = slash != nullptr ? url + hostEnd : "/";
+    size_t pathLength = slash != nullptr ? length - hostEnd : 1;
+    if (hostLength >= kHostNameSize || pathLength >= kPathSize) return false;
+    if (BreaksALine(host, hostLength) || BreaksALine(path, pathLength)) return false;
+
+    size_t nameLength = 0;
+    if (!SplitPort(host, hostLength, &nameLength, port)) return false;
+    if (nameLength == 0) return false;  // an empty name would resolve to this machine
+
+    // The Referer line: left out when there is no referer, or it is too long or unreadable.
+    const char* referer = request->referer;
+    bool withReferer = false;
+    if (referer != nullptr && platform::ProbeReadable(referer, 1)) {
+        if (request->refererLength == 0)
+            request->refererLength = static_cast<int32_t>(std::strlen(referer));
+        int32_t refererLength = request->refererLength;
+        withReferer = refererLength >= 0 && refererLength < static_cast<int32_t>(kPathSize) &&
+                      platform::ProbeReadable(referer, static_cast<size_t>(refererLength)) &&
+                      !BreaksALine(referer, static_cast<size_t>(refererLength));
+    }
+
+    TextArea text(requestText, kRequestTextSize);
+    text.Append("GET ");
+    text.Append(path, pathLength);
+    text.Append(request->useHttp10 == 0 ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
+    if (request->omitAccept == 0) text.Append("Accept: */*\r\n");
+    if (withReferer) {
+        text.Append("Referer: ");
+        text.Append(referer, static_cast<size_t>(request->refererLength));
+        text.Append("\r\n");
+    }
+    text.Append("Accept-Encoding: gzip, deflate\r\n");
+    text.Append("User-Agent: Mozilla/4.0\r\n");
+    text.Append("Host: ");
+    text.Append(host, hostLength);
+    text.Append("\r\n");
+    text.Append("Connection: Keep-Alive\r\n");
+
+    // The Cookie line goes only when the whole request then still fits.
+    char cookies[kCookieSize] = {};
+    if (platform::LookupCookies(url, cookies, sizeof cookies)) {
+        size_t cookieLength = strnlen(cookies, sizeof cookies);
+        if (!BreaksALine(cookies, cookieLength)) {
+            size_t before = text.Used();
+            text.Append("Cookie: ");
+            text.Append(cookies, cookieLength);
+            text.Append("\r\n");
+            if (text.Used() + 2 >= kRequestTextSize || text.Overflowed()) text.Truncate(before);
+        }
+    }
+    text.Append("\r\n");
+    if (text.Overflowed()) return false;
+
+    std::memcpy(hostName, host, nameLength);
+    hostName[nameLength] = '\0';
+    return true;
+}
+
+bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength, int silenceLimitMs) {
+    char requestText[kRequestTextSize] = {};
+    char hostName[kHostNameSize] = {};
+    int port = 80;
+    if (!BuildHttpRequest(&port, &request, requestText, hostName)) return false;
+
+    int32_t received = 0;
+    ExchangeDetails details;
+    FetchCoding coding =
+        ExchangeHttpRequest(hostName, port, requestText, static_cast<int>(std::strlen(requestText)),
+                            output, &received, &details, silenceLimitMs);
+    if (coding == FETCH_FAILED) return false;
+
+    if (!StripResponseHeader(output, &received)) {
+        *outputLength = received;
+        return false;
+    }
+    *outputLength = received;
+    // Chunk-size lines are framing, not content: they go before any content decoding.
+    if (details.chunked) {
+        if (!Dechunk(output, &received, details.cutAtLimit)) return false;
+        *outputLength = received;
+    }
+    if (coding == FETCH_PLAIN) return true;
+
+    char* decoded = DecodeArea();
+    std::memset(decoded, 0, FETCH_BUFFER_SIZE);
+    uint32_t capacity = FETCH_BUFFER_SIZE;
+    bool ok = coding == FETCH_GZIP
+                  ? InflateGzip(output, static_cast<uint32_t>(received), &capacity)
+                  : InflateDeflate(output, static_cast<uint32_t>(received), &capacity);
+    if (!ok) return false;
+    std::memcpy(output, decoded, capacity);
+    *outputLength = static_cast<int32_t>(capacity);
+    return true;
+}
+
+}  // namespace qm

@@ -1,7 +1,102 @@
-// Placeholder until picture saving lands.
-#include "qm_url.h"
+#include "pictures.h"
 
-extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char*, const char*, SaveOptions*,
-                                                  SavePageCallback) {
-    return 0;
+#include <cstdio>
+#include <cstring>
+
+#include "crawl.h"
+#include "platform/files.h"
+#include "stop.h"
+
+namespace qm {
+namespace {
+
+// Name of this call's temporary folder inside the save folder. A folder of that name that
+// the user already has is never used, so it can never be deleted with ours.
+char g_tempName[16] = "temp";
+
+// Room for the save folder, a backslash and the temporary folder's name.
+constexpr size_t kTempPathSize = LOCAL_PATH_SIZE + sizeof g_tempName + 1;
+
+void TempFolderPath(const char* saveFolder, const char* name, char (&path)[kTempPathSize]) {
+    std::memset(path, 0, sizeof path);
+    std::snprintf(path, sizeof path, "%s\\%s", saveFolder, name);
 }
+
+// "temp", or the first of "temp-1", "temp-2", ... that nothing stands at yet. False when
+// every candidate is taken.
+bool ChooseTempFolder(const char* saveFolder) {
+    char path[kTempPathSize];
+    for (int n = 0; n < 1000; ++n) {
+        if (n == 0)
+            std::snprintf(g_tempName, sizeof g_tempName, "temp");
+        else
+            std::snprintf(g_tempName, sizeof g_tempName, "temp-%d", n);
+        TempFolderPath(saveFolder, g_tempName, path);
+        if (!platform::PathExists(path)) return true;
+    }
+    g_tempName[0] = '\0';
+    return false;
+}
+
+}  // namespace
+
+extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
+                                                  SaveOptions* options,
+                                                  SavePageCallback callback) {
+    CallScope scope;
+    size_t urlLength, pathLength;
+    if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength)) return 0;
+    options->savePages = 1;
+    options->savePictures = 1;
+    options->sameSiteOnly = 0;
+    options->maxDepth = 0;
+    if (pathLength >= LOCAL_PATH_SIZE) return 0;
+
+    char saveFolder[LOCAL_PATH_SIZE];
+    DeriveSaveFolder(savePath, pathLength, saveFolder);
+    ChooseTempFolder(saveFolder);
+    CrawlOutcome outcome = RunCrawl(url, urlLength, savePath, pathLength, *options, callback,
+                                    CrawlVariant::kPictures);
+    if (outcome == CrawlOutcome::kRefused || outcome == CrawlOutcome::kNoMemory) return 0;
+
+    // Without a save folder the pages had nowhere to go, and nothing is deleted.
+    if (saveFolder[0] != '\0' && g_tempName[0] != '\0') {
+        char path[kTempPathSize];
+        TempFolderPath(saveFolder, g_tempName, path);
+        DeleteTempFolder(path);
+    }
+    return outcome == CrawlOutcome::kDone ? 1 : 0;
+}
+
+int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode) {
+    char path[LOCAL_PATH_SIZE] = {};
+    if (length < 0 || length >= LOCAL_PATH_SIZE) return 0;
+    std::memcpy(path, localPath, length);
+
+    if (mode == kFlattenPicture) {
+        // Only the item's own name is flattened, never the save folder it lies in.
+        size_t folderLength = std::strlen(g_saveFolder);
+        size_t from = std::strncmp(path, g_saveFolder, folderLength) == 0 ? folderLength : 0;
+        char* name = std::strstr(path + from, "http-");
+        if (name == nullptr) return 0;
+        for (char* p = name; *p; ++p)
+            if (*p == '\\') *p = '-';
+    } else {
+        if (g_tempName[0] == '\0') return 0;
+        int32_t cut = length - 1;
+        while (cut >= 1 && path[cut] != '\\') --cut;
+        if (cut < 1) return 0;
+        size_t insertLength = 1 + std::strlen(g_tempName);
+        if (length + insertLength >= LOCAL_PATH_SIZE) return 0;
+        std::memmove(path + cut + insertLength, path + cut, length - cut);
+        path[cut] = '\\';
+        std::memcpy(path + cut + 1, g_tempName, insertLength - 1);
+    }
+    std::memset(localPath, 0, LOCAL_PATH_SIZE);
+    std::memcpy(localPath, path, std::strlen(path));
+    return 1;
+}
+
+int32_t DeleteTempFolder(const char* path) { return platform::DeleteTree(path) ? 1 : 0; }
+
+}  // namespace qm

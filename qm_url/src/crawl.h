@@ -1,0 +1,71 @@
+// The page table and the crawl: a fixed pool of page records through which the queue of
+// items still to visit is threaded, and the loop that visits them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "qm_url.h"
+
+namespace qm {
+
+// Process-wide crawl state. One crawl at a time per process.
+extern PageRecord g_pageTable[PAGE_TABLE_SIZE];
+extern int32_t g_currentIndex;  // record being visited; NO_RECORD once the queue is done
+extern int32_t g_tailIndex;     // last record of the queue
+extern char g_saveFolder[LOCAL_PATH_SIZE];
+
+// Clears what the previous crawl used, and the save folder and indices.
+void ResetPageTable();
+
+// Index of the lowest-numbered free record, now in use; NO_RECORD when none is free.
+int32_t AllocatePageRecord();
+// Gives a record back to the pool; its contents stay until it is taken again.
+void ReleasePageRecord(int32_t index);
+
+// Links the records found on the page being visited into the queue: embedded items right
+// after it, links at the end. Either group may be empty (NO_RECORD).
+void SpliceFoundItems(int32_t embeddedHead, int32_t embeddedTail, int32_t linkHead,
+                      int32_t linkTail);
+
+// How the crawl loop treats each visited record.
+enum class CrawlVariant {
+    kPages,     // option skips apply, files go where the names say
+    kPictures,  // no option skips; pictures flattened, everything else into the temp folder
+};
+
+// How a crawl ended.
+enum class CrawlOutcome {
+    kDone,      // the queue was exhausted or the depth stop reached
+    kStopped,   // qm_StopSave asked for the end
+    kRefused,   // the URL was too long (the table has been reset all the same)
+    kNoMemory,  // the page buffers could not be had
+};
+
+// The argument checks the crawling exports share: both texts readable and not empty, the
+// options record readable (and writable, when the call writes it). The lengths are
+// measured up to URL_TEXT_SIZE and LOCAL_PATH_SIZE; a longer text reports that limit.
+bool CheckCrawlArguments(const char* url, const char* savePath, SaveOptions* options,
+                         bool optionsWritten, size_t* urlLength, size_t* pathLength);
+
+// Measures the NUL-terminated `text` without reading memory that is not there. False when
+// it cannot be read; a text of `limit` characters or more gives `limit`.
+bool MeasureText(const char* text, size_t limit, size_t* length);
+
+// Resets the table, derives the save folder, makes the start record and visits the queue.
+// `url` and `savePath` have passed CheckCrawlArguments, and the save path is shorter than
+// LOCAL_PATH_SIZE.
+CrawlOutcome RunCrawl(const char* url, size_t urlLength, const char* savePath,
+                      size_t pathLength, const SaveOptions& options, SavePageCallback callback,
+                      CrawlVariant variant);
+
+// The save folder of `savePath`: up to and with its last backslash, colon or slash (not
+// counting its first character); empty when there is none.
+void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_PATH_SIZE]);
+
+// Fetches one item into `buffer` (FETCH_BUFFER_SIZE bytes). The crawl's only way to the
+// network; tests of the crawl put their own in its place.
+using ItemFetch = bool (*)(const PageRecord& record, char* buffer, int32_t* length);
+void SetItemFetchForTesting(ItemFetch fetch);  // nullptr: the real fetch again
+
+}  // namespace qm

@@ -1,0 +1,221 @@
+#include "decode.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "qm_url.h"
+
+namespace qm {
+namespace {
+
+// Zero at load, like all static storage.
+char g_decodeBuffer[FETCH_BUFFER_SIZE];
+
+// zlib stops by itself at both limits because it is never offered more: avail_in covers the
+// coded body up to codedLength and avail_out the room up to the capacity. One call then does
+// the work that byte-sized steps would, and the stopping points stay the same.
+bool Inflate(const char* coded, uint32_t codedLength, uint32_t* capacity, int windowBits) {
+    z_stream stream;
+    std::memset(&stream, 0, sizeof stream);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded));
+    stream.avail_in = 0;
+    stream.next_out = reinterpret_cast<Bytef*>(g_decodeBuffer);
+    if (inflateInit2(&stream, windowBits) != Z_OK) return false;
+
+    const uint32_t limit = std::min<uint32_t>(*capacity, FETCH_BUFFER_SIZE);
+    bool ok = true;
+    while (stream.total_out < limit && stream.total_in < codedLength) {
+        stream.avail_in = codedLength - static_cast<uint32_t>(stream.total_in);
+        stream.avail_out = limit - static_cast<uint32_t>(stream.total_out);
+        int result = inflate(&stream, Z_NO_FLUSH);
+        if (result == Z_STREAM_END) break;
+        if (result == Z_OK) continue;
+        // zlib may look at input past the point where the output filled up, and find fault
+        // there; the output had reached its limit first, so that is success.
+        if (stream.total_out >= limit) break;
+        ok = false;  // a data error, or no progress possible
+        break;
+    }
+    if (inflateEnd(&stream) != Z_OK) ok = false;
+    if (!ok) return false;
+    *capacity = static_cast<uint32_t>(stream.total_out);
+    return true;
+}
+
+class Compactor : public ChunkScanner::DataSink {
+public:
+    explicit Compactor(char* body) : body_(body) {}
+    void Data(size_t offset, size_t length) override {
+        std::memmove(body_ + written_, body_ + offset, length);
+        written_ += length;
+    }
+    size_t Written() const { return written_; }
+
+private:
+    char* body_;
+    size_t written_ = 0;
+};
+
+bool IsHex(char c, unsigned* value) {
+    if (c >= '0' && c <= '9') *value = static_cast<unsigned>(c - '0');
+    else if (c >= 'a' && c <= 'f') *value = static_cast<unsigned>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F') *value = static_cast<unsigned>(c - 'A' + 10);
+    else return false;
+    return true;
+}
+
+// No chunk can be larger than the area it must fit in.
+constexpr uint64_t kLargestChunk = FETCH_BUFFER_SIZE;
+
+}  // namespace
+
+char* DecodeArea() { return g_decodeBuffer; }
+
+bool StripResponseHeader(char* data, int32_t* length) {
+    if (*length < 4) return false;
+    const char* end = data + *length;
+    for (const char* p = data; p + 4 <= end;) {
+        p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p)));
+        if (p == nullptr || p + 4 > end) return false;
+        if (p[1] == '\n' && p[2] == '\r' && p[3] == '\n') {
+            int32_t bodyStart = static_cast<int32_t>(p - data) + 4;
+            std::memmove(data, data + bodyStart, static_cast<size_t>(*length - bodyStart));
+            *length -= bodyStart;
+            return true;
+        }
+        ++p;
+    }
+    return false;
+}
+
+bool InflateGzip(const char* coded, uint32_t codedLength, uint32_t* capacity) {
+    return Inflate(coded, codedLength, capacity, 15 + 32);
+}
+
+bool InflateDeflate(const char* coded, uint32_t codedLength, uint32_t* capacity) {
+    return Inflate(coded, codedLength, capacity, -15);
+}
+
+// Chunks: a size in hex, optional extensions after ';', a line end, that many bytes of data
+// and a line end; a size of 0 ends the body, after trailer lines and an empty line. Lines
+// end in CR LF; a bare LF is taken too, as most clients do.
+ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSink* sink) {
+    while (pos_ < length && state_ != State::Done && state_ != State::Bad) {
+        char c = body[pos_];
+        unsigned digit = 0;
+        switch (state_) {
+            case State::SizeFirst:
+                if (!IsHex(c, &digit)) {
+                    state_ = State::Bad;
+                    continue;
+                }
+                size_ = digit;
+                state_ = State::SizeDigits;
+                break;
+            case State::SizeDigits:
+                if (IsHex(c, &digit)) {
+                    size_ = size_ * 16 + digit;
+                    if (size_ > kLargestChunk) {
+                        state_ = State::Bad;
+                        continue;
+                    }
+                    break;
+                }
+                state_ = State::SizeTail;
+                continue;  // look at this byte again
+            case State::SizeTail:
+                // After the digits: blanks, then extensions up to the line end.
+                if (c == '\r') state_ = State::SizeLf;
+                else if (c == '\n') state_ = size_ == 0 ? State::TrailerFirst : State::Data;
+                else if (c == ';') state_ = State::SizeExtension;
+                else if (c != ' ' && c != '\t') {
+                    state_ = State::Bad;
+                    continue;
+                }
+                break;
+            case State::SizeExtension:
+                if (c == '\r') state_ = State::SizeLf;
+                else if (c == '\n') state_ = size_ == 0 ? State::TrailerFirst : State::Data;
+                break;
+            case State::SizeLf:
+                if (c != '\n') {
+                    state_ = State::Bad;
+                    continue;
+                }
+                state_ = size_ == 0 ? State::TrailerFirst : State::Data;
+                break;
+            case State::Data: {
+                size_t take = static_cast<size_t>(std::min<uint64_t>(size_, length - pos_));
+                if (sink != nullptr) sink->Data(pos_, take);
+                pos_ += take;
+                size_ -= take;
+                if (size_ == 0) state_ = State::DataCr;
+                continue;
+            }
+            case State::DataCr:
+                if (c == '\r') state_ = State::DataLf;
+                else if (c == '\n') state_ = State::SizeFirst;
+                else {
+                    state_ = State::Bad;
+                    continue;
+                }
+                break;
+            case State::DataLf:
+                if (c != '\n') {
+                    state_ = State::Bad;
+                    continue;
+                }
+                state_ = State::SizeFirst;
+                break;
+            case State::TrailerFirst:
+                // An empty line ends the body; anything else is a trailer field.
+                if (c == '\r') state_ = State::EndLf;
+                else if (c == '\n') state_ = State::Done;
+                else state_ = State::TrailerLine;
+                break;
+            case State::TrailerLine:
+                if (c == '\r') state_ = State::TrailerLf;
+                else if (c == '\n') state_ = State::TrailerFirst;
+                break;
+            case State::TrailerLf:
+                if (c != '\n') {
+                    state_ = State::Bad;
+                    continue;
+                }
+                state_ = State::TrailerFirst;
+                break;
+            case State::EndLf:
+                if (c != '\n') {
+                    state_ = State::Bad;
+                    continue;
+                }
+                state_ = State::Done;
+                break;
+            case State::Done:
+            case State::Bad:
+                break;
+        }
+        ++pos_;
+    }
+    if (state_ == State::Done) return Status::Complete;
+    if (state_ == State::Bad) return Status::Malformed;
+    return Status::NeedMore;
+}
+
+bool Dechunk(char* body, int32_t* length, bool cutAtLimit) {
+    size_t total = static_cast<size_t>(*length);
+    ChunkScanner check;
+    ChunkScanner::Status status = check.Scan(body, total);
+    if (status == ChunkScanner::Status::Malformed) return false;
+    if (status == ChunkScanner::Status::NeedMore && !cutAtLimit) return false;
+
+    ChunkScanner copy;
+    Compactor compactor(body);
+    copy.Scan(body, total, &compactor);
+    *length = static_cast<int32_t>(compactor.Written());
+    return true;
+}
+
+}  // namespace qm

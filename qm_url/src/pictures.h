@@ -1,0 +1,21 @@
+// Saving the pictures of one page flat into a folder: the crawl with fixed options, the
+// page and its frames and style sheets kept in a temporary folder that goes at the end.
+#pragma once
+
+#include <cstdint>
+
+namespace qm {
+
+// Modes of AdjustPicturePath.
+constexpr int32_t kFlattenPicture = 1;   // folder\http-\host\dir\a.gif -> folder\http--host-dir-a.gif
+constexpr int32_t kIntoTempFolder = 2;   // folder\name -> folder\temp\name
+
+// Rewrites the record path `localPath` (LOCAL_PATH_SIZE bytes, `length` characters) for
+// the picture crawl. 1 on success; 0, with the path unchanged, when it has not the form
+// the mode needs or would not fit.
+int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode);
+
+// Deletes the folder `path` with everything in it. 1 when it is gone.
+int32_t DeleteTempFolder(const char* path);
+
+}  // namespace qm

@@ -1,0 +1,106 @@
+// The library's paths on a POSIX system: every backslash is a folder separator, as it is on
+// Windows, so it becomes '/' before the system sees the path.
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "platform/files.h"
+
+namespace qm::platform {
+namespace {
+
+std::string SystemPath(const char* path) {
+    std::string s(path);
+    for (char& c : s)
+        if (c == '\\') c = '/';
+    return s;
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
+    int rc = type == FTW_DP ? ::rmdir(path) : ::unlink(path);
+    return rc == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+void CreateFoldersFor(const char* filePath) {
+    std::string path = SystemPath(filePath);
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (path[slash - 1] == '/') continue;
+        path[slash] = '\0';
+        ::mkdir(path.c_str(), 0777);  // an existing folder is what we want
+        path[slash] = '/';
+    }
+    ::rmdir(path.c_str());  // only ever succeeds on an empty folder
+}
+
+bool FileExists(const char* path) {
+    // Non-blocking, so a FIFO standing at the path cannot hold the crawl.
+    int fd = ::open(SystemPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
+}
+
+bool PathExists(const char* path) {
+    struct stat st;
+    return ::lstat(SystemPath(path).c_str(), &st) == 0;
+}
+
+bool WriteFileAtomically(const char* path, const char* data, size_t size) {
+    std::string target = SystemPath(path);
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+
+    // A short name, so the temporary path is hardly longer than the final one.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
+        char name[16];
+        unsigned n = (g_tempCounter.fetch_add(1) + static_cast<unsigned>(::getpid()) * 7919u);
+        std::snprintf(name, sizeof name, "~qm%04x", n & 0xffffu);
+        temp = folder + name;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+
+    bool ok = WriteAll(fd, data, size);
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
+bool DeleteTree(const char* path) {
+    std::string target = SystemPath(path);
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0) return false;
+    return ::nftw(target.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) == 0;
+}
+
+}  // namespace qm::platform

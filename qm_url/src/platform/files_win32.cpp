@@ -1,0 +1,101 @@
+// The library's paths on Windows, through the shell's folder and delete operations.
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/files.h"
+
+namespace qm::platform {
+namespace {
+
+// The shell calls want full paths; a relative one names a place under the current folder.
+// Room for a path longer than MAX_PATH, so such a path fails in the call that uses it.
+struct FullPath {
+    char text[MAX_PATH * 2];
+    bool ok;
+    explicit FullPath(const char* path) {
+        DWORD n = GetFullPathNameA(path, sizeof text, text, nullptr);
+        ok = n > 0 && n < sizeof text;
+        if (!ok) text[0] = '\0';
+    }
+};
+
+std::atomic<unsigned> g_tempCounter{0};
+
+bool WriteAll(HANDLE file, const char* data, size_t size) {
+    while (size > 0) {
+        DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+}  // namespace
+
+void CreateFoldersFor(const char* filePath) {
+    FullPath full(filePath);
+    if (!full.ok) return;
+    // Makes every folder on the path, the last one too; that last, empty one is then
+    // removed again, so the file can be created in its place.
+    SHCreateDirectoryExA(nullptr, full.text, nullptr);
+    RemoveDirectoryA(full.text);
+}
+
+bool FileExists(const char* path) {
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    return true;
+}
+
+bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteFileAtomically(const char* path, const char* data, size_t size) {
+    const char* cut = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') cut = p + 1;
+    size_t folderLength = cut ? static_cast<size_t>(cut - path) : 0;
+
+    char temp[MAX_PATH * 2];
+    if (folderLength + 8 >= sizeof temp) return false;
+    std::memcpy(temp, path, folderLength);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 64 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        unsigned n = g_tempCounter.fetch_add(1) + static_cast<unsigned>(GetCurrentProcessId()) * 7919u;
+        std::snprintf(temp + folderLength, sizeof temp - folderLength, "~qm%04x", n & 0xffffu);
+        file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
+    if (file == INVALID_HANDLE_VALUE) return false;
+
+    bool ok = WriteAll(file, data, size);
+    ok = CloseHandle(file) && ok;
+    ok = ok && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING);
+    if (!ok) DeleteFileA(temp);
+    return ok;
+}
+
+bool DeleteTree(const char* path) {
+    FullPath full(path);
+    if (!full.ok || GetFileAttributesA(full.text) == INVALID_FILE_ATTRIBUTES) return false;
+    // The source is a list ended by an empty entry: the second NUL.
+    char from[sizeof full.text + 1] = {};
+    std::strcpy(from, full.text);
+    SHFILEOPSTRUCTA op = {};
+    op.hwnd = nullptr;
+    op.wFunc = FO_DELETE;
+    op.pFrom = from;
+    op.pTo = nullptr;
+    op.fFlags = FOF_NOCONFIRMATION;
+    return SHFileOperationA(&op) == 0;
+}
+
+}  // namespace qm::platform

@@ -1,0 +1,160 @@
+// The request text, byte for byte: servers and proxies see exactly this.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "fetch.h"
+
+namespace {
+
+struct Built {
+    bool ok = false;
+    int port = 80;
+    std::string text, host;
+    int32_t refererLength = 0;
+};
+
+Built Build(const std::string& url, const char* referer = nullptr, int32_t refererLength = 0,
+            int32_t useHttp10 = 0, int32_t omitAccept = 0, int32_t urlLength = 0) {
+    UrlRequest request{};
+    request.url = url.c_str();
+    request.urlLength = urlLength;
+    request.useHttp10 = useHttp10;
+    request.omitAccept = omitAccept;
+    request.referer = referer;
+    request.refererLength = refererLength;
+    char text[qm::kRequestTextSize];
+    char host[qm::kHostNameSize];
+    std::memset(text, 0, sizeof text);
+    std::memset(host, 0, sizeof host);
+    Built b;
+    b.ok = qm::BuildHttpRequest(&b.port, &request, text, host);
+    b.text = text;
+    b.host = host;
+    b.refererLength = request.refererLength;
+    return b;
+}
+
+std::string Expected(const std::string& requestLine, const std::string& hostLine,
+                     const std::string& refererLine = "", bool accept = true) {
+    return requestLine + "\r\n" + (accept ? "Accept: */*\r\n" : "") + refererLine +
+           "Accept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0\r\nHost: " + hostLine +
+           "\r\nConnection: Keep-Alive\r\n\r\n";
+}
+
+TEST(RequestText, LinesAndOptions) {
+    struct Case {
+        const char* name;
+        Built built;
+        std::string text;
+    };
+    const std::string r255(255, 'r'), r256(256, 'r');
+    const Case cases[] = {
+        {"host without path", Build("http://example.org"),
+         Expected("GET / HTTP/1.1", "example.org")},
+        {"path with query and fragment kept verbatim", Build("example.org/a/b?x=1#top"),
+         Expected("GET /a/b?x=1#top HTTP/1.1", "example.org")},
+        {"http 1.0", Build("http://h/p", nullptr, 0, 1), Expected("GET /p HTTP/1.0", "h")},
+        {"accept left out", Build("http://h/p", nullptr, 0, 0, 7),
+         Expected("GET /p HTTP/1.1", "h", "", false)},
+        {"empty referer gives an empty line", Build("http://h/", ""),
+         Expected("GET / HTTP/1.1", "h", "Referer: \r\n")},
+        {"referer cut to its length", Build("http://h/", "http://ref/xyz", 10),
+         Expected("GET / HTTP/1.1", "h", "Referer: http://ref\r\n")},
+        {"referer of 255", Build("http://h/", r255.c_str()),
+         Expected("GET / HTTP/1.1", "h", "Referer: " + r255 + "\r\n")},
+        {"referer of 256 left out", Build("http://h/", r256.c_str()),
+         Expected("GET / HTTP/1.1", "h")},
+        {"referer with a line break left out", Build("http://h/", "a\r\nX-Evil: 1"),
+         Expected("GET / HTTP/1.1", "h")},
+        {"upper-case scheme is part of the host", Build("HTTP://h/x"),
+         Expected("GET //h/x HTTP/1.1", "HTTP:")},
+        {"port kept on the Host line", Build("http://h:8080/x"),
+         Expected("GET /x HTTP/1.1", "h:8080")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(c.built.ok);
+        EXPECT_EQ(c.built.text, c.text);
+    }
+}
+
+TEST(RequestText, RefererLengthIsMeasuredAndStoredBack) {
+    EXPECT_EQ(Build("http://h/", "").refererLength, 0);
+    EXPECT_EQ(Build("http://h/", std::string(300, 'r').c_str()).refererLength, 300);
+    EXPECT_EQ(Build("http://h/", "abc", 2).refererLength, 2);
+}
+
+TEST(RequestText, HostNameAndPort) {
+    struct Case {
+        const char* url;
+        bool ok;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"http://h/", true, "h", 80},
+        {"http://h:8080/", true, "h", 8080},
+        {"http://h:1", true, "h", 1},
+        {"http://h:65535/", true, "h", 65535},
+        {"http://h:080/", true, "h", 80},
+        {"http://h:/", true, "h:", 80},
+        {"http://h:0/", false, "", 80},
+        {"http://h:65536/", false, "", 80},
+        {"http://h:99999999999999999999/", false, "", 80},
+        {"http://h:x/", true, "h:x", 80},  // not a port: the whole part is the name
+        {"https://h/", true, "https:", 80},
+        {"http:///x", false, "", 80},  // no name at all
+        {"http://h\r\nX: y/", false, "", 80},
+        {"http://h/a\nb", false, "", 80},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        Built b = Build(c.url);
+        EXPECT_EQ(b.ok, c.ok);
+        if (!c.ok) continue;
+        EXPECT_EQ(b.host, c.host);
+        EXPECT_EQ(b.port, c.port);
+    }
+}
+
+TEST(RequestText, LengthLimits) {
+    const std::string h255(255, 'h'), p255 = "/" + std::string(254, 'p');
+    struct Case {
+        const char* name;
+        std::string url;
+        int32_t urlLength;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"host of 255", "http://" + h255 + "/", 0, true},
+        {"host of 256", "http://" + h255 + "h/", 0, false},
+        {"host of 256 without path", "http://" + h255 + "h", 0, false},
+        {"path of 255", "http://h" + p255, 0, true},
+        {"path of 256", "http://h" + p255 + "p", 0, false},
+        {"path of 256 by its query", "http://h" + p255.substr(0, 250) + "?abcdef", 0, false},
+        {"longest usable url, 517", "http://" + h255 + p255, 0, true},
+        {"url length 1024 passes the first check", "http://h/" + std::string(1015, 'p'), 1024,
+         false},
+        {"url length 1025", "http://h/x" + std::string(1100, 'p'), 1025, false},
+        {"url length cuts the url", "http://h/abc" + std::string(600, 'p'), 12, true},
+        {"negative url length", "http://h/", -1, false},
+        {"unterminated beyond 1024", std::string(2000, 'h'), 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Build(c.url, nullptr, 0, 0, 0, c.urlLength).ok, c.ok);
+    }
+    // A given length counts, not the NUL.
+    EXPECT_EQ(Build("http://h/abcdef", nullptr, 0, 0, 0, 12).text.substr(0, 15), "GET /abc HTTP/1");
+}
+
+TEST(RequestText, AnUnusableUrlPointerFails) {
+    UrlRequest request{};
+    char text[qm::kRequestTextSize], host[qm::kHostNameSize];
+    int port = 80;
+    EXPECT_FALSE(qm::BuildHttpRequest(&port, &request, text, host));
+}
+
+}  // namespace

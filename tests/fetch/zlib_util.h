@@ -1,0 +1,47 @@
+// Coded bodies for tests, made with zlib's own deflate.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace qmtest {
+
+enum class Wrapper { Gzip, Zlib, Raw };
+
+inline std::string Compress(const std::string& text, Wrapper wrapper) {
+    int bits = wrapper == Wrapper::Gzip ? 15 + 16 : wrapper == Wrapper::Zlib ? 15 : -15;
+    z_stream s;
+    std::memset(&s, 0, sizeof s);
+    if (deflateInit2(&s, 6, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
+    std::string out(deflateBound(&s, static_cast<uLong>(text.size())), '\0');
+    s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    s.avail_in = static_cast<uInt>(text.size());
+    s.next_out = reinterpret_cast<Bytef*>(&out[0]);
+    s.avail_out = static_cast<uInt>(out.size());
+    if (deflate(&s, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
+    out.resize(s.total_out);
+    deflateEnd(&s);
+    return out;
+}
+
+// Text that looks like a page and compresses about as well as one.
+inline std::string SampleText(size_t size) {
+    std::string text;
+    text.reserve(size);
+    unsigned seed = 12345;
+    static const char* const words[] = {"<p>", "offline ", "page ", "quillon ", "</p>\n",
+                                        "saves ", "the ", "<a href=\"x\">", "link</a> "};
+    while (text.size() < size) {
+        seed = seed * 1103515245u + 12345u;
+        text += words[(seed >> 16) % 9];
+        if ((seed >> 8) % 7 == 0) text += std::to_string(seed % 1000);
+    }
+    text.resize(size);
+    return text;
+}
+
+}  // namespace qmtest

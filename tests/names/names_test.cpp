@@ -1,0 +1,185 @@
+// How references become absolute URLs and local names. The local-name cases guard the
+// promise that nothing is ever written outside the save folder.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "names.h"
+
+namespace qm {
+namespace {
+
+const char kPage[] = "http://host/dir/index.html";
+
+struct ResolveCase {
+    const char* name;
+    const char* base;
+    const char* reference;
+    const char* expected;  // nullptr: no usable URL
+};
+
+const ResolveCase kResolveCases[] = {
+    {"SameFolder", kPage, "pic.gif", "http://host/dir/pic.gif"},
+    {"SiteRoot", kPage, "/x.gif", "http://host/x.gif"},
+    {"NetworkPathTakesPageScheme", kPage, "//other/x.gif", "http://other/x.gif"},
+    {"ParentFolder", kPage, "../x.gif", "http://host/x.gif"},
+    {"DotSegmentsGo", kPage, "./a/./b/../c.gif", "http://host/dir/a/c.gif"},
+    {"ParentsStopAtRoot", kPage, "../../../../x.gif", "http://host/x.gif"},
+    {"EncodedParents", kPage, "%2e%2E/.%2e/x.gif", "http://host/x.gif"},
+    {"SchemeInAnyCase", kPage, "HTTP://Host/A.gif", "http://Host/A.gif"},
+    {"AbsoluteLosesDotSegments", kPage, "http://h/a/../../b/./c", "http://h/b/c"},
+    {"QueryOnly", kPage, "?q=1", "http://host/dir/index.html?q=1"},
+    {"QueryKeptAsWritten", kPage, "a.php?u=http://x//y/../z", "http://host/dir/a.php?u=http://x//y/../z"},
+    {"BaseQueryIgnored", "http://host/d/p.asp?x=a/b", "y.gif", "http://host/d/y.gif"},
+    {"BaseWithoutPath", "http://host", "a.gif", "http://host/a.gif"},
+    {"BaseWithoutScheme", "host/dir/i.html", "a.gif", "http://host/dir/a.gif"},
+    {"TrailingDotsKeepFolder", kPage, "a/..", "http://host/dir/"},
+    {"HttpsIsNotOurs", kPage, "https://host/x.gif", nullptr},
+    {"MailtoIsNotOurs", kPage, "mailto:a@b.c", nullptr},
+    {"JavascriptIsNotOurs", kPage, "javascript:go()", nullptr},
+    {"HttpWithoutHost", kPage, "http:x.gif", nullptr},
+    {"EmptyHost", kPage, "http:///x.gif", nullptr},
+    {"HttpsBase", "https://host/", "a.gif", nullptr},
+};
+
+class Resolve : public ::testing::TestWithParam<ResolveCase> {};
+
+TEST_P(Resolve, GivesTheBrowsersAddress) {
+    const ResolveCase& c = GetParam();
+    char url[URL_TEXT_SIZE];
+    bool ok = ResolveUrl(c.base, c.reference, std::strlen(c.reference), url);
+    if (c.expected == nullptr) {
+        EXPECT_FALSE(ok) << url;
+    } else {
+        ASSERT_TRUE(ok);
+        EXPECT_STREQ(url, c.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Resolve, ::testing::ValuesIn(kResolveCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ResolveLimits, UrlOfUrlTextSizeOrMoreIsRefused) {
+    char url[URL_TEXT_SIZE];
+    std::string base = "http://h/";  // 9 characters
+    std::string fits(URL_TEXT_SIZE - 1 - base.size(), 'a');
+    ASSERT_TRUE(ResolveUrl(base.c_str(), fits.c_str(), fits.size(), url));
+    EXPECT_EQ(std::strlen(url), size_t{URL_TEXT_SIZE - 1});
+    std::string tooLong = fits + "b";
+    EXPECT_FALSE(ResolveUrl(base.c_str(), tooLong.c_str(), tooLong.size(), url));
+}
+
+TEST(SameSite, ComparesWholeHostsWithoutPort) {
+    EXPECT_TRUE(IsSameSite("http://host/a", "http://host/b/c"));
+    EXPECT_TRUE(IsSameSite("http://host:8080/a", "http://host/"));
+    EXPECT_TRUE(IsSameSite("http://host/a", "HTTP://host"));
+    EXPECT_TRUE(IsSameSite("http://host/a", "host/start.html"));
+    EXPECT_FALSE(IsSameSite("http://ho/a", "http://host/"));
+    EXPECT_FALSE(IsSameSite("http://hostx/a", "http://host/"));
+    EXPECT_FALSE(IsSameSite("http://other/a", "http://host/"));
+    EXPECT_FALSE(IsSameSite("http://HOST/a", "http://host/"));
+}
+
+struct NameCase {
+    const char* url;
+    NameMode mode;
+    const char* expected;
+};
+
+const NameCase kNameCases[] = {
+    {"http://host/dir/a.gif", NAME_MODE_FOLDERS, "http-\\host\\dir\\a.gif"},
+    {"http://host/dir/page.asp?id=7", NAME_MODE_FLAT, "http--host-dir-page.asp-id=7.html"},
+    {"http://host/dir/", NAME_MODE_FLAT, "http--host-dir-.html"},
+    {"http://host/s.CSS", NAME_MODE_FLAT, "http--host-s.CSS.html"},
+    {"http://host/s.css", NAME_MODE_FLAT, "http--host-s.css"},
+    {"http://host:81/a|b<c>.gif", NAME_MODE_FOLDERS, "http-\\host-81\\a-b-c-.gif"},
+    // Hostile names: nothing climbs, nothing is a device, nothing ends in a dot or space.
+    {"http://../x.gif", NAME_MODE_FOLDERS, "http-\\--\\x.gif"},
+    {"http://host/./%2e%2E/x.gif", NAME_MODE_FOLDERS, "http-\\host\\-\\--\\x.gif"},
+    {"http://host/con/AUX.gif", NAME_MODE_FOLDERS, "http-\\host\\con-\\AUX-.gif"},
+    {"http://host/com1.x.gif", NAME_MODE_FOLDERS, "http-\\host\\com1-.x.gif"},
+    {"http://host/LPT9 .gif", NAME_MODE_FOLDERS, "http-\\host\\LPT9 -.gif"},
+    {"http://host/nul", NAME_MODE_FOLDERS, "http-\\host\\nul-"},
+    {"http://host/console.gif", NAME_MODE_FOLDERS, "http-\\host\\console.gif"},
+    {"http://host/dir. ./x.gif", NAME_MODE_FOLDERS, "http-\\host\\dir---\\x.gif"},
+    {"http://host/a\x01\x1f\x7f" "b.gif", NAME_MODE_FOLDERS, "http-\\host\\a---b.gif"},
+    {"http://host/a\\..\\..\\b.gif", NAME_MODE_FOLDERS, "http-\\host\\a-..-..-b.gif"},
+};
+
+TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
+    for (const NameCase& c : kNameCases) {
+        char name[LOCAL_PATH_SIZE];
+        ASSERT_TRUE(MakeLocalName(c.url, c.mode, name, sizeof name)) << c.url;
+        EXPECT_STREQ(name, c.expected) << c.url;
+    }
+}
+
+// Whatever the URL, every folder and file name of a picture's path is one that stays
+// inside the save folder on both systems.
+TEST(LocalName, NoRandomUrlGivesAnEscapingOrDeviceName) {
+    const char alphabet[] = "./\\%2eE:cCoOnNuUlLaAxX1 \x01?#";
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string url = "http://";
+        int n = 1 + static_cast<int>(random() % 40);
+        for (int i = 0; i < n; ++i) url += alphabet[random() % (sizeof alphabet - 1)];
+        char name[LOCAL_PATH_SIZE];
+        if (!MakeLocalName(url.c_str(), NAME_MODE_FOLDERS, name, sizeof name)) continue;
+        std::string s = name;
+        size_t start = 0;
+        while (start <= s.size()) {
+            size_t end = s.find('\\', start);
+            if (end == std::string::npos) end = s.size();
+            std::string part = s.substr(start, end - start);
+            SCOPED_TRACE(url + " -> " + s);
+            EXPECT_NE(part, ".");
+            EXPECT_NE(part, "..");
+            EXPECT_FALSE(part.empty() && end != s.size());
+            if (!part.empty()) {
+                EXPECT_TRUE(part.back() != '.' && part.back() != ' ');
+            }
+            std::string base = part.substr(0, part.find('.'));
+            for (char& ch : base) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+            while (!base.empty() && base.back() == ' ') base.pop_back();
+            EXPECT_TRUE(base != "CON" && base != "NUL" && base != "AUX" && base != "COM1");
+            EXPECT_EQ(part.find_first_of(":/?\x01"), std::string::npos);
+            start = end + 1;
+        }
+    }
+}
+
+TEST(LocalName, TooLongForItsAreaIsRefused) {
+    std::string url = "http://host/" + std::string(300, 'a') + ".gif";
+    char name[LOCAL_PATH_SIZE];
+    EXPECT_FALSE(MakeLocalName(url.c_str(), NAME_MODE_FOLDERS, name, sizeof name));
+}
+
+TEST(SaveFolderJoin, KeepsTheFolderAndCollapsesTheJoint) {
+    struct {
+        const char* folder;
+        const char* expected;
+    } cases[] = {
+        {"C:\\pages\\", "C:\\pages\\http-\\h\\a.gif"},
+        {"", "http-\\h\\a.gif"},  // the current folder, not the root of the drive
+        {"\\\\server\\share\\", "\\\\server\\share\\http-\\h\\a.gif"},
+        {"C:", "C:http-\\h\\a.gif"},
+        {"/tmp/x/", "/tmp/x/\\http-\\h\\a.gif"},
+    };
+    for (const auto& c : cases) {
+        char path[LOCAL_PATH_SIZE];
+        ASSERT_TRUE(JoinSaveFolder(c.folder, "http-\\h\\a.gif", path, sizeof path));
+        EXPECT_STREQ(path, c.expected);
+    }
+    std::string longFolder(250, 'f');
+    char path[LOCAL_PATH_SIZE];
+    EXPECT_FALSE(JoinSaveFolder(longFolder.c_str(), "http-\\h\\a.gif", path, sizeof path));
+
+    char s[] = "a\\\\\\b\\c\\\\";
+    CollapseBackslashes(s);
+    EXPECT_STREQ(s, "a\\b\\c\\");
+}
+
+}  // namespace
+}  // namespace qm

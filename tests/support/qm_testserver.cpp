@@ -1,0 +1,102 @@
+// qm_testserver: serves the files of a folder over HTTP on 127.0.0.1, for benchmarks and for
+// trying qmsave by hand. A request for /NAME answers with ROOT/NAME; when the client accepts
+// gzip and ROOT/NAME.gz exists, that file is sent with "Content-Encoding: gzip" instead.
+// The server ends by itself after --seconds (default 300).
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "test_server.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: qm_testserver --root DIR [--port N] [--port-file FILE] [--seconds N]\n"
+    "  Serves DIR on 127.0.0.1 (port N, or one the system picks, written to FILE).\n";
+
+bool ReadFile(const std::string& path, std::string* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    *out = text.str();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string root, portFile;
+    int port = 0, seconds = 300;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--root" && hasValue) root = argv[++i];
+        else if (arg == "--port" && hasValue) port = std::atoi(argv[++i]);
+        else if (arg == "--port-file" && hasValue) portFile = argv[++i];
+        else if (arg == "--seconds" && hasValue) seconds = std::atoi(argv[++i]);
+        else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+    if (root.empty() || port < 0 || port > 65535 || seconds <= 0) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    // Files are read once and kept, so that the server's own disk time stays out of a benchmark.
+    std::mutex cacheMutex;
+    std::map<std::string, std::string> cache;
+    auto load = [&](const std::string& name, std::string* body) {
+        std::lock_guard<std::mutex> lock(cacheMutex);
+        auto it = cache.find(name);
+        if (it != cache.end()) {
+            *body = it->second;
+            return true;
+        }
+        if (!ReadFile(root + "/" + name, body)) return false;
+        cache[name] = *body;
+        return true;
+    };
+
+    qmtest::TestServer server(
+        [&](const qmtest::Request& request) {
+            std::string name = request.target.substr(0, request.target.find('?'));
+            if (name.find("..") != std::string::npos || name.empty() || name[0] != '/')
+                return qmtest::Script().Send(qmtest::HttpResponseWithLength(404, "not found"));
+            name = name.substr(1);
+            std::string body;
+            if (request.Header("Accept-Encoding").find("gzip") != std::string::npos &&
+                load(name + ".gz", &body)) {
+                return qmtest::Script().Send(qmtest::HttpResponseWithLength(
+                    200, body, "application/octet-stream", {{"Content-Encoding", "gzip"}}));
+            }
+            if (!load(name, &body))
+                return qmtest::Script().Send(qmtest::HttpResponseWithLength(404, "not found"));
+            return qmtest::Script().Send(
+                qmtest::HttpResponseWithLength(200, body, "application/octet-stream"));
+        },
+        static_cast<uint16_t>(port));
+
+    if (!portFile.empty()) {
+        std::string tmp = portFile + ".tmp";
+        FILE* f = std::fopen(tmp.c_str(), "w");
+        if (f == nullptr) return 1;
+        std::fprintf(f, "%u\n", server.Port());
+        std::fclose(f);
+        std::rename(tmp.c_str(), portFile.c_str());
+    } else {
+        std::printf("%u\n", server.Port());
+        std::fflush(stdout);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    return 0;
+}
