@@ -34,7 +34,8 @@ NetStatus WaitFor(SOCKET s, Ready what, int limitMs) {
                        what == Ready::Read ? nullptr : &ready,
                        what == Ready::Connect ? &failed : nullptr, &tv);
         if (n == SOCKET_ERROR) return NetStatus::Failed;
-        if (n > 0) return FD_ISSET(s, &failed) ? NetStatus::Failed : NetStatus::Ok;
+        if (n > 0)
+            return what == Ready::Connect && FD_ISSET(s, &failed) ? NetStatus::Failed : NetStatus::Ok;
     }
 }
 

@@ -1,0 +1,117 @@
+// qmsave fetch as a user runs it: exit status, what lands in the file or on standard output,
+// and a one-line reason on failure.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "test_server.h"
+#include "zlib_util.h"
+
+#ifdef _WIN32
+#  include <windows.h>
+#else
+#  include <sys/wait.h>
+#  include <unistd.h>
+#endif
+
+namespace {
+
+// qmsave is built into the same folder as this test program.
+std::string ToolPath() {
+    char self[4096] = {};
+#ifdef _WIN32
+    GetModuleFileNameA(nullptr, self, sizeof self - 1);
+    const char* name = "qmsave.exe";
+#else
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) self[n] = '\0';
+    const char* name = "qmsave";
+#endif
+    std::string path = self;
+    return path.substr(0, path.find_last_of("/\\") + 1) + name;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun Qmsave(const std::string& arguments) {
+    const std::string out = ::testing::TempDir() + "qmsave_out.txt";
+    const std::string err = ::testing::TempDir() + "qmsave_err.txt";
+    std::string command = "\"" + ToolPath() + "\" " + arguments + " >\"" + out + "\" 2>\"" + err + "\"";
+#ifdef _WIN32
+    int status = std::system(("\"" + command + "\"").c_str());
+#else
+    int raw = std::system(command.c_str());
+    int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    ToolRun r{status, ReadFile(out), ReadFile(err)};
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return r;
+}
+
+TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
+    const std::string page = "<html>" + qmtest::SampleText(20000) + "\r\n\x01\xff</html>";
+    qmtest::SiteServer site;
+    site.AddPage("/page.html", page);
+    site.AddPage("/coded", qmtest::Compress(page, qmtest::Wrapper::Gzip), "text/html",
+                 {{"Content-Encoding", "gzip"}});
+
+    const std::string file = ::testing::TempDir() + "qmsave_page.html";
+    std::remove(file.c_str());
+    ToolRun toFile = Qmsave("fetch " + site.Url("/page.html") + " -o \"" + file + "\"");
+    EXPECT_EQ(toFile.status, 0);
+    EXPECT_EQ(ReadFile(file), page);
+    EXPECT_EQ(toFile.err, "");
+    std::remove(file.c_str());
+
+    ToolRun toOutput = Qmsave("fetch " + site.Url("/coded"));
+    EXPECT_EQ(toOutput.status, 0);
+    EXPECT_EQ(toOutput.out, page);
+}
+
+TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
+    qmtest::SiteServer site;  // answers 404 to everything
+    const std::string file = ::testing::TempDir() + "qmsave_missing.html";
+    std::remove(file.c_str());
+    struct Case {
+        std::string arguments;
+        int status;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1, "could not fetch"},
+        {"fetch", 2, "needs a URL"},
+        {"fetch http://a/ http://b/", 2, "one URL"},
+        {"fetch http://a/ -o", 2, "needs a file name"},
+        {"fetch http://a/ --fast", 2, "unknown option"},
+        {"save http://a/", 2, "unknown command"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        ToolRun r = Qmsave(c.arguments);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+    }
+    EXPECT_TRUE(ReadFile(file).empty()) << "no file on failure";
+
+    ToolRun help = Qmsave("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("qmsave fetch URL [-o FILE]"), std::string::npos);
+}
+
+}  // namespace
