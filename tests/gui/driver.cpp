@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -225,6 +227,19 @@ void App::Settle() const {
 
 bool App::WaitIdle(DWORD timeoutMs) const {
     return WaitUntil([&] { return Idle(); }, timeoutMs);
+}
+
+bool App::SelectFolder(HWND browser, const std::wstring& folder) const {
+    const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) return false;
+    bool selected = false;
+    if (WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr)) {
+        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
+        selected = true;
+    }
+    VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
+    return selected;
 }
 
 bool App::WaitForExit(DWORD timeoutMs) const {

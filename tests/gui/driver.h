@@ -76,6 +76,11 @@ public:
     bool Idle() const { return IsWindowEnabled(m_main) != FALSE; }
     bool WaitIdle(DWORD timeoutMs = kDeadlineMs) const;
 
+    // Selects folder in the shell's folder browser, as clicking through its tree would.
+    // Wine's browser takes no typed path, so the selection message goes to it with the
+    // path placed in the program's memory.
+    bool SelectFolder(HWND browser, const std::wstring& folder) const;
+
     bool WaitForExit(DWORD timeoutMs = kDeadlineMs) const;
     bool Exited() const;
 
