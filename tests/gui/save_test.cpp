@@ -2,6 +2,7 @@
 // and the files on disk are checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -158,6 +159,24 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     EXPECT_EQ(contents, (std::set<std::string>{"GIF89a a", "GIF89a b", "GIF89a c"}));
     EXPECT_EQ(GetFileAttributesW((folder / L"temp").c_str()), INVALID_FILE_ATTRIBUTES)
         << "the page's temporary folder is removed";
+}
+
+TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
+    // A folder of 249 characters: with "\\index.html" the path reaches the 260 characters
+    // the library refuses.
+    ScratchFolder top(L"deep");
+    std::wstring folder = top.path();
+    while (folder.size() < 249) {
+        folder += L"\\" + std::wstring(std::min<size_t>(40, 249 - folder.size()), L'd');
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    App app;
+    SetItemText(app.main(), kUrl, L"http://127.0.0.1:9/");
+    Click(app.main(), kSaveImages);
+    PickFolder(app, folder);
+    const App::Box box = app.TakeMessageBox();
+    EXPECT_EQ(box.caption, L"");
+    EXPECT_EQ(box.text, L"error!");
 }
 
 TEST(Saves, CancellingTheFolderBrowserShowsNothing) {
