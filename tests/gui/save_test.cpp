@@ -162,7 +162,7 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
 }
 
 TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
-    // A folder of 249 characters: with "\\index.html" the path reaches the 260 characters
+    // A folder of 249 characters: with "\index.html" the path reaches the 260 characters
     // the library refuses.
     ScratchFolder top(L"deep");
     std::wstring folder = top.path();
