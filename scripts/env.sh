@@ -25,6 +25,8 @@ qm_wine_start() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   mkdir -p "$WINEPREFIX"
+  # A server left over from an earlier run of this prefix would refuse -p.
+  wineserver -k 2>/dev/null || true
   wineserver -p
   wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
