@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qm_url.h"
+#include "qmsave_save.h"
 
 #ifdef _WIN32
 #  include <fcntl.h>
@@ -23,12 +24,14 @@ const char kHelp[] =
     "Usage:\n"
     "  qmsave fetch URL [-o FILE]   fetch one URL over HTTP and write its body to standard\n"
     "                               output, or to FILE\n"
+    QMSAVE_SAVE_HELP
     "  qmsave --help                show this help\n"
     "\n"
     "fetch sends one GET request and waits for the whole response (at most 10 MiB); a gzip\n"
     "or deflate body is decoded, a chunked one joined. Redirects are not followed: their own\n"
     "body is what you get. FILE is written only when the fetch succeeds.\n"
     "\n"
+    QMSAVE_SAVE_NOTES
     "URLs are plain HTTP (http://host[:port]/path); https is not supported.\n"
     "Exit status: 0 on success, 1 when the fetch or save failed, 2 on a usage error.\n";
 
@@ -146,5 +149,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "fetch") == 0) return Fetch(argc - 2, argv + 2);
+    if (qmsave::IsSaveVerb(argv[1])) return qmsave::Save(argv[1], argc - 2, argv + 2);
     return Usage((std::string("unknown command '") + argv[1] + "'").c_str());
 }

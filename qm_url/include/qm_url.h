@@ -108,7 +108,8 @@ QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
                                        SaveOptions* options, SavePageCallback callback);
 
 /* Asks the running call, from any thread, to end: it returns within 100 ms, leaving no
- * socket or file open and no half-written file. The next call runs normally. */
+ * socket or file open and no half-written file. The next call runs normally. A stopped
+ * call returns 0; the items saved before the stop stay saved. */
 QM_API void QM_CALL qm_StopSave(void);
 
 #ifdef __cplusplus

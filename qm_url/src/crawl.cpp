@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fetch.h"
 #include "names.h"
 #include "pictures.h"
 #include "platform/files.h"
@@ -31,8 +32,6 @@ uint64_t g_fullMap[kFullWords];
 // Records below this index may have been touched since the last reset.
 int32_t g_highWater = 0;
 
-ItemFetch g_itemFetch = nullptr;
-
 int LowestZeroBit(uint64_t word) { return __builtin_ctzll(~word); }
 
 struct FreeDeleter {
@@ -46,19 +45,14 @@ bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
     return r.kind == KIND_PAGE && r.sameSite == 0 && options.sameSiteOnly == 1;
 }
 
-bool FetchRequest(UrlRequest* request, char* buffer, int32_t* length) {
-    return qm_UrlToHtml(request, buffer, length, 0) == 1;
-}
-
 // One item through the HTTP client, with the page it was found on as its Referer.
 bool FetchItem(const PageRecord& r, char* buffer, int32_t* length) {
-    if (g_itemFetch != nullptr) return g_itemFetch(r, buffer, length);
     UrlRequest request = {};
     request.url = r.url;
     request.urlLength = static_cast<int32_t>(std::strlen(r.url));
     request.referer = r.referer;
     request.refererLength = static_cast<int32_t>(std::strlen(r.referer));
-    return FetchRequest(&request, buffer, length);
+    return FetchUrl(request, buffer, length);
 }
 
 // Visits the queue from record 0 until it is exhausted, the depth stop or a stop request.
@@ -120,7 +114,7 @@ extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const cha
     Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
     if (!buffer) return 0;
     int32_t length = 0;
-    if (!FetchRequest(request, buffer.get(), &length) || StopRequested()) return 0;
+    if (!FetchUrl(*request, buffer.get(), &length) || StopRequested()) return 0;
     return platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length))
                ? 1
                : 0;
@@ -245,7 +239,5 @@ void SpliceFoundItems(int32_t embeddedHead, int32_t embeddedTail, int32_t linkHe
         g_tailIndex = linkTail;
     }
 }
-
-void SetItemFetchForTesting(ItemFetch fetch) { g_itemFetch = fetch; }
 
 }  // namespace qm

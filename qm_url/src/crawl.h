@@ -63,9 +63,4 @@ CrawlOutcome RunCrawl(const char* url, size_t urlLength, const char* savePath,
 // counting its first character); empty when there is none.
 void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_PATH_SIZE]);
 
-// Fetches one item into `buffer` (FETCH_BUFFER_SIZE bytes). The crawl's only way to the
-// network; tests of the crawl put their own in its place.
-using ItemFetch = bool (*)(const PageRecord& record, char* buffer, int32_t* length);
-void SetItemFetchForTesting(ItemFetch fetch);  // nullptr: the real fetch again
-
 }  // namespace qm

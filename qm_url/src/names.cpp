@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "char_set.h"
 #include "crawl.h"
 
 namespace qm {
@@ -30,11 +31,21 @@ bool StartsWithNoCase(const char* s, size_t n, const char* prefix) {
     return n >= p && EqualNoCase(s, prefix, p);
 }
 
-size_t FindAny(const char* s, size_t from, size_t n, const char* set) {
+size_t FindAny(const char* s, size_t from, size_t n, const CharSet& set) {
     for (size_t i = from; i < n; ++i)
-        if (std::strchr(set, s[i]) != nullptr) return i;
+        if (set(s[i])) return i;
     return n;
 }
+
+constexpr CharSet kFragment("#");
+constexpr CharSet kPathOrQuery("/?");
+constexpr CharSet kQuery("?");
+constexpr CharSet kSlash("/");
+constexpr CharSet kDot(".");
+constexpr CharSet kColon(":");
+constexpr CharSet kBackslash("\\");
+// Characters a file name cannot hold on Windows: each becomes '-' in a local name.
+constexpr CharSet kReplacedInNames("\\:*?\"<>|");
 
 // The parts of an http URL that resolution works on.
 struct UrlParts {
@@ -50,9 +61,9 @@ struct UrlParts {
 // path all the same). Anything from '#' on is not part of the URL.
 UrlParts SplitAfterScheme(const char* s, size_t n) {
     UrlParts parts;
-    n = FindAny(s, 0, n, "#");
-    size_t pathStart = FindAny(s, 0, n, "/?");
-    size_t queryStart = FindAny(s, pathStart, n, "?");
+    n = FindAny(s, 0, n, kFragment);
+    size_t pathStart = FindAny(s, 0, n, kPathOrQuery);
+    size_t queryStart = FindAny(s, pathStart, n, kQuery);
     parts.authority = s;
     parts.authorityLength = pathStart;
     parts.path = s + pathStart;
@@ -96,7 +107,7 @@ void AppendWithoutDotSegments(const char* path, size_t n, BoundedText& out) {
     const size_t pathStart = out.length();
     for (size_t i = 0; i < n;) {
         size_t start = i + 1;  // path[i] is a '/'
-        size_t end = FindAny(path, start, n, "/");
+        size_t end = FindAny(path, start, n, kSlash);
         bool last = end == n;
         int dots = DotCount(path + start, end - start);
         if (dots == 1 || dots == 2) {
@@ -139,7 +150,7 @@ void AppendSafeComponent(const char* comp, size_t n, BoundedText& out) {
     }
     size_t keep = n;
     while (keep > 0 && (comp[keep - 1] == '.' || comp[keep - 1] == ' ')) --keep;
-    size_t base = FindAny(comp, 0, keep, ".");
+    size_t base = FindAny(comp, 0, keep, kDot);
     size_t baseEnd = base;
     while (baseEnd > 0 && comp[baseEnd - 1] == ' ') --baseEnd;
     out.Append(comp, base);
@@ -194,7 +205,7 @@ bool ResolveUrl(const char* base, const char* reference, size_t length,
         // A relative reference has no authority of its own: it is a path and a query.
         target.authority = page.authority;
         target.authorityLength = page.authorityLength;
-        size_t queryStart = FindAny(reference, 0, length, "?");
+        size_t queryStart = FindAny(reference, 0, length, kQuery);
         target.query = reference + queryStart;
         target.queryLength = length - queryStart;
         if (length > 0 && reference[0] == '/') {
@@ -228,8 +239,8 @@ bool IsSameSite(const char* url, const char* pageUrl) {
     if (!StartsWithNoCase(url, n, kHttpPrefix) || !SplitBase(pageUrl, &page)) return false;
     item = SplitAfterScheme(url + kHttpPrefixLength, n - kHttpPrefixLength);
     // The host ends at the port's colon too: other ports of one host are the same site.
-    size_t a = FindAny(item.authority, 0, item.authorityLength, ":");
-    size_t b = FindAny(page.authority, 0, page.authorityLength, ":");
+    size_t a = FindAny(item.authority, 0, item.authorityLength, kColon);
+    size_t b = FindAny(page.authority, 0, page.authorityLength, kColon);
     return a == b && std::memcmp(item.authority, page.authority, a) == 0;
 }
 
@@ -245,7 +256,7 @@ bool MakeLocalName(const char* url, NameMode mode, char* name, size_t size) {
     BoundedText text(raw);
     for (const char* p = url; *p; ++p) {
         unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7F || std::strchr("\\:*?\"<>|", c) != nullptr)
+        if (c < 0x20 || c == 0x7F || kReplacedInNames(static_cast<char>(c)))
             text.Append('-');
         else
             text.Append(c == '/' ? '\\' : static_cast<char>(c));
@@ -258,7 +269,7 @@ bool MakeLocalName(const char* url, NameMode mode, char* name, size_t size) {
     size_t n = std::strlen(raw);
     if (mode == NAME_MODE_FOLDERS) {
         for (size_t i = 0; i < n;) {
-            size_t end = FindAny(raw, i, n, "\\");
+            size_t end = FindAny(raw, i, n, kBackslash);
             AppendSafeComponent(raw + i, end - i, out);
             if (end < n) out.Append('\\');
             i = end + 1;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bounded_text.h"
+#include "char_set.h"
 #include "crawl.h"
 #include "names.h"
 
@@ -18,18 +19,19 @@ constexpr size_t kInsertAreaSize = 4 * URL_TEXT_SIZE;
 const char* const kPictureExtensions[] = {".jpg", ".png", ".gif", ".JPG",
                                           ".PNG", ".GIF", ".ico", ".ICO"};
 // What may stand right before a bare picture name.
-const char kPictureDelimiters[] = "=< (\"{[>'\t\r\n";
+constexpr CharSet kPictureDelimiters("=< (\"{[>'\t\r\n");
 const char* const kFrameOpenings[] = {"<frame", "< frame", "<  frame",
                                       "<FRAME", "< FRAME", "<  FRAME"};
 // What ends a src value, and an href value ('<' abandons an href value).
-const char kSrcValueEnd[] = " \"><(){}'\t\r\n";
-const char kHrefValueEnd[] = " \">'\t\r\n";
+constexpr CharSet kSrcValueEnd(" \"><(){}'\t\r\n");
+constexpr CharSet kHrefValueEnd(" \">'\t\r\n");
+// The characters at which any test can recognise a reference.
+constexpr CharSet kReferenceStarts(".iIhH<");
 
 bool IsAlnum(unsigned char c) {
     return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
 }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-bool IsOneOf(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
 
 bool MatchesNoCase(const char* text, int32_t end, int32_t at, const char* word) {
     for (int32_t i = 0; word[i] != '\0'; ++i) {
@@ -76,9 +78,9 @@ bool FindSourceValue(const char* text, int32_t end, int32_t from, int32_t* posit
     if (i >= end) return false;
     int32_t start = SkipToValue(text, end, i + 1);
     // An empty value, or one that names a place in the page itself, is no item.
-    if (start >= end || IsOneOf(text[start], kSrcValueEnd) || text[start] == '#') return false;
+    if (start >= end || kSrcValueEnd(text[start]) || text[start] == '#') return false;
     int32_t stop = start;
-    while (stop < end && !IsOneOf(text[stop], kSrcValueEnd)) ++stop;
+    while (stop < end && !kSrcValueEnd(text[stop])) ++stop;
     if (stop >= end) return false;
     *tokenStart = start - 1;
     *position = stop - 1;
@@ -98,7 +100,7 @@ bool FindHrefValue(const char* text, int32_t end, int32_t at, int32_t* first, in
     if (!IsAlnum(static_cast<unsigned char>(text[start])) && text[start] != '/' && !relativeDots)
         return false;
     int32_t stop = start;
-    for (; stop < end && !IsOneOf(text[stop], kHrefValueEnd); ++stop)
+    for (; stop < end && !kHrefValueEnd(text[stop]); ++stop)
         if (text[stop] == '<') return false;
     if (stop >= end) return false;
     *first = start;
@@ -186,6 +188,11 @@ bool PageScanner::Run() {
     bool retest = false;  // right after a rewritten embedded item: no picture name test
     bool complete = true;
     while (position < end_) {
+        if (!kReferenceStarts(in_[position])) {
+            ++position;
+            retest = false;
+            continue;
+        }
         Reference ref;
         Handled handled = Handled::kPassedOver;
         bool found = false;
@@ -244,7 +251,7 @@ bool PageScanner::FindBarePicture(int32_t at, Reference* ref) const {
     if (!IsPictureExtensionAt(in_, end_, at)) return false;
     const int32_t lastIndex = at + 3;
     for (int32_t i = at - 1; i >= copied_ && lastIndex - i <= kTokenAreaSize; --i) {
-        if (IsOneOf(in_[i], kPictureDelimiters)) {
+        if (kPictureDelimiters(in_[i])) {
             ref->inStart = i + 1;
             ref->inLast = lastIndex;
             return true;
@@ -253,7 +260,7 @@ bool PageScanner::FindBarePicture(int32_t at, Reference* ref) const {
     // Back into what has been written already.
     int32_t reach = lastIndex - copied_ + 1;
     for (int32_t o = outLength_ - 1; o >= 0 && reach + (outLength_ - o) <= kTokenAreaSize; --o) {
-        if (IsOneOf(out_[o], kPictureDelimiters)) {
+        if (kPictureDelimiters(out_[o])) {
             if (o + 1 < outLength_) {
                 ref->outStart = o + 1;
                 ref->inStart = copied_;

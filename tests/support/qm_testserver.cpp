@@ -30,6 +30,16 @@ bool ReadFile(const std::string& path, std::string* out) {
     return true;
 }
 
+// Browsers and crawlers decide by the type whether to look for links in a file.
+std::string ContentType(const std::string& name) {
+    static const std::map<std::string, std::string> kTypes = {
+        {".html", "text/html"}, {".htm", "text/html"},  {".css", "text/css"},
+        {".gif", "image/gif"},  {".jpg", "image/jpeg"}, {".png", "image/png"}};
+    size_t dot = name.rfind('.');
+    auto it = dot == std::string::npos ? kTypes.end() : kTypes.find(name.substr(dot));
+    return it == kTypes.end() ? "application/octet-stream" : it->second;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,12 +87,12 @@ int main(int argc, char** argv) {
             if (request.Header("Accept-Encoding").find("gzip") != std::string::npos &&
                 load(name + ".gz", &body)) {
                 return qmtest::Script().Send(qmtest::HttpResponseWithLength(
-                    200, body, "application/octet-stream", {{"Content-Encoding", "gzip"}}));
+                    200, body, ContentType(name), {{"Content-Encoding", "gzip"}}));
             }
             if (!load(name, &body))
                 return qmtest::Script().Send(qmtest::HttpResponseWithLength(404, "not found"));
             return qmtest::Script().Send(
-                qmtest::HttpResponseWithLength(200, body, "application/octet-stream"));
+                qmtest::HttpResponseWithLength(200, body, ContentType(name)));
         },
         static_cast<uint16_t>(port));
 

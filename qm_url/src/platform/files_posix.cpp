@@ -46,12 +46,19 @@ int RemoveEntry(const char* path, const struct stat*, int type, struct FTW*) {
 
 void CreateFoldersFor(const char* filePath) {
     std::string path = SystemPath(filePath);
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-        if (path[slash - 1] == '/') continue;
-        path[slash] = '\0';
-        ::mkdir(path.c_str(), 0777);  // an existing folder is what we want
-        path[slash] = '/';
+    size_t last = path.rfind('/');
+    if (last != std::string::npos && last > 0) {
+        // Usually the folder is there already, or only it is missing: one call settles that.
+        std::string folder = path.substr(0, last);
+        if (::mkdir(folder.c_str(), 0777) != 0 && errno == ENOENT) {
+            for (size_t slash = path.find('/', 1); slash != std::string::npos && slash <= last;
+                 slash = path.find('/', slash + 1)) {
+                if (path[slash - 1] == '/') continue;
+                path[slash] = '\0';
+                ::mkdir(path.c_str(), 0777);  // an existing folder is what we want
+                path[slash] = '/';
+            }
+        }
     }
     ::rmdir(path.c_str());  // only ever succeeds on an empty folder
 }

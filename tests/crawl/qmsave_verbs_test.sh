@@ -1,0 +1,59 @@
+#!/bin/bash
+# qmsave page, pages and pictures against a small site served from a folder: exit statuses,
+# progress lines, the files written and the one-line reasons.
+# Usage: qmsave_verbs_test.sh BINDIR
+set -uo pipefail
+bin=$1
+work=$(mktemp -d)
+server=
+cleanup() {
+  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+check() {  # DESCRIPTION COMMAND...
+  local what=$1; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+
+mkdir -p "$work/site/img"
+echo '<html><link href="s.css" rel=stylesheet><img src="img/a.gif"><a href="b.html">b</a></html>' >"$work/site/index.html"
+echo '<img src="img/a.gif"><img src="c.png">' >"$work/site/b.html"
+echo 'p{background:url(img/d.png)}' >"$work/site/s.css"
+for p in img/a.gif c.png img/d.png; do echo "picture $p" >"$work/site/$p"; done
+
+"$bin/qm_testserver" --root "$work/site" --port-file "$work/port" --seconds 120 &
+server=$!
+for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
+base=http://127.0.0.1:$(cat "$work/port")
+host=127.0.0.1-$(cat "$work/port")
+
+"$bin/qmsave" pages "$base/index.html" "$work/out/index.html" --complete 2>"$work/err"
+check "pages exits 0" test $? -eq 0
+check "pages reports the start page first" grep -q "^ *0  page  *$base/index.html -> $work/out/index.html$" "$work/err"
+check "pages reports the picture of the linked page" grep -q "picture  *$base/c.png -> $work/out/http-/$host/c.png$" "$work/err"
+check "pages ends with the count" grep -qx "qmsave: 6 items fetched (2 pages, 3 pictures, 1 style sheet, 0 frames)" "$work/err"
+check "the linked page is saved" test -f "$work/out/http--$host-b.html"
+check "the saved page points at the saved picture" grep -q "src=\"http-/$host/img/a.gif\"" "$work/out/index.html"
+
+echo old >"$work/out/index.html"
+"$bin/qmsave" page "$base/index.html" "$work/out/index.html" 2>"$work/err"
+check "page replaces the file it is given" grep -q "http--$host-s.css" "$work/out/index.html"
+
+"$bin/qmsave" pictures "$base/index.html" "$work/pics" 2>"$work/err"
+check "pictures exits 0" test $? -eq 0
+check "pictures are flat in the folder, pages gone" \
+  test "$(cd "$work/pics" && ls | tr '\n' ' ')" = "http--$host-img-a.gif http--$host-img-d.png "
+
+"$bin/qmsave" page "https://secure.example/" "$work/x.html" 2>"$work/err"
+check "https is refused with status 2" test $? -eq 2
+check "https refusal gives a reason" grep -q "https" "$work/err"
+"$bin/qmsave" pages "$base/index.html" 2>"$work/err"
+check "a missing file is a usage error" test $? -eq 2
+"$bin/qmsave" page "http://127.0.0.1:1/" "$work/none.html" 2>"$work/err"
+check "an unreachable page still exits 0" test $? -eq 0
+check "and says nothing was saved" grep -q "nothing was saved" "$work/err"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,316 @@
+// qm_SavePages and qm_OldSavePages against small sites on the scripted server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "qm_url.h"
+#include "saved_files.h"
+#include "test_server.h"
+
+namespace qmtest {
+namespace {
+
+using Targets = std::vector<std::string>;
+
+// The visiting-order site: S holds pictures a and b and links to P and Q; P holds
+// picture c and a link to R.
+struct OrderSite {
+    SiteServer server;
+    OrderSite() {
+        server.AddPage("/S.html",
+                       "<html><img src=\"a.gif\"><img src='b.gif'><a href=\"P.html\">P</a> "
+                       "<a href=\"./Q.html#x\">Q</a></html>");
+        server.AddPage("/P.html", "<img src=\"c.gif\"><a href=\"R.html\">R</a>");
+        server.AddPage("/Q.html", "<p>q</p>");
+        server.AddPage("/R.html", "r");
+        for (const char* name : {"a", "b", "c"})
+            server.AddPage(std::string("/") + name + ".gif", std::string("GIF-") + name, "image/gif");
+    }
+    std::string Url(const std::string& path = "/S.html") const { return server.Url(path); }
+    std::string Host() const { return LocalHost(server.Port()); }
+};
+
+int32_t SavePages(const std::string& url, const std::string& savePath, SaveOptions options) {
+    Reports().clear();
+    return qm_SavePages(url.c_str(), savePath.c_str(), &options, RecordReport);
+}
+
+void ExpectSoundPages(const fs::path& root) {
+    for (const std::string& file : FilesBelow(root)) {
+        if (file.find(".htm") == std::string::npos && file.find(".css") == std::string::npos)
+            continue;
+        EXPECT_EQ(BrokenReferences(root / file), std::vector<std::string>()) << file;
+    }
+}
+
+TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
+    struct {
+        int32_t maxDepth;
+        Targets targets;
+    } cases[] = {
+        {2, {"/S.html", "/a.gif", "/b.gif", "/P.html", "/c.gif", "/Q.html", "/R.html"}},
+        {1, {"/S.html", "/a.gif", "/b.gif", "/P.html", "/c.gif", "/Q.html"}},
+        {0, {"/S.html", "/a.gif", "/b.gif"}},
+        {-1, {}},
+    };
+    for (const auto& c : cases) {
+        OrderSite site;
+        Sandbox box;
+        EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, c.maxDepth}), 1);
+        EXPECT_EQ(site.server.RequestedTargets(), c.targets) << "maxDepth " << c.maxDepth;
+        EXPECT_EQ(Reports().size(), c.targets.size());
+    }
+}
+
+TEST(SavePages, ReportsEachItemWithItsFinalRecord) {
+    OrderSite site;
+    Sandbox box;
+    ASSERT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    ASSERT_EQ(Reports().size(), 6u);
+    const PageRecord& start = Reports()[0].record;
+    EXPECT_EQ(Reports()[0].index, 0);
+    EXPECT_EQ(std::string(start.url), site.Url());
+    EXPECT_EQ(std::string(start.localPath), box.Path("index.html"));
+    EXPECT_EQ(start.kind, KIND_PAGE);
+    EXPECT_EQ(std::string(start.referer), "");
+
+    const PageRecord& a = Reports()[1].record;
+    EXPECT_EQ(a.kind, KIND_PICTURE);
+    EXPECT_EQ(a.depth, 0);
+    EXPECT_EQ(std::string(a.url), site.Url("/a.gif"));
+    EXPECT_EQ(std::string(a.referer), site.Url());
+    EXPECT_EQ(std::string(a.localPath), box.Path("http-\\" + site.Host() + "\\a.gif"));
+    EXPECT_EQ(a.sameSite, 1);
+
+    const PageRecord& q = Reports()[5].record;
+    EXPECT_EQ(q.kind, KIND_PAGE);
+    EXPECT_EQ(q.depth, 1);
+    EXPECT_EQ(std::string(q.url), site.Url("/Q.html"));  // no fragment, no "./"
+    EXPECT_EQ(std::string(q.localPath), box.Path("http--" + site.Host() + "-Q.html"));
+    // The referer the server saw is the page the item was found on.
+    EXPECT_EQ(site.server.Log()[5].Header("Referer"), site.Url());
+}
+
+TEST(SavePages, WritesRewrittenPagesWhoseReferencesHoldTogether) {
+    OrderSite site;
+    Sandbox box;
+    ASSERT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    std::string h = site.Host();
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Targets{"http--" + h + "-P.html", "http--" + h + "-Q.html", "http-/" + h + "/a.gif",
+                       "http-/" + h + "/b.gif", "http-/" + h + "/c.gif", "index.html"}));
+    EXPECT_EQ(ReadFile(box.Root() / "index.html"),
+              "<html><img src=\"http-/" + h + "/a.gif\"><img src='http-/" + h + "/b.gif'><a href=\"http--" +
+                  h + "-P.html\">P</a> <a href=\"http--" + h + "-Q.html#x\">Q</a></html>");
+    // R lies beyond the depth: the saved P leads to it online.
+    EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-P.html")),
+              "<img src=\"http-/" + h + "/c.gif\"><a href=\"" + site.Url("/R.html") + "\">R</a>");
+    EXPECT_EQ(ReadFile(box.Root() / "http-" / h / "c.gif"), "GIF-c");
+    ExpectSoundPages(box.Root());
+}
+
+// A site with the kinds of reference real pages use. Whatever the options, every saved
+// page leads to saved files or to addresses online, never to nothing.
+TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
+    SiteServer server;
+    std::string other = "http://localhost:" + std::to_string(server.Port());
+    server.AddPage("/d/index.html",
+                   "<html><head><link rel=stylesheet href=\"css/site.css\">"
+                   "<link href='/d/css/print.css' rel=stylesheet></head><body>\n"
+                   "<img src=\"../img/logo.gif\" alt=x><IMG SRC='pics/a%20b.png'>"
+                   "<img src=\"pics/100%25.jpg\"><img\nsrc=pics/t.gif\twidth=1>"
+                   "<img src=\"../img/logo.gif\">\n"
+                   "<a href=\"page.php?a=1&amp;b=2#part\">q</a> <a href='../up.html'>up</a>"
+                   "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + other + "/far.html\">far</a>"
+                   "<a href=\"https://secure/x\">s</a><a href=\"mailto:a@b\">m</a>"
+                   "<frameset><frame src=\"frame.html\"></frameset>"
+                   "<div style=\"background:url(img2/bg.png)\">photo.jpg</div></body></html>");
+    server.AddPage("/d/css/site.css", "body{background:url('../../img/bg.png')}", "text/css");
+    server.AddPage("/d/css/print.css", "p{color:red}", "text/css");
+    server.AddPage("/d/frame.html", "<img src=\"pics/a%20b.png\"><a href=\"../up.html\">u</a>");
+    server.AddPage("/d/page.php", "<a href=\"index.html\">home</a>");
+    server.AddPage("/up.html", "<img src=\"img/logo.gif\">");
+    server.AddPage("/d/sub/deep.htm", "<img src=\"../pics/t.gif\">");
+    server.AddPage("/far.html", "far");
+    for (const char* p : {"/img/logo.gif", "/d/pics/a%20b.png", "/d/pics/100%25.jpg", "/d/pics/t.gif",
+                          "/img/bg.png", "/d/img2/bg.png", "/d/photo.jpg"})
+        server.AddPage(p, "picture", "image/png");
+
+    const SaveOptions options[] = {{1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
+    for (const SaveOptions& o : options) {
+        SCOPED_TRACE(testing::Message() << o.savePictures << o.sameSiteOnly << o.maxDepth);
+        Sandbox box;
+        size_t before = server.RequestedTargets().size();
+        ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), o), 1);
+        ExpectSoundPages(box.Root());
+        Targets targets = server.RequestedTargets();
+        targets.erase(targets.begin(), targets.begin() + static_cast<long>(before));
+        // The second reference to the logo finds its file there and is not fetched again.
+        EXPECT_LE(std::count(targets.begin(), targets.end(), "/img/logo.gif"), 1);
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), "/far.html"),
+                  o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1 : 0);
+        EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
+    }
+}
+
+TEST(SavePages, AnExistingFileIsNeitherFetchedNorFollowed) {
+    OrderSite site;
+    Sandbox box;
+    WriteFile(box.Root() / "index.html", "mine");
+    EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_TRUE(site.server.RequestedTargets().empty());
+    EXPECT_TRUE(Reports().empty());
+    EXPECT_EQ(ReadFile(box.Root() / "index.html"), "mine");
+}
+
+TEST(SavePages, WithoutAFolderPartItemsGoIntoTheCurrentFolder) {
+    OrderSite site;
+    Sandbox box;
+    fs::path previous = fs::current_path();
+    fs::current_path(box.Root());
+    int32_t result = SavePages(site.Url(), "index.html", {1, 1, 0, 0});
+    fs::current_path(previous);
+    EXPECT_EQ(result, 1);
+    std::string h = site.Host();
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Targets{"http-/" + h + "/a.gif", "http-/" + h + "/b.gif", "index.html"}));
+}
+
+// References built to climb out, name devices or overflow paths: every file written lies
+// inside the save folder.
+TEST(SavePages, HostileNamesStayInsideTheSaveFolder) {
+    std::string page =
+        "<img src=\"../../../../../escape1.gif\"><img src=\"%2e%2e/%2e%2e/%2E%2E/escape2.gif\">"
+        "<img src=\"/a/..%2f..%2fescape3.gif\"><img src=\"con/aux.gif\"><img src=\"nul.png\">"
+        "<img src=\"COM1.x.jpg\"><img src=\"dir./x.gif\"><img src=\"c\x01\x1f" "d.gif\">"
+        "<img src=\"..\\..\\..\\escape4.gif\"><a href=\"../../../../up.html\">"
+        "<img src=\"" + std::string(600, 'L') + ".gif\">"
+        "<img src=\"" + std::string(240, 'M') + ".gif\">"
+        "<img src=\"" + std::string(100, 'N') + "/" + std::string(100, 'O') + ".gif\">";
+    TestServer server([page](const Request& r) {
+        std::string body = r.target == "/d/index.html" ? page : "item";
+        return Script().Send(HttpResponseWithLength(200, body));
+    });
+    Sandbox box;
+    fs::create_directories(box.Root() / "save");
+    ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("save\\index.html"), {1, 1, 0, 1}), 1);
+    Targets files = FilesBelow(box.Root());
+    EXPECT_GE(files.size(), 10u);
+    for (const std::string& f : files) EXPECT_EQ(f.rfind("save/", 0), 0u) << f;
+    for (const Report& report : Reports()) {
+        std::string path = report.record.localPath;
+        EXPECT_EQ(path.rfind(box.Path("save\\"), 0), 0u) << path;
+    }
+}
+
+struct StopWhenReported {
+    static void QM_CALLBACK Callback(int32_t index, const PageRecord* record) {
+        RecordReport(index, record);
+        qm_StopSave();
+    }
+};
+
+TEST(SavePages, StopFromTheCallbackEndsTheSaveAndTheNextRunsNormally) {
+    OrderSite site;
+    Sandbox box;
+    SaveOptions options{1, 1, 0, 1};
+    Reports().clear();
+    EXPECT_EQ(qm_SavePages(site.Url().c_str(), box.Path("index.html").c_str(), &options,
+                           StopWhenReported::Callback),
+              0);
+    EXPECT_EQ(Reports().size(), 1u);
+    EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});  // the reported item is whole
+
+    Sandbox second;
+    EXPECT_EQ(SavePages(site.Url(), second.Path("index.html"), options), 1);
+    EXPECT_EQ(FilesBelow(second.Root()).size(), 6u);
+}
+
+// A body that stops arriving: the stop ends the fetch and the save, and nothing of the
+// item is left behind, not even a temporary file.
+TEST(SavePages, StopDuringAStalledBodyLeavesNoPartialFile) {
+    OrderSite site;
+    site.server.AddStalled("/b.gif", std::string(100000, 'b'), 5000);
+    Sandbox box;
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done && std::chrono::steady_clock::now() < deadline) {
+            Targets t = site.server.RequestedTargets();
+            if (std::find(t.begin(), t.end(), "/b.gif") != t.end()) {
+                qm_StopSave();
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    int32_t result = SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1});
+    done = true;
+    stopper.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Targets{"http-/" + site.Host() + "/a.gif", "index.html"}));
+}
+
+TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
+    Sandbox box;
+    const std::string closed = "http://127.0.0.1:1/";  // refused at once: nothing fetched
+    std::string path259 = box.Path(std::string(259 - box.Path().size() - 1, 'p'));
+    std::string path260 = path259 + "p";
+    std::string url511 = closed + std::string(511 - closed.size(), 'u');
+    std::string url512 = url511 + "u";
+    SaveOptions options{1, 1, 0, 0};
+    struct {
+        const char* name;
+        const char* url;
+        const char* path;
+        SaveOptions* options;
+        int32_t expected;
+    } cases[] = {
+        {"null url", nullptr, path259.c_str(), &options, 0},
+        {"empty url", "", path259.c_str(), &options, 0},
+        {"null path", closed.c_str(), nullptr, &options, 0},
+        {"empty path", closed.c_str(), "", &options, 0},
+        {"null options", closed.c_str(), path259.c_str(), nullptr, 0},
+        {"path of 259", closed.c_str(), path259.c_str(), &options, 1},
+        {"path of 260", closed.c_str(), path260.c_str(), &options, 0},
+        {"url of 511", url511.c_str(), path259.c_str(), &options, 1},
+        {"url of 512", url512.c_str(), path259.c_str(), &options, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(qm_SavePages(c.url, c.path, c.options, nullptr), c.expected) << c.name;
+        SaveOptions written{7, 7, 7, 7};
+        SaveOptions* pictureOptions = c.options ? &written : nullptr;
+        EXPECT_EQ(qm_SavePictures(c.url, c.path, pictureOptions, nullptr), c.expected) << c.name;
+        // Options are forced once the texts and the record have passed their checks.
+        bool checked = c.url && c.path && *c.url && *c.path && c.options;
+        EXPECT_EQ(written.maxDepth, checked ? 0 : 7) << c.name;
+    }
+    EXPECT_TRUE(FilesBelow(box.Root()).empty());
+}
+
+TEST(OldSavePages, WritesTheBodyOfOneFetch) {
+    SiteServer server;
+    server.AddPage("/x.html", "<img src=a.gif>");
+    Sandbox box;
+    std::string url = server.Url("/x.html");
+    UrlRequest request{};
+    request.url = url.c_str();
+    request.referer = "";
+    char reserved[16] = {};
+    std::string file = box.Path("x.html");
+    EXPECT_EQ(qm_OldSavePages(&request, file.c_str(), reserved), 1);
+    EXPECT_EQ(ReadFile(SystemPath(file)), "<img src=a.gif>");  // not scanned
+    EXPECT_EQ(qm_OldSavePages(&request, box.Path("no\\such\\x.html").c_str(), reserved), 0);
+    EXPECT_EQ(qm_OldSavePages(nullptr, file.c_str(), reserved), 0);
+    EXPECT_EQ(qm_OldSavePages(&request, file.c_str(), nullptr), 0);
+    EXPECT_EQ(FilesBelow(box.Root()), Targets{"x.html"});
+}
+
+}  // namespace
+}  // namespace qmtest

@@ -1,0 +1,168 @@
+// page, pages and pictures: the three saves of the desktop program, from the command line,
+// with a progress line on standard error for every item the library reports.
+#include "qmsave_save.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "qm_url.h"
+
+#ifdef _WIN32
+#  include <windows.h>
+#endif
+
+namespace qmsave {
+
+namespace {
+
+struct Counts {
+    int items = 0;
+    int byKind[5] = {};
+};
+Counts g_counts;
+
+volatile std::sig_atomic_t g_stopped = 0;
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+    g_stopped = 1;
+    qm_StopSave();
+    return TRUE;
+}
+#else
+void OnInterrupt(int) {
+    g_stopped = 1;
+    qm_StopSave();
+}
+#endif
+
+// Ctrl+C ends the save through the library's stop request: it returns at once and leaves
+// no half-written file behind.
+void StopOnInterrupt() {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+#else
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+#endif
+}
+
+const char* KindName(PageKind kind) {
+    switch (kind) {
+        case KIND_PAGE: return "page";
+        case KIND_PICTURE: return "picture";
+        case KIND_STYLE_SHEET: return "style sheet";
+        case KIND_FRAME: return "frame";
+        default: return "item";
+    }
+}
+
+// The library's path as this system writes it.
+std::string Shown(const char* path) {
+    std::string s = path;
+#ifndef _WIN32
+    std::string out;
+    for (char c : s) {
+        if (c == '\\') c = '/';
+        if (!(c == '/' && !out.empty() && out.back() == '/')) out += c;
+    }
+    s = out;
+#endif
+    return s;
+}
+
+void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
+    ++g_counts.items;
+    if (record->kind >= 1 && record->kind <= 4) ++g_counts.byKind[record->kind];
+    std::fprintf(stderr, "%6d  %-11s %s -> %s\n", static_cast<int>(index), KindName(record->kind),
+                 record->url, Shown(record->localPath).c_str());
+}
+
+int Refuse(const char* reason) {
+    std::fprintf(stderr, "qmsave: %s\n", reason);
+    return 2;
+}
+
+bool IsHttps(const char* url) {
+    const char prefix[] = "https://";
+    for (size_t i = 0; i < sizeof prefix - 1; ++i)
+        if (url[i] == '\0' || (url[i] | 0x20) != prefix[i]) return false;
+    return true;
+}
+
+void PrintCount() {
+    std::fprintf(stderr, "qmsave: %d item%s fetched (%d page%s, %d picture%s, %d style sheet%s, "
+                         "%d frame%s)\n",
+                 g_counts.items, g_counts.items == 1 ? "" : "s", g_counts.byKind[1],
+                 g_counts.byKind[1] == 1 ? "" : "s", g_counts.byKind[2],
+                 g_counts.byKind[2] == 1 ? "" : "s", g_counts.byKind[3],
+                 g_counts.byKind[3] == 1 ? "" : "s", g_counts.byKind[4],
+                 g_counts.byKind[4] == 1 ? "" : "s");
+}
+
+}  // namespace
+
+bool IsSaveVerb(const char* verb) {
+    return std::strcmp(verb, "page") == 0 || std::strcmp(verb, "pages") == 0 ||
+           std::strcmp(verb, "pictures") == 0;
+}
+
+int Save(const char* verb, int argc, char** argv) {
+    const bool pictures = std::strcmp(verb, "pictures") == 0;
+    const char* url = nullptr;
+    const char* target = nullptr;
+    bool complete = false;
+    for (int i = 0; i < argc; ++i) {
+        if (!pictures && std::strcmp(argv[i], "--complete") == 0) {
+            complete = true;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            return Refuse((std::string("unknown option '") + argv[i] + "' (try qmsave --help)").c_str());
+        } else if (url == nullptr) {
+            url = argv[i];
+        } else if (target == nullptr) {
+            target = argv[i];
+        } else {
+            return Refuse((std::string(verb) + " takes a URL and a " + (pictures ? "folder" : "file") +
+                           " (try qmsave --help)").c_str());
+        }
+    }
+    if (url == nullptr || target == nullptr || *url == '\0' || *target == '\0')
+        return Refuse((std::string(verb) + " needs a URL and a " + (pictures ? "folder" : "file") +
+                       " (try qmsave --help)").c_str());
+    if (IsHttps(url))
+        return Refuse("https pages cannot be saved (plain http only)");
+
+    // The desktop program's rule: the chosen folder with "\index.html" appended, as it is.
+    std::string savePath = pictures ? std::string(target) + "\\index.html" : target;
+    if (std::strlen(url) >= URL_TEXT_SIZE)
+        return Refuse("the URL is too long (511 characters at most)");
+    if (savePath.size() >= LOCAL_PATH_SIZE)
+        return Refuse(pictures ? "the folder path is too long (248 characters at most)"
+                               : "the file path is too long (259 characters at most)");
+
+    // A page file saved before would be found present and kept: the page is saved anew.
+    if (!pictures) std::remove(Shown(savePath.c_str()).c_str());
+
+    SaveOptions options{1, complete ? 1 : 0, 0, std::strcmp(verb, "pages") == 0 ? 1 : 0};
+    StopOnInterrupt();
+    int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)
+                              : qm_SavePages(url, savePath.c_str(), &options, Report);
+    if (g_stopped) {
+        PrintCount();
+        std::fprintf(stderr, "qmsave: stopped\n");
+        return 1;
+    }
+    if (result != 1) {
+        std::fprintf(stderr, "qmsave: the save could not run (out of memory)\n");
+        return 1;
+    }
+    PrintCount();
+    if (g_counts.items == 0)
+        std::fprintf(stderr, "qmsave: nothing was saved: %s could not be fetched\n", url);
+    return 0;
+}
+
+}  // namespace qmsave

@@ -1,0 +1,28 @@
+// The saving verbs of qmsave: page, pages and pictures.
+#pragma once
+
+// The help's lines for the saving verbs, and its paragraph on them (string literals, to be
+// joined into the help text).
+#define QMSAVE_SAVE_HELP                                                                       \
+    "  qmsave page URL FILE [--complete]\n"                                                    \
+    "                               save the page into FILE, its frames and style sheets\n"    \
+    "                               (and with --complete its pictures) beside it\n"            \
+    "  qmsave pages URL FILE [--complete]\n"                                                   \
+    "                               the same, and every page it links to, one level deep\n"   \
+    "  qmsave pictures URL FOLDER   save every picture of the page flat into FOLDER\n"
+#define QMSAVE_SAVE_NOTES                                                                      \
+    "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
+    "to FOLDER and never replaces a file there. A line on standard error reports each\n"      \
+    "item as it is fetched; Ctrl+C stops the save and leaves no half-written file.\n"         \
+    "\n"
+
+namespace qmsave {
+
+// True when `verb` is one of the saving verbs.
+bool IsSaveVerb(const char* verb);
+
+// Runs the saving verb with the arguments that follow it; returns the exit status.
+int Save(const char* verb, int argc, char** argv);
+
+
+}  // namespace qmsave
