@@ -82,13 +82,18 @@ void StartPageSave(const App& app, int command, const std::string& url, const st
     Click(options, IDOK);
 }
 
-// Chooses folder in the folder browser that "Save All the Images" opens.
+// Chooses folder in the folder browser that "Save All the Images" opens. The browser may
+// still be filling its tree when it shows, so the choice is made again until it holds;
+// a browser that will not take it is cancelled rather than left on another folder.
 void PickFolder(const App& app, const std::wstring& folder) {
     HWND browser = app.WaitForTop(kFolderCaption);
     ASSERT_NE(browser, nullptr);
-    ASSERT_TRUE(app.SelectFolder(browser, folder));
-    EXPECT_EQ(ItemText(browser, kFolderEdit), folder.substr(folder.find_last_of(L'\\') + 1));
-    Click(browser, IDOK);
+    const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
+    const bool chosen = WaitUntil([&] {
+        return app.SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf;
+    });
+    Click(browser, chosen ? IDOK : IDCANCEL);
+    ASSERT_TRUE(chosen) << "the folder browser did not take the folder";
 }
 
 }  // namespace
@@ -214,6 +219,10 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
         StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
         HWND progress = WaitForDialogWith(app, kStatus);
         ASSERT_NE(progress, nullptr);
+        // The option dialog stays open behind the save but cannot start a second one.
+        HWND options = app.FindTop(c.command == kSavePage ? L"Save This Page" : L"Save Multiple Pages");
+        ASSERT_NE(options, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(options));
         // The text runs through its four forms while the save waits.
         std::set<std::wstring> seen;
         EXPECT_TRUE(WaitUntil([&] {

@@ -117,7 +117,14 @@ int Shoot(const std::wstring& out) {
     HWND browser = app.WaitForTop(kFolderCaption);
     if (!browser) return 1;
     SaveWindowPicture(browser, out + L"\\folder-browser.bmp");
-    app.SelectFolder(browser, temp);
+    std::wstring folder(temp);
+    if (folder.back() == L'\\') folder.pop_back();
+    const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
+    if (!WaitUntil([&] {
+            return app.SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf;
+        })) {
+        return 1;
+    }
     Click(browser, IDOK);
     progress = DialogWith(app, kPictureCount);
     if (!progress) return 1;
