@@ -47,8 +47,8 @@ Shown ShowItemDialog(HWND owner, const SaveAsRequest& request, std::wstring* pat
     else options &= ~FOS_OVERWRITEPROMPT;
     dialog->SetOptions(options);
     if (request.filterName) {
-        const COMDLG_FILTERSPEC spec = {request.filterName, request.filterPattern};
-        dialog->SetFileTypes(1, &spec);
+        const COMDLG_FILTERSPEC filter = {request.filterName, request.filterPattern};
+        dialog->SetFileTypes(1, &filter);
     }
     if (request.defaultName) dialog->SetFileName(ToWide(request.defaultName).c_str());
 
