@@ -1,8 +1,42 @@
 #!/bin/bash
-# Builds Quillon and starts it.
+# Builds Quillon's desktop program and opens its main window: under Wine on Linux.
+# Without a display it runs on a private virtual one and leaves a picture of the window.
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
 
-"$QM_ROOT/scripts/setup-packages" build
-qm_build_native -DQM_BUILD_TESTS=OFF
-exec "$QM_NATIVE/bin/qmsave" --help
+"$QM_ROOT/scripts/setup-packages" build windows wine test
+cmake -S "$QM_ROOT" -B "$QM_WIN32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$QM_ROOT/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$QM_WIN32" --target qmApp -j "$QM_JOBS"
+
+virtual=0
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  virtual=1
+  qm_x_start
+fi
+trap 'qm_wine_stop; qm_x_stop' EXIT
+echo "Starting Wine (the first start sets up its prefix and takes a while)..."
+qm_wine_start
+
+cd "$QM_WIN32/bin"
+if [ $virtual -eq 0 ]; then
+  wine qmApp.exe
+  exit 0
+fi
+
+wine qmApp.exe &
+app=$!
+for _ in $(seq 1 300); do
+  xwininfo -root -tree 2>/dev/null | grep -q '"Quillon"' && break
+  kill -0 $app 2>/dev/null || break
+  sleep 0.1
+done
+picture="$QM_WIN32/main-window.png"
+import -window root -crop 480x480+0+0 "$picture" 2>/dev/null || true
+cat <<MSG
+There is no display here, so Quillon runs on the virtual display $DISPLAY.
+A picture of its main window: $picture
+Look at it live with, for instance, x11vnc -display $DISPLAY (then a VNC viewer), or run
+this script from a desktop session to get the window on your screen. Ctrl-C ends Quillon.
+MSG
+wait $app

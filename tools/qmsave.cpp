@@ -1,5 +1,4 @@
 // qmsave: the command-line front end of qm_url.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,13 +6,13 @@
 #include <new>
 #include <string>
 
+#include "interrupt.h"
 #include "qm_url.h"
 #include "qmsave_save.h"
 
 #ifdef _WIN32
 #  include <fcntl.h>
 #  include <io.h>
-#  include <windows.h>
 #endif
 
 namespace {
@@ -38,32 +37,6 @@ const char kHelp[] =
 int Usage(const char* problem) {
     std::fprintf(stderr, "qmsave: %s (try qmsave --help)\n", problem);
     return 2;
-}
-
-// Ctrl+C asks the running fetch to end; it then returns at once with a failure.
-volatile std::sig_atomic_t g_interrupted = 0;
-
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    g_interrupted = 1;
-    qm_StopSave();
-    return TRUE;
-}
-#else
-void OnInterrupt(int) {
-    g_interrupted = 1;
-    qm_StopSave();
-}
-#endif
-
-void CatchInterrupts() {
-#ifdef _WIN32
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-#else
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-#endif
 }
 
 bool WriteAll(FILE* to, const char* data, size_t length) {
@@ -101,9 +74,9 @@ int Fetch(int argc, char** argv) {
     // A length the library never stores tells "nothing usable came back" from a response that
     // came but could not be turned into a body.
     int32_t length = -1;
-    CatchInterrupts();
+    qmsave::StopOnInterrupt();
     if (qm_UrlToHtml(&request, body.get(), &length, 0) == 0) {
-        if (g_interrupted) std::fprintf(stderr, "qmsave: stopped\n");
+        if (qmsave::Interrupted()) std::fprintf(stderr, "qmsave: stopped\n");
         else if (length < 0)
             std::fprintf(stderr, "qmsave: could not fetch %s: no usable response (unusable URL, "
                                  "name not found, no connection, 404, or no answer)\n", url);

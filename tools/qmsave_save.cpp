@@ -2,16 +2,12 @@
 // with a progress line on standard error for every item the library reports.
 #include "qmsave_save.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "interrupt.h"
 #include "qm_url.h"
-
-#ifdef _WIN32
-#  include <windows.h>
-#endif
 
 namespace qmsave {
 
@@ -22,33 +18,6 @@ struct Counts {
     int byKind[5] = {};
 };
 Counts g_counts;
-
-volatile std::sig_atomic_t g_stopped = 0;
-
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-    g_stopped = 1;
-    qm_StopSave();
-    return TRUE;
-}
-#else
-void OnInterrupt(int) {
-    g_stopped = 1;
-    qm_StopSave();
-}
-#endif
-
-// Ctrl+C ends the save through the library's stop request: it returns at once and leaves
-// no half-written file behind.
-void StopOnInterrupt() {
-#ifdef _WIN32
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-#else
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
-#endif
-}
 
 const char* KindName(PageKind kind) {
     switch (kind) {
@@ -150,7 +119,7 @@ int Save(const char* verb, int argc, char** argv) {
     StopOnInterrupt();
     int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)
                               : qm_SavePages(url, savePath.c_str(), &options, Report);
-    if (g_stopped) {
+    if (Interrupted()) {
         PrintCount();
         std::fprintf(stderr, "qmsave: stopped\n");
         return 1;

@@ -1,0 +1,47 @@
+#include "explorer.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+#include "ui/activex_host.h"
+
+namespace {
+
+constexpr DISPID kDispidNavigate = 104;
+
+VARIANT Optional(VARIANT* value) {
+    VARIANT v;
+    VariantInit(&v);
+    if (value) {
+        v.vt = VT_VARIANT | VT_BYREF;
+        v.pvarVal = value;
+    } else {
+        v.vt = VT_ERROR;
+        v.scode = DISP_E_PARAMNOTFOUND;
+    }
+    return v;
+}
+
+}  // namespace
+
+void CExplorer1::Navigate(const char* url, VARIANT* flags, VARIANT* targetFrameName,
+                          VARIANT* postData, VARIANT* headers) {
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, url, -1, nullptr, 0);
+    if (wideLength <= 0) return;
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, url, -1, &wide[0], wideLength);
+
+    VARIANT args[5];
+    VariantInit(&args[0]);
+    args[0].vt = VT_BSTR;
+    args[0].bstrVal = SysAllocString(wide.c_str());
+    args[1] = Optional(flags);
+    args[2] = Optional(targetFrameName);
+    args[3] = Optional(postData);
+    args[4] = Optional(headers);
+    // Where the control could not be created there is nothing to tell it; the panel stays
+    // empty and the program goes on.
+    ui::InvokeHostedMethod(m_hWnd, kDispidNavigate, args, 5);
+    VariantClear(&args[0]);
+}

@@ -1,0 +1,92 @@
+// Drives the desktop program from outside, as a person would: starts it, finds its windows,
+// types into edit boxes, presses buttons and reads message boxes. Every wait polls against
+// a deadline.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace gui {
+
+constexpr DWORD kDeadlineMs = 15000;
+
+// Polls until pred is true or the deadline passes; the last result of pred.
+bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs = kDeadlineMs);
+
+std::wstring Text(HWND window);
+std::wstring ItemText(HWND dialog, int id);
+void SetItemText(HWND dialog, int id, const std::wstring& text);
+// Presses a button without waiting for what it opens.
+void Click(HWND dialog, int id);
+// The folder the driver runs in (also where qmApp.exe and qm_url.dll are).
+std::wstring ProgramFolder();
+// A fresh, empty folder for one test under the system's temporary folder; removed by
+// the destructor.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& name);
+    ~ScratchFolder();
+    const std::wstring& path() const { return m_path; }
+    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+bool FileExists(const std::wstring& path);
+std::string ReadFile(const std::wstring& path);
+void WriteFile(const std::wstring& path, const std::string& bytes);
+// Names of the files (not folders) directly in folder, sorted.
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
+
+// One running qmApp; ended (if it has not ended by itself) when this goes.
+class App {
+public:
+    App();
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    HWND main() const { return m_main; }
+    DWORD pid() const { return m_process.dwProcessId; }
+
+    // A visible top-level window of this program with this caption (other than `not`).
+    HWND FindTop(const std::wstring& caption, HWND except = nullptr) const;
+    HWND WaitForTop(const std::wstring& caption, HWND except = nullptr,
+                    DWORD timeoutMs = kDeadlineMs) const;
+    // Every visible top-level window of the program.
+    std::vector<HWND> TopWindows() const;
+
+    // A message box (a dialog with the system's text field) of this program, or null.
+    HWND FindMessageBox() const;
+    HWND WaitForMessageBox(DWORD timeoutMs = kDeadlineMs) const;
+    // Reads the open message box, closes it with OK and returns caption and text.
+    struct Box {
+        std::wstring caption;
+        std::wstring text;
+    };
+    Box TakeMessageBox(DWORD timeoutMs = kDeadlineMs) const;
+
+    // Returns once the program's window thread is back in a message loop, so that every
+    // window it was about to open exists.
+    void Settle() const;
+    // The main window can be used again (no dialog in front of it).
+    bool Idle() const { return IsWindowEnabled(m_main) != FALSE; }
+    bool WaitIdle(DWORD timeoutMs = kDeadlineMs) const;
+
+    // Selects folder in the shell's folder browser, as clicking through its tree would.
+    // Wine's browser takes no typed path, so the selection message goes to it with the
+    // path placed in the program's memory.
+    bool SelectFolder(HWND browser, const std::wstring& folder) const;
+
+    bool WaitForExit(DWORD timeoutMs = kDeadlineMs) const;
+    bool Exited() const;
+
+private:
+    PROCESS_INFORMATION m_process = {};
+    HWND m_main = nullptr;
+};
+
+}  // namespace gui

@@ -1,0 +1,255 @@
+// The three save commands end to end: the program saves from a scripted site on loopback,
+// and the files on disk are checked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "driver.h"
+#include "gui_ids.h"
+#include "test_server.h"
+
+using namespace gui;
+
+namespace {
+
+const std::string kPage =
+    "<html><head><link rel=\"stylesheet\" href=\"style.css\"></head><body>page-marker"
+    "<img src=\"a.gif\"><a href=\"second.html\">next</a></body></html>";
+const std::string kStyle = "body { color: red } /* style-marker */";
+const std::string kPicture = "GIF89a picture-marker";
+const std::string kSecond = "<html><body>second-marker</body></html>";
+
+void AddSite(qmtest::SiteServer& site) {
+    site.AddPage("/page.html", kPage);
+    site.AddPage("/style.css", kStyle, "text/css");
+    site.AddPage("/a.gif", kPicture, "image/gif");
+    site.AddPage("/second.html", kSecond);
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Every file under folder whose content is exactly bytes.
+int CountFilesHolding(const std::wstring& folder, const std::string& bytes) {
+    int count = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            count += CountFilesHolding(path, bytes);
+        } else if (ReadFile(path) == bytes) {
+            ++count;
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
+
+bool Requested(const qmtest::SiteServer& site, const std::string& target) {
+    for (const std::string& t : site.RequestedTargets()) {
+        if (t == target) return true;
+    }
+    return false;
+}
+
+// A visible window of the program that holds the control id, such as a progress dialog,
+// whose caption is empty.
+HWND WaitForDialogWith(const App& app, int id) {
+    HWND found = nullptr;
+    WaitUntil([&] {
+        for (HWND window : app.TopWindows()) {
+            if (GetDlgItem(window, id)) return (found = window) != nullptr;
+        }
+        return false;
+    });
+    return found;
+}
+
+// Runs one page save through its option dialog, up to the moment the save starts.
+void StartPageSave(const App& app, int command, const std::string& url, const std::wstring& path,
+                   int content = kWordsOnly) {
+    SetItemText(app.main(), kUrl, Wide(url));
+    Click(app.main(), command);
+    HWND options = app.WaitForTop(command == kSavePage ? L"Save This Page" : L"Save Multiple Pages");
+    ASSERT_NE(options, nullptr);
+    SetItemText(options, kSavePath, path);
+    SendMessageW(GetDlgItem(options, content), BM_CLICK, 0, 0);
+    Click(options, IDOK);
+}
+
+// Chooses folder in the folder browser that "Save All the Images" opens. The browser may
+// still be filling its tree when it shows, so the choice is made again until it holds;
+// a browser that will not take it is cancelled rather than left on another folder.
+void PickFolder(const App& app, const std::wstring& folder) {
+    HWND browser = app.WaitForTop(kFolderCaption);
+    ASSERT_NE(browser, nullptr);
+    const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
+    const bool chosen = WaitUntil([&] {
+        return app.SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf;
+    });
+    Click(browser, chosen ? IDOK : IDCANCEL);
+    ASSERT_TRUE(chosen) << "the folder browser did not take the folder";
+}
+
+}  // namespace
+
+TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
+    struct Case {
+        const char* name;
+        int command;
+        int content;
+        bool picture;
+        bool linkedPage;
+    } const cases[] = {
+        {"this page, words only", kSavePage, kWordsOnly, false, false},
+        {"this page, completely", kSavePage, kComplete, true, false},
+        {"multiple pages, words only", kSaveMultiple, kWordsOnly, false, true},
+        {"multiple pages, completely", kSaveMultiple, kComplete, true, true},
+    };
+    App app;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder(L"pages");
+        qmtest::SiteServer site;
+        AddSite(site);
+        const std::wstring path = folder / L"saved.html";
+        StartPageSave(app, c.command, site.Url("/page.html"), path, c.content);
+        const App::Box box = app.TakeMessageBox();
+        EXPECT_EQ(box.caption, L"");
+        EXPECT_EQ(box.text, L"Have Completed");
+
+        EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
+        EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
+        EXPECT_EQ(CountFilesHolding(folder.path(), kPicture), c.picture ? 1 : 0);
+        EXPECT_EQ(Requested(site, "/a.gif"), c.picture);
+        EXPECT_EQ(CountFilesHolding(folder.path(), kSecond), c.linkedPage ? 1 : 0);
+        EXPECT_EQ(Requested(site, "/second.html"), c.linkedPage);
+    }
+}
+
+TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
+    ScratchFolder folder(L"images");
+    qmtest::SiteServer site;
+    site.AddPage("/page.html", "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">");
+    site.AddPage("/a.gif", "GIF89a a", "image/gif");
+    site.AddPage("/dir/b.gif", "GIF89a b", "image/gif");
+    // The last picture takes a while, so the count can be read while the dialog is open.
+    const std::string last = qmtest::HttpResponseWithLength(200, "GIF89a c", "image/gif");
+    site.Add("/c.gif", qmtest::Script().Send(last.substr(0, last.size() - 3)).Pause(1500)
+                           .Send(last.substr(last.size() - 3)));
+
+    App app;
+    SetItemText(app.main(), kUrl, Wide(site.Url("/page.html")));
+    Click(app.main(), kSaveImages);
+    PickFolder(app, folder.path());
+    HWND progress = WaitForDialogWith(app, kPictureCount);
+    ASSERT_NE(progress, nullptr);
+    // Reported so far: the page and two pictures; each report shows how many came before.
+    EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, kPictureCount) == L"2"; }))
+        << "count shown: " << std::string(ItemText(progress, kPictureCount).begin(),
+                                          ItemText(progress, kPictureCount).end());
+    const App::Box box = app.TakeMessageBox();
+    EXPECT_EQ(box.caption, L"");
+    EXPECT_EQ(box.text, L"Have Completed");
+
+    const std::vector<std::wstring> files = FilesIn(folder.path());
+    EXPECT_EQ(files.size(), 3u);
+    std::set<std::string> contents;
+    for (const std::wstring& name : files) contents.insert(ReadFile(folder / name));
+    EXPECT_EQ(contents, (std::set<std::string>{"GIF89a a", "GIF89a b", "GIF89a c"}));
+    EXPECT_EQ(GetFileAttributesW((folder / L"temp").c_str()), INVALID_FILE_ATTRIBUTES)
+        << "the page's temporary folder is removed";
+}
+
+TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
+    // A folder of 249 characters: with "\index.html" the path reaches the 260 characters
+    // the library refuses.
+    ScratchFolder top(L"deep");
+    std::wstring folder = top.path();
+    while (folder.size() < 249) {
+        folder += L"\\" + std::wstring(std::min<size_t>(40, 249 - folder.size()), L'd');
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    App app;
+    SetItemText(app.main(), kUrl, L"http://127.0.0.1:9/");
+    Click(app.main(), kSaveImages);
+    PickFolder(app, folder);
+    const App::Box box = app.TakeMessageBox();
+    EXPECT_EQ(box.caption, L"");
+    EXPECT_EQ(box.text, L"error!");
+}
+
+TEST(Saves, CancellingTheFolderBrowserShowsNothing) {
+    App app;
+    SetItemText(app.main(), kUrl, L"http://127.0.0.1:9/");
+    Click(app.main(), kSaveImages);
+    HWND browser = app.WaitForTop(kFolderCaption);
+    ASSERT_NE(browser, nullptr);
+    Click(browser, IDCANCEL);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(browser); }));
+    app.Settle();
+    EXPECT_EQ(app.FindMessageBox(), nullptr);
+    EXPECT_TRUE(app.WaitIdle());
+}
+
+TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
+    qmtest::SiteServer site;
+    AddSite(site);
+    // Half the page, then nothing more for as long as the client waits.
+    site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
+    App app;
+
+    struct Case {
+        const char* name;
+        int command;
+        UINT stopWith;
+    } const cases[] = {
+        {"stop button, this page", kSavePage, IDOK},
+        {"esc, multiple pages", kSaveMultiple, IDCANCEL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder(L"stop");
+        const std::wstring stopped = folder / L"stopped.html";
+        StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
+        HWND progress = WaitForDialogWith(app, kStatus);
+        ASSERT_NE(progress, nullptr);
+        // The option dialog stays open behind the save but cannot start a second one.
+        HWND options = app.FindTop(c.command == kSavePage ? L"Save This Page" : L"Save Multiple Pages");
+        ASSERT_NE(options, nullptr);
+        EXPECT_FALSE(IsWindowEnabled(options));
+        // The text runs through its four forms while the save waits.
+        std::set<std::wstring> seen;
+        EXPECT_TRUE(WaitUntil([&] {
+            seen.insert(ItemText(progress, kStatus));
+            return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
+                   seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
+        }));
+        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stopWith, BN_CLICKED), 0);
+        const App::Box box = app.TakeMessageBox();
+        EXPECT_EQ(box.caption, L"");
+        EXPECT_EQ(box.text, L"Have Stopped");
+        EXPECT_FALSE(FileExists(stopped));
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{});
+
+        const std::wstring saved = folder / L"saved.html";
+        StartPageSave(app, c.command, site.Url("/page.html"), saved);
+        EXPECT_EQ(app.TakeMessageBox().text, L"Have Completed");
+        EXPECT_NE(ReadFile(saved).find("page-marker"), std::string::npos);
+    }
+
+    // The picture save stops the same way.
+    ScratchFolder folder(L"stop_pictures");
+    SetItemText(app.main(), kUrl, Wide(site.Url("/slow.html")));
+    Click(app.main(), kSaveImages);
+    PickFolder(app, folder.path());
+    HWND progress = WaitForDialogWith(app, kPictureCount);
+    ASSERT_NE(progress, nullptr);
+    Click(progress, IDOK);
+    EXPECT_EQ(app.TakeMessageBox().text, L"Have Stopped");
+}
