@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -132,14 +133,34 @@ void UnmanagedWindowsUnderWine() {
 
 }  // namespace
 
-App::App() {
+namespace {
+
+void EndChildrenOf(DWORD parent) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID != parent) continue;
+        if (HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
+            TerminateProcess(child, 1);
+            WaitForSingleObject(child, kDeadlineMs);
+            CloseHandle(child);
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+}  // namespace
+
+App::App(const std::wstring& folder) {
     UnmanagedWindowsUnderWine();
-    const std::wstring program = ProgramFolder() + L"\\qmApp.exe";
+    const std::wstring program = folder + L"\\qmApp.exe";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     std::wstring commandLine = L"\"" + program + L"\"";
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        ProgramFolder().c_str(), &startup, &m_process)) {
+                        folder.c_str(), &startup, &m_process)) {
         throw std::runtime_error("cannot start qmApp.exe");
     }
     m_main = WaitForTop(L"Quillon");
@@ -151,6 +172,8 @@ App::~App() {
         TerminateProcess(m_process.hProcess, 1);
         WaitForSingleObject(m_process.hProcess, kDeadlineMs);
     }
+    // The renderers it started, which only its own Exit would have ended.
+    EndChildrenOf(m_process.dwProcessId);
     CloseHandle(m_process.hThread);
     CloseHandle(m_process.hProcess);
 }

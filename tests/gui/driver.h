@@ -44,7 +44,8 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder);
 // One running qmApp; ended (if it has not ended by itself) when this goes.
 class App {
 public:
-    App();
+    // Starts the qmApp.exe of `folder`, where its library and renderer are too.
+    explicit App(const std::wstring& folder = ProgramFolder());
     ~App();
     App(const App&) = delete;
     App& operator=(const App&) = delete;

@@ -1,0 +1,26 @@
+#!/bin/bash
+# Packs the archive from a build's binaries, unpacks it into an empty folder, checks that
+# it holds exactly its four files, and saves a page as a picture with the program in it:
+# nothing else of ours is beside it.
+# Usage: check_archive.sh BIN-FOLDER IMAGE-COMMAND-TESTS
+set -euo pipefail
+bin=$1
+tests=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+zip=$("$root/scripts/release.sh" --from "$bin" "$work" | tail -n 1)
+mkdir "$work/unpacked"
+(cd "$work/unpacked" && cmake -E tar xf "$zip")
+folder=$(echo "$work/unpacked"/Quillon-*-win32)
+contents=$(cd "$folder" && LC_ALL=C ls | tr '\n' ' ')
+if [ "$contents" != "Pagesnap.exe README.txt qmApp.exe qm_url.dll " ]; then
+  echo "the archive holds: $contents" >&2
+  exit 1
+fi
+echo "$(basename "$zip"): $contents"
+
+# Wine sees the Linux file system as drive Z:.
+QM_APP_FOLDER="Z:${folder//\//\\}" exec "$root/scripts/wine-exec" "$tests" \
+  --gtest_filter='ImageCommandEndToEnd.*' --gtest_color=no
