@@ -177,9 +177,11 @@ bool Browser::Start(const BrowserChoice& choice, int viewportWidth, Tick killAt,
     }
     // The wrapper outlives us if need be: it bounds the browser's life, keeps its
     // complaints and exit status where WaitForEndpoint looks for a moment, and removes
-    // the profile. It holds none of our standard handles, so nobody waits on it.
+    // the profile. It keeps none of the descriptors Wine hands a Linux child (our
+    // standard handles among them), so nobody who reads our output waits on the browser.
     const char* script =
         "exec </dev/null >/dev/null 2>&1\n"
+        "for fd in /proc/$$/fd/*; do fd=${fd##*/}; ((fd > 2)) && eval \"exec $fd>&-\"; done\n"
         "d=$1; t=$2; shift 2\n"
         "PATH=/usr/local/bin:/usr/bin:/bin; export PATH\n"
         "timeout -k 2 \"$t\" \"$@\" 2>\"$d/browser.log\"\n"
@@ -190,11 +192,11 @@ bool Browser::Start(const BrowserChoice& choice, int viewportWidth, Tick killAt,
     // "0" would mean no limit at all to timeout(1).
     const DWORD left = Remaining(killAt) > 100 ? Remaining(killAt) : 100;
     std::snprintf(limit, sizeof limit, "%.1f", left / 1000.0);
-    std::vector<std::string> args = {"Z:\\bin\\sh", "-c", script, "sh", unixProfile, limit,
+    std::vector<std::string> args = {"Z:\\bin\\bash", "-c", script, "bash", unixProfile, limit,
                                      unixBrowser, "--no-sandbox"};
     for (const std::string& flag : HeadlessFlags(viewportWidth, unixProfile)) args.push_back(flag);
     args.push_back("about:blank");
-    application = "Z:\\bin\\sh";
+    application = "Z:\\bin\\bash";
     commandLine = JoinArguments(args);
   } else {
     std::vector<std::string> args = {choice.exe, "--enable-logging", "--v=0"};

@@ -21,6 +21,10 @@ if [ "$contents" != "Pagesnap.exe README.txt qmApp.exe qm_url.dll " ]; then
 fi
 echo "$(basename "$zip"): $contents"
 
-# Wine sees the Linux file system as drive Z:.
-QM_APP_FOLDER="Z:${folder//\//\\}" exec "$root/scripts/wine-exec" "$tests" \
-  --gtest_filter='ImageCommandEndToEnd.*' --gtest_color=no
+# Wine sees the Linux file system as drive Z:. The output goes through a file: whatever the
+# program leaves running for a moment must not hold the test runner's pipe.
+status=0
+QM_APP_FOLDER="Z:${folder//\//\\}" "$root/scripts/wine-exec" "$tests" \
+  --gtest_filter='ImageCommandEndToEnd.*' --gtest_color=no >"$work/run.log" 2>&1 || status=$?
+cat "$work/run.log"
+exit $status
