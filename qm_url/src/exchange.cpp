@@ -36,8 +36,9 @@ FetchCoding ExchangeHttpRequest(const char* hostName, int port, const char* requ
         return FETCH_FAILED;
 
     // The whole response is kept apart until it is complete: a failed exchange leaves the
-    // caller's buffer as it was.
-    std::unique_ptr<char, FreeArea> area(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
+    // caller's buffer as it was. Only the received bytes are ever read, so the area is not
+    // cleared: clearing 10 MiB for every picture of a crawl cost more than receiving it.
+    std::unique_ptr<char, FreeArea> area(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
     if (!area) return FETCH_FAILED;
     ResponseRules rules(area.get());
     size_t count = 0;

@@ -42,14 +42,24 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+// CTest may run the cases of this program side by side: each process keeps its own files.
+std::string Scratch(const std::string& name) {
+#ifdef _WIN32
+    unsigned long id = GetCurrentProcessId();
+#else
+    unsigned long id = static_cast<unsigned long>(getpid());
+#endif
+    return ::testing::TempDir() + "qmsave-" + std::to_string(id) + "-" + name;
+}
+
 struct ToolRun {
     int status;
     std::string out, err;
 };
 
 ToolRun Qmsave(const std::string& arguments) {
-    const std::string out = ::testing::TempDir() + "qmsave_out.txt";
-    const std::string err = ::testing::TempDir() + "qmsave_err.txt";
+    const std::string out = Scratch("qmsave_out.txt");
+    const std::string err = Scratch("qmsave_err.txt");
     std::string command = "\"" + ToolPath() + "\" " + arguments + " >\"" + out + "\" 2>\"" + err + "\"";
 #ifdef _WIN32
     int status = std::system(("\"" + command + "\"").c_str());
@@ -70,7 +80,7 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
     site.AddPage("/coded", qmtest::Compress(page, qmtest::Wrapper::Gzip), "text/html",
                  {{"Content-Encoding", "gzip"}});
 
-    const std::string file = ::testing::TempDir() + "qmsave_page.html";
+    const std::string file = Scratch("qmsave_page.html");
     std::remove(file.c_str());
     ToolRun toFile = Qmsave("fetch " + site.Url("/page.html") + " -o \"" + file + "\"");
     EXPECT_EQ(toFile.status, 0);
@@ -85,7 +95,7 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     qmtest::SiteServer site;  // answers 404 to everything
-    const std::string file = ::testing::TempDir() + "qmsave_missing.html";
+    const std::string file = Scratch("qmsave_missing.html");
     std::remove(file.c_str());
     struct Case {
         std::string arguments;
