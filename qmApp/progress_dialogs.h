@@ -14,10 +14,67 @@
 #include <cstdint>
 
 #include "color_scheme.h"
+#include "globals.h"
+#include "progress.h"
 #include "qm_url.h"
+#include "res/resource.h"
 #include "ui/dialog.h"
 
-class waiting : public CDialog {
+DWORD WINAPI SavePagesThreadProc(LPVOID param);
+DWORD WINAPI SavePicturesThreadProc(LPVOID param);
+void QM_CALLBACK PictureCountCallback(int32_t recordIndex, const PageRecord* record);
+
+// What `waiting` and `savingpic` share: the worker started with the window, the tick that
+// closes the dialog once the worker has stored its result, and Stop (also Enter and Esc:
+// the dialog must not go while its worker runs unasked). The members it works on are the
+// dialog's own, where the product places them.
+template <class Dialog, LPTHREAD_START_ROUTINE Worker>
+class WorkerDialog : public CDialog {
+protected:
+    explicit WorkerDialog(UINT templateId) : CDialog(templateId) {}
+
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        Dialog& d = self();
+        d.m_nTickCount = 0;
+        d.m_dwThreadId = 0;
+        d.m_hThread = nullptr;
+        d.m_bRunning = 1;
+        d.m_hThread = progress::StartWorker(m_hWnd, Worker, &d, &d.m_dwThreadId);
+        SetTimer(m_hWnd, progress::kTimerId, progress::kTickMs, nullptr);
+        return TRUE;
+    }
+
+    ui::Routes GetRoutes() const override {
+        static const ui::Route routes[] = {
+            ui::OnCommand<&WorkerDialog::OnBnClickedStop>(IDOK),
+            ui::OnCommand<&WorkerDialog::OnBnClickedStop>(IDCANCEL),
+            ui::OnTimer<&WorkerDialog::OnTimer>(),
+            ui::OnCtlColor<&WorkerDialog::OnCtlColor>(),
+        };
+        return routes;
+    }
+
+private:
+    Dialog& self() { return static_cast<Dialog&>(*this); }
+
+    void OnBnClickedStop() {
+        qm_StopSave();
+        g_nSaveResult = kResultStopped;
+        OnOK();
+    }
+
+    void OnTimer(UINT_PTR) {
+        Dialog& d = self();
+        if (!d.m_bRunning.load(std::memory_order_acquire)) OnOK();
+        SetDlgItemTextA(m_hWnd, IDC_STATUS, progress::AnimationText(d.m_nTickCount));
+        ++d.m_nTickCount;
+    }
+
+    HBRUSH OnCtlColor(HDC dc, HWND, UINT kind) { return self().m_colors.OnCtlColor(dc, kind); }
+};
+
+class waiting : public WorkerDialog<waiting, SavePagesThreadProc> {
 public:
     waiting();
     ~waiting() override;
@@ -30,20 +87,12 @@ public:
     HANDLE m_hThread;
     std::atomic<int32_t> m_bRunning;  // cleared by the worker after it stored the result
 
-protected:
-    BOOL OnInitDialog() override;
-    ui::Routes GetRoutes() const override;
-
 private:
-    static const ui::Route kRoutes[];
-    void OnBnClickedStop();
-    void OnTimer(UINT_PTR id);
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
-
+    friend WorkerDialog;
     ColorScheme m_colors;
 };
 
-class savingpic : public CDialog {
+class savingpic : public WorkerDialog<savingpic, SavePicturesThreadProc> {
 public:
     // The folder must leave room for the "\index.html" the worker appends.
     static constexpr size_t kMaxFolderLength = 500;
@@ -61,14 +110,9 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    ui::Routes GetRoutes() const override;
 
 private:
-    static const ui::Route kRoutes[];
-    void OnBnClickedStop();
-    void OnTimer(UINT_PTR id);
-    HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind);
-
+    friend WorkerDialog;
     ColorScheme m_colors;
 };
 
@@ -93,7 +137,3 @@ private:
 
 // The running picture save, for the count callback, which has no context of its own.
 extern std::atomic<savingpic*> g_pPictureDlg;
-
-DWORD WINAPI SavePagesThreadProc(LPVOID param);
-DWORD WINAPI SavePicturesThreadProc(LPVOID param);
-void QM_CALLBACK PictureCountCallback(int32_t recordIndex, const PageRecord* record);

@@ -1,22 +1,10 @@
 // The progress dialog of "Save All the Images": it also counts what the library reports.
-#include "globals.h"
-#include "progress.h"
 #include "progress_dialogs.h"
-#include "res/resource.h"
 
 std::atomic<savingpic*> g_pPictureDlg{nullptr};
 
-const ui::Route savingpic::kRoutes[] = {
-    ui::OnCommand<&savingpic::OnBnClickedStop>(IDOK),
-    ui::OnCommand<&savingpic::OnBnClickedStop>(IDCANCEL),
-    ui::OnTimer<&savingpic::OnTimer>(),
-    ui::OnCtlColor<&savingpic::OnCtlColor>(),
-};
-
-ui::Routes savingpic::GetRoutes() const { return kRoutes; }
-
 savingpic::savingpic()
-    : CDialog(IDD_SAVINGPIC),
+    : WorkerDialog(IDD_SAVINGPIC),
       m_nTickCount(0),
       m_szSavePath{},
       m_dwThreadId(0),
@@ -32,17 +20,11 @@ savingpic::~savingpic() {
 }
 
 BOOL savingpic::OnInitDialog() {
-    CDialog::OnInitDialog();
-    m_nTickCount = 0;
-    m_dwThreadId = 0;
-    m_hThread = nullptr;
-    m_bRunning = 1;
+    // The count has its target before the worker can report.
     m_hCountWnd = m_hWnd;
     g_pPictureDlg = this;
     SetDlgItemInt(m_hWnd, IDC_PICTURE_COUNT, 0, TRUE);
-    m_hThread = progress::StartWorker(m_hWnd, SavePicturesThreadProc, this, &m_dwThreadId);
-    SetTimer(m_hWnd, progress::kTimerId, progress::kTickMs, nullptr);
-    return TRUE;
+    return WorkerDialog::OnInitDialog();
 }
 
 DWORD WINAPI SavePicturesThreadProc(LPVOID param) {
@@ -69,17 +51,3 @@ void QM_CALLBACK PictureCountCallback(int32_t, const PageRecord*) {
                   TRUE);
     ++dlg->m_nPictureCount;
 }
-
-void savingpic::OnTimer(UINT_PTR) {
-    if (!m_bRunning.load(std::memory_order_acquire)) OnOK();
-    SetDlgItemTextA(m_hWnd, IDC_STATUS, progress::AnimationText(m_nTickCount));
-    ++m_nTickCount;
-}
-
-void savingpic::OnBnClickedStop() {
-    qm_StopSave();
-    g_nSaveResult = kResultStopped;
-    OnOK();
-}
-
-HBRUSH savingpic::OnCtlColor(HDC dc, HWND, UINT kind) { return m_colors.OnCtlColor(dc, kind); }
