@@ -43,29 +43,35 @@ HANDLE CreateJobBlock() {
                               PAGESNAP_MAPPING_SIZE, kMappingName);
 }
 
-bool IsRenderer(const PROCESSENTRY32& entry) {
-    return std::strncmp(entry.szExeFile, kRendererName, sizeof(kRendererName) - 1) == 0;
+// Calls visit(processId) for every renderer process until it returns false. False when the
+// process list cannot be read.
+template <class Visit>
+bool ForEachRenderer(Visit visit) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof(entry);
+    const bool readable = Process32First(snapshot, &entry) != FALSE;
+    if (readable) {
+        do {
+            const bool isRenderer =
+                std::strncmp(entry.szExeFile, kRendererName, sizeof(kRendererName) - 1) == 0;
+            if (isRenderer && !visit(entry.th32ProcessID)) break;
+        } while (Process32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+    return readable;
 }
 
 // An unreadable process list counts as a running renderer: starting one more is worse
 // than the "Error!" that follows if there is none.
 bool RendererRunning() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return true;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof(entry);
-    bool running = true;
-    if (Process32First(snapshot, &entry)) {
-        running = false;
-        do {
-            if (IsRenderer(entry)) {
-                running = true;
-                break;
-            }
-        } while (Process32Next(snapshot, &entry));
-    }
-    CloseHandle(snapshot);
-    return running;
+    bool running = false;
+    const bool listed = ForEachRenderer([&](DWORD) {
+        running = true;
+        return false;
+    });
+    return running || !listed;
 }
 
 // The whole block zeroed, then the job text with its NUL. False when the block cannot be
@@ -84,7 +90,6 @@ bool WriteJob(HANDLE mapping, const std::string& job) {
 
 void CqmAppDlg::StartPagesnap() {
     StartRenderer();
-    m_hPagesnapMapping = nullptr;
     m_hPagesnapMapping = CreateJobBlock();
 }
 
@@ -152,26 +157,16 @@ void CqmAppDlg::OnSavePageAsImage() {
 }
 
 int32_t CqmAppDlg::KillPagesnap() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof(entry);
-    if (!Process32First(snapshot, &entry)) {
-        CloseHandle(snapshot);
-        return 0;
-    }
     // Every renderer goes, also one that ran before this program or was started by hand.
-    do {
-        if (!IsRenderer(entry)) continue;
+    const bool listed = ForEachRenderer([this](DWORD id) {
         EnableDebugPrivilege();
-        HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID);
-        if (process) {
+        if (HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, id)) {
             TerminateProcess(process, 1);
             CloseHandle(process);
         }
-    } while (Process32Next(snapshot, &entry));
-    CloseHandle(snapshot);
-    return 1;
+        return true;
+    });
+    return listed ? 1 : 0;
 }
 
 int32_t CqmAppDlg::EnableDebugPrivilege() {
