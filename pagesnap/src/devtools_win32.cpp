@@ -77,23 +77,11 @@ bool DevToolsClient::Connect(int port, const std::string& path, Tick deadline, s
   }
 
   std::string key(16, '\0');
-  for (char& c : key) {
-    random_ = random_ * 1103515245u + 12345u;
-    c = static_cast<char>(random_ >> 16);
-  }
+  for (char& c : key) c = static_cast<char>(NextRandom() >> 16);
   const std::string request = WsHandshakeRequest("127.0.0.1", port, path, Base64Encode(key));
-  std::size_t sent = 0;
-  while (sent < request.size()) {
-    if (!WaitSocket(socket_, true, deadline)) {
-      *why = "the browser did not take the DevTools handshake";
-      return false;
-    }
-    int n = send(socket_, request.data() + sent, static_cast<int>(request.size() - sent), 0);
-    if (n <= 0) {
-      *why = "the DevTools handshake could not be sent";
-      return false;
-    }
-    sent += static_cast<std::size_t>(n);
+  if (!SendAll(request, deadline, why)) {
+    *why = "the DevTools handshake could not be sent: " + *why;
+    return false;
   }
 
   std::string answer;
@@ -121,17 +109,19 @@ bool DevToolsClient::Connect(int port, const std::string& path, Tick deadline, s
   }
 }
 
-bool DevToolsClient::Send(WsOpcode opcode, const std::string& payload, Tick deadline,
-                          std::string* why) {
+unsigned DevToolsClient::NextRandom() {
   random_ = random_ * 1103515245u + 12345u;
-  const std::string frame = WsClientFrame(opcode, payload, random_);
+  return random_;
+}
+
+bool DevToolsClient::SendAll(const std::string& bytes, Tick deadline, std::string* why) {
   std::size_t sent = 0;
-  while (sent < frame.size()) {
+  while (sent < bytes.size()) {
     if (!WaitSocket(socket_, true, deadline)) {
-      *why = "the browser did not take a DevTools command in time";
+      *why = "the browser did not take what was sent in time";
       return false;
     }
-    int n = send(socket_, frame.data() + sent, static_cast<int>(frame.size() - sent), 0);
+    int n = send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
     if (n <= 0) {
       *why = "the DevTools connection broke while sending";
       return false;
@@ -139,6 +129,19 @@ bool DevToolsClient::Send(WsOpcode opcode, const std::string& payload, Tick dead
     sent += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+bool DevToolsClient::Send(WsOpcode opcode, const std::string& payload, Tick deadline,
+                          std::string* why) {
+  return SendAll(WsClientFrame(opcode, payload, NextRandom()), deadline, why);
+}
+
+void DevToolsClient::NoteEvent(const JsonValue& message) {
+  const JsonValue* event = message.Find("method");
+  const JsonValue* session = message.Find("sessionId");
+  if (event && event->IsString()) {
+    events_.insert(EventKey(session ? session->AsString() : std::string(), event->AsString()));
+  }
 }
 
 bool DevToolsClient::ReadMessage(Tick deadline, JsonValue* message, std::string* why) {
@@ -185,7 +188,10 @@ bool DevToolsClient::Call(const std::string& method, const std::string& params,
     return false;
   }
   const int id = nextId_++;
-  if (!Send(WsOpcode::kText, CdpCommand(id, method, params, session), deadline, why)) return false;
+  if (!Send(WsOpcode::kText, CdpCommand(id, method, params, session), deadline, why)) {
+    *why = method + ": " + *why;
+    return false;
+  }
   for (;;) {
     JsonValue message;
     if (!ReadMessage(deadline, &message, why)) {
@@ -194,12 +200,7 @@ bool DevToolsClient::Call(const std::string& method, const std::string& params,
     }
     const JsonValue* answerId = message.Find("id");
     if (!answerId) {
-      const JsonValue* event = message.Find("method");
-      const JsonValue* eventSession = message.Find("sessionId");
-      if (event && event->IsString()) {
-        events_.insert(EventKey(eventSession ? eventSession->AsString() : std::string(),
-                                event->AsString()));
-      }
+      NoteEvent(message);
       continue;
     }
     if (!answerId->IsNumber() || answerId->AsNumber() != id) continue;
@@ -223,12 +224,7 @@ bool DevToolsClient::WaitForEvent(const std::string& method, const std::string& 
     JsonValue message;
     std::string why;
     if (!ReadMessage(deadline, &message, &why)) return false;
-    const JsonValue* event = message.Find("method");
-    const JsonValue* eventSession = message.Find("sessionId");
-    if (event && event->IsString()) {
-      events_.insert(EventKey(eventSession ? eventSession->AsString() : std::string(),
-                              event->AsString()));
-    }
+    NoteEvent(message);
   }
   return true;
 }

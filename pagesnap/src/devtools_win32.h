@@ -29,7 +29,11 @@ class DevToolsClient {
   bool WaitForEvent(const std::string& method, const std::string& session, Tick deadline);
 
  private:
+  unsigned NextRandom();
+  bool SendAll(const std::string& bytes, Tick deadline, std::string* why);
   bool Send(WsOpcode opcode, const std::string& payload, Tick deadline, std::string* why);
+  // Remembers an event message ("method" without "id") for WaitForEvent.
+  void NoteEvent(const JsonValue& message);
   bool ReadMessage(Tick deadline, JsonValue* message, std::string* why);
   void Close();
 
