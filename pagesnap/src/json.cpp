@@ -64,11 +64,7 @@ class JsonParser {
 
   bool ParseObject(JsonValue* v, int depth) {
     v->type_ = JsonValue::Type::kObject;
-    ++s_;
-    SkipBlanks();
-    if (s_ < end_ && *s_ == '}') { ++s_; return true; }
-    for (;;) {
-      SkipBlanks();
+    return ParseList('}', [&] {
       std::string key;
       if (s_ == end_ || *s_ != '"' || !ParseString(&key)) return false;
       SkipBlanks();
@@ -76,27 +72,31 @@ class JsonParser {
       ++s_;
       SkipBlanks();
       v->members_.emplace_back(std::move(key), JsonValue());
-      if (!ParseValue(&v->members_.back().second, depth + 1)) return false;
-      SkipBlanks();
-      if (s_ == end_) return false;
-      if (*s_ == '}') { ++s_; return true; }
-      if (*s_ != ',') return false;
-      ++s_;
-    }
+      return ParseValue(&v->members_.back().second, depth + 1);
+    });
   }
 
   bool ParseArray(JsonValue* v, int depth) {
     v->type_ = JsonValue::Type::kArray;
+    return ParseList(']', [&] {
+      v->items_.emplace_back();
+      return ParseValue(&v->items_.back(), depth + 1);
+    });
+  }
+
+  // The elements of an object or array, from its opening bracket to `close`, separated by
+  // commas; each is read by parseElement with the blanks around it skipped.
+  template <typename ParseElement>
+  bool ParseList(char close, ParseElement parseElement) {
     ++s_;
     SkipBlanks();
-    if (s_ < end_ && *s_ == ']') { ++s_; return true; }
+    if (s_ < end_ && *s_ == close) { ++s_; return true; }
     for (;;) {
       SkipBlanks();
-      v->items_.emplace_back();
-      if (!ParseValue(&v->items_.back(), depth + 1)) return false;
+      if (!parseElement()) return false;
       SkipBlanks();
       if (s_ == end_) return false;
-      if (*s_ == ']') { ++s_; return true; }
+      if (*s_ == close) { ++s_; return true; }
       if (*s_ != ',') return false;
       ++s_;
     }
