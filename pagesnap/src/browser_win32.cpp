@@ -241,24 +241,25 @@ bool Browser::Start(const BrowserChoice& choice, int viewportWidth, Tick killAt,
   return true;
 }
 
-std::string Browser::ExitReport() {
-  std::string report;
-  std::string tail;
+std::string Browser::LastWords() const {
+  const std::string tail =
+      TailOfFile(profile_ + "\\" + (linuxProgram_ ? kLinuxErrorLog : kWindowsErrorLog), 12);
+  return tail.empty() ? std::string() : "; its last words:\n" + tail;
+}
+
+std::string Browser::ExitReport() const {
   if (linuxProgram_) {
     std::string status;
     ReadFilePrefix(profile_ + "\\" + kLinuxExitStatus, 16, &status);
     while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
-    report = "the browser ended before it was ready (exit status " + status +
-             (status == "124" || status == "137" ? ", ended for taking too long" : "") + ")";
-    tail = TailOfFile(profile_ + "\\" + kLinuxErrorLog, 12);
-  } else {
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    report = "the browser ended before it was ready (exit code " + std::to_string(code) + ")";
-    tail = TailOfFile(profile_ + "\\" + kWindowsErrorLog, 12);
+    return "the browser ended before it was ready (exit status " + status +
+           (status == "124" || status == "137" ? ", ended for taking too long" : "") + ")" +
+           LastWords();
   }
-  if (!tail.empty()) report += "; its last words:\n" + tail;
-  return report;
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return "the browser ended before it was ready (exit code " + std::to_string(code) + ")" +
+         LastWords();
 }
 
 bool Browser::WaitForEndpoint(Tick deadline, int* port, std::string* path, std::string* why) {
@@ -274,10 +275,7 @@ bool Browser::WaitForEndpoint(Tick deadline, int* port, std::string* path, std::
       return false;
     }
     if (Remaining(deadline) == 0) {
-      *why = "the browser did not open its DevTools port in time";
-      const std::string tail =
-          TailOfFile(profile_ + "\\" + (linuxProgram_ ? kLinuxErrorLog : kWindowsErrorLog), 12);
-      if (!tail.empty()) *why += "; its last words:\n" + tail;
+      *why = "the browser did not open its DevTools port in time" + LastWords();
       return false;
     }
     Sleep(50);

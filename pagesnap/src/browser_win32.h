@@ -40,7 +40,9 @@ class Browser {
   void End();
 
  private:
-  std::string ExitReport();
+  std::string ExitReport() const;
+  // The end of the browser's own complaints, to quote in a log; empty when there are none.
+  std::string LastWords() const;
 
   std::string profile_;      // Windows path of the temporary profile folder
   bool linuxProgram_ = false;

@@ -86,4 +86,8 @@ bool IsFullWindowsPath(const std::string& path) {
          path.find('\\', 2) != std::string::npos;
 }
 
+std::string JobLogPath(const Job& job) {
+  return IsFullWindowsPath(job.path) ? job.path + ".log" : std::string();
+}
+
 }  // namespace pagesnap

@@ -34,4 +34,8 @@ const char* DescribeUrlCheck(UrlCheck check);
 // the renderer happens to run.
 bool IsFullWindowsPath(const std::string& path);
 
+// Where a job's log goes: path + ".log" beside the picture, or empty when the job names
+// no full path (the log then goes to the shared one).
+std::string JobLogPath(const Job& job);
+
 }  // namespace pagesnap

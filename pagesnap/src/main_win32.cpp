@@ -84,7 +84,7 @@ void TakeJob() {
   }
   if (InterlockedIncrement(&g_jobsRunning) > kMaxJobsAtOnce) {
     InterlockedDecrement(&g_jobsRunning);
-    JobLog(IsFullWindowsPath(job.path) ? job.path + ".log" : std::string())
+    JobLog(JobLogPath(job))
         .Fail(job.url, "too many pictures are being made at once; try again in a few seconds");
     return;
   }
@@ -93,7 +93,7 @@ void TakeJob() {
   if (!thread) {
     delete pending;
     InterlockedDecrement(&g_jobsRunning);
-    JobLog(IsFullWindowsPath(job.path) ? job.path + ".log" : std::string())
+    JobLog(JobLogPath(job))
         .Fail(job.url, "no thread could be started for the job: " + LastErrorText(GetLastError()));
     return;
   }

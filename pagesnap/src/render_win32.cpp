@@ -98,9 +98,8 @@ bool CapturePage(DevToolsClient& devtools, const std::string& url, Tick clickedA
 }  // namespace
 
 void RenderJob(const Job& job, Tick clickedAt, const std::string& configuredBrowser) {
-  const bool placeKnown = IsFullWindowsPath(job.path);
-  JobLog log(placeKnown ? job.path + ".log" : std::string());
-  if (!placeKnown) {
+  JobLog log(JobLogPath(job));
+  if (!IsFullWindowsPath(job.path)) {
     log.Fail(job.url, "the picture's path is not a full path: \"" + job.path + "\"");
     return;
   }
