@@ -6,7 +6,17 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "gui_ids.h"
+
 namespace gui {
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
 
 bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -131,10 +141,6 @@ void UnmanagedWindowsUnderWine() {
     }
 }
 
-}  // namespace
-
-namespace {
-
 void EndChildrenOf(DWORD parent) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
@@ -214,6 +220,17 @@ HWND App::WaitForTop(const std::wstring& caption, HWND except, DWORD timeoutMs) 
     return found;
 }
 
+HWND App::WaitForDialogWith(int id) const {
+    HWND found = nullptr;
+    WaitUntil([&] {
+        for (HWND window : TopWindows()) {
+            if (GetDlgItem(window, id)) return (found = window) != nullptr;
+        }
+        return false;
+    });
+    return found;
+}
+
 HWND App::FindMessageBox() const {
     for (HWND window : TopWindows()) {
         wchar_t className[64] = {};
@@ -252,6 +269,26 @@ bool App::WaitIdle(DWORD timeoutMs) const {
     return WaitUntil([&] { return Idle(); }, timeoutMs);
 }
 
+bool App::ClosedQuietly(HWND window) const {
+    if (!WaitUntil([&] { return !IsWindow(window); })) return false;
+    Settle();
+    return FindMessageBox() == nullptr && WaitIdle();
+}
+
+// The browser may still be filling its tree when it shows, so the choice is made again
+// until its edit box names the folder.
+bool App::PickFolder(const std::wstring& folder) const {
+    HWND browser = WaitForTop(kFolderCaption);
+    if (!browser) return false;
+    const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
+    const bool chosen = WaitUntil(
+        [&] { return SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf; });
+    Click(browser, chosen ? IDOK : IDCANCEL);
+    return chosen;
+}
+
+// As clicking through the tree would: Wine's browser takes no typed path, so the selection
+// message goes to it with the path placed in the program's memory.
 bool App::SelectFolder(HWND browser, const std::wstring& folder) const {
     const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
     void* remote = VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);

@@ -6,12 +6,17 @@
 #include <windows.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace gui {
 
 constexpr DWORD kDeadlineMs = 15000;
+
+// The tests' texts are ASCII (other characters become '?').
+std::wstring Wide(const std::string& text);
+std::string Narrow(const std::wstring& text);
 
 // Polls until pred is true or the deadline passes; the last result of pred.
 bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs = kDeadlineMs);
@@ -60,6 +65,10 @@ public:
     // Every visible top-level window of the program.
     std::vector<HWND> TopWindows() const;
 
+    // A visible window of the program that holds the control id, such as a progress
+    // dialog, whose caption is empty.
+    HWND WaitForDialogWith(int id) const;
+
     // A message box (a dialog with the system's text field) of this program, or null.
     HWND FindMessageBox() const;
     HWND WaitForMessageBox(DWORD timeoutMs = kDeadlineMs) const;
@@ -67,6 +76,9 @@ public:
     struct Box {
         std::wstring caption;
         std::wstring text;
+        bool operator==(const Box& other) const {
+            return caption == other.caption && text == other.text;
+        }
     };
     Box TakeMessageBox(DWORD timeoutMs = kDeadlineMs) const;
 
@@ -76,18 +88,27 @@ public:
     // The main window can be used again (no dialog in front of it).
     bool Idle() const { return IsWindowEnabled(m_main) != FALSE; }
     bool WaitIdle(DWORD timeoutMs = kDeadlineMs) const;
+    // True once window has gone and the program is back at its main window, with no
+    // message box shown.
+    bool ClosedQuietly(HWND window) const;
 
-    // Selects folder in the shell's folder browser, as clicking through its tree would.
-    // Wine's browser takes no typed path, so the selection message goes to it with the
-    // path placed in the program's memory.
-    bool SelectFolder(HWND browser, const std::wstring& folder) const;
+    // Chooses folder in the folder browser that has opened and presses OK; when the
+    // browser will not take the folder it is cancelled instead, and the result is false.
+    bool PickFolder(const std::wstring& folder) const;
 
     bool WaitForExit(DWORD timeoutMs = kDeadlineMs) const;
     bool Exited() const;
 
 private:
+    bool SelectFolder(HWND browser, const std::wstring& folder) const;
+
     PROCESS_INFORMATION m_process = {};
     HWND m_main = nullptr;
 };
+
+using Box = App::Box;
+inline std::ostream& operator<<(std::ostream& out, const Box& box) {
+    return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
+}
 
 }  // namespace gui

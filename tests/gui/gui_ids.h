@@ -1,5 +1,8 @@
-// The ids and texts the tests look for, as the program's resources define them.
+// The ids and texts the tests look for, as the program's resources and messages define
+// them, and those of Wine's own dialogs.
 #pragma once
+
+#include "driver.h"
 
 namespace gui {
 
@@ -8,6 +11,7 @@ constexpr int kAbout = 1000;
 constexpr int kSavePage = 1003;
 constexpr int kSaveMultiple = 1004;
 constexpr int kSaveImages = 1005;
+constexpr int kSaveAsImage = 1006;
 constexpr int kSavePath = 1002;
 constexpr int kBrowse = 1007;
 constexpr int kWordsOnly = 1008;
@@ -22,9 +26,14 @@ constexpr wchar_t kSaveAsCaption[] = L"Save";
 constexpr wchar_t kFolderCaption[] = L"Browse for Folder";
 
 constexpr wchar_t kErrorCaption[] = L"Error Message";
-constexpr wchar_t kEnterUrl[] = L"Please Enter the URL";
-constexpr wchar_t kHttpsRefused[] =
+const Box kEnterUrl{kErrorCaption, L"Please Enter the URL"};
+const Box kEnterSavePath{kErrorCaption, L"Please Enter the Save Path"};
+const Box kHttpsRefused{
+    kErrorCaption,
     L"Sorry, this function doesn\u2019t support the page of the link with \"https\".\n"
-    L"If you want to save this kind of page, you can use \"Save the Page as An Image\".";
+    L"If you want to save this kind of page, you can use \"Save the Page as An Image\"."};
+// Outcomes have a blank caption.
+const Box kCompleted{L"", L"Have Completed"};
+const Box kStopped{L"", L"Have Stopped"};
 
 }  // namespace gui

@@ -23,8 +23,8 @@ const Dialog kDialogs[] = {
     {kSaveMultiple, L"Save Multiple Pages", L"index", L"Error!"},
 };
 
-HWND Open(const App& app, const Dialog& dialog, const wchar_t* url = kDeadUrl) {
-    SetItemText(app.main(), kUrl, url);
+HWND Open(const App& app, const Dialog& dialog) {
+    SetItemText(app.main(), kUrl, kDeadUrl);
     Click(app.main(), dialog.command);
     return app.WaitForTop(dialog.caption);
 }
@@ -41,42 +41,33 @@ std::wstring BrowseTo(const App& app, HWND options, const std::wstring& path) {
     return offered;
 }
 
+void Choose(HWND options, int radio) { SendMessageW(GetDlgItem(options, radio), BM_CLICK, 0, 0); }
+
 }  // namespace
 
-TEST(OptionDialogs, OkWithAnEmptyPathAsksForOneAndKeepsTheDialog) {
+TEST(OptionDialogs, OpenAfreshAskForAPathAndCloseWithoutAMessage) {
     App app;
     for (const Dialog& dialog : kDialogs) {
-        SCOPED_TRACE(dialog.caption);
-        HWND options = Open(app, dialog);
-        ASSERT_NE(options, nullptr);
-        EXPECT_EQ(IsDlgButtonChecked(options, kWordsOnly), BST_CHECKED);
-        EXPECT_EQ(ItemText(options, kSavePath), L"");
-        Click(options, IDOK);
-        const App::Box box = app.TakeMessageBox();
-        EXPECT_EQ(box.caption, kErrorCaption);
-        EXPECT_EQ(box.text, L"Please Enter the Save Path");
-        app.Settle();
-        EXPECT_TRUE(IsWindow(options));
-        Click(options, IDCANCEL);
-        EXPECT_TRUE(app.WaitIdle());
-    }
-}
-
-TEST(OptionDialogs, CancelEscAndTheCloseBoxEndWithoutAMessage) {
-    App app;
-    for (const Dialog& dialog : kDialogs) {
-        for (UINT how : {0u, 1u, 2u}) {
-            SCOPED_TRACE(std::wstring(dialog.caption) + L" way " + std::to_wstring(how));
+        for (bool closeBox : {false, true}) {
+            SCOPED_TRACE(std::wstring(dialog.caption) + (closeBox ? L" close box" : L" Cancel"));
             HWND options = Open(app, dialog);
             ASSERT_NE(options, nullptr);
-            SetItemText(options, kSavePath, L"C:\\never.html");
-            if (how == 0) Click(options, IDCANCEL);
-            if (how == 1) PostMessageW(options, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
-            if (how == 2) PostMessageW(options, WM_CLOSE, 0, 0);
-            ASSERT_TRUE(WaitUntil([&] { return !IsWindow(options); }));
+            EXPECT_EQ(IsDlgButtonChecked(options, kWordsOnly), BST_CHECKED);
+            EXPECT_EQ(ItemText(options, kSavePath), L"");
+            Click(options, IDOK);
+            EXPECT_EQ(app.TakeMessageBox(), kEnterSavePath);
             app.Settle();
-            EXPECT_EQ(app.FindMessageBox(), nullptr);
-            EXPECT_TRUE(app.WaitIdle());
+            ASSERT_TRUE(IsWindow(options)) << "OK with an empty path keeps the dialog";
+
+            // What is chosen now is gone at the next opening.
+            SetItemText(options, kSavePath, L"C:\\never.html");
+            Choose(options, kComplete);
+            if (closeBox) {
+                PostMessageW(options, WM_CLOSE, 0, 0);
+            } else {
+                Click(options, IDCANCEL);  // also Esc
+            }
+            EXPECT_TRUE(app.ClosedQuietly(options));
         }
     }
 }
@@ -113,38 +104,34 @@ TEST(OptionDialogs, BrowseOffersTheClassNameAndAddsHtmlUnlessThePathEndsInIt) {
     }
 }
 
-TEST(OptionDialogs, OkDeletesAnOldPageFileBeforeTheSave) {
+TEST(OptionDialogs, OkDeletesTheOldFileAndAFailedSaveShowsTheCommandsError) {
     ScratchFolder folder(L"old_file");
+    const std::wstring page = folder / L"page.html";
+    const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x') + L".html";
     App app;
+    // Opens the dialog, fills it in and presses OK; the dialog.
+    auto save = [&](const Dialog& dialog, const std::wstring& path, int content) {
+        HWND options = Open(app, dialog);
+        if (!options) return options;
+        SetItemText(options, kSavePath, path);
+        Choose(options, content);
+        Click(options, IDOK);
+        return options;
+    };
     for (const Dialog& dialog : kDialogs) {
         SCOPED_TRACE(dialog.caption);
-        const std::wstring page = folder / L"page.html";
         WriteFile(page, "an old copy");
-        HWND options = Open(app, dialog);
+        HWND options = save(dialog, page, kWordsOnly);
         ASSERT_NE(options, nullptr);
-        SetItemText(options, kSavePath, page);
-        Click(options, IDOK);
         app.TakeMessageBox();  // nothing can be fetched from the dead port
         EXPECT_FALSE(IsWindow(options));
         EXPECT_FALSE(FileExists(page));
-    }
-}
 
-TEST(OptionDialogs, ASaveTheLibraryRefusesIsReportedAsAnError) {
-    App app;
-    // The library refuses save paths of 260 characters or more.
-    const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x') + L".html";
-    for (const Dialog& dialog : kDialogs) {
-        SCOPED_TRACE(dialog.caption);
+        // The library refuses save paths of 260 characters or more.
         for (int content : {kWordsOnly, kComplete}) {
-            HWND options = Open(app, dialog);
+            options = save(dialog, tooLong, content);
             ASSERT_NE(options, nullptr);
-            SetItemText(options, kSavePath, tooLong);
-            SendMessageW(GetDlgItem(options, content), BM_CLICK, 0, 0);
-            Click(options, IDOK);
-            const App::Box box = app.TakeMessageBox();
-            EXPECT_EQ(box.caption, L"");
-            EXPECT_EQ(box.text, dialog.errorText);
+            EXPECT_EQ(app.TakeMessageBox(), (Box{L"", dialog.errorText}));
             EXPECT_FALSE(IsWindow(options)) << "the option dialog closes before the message";
         }
     }

@@ -28,8 +28,6 @@ void AddSite(qmtest::SiteServer& site) {
     site.AddPage("/second.html", kSecond);
 }
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 // Every file under folder whose content is exactly bytes.
 int CountFilesHolding(const std::wstring& folder, const std::string& bytes) {
     int count = 0;
@@ -51,23 +49,12 @@ int CountFilesHolding(const std::wstring& folder, const std::string& bytes) {
 }
 
 bool Requested(const qmtest::SiteServer& site, const std::string& target) {
-    for (const std::string& t : site.RequestedTargets()) {
-        if (t == target) return true;
-    }
-    return false;
+    const std::vector<std::string> targets = site.RequestedTargets();
+    return std::find(targets.begin(), targets.end(), target) != targets.end();
 }
 
-// A visible window of the program that holds the control id, such as a progress dialog,
-// whose caption is empty.
-HWND WaitForDialogWith(const App& app, int id) {
-    HWND found = nullptr;
-    WaitUntil([&] {
-        for (HWND window : app.TopWindows()) {
-            if (GetDlgItem(window, id)) return (found = window) != nullptr;
-        }
-        return false;
-    });
-    return found;
+const wchar_t* OptionsCaption(int command) {
+    return command == kSavePage ? L"Save This Page" : L"Save Multiple Pages";
 }
 
 // Runs one page save through its option dialog, up to the moment the save starts.
@@ -75,25 +62,17 @@ void StartPageSave(const App& app, int command, const std::string& url, const st
                    int content = kWordsOnly) {
     SetItemText(app.main(), kUrl, Wide(url));
     Click(app.main(), command);
-    HWND options = app.WaitForTop(command == kSavePage ? L"Save This Page" : L"Save Multiple Pages");
+    HWND options = app.WaitForTop(OptionsCaption(command));
     ASSERT_NE(options, nullptr);
     SetItemText(options, kSavePath, path);
     SendMessageW(GetDlgItem(options, content), BM_CLICK, 0, 0);
     Click(options, IDOK);
 }
 
-// Chooses folder in the folder browser that "Save All the Images" opens. The browser may
-// still be filling its tree when it shows, so the choice is made again until it holds;
-// a browser that will not take it is cancelled rather than left on another folder.
-void PickFolder(const App& app, const std::wstring& folder) {
-    HWND browser = app.WaitForTop(kFolderCaption);
-    ASSERT_NE(browser, nullptr);
-    const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
-    const bool chosen = WaitUntil([&] {
-        return app.SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf;
-    });
-    Click(browser, chosen ? IDOK : IDCANCEL);
-    ASSERT_TRUE(chosen) << "the folder browser did not take the folder";
+void StartPictureSave(const App& app, const std::string& url, const std::wstring& folder) {
+    SetItemText(app.main(), kUrl, Wide(url));
+    Click(app.main(), kSaveImages);
+    ASSERT_TRUE(app.PickFolder(folder)) << "the folder browser did not take the folder";
 }
 
 }  // namespace
@@ -119,9 +98,7 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
         AddSite(site);
         const std::wstring path = folder / L"saved.html";
         StartPageSave(app, c.command, site.Url("/page.html"), path, c.content);
-        const App::Box box = app.TakeMessageBox();
-        EXPECT_EQ(box.caption, L"");
-        EXPECT_EQ(box.text, L"Have Completed");
+        EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
         EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
         EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
@@ -144,23 +121,17 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
                            .Send(last.substr(last.size() - 3)));
 
     App app;
-    SetItemText(app.main(), kUrl, Wide(site.Url("/page.html")));
-    Click(app.main(), kSaveImages);
-    PickFolder(app, folder.path());
-    HWND progress = WaitForDialogWith(app, kPictureCount);
+    StartPictureSave(app, site.Url("/page.html"), folder.path());
+    HWND progress = app.WaitForDialogWith(kPictureCount);
     ASSERT_NE(progress, nullptr);
     // Reported so far: the page and two pictures; each report shows how many came before.
     EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, kPictureCount) == L"2"; }))
-        << "count shown: " << std::string(ItemText(progress, kPictureCount).begin(),
-                                          ItemText(progress, kPictureCount).end());
-    const App::Box box = app.TakeMessageBox();
-    EXPECT_EQ(box.caption, L"");
-    EXPECT_EQ(box.text, L"Have Completed");
+        << "count shown: " << Narrow(ItemText(progress, kPictureCount));
+    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
-    const std::vector<std::wstring> files = FilesIn(folder.path());
-    EXPECT_EQ(files.size(), 3u);
     std::set<std::string> contents;
-    for (const std::wstring& name : files) contents.insert(ReadFile(folder / name));
+    for (const std::wstring& name : FilesIn(folder.path())) contents.insert(ReadFile(folder / name));
+    EXPECT_EQ(FilesIn(folder.path()).size(), 3u);
     EXPECT_EQ(contents, (std::set<std::string>{"GIF89a a", "GIF89a b", "GIF89a c"}));
     EXPECT_EQ(GetFileAttributesW((folder / L"temp").c_str()), INVALID_FILE_ATTRIBUTES)
         << "the page's temporary folder is removed";
@@ -176,25 +147,8 @@ TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
     App app;
-    SetItemText(app.main(), kUrl, L"http://127.0.0.1:9/");
-    Click(app.main(), kSaveImages);
-    PickFolder(app, folder);
-    const App::Box box = app.TakeMessageBox();
-    EXPECT_EQ(box.caption, L"");
-    EXPECT_EQ(box.text, L"error!");
-}
-
-TEST(Saves, CancellingTheFolderBrowserShowsNothing) {
-    App app;
-    SetItemText(app.main(), kUrl, L"http://127.0.0.1:9/");
-    Click(app.main(), kSaveImages);
-    HWND browser = app.WaitForTop(kFolderCaption);
-    ASSERT_NE(browser, nullptr);
-    Click(browser, IDCANCEL);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(browser); }));
-    app.Settle();
-    EXPECT_EQ(app.FindMessageBox(), nullptr);
-    EXPECT_TRUE(app.WaitIdle());
+    StartPictureSave(app, "http://127.0.0.1:9/", folder);
+    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
 }
 
 TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
@@ -217,10 +171,10 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
         ScratchFolder folder(L"stop");
         const std::wstring stopped = folder / L"stopped.html";
         StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
-        HWND progress = WaitForDialogWith(app, kStatus);
+        HWND progress = app.WaitForDialogWith(kStatus);
         ASSERT_NE(progress, nullptr);
         // The option dialog stays open behind the save but cannot start a second one.
-        HWND options = app.FindTop(c.command == kSavePage ? L"Save This Page" : L"Save Multiple Pages");
+        HWND options = app.FindTop(OptionsCaption(c.command));
         ASSERT_NE(options, nullptr);
         EXPECT_FALSE(IsWindowEnabled(options));
         // The text runs through its four forms while the save waits.
@@ -231,25 +185,20 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
                    seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
         }));
         PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stopWith, BN_CLICKED), 0);
-        const App::Box box = app.TakeMessageBox();
-        EXPECT_EQ(box.caption, L"");
-        EXPECT_EQ(box.text, L"Have Stopped");
-        EXPECT_FALSE(FileExists(stopped));
+        EXPECT_EQ(app.TakeMessageBox(), kStopped);
         EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{});
 
         const std::wstring saved = folder / L"saved.html";
         StartPageSave(app, c.command, site.Url("/page.html"), saved);
-        EXPECT_EQ(app.TakeMessageBox().text, L"Have Completed");
+        EXPECT_EQ(app.TakeMessageBox(), kCompleted);
         EXPECT_NE(ReadFile(saved).find("page-marker"), std::string::npos);
     }
 
     // The picture save stops the same way.
     ScratchFolder folder(L"stop_pictures");
-    SetItemText(app.main(), kUrl, Wide(site.Url("/slow.html")));
-    Click(app.main(), kSaveImages);
-    PickFolder(app, folder.path());
-    HWND progress = WaitForDialogWith(app, kPictureCount);
+    StartPictureSave(app, site.Url("/slow.html"), folder.path());
+    HWND progress = app.WaitForDialogWith(kPictureCount);
     ASSERT_NE(progress, nullptr);
     Click(progress, IDOK);
-    EXPECT_EQ(app.TakeMessageBox().text, L"Have Stopped");
+    EXPECT_EQ(app.TakeMessageBox(), kStopped);
 }

@@ -14,7 +14,7 @@ using namespace gui;
 
 namespace {
 
-bool SaveWindowPicture(HWND window, const std::wstring& path) {
+void SaveWindowPicture(HWND window, const std::wstring& path) {
     // Let the window finish painting before it is copied from the screen.
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Sleep(300);
@@ -28,71 +28,55 @@ bool SaveWindowPicture(HWND window, const std::wstring& path) {
     BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
 
+    BITMAPFILEHEADER file = {};
     BITMAPINFOHEADER info = {};
     info.biSize = sizeof(info);
     info.biWidth = width;
     info.biHeight = height;
     info.biPlanes = 1;
     info.biBitCount = 24;
-    const int stride = (width * 3 + 3) & ~3;
-    std::string pixels(static_cast<size_t>(stride) * height, '\0');
+    std::string pixels(static_cast<size_t>((width * 3 + 3) & ~3) * height, '\0');
     GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO*>(&info),
               DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-
-    BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof(file) + sizeof(info);
     file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
-    bytes.append(reinterpret_cast<const char*>(&info), sizeof(info));
-    bytes += pixels;
-    WriteFile(path, bytes);
-    return true;
-}
-
-HWND DialogWith(const App& app, int id) {
-    HWND found = nullptr;
-    WaitUntil([&] {
-        for (HWND window : app.TopWindows()) {
-            if (GetDlgItem(window, id)) return (found = window) != nullptr;
-        }
-        return false;
-    });
-    return found;
+    WriteFile(path, std::string(reinterpret_cast<const char*>(&file), sizeof(file)) +
+                        std::string(reinterpret_cast<const char*>(&info), sizeof(info)) + pixels);
 }
 
 int Shoot(const std::wstring& out) {
     qmtest::SiteServer site;
     site.AddStalled("/slow.html", "<html><img src=\"a.gif\"></html>", 10, -1);
-    const std::wstring slowUrl = [&] {
-        const std::string url = site.Url("/slow.html");
-        return std::wstring(url.begin(), url.end());
-    }();
+    ScratchFolder pictures(L"screenshots");
     App app;
-    SaveWindowPicture(app.main(), out + L"\\main-window.bmp");
+    // Pictures window as name.bmp; false when the window did not appear.
+    auto shoot = [&](HWND window, const wchar_t* name) {
+        if (window) SaveWindowPicture(window, out + L"\\" + name + L".bmp");
+        return window != nullptr;
+    };
+    shoot(app.main(), L"main-window");
 
     Click(app.main(), kAbout);
     HWND about = app.WaitForTop(L"About");
-    if (!about) return 1;
-    SaveWindowPicture(about, out + L"\\about.bmp");
+    if (!shoot(about, L"about")) return 1;
     Click(about, IDOK);
     app.WaitIdle();
 
-    SetItemText(app.main(), kUrl, slowUrl);
+    SetItemText(app.main(), kUrl, Wide(site.Url("/slow.html")));
     const struct {
         int command;
         const wchar_t* caption;
         const wchar_t* picture;
-    } options[] = {{kSavePage, L"Save This Page", L"save-this-page.bmp"},
-                   {kSaveMultiple, L"Save Multiple Pages", L"save-multiple-pages.bmp"}};
+    } options[] = {{kSavePage, L"Save This Page", L"save-this-page"},
+                   {kSaveMultiple, L"Save Multiple Pages", L"save-multiple-pages"}};
     for (const auto& o : options) {
         Click(app.main(), o.command);
         HWND dialog = app.WaitForTop(o.caption);
-        if (!dialog) return 1;
-        SaveWindowPicture(dialog, out + L"\\" + o.picture);
+        if (!shoot(dialog, o.picture)) return 1;
         Click(dialog, IDCANCEL);
         app.WaitIdle();
     }
@@ -101,44 +85,30 @@ int Shoot(const std::wstring& out) {
     Click(app.main(), kSavePage);
     HWND dialog = app.WaitForTop(L"Save This Page");
     if (!dialog) return 1;
-    SetItemText(dialog, kSavePath, out + L"\\page.html");
+    SetItemText(dialog, kSavePath, pictures / L"page.html");
     Click(dialog, IDOK);
-    HWND progress = DialogWith(app, kStatus);
+    HWND progress = app.WaitForDialogWith(kStatus);
     if (!progress) return 1;
     WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait..."; });
-    SaveWindowPicture(progress, out + L"\\waiting.bmp");
+    shoot(progress, L"waiting");
     Click(progress, IDOK);
     app.TakeMessageBox();
 
     // The picture save's progress.
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
     Click(app.main(), kSaveImages);
-    HWND browser = app.WaitForTop(kFolderCaption);
-    if (!browser) return 1;
-    SaveWindowPicture(browser, out + L"\\folder-browser.bmp");
-    std::wstring folder(temp);
-    if (folder.back() == L'\\') folder.pop_back();
-    const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
-    if (!WaitUntil([&] {
-            return app.SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf;
-        })) {
-        return 1;
-    }
-    Click(browser, IDOK);
-    progress = DialogWith(app, kPictureCount);
+    if (!shoot(app.WaitForTop(kFolderCaption), L"folder-browser")) return 1;
+    if (!app.PickFolder(pictures.path())) return 1;
+    progress = app.WaitForDialogWith(kPictureCount);
     if (!progress) return 1;
     WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait.."; });
-    SaveWindowPicture(progress, out + L"\\savingpic.bmp");
+    shoot(progress, L"savingpic");
     Click(progress, IDOK);
-    const App::Box box = app.TakeMessageBox();
-    (void)box;
+    app.TakeMessageBox();
 
     SetItemText(app.main(), kUrl, L"https://example.org/");
     Click(app.main(), kSavePage);
     HWND refusal = app.WaitForMessageBox();
-    if (!refusal) return 1;
-    SaveWindowPicture(refusal, out + L"\\https-refused.bmp");
+    if (!shoot(refusal, L"https-refused")) return 1;
     Click(refusal, IDOK);
     app.WaitIdle();
     return 0;

@@ -23,7 +23,7 @@ std::string Picture::Describe(unsigned x, unsigned y) const {
   return text;
 }
 
-Picture ReadJpeg(const std::string& path) {
+Picture ReadJpeg(const std::wstring& path) {
   Picture picture;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IWICImagingFactory* factory = nullptr;
@@ -31,11 +31,9 @@ Picture ReadJpeg(const std::string& path) {
   IWICBitmapFrameDecode* frame = nullptr;
   IWICFormatConverter* converter = nullptr;
   GUID container = {};
-  wchar_t widePath[MAX_PATH];
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath, MAX_PATH);
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
-  if (SUCCEEDED(hr)) hr = factory->CreateDecoderFromFilename(widePath, nullptr, GENERIC_READ,
+  if (SUCCEEDED(hr)) hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
                                                              WICDecodeMetadataCacheOnDemand, &decoder);
   if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
   if (SUCCEEDED(hr) && !IsEqualGUID(container, GUID_ContainerFormatJpeg)) hr = E_FAIL;

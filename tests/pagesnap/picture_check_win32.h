@@ -18,6 +18,6 @@ struct Picture {
   std::string Describe(unsigned x, unsigned y) const;
 };
 
-Picture ReadJpeg(const std::string& path);
+Picture ReadJpeg(const std::wstring& path);
 
 }  // namespace pagesnap_test

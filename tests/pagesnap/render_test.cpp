@@ -6,61 +6,54 @@
 #include <string>
 #include <vector>
 
-#include "loopback_http_win32.h"
+#include "driver.h"
 #include "picture_check_win32.h"
 #include "renderer_driver_win32.h"
+#include "test_server.h"
 
 namespace pagesnap_test {
 namespace {
 
+using gui::FileExists;
+using gui::WaitUntil;
+
 // Longer than the program waits: a late picture is a failure the checks below report.
 constexpr DWORD kJobTimeoutMs = 15000;
 
-// Two bands of known colour, the second far below the first screenful.
-const char kBandsPage[] =
-    "<!doctype html><html><body style='margin:0;background:#fff'>"
-    "<div style='height:2400px;background:rgb(200,30,60)'></div>"
-    "<div style='height:600px;background:rgb(20,160,90)'></div>"
-    "</body></html>";
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA entry;
-  HANDLE find = FindFirstFileA((folder + "*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(entry.cFileName);
-  } while (FindNextFileA(find, &entry));
-  FindClose(find);
-  return names;
-}
-
 class RenderTest : public ::testing::Test {
  protected:
-  void SetUp() override { out_ = MakeScratchFolder("pictures"); }
-  void TearDown() override { RemoveFolder(out_); }
+  // Hands the renderer a job for url; the picture's path without ".jpg".
+  std::wstring Render(const std::string& url, const std::wstring& name) {
+    const std::wstring path = out_ / name;
+    EXPECT_TRUE(WriteJobBlock(url + "JWPQqm" + gui::Narrow(path) + "JWPQqm"));
+    renderer_.Click();
+    return path;
+  }
+  static std::string Log(const std::wstring& path) { return gui::ReadFile(path + L".log"); }
 
-  std::string out_;
+  gui::ScratchFolder out_{L"pictures"};
+  qmtest::SiteServer site_;
+  Renderer renderer_;
 };
 
 TEST_F(RenderTest, DrawsTheWholePageIntoAJpegOnlyOnceItIsComplete) {
-  LoopbackHttp server(Pages{{"/bands.html", kBandsPage}});
-  Renderer renderer;
-  ASSERT_TRUE(renderer.frame()) << "no top-level window titled qmPagesnap";
-  ASSERT_TRUE(renderer.target()) << "no child window titled qmPagesnap";
-  EXPECT_FALSE(IsWindowVisible(renderer.frame()));
+  // Two bands of known colour, the second far below the first screenful.
+  site_.AddPage("/bands.html",
+                "<!doctype html><html><body style='margin:0;background:#fff'>"
+                "<div style='height:2400px;background:rgb(200,30,60)'></div>"
+                "<div style='height:600px;background:rgb(20,160,90)'></div></body></html>");
+  ASSERT_TRUE(renderer_.frame()) << "no top-level window titled qmPagesnap";
+  ASSERT_TRUE(renderer_.target()) << "no child window titled qmPagesnap";
+  EXPECT_FALSE(IsWindowVisible(renderer_.frame()));
 
-  const std::string path = out_ + "bands";
-  ASSERT_TRUE(WriteJobBlock(server.Url("/bands.html") + "JWPQqm" + path + "JWPQqm"));
-  renderer.Click();
-
+  const std::wstring path = Render(site_.Url("/bands.html"), L"bands");
   // Whenever the picture can be opened it must be whole, as the program reads it at once.
   Picture picture;
   ASSERT_TRUE(WaitUntil([&] {
-    if (!FileExists(path + ".jpg")) return false;
-    picture = ReadJpeg(path + ".jpg");
+    if (!FileExists(path + L".jpg")) return false;
+    picture = ReadJpeg(path + L".jpg");
     return true;
-  }, kJobTimeoutMs)) << "no picture; log: " << ReadText(path + ".log");
+  }, kJobTimeoutMs)) << "no picture; log: " << Log(path);
   ASSERT_TRUE(picture.valid) << picture.error;
   EXPECT_EQ(picture.width, 1280u);
   EXPECT_EQ(picture.height, 3000u);
@@ -70,77 +63,63 @@ TEST_F(RenderTest, DrawsTheWholePageIntoAJpegOnlyOnceItIsComplete) {
   EXPECT_TRUE(picture.Near(640, 2800, 20, 160, 90)) << picture.Describe(640, 2800);
 
   // Nothing but the picture is left beside it: no part file, no log.
-  EXPECT_EQ(FilesIn(out_), std::vector<std::string>{"bands.jpg"});
-  EXPECT_TRUE(renderer.running());
+  EXPECT_EQ(gui::FilesIn(out_.path()), std::vector<std::wstring>{L"bands.jpg"});
+  EXPECT_TRUE(renderer_.running());
 }
 
 TEST_F(RenderTest, APageThatNeverFinishesLoadingIsTakenAsFarAsItIsDrawn) {
-  LoopbackHttp server(Pages{{"/slow.html",
-                             "<!doctype html><html><body style='margin:0'>"
-                             "<div style='height:1000px;background:rgb(30,60,200)'></div>" +
-                                 std::string(kStall) + "<p>never arrives</p></body></html>"}});
-  Renderer renderer;
-  ASSERT_TRUE(renderer.target());
-  const std::string path = out_ + "slow";
-  ASSERT_TRUE(WriteJobBlock(server.Url("/slow.html") + "JWPQqm" + path + "JWPQqm"));
-  renderer.Click();
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(path + ".jpg"); }, kJobTimeoutMs))
-      << "no picture; log: " << ReadText(path + ".log");
-  const Picture picture = ReadJpeg(path + ".jpg");
+  const std::string drawn = "<!doctype html><html><body style='margin:0'>"
+                            "<div style='height:1000px;background:rgb(30,60,200)'></div>";
+  site_.AddStalled("/slow.html", drawn + "<p>never arrives</p></body></html>", drawn.size());
+  const std::wstring path = Render(site_.Url("/slow.html"), L"slow");
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(path + L".jpg"); }, kJobTimeoutMs))
+      << "no picture; log: " << Log(path);
+  const Picture picture = ReadJpeg(path + L".jpg");
   ASSERT_TRUE(picture.valid) << picture.error;
   EXPECT_EQ(picture.width, 1280u);
   EXPECT_TRUE(picture.Near(640, 500, 30, 60, 200)) << picture.Describe(640, 500);
 }
 
 TEST_F(RenderTest, AFailedJobLeavesAReasonAndNoPicture) {
-  LoopbackHttp server(Pages{{"/bands.html", kBandsPage}});
-  Renderer renderer;
-  ASSERT_TRUE(renderer.target());
-  const std::string deadPage = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/";
+  site_.AddPage("/page.html", "<p>a page</p>");
+  qmtest::SiteServer gone;
+  gone.Stop();  // nothing listens on its port any more
   struct Case {
-    const char* name;
+    const wchar_t* name;
     std::string url;
     std::string ini;
     const char* reason;  // expected in the log
-  } cases[] = {
-      {"no browser", server.Url("/bands.html"),
+  } const cases[] = {
+      {L"no_browser", site_.Url("/page.html"),
        "[Pagesnap]\r\nBrowser=C:\\nowhere\\chrome.exe\r\n", "was not found"},
-      {"nothing listens", deadPage, "", "could not be loaded: net::ERR_CONNECTION_REFUSED"},
-      {"local file", "file:///C:/windows/win.ini", "", "only http:// and https://"},
+      {L"nothing_listens", gone.Url("/"), "", "could not be loaded: net::ERR_CONNECTION_REFUSED"},
+      {L"local_file", "file:///C:/windows/win.ini", "", "only http:// and https://"},
   };
-  int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    renderer.WriteIni(c.ini);
-    const std::string path = out_ + "failed" + std::to_string(++n);
+    renderer_.WriteIni(c.ini);
     // An earlier picture of the same name must not pass for this job's.
-    WriteText(path + ".jpg", "an earlier picture");
-    ASSERT_TRUE(WriteJobBlock(c.url + "JWPQqm" + path + "JWPQqm"));
-    renderer.Click();
-    EXPECT_FALSE(FileExists(path + ".jpg")) << "gone once the click is answered";
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(path + ".log"); }, kJobTimeoutMs));
+    gui::WriteFile(out_ / c.name + L".jpg", "an earlier picture");
+    const std::wstring path = Render(c.url, c.name);
+    EXPECT_FALSE(FileExists(path + L".jpg")) << "gone once the click is answered";
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(path + L".log"); }, kJobTimeoutMs));
     Sleep(200);  // the log is written in one go; this only lets a stray picture show up
-    EXPECT_FALSE(FileExists(path + ".jpg"));
-    const std::string log = ReadText(path + ".log");
-    EXPECT_NE(log.find(c.reason), std::string::npos) << log;
-    EXPECT_NE(log.find(c.url), std::string::npos) << log;
+    EXPECT_FALSE(FileExists(path + L".jpg"));
+    EXPECT_NE(Log(path).find(c.reason), std::string::npos) << Log(path);
+    EXPECT_NE(Log(path).find(c.url), std::string::npos) << Log(path);
   }
-  EXPECT_TRUE(renderer.running());
-}
 
-TEST_F(RenderTest, IgnoresClicksWithoutAJobAndTakesTheNextOne) {
-  Renderer renderer;
-  ASSERT_TRUE(renderer.target());
-  const std::string path = out_ + "later";
-  ASSERT_TRUE(WriteJobBlock("http://127.0.0.1/JWPQqm" + path));  // second separator missing
-  renderer.Click();
-  // A lone button-up is no click.
-  ASSERT_TRUE(WriteJobBlock("ftp://x/JWPQqm" + path + "JWPQqm"));
-  SendMessageA(renderer.target(), WM_LBUTTONUP, 0, 0);
-  renderer.Click();
-  ASSERT_TRUE(WaitUntil([&] { return FileExists(path + ".log"); }, kJobTimeoutMs));
-  EXPECT_NE(ReadText(path + ".log").find("ftp://x/"), std::string::npos);
-  EXPECT_TRUE(renderer.running());
+  // A click on a block without a complete job, and a lone button-up, start nothing; the
+  // next whole click takes the job then in the block.
+  const std::wstring later = out_ / L"later";
+  ASSERT_TRUE(WriteJobBlock("http://127.0.0.1/JWPQqm" + gui::Narrow(later)));
+  renderer_.Click();
+  ASSERT_TRUE(WriteJobBlock("ftp://x/JWPQqm" + gui::Narrow(later) + "JWPQqm"));
+  SendMessageA(renderer_.target(), WM_LBUTTONUP, 0, 0);
+  renderer_.Click();
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(later + L".log"); }, kJobTimeoutMs));
+  EXPECT_NE(Log(later).find("ftp://x/"), std::string::npos);
+  EXPECT_TRUE(renderer_.running());
 }
 
 }  // namespace
