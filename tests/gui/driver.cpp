@@ -4,11 +4,17 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <system_error>
 
 #include "gui_ids.h"
 
 namespace gui {
+
+namespace fs = std::filesystem;
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -48,80 +54,44 @@ void Click(HWND dialog, int id) {
 std::wstring ProgramFolder() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    return folder.substr(0, folder.find_last_of(L'\\'));
+    return fs::path(path).parent_path().wstring();
 }
 
-namespace {
-
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring path = folder + L"\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
+ScratchFolder::ScratchFolder(const std::wstring& name)
+    : m_path((fs::temp_directory_path() / (L"qm_gui_" + name)).wstring()) {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+    fs::create_directory(m_path);
 }
 
-}  // namespace
-
-ScratchFolder::ScratchFolder(const std::wstring& name) {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    m_path = std::wstring(temp) + L"qm_gui_" + name;
-    RemoveTree(m_path);
-    CreateDirectoryW(m_path.c_str(), nullptr);
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
 }
-
-ScratchFolder::~ScratchFolder() { RemoveTree(m_path); }
 
 bool FileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    std::error_code ignored;
+    return fs::is_regular_file(path, ignored);
 }
 
 std::string ReadFile(const std::wstring& path) {
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    char buffer[65536];
-    DWORD read = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read) {
-        bytes.append(buffer, read);
-    }
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write a test file");
-    DWORD written = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    std::ofstream out(fs::path(path), std::ios::binary);
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        throw std::runtime_error("cannot write a test file");
+    }
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().wstring());
+    }
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -157,6 +127,19 @@ void EndChildrenOf(DWORD parent) {
     CloseHandle(snapshot);
 }
 
+struct TopSearch {
+    DWORD pid;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTop(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<TopSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->pid && IsWindowVisible(window)) search->found.push_back(window);
+    return TRUE;
+}
+
 }  // namespace
 
 App::App(const std::wstring& folder) {
@@ -184,77 +167,56 @@ App::~App() {
     CloseHandle(m_process.hProcess);
 }
 
-namespace {
-
-struct TopSearch {
-    DWORD pid;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTop(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<TopSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == search->pid && IsWindowVisible(window)) search->found.push_back(window);
-    return TRUE;
-}
-
-}  // namespace
-
 std::vector<HWND> App::TopWindows() const {
     TopSearch search{m_process.dwProcessId, {}};
     EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
-HWND App::FindTop(const std::wstring& caption, HWND except) const {
+HWND App::FindTopWhere(const std::function<bool(HWND)>& match) const {
     for (HWND window : TopWindows()) {
-        if (window != except && Text(window) == caption) return window;
+        if (match(window)) return window;
     }
     return nullptr;
 }
 
-HWND App::WaitForTop(const std::wstring& caption, HWND except, DWORD timeoutMs) const {
+HWND App::WaitForTopWhere(const std::function<bool(HWND)>& match, DWORD timeoutMs) const {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindTop(caption, except)) != nullptr; }, timeoutMs);
+    WaitUntil([&] { return (found = FindTopWhere(match)) != nullptr; }, timeoutMs);
     return found;
+}
+
+HWND App::FindTop(const std::wstring& caption) const {
+    return FindTopWhere([&](HWND window) { return Text(window) == caption; });
+}
+
+HWND App::WaitForTop(const std::wstring& caption, DWORD timeoutMs) const {
+    return WaitForTopWhere([&](HWND window) { return Text(window) == caption; }, timeoutMs);
 }
 
 HWND App::WaitForDialogWith(int id) const {
-    HWND found = nullptr;
-    WaitUntil([&] {
-        for (HWND window : TopWindows()) {
-            if (GetDlgItem(window, id)) return (found = window) != nullptr;
-        }
-        return false;
-    });
-    return found;
+    return WaitForTopWhere([&](HWND window) { return GetDlgItem(window, id) != nullptr; },
+                           kDeadlineMs);
 }
 
-HWND App::FindMessageBox() const {
-    for (HWND window : TopWindows()) {
-        wchar_t className[64] = {};
-        GetClassNameW(window, className, 64);
-        if (std::wstring(className) == L"#32770" && GetDlgItem(window, 0xFFFF)) return window;
-    }
-    return nullptr;
+namespace {
+bool IsMessageBox(HWND window) {
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    return std::wstring(className) == L"#32770" && GetDlgItem(window, 0xFFFF);
 }
+}  // namespace
+
+HWND App::FindMessageBox() const { return FindTopWhere(IsMessageBox); }
 
 HWND App::WaitForMessageBox(DWORD timeoutMs) const {
-    HWND found = nullptr;
-    WaitUntil([&] { return (found = FindMessageBox()) != nullptr; }, timeoutMs);
-    return found;
+    return WaitForTopWhere(IsMessageBox, timeoutMs);
 }
 
-App::Box App::TakeMessageBox(DWORD timeoutMs) const {
-    Box box;
+Box App::TakeMessageBox(DWORD timeoutMs) const {
     HWND window = WaitForMessageBox(timeoutMs);
-    if (!window) {
-        box.caption = L"<no message box>";
-        return box;
-    }
-    box.caption = Text(window);
-    box.text = ItemText(window, 0xFFFF);
+    if (!window) return {L"<no message box>", L""};
+    const Box box{Text(window), ItemText(window, 0xFFFF)};
     Click(window, IDOK);
     WaitUntil([&] { return !IsWindow(window); });
     return box;
@@ -293,19 +255,14 @@ bool App::SelectFolder(HWND browser, const std::wstring& folder) const {
     const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
     void* remote = VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
     if (!remote) return false;
-    bool selected = false;
-    if (WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr)) {
-        SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
-        selected = true;
-    }
+    const bool written = WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr);
+    if (written) SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
     VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
-    return selected;
+    return written;
 }
 
 bool App::WaitForExit(DWORD timeoutMs) const {
     return WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
 }
-
-bool App::Exited() const { return WaitForSingleObject(m_process.hProcess, 0) == WAIT_OBJECT_0; }
 
 }  // namespace gui

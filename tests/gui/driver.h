@@ -26,6 +26,7 @@ std::wstring ItemText(HWND dialog, int id);
 void SetItemText(HWND dialog, int id, const std::wstring& text);
 // Presses a button without waiting for what it opens.
 void Click(HWND dialog, int id);
+
 // The folder the driver runs in (also where qmApp.exe and qm_url.dll are).
 std::wstring ProgramFolder();
 // A fresh, empty folder for one test under the system's temporary folder; removed by
@@ -46,6 +47,16 @@ void WriteFile(const std::wstring& path, const std::string& bytes);
 // Names of the files (not folders) directly in folder, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
+// What a message box showed.
+struct Box {
+    std::wstring caption;
+    std::wstring text;
+    bool operator==(const Box& other) const { return caption == other.caption && text == other.text; }
+};
+inline std::ostream& operator<<(std::ostream& out, const Box& box) {
+    return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
+}
+
 // One running qmApp; ended (if it has not ended by itself) when this goes.
 class App {
 public:
@@ -56,30 +67,18 @@ public:
     App& operator=(const App&) = delete;
 
     HWND main() const { return m_main; }
-    DWORD pid() const { return m_process.dwProcessId; }
 
-    // A visible top-level window of this program with this caption (other than `not`).
-    HWND FindTop(const std::wstring& caption, HWND except = nullptr) const;
-    HWND WaitForTop(const std::wstring& caption, HWND except = nullptr,
-                    DWORD timeoutMs = kDeadlineMs) const;
     // Every visible top-level window of the program.
     std::vector<HWND> TopWindows() const;
-
-    // A visible window of the program that holds the control id, such as a progress
-    // dialog, whose caption is empty.
+    // One of them with this caption, or null.
+    HWND FindTop(const std::wstring& caption) const;
+    HWND WaitForTop(const std::wstring& caption, DWORD timeoutMs = kDeadlineMs) const;
+    // One of them holding the control id, such as a progress dialog, whose caption is empty.
     HWND WaitForDialogWith(int id) const;
-
-    // A message box (a dialog with the system's text field) of this program, or null.
+    // A message box (a dialog with the system's text field), or null.
     HWND FindMessageBox() const;
     HWND WaitForMessageBox(DWORD timeoutMs = kDeadlineMs) const;
-    // Reads the open message box, closes it with OK and returns caption and text.
-    struct Box {
-        std::wstring caption;
-        std::wstring text;
-        bool operator==(const Box& other) const {
-            return caption == other.caption && text == other.text;
-        }
-    };
+    // Reads the open message box and closes it with OK.
     Box TakeMessageBox(DWORD timeoutMs = kDeadlineMs) const;
 
     // Returns once the program's window thread is back in a message loop, so that every
@@ -97,18 +96,15 @@ public:
     bool PickFolder(const std::wstring& folder) const;
 
     bool WaitForExit(DWORD timeoutMs = kDeadlineMs) const;
-    bool Exited() const;
+    bool Exited() const { return WaitForExit(0); }
 
 private:
+    HWND FindTopWhere(const std::function<bool(HWND)>& match) const;
+    HWND WaitForTopWhere(const std::function<bool(HWND)>& match, DWORD timeoutMs) const;
     bool SelectFolder(HWND browser, const std::wstring& folder) const;
 
     PROCESS_INFORMATION m_process = {};
     HWND m_main = nullptr;
 };
-
-using Box = App::Box;
-inline std::ostream& operator<<(std::ostream& out, const Box& box) {
-    return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
-}
 
 }  // namespace gui

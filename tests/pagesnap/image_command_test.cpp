@@ -11,7 +11,7 @@
 
 #include "driver.h"
 #include "gui_ids.h"
-#include "picture_check_win32.h"
+#include "renderer_driver_win32.h"
 #include "test_server.h"
 
 using namespace gui;
@@ -182,19 +182,27 @@ TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
   const std::wstring programs = n > 0 && n < MAX_PATH ? appFolder : ProgramFolder();
   ScratchFolder out(L"image_e2e");
   qmtest::SiteServer site;
-  site.AddPage("/colour.html",
+  // Two bands of known colour, the second far below the first screenful.
+  site.AddPage("/bands.html",
                "<!doctype html><html><body style='margin:0;background:#fff'>"
-               "<div style='height:1500px;background:rgb(240,200,20)'></div><p>end</p></body></html>");
+               "<div style='height:2400px;background:rgb(200,30,60)'></div>"
+               "<div style='height:600px;background:rgb(20,160,90)'></div></body></html>");
   App app(programs);  // with the real Pagesnap.exe beside the program
   ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; }, 30000)) << "no renderer";
-  ASSERT_TRUE(SaveAsImage(app, Wide(site.Url("/colour.html")), out / L"page"));
-  const Box box = app.TakeMessageBox(20000);
-  ASSERT_EQ(box, kCompleted) << ReadFile(out / L"page.log");
+  EXPECT_FALSE(IsWindowVisible(RendererWindow()));
+  ASSERT_TRUE(SaveAsImage(app, Wide(site.Url("/bands.html")), out / L"page"));
+  ASSERT_EQ(app.TakeMessageBox(20000), kCompleted) << ReadFile(out / L"page.log");
+  // The program took the picture at its first successful open: it must be whole.
   const pagesnap_test::Picture picture = pagesnap_test::ReadJpeg(out / L"page.jpg");
   ASSERT_TRUE(picture.valid) << picture.error;
   EXPECT_EQ(picture.width, 1280u);
-  EXPECT_GE(picture.height, 1500u);
-  EXPECT_TRUE(picture.Near(640, 1000, 240, 200, 20)) << picture.Describe(640, 1000);
+  EXPECT_EQ(picture.height, 3000u);
+  EXPECT_TRUE(picture.Shows(640, 1200, 200, 30, 60));
+  EXPECT_TRUE(picture.Shows(5, 10, 200, 30, 60));
+  EXPECT_TRUE(picture.Shows(1275, 2391, 200, 30, 60));
+  EXPECT_TRUE(picture.Shows(640, 2800, 20, 160, 90));
+  // Nothing but the picture is left beside it: no part file, no log.
+  EXPECT_EQ(FilesIn(out.path()), std::vector<std::wstring>{L"page.jpg"});
   ASSERT_TRUE(app.WaitIdle());
 
   // Exit ends them all, also one started by hand.

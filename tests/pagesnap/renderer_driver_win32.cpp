@@ -1,5 +1,9 @@
 #include "renderer_driver_win32.h"
 
+#include <wincodec.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -72,6 +76,55 @@ void Renderer::Click() const {
   SendMessageA(target_, WM_LBUTTONDOWN, 0, 0);
   Sleep(100);
   SendMessageA(target_, WM_LBUTTONUP, 0, 0);
+}
+
+::testing::AssertionResult Picture::Shows(unsigned x, unsigned y, int r, int g, int b) const {
+  if (!valid || x >= width || y >= height) return ::testing::AssertionFailure() << "outside the picture";
+  const unsigned char* p = &bgra[(static_cast<std::size_t>(y) * width + x) * 4];
+  if (std::abs(p[2] - r) <= 16 && std::abs(p[1] - g) <= 16 && std::abs(p[0] - b) <= 16) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "(" << x << "," << y << ") is rgb(" << int(p[2]) << ","
+                                       << int(p[1]) << "," << int(p[0]) << ")";
+}
+
+Picture ReadJpeg(const std::wstring& path) {
+  Picture picture;
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IWICImagingFactory* factory = nullptr;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  IWICFormatConverter* converter = nullptr;
+  GUID container = {};
+  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
+  if (SUCCEEDED(hr)) hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                             WICDecodeMetadataCacheOnDemand, &decoder);
+  if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
+  if (SUCCEEDED(hr) && !IsEqualGUID(container, GUID_ContainerFormatJpeg)) hr = E_FAIL;
+  if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, &frame);
+  if (SUCCEEDED(hr)) hr = frame->GetSize(&picture.width, &picture.height);
+  if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter);
+  if (SUCCEEDED(hr)) hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA,
+                                                WICBitmapDitherTypeNone, nullptr, 0.0,
+                                                WICBitmapPaletteTypeCustom);
+  if (SUCCEEDED(hr)) {
+    picture.bgra.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
+    hr = converter->CopyPixels(nullptr, picture.width * 4, static_cast<UINT>(picture.bgra.size()),
+                               picture.bgra.data());
+  }
+  picture.valid = SUCCEEDED(hr);
+  if (!picture.valid) {
+    char text[64];
+    std::snprintf(text, sizeof text, "not a readable JPEG (0x%08lx)", static_cast<unsigned long>(hr));
+    picture.error = text;
+  }
+  for (IUnknown* object : {static_cast<IUnknown*>(converter), static_cast<IUnknown*>(frame),
+                           static_cast<IUnknown*>(decoder), static_cast<IUnknown*>(factory)}) {
+    if (object) object->Release();
+  }
+  CoUninitialize();
+  return picture;
 }
 
 }  // namespace pagesnap_test

@@ -1,10 +1,13 @@
-// Drives Pagesnap the way the desktop program does: the job text in the shared block,
-// then a button-down/button-up pair on the renderer's child window.
+// Drives Pagesnap the way the desktop program does (the job text in the shared block, then
+// a button-down/button-up pair on the renderer's child window) and reads the picture it
+// writes the way a viewer would.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "driver.h"
 
@@ -35,5 +38,20 @@ class Renderer {
   HWND frame_ = nullptr;
   HWND target_ = nullptr;
 };
+
+// A JPEG as a viewer reads it.
+struct Picture {
+  bool valid = false;
+  std::string error;
+  unsigned width = 0;
+  unsigned height = 0;
+  std::vector<unsigned char> bgra;  // top-down rows
+
+  // Whether the pixel is within 16 of the colour in every channel (JPEG is lossy); a
+  // failure names the colour found.
+  ::testing::AssertionResult Shows(unsigned x, unsigned y, int r, int g, int b) const;
+};
+
+Picture ReadJpeg(const std::wstring& path);
 
 }  // namespace pagesnap_test
