@@ -2,8 +2,7 @@
 
 #include <oleauto.h>
 
-#include <string>
-
+#include "ansi_text.h"
 #include "ui/activex_host.h"
 
 namespace {
@@ -27,15 +26,10 @@ VARIANT Optional(VARIANT* value) {
 
 void CExplorer1::Navigate(const char* url, VARIANT* flags, VARIANT* targetFrameName,
                           VARIANT* postData, VARIANT* headers) {
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, url, -1, nullptr, 0);
-    if (wideLength <= 0) return;
-    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, url, -1, &wide[0], wideLength);
-
     VARIANT args[5];
     VariantInit(&args[0]);
     args[0].vt = VT_BSTR;
-    args[0].bstrVal = SysAllocString(wide.c_str());
+    args[0].bstrVal = SysAllocString(ToWide(url).c_str());
     args[1] = Optional(flags);
     args[2] = Optional(targetFrameName);
     args[3] = Optional(postData);
