@@ -121,18 +121,14 @@ void CqmAppDlg::OnSavePageAsImage() {
     }
 
     if (!m_hPagesnapMapping) m_hPagesnapMapping = CreateJobBlock();
-    if (!WriteJob(m_hPagesnapMapping, job)) {
-        ShowMessage(m_hWnd, msg::kErrorCapital, msg::kErrorCaption);
-        return;
+    const bool written = WriteJob(m_hPagesnapMapping, job);
+    // A renderer started just now may have no windows yet; the job then stays unclicked.
+    m_hPagesnapWnd = written ? FindWindowA(nullptr, kRendererTitle) : nullptr;
+    m_hPagesnapChild = nullptr;
+    if (m_hPagesnapWnd) {
+        ShowWindow(m_hPagesnapWnd, SW_HIDE);
+        m_hPagesnapChild = FindWindowExA(m_hPagesnapWnd, nullptr, nullptr, kRendererTitle);
     }
-
-    m_hPagesnapWnd = FindWindowA(nullptr, kRendererTitle);
-    if (!m_hPagesnapWnd) {
-        ShowMessage(m_hWnd, msg::kErrorCapital, msg::kErrorCaption);
-        return;
-    }
-    ShowWindow(m_hPagesnapWnd, SW_HIDE);
-    m_hPagesnapChild = FindWindowExA(m_hPagesnapWnd, nullptr, nullptr, kRendererTitle);
     if (!m_hPagesnapChild) {
         ShowMessage(m_hWnd, msg::kErrorCapital, msg::kErrorCaption);
         return;
