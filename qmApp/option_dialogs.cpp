@@ -14,9 +14,6 @@ namespace {
 constexpr char kHtml[] = ".html";
 constexpr size_t kHtmlLength = sizeof(kHtml) - 1;
 
-enum SaveMode : int32_t { kThisPage = 1, kLinkedPagesToo = 2 };
-enum ContentMode : int32_t { kWordsOnly = 1, kComplete = 2 };
-
 }  // namespace
 
 const ui::Route PageOptionsDialog::kRoutes[] = {

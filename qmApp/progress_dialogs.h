@@ -74,6 +74,10 @@ private:
     HBRUSH OnCtlColor(HDC dc, HWND, UINT kind) { return self().m_colors.OnCtlColor(dc, kind); }
 };
 
+// What `waiting` is asked to save: its m_nSaveMode and m_nContentMode.
+enum SaveMode : int32_t { kThisPage = 1, kLinkedPagesToo = 2 };
+enum ContentMode : int32_t { kWordsOnly = 1, kComplete = 2 };
+
 class waiting : public WorkerDialog<waiting, SavePagesThreadProc> {
 public:
     waiting();
@@ -81,8 +85,8 @@ public:
 
     int32_t m_nTickCount;
     char m_szSavePath[512];   // the page file
-    int32_t m_nSaveMode;      // 1: this page only, 2: the pages it links to as well
-    int32_t m_nContentMode;   // 1: only the words, 2: pictures too
+    int32_t m_nSaveMode;      // a SaveMode
+    int32_t m_nContentMode;   // a ContentMode
     DWORD m_dwThreadId;
     HANDLE m_hThread;
     std::atomic<int32_t> m_bRunning;  // cleared by the worker after it stored the result

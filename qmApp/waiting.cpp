@@ -16,14 +16,15 @@ waiting::~waiting() { progress::JoinWorker(m_hThread); }
 DWORD WINAPI SavePagesThreadProc(LPVOID param) {
     auto* dlg = static_cast<waiting*>(param);
     int32_t result = kResultError;
-    const bool modesKnown = (dlg->m_nContentMode == 1 || dlg->m_nContentMode == 2) &&
-                            (dlg->m_nSaveMode == 1 || dlg->m_nSaveMode == 2);
+    const bool modesKnown =
+        (dlg->m_nContentMode == kWordsOnly || dlg->m_nContentMode == kComplete) &&
+        (dlg->m_nSaveMode == kThisPage || dlg->m_nSaveMode == kLinkedPagesToo);
     if (modesKnown) {
         SaveOptions options;
         options.savePages = 1;
-        options.savePictures = dlg->m_nContentMode == 2 ? 1 : 0;
+        options.savePictures = dlg->m_nContentMode == kComplete ? 1 : 0;
         options.sameSiteOnly = 0;
-        options.maxDepth = dlg->m_nSaveMode == 2 ? 1 : 0;
+        options.maxDepth = dlg->m_nSaveMode == kLinkedPagesToo ? 1 : 0;
         if (qm_SavePages(g_szPageUrl, dlg->m_szSavePath, &options, nullptr)) {
             result = kResultCompleted;
         }
