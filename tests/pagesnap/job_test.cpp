@@ -30,7 +30,9 @@ TEST(ParseJob, SplitsTheTextAtTheFirstTwoSeparators) {
   for (const auto& c : cases) {
     Job job;
     EXPECT_EQ(ParseJob(c.block.data(), c.block.size(), &job), c.complete) << c.name;
-    if (c.complete) EXPECT_EQ(job.url + "|" + job.path, std::string(c.url) + "|" + c.path) << c.name;
+    if (c.complete) {
+      EXPECT_EQ(job.url + "|" + job.path, std::string(c.url) + "|" + c.path) << c.name;
+    }
   }
 }
 
@@ -72,7 +74,9 @@ TEST(NormaliseUrl, CompletesAndRefusesAddresses) {
   for (const Case& c : cases) {
     std::string url;
     EXPECT_EQ(NormaliseUrl(c.typed, &url), c.check) << c.typed;
-    if (c.check == UrlCheck::kOk) EXPECT_EQ(url, c.url) << c.typed;
+    if (c.check == UrlCheck::kOk) {
+      EXPECT_EQ(url, c.url) << c.typed;
+    }
   }
 }
 
