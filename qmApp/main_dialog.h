@@ -44,6 +44,9 @@ private:
     enum UrlCheck { kRefuseHttps, kAnyScheme };
     bool ReadPageUrl(UrlCheck check);
     void ReportOutcome(const char* errorText);
+    // The two page commands differ only in their option dialog and how they spell an error.
+    template <class OptionsDialog>
+    void SaveThrough(const char* errorText);
 
     // The renderer bridge.
     void StartPagesnap();

@@ -54,21 +54,18 @@ void CqmAppDlg::ReportOutcome(const char* errorText) {
     }
 }
 
-void CqmAppDlg::OnSavePage() {
+template <class OptionsDialog>
+void CqmAppDlg::SaveThrough(const char* errorText) {
     if (!ReadPageUrl(kRefuseHttps)) return;
     g_nSaveResult = kResultNone;
-    SaveThisPage dialog;
+    OptionsDialog dialog;
     dialog.DoModal();
-    ReportOutcome(msg::kError);
+    ReportOutcome(errorText);
 }
 
-void CqmAppDlg::OnSaveMultiplePages() {
-    if (!ReadPageUrl(kRefuseHttps)) return;
-    g_nSaveResult = kResultNone;
-    savemultiplepages dialog;
-    dialog.DoModal();
-    ReportOutcome(msg::kErrorCapital);
-}
+void CqmAppDlg::OnSavePage() { SaveThrough<SaveThisPage>(msg::kError); }
+
+void CqmAppDlg::OnSaveMultiplePages() { SaveThrough<savemultiplepages>(msg::kErrorCapital); }
 
 void CqmAppDlg::OnSaveImages() {
     if (!ReadPageUrl(kRefuseHttps)) return;
