@@ -1,7 +1,6 @@
 #include "driver.h"
 
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -96,6 +95,29 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
+std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W&)>& match) {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return found;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (match(entry)) found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+void EndProcesses(const std::vector<DWORD>& ids) {
+    for (DWORD id : ids) {
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, kDeadlineMs);
+            CloseHandle(process);
+        }
+    }
+}
+
 namespace {
 
 // Under Wine on a bare X server no window manager answers when a managed window closes, and
@@ -109,22 +131,6 @@ void UnmanagedWindowsUnderWine() {
         RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no), sizeof(no));
         RegCloseKey(key);
     }
-}
-
-void EndChildrenOf(DWORD parent) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ParentProcessID != parent) continue;
-        if (HANDLE child = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID)) {
-            TerminateProcess(child, 1);
-            WaitForSingleObject(child, kDeadlineMs);
-            CloseHandle(child);
-        }
-    }
-    CloseHandle(snapshot);
 }
 
 struct TopSearch {
@@ -162,7 +168,9 @@ App::~App() {
         WaitForSingleObject(m_process.hProcess, kDeadlineMs);
     }
     // The renderers it started, which only its own Exit would have ended.
-    EndChildrenOf(m_process.dwProcessId);
+    const DWORD pid = m_process.dwProcessId;
+    EndProcesses(ProcessesWhere(
+        [pid](const PROCESSENTRY32W& p) { return p.th32ParentProcessID == pid; }));
     CloseHandle(m_process.hThread);
     CloseHandle(m_process.hProcess);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <functional>
 #include <ostream>
@@ -46,6 +47,11 @@ std::string ReadFile(const std::wstring& path);
 void WriteFile(const std::wstring& path, const std::string& bytes);
 // Names of the files (not folders) directly in folder, sorted.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
+
+// The running processes that match, by id.
+std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W&)>& match);
+// Ends each of them and waits for it to go.
+void EndProcesses(const std::vector<DWORD>& ids);
 
 // What a message box showed.
 struct Box {

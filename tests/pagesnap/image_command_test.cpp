@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -22,27 +21,12 @@ constexpr char kSeparator[] = "JWPQqm";
 
 // Processes named like the renderer, as the program recognises them.
 std::vector<DWORD> RendererProcesses() {
-  std::vector<DWORD> found;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    if (std::wstring(entry.szExeFile).rfind(L"Pagesnap", 0) == 0) found.push_back(entry.th32ProcessID);
-  }
-  CloseHandle(snapshot);
-  return found;
+  return ProcessesWhere([](const PROCESSENTRY32W& p) {
+    return std::wstring(p.szExeFile).rfind(L"Pagesnap", 0) == 0;
+  });
 }
 
-void EndRenderers() {
-  for (DWORD id : RendererProcesses()) {
-    if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
-      TerminateProcess(process, 1);
-      WaitForSingleObject(process, kDeadlineMs);
-      CloseHandle(process);
-    }
-  }
-}
+void EndRenderers() { EndProcesses(RendererProcesses()); }
 
 HWND RendererWindow() { return FindWindowW(nullptr, L"qmPagesnap"); }
 
