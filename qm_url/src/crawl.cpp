@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "arguments.h"
 #include "fetch.h"
 #include "names.h"
 #include "pictures.h"
@@ -114,38 +115,10 @@ extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const cha
     Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
     if (!buffer) return 0;
     int32_t length = 0;
-    if (!FetchUrl(*request, buffer.get(), &length) || StopRequested()) return 0;
+    if (!FetchCallersRequest(*request, buffer.get(), &length) || StopRequested()) return 0;
     return platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length))
                ? 1
                : 0;
-}
-
-bool MeasureText(const char* text, size_t limit, size_t* length) {
-    constexpr uintptr_t kPage = 4096;
-    if (!platform::ProbeReadable(text, 1)) return false;
-    // Each further memory page is probed before the first byte of it is read.
-    uintptr_t nextPage = (reinterpret_cast<uintptr_t>(text) | (kPage - 1)) + 1;
-    size_t n = 0;
-    for (; n < limit; ++n) {
-        if (reinterpret_cast<uintptr_t>(text + n) == nextPage) {
-            if (!platform::ProbeReadable(text + n, 1)) return false;
-            nextPage += kPage;
-        }
-        if (text[n] == '\0') break;
-    }
-    *length = n;
-    return true;
-}
-
-bool CheckCrawlArguments(const char* url, const char* savePath, SaveOptions* options,
-                         bool optionsWritten, size_t* urlLength, size_t* pathLength) {
-    // Measuring probes the texts as it goes.
-    if (!MeasureText(url, URL_TEXT_SIZE, urlLength) ||
-        !MeasureText(savePath, LOCAL_PATH_SIZE, pathLength))
-        return false;
-    if (*urlLength == 0 || *pathLength == 0) return false;
-    return optionsWritten ? platform::ProbeWritable(options, sizeof *options)
-                          : platform::ProbeReadable(options, sizeof *options);
 }
 
 void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_PATH_SIZE]) {

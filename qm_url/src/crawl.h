@@ -42,16 +42,6 @@ enum class CrawlOutcome {
     kNoMemory,  // the page buffers could not be had
 };
 
-// The argument checks the crawling exports share: both texts readable and not empty, the
-// options record readable (and writable, when the call writes it). The lengths are
-// measured up to URL_TEXT_SIZE and LOCAL_PATH_SIZE; a longer text reports that limit.
-bool CheckCrawlArguments(const char* url, const char* savePath, SaveOptions* options,
-                         bool optionsWritten, size_t* urlLength, size_t* pathLength);
-
-// Measures the NUL-terminated `text` without reading memory that is not there. False when
-// it cannot be read; a text of `limit` characters or more gives `limit`.
-bool MeasureText(const char* text, size_t limit, size_t* length);
-
 // Resets the table, derives the save folder, makes the start record and visits the queue.
 // `url` and `savePath` have passed CheckCrawlArguments, and the save path is shorter than
 // LOCAL_PATH_SIZE.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "arguments.h"
 #include "bounded_text.h"
 #include "decode.h"
 #include "platform/cookie.h"
@@ -15,7 +16,7 @@ extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output
         !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1))
         return 0;
     try {
-        return qm::FetchUrl(*request, output, outputLength) ? 1 : 0;
+        return qm::FetchCallersRequest(*request, output, outputLength) ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -57,12 +58,10 @@ constexpr char kHttpPrefix[] = "http://";
 
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName) {
     const char* url = request->url;
-    if (!platform::ProbeReadable(url, 1)) return false;
     int32_t urlLength = request->urlLength;
-    if (urlLength < 0) return false;
+    if (url == nullptr || urlLength < 0) return false;
     size_t length = urlLength == 0 ? strnlen(url, kLongestUrl + 1) : static_cast<size_t>(urlLength);
     if (length > static_cast<size_t>(kLongestUrl)) return false;
-    if (urlLength > 0 && !platform::ProbeReadable(url, length)) return false;
 
     // Host part and path, taken verbatim.
     size_t hostStart = length >= 7 && std::memcmp(url, kHttpPrefix, 7) == 0 ? 7 : 0;
@@ -80,15 +79,14 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     if (!SplitPort(host, hostLength, &nameLength, port)) return false;
     if (nameLength == 0) return false;  // an empty name would resolve to this machine
 
-    // The Referer line: left out when there is no referer, or it is too long or unreadable.
+    // The Referer line: left out when there is no referer, or it is too long.
     const char* referer = request->referer;
     bool withReferer = false;
-    if (referer != nullptr && platform::ProbeReadable(referer, 1)) {
+    if (referer != nullptr) {
         if (request->refererLength == 0)
             request->refererLength = static_cast<int32_t>(std::strlen(referer));
         int32_t refererLength = request->refererLength;
         withReferer = refererLength >= 0 && refererLength < static_cast<int32_t>(kPathSize) &&
-                      platform::ProbeReadable(referer, static_cast<size_t>(refererLength)) &&
                       !BreaksALine(referer, static_cast<size_t>(refererLength));
     }
 
@@ -128,6 +126,16 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     std::memcpy(hostName, host, nameLength);
     hostName[nameLength] = '\0';
     return true;
+}
+
+bool FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength) {
+    UrlRequest usable;
+    if (!ProbeRequest(request, &usable)) return false;
+    bool fetched = FetchUrl(usable, output, outputLength);
+    // A measured referer length goes back into the caller's record; a record that was only
+    // readable is not written otherwise.
+    if (usable.refererLength != request.refererLength) request.refererLength = usable.refererLength;
+    return fetched;
 }
 
 bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength, int silenceLimitMs) {

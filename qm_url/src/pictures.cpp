@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "arguments.h"
 #include "crawl.h"
 #include "platform/files.h"
 #include "stop.h"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -18,6 +19,8 @@
 #ifdef _WIN32
 #  include <windows.h>
 #  include <wininet.h>
+#else
+#  include <sys/mman.h>
 #endif
 
 namespace {
@@ -289,6 +292,57 @@ TEST_F(Fetch, ExportRefusesUnusableArguments) {
     EXPECT_EQ(caller.length, kLengthUntouched);
     EXPECT_TRUE(caller.BufferUntouched());
     EXPECT_EQ(server.ConnectionCount(), 0u);
+}
+
+// A text without its NUL whose last byte is the last readable one: the next page cannot be
+// read.
+class TextBeforeAHole {
+public:
+    explicit TextBeforeAHole(const std::string& text) {
+#ifdef _WIN32
+        pages_ = static_cast<char*>(
+            VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+        DWORD old;
+        VirtualProtect(pages_ + kPage, kPage, PAGE_NOACCESS, &old);
+#else
+        pages_ = static_cast<char*>(
+            mmap(nullptr, 2 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        mprotect(pages_ + kPage, kPage, PROT_NONE);
+#endif
+        text_ = pages_ + kPage - text.size();
+        std::memcpy(text_, text.data(), text.size());
+    }
+    ~TextBeforeAHole() {
+#ifdef _WIN32
+        VirtualFree(pages_, 0, MEM_RELEASE);
+#else
+        munmap(pages_, 2 * kPage);
+#endif
+    }
+    const char* get() const { return text_; }
+
+private:
+    static constexpr size_t kPage = 4096;
+    char* pages_;
+    char* text_;
+};
+
+TEST_F(Fetch, ExportNeverReadsPastTheEndOfReadableTexts) {
+    qmtest::ScriptedServer server(Script().Send(WithLength("x")));
+    std::string url = server.Url("/page");
+    TextBeforeAHole unterminatedUrl(url), unterminatedReferer("http://from/");
+    Caller caller;
+    UrlRequest request{};
+    request.url = unterminatedUrl.get();
+    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
+    EXPECT_EQ(server.ConnectionCount(), 0u);
+
+    // A referer that cannot be measured is left out, as a missing one is.
+    request.url = url.c_str();
+    request.referer = unterminatedReferer.get();
+    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
+    EXPECT_FALSE(server.Log().at(0).HasHeader("Referer"));
+    EXPECT_EQ(request.refererLength, 0);
 }
 
 TEST_F(Fetch, ResponsesLargerThanTheAreaAreCutAtIt) {
