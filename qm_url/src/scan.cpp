@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ascii.h"
 #include "bounded_text.h"
 #include "char_set.h"
 #include "crawl.h"
@@ -28,19 +29,11 @@ constexpr CharSet kHrefValueEnd(" \">'\t\r\n");
 // The characters at which any test can recognise a reference.
 constexpr CharSet kReferenceStarts(".iIhH<");
 
-bool IsAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-}
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool MatchesNoCase(const char* text, int32_t end, int32_t at, const char* word) {
-    for (int32_t i = 0; word[i] != '\0'; ++i) {
-        if (at + i >= end) return false;
-        char c = text[at + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-        if (c != word[i]) return false;
-    }
-    return true;
+    int32_t n = static_cast<int32_t>(std::strlen(word));
+    return at + n <= end && EqualNoCase(text + at, word, static_cast<size_t>(n));
 }
 
 bool Matches(const char* text, int32_t end, int32_t at, const char* word) {
@@ -97,7 +90,7 @@ bool FindHrefValue(const char* text, int32_t end, int32_t at, int32_t* first, in
     int32_t start = SkipToValue(text, end, i + 1);
     if (start >= end) return false;
     bool relativeDots = Matches(text, end, start, "./") || Matches(text, end, start, "../");
-    if (!IsAlnum(static_cast<unsigned char>(text[start])) && text[start] != '/' && !relativeDots)
+    if (!IsAlnum(text[start]) && text[start] != '/' && !relativeDots)
         return false;
     int32_t stop = start;
     for (; stop < end && !kHrefValueEnd(text[stop]); ++stop)
