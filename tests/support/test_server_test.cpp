@@ -70,30 +70,26 @@ Reply Exchange(uint16_t port, const std::string& request, int quietMs = 2000) {
     return reply;
 }
 
-const char kRequest[] = "GET /a?q=1 HTTP/1.1\r\nHost: x\r\nX-Two: 2\r\n\r\n";
+const char kRequest[] = "GET /a?q=1 HTTP/1.1\r\nHost: x\r\nX-Two:  2 \r\n\r\n";
 
-TEST(TestServer, SendsTheScriptAndRecordsTheExactRequest) {
+TEST(TestServer, PlaysEachConnectionsScriptAndKeepsWhatTheClientSent) {
+    using qmtest::Script;
     std::string response = qmtest::HttpResponseWithLength(200, "hello", "text/plain");
-    qmtest::ScriptedServer server(qmtest::Script().SendInPieces(response, 3, 1));
-    Reply reply = Exchange(server.Port(), kRequest);
-    EXPECT_EQ(reply.bytes, response);
-    EXPECT_EQ(reply.end, End::Closed);
+    qmtest::ScriptedServer server({
+        Script().SendInPieces(response, 3, 1),
+        Script().Send("partial").Then(qmtest::Ending::Reset),
+        Script().Send("open").Then(qmtest::Ending::StayOpen),
+    });
+    Reply closed = Exchange(server.Port(), kRequest);
+    EXPECT_EQ(closed.bytes, response);
+    EXPECT_EQ(closed.end, End::Closed);
     EXPECT_EQ(server.Received(0), kRequest);
-
     auto log = server.Log();
     ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].method, "GET");
     EXPECT_EQ(log[0].target, "/a?q=1");
-    EXPECT_EQ(log[0].version, "HTTP/1.1");
     EXPECT_EQ(log[0].Header("x-two"), "2");
     EXPECT_FALSE(log[0].HasHeader("Accept"));
-}
 
-TEST(TestServer, EndsConnectionsAsScripted) {
-    qmtest::ScriptedServer server({
-        qmtest::Script().Send("partial").Then(qmtest::Ending::Reset),
-        qmtest::Script().Send("open").Then(qmtest::Ending::StayOpen),
-    });
     Reply reset = Exchange(server.Port(), kRequest);
 #ifndef _WIN32
     // Wine passes a reset on as an orderly close now and then.
@@ -102,22 +98,20 @@ TEST(TestServer, EndsConnectionsAsScripted) {
     Reply open = Exchange(server.Port(), kRequest, 300);
     EXPECT_EQ(open.bytes, "open");
     EXPECT_EQ(open.end, End::StillOpen);
-    EXPECT_TRUE(server.WaitForEndedConnections(2));
 }
 
-TEST(TestServer, SiteAnswersByPathAndLogsInArrivalOrder) {
+TEST(TestServer, SiteAnswersByPath) {
     qmtest::SiteServer site;
     site.AddPage("/index.html", "<p>hi</p>");
     site.AddStalled("/slow.css", "body{}", 2, 50, "text/css");
-
-    EXPECT_NE(Exchange(site.Port(), "GET /index.html HTTP/1.1\r\n\r\n").bytes.find("<p>hi</p>"),
+    EXPECT_NE(Exchange(site.Port(), "GET /index.html?x HTTP/1.1\r\n\r\n").bytes.find("<p>hi</p>"),
               std::string::npos);
     Reply stalled = Exchange(site.Port(), "GET /slow.css HTTP/1.1\r\n\r\n");
     EXPECT_EQ(stalled.bytes.substr(stalled.bytes.size() - 2), "bo");
     EXPECT_EQ(Exchange(site.Port(), "GET /missing HTTP/1.0\r\n\r\n").bytes.substr(0, 12),
               "HTTP/1.1 404");
     EXPECT_EQ(site.RequestedTargets(),
-              (std::vector<std::string>{"/index.html", "/slow.css", "/missing"}));
+              (std::vector<std::string>{"/index.html?x", "/slow.css", "/missing"}));
 }
 
 }  // namespace
