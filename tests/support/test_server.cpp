@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -66,6 +65,7 @@ std::string Trim(const std::string& s) {
 Request ParseHead(size_t connection, const std::string& head) {
     Request r;
     r.connection = connection;
+    r.head = head;
     size_t pos = head.find("\r\n");
     std::string line = head.substr(0, pos);
     size_t space = line.find(' ');
@@ -138,17 +138,9 @@ struct TestServer::State {
     std::atomic<bool> stopping{false};
     Socket listener = kNoSocket;
     std::thread acceptThread;
-
     mutable std::mutex mutex;
-    mutable std::condition_variable changed;
     std::vector<Request> log;
-    struct Connection {
-        Socket socket = kNoSocket;
-        std::string received;
-        bool ended = false;
-        std::thread thread;
-    };
-    std::vector<std::unique_ptr<Connection>> connections;
+    std::vector<std::thread> connections;
 };
 
 TestServer::TestServer(Handler handler, uint16_t port)
@@ -183,7 +175,7 @@ TestServer::~TestServer() {
     CloseSocket(st.listener);
     // Connection threads notice `stopping` within a slice; no new ones come after the
     // accept thread has ended.
-    for (auto& c : st.connections) c->thread.join();
+    for (std::thread& c : st.connections) c.join();
 #ifdef _WIN32
     WSACleanup();
 #endif
@@ -203,14 +195,6 @@ size_t TestServer::ConnectionCount() const {
     return state_->connections.size();
 }
 
-std::string TestServer::Received(size_t index, int timeoutMs) const {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    bool ended = state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return index < state_->connections.size() && state_->connections[index]->ended;
-    });
-    return ended ? state_->connections[index]->received : std::string();
-}
-
 void TestServer::AcceptLoop() {
     State& st = *state_;
     while (!st.stopping) {
@@ -220,35 +204,24 @@ void TestServer::AcceptLoop() {
         int one = 1;
         setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         std::lock_guard<std::mutex> lock(st.mutex);
-        st.connections.push_back(std::make_unique<State::Connection>());
-        size_t index = st.connections.size() - 1;
-        st.connections[index]->socket = c;
-        st.connections[index]->thread = std::thread([this, index] { Serve(index); });
-        st.changed.notify_all();
+        size_t index = st.connections.size();
+        st.connections.emplace_back([this, c, index] { Serve(static_cast<uintptr_t>(c), index); });
     }
 }
 
-void TestServer::Serve(size_t index) {
+void TestServer::Serve(uintptr_t socket, size_t index) {
     State& st = *state_;
-    State::Connection* conn;
-    {
-        std::lock_guard<std::mutex> lock(st.mutex);
-        conn = st.connections[index].get();
-    }
-    const Socket s = conn->socket;
+    const Socket s = static_cast<Socket>(socket);
     bool peerClosed = false;
+    std::string received;
 
-    // Everything the client sends is kept, also while the script pauses or ends.
+    // The client is read also while the script pauses or ends, so that its close is seen.
     auto readSome = [&](int waitMs) {
         if (peerClosed || !Ready(s, false, waitMs)) return;
         char buf[16384];
         int n = static_cast<int>(recv(s, buf, sizeof buf, 0));
-        if (n <= 0) {
-            peerClosed = true;
-            return;
-        }
-        std::lock_guard<std::mutex> lock(st.mutex);
-        conn->received.append(buf, static_cast<size_t>(n));
+        if (n > 0) received.append(buf, static_cast<size_t>(n));
+        else peerClosed = true;
     };
     auto readUntil = [&](Clock::time_point until, bool orClosed) {
         while (!st.stopping && !(orClosed && peerClosed)) {
@@ -264,10 +237,9 @@ void TestServer::Serve(size_t index) {
     std::string head;
     while (!st.stopping && !peerClosed && head.empty()) {
         readSome(kSliceMs);
-        std::lock_guard<std::mutex> lock(st.mutex);
-        size_t end = conn->received.find("\r\n\r\n");
-        if (end != std::string::npos) head = conn->received.substr(0, end + 4);
-        else if (peerClosed) head = conn->received;
+        size_t end = received.find("\r\n\r\n");
+        if (end != std::string::npos) head = received.substr(0, end + 4);
+        else if (peerClosed) head = received;
     }
 
     if (!st.stopping && !head.empty()) {
@@ -275,7 +247,6 @@ void TestServer::Serve(size_t index) {
         {
             std::lock_guard<std::mutex> lock(st.mutex);
             st.log.push_back(request);
-            st.changed.notify_all();
         }
         Script script = handler_(request);
         bool sendFailed = false;
@@ -303,9 +274,6 @@ void TestServer::Serve(size_t index) {
         }
     }
     CloseSocket(s);
-    std::lock_guard<std::mutex> lock(st.mutex);
-    conn->ended = true;
-    st.changed.notify_all();
 }
 
 ScriptedServer::ScriptedServer(Script script) : ScriptedServer(std::vector<Script>{script}) {}
