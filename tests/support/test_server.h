@@ -68,6 +68,7 @@ struct Request {
     bool HasHeader(const std::string& name) const;
 };
 
+// Answers every request with the script its handler gives for it.
 class TestServer {
 public:
     using Handler = std::function<Script(const Request&)>;
