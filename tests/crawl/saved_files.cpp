@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <regex>
+#include <cctype>
+#include <cstring>
 #include <sstream>
 
 #ifdef _WIN32
@@ -51,25 +52,60 @@ std::vector<std::string> FilesBelow(const fs::path& root) {
     return files;
 }
 
+namespace {
+
+bool IsIn(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
+
+// The values that follow src=, href= and url( as a browser reads them: in quotes, or up to
+// white space, '>' or ')'.
+std::vector<std::string> ReferenceValues(const std::string& text) {
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::vector<std::string> values;
+    for (std::string opener : {"src=", "href=", "url("}) {
+        for (size_t at = lower.find(opener); at != std::string::npos; at = lower.find(opener, at + 1)) {
+            size_t i = text.find_first_not_of(" \t\r\n", at + opener.size());
+            if (i == std::string::npos) continue;
+            char quote = IsIn(text[i], "\"'") ? text[i++] : '\0';
+            size_t end = quote ? text.find(quote, i) : text.find_first_of(" \t\r\n>)", i);
+            values.push_back(text.substr(i, end == std::string::npos ? end : end - i));
+        }
+    }
+    return values;
+}
+
+bool HasScheme(const std::string& v) {
+    size_t colon = v.find(':');
+    return colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(v[0])) &&
+           std::all_of(v.begin(), v.begin() + static_cast<long>(colon), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || IsIn(c, "+-.");
+           });
+}
+
+// The file a browser opens for a reference: without query and fragment, escapes decoded.
+std::string FileOf(const std::string& reference) {
+    std::string name = reference.substr(0, reference.find_first_of("#?")), file;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '%' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
+            file += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            file += name[i];
+        }
+    }
+    return file;
+}
+
+}  // namespace
+
 std::vector<std::string> BrokenReferences(const fs::path& page) {
-    // A value as a browser reads an attribute or a CSS url(): in quotes, or up to white
-    // space, '>' or ')'.
-    static const std::regex kValue(
-        R"re((?:src=|href=|url\()\s*(?:"([^"]*)"|'([^']*)'|([^\s>)]*)))re", std::regex::icase);
-    static const std::regex kScheme("^[A-Za-z][A-Za-z0-9+.-]*:");
-    static const std::regex kEscape("%([0-9A-Fa-f]{2})");
-    const std::string text = ReadFile(page);
     std::vector<std::string> broken;
-    for (std::sregex_iterator m(text.begin(), text.end(), kValue), end; m != end; ++m) {
-        std::string raw = (*m)[1].matched ? (*m)[1] : (*m)[2].matched ? (*m)[2] : (*m)[3];
-        std::string v = std::regex_replace(raw, std::regex("&amp;"), "&");
-        if (v.empty() || v[0] == '#' || std::regex_search(v, kScheme)) continue;
-        // The file the browser opens: without query and fragment, escapes decoded.
-        std::string name = v.substr(0, v.find_first_of("#?")), file;
-        for (std::smatch e; std::regex_search(name, e, kEscape); name = e.suffix())
-            file += e.prefix().str() + static_cast<char>(std::stoi(e[1], nullptr, 16));
-        file += name;
-        if (!fs::is_regular_file(page.parent_path() / fs::path(file).make_preferred()))
+    for (const std::string& raw : ReferenceValues(ReadFile(page))) {
+        std::string v = raw;
+        for (size_t at; (at = v.find("&amp;")) != std::string::npos;) v.replace(at, 5, "&");
+        if (v.empty() || v[0] == '#' || HasScheme(v)) continue;
+        if (!fs::is_regular_file(page.parent_path() / fs::path(FileOf(v)).make_preferred()))
             broken.push_back(raw);
     }
     return broken;

@@ -2,9 +2,9 @@
 // promise that nothing is ever written outside the save folder.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -115,7 +115,6 @@ TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
 // space, no device name, no character Windows cannot store.
 TEST(LocalName, NoRandomUrlGivesAnEscapingOrDeviceName) {
     const char alphabet[] = "./\\%2eE:cCoOnNuUlLaAxX1 \x01?#";
-    const std::regex bad(R"(^$|^\.+$|[. ]$|^(con|nul|aux|com1) *(\.|$)|[:/?\x01])", std::regex::icase);
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
         std::string url = "http://";
@@ -124,8 +123,15 @@ TEST(LocalName, NoRandomUrlGivesAnEscapingOrDeviceName) {
         char name[LOCAL_PATH_SIZE];
         if (!MakeLocalName(url.c_str(), NAME_MODE_FOLDERS, name, sizeof name)) continue;
         std::stringstream parts(name);
-        for (std::string part; std::getline(parts, part, '\\');)
-            EXPECT_FALSE(std::regex_search(part, bad)) << url << " -> " << name;
+        for (std::string part; std::getline(parts, part, '\\');) {
+            std::string base = part.substr(0, part.find('.'));
+            while (!base.empty() && base.back() == ' ') base.pop_back();
+            for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            bool bad = part.find_first_not_of('.') == std::string::npos || part.back() == '.' ||
+                       part.back() == ' ' || base == "CON" || base == "NUL" || base == "AUX" ||
+                       base == "COM1" || part.find_first_of(":/?\x01") != std::string::npos;
+            EXPECT_FALSE(bad) << url << " -> " << name;
+        }
     }
 }
 
