@@ -1,5 +1,7 @@
 #include "saved_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -7,19 +9,14 @@
 #include <cstring>
 #include <sstream>
 
-#ifdef _WIN32
-#  include <process.h>
-#else
-#  include <unistd.h>
-#endif
-
 namespace qmtest {
 
 Sandbox::Sandbox() {
     static int count = 0;
-    // CTest may run the cases of one program side by side: each process has its own folders.
+    // CTest may run the cases of one program side by side: each case has its own folders.
     root_ = fs::temp_directory_path() /
-            ("qm-crawl-" + std::to_string(getpid()) + "-" + std::to_string(count++));
+            (std::string("qm-crawl-") + testing::UnitTest::GetInstance()->current_test_info()->name() +
+             "-" + std::to_string(count++));
     fs::remove_all(root_);
     fs::create_directories(root_);
 }

@@ -91,16 +91,12 @@ std::vector<Case> ResponseCases() {
         {"no length, closed", HttpResponse(200, {}, page), Ending::Close, true, page, pageLength},
         {"gzip", WithLength(gzip, {{"Content-Encoding", "gzip"}}), Ending::StayOpen, true, page,
          pageLength},
-        {"zlib labelled gzip", WithLength(zlib, {{"Content-Encoding", "gzip"}}), Ending::StayOpen,
-         true, page, pageLength},
         {"deflate", WithLength(qmtest::Compress(page, qmtest::Wrapper::Raw),
                                {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, true, page, pageLength},
         {"404 with gzip is decoded",
          HttpResponse(404, {{"Content-Encoding", "gzip"}}, Gzip("missing")), Ending::Close, true,
          "missing", 7},
-        {"empty gzip body", HttpResponse(200, {{"Content-Encoding", "gzip"}}, ""), Ending::Close,
-         true, "", 0},
         {"x-gzip is returned still coded",
          HttpResponse(200, {{"Content-Encoding", "x-gzip"}}, Gzip("abc")), Ending::Close, true,
          Gzip("abc"), static_cast<int32_t>(Gzip("abc").size())},
@@ -274,21 +270,12 @@ TEST(Fetch, ExportRefusesWhatItCannotReadAndNeverReadsPastIt) {
     EXPECT_EQ(request.refererLength, 0);
 }
 
-TEST(Fetch, ResponsesLargerThanTheAreaAreCutAtIt) {
+TEST(Fetch, AResponseLargerThanTheAreaIsCutAtIt) {
     const std::string head = "HTTP/1.1 200 OK\r\n\r\n";
-    const std::string big(FETCH_BUFFER_SIZE + 100000, 'b');
-    qmtest::ScriptedServer plain(Script().Send(head + big));
+    qmtest::ScriptedServer server(Script().Send(head + std::string(FETCH_BUFFER_SIZE + 100000, 'b')));
     Caller caller;
-    EXPECT_TRUE(FetchInto(plain.Url(), caller));
+    EXPECT_TRUE(FetchInto(server.Url(), caller));
     EXPECT_EQ(caller.length, FETCH_BUFFER_SIZE - static_cast<int32_t>(head.size()));
-
-    // A body that inflates past the area gives exactly the area.
-    qmtest::ScriptedServer bomb(
-        Script().Send(HttpResponse(200, {{"Content-Encoding", "gzip"}}, Gzip(big))));
-    Caller inflated;
-    EXPECT_TRUE(FetchInto(bomb.Url(), inflated));
-    EXPECT_EQ(inflated.length, FETCH_BUFFER_SIZE);
-    EXPECT_EQ(inflated.buffer[FETCH_BUFFER_SIZE - 1], 'b');
 }
 
 #ifdef _WIN32

@@ -20,12 +20,6 @@
 
 namespace {
 
-#ifdef _WIN32
-unsigned long ProcessId() { return GetCurrentProcessId(); }
-#else
-unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
-#endif
-
 // qmsave is built into the same folder as this test program.
 std::string ToolPath() {
     char self[4096] = {};
@@ -48,9 +42,10 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-// CTest may run the cases of this program side by side: each process keeps its own files.
+// CTest may run the cases of this program side by side: each case keeps its own files.
 std::string Scratch(const std::string& name) {
-    return ::testing::TempDir() + "qmsave-" + std::to_string(ProcessId()) + "-" + name;
+    return ::testing::TempDir() + "qmsave-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
 }
 
 struct ToolRun {
