@@ -7,7 +7,8 @@ set -euo pipefail
 "$QM_ROOT/scripts/setup-packages" build windows wine test
 cmake -S "$QM_ROOT" -B "$QM_WIN32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$QM_ROOT/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$QM_WIN32" --target qmApp -j "$QM_JOBS"
+# The renderer too: the program starts it beside itself for "Save This Page as An Image".
+cmake --build "$QM_WIN32" --target qmApp Pagesnap -j "$QM_JOBS"
 
 virtual=0
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
@@ -31,8 +32,15 @@ for _ in $(seq 1 300); do
   kill -0 $app 2>/dev/null || break
   sleep 0.1
 done
+# The window is found by its title before it has painted: take the picture once the
+# screen shows more than one colour.
 picture="$QM_WIN32/main-window.png"
-import -window root -crop 480x480+0+0 "$picture" 2>/dev/null || true
+for _ in $(seq 1 100); do
+  import -window root -crop 480x480+0+0 "$picture" 2>/dev/null || true
+  [ "$(convert "$picture" -format %k info: 2>/dev/null || echo 0)" -gt 1 ] && break
+  kill -0 $app 2>/dev/null || break
+  sleep 0.1
+done
 cat <<MSG
 There is no display here, so Quillon runs on the virtual display $DISPLAY.
 A picture of its main window: $picture
