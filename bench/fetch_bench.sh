@@ -5,13 +5,7 @@
 set -euo pipefail
 bin=$1
 rounds=${2:-20}
-work=$(mktemp -d)
-server=
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../tests/support/serve_folder.sh"
 
 # A body that compresses about as well as real pages: markup with stretches of noise.
 # (yes and head end each other with SIGPIPE, which is how they are meant to stop.)
@@ -24,11 +18,7 @@ set -o pipefail
 cp "$work/page.bin" "$work/plain.bin"
 gzip -6 -c "$work/page.bin" >"$work/page.bin.gz"
 
-"$bin/qm_testserver" --root "$work" --port-file "$work/port" --seconds 600 &
-server=$!
-for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
-port=$(cat "$work/port")
-base=http://127.0.0.1:$port
+serve_folder "$bin" "$work" 600
 
 now() { date +%s%N; }
 

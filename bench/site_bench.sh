@@ -7,13 +7,7 @@
 set -euo pipefail
 bin=$1
 rounds=${2:-5}
-work=$(mktemp -d)
-server=
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../tests/support/serve_folder.sh"
 
 site=$work/site
 mkdir -p "$site/img" "$site/css" "$site/pages"
@@ -39,10 +33,8 @@ for p in $(seq 1 30); do
   for i in $(seq 1 10); do picture "$site/pages/pic$p-$i.png"; done
 done
 
-"$bin/qm_testserver" --root "$site" --port-file "$work/port" --seconds 900 &
-server=$!
-for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
-url=http://127.0.0.1:$(cat "$work/port")/index.html
+serve_folder "$bin" "$site" 900
+url=$base/index.html
 
 now() { date +%s%N; }
 # Runs one save in a fresh folder; appends "seconds kilobytes" to the named file.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "arguments.h"
 #include "fetch.h"
 #include "names.h"
 #include "pictures.h"
@@ -91,63 +92,8 @@ CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
     return CrawlOutcome::kDone;
 }
 
-}  // namespace
-
-extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
-                                               SaveOptions* options,
-                                               SavePageCallback callback) {
-    CallScope scope;
-    size_t urlLength, pathLength;
-    if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength)) return 0;
-    if (pathLength >= LOCAL_PATH_SIZE) return 0;
-    CrawlOutcome outcome = RunCrawl(url, urlLength, savePath, pathLength, *options, callback,
-                                    CrawlVariant::kPages);
-    return outcome == CrawlOutcome::kDone ? 1 : 0;
-}
-
-extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
-                                                  const void* reserved) {
-    CallScope scope;
-    if (!platform::ProbeReadable(request, sizeof *request) ||
-        !platform::ProbeReadable(filePath, 1) || !platform::ProbeReadable(reserved, 16))
-        return 0;
-    Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
-    if (!buffer) return 0;
-    int32_t length = 0;
-    if (!FetchUrl(*request, buffer.get(), &length) || StopRequested()) return 0;
-    return platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length))
-               ? 1
-               : 0;
-}
-
-bool MeasureText(const char* text, size_t limit, size_t* length) {
-    constexpr uintptr_t kPage = 4096;
-    if (!platform::ProbeReadable(text, 1)) return false;
-    // Each further memory page is probed before the first byte of it is read.
-    uintptr_t nextPage = (reinterpret_cast<uintptr_t>(text) | (kPage - 1)) + 1;
-    size_t n = 0;
-    for (; n < limit; ++n) {
-        if (reinterpret_cast<uintptr_t>(text + n) == nextPage) {
-            if (!platform::ProbeReadable(text + n, 1)) return false;
-            nextPage += kPage;
-        }
-        if (text[n] == '\0') break;
-    }
-    *length = n;
-    return true;
-}
-
-bool CheckCrawlArguments(const char* url, const char* savePath, SaveOptions* options,
-                         bool optionsWritten, size_t* urlLength, size_t* pathLength) {
-    // Measuring probes the texts as it goes.
-    if (!MeasureText(url, URL_TEXT_SIZE, urlLength) ||
-        !MeasureText(savePath, LOCAL_PATH_SIZE, pathLength))
-        return false;
-    if (*urlLength == 0 || *pathLength == 0) return false;
-    return optionsWritten ? platform::ProbeWritable(options, sizeof *options)
-                          : platform::ProbeReadable(options, sizeof *options);
-}
-
+// The save folder of `savePath`: up to and with its last backslash, colon or slash (not
+// counting its first character); empty when there is none.
 void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_PATH_SIZE]) {
     std::memset(folder, 0, sizeof folder);
     for (size_t i = length; i >= 1; --i) {
@@ -159,10 +105,43 @@ void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_
     }
 }
 
-CrawlOutcome RunCrawl(const char* url, size_t urlLength, const char* savePath,
-                      size_t pathLength, const SaveOptions& callerOptions,
-                      SavePageCallback callback, CrawlVariant variant) {
-    const SaveOptions options = callerOptions;
+}  // namespace
+
+extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
+                                               SaveOptions* options,
+                                               SavePageCallback callback) {
+    CallScope scope;
+    size_t urlLength, pathLength;
+    if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength)) return 0;
+    try {
+        if (!StartCrawl(url, urlLength, savePath, pathLength)) return 0;
+        return VisitQueue(*options, callback, CrawlVariant::kPages) == CrawlOutcome::kDone ? 1 : 0;
+    } catch (...) {
+        return 0;  // nothing may cross the C boundary
+    }
+}
+
+extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
+                                                  const void* reserved) {
+    CallScope scope;
+    if (!platform::ProbeReadable(request, sizeof *request) ||
+        !platform::ProbeReadable(filePath, 1) || !platform::ProbeReadable(reserved, 16))
+        return 0;
+    try {
+        Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
+        if (!buffer) return 0;
+        int32_t length = 0;
+        if (!FetchCallersRequest(*request, buffer.get(), &length) || StopRequested()) return 0;
+        return platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length))
+                   ? 1
+                   : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool StartCrawl(const char* url, size_t urlLength, const char* savePath, size_t pathLength) {
+    if (pathLength >= LOCAL_PATH_SIZE) return false;
     ResetPageTable();
     DeriveSaveFolder(savePath, pathLength, g_saveFolder);
 
@@ -174,10 +153,15 @@ CrawlOutcome RunCrawl(const char* url, size_t urlLength, const char* savePath,
     r.kind = KIND_PAGE;
     r.referer[0] = '\0';
     r.sameSite = 1;
-    if (urlLength >= URL_TEXT_SIZE) return CrawlOutcome::kRefused;
+    if (urlLength >= URL_TEXT_SIZE) return false;
     std::memcpy(r.url, url, urlLength);
     std::memcpy(r.localPath, savePath, pathLength);
+    return true;
+}
 
+CrawlOutcome VisitQueue(const SaveOptions& callerOptions, SavePageCallback callback,
+                        CrawlVariant variant) {
+    const SaveOptions options = callerOptions;
     // The text is rewritten from one buffer into the other; the scratch one is touched only
     // by pages that are scanned.
     Buffer page(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));

@@ -38,29 +38,17 @@ enum class CrawlVariant {
 enum class CrawlOutcome {
     kDone,      // the queue was exhausted or the depth stop reached
     kStopped,   // qm_StopSave asked for the end
-    kRefused,   // the URL was too long (the table has been reset all the same)
     kNoMemory,  // the page buffers could not be had
 };
 
-// The argument checks the crawling exports share: both texts readable and not empty, the
-// options record readable (and writable, when the call writes it). The lengths are
-// measured up to URL_TEXT_SIZE and LOCAL_PATH_SIZE; a longer text reports that limit.
-bool CheckCrawlArguments(const char* url, const char* savePath, SaveOptions* options,
-                         bool optionsWritten, size_t* urlLength, size_t* pathLength);
+// Sets a crawl of `url` into `savePath` up, both having passed CheckCrawlArguments: resets
+// the table, derives the save folder and makes the start record. False, with the library
+// state untouched, for a save path of LOCAL_PATH_SIZE characters or more; false after the
+// reset for a URL of URL_TEXT_SIZE characters or more.
+bool StartCrawl(const char* url, size_t urlLength, const char* savePath, size_t pathLength);
 
-// Measures the NUL-terminated `text` without reading memory that is not there. False when
-// it cannot be read; a text of `limit` characters or more gives `limit`.
-bool MeasureText(const char* text, size_t limit, size_t* length);
-
-// Resets the table, derives the save folder, makes the start record and visits the queue.
-// `url` and `savePath` have passed CheckCrawlArguments, and the save path is shorter than
-// LOCAL_PATH_SIZE.
-CrawlOutcome RunCrawl(const char* url, size_t urlLength, const char* savePath,
-                      size_t pathLength, const SaveOptions& options, SavePageCallback callback,
-                      CrawlVariant variant);
-
-// The save folder of `savePath`: up to and with its last backslash, colon or slash (not
-// counting its first character); empty when there is none.
-void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_PATH_SIZE]);
+// Visits the queue StartCrawl made, from record 0.
+CrawlOutcome VisitQueue(const SaveOptions& options, SavePageCallback callback,
+                        CrawlVariant variant);
 
 }  // namespace qm

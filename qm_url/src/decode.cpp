@@ -107,91 +107,50 @@ ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSin
         unsigned digit = 0;
         switch (state_) {
             case State::SizeFirst:
-                if (!IsHex(c, &digit)) {
+                if (IsHex(c, &digit)) {
+                    size_ = digit;
+                    state_ = State::SizeDigits;
+                } else {
                     state_ = State::Bad;
-                    continue;
                 }
-                size_ = digit;
-                state_ = State::SizeDigits;
                 break;
             case State::SizeDigits:
-                if (IsHex(c, &digit)) {
-                    size_ = size_ * 16 + digit;
-                    if (size_ > kLargestChunk) {
-                        state_ = State::Bad;
-                        continue;
-                    }
-                    break;
+                if (!IsHex(c, &digit)) {
+                    state_ = State::SizeTail;
+                    continue;  // look at this byte again
                 }
-                state_ = State::SizeTail;
-                continue;  // look at this byte again
+                size_ = size_ * 16 + digit;
+                if (size_ > kLargestChunk) state_ = State::Bad;
+                break;
             case State::SizeTail:
                 // After the digits: blanks, then extensions up to the line end.
-                if (c == '\r') state_ = State::SizeLf;
-                else if (c == '\n') state_ = size_ == 0 ? State::TrailerFirst : State::Data;
-                else if (c == ';') state_ = State::SizeExtension;
-                else if (c != ' ' && c != '\t') {
-                    state_ = State::Bad;
-                    continue;
-                }
+                if (EndsLine(c, AfterSizeLine())) break;
+                if (c == ';') state_ = State::SizeExtension;
+                else if (c != ' ' && c != '\t') state_ = State::Bad;
                 break;
             case State::SizeExtension:
-                if (c == '\r') state_ = State::SizeLf;
-                else if (c == '\n') state_ = size_ == 0 ? State::TrailerFirst : State::Data;
-                break;
-            case State::SizeLf:
-                if (c != '\n') {
-                    state_ = State::Bad;
-                    continue;
-                }
-                state_ = size_ == 0 ? State::TrailerFirst : State::Data;
+                EndsLine(c, AfterSizeLine());
                 break;
             case State::Data: {
                 size_t take = static_cast<size_t>(std::min<uint64_t>(size_, length - pos_));
                 if (sink != nullptr) sink->Data(pos_, take);
                 pos_ += take;
                 size_ -= take;
-                if (size_ == 0) state_ = State::DataCr;
+                if (size_ == 0) state_ = State::DataEnd;
                 continue;
             }
-            case State::DataCr:
-                if (c == '\r') state_ = State::DataLf;
-                else if (c == '\n') state_ = State::SizeFirst;
-                else {
-                    state_ = State::Bad;
-                    continue;
-                }
-                break;
-            case State::DataLf:
-                if (c != '\n') {
-                    state_ = State::Bad;
-                    continue;
-                }
-                state_ = State::SizeFirst;
+            case State::DataEnd:
+                if (!EndsLine(c, State::SizeFirst)) state_ = State::Bad;
                 break;
             case State::TrailerFirst:
                 // An empty line ends the body; anything else is a trailer field.
-                if (c == '\r') state_ = State::EndLf;
-                else if (c == '\n') state_ = State::Done;
-                else state_ = State::TrailerLine;
+                if (!EndsLine(c, State::Done)) state_ = State::TrailerLine;
                 break;
             case State::TrailerLine:
-                if (c == '\r') state_ = State::TrailerLf;
-                else if (c == '\n') state_ = State::TrailerFirst;
+                EndsLine(c, State::TrailerFirst);
                 break;
-            case State::TrailerLf:
-                if (c != '\n') {
-                    state_ = State::Bad;
-                    continue;
-                }
-                state_ = State::TrailerFirst;
-                break;
-            case State::EndLf:
-                if (c != '\n') {
-                    state_ = State::Bad;
-                    continue;
-                }
-                state_ = State::Done;
+            case State::Lf:
+                state_ = c == '\n' ? afterLf_ : State::Bad;
                 break;
             case State::Done:
             case State::Bad:
@@ -202,6 +161,18 @@ ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSin
     if (state_ == State::Done) return Status::Complete;
     if (state_ == State::Bad) return Status::Malformed;
     return Status::NeedMore;
+}
+
+bool ChunkScanner::EndsLine(char c, State next) {
+    if (c == '\r') {
+        state_ = State::Lf;
+        afterLf_ = next;
+    } else if (c == '\n') {
+        state_ = next;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 bool Dechunk(char* body, int32_t* length, bool cutAtLimit) {

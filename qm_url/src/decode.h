@@ -42,10 +42,14 @@ public:
 
 private:
     enum class State {
-        SizeFirst, SizeDigits, SizeTail, SizeExtension, SizeLf, Data, DataCr, DataLf,
-        TrailerFirst, TrailerLine, TrailerLf, EndLf, Done, Bad
+        SizeFirst, SizeDigits, SizeTail, SizeExtension, Data, DataEnd, TrailerFirst,
+        TrailerLine, Lf, Done, Bad
     };
+    bool EndsLine(char c, State next);
+    State AfterSizeLine() const { return size_ == 0 ? State::TrailerFirst : State::Data; }
+
     State state_ = State::SizeFirst;
+    State afterLf_ = State::SizeFirst;  // what follows the LF of a CR LF
     size_t pos_ = 0;
     uint64_t size_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "arguments.h"
+#include "bounded_text.h"
 #include "decode.h"
 #include "platform/cookie.h"
 #include "platform/probe.h"
@@ -14,7 +16,7 @@ extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output
         !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1))
         return 0;
     try {
-        return qm::FetchUrl(*request, output, outputLength) ? 1 : 0;
+        return qm::FetchCallersRequest(*request, output, outputLength) ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -22,36 +24,6 @@ extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output
 
 namespace qm {
 namespace {
-
-// A fixed-size text area; every write into it goes through Append, which refuses to run past
-// the end (the area keeps room for the NUL).
-class TextArea {
-public:
-    TextArea(char* area, size_t size) : area_(area), size_(size) { area_[0] = '\0'; }
-    void Append(const char* text, size_t length) {
-        if (overflow_ || length > size_ - 1 - used_) {
-            overflow_ = true;
-            return;
-        }
-        std::memcpy(area_ + used_, text, length);
-        used_ += length;
-        area_[used_] = '\0';
-    }
-    void Append(const char* text) { Append(text, std::strlen(text)); }
-    size_t Used() const { return used_; }
-    bool Overflowed() const { return overflow_; }
-    void Truncate(size_t used) {
-        used_ = used;
-        area_[used_] = '\0';
-        overflow_ = false;
-    }
-
-private:
-    char* area_;
-    size_t size_;
-    size_t used_ = 0;
-    bool overflow_ = false;
-};
 
 // Bytes that would end a request line early, or let a text add header lines of its own.
 bool BreaksALine(const char* text, size_t length) {
@@ -86,12 +58,10 @@ constexpr char kHttpPrefix[] = "http://";
 
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName) {
     const char* url = request->url;
-    if (!platform::ProbeReadable(url, 1)) return false;
     int32_t urlLength = request->urlLength;
-    if (urlLength < 0) return false;
+    if (url == nullptr || urlLength < 0) return false;
     size_t length = urlLength == 0 ? strnlen(url, kLongestUrl + 1) : static_cast<size_t>(urlLength);
     if (length > static_cast<size_t>(kLongestUrl)) return false;
-    if (urlLength > 0 && !platform::ProbeReadable(url, length)) return false;
 
     // Host part and path, taken verbatim.
     size_t hostStart = length >= 7 && std::memcmp(url, kHttpPrefix, 7) == 0 ? 7 : 0;
@@ -109,19 +79,18 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     if (!SplitPort(host, hostLength, &nameLength, port)) return false;
     if (nameLength == 0) return false;  // an empty name would resolve to this machine
 
-    // The Referer line: left out when there is no referer, or it is too long or unreadable.
+    // The Referer line: left out when there is no referer, or it is too long.
     const char* referer = request->referer;
     bool withReferer = false;
-    if (referer != nullptr && platform::ProbeReadable(referer, 1)) {
+    if (referer != nullptr) {
         if (request->refererLength == 0)
             request->refererLength = static_cast<int32_t>(std::strlen(referer));
         int32_t refererLength = request->refererLength;
         withReferer = refererLength >= 0 && refererLength < static_cast<int32_t>(kPathSize) &&
-                      platform::ProbeReadable(referer, static_cast<size_t>(refererLength)) &&
                       !BreaksALine(referer, static_cast<size_t>(refererLength));
     }
 
-    TextArea text(requestText, kRequestTextSize);
+    BoundedText text(requestText, kRequestTextSize);
     text.Append("GET ");
     text.Append(path, pathLength);
     text.Append(request->useHttp10 == 0 ? " HTTP/1.1\r\n" : " HTTP/1.0\r\n");
@@ -138,24 +107,35 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     text.Append("\r\n");
     text.Append("Connection: Keep-Alive\r\n");
 
-    // The Cookie line goes only when the whole request then still fits.
+    // The Cookie line goes only when the whole request, its closing blank line too, then
+    // still fits.
     char cookies[kCookieSize] = {};
     if (platform::LookupCookies(url, cookies, sizeof cookies)) {
         size_t cookieLength = strnlen(cookies, sizeof cookies);
-        if (!BreaksALine(cookies, cookieLength)) {
-            size_t before = text.Used();
+        size_t lineLength = 8 + cookieLength + 2;
+        if (!BreaksALine(cookies, cookieLength) &&
+            text.length() + lineLength + 2 < kRequestTextSize) {
             text.Append("Cookie: ");
             text.Append(cookies, cookieLength);
             text.Append("\r\n");
-            if (text.Used() + 2 >= kRequestTextSize || text.Overflowed()) text.Truncate(before);
         }
     }
     text.Append("\r\n");
-    if (text.Overflowed()) return false;
+    if (!text.ok()) return false;
 
     std::memcpy(hostName, host, nameLength);
     hostName[nameLength] = '\0';
     return true;
+}
+
+bool FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength) {
+    UrlRequest usable;
+    if (!ProbeRequest(request, &usable)) return false;
+    bool fetched = FetchUrl(usable, output, outputLength);
+    // A measured referer length goes back into the caller's record; a record that was only
+    // readable is not written otherwise.
+    if (usable.refererLength != request.refererLength) request.refererLength = usable.refererLength;
+    return fetched;
 }
 
 bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength, int silenceLimitMs) {
@@ -171,11 +151,9 @@ bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength, int sile
                             output, &received, &details, silenceLimitMs);
     if (coding == FETCH_FAILED) return false;
 
-    if (!StripResponseHeader(output, &received)) {
-        *outputLength = received;
-        return false;
-    }
+    bool stripped = StripResponseHeader(output, &received);
     *outputLength = received;
+    if (!stripped) return false;
     // Chunk-size lines are framing, not content: they go before any content decoding.
     if (details.chunked) {
         if (!Dechunk(output, &received, details.cutAtLimit)) return false;
@@ -183,14 +161,13 @@ bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength, int sile
     }
     if (coding == FETCH_PLAIN) return true;
 
-    char* decoded = DecodeArea();
-    std::memset(decoded, 0, FETCH_BUFFER_SIZE);
+    // Only the bytes an inflater produces are read back: the decode area is never cleared.
     uint32_t capacity = FETCH_BUFFER_SIZE;
     bool ok = coding == FETCH_GZIP
                   ? InflateGzip(output, static_cast<uint32_t>(received), &capacity)
                   : InflateDeflate(output, static_cast<uint32_t>(received), &capacity);
     if (!ok) return false;
-    std::memcpy(output, decoded, capacity);
+    std::memcpy(output, DecodeArea(), capacity);
     *outputLength = static_cast<int32_t>(capacity);
     return true;
 }

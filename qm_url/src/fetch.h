@@ -18,14 +18,18 @@ constexpr int32_t kLongestUrl = 1024;      // the most URL characters a request 
 // Splits the URL, writes the request text (NUL-terminated) into `requestText`
 // (kRequestTextSize bytes) and the name to resolve into `hostName` (kHostNameSize bytes), and
 // stores a port written in the URL into *port. May store the measured referer length into
-// request->refererLength. False when the URL cannot be used.
+// request->refererLength. False when the URL cannot be used. The texts the request points
+// at are read without probing.
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName);
 
-// The work of qm_UrlToHtml, without its argument probes and without clearing a stop request:
-// the crawl calls it for every item. On success `output` starts with the body and
-// *outputLength holds its length. A stop request ends it within 100 ms with false, leaving
-// `output` and *outputLength as they were.
+// The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
+// own, made from its records), without clearing a stop request. On success `output` starts
+// with the body and *outputLength holds its length. A stop request ends it within 100 ms
+// with false, leaving `output` and *outputLength as they were.
 bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
               int silenceLimitMs = kSilenceLimitMs);
+
+// FetchUrl for a request a caller passed in: what it points at is probed first.
+bool FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength);
 
 }  // namespace qm

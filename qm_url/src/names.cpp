@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ascii.h"
 #include "bounded_text.h"
 #include "char_set.h"
 #include "crawl.h"
@@ -15,21 +16,6 @@ constexpr size_t kWorkAreaSize = 2 * URL_TEXT_SIZE + 16;
 
 const char kHttpPrefix[] = "http://";
 constexpr size_t kHttpPrefixLength = 7;
-
-bool IsAlpha(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c; }
-
-bool EqualNoCase(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
-bool StartsWithNoCase(const char* s, size_t n, const char* prefix) {
-    size_t p = std::strlen(prefix);
-    return n >= p && EqualNoCase(s, prefix, p);
-}
 
 size_t FindAny(const char* s, size_t from, size_t n, const CharSet& set) {
     for (size_t i = from; i < n; ++i)
@@ -131,11 +117,11 @@ const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOU
 // Names Windows takes for a device, with or without an extension.
 bool IsDeviceName(const char* base, size_t n) {
     for (const char* device : kDeviceNames)
-        if (n == std::strlen(device) && EqualNoCase(base, device, n)) return true;
+        if (IsWordNoCase(base, n, device)) return true;
     if (n == 4 && (EqualNoCase(base, "COM", 3) || EqualNoCase(base, "LPT", 3))) {
         unsigned char d = static_cast<unsigned char>(base[3]);
         // Digits, and the superscript one, two and three of the Windows code pages.
-        return IsDigit(d) || d == 0xB9 || d == 0xB2 || d == 0xB3;
+        return IsDigit(base[3]) || d == 0xB9 || d == 0xB2 || d == 0xB3;
     }
     return false;
 }
@@ -167,12 +153,11 @@ bool EndsWith(const char* s, size_t n, const char* suffix) {
 }  // namespace
 
 ReferenceScheme SchemeOf(const char* reference, size_t length) {
-    if (length == 0 || !IsAlpha(static_cast<unsigned char>(reference[0])))
-        return ReferenceScheme::kHttp;
+    if (length == 0 || !IsAlpha(reference[0])) return ReferenceScheme::kHttp;
     size_t i = 1;
     while (i < length) {
-        unsigned char c = static_cast<unsigned char>(reference[i]);
-        if (!(IsAlpha(c) || IsDigit(c) || c == '+' || c == '-' || c == '.')) break;
+        char c = reference[i];
+        if (!(IsAlnum(c) || c == '+' || c == '-' || c == '.')) break;
         ++i;
     }
     if (i == length || reference[i] != ':') return ReferenceScheme::kHttp;  // relative

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "arguments.h"
 #include "crawl.h"
 #include "platform/files.h"
 #include "stop.h"
@@ -18,7 +19,6 @@ char g_tempName[16] = "temp";
 constexpr size_t kTempPathSize = LOCAL_PATH_SIZE + sizeof g_tempName + 1;
 
 void TempFolderPath(const char* saveFolder, const char* name, char (&path)[kTempPathSize]) {
-    std::memset(path, 0, sizeof path);
     std::snprintf(path, sizeof path, "%s\\%s", saveFolder, name);
 }
 
@@ -46,26 +46,23 @@ extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* s
     CallScope scope;
     size_t urlLength, pathLength;
     if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength)) return 0;
-    options->savePages = 1;
-    options->savePictures = 1;
-    options->sameSiteOnly = 0;
-    options->maxDepth = 0;
-    if (pathLength >= LOCAL_PATH_SIZE) return 0;
+    *options = SaveOptions{1, 1, 0, 0};
+    try {
+        if (!StartCrawl(url, urlLength, savePath, pathLength)) return 0;
+        ChooseTempFolder(g_saveFolder);
+        CrawlOutcome outcome = VisitQueue(*options, callback, CrawlVariant::kPictures);
+        if (outcome == CrawlOutcome::kNoMemory) return 0;
 
-    char saveFolder[LOCAL_PATH_SIZE];
-    DeriveSaveFolder(savePath, pathLength, saveFolder);
-    ChooseTempFolder(saveFolder);
-    CrawlOutcome outcome = RunCrawl(url, urlLength, savePath, pathLength, *options, callback,
-                                    CrawlVariant::kPictures);
-    if (outcome == CrawlOutcome::kRefused || outcome == CrawlOutcome::kNoMemory) return 0;
-
-    // Without a save folder the pages had nowhere to go, and nothing is deleted.
-    if (saveFolder[0] != '\0' && g_tempName[0] != '\0') {
-        char path[kTempPathSize];
-        TempFolderPath(saveFolder, g_tempName, path);
-        DeleteTempFolder(path);
+        // Without a save folder the pages had nowhere to go, and nothing is deleted.
+        if (g_saveFolder[0] != '\0' && g_tempName[0] != '\0') {
+            char path[kTempPathSize];
+            TempFolderPath(g_saveFolder, g_tempName, path);
+            DeleteTempFolder(path);
+        }
+        return outcome == CrawlOutcome::kDone ? 1 : 0;
+    } catch (...) {
+        return 0;  // nothing may cross the C boundary
     }
-    return outcome == CrawlOutcome::kDone ? 1 : 0;
 }
 
 int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode) {
@@ -92,8 +89,7 @@ int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode) {
         path[cut] = '\\';
         std::memcpy(path + cut + 1, g_tempName, insertLength - 1);
     }
-    std::memset(localPath, 0, LOCAL_PATH_SIZE);
-    std::memcpy(localPath, path, std::strlen(path));
+    std::memcpy(localPath, path, LOCAL_PATH_SIZE);  // the zeros after the path too
     return 1;
 }
 

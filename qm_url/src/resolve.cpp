@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/wait.h"
 #include "stop.h"
 
 namespace qm {
@@ -50,13 +51,13 @@ platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address
         return NetStatus::Failed;
     }
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
     std::unique_lock<std::mutex> lock(lookup->mutex);
-    while (!lookup->finished) {
-        if (StopRequested()) return NetStatus::Stopped;
-        if (std::chrono::steady_clock::now() >= deadline) return NetStatus::TimedOut;
-        lookup->done.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs));
-    }
+    NetStatus waited = platform::WaitInSlices(timeLimitMs, [&](int sliceMs) {
+        bool finished = lookup->done.wait_for(lock, std::chrono::milliseconds(sliceMs),
+                                              [&] { return lookup->finished; });
+        return finished ? NetStatus::Ok : NetStatus::TimedOut;
+    });
+    if (waited != NetStatus::Ok) return waited;
     if (!lookup->found) return NetStatus::Failed;
     *address = lookup->address;
     return NetStatus::Ok;

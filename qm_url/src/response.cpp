@@ -3,21 +3,13 @@
 #include <cstring>
 #include <limits>
 
+#include "ascii.h"
+
 namespace qm {
 namespace {
 
 bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(const char* text, size_t length, const char* word) {
-    size_t n = std::strlen(word);
-    if (length != n) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (Lower(text[i]) != word[i]) return false;
-    return true;
 }
 
 void TrimBlanks(const char** text, size_t* length) {
@@ -33,7 +25,7 @@ bool EndsInChunked(const char* value, size_t length) {
         if (value[i] == ',') last = value + i + 1;
     size_t lastLength = length - static_cast<size_t>(last - value);
     TrimBlanks(&last, &lastLength);
-    return EqualsIgnoringCase(last, lastLength, "chunked");
+    return IsWordNoCase(last, lastLength, "chunked");
 }
 
 }  // namespace
@@ -163,7 +155,7 @@ void ResponseRules::ReadHeaderFields() {
             const char* name = line;
             size_t nameLength = static_cast<size_t>(colon - line);
             TrimBlanks(&name, &nameLength);
-            if (EqualsIgnoringCase(name, nameLength, "transfer-encoding") &&
+            if (IsWordNoCase(name, nameLength, "transfer-encoding") &&
                 EndsInChunked(colon + 1, static_cast<size_t>(line + length - (colon + 1))))
                 chunked_ = true;
         }

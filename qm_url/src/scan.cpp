@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ascii.h"
 #include "bounded_text.h"
 #include "char_set.h"
 #include "crawl.h"
@@ -28,19 +29,11 @@ constexpr CharSet kHrefValueEnd(" \">'\t\r\n");
 // The characters at which any test can recognise a reference.
 constexpr CharSet kReferenceStarts(".iIhH<");
 
-bool IsAlnum(unsigned char c) {
-    return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
-}
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 bool MatchesNoCase(const char* text, int32_t end, int32_t at, const char* word) {
-    for (int32_t i = 0; word[i] != '\0'; ++i) {
-        if (at + i >= end) return false;
-        char c = text[at + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-        if (c != word[i]) return false;
-    }
-    return true;
+    int32_t n = static_cast<int32_t>(std::strlen(word));
+    return at + n <= end && EqualNoCase(text + at, word, static_cast<size_t>(n));
 }
 
 bool Matches(const char* text, int32_t end, int32_t at, const char* word) {
@@ -97,7 +90,7 @@ bool FindHrefValue(const char* text, int32_t end, int32_t at, int32_t* first, in
     int32_t start = SkipToValue(text, end, i + 1);
     if (start >= end) return false;
     bool relativeDots = Matches(text, end, start, "./") || Matches(text, end, start, "../");
-    if (!IsAlnum(static_cast<unsigned char>(text[start])) && text[start] != '/' && !relativeDots)
+    if (!IsAlnum(text[start]) && text[start] != '/' && !relativeDots)
         return false;
     int32_t stop = start;
     for (; stop < end && !kHrefValueEnd(text[stop]); ++stop)
@@ -110,6 +103,32 @@ bool FindHrefValue(const char* text, int32_t end, int32_t at, int32_t* first, in
 
 bool EndsWithCss(const char* text, int32_t first, int32_t last) {
     return last - first + 1 >= 4 && MatchesNoCase(text, last + 1, last - 3, ".css");
+}
+
+// A local name as a relative reference: folders joined by '/', and the characters a browser
+// would decode or cut the reference at encoded, so that it leads to the file on disk.
+void AppendLocalReference(const char* localName, BoundedText& out) {
+    for (const char* p = localName; *p; ++p) {
+        switch (*p) {
+            case '\\': out.Append('/'); break;
+            case '%': out.Append("%25"); break;
+            case '#': out.Append("%23"); break;
+            case ' ': out.Append("%20"); break;
+            case '?': out.Append("%3F"); break;
+            case '&': out.Append("%26"); break;
+            default: out.Append(*p);
+        }
+    }
+}
+
+// An item's address as the page wrote it: "&amp;" where the page escaped its ampersands.
+void AppendAddress(const char* url, bool escapedAmpersands, BoundedText& out) {
+    for (const char* p = url; *p; ++p) {
+        if (*p == '&' && escapedAmpersands)
+            out.Append("&amp;");
+        else
+            out.Append(*p);
+    }
 }
 
 // A chain of records built during one scan, in the order they were found.
@@ -164,10 +183,11 @@ public:
     int32_t outLength() const { return outLength_; }
 
 private:
+    bool FindReference(int32_t at, bool barePicture, Reference* ref, PageKind* kind) const;
     bool FindBarePicture(int32_t at, Reference* ref) const;
-    Handled AddEmbedded(const Reference& ref, PageKind kind);
-    Handled AddLink(const Reference& ref);
     Handled AddItem(const Reference& ref, PageKind kind, Group& group);
+    // Whether the crawl will fetch the item of a new record, by this scan's options.
+    bool WillBeSaved(const PageRecord& record) const;
     bool Replace(const Reference& ref, const char* text, size_t length);
     void CopyRest();
 
@@ -188,52 +208,22 @@ bool PageScanner::Run() {
     bool retest = false;  // right after a rewritten embedded item: no picture name test
     bool complete = true;
     while (position < end_) {
-        if (!kReferenceStarts(in_[position])) {
-            ++position;
-            retest = false;
-            continue;
-        }
         Reference ref;
-        Handled handled = Handled::kPassedOver;
-        bool found = false;
-        bool isLink = false;
-        // The source finders leave both unchanged when they find nothing.
-        int32_t valueLast = position, beforeValue = 0;
-        int32_t first, last;
-        if (!retest && FindBarePicture(position, &ref)) {
-            found = true;
-            handled = AddEmbedded(ref, KIND_PICTURE);
-        } else if (FindImageSource(in_, end_, &valueLast, &beforeValue)) {
-            found = true;
-            ref.inStart = beforeValue + 1;
-            ref.inLast = valueLast;
-            handled = AddEmbedded(ref, KIND_PICTURE);
-        } else if (FindFrameSource(in_, end_, &valueLast, &beforeValue)) {
-            found = true;
-            ref.inStart = beforeValue + 1;
-            ref.inLast = valueLast;
-            handled = AddEmbedded(ref, KIND_FRAME);
-        } else if (FindHrefValue(in_, end_, position, &first, &last)) {
-            found = true;
-            ref.inStart = first;
-            ref.inLast = last;
-            if (EndsWithCss(in_, first, last)) {
-                handled = AddEmbedded(ref, KIND_STYLE_SHEET);
-            } else {
-                isLink = true;
-                handled = AddLink(ref);
-            }
-        }
+        PageKind kind;
+        bool found = kReferenceStarts(in_[position]) && FindReference(position, !retest, &ref, &kind);
         retest = false;
-
         if (!found) {
             ++position;
-        } else if (handled == Handled::kOutOfRecords) {
+            continue;
+        }
+        Handled handled = AddItem(ref, kind, kind == KIND_PAGE ? links_ : embedded_);
+        if (handled == Handled::kOutOfRecords) {
             complete = false;
             break;
-        } else if (handled == Handled::kPassedOver) {
+        }
+        if (handled == Handled::kPassedOver) {
             position = ref.inLast + 1;
-        } else if (isLink) {
+        } else if (kind == KIND_PAGE) {
             position = ref.inLast + 2;
         } else {
             position = ref.inLast + 1;
@@ -243,6 +233,31 @@ bool PageScanner::Run() {
     CopyRest();
     SpliceFoundItems(embedded_.head, embedded_.tail, links_.head, links_.tail);
     return complete;
+}
+
+// The reference that the text at `at` begins, and the kind of item it names. The tests go
+// in this order; the bare picture name is tried only when `barePicture` says so.
+bool PageScanner::FindReference(int32_t at, bool barePicture, Reference* ref,
+                                PageKind* kind) const {
+    if (barePicture && FindBarePicture(at, ref)) {
+        *kind = KIND_PICTURE;
+        return true;
+    }
+    // The source finders leave both unchanged when they find nothing.
+    int32_t last = at, beforeValue = 0, first = 0;
+    if (FindImageSource(in_, end_, &last, &beforeValue)) {
+        *kind = KIND_PICTURE;
+    } else if (FindFrameSource(in_, end_, &last, &beforeValue)) {
+        *kind = KIND_FRAME;
+    } else if (FindHrefValue(in_, end_, at, &first, &last)) {
+        beforeValue = first - 1;
+        *kind = EndsWithCss(in_, first, last) ? KIND_STYLE_SHEET : KIND_PAGE;
+    } else {
+        return false;
+    }
+    ref->inStart = beforeValue + 1;
+    ref->inLast = last;
+    return true;
 }
 
 // A picture extension at `at`, and the nearest delimiter before it. The search looks back
@@ -261,24 +276,14 @@ bool PageScanner::FindBarePicture(int32_t at, Reference* ref) const {
     int32_t reach = lastIndex - copied_ + 1;
     for (int32_t o = outLength_ - 1; o >= 0 && reach + (outLength_ - o) <= kTokenAreaSize; --o) {
         if (kPictureDelimiters(out_[o])) {
-            if (o + 1 < outLength_) {
-                ref->outStart = o + 1;
-                ref->inStart = copied_;
-            } else {
-                ref->inStart = copied_;
-            }
+            if (o + 1 < outLength_) ref->outStart = o + 1;
+            ref->inStart = copied_;
             ref->inLast = lastIndex;
             return true;
         }
     }
     return false;
 }
-
-Handled PageScanner::AddEmbedded(const Reference& ref, PageKind kind) {
-    return AddItem(ref, kind, embedded_);
-}
-
-Handled PageScanner::AddLink(const Reference& ref) { return AddItem(ref, KIND_PAGE, links_); }
 
 Handled PageScanner::AddItem(const Reference& ref, PageKind kind, Group& group) {
     // The reference as written.
@@ -324,37 +329,16 @@ Handled PageScanner::AddItem(const Reference& ref, PageKind kind, Group& group) 
 
     // Saved items are referred to by their local name; the others keep leading where they
     // led online, by their full address.
-    bool saved;
-    if (kind == KIND_PAGE)
-        saved = !(options_.sameSiteOnly == 1 && record.sameSite == 0) &&
-                static_cast<int32_t>(record.depth) <= options_.maxDepth;
-    else
-        saved = kind != KIND_PICTURE || options_.savePictures != 0;
+    bool saved = WillBeSaved(record);
     char path[LOCAL_PATH_SIZE];
     bool placed = JoinSaveFolder(g_saveFolder, record.localPath, path, sizeof path);
 
     char insertArea[kInsertAreaSize];
     BoundedText insert(insertArea);
-    if (saved && placed) {
-        for (const char* p = record.localPath; *p; ++p) {
-            switch (*p) {
-                case '\\': insert.Append('/'); break;
-                case '%': insert.Append("%25"); break;
-                case '#': insert.Append("%23"); break;
-                case ' ': insert.Append("%20"); break;
-                case '?': insert.Append("%3F"); break;
-                case '&': insert.Append("%26"); break;
-                default: insert.Append(*p);
-            }
-        }
-    } else {
-        for (const char* p = record.url; *p; ++p) {
-            if (*p == '&' && escapedAmpersands)
-                insert.Append("&amp;");
-            else
-                insert.Append(*p);
-        }
-    }
+    if (saved && placed)
+        AppendLocalReference(record.localPath, insert);
+    else
+        AppendAddress(record.url, escapedAmpersands, insert);
     if (hash) insert.Append(hash);
 
     if (!insert.ok() || !Replace(ref, insert.c_str(), insert.length())) {
@@ -369,6 +353,18 @@ Handled PageScanner::AddItem(const Reference& ref, PageKind kind, Group& group) 
         std::memcpy(record.localPath, path, sizeof path);
     }
     return Handled::kRewritten;
+}
+
+bool PageScanner::WillBeSaved(const PageRecord& record) const {
+    switch (record.kind) {
+        case KIND_PAGE:
+            return !(options_.sameSiteOnly == 1 && record.sameSite == 0) &&
+                   static_cast<int32_t>(record.depth) <= options_.maxDepth;
+        case KIND_PICTURE:
+            return options_.savePictures != 0;
+        default:
+            return true;
+    }
 }
 
 // Puts `text` where the reference stood. False, with nothing changed, when the page would

@@ -4,13 +4,7 @@
 # Usage: qmsave_verbs_test.sh BINDIR
 set -uo pipefail
 bin=$1
-work=$(mktemp -d)
-server=
-cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../support/serve_folder.sh"
 failures=0
 check() {  # DESCRIPTION COMMAND...
   local what=$1; shift
@@ -23,11 +17,8 @@ echo '<img src="img/a.gif"><img src="c.png">' >"$work/site/b.html"
 echo 'p{background:url(img/d.png)}' >"$work/site/s.css"
 for p in img/a.gif c.png img/d.png; do echo "picture $p" >"$work/site/$p"; done
 
-"$bin/qm_testserver" --root "$work/site" --port-file "$work/port" --seconds 120 &
-server=$!
-for _ in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done
-base=http://127.0.0.1:$(cat "$work/port")
-host=127.0.0.1-$(cat "$work/port")
+serve_folder "$bin" "$work/site" 120
+host=127.0.0.1-$port
 
 "$bin/qmsave" pages "$base/index.html" "$work/out/index.html" --complete 2>"$work/err"
 check "pages exits 0" test $? -eq 0

@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qm_url.h"
@@ -28,79 +25,71 @@ struct OrderSite {
         server.AddPage("/P.html", "<img src=\"c.gif\"><a href=\"R.html\">R</a>");
         server.AddPage("/Q.html", "<p>q</p>");
         server.AddPage("/R.html", "r");
-        for (const char* name : {"a", "b", "c"})
-            server.AddPage(std::string("/") + name + ".gif", std::string("GIF-") + name, "image/gif");
+        for (std::string name : {"a", "b", "c"}) server.AddPage("/" + name + ".gif", "GIF-" + name, "image/gif");
     }
     std::string Url(const std::string& path = "/S.html") const { return server.Url(path); }
     std::string Host() const { return LocalHost(server.Port()); }
 };
 
-int32_t SavePages(const std::string& url, const std::string& savePath, SaveOptions options) {
+int32_t SavePages(const std::string& url, const std::string& savePath, SaveOptions options,
+                  SavePageCallback callback = RecordReport) {
     Reports().clear();
-    return qm_SavePages(url.c_str(), savePath.c_str(), &options, RecordReport);
+    return qm_SavePages(url.c_str(), savePath.c_str(), &options, callback);
+}
+
+// A record as one line: kind, depth, sameSite, url, localPath, referer.
+std::string Line(const PageRecord& r) {
+    return std::to_string(r.kind) + " " + std::to_string(r.depth) + " " + std::to_string(r.sameSite) +
+           " " + r.url + " " + r.localPath + " " + r.referer;
+}
+
+void QM_CALLBACK ReportAndStop(int32_t index, const PageRecord* record) {
+    RecordReport(index, record);
+    qm_StopSave();
 }
 
 void ExpectSoundPages(const fs::path& root) {
     for (const std::string& file : FilesBelow(root)) {
         if (file.find(".htm") == std::string::npos && file.find(".css") == std::string::npos)
             continue;
-        EXPECT_EQ(BrokenReferences(root / file), std::vector<std::string>()) << file;
+        EXPECT_EQ(BrokenReferences(root / file), Targets()) << file;
     }
 }
 
 TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
-    struct {
-        int32_t maxDepth;
-        Targets targets;
-    } cases[] = {
+    const std::pair<int32_t, Targets> cases[] = {
         {2, {"/S.html", "/a.gif", "/b.gif", "/P.html", "/c.gif", "/Q.html", "/R.html"}},
         {1, {"/S.html", "/a.gif", "/b.gif", "/P.html", "/c.gif", "/Q.html"}},
         {0, {"/S.html", "/a.gif", "/b.gif"}},
         {-1, {}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [maxDepth, targets] : cases) {
         OrderSite site;
         Sandbox box;
-        EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, c.maxDepth}), 1);
-        EXPECT_EQ(site.server.RequestedTargets(), c.targets) << "maxDepth " << c.maxDepth;
-        EXPECT_EQ(Reports().size(), c.targets.size());
+        EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, maxDepth}), 1);
+        EXPECT_EQ(site.server.RequestedTargets(), targets) << "maxDepth " << maxDepth;
+        EXPECT_EQ(Reports().size(), targets.size());
     }
 }
 
-TEST(SavePages, ReportsEachItemWithItsFinalRecord) {
+TEST(SavePages, ReportsAndWritesEachItemWithReferencesThatHoldTogether) {
     OrderSite site;
     Sandbox box;
     ASSERT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    const std::string h = site.Host();
+
+    // Each report carries the record as it is written next.
     ASSERT_EQ(Reports().size(), 6u);
-    const PageRecord& start = Reports()[0].record;
     EXPECT_EQ(Reports()[0].index, 0);
-    EXPECT_EQ(std::string(start.url), site.Url());
-    EXPECT_EQ(std::string(start.localPath), box.Path("index.html"));
-    EXPECT_EQ(start.kind, KIND_PAGE);
-    EXPECT_EQ(std::string(start.referer), "");
-
-    const PageRecord& a = Reports()[1].record;
-    EXPECT_EQ(a.kind, KIND_PICTURE);
-    EXPECT_EQ(a.depth, 0);
-    EXPECT_EQ(std::string(a.url), site.Url("/a.gif"));
-    EXPECT_EQ(std::string(a.referer), site.Url());
-    EXPECT_EQ(std::string(a.localPath), box.Path("http-\\" + site.Host() + "\\a.gif"));
-    EXPECT_EQ(a.sameSite, 1);
-
-    const PageRecord& q = Reports()[5].record;
-    EXPECT_EQ(q.kind, KIND_PAGE);
-    EXPECT_EQ(q.depth, 1);
-    EXPECT_EQ(std::string(q.url), site.Url("/Q.html"));  // no fragment, no "./"
-    EXPECT_EQ(std::string(q.localPath), box.Path("http--" + site.Host() + "-Q.html"));
+    EXPECT_EQ(Line(Reports()[0].record), "1 0 1 " + site.Url() + " " + box.Path("index.html") + " ");
+    EXPECT_EQ(Line(Reports()[1].record), "2 0 1 " + site.Url("/a.gif") + " " +
+                                             box.Path("http-\\" + h + "\\a.gif") + " " + site.Url());
+    // Neither the fragment nor the "./" are part of the item.
+    EXPECT_EQ(Line(Reports()[5].record), "1 1 1 " + site.Url("/Q.html") + " " +
+                                             box.Path("http--" + h + "-Q.html") + " " + site.Url());
     // The referer the server saw is the page the item was found on.
     EXPECT_EQ(site.server.Log()[5].Header("Referer"), site.Url());
-}
 
-TEST(SavePages, WritesRewrittenPagesWhoseReferencesHoldTogether) {
-    OrderSite site;
-    Sandbox box;
-    ASSERT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}), 1);
-    std::string h = site.Host();
     EXPECT_EQ(FilesBelow(box.Root()),
               (Targets{"http--" + h + "-P.html", "http--" + h + "-Q.html", "http-/" + h + "/a.gif",
                        "http-/" + h + "/b.gif", "http-/" + h + "/c.gif", "index.html"}));
@@ -177,8 +166,7 @@ TEST(SavePages, WithoutAFolderPartItemsGoIntoTheCurrentFolder) {
     fs::current_path(previous);
     EXPECT_EQ(result, 1);
     std::string h = site.Host();
-    EXPECT_EQ(FilesBelow(box.Root()),
-              (Targets{"http-/" + h + "/a.gif", "http-/" + h + "/b.gif", "index.html"}));
+    EXPECT_EQ(FilesBelow(box.Root()), (Targets{"http-/" + h + "/a.gif", "http-/" + h + "/b.gif", "index.html"}));
 }
 
 // References built to climb out, name devices or overflow paths: every file written lies
@@ -189,12 +177,10 @@ TEST(SavePages, HostileNamesStayInsideTheSaveFolder) {
         "<img src=\"/a/..%2f..%2fescape3.gif\"><img src=\"con/aux.gif\"><img src=\"nul.png\">"
         "<img src=\"COM1.x.jpg\"><img src=\"dir./x.gif\"><img src=\"c\x01\x1f" "d.gif\">"
         "<img src=\"..\\..\\..\\escape4.gif\"><a href=\"../../../../up.html\">"
-        "<img src=\"" + std::string(600, 'L') + ".gif\">"
-        "<img src=\"" + std::string(240, 'M') + ".gif\">"
+        "<img src=\"" + std::string(600, 'L') + ".gif\"><img src=\"" + std::string(240, 'M') + ".gif\">"
         "<img src=\"" + std::string(100, 'N') + "/" + std::string(100, 'O') + ".gif\">";
     TestServer server([page](const Request& r) {
-        std::string body = r.target == "/d/index.html" ? page : "item";
-        return Script().Send(HttpResponseWithLength(200, body));
+        return Script().Send(HttpResponseWithLength(200, r.target == "/d/index.html" ? page : "item"));
     });
     Sandbox box;
     fs::create_directories(box.Root() / "save");
@@ -202,59 +188,32 @@ TEST(SavePages, HostileNamesStayInsideTheSaveFolder) {
     Targets files = FilesBelow(box.Root());
     EXPECT_GE(files.size(), 10u);
     for (const std::string& f : files) EXPECT_EQ(f.rfind("save/", 0), 0u) << f;
-    for (const Report& report : Reports()) {
-        std::string path = report.record.localPath;
-        EXPECT_EQ(path.rfind(box.Path("save\\"), 0), 0u) << path;
-    }
+    for (const Report& report : Reports())
+        EXPECT_EQ(std::string(report.record.localPath).rfind(box.Path("save\\"), 0), 0u);
 }
 
-struct StopWhenReported {
-    static void QM_CALLBACK Callback(int32_t index, const PageRecord* record) {
-        RecordReport(index, record);
-        qm_StopSave();
-    }
-};
-
-TEST(SavePages, StopFromTheCallbackEndsTheSaveAndTheNextRunsNormally) {
+// A stop, from the callback or from another thread while a body stalls, ends the save with
+// 0; what was reported is whole, nothing of the item in hand is left (not even a temporary
+// file), and the next call runs normally.
+TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
     OrderSite site;
     Sandbox box;
-    SaveOptions options{1, 1, 0, 1};
-    Reports().clear();
-    EXPECT_EQ(qm_SavePages(site.Url().c_str(), box.Path("index.html").c_str(), &options,
-                           StopWhenReported::Callback),
-              0);
+    EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}, ReportAndStop), 0);
     EXPECT_EQ(Reports().size(), 1u);
-    EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});  // the reported item is whole
+    EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});
 
-    Sandbox second;
-    EXPECT_EQ(SavePages(site.Url(), second.Path("index.html"), options), 1);
-    EXPECT_EQ(FilesBelow(second.Root()).size(), 6u);
-}
-
-// A body that stops arriving: the stop ends the fetch and the save, and nothing of the
-// item is left behind, not even a temporary file.
-TEST(SavePages, StopDuringAStalledBodyLeavesNoPartialFile) {
-    OrderSite site;
     site.server.AddStalled("/b.gif", std::string(100000, 'b'), 5000);
-    Sandbox box;
-    std::atomic<bool> done{false};
-    std::thread stopper([&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!done && std::chrono::steady_clock::now() < deadline) {
-            Targets t = site.server.RequestedTargets();
-            if (std::find(t.begin(), t.end(), "/b.gif") != t.end()) {
-                qm_StopSave();
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
-    int32_t result = SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1});
-    done = true;
-    stopper.join();
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(FilesBelow(box.Root()),
-              (Targets{"http-/" + site.Host() + "/a.gif", "index.html"}));
+    Sandbox stalled;
+    {
+        StopWhenRequested stop(site.server, "/b.gif");
+        EXPECT_EQ(SavePages(site.Url(), stalled.Path("index.html"), {1, 1, 0, 1}), 0);
+    }
+    EXPECT_EQ(FilesBelow(stalled.Root()), (Targets{"http-/" + site.Host() + "/a.gif", "index.html"}));
+
+    OrderSite fresh;
+    Sandbox next;
+    EXPECT_EQ(SavePages(fresh.Url(), next.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_EQ(FilesBelow(next.Root()).size(), 6u);
 }
 
 TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
@@ -285,8 +244,8 @@ TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
     for (const auto& c : cases) {
         EXPECT_EQ(qm_SavePages(c.url, c.path, c.options, nullptr), c.expected) << c.name;
         SaveOptions written{7, 7, 7, 7};
-        SaveOptions* pictureOptions = c.options ? &written : nullptr;
-        EXPECT_EQ(qm_SavePictures(c.url, c.path, pictureOptions, nullptr), c.expected) << c.name;
+        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &written : nullptr, nullptr), c.expected)
+            << c.name;
         // Options are forced once the texts and the record have passed their checks.
         bool checked = c.url && c.path && *c.url && *c.path && c.options;
         EXPECT_EQ(written.maxDepth, checked ? 0 : 7) << c.name;
@@ -305,7 +264,7 @@ TEST(OldSavePages, WritesTheBodyOfOneFetch) {
     char reserved[16] = {};
     std::string file = box.Path("x.html");
     EXPECT_EQ(qm_OldSavePages(&request, file.c_str(), reserved), 1);
-    EXPECT_EQ(ReadFile(SystemPath(file)), "<img src=a.gif>");  // not scanned
+    EXPECT_EQ(ReadFile(box.Root() / "x.html"), "<img src=a.gif>");  // not scanned
     EXPECT_EQ(qm_OldSavePages(&request, box.Path("no\\such\\x.html").c_str(), reserved), 0);
     EXPECT_EQ(qm_OldSavePages(nullptr, file.c_str(), reserved), 0);
     EXPECT_EQ(qm_OldSavePages(&request, file.c_str(), nullptr), 0);

@@ -2,11 +2,7 @@
 // folder that is gone afterwards.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "qm_url.h"
@@ -42,32 +38,36 @@ int32_t SavePictures(const std::string& url, const std::string& folder, SaveOpti
     return qm_SavePictures(url.c_str(), path.c_str(), options, RecordReport);
 }
 
+// The chosen folder's own name looks like a local name: only the items' names are
+// flattened, so the pictures still go into it.
 TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
     PictureSite site;
     Sandbox box;
+    fs::create_directories(box.Root() / "http-x" / "in");
     SaveOptions options{0, 0, 1, 5};
-    ASSERT_EQ(SavePictures(site.Url(), box.Path(), &options), 1);
-    EXPECT_EQ(options.savePages, 1);
-    EXPECT_EQ(options.savePictures, 1);
-    EXPECT_EQ(options.sameSiteOnly, 0);
-    EXPECT_EQ(options.maxDepth, 0);
+    ASSERT_EQ(SavePictures(site.Url(), box.Path("http-x\\in"), &options), 1);
+    EXPECT_EQ((std::vector<int32_t>{options.savePages, options.savePictures, options.sameSiteOnly,
+                                    options.maxDepth}),
+              (std::vector<int32_t>{1, 1, 0, 0}));
 
-    std::string h = site.Host();
-    EXPECT_EQ(FilesBelow(box.Root()),
-              (Files{"http--" + h + "-c.gif", "http--" + h + "-d-a.gif", "http--" + h + "-d-img-b.png"}));
-    EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-d-img-b.png")), "/d/img/b.png");
+    std::string h = site.Host(), in = "http-x/in/";
+    EXPECT_EQ(FilesBelow(box.Root()), (Files{in + "http--" + h + "-c.gif", in + "http--" + h + "-d-a.gif",
+                                             in + "http--" + h + "-d-img-b.png"}));
+    EXPECT_EQ(ReadFile(box.Root() / in / ("http--" + h + "-d-img-b.png")), "/d/img/b.png");
 
     // Every fetched item is reported, the page, the style sheet and the frame too, each
     // with the path it was written to.
     std::vector<std::string> paths;
     for (const Report& r : Reports()) paths.push_back(r.record.localPath);
-    std::string temp = box.Path("temp\\");
-    EXPECT_EQ(paths, (Files{temp + "index.html", box.Path("http--" + h + "-d-a.gif"),
-                            temp + "http--" + h + "-d-s.css", box.Path("http--" + h + "-d-img-b.png"),
-                            temp + "http--" + h + "-d-f.html", box.Path("http--" + h + "-c.gif")}));
+    std::string folder = box.Path("http-x\\in\\"), temp = folder + "temp\\";
+    EXPECT_EQ(paths, (Files{temp + "index.html", folder + "http--" + h + "-d-a.gif",
+                            temp + "http--" + h + "-d-s.css", folder + "http--" + h + "-d-img-b.png",
+                            temp + "http--" + h + "-d-f.html", folder + "http--" + h + "-c.gif"}));
 }
 
-TEST(SavePictures, AFolderNamedTempThatWasThereIsKept) {
+// A folder named "temp" that the user had is neither used nor deleted; a stop deletes the
+// temporary folder all the same.
+TEST(SavePictures, TheUsersFoldersStayAndAStopCleansUp) {
     PictureSite site;
     Sandbox box;
     fs::create_directories(box.Root() / "temp");
@@ -78,42 +78,15 @@ TEST(SavePictures, AFolderNamedTempThatWasThereIsKept) {
     EXPECT_EQ(files.size(), 4u);
     EXPECT_EQ(files.back(), "temp/mine.txt");
     EXPECT_FALSE(fs::exists(box.Root() / "temp-1"));
-}
 
-// A chosen folder whose own name looks like a local name: the pictures still go into it.
-TEST(SavePictures, PicturesStayInAFolderNamedLikeALocalName) {
-    PictureSite site;
-    Sandbox box;
-    fs::create_directories(box.Root() / "http-x" / "in");
-    SaveOptions options{};
-    ASSERT_EQ(SavePictures(site.Url(), box.Path("http-x\\in"), &options), 1);
-    for (const std::string& f : FilesBelow(box.Root())) EXPECT_EQ(f.rfind("http-x/in/", 0), 0u) << f;
-    EXPECT_EQ(FilesBelow(box.Root() / "http-x" / "in").size(), 3u);
-}
-
-TEST(SavePictures, StopStillDeletesTheTemporaryFolder) {
-    PictureSite site;
     site.server.AddStalled("/d/a.gif", std::string(5000, 'a'), 10, 20000);
-    Sandbox box;
-    std::atomic<bool> done{false};
-    std::thread stopper([&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!done && std::chrono::steady_clock::now() < deadline) {
-            auto t = site.server.RequestedTargets();
-            if (std::find(t.begin(), t.end(), "/d/a.gif") != t.end()) {
-                qm_StopSave();
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    });
-    SaveOptions options{};
-    int32_t result = SavePictures(site.Url(), box.Path(), &options);
-    done = true;
-    stopper.join();
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(FilesBelow(box.Root()).empty());
-    EXPECT_FALSE(fs::exists(box.Root() / "temp"));
+    Sandbox stopped;
+    {
+        StopWhenRequested stop(site.server, "/d/a.gif");
+        EXPECT_EQ(SavePictures(site.Url(), stopped.Path(), &options), 0);
+    }
+    EXPECT_TRUE(FilesBelow(stopped.Root()).empty());
+    EXPECT_FALSE(fs::exists(stopped.Root() / "temp"));
 }
 
 }  // namespace

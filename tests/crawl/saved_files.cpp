@@ -1,90 +1,22 @@
 #include "saved_files.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <atomic>
+#include <chrono>
+#include <fstream>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <sstream>
-
-#ifdef _WIN32
-#  include <windows.h>
-#else
-#  include <unistd.h>
-#endif
 
 namespace qmtest {
 
-namespace {
-std::atomic<int> g_sandboxCount{0};
-
-int ProcessId() {
-#ifdef _WIN32
-    return static_cast<int>(GetCurrentProcessId());
-#else
-    return static_cast<int>(getpid());
-#endif
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-}
-
-std::string PercentDecoded(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-bool HasScheme(const std::string& v) {
-    size_t colon = v.find(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    for (size_t i = 0; i < colon; ++i)
-        if (!std::isalnum(static_cast<unsigned char>(v[i])) && v[i] != '+' && v[i] != '-' && v[i] != '.')
-            return false;
-    return std::isalpha(static_cast<unsigned char>(v[0])) != 0;
-}
-
-// The values that follow each `opener` in `text`, read as a browser reads an attribute or
-// a CSS url(): optional white space and quote, up to the closing quote or a delimiter.
-void CollectValues(const std::string& text, const std::string& lowerText, const std::string& opener,
-                   std::vector<std::string>* values) {
-    for (size_t at = lowerText.find(opener); at != std::string::npos;
-         at = lowerText.find(opener, at + 1)) {
-        size_t i = at + opener.size();
-        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-        char quote = 0;
-        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) quote = text[i++];
-        size_t end = i;
-        while (end < text.size() &&
-               (quote ? text[end] != quote
-                      : !std::isspace(static_cast<unsigned char>(text[end])) && text[end] != '>' &&
-                            text[end] != ')'))
-            ++end;
-        values->push_back(text.substr(i, end - i));
-    }
-}
-
-std::string Unescaped(std::string v) {
-    for (size_t at = v.find("&amp;"); at != std::string::npos; at = v.find("&amp;", at + 1))
-        v.replace(at, 5, "&");
-    return v;
-}
-
-}  // namespace
-
 Sandbox::Sandbox() {
+    static int count = 0;
+    // CTest may run the cases of one program side by side: each case has its own folders.
     root_ = fs::temp_directory_path() /
-            ("qm-crawl-" + std::to_string(ProcessId()) + "-" + std::to_string(g_sandboxCount++));
+            (std::string("qm-crawl-") + testing::UnitTest::GetInstance()->current_test_info()->name() +
+             "-" + std::to_string(count++));
     fs::remove_all(root_);
     fs::create_directories(root_);
 }
@@ -95,18 +27,7 @@ Sandbox::~Sandbox() {
 }
 
 std::string Sandbox::Path(const std::string& name) const {
-    std::string path = root_.string();
-    return name.empty() ? path : path + "\\" + name;
-}
-
-fs::path SystemPath(const std::string& libraryPath) {
-#ifdef _WIN32
-    return fs::path(libraryPath);
-#else
-    std::string s = libraryPath;
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return fs::path(s);
-#endif
+    return name.empty() ? root_.string() : root_.string() + "\\" + name;
 }
 
 std::string ReadFile(const fs::path& path) {
@@ -117,35 +38,72 @@ std::string ReadFile(const fs::path& path) {
 }
 
 void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
+    std::ofstream(path, std::ios::binary) << text;
 }
 
 std::vector<std::string> FilesBelow(const fs::path& root) {
     std::vector<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_regular_file()) continue;
-        std::string rel = fs::relative(entry.path(), root).generic_string();
-        files.push_back(rel);
-    }
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).generic_string());
     std::sort(files.begin(), files.end());
     return files;
 }
 
-std::vector<std::string> BrokenReferences(const fs::path& page) {
-    std::string text = ReadFile(page);
+namespace {
+
+bool IsIn(char c, const char* set) { return c != '\0' && std::strchr(set, c) != nullptr; }
+
+// The values that follow src=, href= and url( as a browser reads them: in quotes, or up to
+// white space, '>' or ')'.
+std::vector<std::string> ReferenceValues(const std::string& text) {
     std::string lower = text;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::vector<std::string> values;
-    for (const char* opener : {"src=", "href=", "url("}) CollectValues(text, lower, opener, &values);
+    for (std::string opener : {"src=", "href=", "url("}) {
+        for (size_t at = lower.find(opener); at != std::string::npos; at = lower.find(opener, at + 1)) {
+            size_t i = text.find_first_not_of(" \t\r\n", at + opener.size());
+            if (i == std::string::npos) continue;
+            char quote = IsIn(text[i], "\"'") ? text[i++] : '\0';
+            size_t end = quote ? text.find(quote, i) : text.find_first_of(" \t\r\n>)", i);
+            values.push_back(text.substr(i, end == std::string::npos ? end : end - i));
+        }
+    }
+    return values;
+}
 
+bool HasScheme(const std::string& v) {
+    size_t colon = v.find(':');
+    return colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(v[0])) &&
+           std::all_of(v.begin(), v.begin() + static_cast<long>(colon), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c)) || IsIn(c, "+-.");
+           });
+}
+
+// The file a browser opens for a reference: without query and fragment, escapes decoded.
+std::string FileOf(const std::string& reference) {
+    std::string name = reference.substr(0, reference.find_first_of("#?")), file;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '%' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
+            file += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            file += name[i];
+        }
+    }
+    return file;
+}
+
+}  // namespace
+
+std::vector<std::string> BrokenReferences(const fs::path& page) {
     std::vector<std::string> broken;
-    for (const std::string& raw : values) {
-        std::string v = Unescaped(raw);
+    for (const std::string& raw : ReferenceValues(ReadFile(page))) {
+        std::string v = raw;
+        for (size_t at; (at = v.find("&amp;")) != std::string::npos;) v.replace(at, 5, "&");
         if (v.empty() || v[0] == '#' || HasScheme(v)) continue;
-        std::string file = PercentDecoded(v.substr(0, v.find_first_of("#?")));
-        fs::path target = page.parent_path() / fs::path(file).make_preferred();
-        if (!fs::is_regular_file(target)) broken.push_back(raw);
+        if (!fs::is_regular_file(page.parent_path() / fs::path(FileOf(v)).make_preferred()))
+            broken.push_back(raw);
     }
     return broken;
 }
@@ -159,6 +117,24 @@ std::vector<Report>& Reports() {
 
 void QM_CALLBACK RecordReport(int32_t index, const PageRecord* record) {
     Reports().push_back({index, *record});
+}
+
+StopWhenRequested::StopWhenRequested(const SiteServer& server, const std::string& target)
+    : thread_([this, &server, target] {
+          auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+          while (!done_ && std::chrono::steady_clock::now() < deadline) {
+              auto t = server.RequestedTargets();
+              if (std::find(t.begin(), t.end(), target) != t.end()) {
+                  qm_StopSave();
+                  return;
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+      }) {}
+
+StopWhenRequested::~StopWhenRequested() {
+    done_ = true;
+    thread_.join();
 }
 
 }  // namespace qmtest

@@ -1,12 +1,15 @@
-// A private folder per test, the library's backslash paths as the system's, and the check
-// that a saved page's references all lead somewhere.
+// What the crawl tests share: a private folder per test, the callback's reports, a stop
+// from another thread, and the check that a saved page's references all lead somewhere.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qm_url.h"
+#include "test_server.h"
 
 namespace qmtest {
 
@@ -17,9 +20,6 @@ class Sandbox {
 public:
     Sandbox();
     ~Sandbox();
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
-
     // The sandbox path, in the library's form: `name` joined with a backslash.
     std::string Path(const std::string& name = "") const;
     const fs::path& Root() const { return root_; }
@@ -27,9 +27,6 @@ public:
 private:
     fs::path root_;
 };
-
-// A library path (backslashes between folders) as the file system reads it.
-fs::path SystemPath(const std::string& libraryPath);
 
 std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& text);
@@ -52,5 +49,16 @@ struct Report {
 };
 std::vector<Report>& Reports();
 void QM_CALLBACK RecordReport(int32_t index, const PageRecord* record);
+
+// Calls qm_StopSave from another thread as soon as `server` has been asked for `target`.
+class StopWhenRequested {
+public:
+    StopWhenRequested(const SiteServer& server, const std::string& target);
+    ~StopWhenRequested();
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 }  // namespace qmtest

@@ -43,7 +43,7 @@ struct Inflated {
 };
 
 Inflated InflateBody(bool gzip, const std::string& coded, uint32_t capacity = FETCH_BUFFER_SIZE,
-             uint32_t codedLength = UINT32_MAX) {
+                     uint32_t codedLength = UINT32_MAX) {
     if (codedLength == UINT32_MAX) codedLength = static_cast<uint32_t>(coded.size());
     bool ok = gzip ? qm::InflateGzip(coded.data(), codedLength, &capacity)
                    : qm::InflateDeflate(coded.data(), codedLength, &capacity);
@@ -69,7 +69,6 @@ TEST(Inflate, Codings) {
         {"zlib labelled deflate fails", false, zlib, false, ""},
         {"raw deflate labelled gzip fails", true, raw, false, ""},
         {"bytes after the gzip member are ignored", true, gzip + "trailing junk", true, text},
-        {"gzip cut short gives what it holds", true, gzip.substr(0, gzip.size() / 2), true, ""},
         {"empty body", true, "", true, ""},
         {"not compressed at all", true, "<html>plain</html>", false, ""},
     };
@@ -77,15 +76,14 @@ TEST(Inflate, Codings) {
         SCOPED_TRACE(c.name);
         Inflated r = InflateBody(c.gzipDecoder, c.coded);
         EXPECT_EQ(r.ok, c.ok);
-        if (!c.ok) continue;
-        if (std::string(c.name).find("cut short") != std::string::npos) {
-            EXPECT_GT(r.out.size(), 0u);
-            EXPECT_LT(r.out.size(), text.size());
-            EXPECT_EQ(r.out, text.substr(0, r.out.size()));
-        } else {
-            EXPECT_EQ(r.out, c.out);
-        }
+        EXPECT_EQ(r.out, c.out);  // empty on failure
     }
+    // A stream cut short gives what it holds.
+    Inflated cut = InflateBody(true, gzip.substr(0, gzip.size() / 2));
+    EXPECT_TRUE(cut.ok);
+    EXPECT_GT(cut.out.size(), 0u);
+    EXPECT_LT(cut.out.size(), text.size());
+    EXPECT_EQ(cut.out, text.substr(0, cut.out.size()));
 }
 
 TEST(Inflate, StopsExactlyAtEitherLimit) {
@@ -99,13 +97,12 @@ TEST(Inflate, StopsExactlyAtEitherLimit) {
     std::string damaged = gzip;
     damaged[damaged.size() - 3] ^= 0x55;  // the length check at the end
     EXPECT_FALSE(InflateBody(true, damaged).ok);
-    Inflated shortInput = InflateBody(true, damaged, FETCH_BUFFER_SIZE,
-                              static_cast<uint32_t>(damaged.size() - 8));
+    Inflated shortInput =
+        InflateBody(true, damaged, FETCH_BUFFER_SIZE, static_cast<uint32_t>(damaged.size() - 8));
     EXPECT_TRUE(shortInput.ok);
     EXPECT_EQ(shortInput.out, text);
-}
 
-TEST(Inflate, OversizedStreamIsCutAtTheDecodeArea) {
+    // A stream that inflates past the decode area gives the area, full.
     const std::string big(FETCH_BUFFER_SIZE + 4096, 'a');
     Inflated r = InflateBody(true, Compress(big, qmtest::Wrapper::Gzip));
     EXPECT_TRUE(r.ok);

@@ -42,14 +42,10 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-// CTest may run the cases of this program side by side: each process keeps its own files.
+// CTest may run the cases of this program side by side: each case keeps its own files.
 std::string Scratch(const std::string& name) {
-#ifdef _WIN32
-    unsigned long id = GetCurrentProcessId();
-#else
-    unsigned long id = static_cast<unsigned long>(getpid());
-#endif
-    return ::testing::TempDir() + "qmsave-" + std::to_string(id) + "-" + name;
+    return ::testing::TempDir() + "qmsave-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
 }
 
 struct ToolRun {
@@ -58,8 +54,7 @@ struct ToolRun {
 };
 
 ToolRun Qmsave(const std::string& arguments) {
-    const std::string out = Scratch("qmsave_out.txt");
-    const std::string err = Scratch("qmsave_err.txt");
+    const std::string out = Scratch("out.txt"), err = Scratch("err.txt");
     std::string command = "\"" + ToolPath() + "\" " + arguments + " >\"" + out + "\" 2>\"" + err + "\"";
 #ifdef _WIN32
     int status = std::system(("\"" + command + "\"").c_str());
@@ -80,8 +75,7 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
     site.AddPage("/coded", qmtest::Compress(page, qmtest::Wrapper::Gzip), "text/html",
                  {{"Content-Encoding", "gzip"}});
 
-    const std::string file = Scratch("qmsave_page.html");
-    std::remove(file.c_str());
+    const std::string file = Scratch("page.html");
     ToolRun toFile = Qmsave("fetch " + site.Url("/page.html") + " -o \"" + file + "\"");
     EXPECT_EQ(toFile.status, 0);
     EXPECT_EQ(ReadFile(file), page);
@@ -95,8 +89,7 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     qmtest::SiteServer site;  // answers 404 to everything
-    const std::string file = Scratch("qmsave_missing.html");
-    std::remove(file.c_str());
+    const std::string file = Scratch("missing.html");
     struct Case {
         std::string arguments;
         int status;

@@ -68,31 +68,27 @@ int main(int argc, char** argv) {
     auto load = [&](const std::string& name, std::string* body) {
         std::lock_guard<std::mutex> lock(cacheMutex);
         auto it = cache.find(name);
-        if (it != cache.end()) {
-            *body = it->second;
-            return true;
+        if (it == cache.end()) {
+            if (!ReadFile(root + "/" + name, body)) return false;
+            it = cache.emplace(name, *body).first;
         }
-        if (!ReadFile(root + "/" + name, body)) return false;
-        cache[name] = *body;
+        *body = it->second;
         return true;
     };
 
     qmtest::TestServer server(
         [&](const qmtest::Request& request) {
             std::string name = request.target.substr(0, request.target.find('?'));
-            if (name.find("..") != std::string::npos || name.empty() || name[0] != '/')
-                return qmtest::Script().Send(qmtest::HttpResponseWithLength(404, "not found"));
-            name = name.substr(1);
-            std::string body;
-            if (request.Header("Accept-Encoding").find("gzip") != std::string::npos &&
-                load(name + ".gz", &body)) {
-                return qmtest::Script().Send(qmtest::HttpResponseWithLength(
-                    200, body, ContentType(name), {{"Content-Encoding", "gzip"}}));
-            }
-            if (!load(name, &body))
-                return qmtest::Script().Send(qmtest::HttpResponseWithLength(404, "not found"));
-            return qmtest::Script().Send(
-                qmtest::HttpResponseWithLength(200, body, ContentType(name)));
+            std::string body, response = qmtest::HttpResponseWithLength(404, "not found");
+            bool safe = !name.empty() && name[0] == '/' && name.find("..") == std::string::npos;
+            name = safe ? name.substr(1) : "";
+            if (safe && request.Header("Accept-Encoding").find("gzip") != std::string::npos &&
+                load(name + ".gz", &body))
+                response = qmtest::HttpResponseWithLength(200, body, ContentType(name),
+                                                          {{"Content-Encoding", "gzip"}});
+            else if (safe && load(name, &body))
+                response = qmtest::HttpResponseWithLength(200, body, ContentType(name));
+            return qmtest::Script().Send(response);
         },
         static_cast<uint16_t>(port));
 

@@ -4,8 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -15,10 +14,8 @@
 #  include <ws2tcpip.h>
 #else
 #  include <arpa/inet.h>
-#  include <fcntl.h>
 #  include <netinet/in.h>
 #  include <netinet/tcp.h>
-#  include <poll.h>
 #  include <sys/socket.h>
 #  include <unistd.h>
 #endif
@@ -30,82 +27,63 @@ namespace {
 using Socket = SOCKET;
 const Socket kNoSocket = INVALID_SOCKET;
 void CloseSocket(Socket s) { closesocket(s); }
+constexpr int kNoSignal = 0;
+constexpr int kShutSend = SD_SEND;
 #else
 using Socket = int;
 const Socket kNoSocket = -1;
 void CloseSocket(Socket s) { close(s); }
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kShutSend = SHUT_WR;
 #endif
 
+using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 10;
 
-// Waits up to `ms` for `s` to become readable.
-bool WaitReadable(Socket s, int ms) {
+// Waits up to `ms` for `s` to become readable, or writable.
+bool Ready(Socket s, bool toWrite, int ms) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(s, &set);
     timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) > 0;
+    return select(static_cast<int>(s) + 1, toWrite ? nullptr : &set, toWrite ? &set : nullptr,
+                  nullptr, &tv) > 0;
 }
 
-bool WaitWritable(Socket s, int ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return select(static_cast<int>(s) + 1, nullptr, &set, nullptr, &tv) > 0;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
+bool SameNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t");
-    if (b == std::string::npos) return "";
-    size_t e = s.find_last_not_of(" \t");
-    return s.substr(b, e - b + 1);
+    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 Request ParseHead(size_t connection, const std::string& head) {
     Request r;
     r.connection = connection;
     r.head = head;
-    size_t lineEnd = head.find("\r\n");
-    std::string line = head.substr(0, lineEnd);
-    size_t sp1 = line.find(' ');
-    size_t sp2 = sp1 == std::string::npos ? std::string::npos : line.find(' ', sp1 + 1);
-    if (sp1 != std::string::npos) {
-        r.method = line.substr(0, sp1);
-        if (sp2 != std::string::npos) {
-            r.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-            r.version = line.substr(sp2 + 1);
-        } else {
-            r.target = line.substr(sp1 + 1);
-        }
-    } else {
-        r.method = line;
-    }
-    size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
-    while (pos < head.size()) {
-        size_t end = head.find("\r\n", pos);
-        if (end == std::string::npos) end = head.size();
-        if (end == pos) break;
-        std::string field = head.substr(pos, end - pos);
+    size_t pos = head.find("\r\n");
+    std::string line = head.substr(0, pos);
+    size_t space = line.find(' ');
+    if (space != std::string::npos)
+        r.target = line.substr(space + 1, line.find(' ', space + 1) - space - 1);
+    while (pos != std::string::npos && pos + 2 < head.size()) {
+        size_t end = head.find("\r\n", pos + 2);
+        std::string field = head.substr(pos + 2, end - (pos + 2));
+        if (field.empty()) break;
         size_t colon = field.find(':');
-        if (colon != std::string::npos)
-            r.headers.emplace_back(field.substr(0, colon), Trim(field.substr(colon + 1)));
-        else
-            r.headers.emplace_back(field, "");
-        pos = end + 2;
+        r.headers.emplace_back(field.substr(0, colon),
+                               colon == std::string::npos ? "" : Trim(field.substr(colon + 1)));
+        pos = end;
     }
     return r;
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// Scripts and responses
 
 Script& Script::Send(std::string bytes) {
     steps.push_back({std::move(bytes), 0});
@@ -118,23 +96,9 @@ Script& Script::Pause(int ms) {
 }
 
 Script& Script::SendInPieces(const std::string& bytes, size_t piece, int pauseMs) {
-    if (piece == 0) piece = 1;
-    for (size_t at = 0; at < bytes.size(); at += piece) {
+    piece = std::max<size_t>(piece, 1);
+    for (size_t at = 0; at < bytes.size(); at += piece)
         steps.push_back({bytes.substr(at, piece), at + piece < bytes.size() ? pauseMs : 0});
-    }
-    return *this;
-}
-
-Script& Script::SendSplitAt(const std::string& bytes, const std::vector<size_t>& offsets,
-                            int pauseMs) {
-    size_t from = 0;
-    for (size_t cut : offsets) {
-        cut = std::min(cut, bytes.size());
-        if (cut <= from) continue;
-        steps.push_back({bytes.substr(from, cut - from), pauseMs});
-        from = cut;
-    }
-    if (from < bytes.size()) steps.push_back({bytes.substr(from), 0});
     return *this;
 }
 
@@ -143,24 +107,11 @@ Script& Script::Then(Ending how) {
     return *this;
 }
 
-std::string HttpResponse(int status, const Headers& headers, const std::string& body,
-                         const std::string& reason) {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " ";
-    if (!reason.empty()) {
-        text += reason;
-    } else {
-        switch (status) {
-            case 200: text += "OK"; break;
-            case 301: text += "Moved Permanently"; break;
-            case 404: text += "Not Found"; break;
-            case 500: text += "Internal Server Error"; break;
-            default: text += "Status"; break;
-        }
-    }
-    text += "\r\n";
+std::string HttpResponse(int status, const Headers& headers, const std::string& body) {
+    std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
+                       (status == 200 ? "OK" : status == 404 ? "Not Found" : "Status") + "\r\n";
     for (const auto& h : headers) text += h.first + ": " + h.second + "\r\n";
-    text += "\r\n";
-    return text + body;
+    return text + "\r\n" + body;
 }
 
 std::string HttpResponseWithLength(int status, const std::string& body,
@@ -173,37 +124,23 @@ std::string HttpResponseWithLength(int status, const std::string& body,
 }
 
 std::string Request::Header(const std::string& name) const {
-    std::string want = Lower(name);
     for (const auto& h : headers)
-        if (Lower(h.first) == want) return h.second;
+        if (SameNoCase(h.first, name)) return h.second;
     return "";
 }
 
 bool Request::HasHeader(const std::string& name) const {
-    std::string want = Lower(name);
-    for (const auto& h : headers)
-        if (Lower(h.first) == want) return true;
-    return false;
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return SameNoCase(h.first, name); });
 }
-
-// ---------------------------------------------------------------------------------------------
-// The server
 
 struct TestServer::State {
     std::atomic<bool> stopping{false};
     Socket listener = kNoSocket;
     std::thread acceptThread;
-
     mutable std::mutex mutex;
-    mutable std::condition_variable changed;
     std::vector<Request> log;
-    struct Connection {
-        Socket socket = kNoSocket;
-        std::string received;
-        bool ended = false;
-        std::thread thread;
-    };
-    std::vector<std::unique_ptr<Connection>> connections;
+    std::vector<std::thread> connections;
 };
 
 TestServer::TestServer(Handler handler, uint16_t port)
@@ -232,21 +169,16 @@ TestServer::TestServer(Handler handler, uint16_t port)
 }
 
 TestServer::~TestServer() {
-    Stop();
+    State& st = *state_;
+    st.stopping = true;
+    st.acceptThread.join();
+    CloseSocket(st.listener);
+    // Connection threads notice `stopping` within a slice; no new ones come after the
+    // accept thread has ended.
+    for (std::thread& c : st.connections) c.join();
 #ifdef _WIN32
     WSACleanup();
 #endif
-}
-
-void TestServer::Stop() {
-    State& st = *state_;
-    if (st.stopping.exchange(true)) return;
-    if (st.acceptThread.joinable()) st.acceptThread.join();
-    CloseSocket(st.listener);
-    // Connection threads notice `stopping` within a slice; no new ones appear after the
-    // accept thread has ended.
-    for (auto& c : st.connections)
-        if (c->thread.joinable()) c->thread.join();
 }
 
 std::string TestServer::Url(const std::string& path) const {
@@ -263,74 +195,51 @@ size_t TestServer::ConnectionCount() const {
     return state_->connections.size();
 }
 
-bool TestServer::WaitForEndedConnections(size_t count, int timeoutMs) const {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    return state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        size_t ended = 0;
-        for (const auto& c : state_->connections) ended += c->ended ? 1 : 0;
-        return ended >= count;
-    });
-}
-
-std::string TestServer::Received(size_t index, int timeoutMs) const {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    bool ended = state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-        return index < state_->connections.size() && state_->connections[index]->ended;
-    });
-    return ended ? state_->connections[index]->received : std::string();
-}
-
 void TestServer::AcceptLoop() {
     State& st = *state_;
     while (!st.stopping) {
-        if (!WaitReadable(st.listener, kSliceMs)) continue;
+        if (!Ready(st.listener, false, kSliceMs)) continue;
         Socket c = accept(st.listener, nullptr, nullptr);
         if (c == kNoSocket) continue;
         int one = 1;
         setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         std::lock_guard<std::mutex> lock(st.mutex);
-        auto conn = std::make_unique<State::Connection>();
-        conn->socket = c;
         size_t index = st.connections.size();
-        State::Connection* raw = conn.get();
-        st.connections.push_back(std::move(conn));
-        raw->thread = std::thread([this, index, c] { Serve(index, static_cast<uintptr_t>(c)); });
-        st.changed.notify_all();
+        st.connections.emplace_back([this, c, index] { Serve(static_cast<uintptr_t>(c), index); });
     }
 }
 
-void TestServer::Serve(size_t index, uintptr_t rawSocket) {
+void TestServer::Serve(uintptr_t socket, size_t index) {
     State& st = *state_;
-    Socket s = static_cast<Socket>(rawSocket);
+    const Socket s = static_cast<Socket>(socket);
     bool peerClosed = false;
+    std::string received;
 
+    // The client is read also while the script pauses or ends, so that its close is seen.
     auto readSome = [&](int waitMs) {
-        if (peerClosed || !WaitReadable(s, waitMs)) return;
+        if (peerClosed || !Ready(s, false, waitMs)) return;
         char buf[16384];
         int n = static_cast<int>(recv(s, buf, sizeof buf, 0));
-        if (n <= 0) {
-            peerClosed = true;
-            return;
-        }
-        std::lock_guard<std::mutex> lock(st.mutex);
-        st.connections[index]->received.append(buf, static_cast<size_t>(n));
+        if (n > 0) received.append(buf, static_cast<size_t>(n));
+        else peerClosed = true;
     };
-    auto receivedSoFar = [&] {
-        std::lock_guard<std::mutex> lock(st.mutex);
-        return st.connections[index]->received;
+    auto readUntil = [&](Clock::time_point until, bool orClosed) {
+        while (!st.stopping && !(orClosed && peerClosed)) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (left.count() <= 0) break;
+            int slice = static_cast<int>(std::min<long long>(left.count(), kSliceMs));
+            if (peerClosed) std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+            else readSome(slice);
+        }
     };
 
     // The request head: up to the blank line, or whatever came before the client stopped.
     std::string head;
-    while (!st.stopping && !peerClosed) {
-        std::string got = receivedSoFar();
-        size_t end = got.find("\r\n\r\n");
-        if (end != std::string::npos) {
-            head = got.substr(0, end + 4);
-            break;
-        }
+    while (!st.stopping && !peerClosed && head.empty()) {
         readSome(kSliceMs);
-        if (peerClosed) head = receivedSoFar();
+        size_t end = received.find("\r\n\r\n");
+        if (end != std::string::npos) head = received.substr(0, end + 4);
+        else if (peerClosed) head = received;
     }
 
     if (!st.stopping && !head.empty()) {
@@ -338,59 +247,34 @@ void TestServer::Serve(size_t index, uintptr_t rawSocket) {
         {
             std::lock_guard<std::mutex> lock(st.mutex);
             st.log.push_back(request);
-            st.changed.notify_all();
         }
         Script script = handler_(request);
         bool sendFailed = false;
         for (const Script::Step& step : script.steps) {
-            size_t sent = 0;
-            while (sent < step.bytes.size() && !st.stopping && !sendFailed) {
-                if (!WaitWritable(s, kSliceMs)) continue;
+            for (size_t sent = 0; sent < step.bytes.size() && !st.stopping && !sendFailed;) {
+                if (!Ready(s, true, kSliceMs)) continue;
                 int n = static_cast<int>(send(s, step.bytes.data() + sent,
-                                              static_cast<int>(step.bytes.size() - sent),
-#ifdef MSG_NOSIGNAL
-                                              MSG_NOSIGNAL
-#else
-                                              0
-#endif
-                                              ));
+                                              static_cast<int>(step.bytes.size() - sent), kNoSignal));
                 if (n <= 0) sendFailed = true;
                 else sent += static_cast<size_t>(n);
             }
-            // Pauses keep reading, so the log holds whatever the client sends meanwhile.
-            auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(step.pauseMs);
-            while (!st.stopping && std::chrono::steady_clock::now() < until) {
-                if (peerClosed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                else readSome(1);
-            }
+            readUntil(Clock::now() + std::chrono::milliseconds(step.pauseMs), false);
             if (st.stopping || sendFailed) break;
         }
         if (script.ending == Ending::StayOpen) {
-            while (!st.stopping && !peerClosed) readSome(kSliceMs);
+            readUntil(Clock::time_point::max(), true);
         } else if (script.ending == Ending::Reset) {
             linger hard{1, 0};
             setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
         } else {
             // An orderly close: say we are done, then take what the client still sends until
             // it closes too, so that closing does not turn into a reset.
-#ifdef _WIN32
-            shutdown(s, SD_SEND);
-#else
-            shutdown(s, SHUT_WR);
-#endif
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-            while (!st.stopping && !peerClosed && std::chrono::steady_clock::now() < until)
-                readSome(kSliceMs);
+            shutdown(s, kShutSend);
+            readUntil(Clock::now() + std::chrono::seconds(2), true);
         }
     }
     CloseSocket(s);
-    std::lock_guard<std::mutex> lock(st.mutex);
-    st.connections[index]->ended = true;
-    st.changed.notify_all();
 }
-
-// ---------------------------------------------------------------------------------------------
-// Scripted and site servers
 
 ScriptedServer::ScriptedServer(Script script) : ScriptedServer(std::vector<Script>{script}) {}
 
@@ -409,9 +293,8 @@ SiteServer::SiteServer() : SiteServer(std::make_shared<Pages>()) {}
 
 SiteServer::SiteServer(std::shared_ptr<Pages> pages)
     : TestServer([pages](const Request& r) {
-          std::string path = r.target.substr(0, r.target.find('?'));
           std::lock_guard<std::mutex> lock(pages->mutex);
-          auto it = pages->byPath.find(path);
+          auto it = pages->byPath.find(r.target.substr(0, r.target.find('?')));
           if (it != pages->byPath.end()) return it->second;
           return Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
       }),
@@ -430,17 +313,11 @@ void SiteServer::AddPage(const std::string& path, const std::string& body,
 void SiteServer::AddStalled(const std::string& path, const std::string& body, size_t sentBytes,
                             int stallMs, const std::string& contentType) {
     std::string whole = HttpResponseWithLength(200, body, contentType);
-    size_t headLength = whole.size() - body.size();
     Script script;
-    script.Send(whole.substr(0, headLength + std::min(sentBytes, body.size())));
+    script.Send(whole.substr(0, whole.size() - body.size() + std::min(sentBytes, body.size())));
     if (stallMs >= 0) script.Pause(stallMs);
     else script.Then(Ending::StayOpen);
     Add(path, script);
-}
-
-void SiteServer::AddSlow(const std::string& path, const std::string& body, size_t piece,
-                         int pauseMs, const std::string& contentType) {
-    Add(path, Script().SendInPieces(HttpResponseWithLength(200, body, contentType), piece, pauseMs));
 }
 
 std::vector<std::string> SiteServer::RequestedTargets() const {

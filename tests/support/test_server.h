@@ -2,22 +2,20 @@
 // and under Wine), one thread per connection, and is stopped and joined by its destructor.
 //
 // A test says what the server sends on a connection (byte pieces, pauses, and how the
-// connection ends) and reads back the exact bytes the client sent:
+// connection ends) and reads back the exact request the client sent:
 //
 //     qmtest::ScriptedServer server(qmtest::Script()
 //         .SendInPieces(qmtest::HttpResponse(200, {{"Content-Length", "2"}}, "hi"), 1)
 //         .Then(qmtest::Ending::StayOpen));
 //     ... fetch server.Url("/a") ...
-//     EXPECT_EQ(server.Received(0), "GET /a HTTP/1.1\r\n...");
+//     EXPECT_EQ(server.Log().at(0).head, "GET /a HTTP/1.1\r\n...");
 //
-// A SiteServer answers by request path, for crawls and program tests that fetch many items,
-// and keeps a log of every request in arrival order.
+// A SiteServer answers by request path, for crawls and program tests that fetch many items.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -32,7 +30,7 @@ enum class Ending {
     StayOpen,  // keep it open until the client closes it or the server stops
 };
 
-// What the server does on one connection, once the request's blank line has arrived (or the
+// What the server does on one connection once the request's blank line has arrived (or the
 // client has stopped sending).
 struct Script {
     struct Step {
@@ -46,18 +44,14 @@ struct Script {
     Script& Pause(int ms);
     // Sends `bytes` in pieces of `piece` bytes (the last may be shorter), pausing between.
     Script& SendInPieces(const std::string& bytes, size_t piece, int pauseMs = 0);
-    // Sends `bytes` cut at the given offsets (ascending), pausing between the pieces.
-    Script& SendSplitAt(const std::string& bytes, const std::vector<size_t>& offsets,
-                        int pauseMs = 0);
     Script& Then(Ending how);
 };
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
-// A complete response: status line, the headers in order, a blank line and the body.
-// No header is added: a test that wants Content-Length says so.
-std::string HttpResponse(int status, const Headers& headers, const std::string& body,
-                         const std::string& reason = "");
+// A complete response: status line, the headers in order, a blank line and the body. No
+// header is added: a test that wants Content-Length says so, or uses the next one.
+std::string HttpResponse(int status, const Headers& headers, const std::string& body);
 // A response with "Content-Length" (and "Content-Type" when given) set for the body.
 std::string HttpResponseWithLength(int status, const std::string& body,
                                    const std::string& contentType = "",
@@ -66,14 +60,15 @@ std::string HttpResponseWithLength(int status, const std::string& body,
 // One request as the server read it.
 struct Request {
     size_t connection = 0;  // index of the connection it came on, in accept order
-    std::string head;       // the request bytes up to and including the blank line
-    std::string method, target, version;
-    Headers headers;        // in arrival order, as written
+    std::string head;       // every byte up to and with the blank line
+    std::string target;     // as written on the request line
+    Headers headers;        // in arrival order, values trimmed
     // The value of the first header of that name (compared without regard to case).
     std::string Header(const std::string& name) const;
     bool HasHeader(const std::string& name) const;
 };
 
+// Answers every request with the script its handler gives for it.
 class TestServer {
 public:
     using Handler = std::function<Script(const Request&)>;
@@ -92,19 +87,11 @@ public:
     std::vector<Request> Log() const;
     // Connections accepted so far.
     size_t ConnectionCount() const;
-    // Waits until `count` connections have ended; false on the deadline.
-    bool WaitForEndedConnections(size_t count, int timeoutMs = 10000) const;
-    // Every byte the client sent on connection `index`, once that connection has ended
-    // (waits for it; empty when it does not end before the deadline).
-    std::string Received(size_t index = 0, int timeoutMs = 10000) const;
-
-    // Stops accepting and ends every connection; the destructor does it too.
-    void Stop();
 
 private:
     struct State;
     void AcceptLoop();
-    void Serve(size_t index, uintptr_t socket);
+    void Serve(uintptr_t socket, size_t index);
 
     Handler handler_;
     uint16_t port_ = 0;
@@ -123,7 +110,6 @@ class SiteServer : public TestServer {
 public:
     SiteServer();
 
-    // Serves `script` at `path`.
     void Add(const std::string& path, Script script);
     // Serves a 200 response with Content-Length and the given type.
     void AddPage(const std::string& path, const std::string& body,
@@ -132,9 +118,6 @@ public:
     // (or keeps the connection open without sending more when stallMs is negative).
     void AddStalled(const std::string& path, const std::string& body, size_t sentBytes,
                     int stallMs = -1, const std::string& contentType = "text/html");
-    // Sends the page in pieces of `piece` bytes with `pauseMs` between them.
-    void AddSlow(const std::string& path, const std::string& body, size_t piece, int pauseMs,
-                 const std::string& contentType = "text/html");
 
     // The targets requested so far, in arrival order.
     std::vector<std::string> RequestedTargets() const;
@@ -142,7 +125,7 @@ public:
 private:
     struct Pages;
     std::shared_ptr<Pages> pages_;
-    SiteServer(std::shared_ptr<Pages> pages);
+    explicit SiteServer(std::shared_ptr<Pages> pages);
 };
 
 }  // namespace qmtest

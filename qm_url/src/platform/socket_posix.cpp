@@ -1,7 +1,5 @@
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -11,26 +9,21 @@
 #include <unistd.h>
 
 #include "platform/socket.h"
+#include "platform/wait.h"
 #include "stop.h"
 
 namespace qm::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Waits for `events` on fd in slices until the limit passes or a stop is requested.
+// Waits for `events` on fd until the limit passes or a stop is requested.
 NetStatus WaitFor(int fd, short events, int limitMs) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        if (StopRequested()) return NetStatus::Stopped;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return NetStatus::TimedOut;
+    return WaitInSlices(limitMs, [&](int sliceMs) {
         pollfd p{fd, events, 0};
-        int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
-        int n = poll(&p, 1, slice);
+        int n = poll(&p, 1, sliceMs);
         if (n > 0) return NetStatus::Ok;  // ready, or an error the next call will report
         if (n < 0 && errno != EINTR) return NetStatus::Failed;
-    }
+        return NetStatus::TimedOut;
+    });
 }
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }

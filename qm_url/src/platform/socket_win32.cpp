@@ -2,41 +2,34 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "platform/socket.h"
+#include "platform/wait.h"
 #include "stop.h"
 
 namespace qm::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 enum class Ready { Read, Write, Connect };
 
-// Waits in slices until the socket is ready, the limit passes or a stop is requested.
-// A connection attempt that fails is reported in the exception set, not the write set.
+// Waits until the socket is ready, the limit passes or a stop is requested. A connection
+// attempt that fails is reported in the exception set, not the write set.
 NetStatus WaitFor(SOCKET s, Ready what, int limitMs) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        if (StopRequested()) return NetStatus::Stopped;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return NetStatus::TimedOut;
-        int slice = static_cast<int>(std::min<long long>(left.count(), kWaitSliceMs));
+    return WaitInSlices(limitMs, [&](int sliceMs) {
         fd_set ready, failed;
         FD_ZERO(&ready);
         FD_ZERO(&failed);
         FD_SET(s, &ready);
         FD_SET(s, &failed);
-        timeval tv{0, slice * 1000};
+        timeval tv{0, sliceMs * 1000};
         int n = select(0, what == Ready::Read ? &ready : nullptr,
                        what == Ready::Read ? nullptr : &ready,
                        what == Ready::Connect ? &failed : nullptr, &tv);
         if (n == SOCKET_ERROR) return NetStatus::Failed;
-        if (n > 0)
-            return what == Ready::Connect && FD_ISSET(s, &failed) ? NetStatus::Failed : NetStatus::Ok;
-    }
+        if (n == 0) return NetStatus::TimedOut;
+        return what == Ready::Connect && FD_ISSET(s, &failed) ? NetStatus::Failed : NetStatus::Ok;
+    });
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+// The one wait loop of the library: every wait on the network or the resolver runs in slices
+// of kWaitSliceMs, so that it notices a stop request in time, until its time limit passes.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/socket.h"
+#include "stop.h"
+
+namespace qm::platform {
+
+// Calls `slice(ms)` until it returns anything but TimedOut, which means "nothing happened in
+// that slice". Gives Stopped on a stop request and TimedOut once `limitMs` have passed.
+template <typename Slice>
+NetStatus WaitInSlices(int limitMs, Slice slice) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+        if (StopRequested()) return NetStatus::Stopped;
+        long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return NetStatus::TimedOut;
+        NetStatus status = slice(static_cast<int>(std::min<long long>(left, kWaitSliceMs)));
+        if (status != NetStatus::TimedOut) return status;
+    }
+}
+
+}  // namespace qm::platform
