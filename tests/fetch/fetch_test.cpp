@@ -159,7 +159,7 @@ TEST(Fetch, SendsTheRequestTextToThePortOfTheUrl) {
     Caller caller;
     ASSERT_TRUE(qm::FetchUrl(request, caller.buffer.data(), &caller.length));
     EXPECT_TRUE(caller.StartsWith("x"));
-    EXPECT_EQ(server.Log().at(0).head,
+    EXPECT_EQ(server.Received(0),
               "GET /dir/page.html?q=1 HTTP/1.1\r\nAccept: */*\r\nReferer: http://127.0.0.1/from\r\n"
               "Accept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0\r\nHost: 127.0.0.1:" +
                   std::to_string(server.Port()) + "\r\nConnection: Keep-Alive\r\n\r\n");

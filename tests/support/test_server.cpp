@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -139,7 +140,9 @@ struct TestServer::State {
     Socket listener = kNoSocket;
     std::thread acceptThread;
     mutable std::mutex mutex;
+    mutable std::condition_variable ended;
     std::vector<Request> log;
+    std::map<size_t, std::string> received;  // by connection, once it has ended
     std::vector<std::thread> connections;
 };
 
@@ -188,6 +191,14 @@ std::string TestServer::Url(const std::string& path) const {
 std::vector<Request> TestServer::Log() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->log;
+}
+
+std::string TestServer::Received(size_t index, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [&] { return state_->received.count(index) != 0; });
+    auto it = state_->received.find(index);
+    return it != state_->received.end() ? it->second : std::string();
 }
 
 size_t TestServer::ConnectionCount() const {
@@ -274,6 +285,11 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
         }
     }
     CloseSocket(s);
+    {
+        std::lock_guard<std::mutex> lock(st.mutex);
+        st.received[index] = received;
+    }
+    st.ended.notify_all();
 }
 
 ScriptedServer::ScriptedServer(Script script) : ScriptedServer(std::vector<Script>{script}) {}

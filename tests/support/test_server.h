@@ -2,13 +2,13 @@
 // and under Wine), one thread per connection, and is stopped and joined by its destructor.
 //
 // A test says what the server sends on a connection (byte pieces, pauses, and how the
-// connection ends) and reads back the exact request the client sent:
+// connection ends) and reads back the exact bytes the client sent:
 //
 //     qmtest::ScriptedServer server(qmtest::Script()
 //         .SendInPieces(qmtest::HttpResponse(200, {{"Content-Length", "2"}}, "hi"), 1)
 //         .Then(qmtest::Ending::StayOpen));
 //     ... fetch server.Url("/a") ...
-//     EXPECT_EQ(server.Log().at(0).head, "GET /a HTTP/1.1\r\n...");
+//     EXPECT_EQ(server.Received(0), "GET /a HTTP/1.1\r\n...");
 //
 // A SiteServer answers by request path, for crawls and program tests that fetch many items.
 #pragma once
@@ -87,6 +87,9 @@ public:
     std::vector<Request> Log() const;
     // Connections accepted so far.
     size_t ConnectionCount() const;
+    // Every byte the client sent on connection `index`, once that connection has ended
+    // (waits for it; what came so far when it does not end within `timeoutMs`).
+    std::string Received(size_t index = 0, int timeoutMs = 10000) const;
 
 private:
     struct State;
