@@ -125,12 +125,13 @@ int Save(const char* verb, int argc, char** argv) {
         return 1;
     }
     if (result != 1) {
-        std::fprintf(stderr, "qmsave: the save could not run (out of memory)\n");
+        std::fprintf(stderr, "qmsave: nothing was saved: %s could not be fetched (or there was "
+                             "no memory for the save)\n", url);
         return 1;
     }
     PrintCount();
-    if (g_counts.items == 0)
-        std::fprintf(stderr, "qmsave: nothing was saved: %s could not be fetched\n", url);
+    // The start page's file was there already: it is kept, and nothing new was needed.
+    if (g_counts.items == 0) std::fprintf(stderr, "qmsave: nothing new was saved\n");
     return 0;
 }
 

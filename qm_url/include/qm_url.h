@@ -92,8 +92,9 @@ QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output, int32_t* 
                                     int32_t reserved);
 
 /* Saves the page at url to savePath and, as options say, its frames, style sheets,
- * pictures and linked pages into the folder of savePath. 1 when the crawl ran, 0 when the
- * arguments were refused. callback may be NULL. */
+ * pictures and linked pages into the folder of savePath. 1 when the crawl ran (items that
+ * cannot be fetched are left out; a start page whose file exists is kept as it is), 0 when
+ * the arguments were refused or the start page could not be fetched. callback may be NULL. */
 QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath, SaveOptions* options,
                                     SavePageCallback callback);
 
@@ -103,7 +104,8 @@ QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath
                                        const void* reserved);
 
 /* Saves every picture of the page at url flat into the folder of savePath. Overwrites
- * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused. */
+ * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused or
+ * the page could not be fetched or had no room in the folder for its temporary copy. */
 QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
                                        SaveOptions* options, SavePageCallback callback);
 

@@ -59,18 +59,22 @@ bool FetchItem(const PageRecord& r, char* buffer, int32_t* length) {
 // Visits the queue from record 0 until it is exhausted, the depth stop or a stop request.
 CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
                        SavePageCallback callback, CrawlVariant variant) {
+    CrawlOutcome outcome = CrawlOutcome::kDone;
+    bool startPage = true;  // the first record visited is the start page
     while (g_currentIndex >= 0) {
         if (StopRequested()) return CrawlOutcome::kStopped;
         PageRecord& r = g_pageTable[g_currentIndex];
         if (static_cast<int32_t>(r.depth) > options.maxDepth) break;
 
         bool visit;
+        bool lost = false;  // wanted, but not saved
         if (variant == CrawlVariant::kPages) {
             visit = !OptionSkips(r, options);
         } else {
             int32_t mode = r.kind == KIND_PICTURE ? kFlattenPicture : kIntoTempFolder;
             visit = AdjustPicturePath(r.localPath, static_cast<int32_t>(std::strlen(r.localPath)),
                                       mode) == 1;
+            lost = !visit;
         }
         // An item whose file exists was saved before: neither fetched nor followed.
         if (visit && !platform::FileExists(r.localPath)) {
@@ -83,13 +87,19 @@ CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
                 if (callback != nullptr) callback(g_currentIndex, &r);
                 platform::CreateFoldersFor(r.localPath);
                 platform::WriteFileAtomically(r.localPath, page, static_cast<size_t>(length));
+            } else {
+                lost = true;
             }
         }
+        // Without its start page a save has nothing to show: the caller must not be told
+        // it completed. Later items that fail are dropped quietly, as they always were.
+        if (startPage && lost) outcome = CrawlOutcome::kStartPageFailed;
+        startPage = false;
         int32_t next = r.next;  // read after the scan, which may have queued items behind r
         ReleasePageRecord(g_currentIndex);
         g_currentIndex = next;
     }
-    return CrawlOutcome::kDone;
+    return outcome;
 }
 
 // The save folder of `savePath`: up to and with its last backslash, colon or slash (not

@@ -36,9 +36,10 @@ enum class CrawlVariant {
 
 // How a crawl ended.
 enum class CrawlOutcome {
-    kDone,      // the queue was exhausted or the depth stop reached
-    kStopped,   // qm_StopSave asked for the end
-    kNoMemory,  // the page buffers could not be had
+    kDone,             // the queue was exhausted or the depth stop reached
+    kStopped,          // qm_StopSave asked for the end
+    kNoMemory,         // the page buffers could not be had
+    kStartPageFailed,  // the start page was to be saved but could not be fetched or placed
 };
 
 // Sets a crawl of `url` into `savePath` up, both having passed CheckCrawlArguments: resets

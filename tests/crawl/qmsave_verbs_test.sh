@@ -43,7 +43,7 @@ check "https refusal gives a reason" grep -q "https" "$work/err"
 "$bin/qmsave" pages "$base/index.html" 2>"$work/err"
 check "a missing file is a usage error" test $? -eq 2
 "$bin/qmsave" page "http://127.0.0.1:1/" "$work/none.html" 2>"$work/err"
-check "an unreachable page still exits 0" test $? -eq 0
+check "an unreachable page fails" test $? -eq 1
 check "and says nothing was saved" grep -q "nothing was saved" "$work/err"
 
 echo "$failures failed"

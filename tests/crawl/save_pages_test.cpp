@@ -217,40 +217,65 @@ TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
 }
 
 TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
+    SiteServer site;
+    site.AddPage("/", "x");
     Sandbox box;
-    const std::string closed = "http://127.0.0.1:1/";  // refused at once: nothing fetched
+    const std::string page = site.Url("/?");  // a query pads the URL; the page is served all the same
     std::string path259 = box.Path(std::string(259 - box.Path().size() - 1, 'p'));
     std::string path260 = path259 + "p";
-    std::string url511 = closed + std::string(511 - closed.size(), 'u');
+    std::string shortPath = box.Path("index.html");
+    std::string url511 = page + std::string(511 - page.size(), 'u');
     std::string url512 = url511 + "u";
     SaveOptions options{1, 1, 0, 0};
+    // A picture save keeps the page in a temporary folder beside it: a 259-character path
+    // passes the checks but leaves it no room, and that save has nothing to show. A URL of
+    // 511 characters passes too, but its path is too long to fetch: the page saved before
+    // (`present`) is what shows the save ran.
     struct {
         const char* name;
         const char* url;
         const char* path;
         SaveOptions* options;
-        int32_t expected;
+        bool present;
+        int32_t pages, pictures;
     } cases[] = {
-        {"null url", nullptr, path259.c_str(), &options, 0},
-        {"empty url", "", path259.c_str(), &options, 0},
-        {"null path", closed.c_str(), nullptr, &options, 0},
-        {"empty path", closed.c_str(), "", &options, 0},
-        {"null options", closed.c_str(), path259.c_str(), nullptr, 0},
-        {"path of 259", closed.c_str(), path259.c_str(), &options, 1},
-        {"path of 260", closed.c_str(), path260.c_str(), &options, 0},
-        {"url of 511", url511.c_str(), path259.c_str(), &options, 1},
-        {"url of 512", url512.c_str(), path259.c_str(), &options, 0},
+        {"null url", nullptr, shortPath.c_str(), &options, false, 0, 0},
+        {"empty url", "", shortPath.c_str(), &options, false, 0, 0},
+        {"null path", page.c_str(), nullptr, &options, false, 0, 0},
+        {"empty path", page.c_str(), "", &options, false, 0, 0},
+        {"null options", page.c_str(), shortPath.c_str(), nullptr, false, 0, 0},
+        {"path of 259", page.c_str(), path259.c_str(), &options, false, 1, 0},
+        {"path of 260", page.c_str(), path260.c_str(), &options, false, 0, 0},
+        {"url of 511", url511.c_str(), shortPath.c_str(), &options, true, 1, 0},
+        {"url of 512", url512.c_str(), shortPath.c_str(), &options, true, 0, 0},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(qm_SavePages(c.url, c.path, c.options, nullptr), c.expected) << c.name;
+        if (c.present) WriteFile(box.Root() / "index.html", "saved before");
+        EXPECT_EQ(qm_SavePages(c.url, c.path, c.options, nullptr), c.pages) << c.name;
+        EXPECT_EQ(FilesBelow(box.Root()).size(), c.pages || c.present ? 1u : 0u) << c.name;
+        for (const auto& entry : fs::directory_iterator(box.Root())) fs::remove_all(entry);
         SaveOptions written{7, 7, 7, 7};
-        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &written : nullptr, nullptr), c.expected)
+        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &written : nullptr, nullptr), c.pictures)
             << c.name;
         // Options are forced once the texts and the record have passed their checks.
         bool checked = c.url && c.path && *c.url && *c.path && c.options;
         EXPECT_EQ(written.maxDepth, checked ? 0 : 7) << c.name;
+        EXPECT_TRUE(FilesBelow(box.Root()).empty()) << c.name;
     }
-    EXPECT_TRUE(FilesBelow(box.Root()).empty());
+}
+
+TEST(SavePages, AStartPageThatCannotBeFetchedFailsTheSave) {
+    Sandbox box;
+    SaveOptions options{1, 1, 0, 1};
+    const char* nobody = "http://127.0.0.1:1/";  // refused at once
+    EXPECT_EQ(qm_SavePages(nobody, box.Path("index.html").c_str(), &options, nullptr), 0);
+    EXPECT_EQ(qm_SavePictures(nobody, box.Path("index.html").c_str(), &options, nullptr), 0);
+    // Asked to save nothing, or finding the page saved already, is not a failure.
+    SaveOptions nothing{0, 0, 0, 0};
+    EXPECT_EQ(qm_SavePages(nobody, box.Path("index.html").c_str(), &nothing, nullptr), 1);
+    WriteFile(box.Root() / "index.html", "kept");
+    EXPECT_EQ(qm_SavePages(nobody, box.Path("index.html").c_str(), &options, nullptr), 1);
+    EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});
 }
 
 TEST(OldSavePages, WritesTheBodyOfOneFetch) {

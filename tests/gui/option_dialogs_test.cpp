@@ -119,7 +119,8 @@ TEST(OptionDialogs, OkDeletesTheOldFileAndAFailedSaveShowsTheCommandsError) {
         WriteFile(page, "an old copy");
         HWND options = save(dialog, page, kWordsOnly);
         ASSERT_NE(options, nullptr);
-        app.TakeMessageBox();  // nothing can be fetched from the dead port
+        // Nothing can be fetched from the dead port: the save failed.
+        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", dialog.errorText}));
         EXPECT_FALSE(IsWindow(options));
         EXPECT_FALSE(FileExists(page));
 

@@ -54,8 +54,8 @@ TEST_F(RenderTest, APageThatNeverFinishesLoadingIsTakenAsFarAsItIsDrawn) {
 
 TEST_F(RenderTest, AFailedJobLeavesAReasonAndNoPicture) {
   site_.AddPage("/page.html", "<p>a page</p>");
-  qmtest::SiteServer gone;
-  gone.Stop();  // nothing listens on its port any more
+  // Nothing listens on the port of a server that has ended.
+  const std::string deadUrl = qmtest::SiteServer().Url("/");
   struct Case {
     const wchar_t* name;
     std::string url;
@@ -64,7 +64,7 @@ TEST_F(RenderTest, AFailedJobLeavesAReasonAndNoPicture) {
   } const cases[] = {
       {L"no_browser", site_.Url("/page.html"),
        "[Pagesnap]\r\nBrowser=C:\\nowhere\\chrome.exe\r\n", "was not found"},
-      {L"nothing_listens", gone.Url("/"), "", "could not be loaded: net::ERR_CONNECTION_REFUSED"},
+      {L"nothing_listens", deadUrl, "", "could not be loaded: net::ERR_CONNECTION_REFUSED"},
       {L"local_file", "file:///C:/windows/win.ini", "", "only http:// and https://"},
   };
   for (const Case& c : cases) {
