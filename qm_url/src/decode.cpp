@@ -16,31 +16,50 @@ char g_decodeBuffer[FETCH_BUFFER_SIZE];
 // zlib stops by itself at both limits because it is never offered more: avail_in covers the
 // coded body up to codedLength and avail_out the room up to the capacity. One call then does
 // the work that byte-sized steps would, and the stopping points stay the same.
-bool Inflate(const char* coded, uint32_t codedLength, uint32_t* capacity, int windowBits) {
+// `whole`, when given, tells whether the stream reached its end or the output its limit.
+bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capacity,
+             int windowBits, bool* whole) {
     z_stream stream;
     std::memset(&stream, 0, sizeof stream);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded));
     stream.avail_in = 0;
-    stream.next_out = reinterpret_cast<Bytef*>(g_decodeBuffer);
+    stream.next_out = reinterpret_cast<Bytef*>(out);
     if (inflateInit2(&stream, windowBits) != Z_OK) return false;
 
     const uint32_t limit = std::min<uint32_t>(*capacity, FETCH_BUFFER_SIZE);
+    // Counted by the stream's pointers: a reset for the next gzip member clears its totals.
+    auto used = [&] { return static_cast<uint32_t>(stream.next_in - reinterpret_cast<const Bytef*>(coded)); };
+    auto made = [&] { return static_cast<uint32_t>(stream.next_out - reinterpret_cast<Bytef*>(out)); };
     bool ok = true;
-    while (stream.total_out < limit && stream.total_in < codedLength) {
-        stream.avail_in = codedLength - static_cast<uint32_t>(stream.total_in);
-        stream.avail_out = limit - static_cast<uint32_t>(stream.total_out);
+    bool ended = false;
+    while (made() < limit && used() < codedLength) {
+        stream.avail_in = codedLength - used();
+        stream.avail_out = limit - made();
         int result = inflate(&stream, Z_NO_FLUSH);
-        if (result == Z_STREAM_END) break;
+        if (result == Z_STREAM_END) {
+            ended = true;
+            // A gzip body may hold several members, one after the other: together they are
+            // the body. Anything else after the end is not looked at.
+            uint32_t at = used();
+            bool another = windowBits > 15 && codedLength - at >= 2 &&
+                           static_cast<unsigned char>(coded[at]) == 0x1f &&
+                           static_cast<unsigned char>(coded[at + 1]) == 0x8b;
+            if (!another || inflateReset(&stream) != Z_OK) break;
+            ended = false;
+            continue;
+        }
         if (result == Z_OK) continue;
         // zlib may look at input past the point where the output filled up, and find fault
         // there; the output had reached its limit first, so that is success.
-        if (stream.total_out >= limit) break;
+        if (made() >= limit) break;
         ok = false;  // a data error, or no progress possible
         break;
     }
+    uint32_t produced = made();
     if (inflateEnd(&stream) != Z_OK) ok = false;
     if (!ok) return false;
-    *capacity = static_cast<uint32_t>(stream.total_out);
+    if (whole != nullptr) *whole = ended || produced >= limit || codedLength == 0;
+    *capacity = produced;
     return true;
 }
 
@@ -91,11 +110,18 @@ bool StripResponseHeader(char* data, int32_t* length) {
 }
 
 bool InflateGzip(const char* coded, uint32_t codedLength, uint32_t* capacity) {
-    return Inflate(coded, codedLength, capacity, 15 + 32);
+    return Inflate(coded, codedLength, g_decodeBuffer, capacity, 15 + 32, nullptr);
 }
 
 bool InflateDeflate(const char* coded, uint32_t codedLength, uint32_t* capacity) {
-    return Inflate(coded, codedLength, capacity, -15);
+    return Inflate(coded, codedLength, g_decodeBuffer, capacity, -15, nullptr);
+}
+
+bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
+                uint32_t* capacity) {
+    bool whole = false;
+    int windowBits = coding == Coding::kGzip ? 15 + 32 : -15;
+    return Inflate(coded, codedLength, out, capacity, windowBits, &whole) && whole;
 }
 
 // Chunks: a size in hex, optional extensions after ';', a line end, that many bytes of data

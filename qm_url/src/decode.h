@@ -18,10 +18,20 @@ bool StripResponseHeader(char* data, int32_t* length);
 // Inflate `coded` into the decode area, producing at most *capacity bytes and reading at most
 // codedLength bytes; reaching either limit first is success with what was produced so far.
 // On success *capacity holds the number of bytes produced.
-// InflateGzip takes a gzip or a zlib stream (told apart by its header); InflateDeflate takes a
-// raw deflate stream.
+// InflateGzip takes a gzip or a zlib stream (told apart by its header), and every gzip
+// member that follows the first; InflateDeflate takes a raw deflate stream.
 bool InflateGzip(const char* coded, uint32_t codedLength, uint32_t* capacity);
 bool InflateDeflate(const char* coded, uint32_t codedLength, uint32_t* capacity);
+
+// A content or transfer coding a response may carry.
+enum class Coding : uint8_t { kGzip, kDeflate };
+
+// Undoes one coding of `coded` into `out`, which has room for *capacity bytes (at most
+// FETCH_BUFFER_SIZE); *capacity then holds the bytes produced. Unlike the inflaters above, a
+// stream that ends before its own end (every member, for gzip) fails, unless the output
+// filled up first: a body cut short is not the body.
+bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
+                uint32_t* capacity);
 
 // Walks a chunked body as it arrives. The body only ever grows between calls, so each call
 // goes on from where the last one stopped.

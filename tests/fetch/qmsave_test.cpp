@@ -114,7 +114,7 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
 
     ToolRun help = Qmsave("--help");
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("qmsave fetch URL [-o FILE]"), std::string::npos);
+    EXPECT_NE(help.out.find("qmsave fetch URL [-L] [-o FILE]"), std::string::npos);
 }
 
 }  // namespace
