@@ -213,6 +213,84 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATime) {
     }
 }
 
+qmtest::Script Redirect(int status, const std::string& location, const std::string& body = "") {
+    qmtest::Headers headers;
+    if (!location.empty()) headers.emplace_back("Location", location);
+    return Script().Send(HttpResponse(status, headers, body));
+}
+
+// Redirect chains as the crawl follows them: each row starts at /start and ends where the
+// chain ends, with the body or the reason.
+TEST(Fetch, RedirectChains) {
+    qmtest::SiteServer site;
+    site.AddPage("/end", "the end");
+    site.Add("/start", Redirect(301, "/end"));
+    site.Add("/dir/a/rel", Redirect(302, "../b/next?q=1#frag"));
+    site.Add("/dir/b/next", Redirect(303, site.Url("/end")));
+    site.Add("/temp", Redirect(307, "end", "kept-alive body that is not read").Then(Ending::StayOpen));
+    site.Add("/perm", Redirect(308, " /end "));
+    site.Add("/spaced", Redirect(301, "/with space"));
+    site.Add("/with%20space", Redirect(301, "/end"));
+    site.Add("/loop-a", Redirect(301, "/loop-b"));
+    site.Add("/loop-b", Redirect(302, "/loop-a"));
+    for (int i = 1; i <= 6; ++i) site.Add("/hop" + std::to_string(i), Redirect(302, "/hop" + std::to_string(i + 1)));
+    site.AddPage("/hop7", "after six hops");
+    site.Add("/nowhere", Redirect(302, ""));
+    site.Add("/mail", Redirect(302, "mailto:someone@example.org"));
+    site.Add("/to-404", Redirect(301, "/missing"));
+    site.Add("/to-closed", Redirect(301, "http://127.0.0.1:1/"));
+    site.Add("/300", Redirect(300, "/end"));
+    // A Location in the body of a plain page is no redirect.
+    site.AddPage("/plain", "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n");
+
+    struct Row {
+        const char* start;
+        S status;
+        std::string body, finalPath;
+    };
+    const Row rows[] = {
+        {"/start", S::kOk, "the end", "/end"},
+        {"/dir/a/rel", S::kOk, "the end", "/end"},
+        {"/temp", S::kOk, "the end", "/end"},
+        {"/perm", S::kOk, "the end", "/end"},
+        {"/spaced", S::kOk, "the end", "/end"},
+        {"/hop2", S::kOk, "after six hops", "/hop7"},  // five hops
+        {"/hop1", S::kTooManyRedirects, "", ""},       // six
+        {"/loop-a", S::kTooManyRedirects, "", ""},
+        {"/nowhere", S::kHttpStatus, "", ""},
+        {"/mail", S::kBadRedirect, "", ""},
+        {"/to-404", S::kHttpStatus, "", ""},
+        {"/to-closed", S::kConnectRefused, "", ""},
+        {"/300", S::kHttpStatus, "", ""},
+        {"/plain", S::kOk, "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n", "/plain"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.start);
+        std::string url = site.Url(row.start);
+        UrlRequest request{};
+        request.url = url.c_str();
+        request.referer = "http://127.0.0.1/from";
+        Caller caller;
+        char finalUrl[URL_TEXT_SIZE] = {};
+        qm::FetchResult result = qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl);
+        EXPECT_EQ(result.status, row.status);
+        if (row.status != S::kOk) {
+            EXPECT_TRUE(caller.Untouched());
+            continue;
+        }
+        EXPECT_EQ(std::string(caller.buffer.data(), static_cast<size_t>(caller.length)), row.body);
+        EXPECT_EQ(finalUrl, site.Url(row.finalPath));
+    }
+    // Every hop carries the same Referer; the fragment never reaches the server.
+    for (const qmtest::Request& r : site.Log()) {
+        EXPECT_EQ(r.Header("Referer"), "http://127.0.0.1/from");
+        EXPECT_EQ(r.target.find('#'), std::string::npos);
+    }
+    const auto targets = site.RequestedTargets();
+    EXPECT_NE(std::find(targets.begin(), targets.end(), "/dir/b/next?q=1"), targets.end());
+    EXPECT_EQ(std::count(targets.begin(), targets.end(), "/hop7"), 1);
+}
+
 TEST(Fetch, SendsTheRequestTextToThePortOfTheUrl) {
     qmtest::ScriptedServer server(Script().Send(WithLength("x")));
     UrlRequest request{};
