@@ -85,6 +85,14 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
     ToolRun toOutput = Qmsave("fetch " + site.Url("/coded"));
     EXPECT_EQ(toOutput.status, 0);
     EXPECT_EQ(toOutput.out, page);
+
+    // A redirect's own body, unless -L follows it.
+    site.Add("/moved", qmtest::Script().Send(qmtest::HttpResponse(
+                           302, {{"Location", "/page.html"}, {"Content-Length", "5"}}, "moved")));
+    EXPECT_EQ(Qmsave("fetch " + site.Url("/moved")).out, "moved");
+    ToolRun followed = Qmsave("fetch -L " + site.Url("/moved"));
+    EXPECT_EQ(followed.status, 0);
+    EXPECT_EQ(followed.out, page);
 }
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
@@ -93,10 +101,11 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     struct Case {
         std::string arguments;
         int status;
-        const char* reason;
+        std::string reason;
     };
     const Case cases[] = {
-        {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1, "could not fetch"},
+        {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1,
+         "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
         {"fetch", 2, "needs a URL"},
         {"fetch http://a/ http://b/", 2, "one URL"},
         {"fetch http://a/ -o", 2, "needs a file name"},
