@@ -150,8 +150,6 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
 
 namespace {
 
-int g_timeLimitForTestingMs = 0;
-
 // The URL of a request that passed the probes, as far as it can be shown.
 void CopyUrl(const UrlRequest& request, char (&url)[URL_TEXT_SIZE]) {
     size_t length = request.urlLength == 0 ? strnlen(request.url, kLongestUrl + 1)
@@ -163,13 +161,6 @@ void CopyUrl(const UrlRequest& request, char (&url)[URL_TEXT_SIZE]) {
 }
 
 }  // namespace
-
-int FetchTimeLimitMs() {
-    return g_timeLimitForTestingMs > 0 ? g_timeLimitForTestingMs
-                                       : FETCH_TIME_LIMIT_SECONDS * 1000;
-}
-
-void SetFetchTimeLimitMsForTesting(int ms) { g_timeLimitForTestingMs = ms; }
 
 FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
                                 bool followRedirects) {

@@ -23,13 +23,10 @@ constexpr int32_t kLongestUrl = 1024;      // the most URL characters a request 
 // at are read without probing.
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName);
 
-// The total time limit of a fetch: FETCH_TIME_LIMIT_SECONDS, or what a test has set.
-int FetchTimeLimitMs();
-// Lets a test shorten the total time limit of every later fetch; 0 restores the default.
-void SetFetchTimeLimitMsForTesting(int ms);
-
-// The limits every fetch of a call runs under unless a test gives others.
-inline FetchLimits DefaultFetchLimits() { return FetchLimits(kSilenceLimitMs, FetchTimeLimitMs()); }
+// The limits every fetch of a call runs under; tests give shorter ones.
+inline FetchLimits DefaultFetchLimits() {
+    return FetchLimits(kSilenceLimitMs, FETCH_TIME_LIMIT_SECONDS * 1000);
+}
 
 // One request and its response (no redirect followed) into `response`, for a request whose
 // texts may be read as they stand. A redirect response is complete at its header with
