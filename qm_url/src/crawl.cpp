@@ -103,6 +103,7 @@ CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
                 ReportFailure(g_currentIndex, &r, r.url, fetched);
             }
         } else if (lost) {
+            // An item of a picture save for which no file name in the folder could be made.
             ReportFailure(g_currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
         // Without its start page a save has nothing to show: the caller must not be told
