@@ -16,7 +16,7 @@ char g_decodeBuffer[FETCH_BUFFER_SIZE];
 // zlib stops by itself at both limits because it is never offered more: avail_in covers the
 // coded body up to codedLength and avail_out the room up to the capacity. One call then does
 // the work that byte-sized steps would, and the stopping points stay the same.
-// `whole`, when given, tells whether the stream reached its end or the output its limit.
+// `whole` tells whether the stream reached its end or the output its limit.
 bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capacity,
              int windowBits, bool* whole) {
     z_stream stream;
@@ -58,7 +58,7 @@ bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capac
     uint32_t produced = made();
     if (inflateEnd(&stream) != Z_OK) ok = false;
     if (!ok) return false;
-    if (whole != nullptr) *whole = ended || produced >= limit || codedLength == 0;
+    *whole = ended || produced >= limit || codedLength == 0;
     *capacity = produced;
     return true;
 }
@@ -91,31 +91,6 @@ constexpr uint64_t kLargestChunk = FETCH_BUFFER_SIZE;
 }  // namespace
 
 char* DecodeArea() { return g_decodeBuffer; }
-
-bool StripResponseHeader(char* data, int32_t* length) {
-    if (*length < 4) return false;
-    const char* end = data + *length;
-    for (const char* p = data; p + 4 <= end;) {
-        p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p)));
-        if (p == nullptr || p + 4 > end) return false;
-        if (p[1] == '\n' && p[2] == '\r' && p[3] == '\n') {
-            int32_t bodyStart = static_cast<int32_t>(p - data) + 4;
-            std::memmove(data, data + bodyStart, static_cast<size_t>(*length - bodyStart));
-            *length -= bodyStart;
-            return true;
-        }
-        ++p;
-    }
-    return false;
-}
-
-bool InflateGzip(const char* coded, uint32_t codedLength, uint32_t* capacity) {
-    return Inflate(coded, codedLength, g_decodeBuffer, capacity, 15 + 32, nullptr);
-}
-
-bool InflateDeflate(const char* coded, uint32_t codedLength, uint32_t* capacity) {
-    return Inflate(coded, codedLength, g_decodeBuffer, capacity, -15, nullptr);
-}
 
 bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
                 uint32_t* capacity) {
