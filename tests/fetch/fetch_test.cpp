@@ -163,6 +163,11 @@ std::vector<Case> ResponseCases() {
         {"no status line", "Content-Length: 1\r\n\r\nx", Ending::Close, S::kMalformedResponse, ""},
         {"status that is not a number", "HTTP/1.1 abc OK\r\n\r\n", Ending::Close, S::kMalformedResponse, ""},
         {"status 999", "HTTP/1.1 999 Odd\r\n\r\n", Ending::Close, S::kMalformedResponse, ""},
+        {"endless interim responses", [] {
+             std::string r;
+             while (r.size() < 70000) r += "HTTP/1.1 100 Continue\r\n\r\n";
+             return r;
+         }(), Ending::StayOpen, S::kMalformedResponse, ""},
         {"a header that never ends", ok + "X: " + std::string(70000, 'h'), Ending::StayOpen, S::kMalformedResponse, ""},
         {"closed before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"), Ending::Close,
          S::kTruncated, ""},
@@ -240,6 +245,7 @@ TEST(Fetch, RedirectChains) {
     site.Add("/to-404", Redirect(301, "/missing"));
     site.Add("/to-closed", Redirect(301, "http://127.0.0.1:1/"));
     site.Add("/300", Redirect(300, "/end"));
+    site.Add("/long", Redirect(301, "/" + std::string(600, 'l')));
     // A Location in the body of a plain page is no redirect.
     site.AddPage("/plain", "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n");
 
@@ -262,6 +268,7 @@ TEST(Fetch, RedirectChains) {
         {"/to-404", S::kHttpStatus, "", ""},
         {"/to-closed", S::kConnectRefused, "", ""},
         {"/300", S::kHttpStatus, "", ""},
+        {"/long", S::kBadRedirect, "", ""},
         {"/plain", S::kOk, "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n", "/plain"},
     };
     for (const Row& row : rows) {

@@ -96,7 +96,11 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
 }
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
-    qmtest::SiteServer site;  // answers 404 to everything
+    qmtest::SiteServer site;  // answers 404 to everything else
+    const std::string part = qmtest::HttpResponse(200, {{"Content-Length", "100000"}}, std::string(5000, 'x'));
+    site.Add("/cut", qmtest::Script().Send(part).Then(qmtest::Ending::Close));
+    // Under Wine a reset may read as an orderly close: either way the fetch fails.
+    site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
     const std::string file = Scratch("missing.html");
     struct Case {
         std::string arguments;
@@ -106,6 +110,8 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     const Case cases[] = {
         {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1,
          "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
+        {"fetch " + site.Url("/cut") + " -o \"" + file + "\"", 1, ": truncated after 5000 of 100000 bytes"},
+        {"fetch " + site.Url("/reset") + " -o \"" + file + "\"", 1, "could not fetch"},
         {"fetch", 2, "needs a URL"},
         {"fetch http://a/ http://b/", 2, "one URL"},
         {"fetch http://a/ -o", 2, "needs a file name"},
