@@ -28,8 +28,10 @@ bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capac
 
     const uint32_t limit = std::min<uint32_t>(*capacity, FETCH_BUFFER_SIZE);
     // Counted by the stream's pointers: a reset for the next gzip member clears its totals.
-    auto used = [&] { return static_cast<uint32_t>(stream.next_in - reinterpret_cast<const Bytef*>(coded)); };
-    auto made = [&] { return static_cast<uint32_t>(stream.next_out - reinterpret_cast<Bytef*>(out)); };
+    const Bytef* in = reinterpret_cast<const Bytef*>(coded);
+    const Bytef* start = reinterpret_cast<const Bytef*>(out);
+    auto used = [&] { return static_cast<uint32_t>(stream.next_in - in); };
+    auto made = [&] { return static_cast<uint32_t>(stream.next_out - start); };
     bool ok = true;
     bool ended = false;
     while (made() < limit && used() < codedLength) {

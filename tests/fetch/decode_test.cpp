@@ -44,12 +44,13 @@ TEST(UndoCoding, Codings) {
     const Case cases[] = {
         {"gzip", Coding::kGzip, gzip, true, text},
         {"raw deflate", Coding::kDeflate, raw, true, text},
-        {"gzip in three members", Coding::kGzip, gzip + Compress("b", qmtest::Wrapper::Gzip) + gzip, true,
-         text + "b" + text},
+        {"gzip in three members", Coding::kGzip, gzip + Compress("b", qmtest::Wrapper::Gzip) + gzip,
+         true, text + "b" + text},
         {"empty body", Coding::kGzip, "", true, ""},
         {"raw deflate labelled gzip fails", Coding::kGzip, raw, false, ""},
         {"a damaged check fails", Coding::kGzip, damaged, false, ""},
-        {"a raw stream cut short fails", Coding::kDeflate, raw.substr(0, raw.size() - 1), false, ""},
+        {"a raw stream cut short fails", Coding::kDeflate, raw.substr(0, raw.size() - 1), false,
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,8 +101,8 @@ TEST(Dechunk, Bodies) {
     };
     const Case cases[] = {
         {"two chunks", "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", false, true, "hello world"},
-        {"hex sizes in both cases", "a\r\n0123456789\r\nB\r\nabcdefghijk\r\n0\r\n\r\n", false,
-         true, "0123456789abcdefghijk"},
+        {"hex sizes in both cases", "a\r\n0123456789\r\nB\r\nabcdefghijk\r\n0\r\n\r\n", false, true,
+         "0123456789abcdefghijk"},
         {"extensions and blanks", "3 ;name=v\r\nabc\r\n0;x\r\n\r\n", false, true, "abc"},
         {"trailer fields", "1\r\nx\r\n0\r\nExpires: never\r\nX-A: b\r\n\r\n", false, true, "x"},
         {"bare line feeds", "2\nab\n0\n\n", false, true, "ab"},
@@ -135,8 +136,8 @@ TEST(Dechunk, ScannerGoesOnWhereItStopped) {
         SCOPED_TRACE(cut);
         qm::ChunkScanner scanner;
         EXPECT_EQ(scanner.Scan(body.data(), cut), cut == body.size()
-                                                       ? qm::ChunkScanner::Status::Complete
-                                                       : qm::ChunkScanner::Status::NeedMore);
+                                                      ? qm::ChunkScanner::Status::Complete
+                                                      : qm::ChunkScanner::Status::NeedMore);
         EXPECT_EQ(scanner.Scan(body.data(), body.size()), qm::ChunkScanner::Status::Complete);
         EXPECT_EQ(scanner.End(), body.size());
     }

@@ -17,10 +17,10 @@
 #include "zlib_util.h"
 
 #ifdef _WIN32
-#  include <windows.h>
-#  include <wininet.h>
+#include <windows.h>
+#include <wininet.h>
 #else
-#  include <sys/mman.h>
+#include <sys/mman.h>
 #endif
 
 namespace {
@@ -58,7 +58,9 @@ qm::FetchResult FetchInto(const std::string& url, Caller& caller, int silenceMs 
 }
 
 std::string Gzip(const std::string& text) { return qmtest::Compress(text, qmtest::Wrapper::Gzip); }
-std::string Deflate(const std::string& text) { return qmtest::Compress(text, qmtest::Wrapper::Raw); }
+std::string Deflate(const std::string& text) {
+    return qmtest::Compress(text, qmtest::Wrapper::Raw);
+}
 
 std::string WithLength(const std::string& body, qmtest::Headers more = {}, int status = 200) {
     more.emplace_back("Content-Length", std::to_string(body.size()));
@@ -98,99 +100,136 @@ std::vector<Case> ResponseCases() {
     return {
         {"content length", WithLength(page), Ending::StayOpen, S::kOk, page},
         {"no length, closed", HttpResponse(200, {}, page), Ending::Close, S::kOk, page},
-        {"content length in lower case", ok + "content-length: 5\r\n\r\nhello", Ending::StayOpen, S::kOk, "hello"},
-        {"content length in upper case", ok + "CONTENT-LENGTH: 5\r\n\r\nhello", Ending::StayOpen, S::kOk, "hello"},
-        {"blanks around the length", ok + "Content-Length:   5  \r\n\r\nhello", Ending::StayOpen, S::kOk, "hello"},
-        {"lines ending in LF alone", "HTTP/1.1 200 OK\nContent-Length: 5\n\nhello", Ending::StayOpen, S::kOk, "hello"},
-        {"a NUL in another field", ok + std::string("X-A: a\0b\r\n", 10) + "Content-Length: 1\r\n\r\nz",
-         Ending::StayOpen, S::kOk, "z"},
-        {"header texts in a plain body", WithLength("Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n"),
-         Ending::StayOpen, S::kOk, "Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n"},
-        {"header texts in a body without length", HttpResponse(200, {}, "x\r\nContent-Length: 1\r\n\r\nyz"),
-         Ending::Close, S::kOk, "x\r\nContent-Length: 1\r\n\r\nyz"},
-        {"bytes past the length are not body", WithLength("abc") + "EXTRA", Ending::StayOpen, S::kOk, "abc"},
+        {"content length in lower case", ok + "content-length: 5\r\n\r\nhello", Ending::StayOpen,
+         S::kOk, "hello"},
+        {"content length in upper case", ok + "CONTENT-LENGTH: 5\r\n\r\nhello", Ending::StayOpen,
+         S::kOk, "hello"},
+        {"blanks around the length", ok + "Content-Length:   5  \r\n\r\nhello", Ending::StayOpen,
+         S::kOk, "hello"},
+        {"lines ending in LF alone", "HTTP/1.1 200 OK\nContent-Length: 5\n\nhello",
+         Ending::StayOpen, S::kOk, "hello"},
+        {"a NUL in another field",
+         ok + std::string("X-A: a\0b\r\n", 10) + "Content-Length: 1\r\n\r\nz", Ending::StayOpen,
+         S::kOk, "z"},
+        {"header texts in a plain body",
+         WithLength("Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n"), Ending::StayOpen,
+         S::kOk, "Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n"},
+        {"header texts in a body without length",
+         HttpResponse(200, {}, "x\r\nContent-Length: 1\r\n\r\nyz"), Ending::Close, S::kOk,
+         "x\r\nContent-Length: 1\r\n\r\nyz"},
+        {"bytes past the length are not body", WithLength("abc") + "EXTRA", Ending::StayOpen,
+         S::kOk, "abc"},
         {"zero length on a kept-alive connection", WithLength(""), Ending::StayOpen, S::kOk, ""},
         {"204 on a kept-alive connection", HttpResponse(204, {}, ""), Ending::StayOpen, S::kOk, ""},
         {"304 on a kept-alive connection", HttpResponse(304, {}, ""), Ending::StayOpen, S::kOk, ""},
         {"100 and 103 before the response",
-         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n" + WithLength("fine"),
+         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n" +
+             WithLength("fine"),
          Ending::StayOpen, S::kOk, "fine"},
-        {"invalid length reads to the close", ok + "Content-Length: 12abc\r\n\r\nall of it", Ending::Close, S::kOk,
-         "all of it"},
-        {"negative length reads to the close", ok + "Content-Length: -4\r\n\r\nall of it", Ending::Close, S::kOk,
-         "all of it"},
-        {"length of 20 digits reads to the close", ok + "Content-Length: 99999999999999999999\r\n\r\nall",
-         Ending::Close, S::kOk, "all"},
-        {"differing lengths read to the close", ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabcd",
-         Ending::Close, S::kOk, "abcd"},
-        {"a redirect is returned as it came", HttpResponse(301, {{"Location", "/b"}, {"Content-Length", "5"}}, "moved"),
+        {"invalid length reads to the close", ok + "Content-Length: 12abc\r\n\r\nall of it",
+         Ending::Close, S::kOk, "all of it"},
+        {"negative length reads to the close", ok + "Content-Length: -4\r\n\r\nall of it",
+         Ending::Close, S::kOk, "all of it"},
+        {"length of 20 digits reads to the close",
+         ok + "Content-Length: 99999999999999999999\r\n\r\nall", Ending::Close, S::kOk, "all"},
+        {"differing lengths read to the close",
+         ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabcd", Ending::Close, S::kOk, "abcd"},
+        {"a redirect is returned as it came",
+         HttpResponse(301, {{"Location", "/b"}, {"Content-Length", "5"}}, "moved"),
          Ending::StayOpen, S::kOk, "moved"},
         {"gzip", WithLength(gzip, gzipped), Ending::StayOpen, S::kOk, page},
-        {"x-gzip", WithLength(gzip, {{"Content-Encoding", "x-gzip"}}), Ending::StayOpen, S::kOk, page},
-        {"coding in lower case", WithLength(gzip, {{"content-encoding", "GZIP"}}), Ending::StayOpen, S::kOk, page},
-        {"deflate", WithLength(Deflate(page), {{"Content-Encoding", "deflate"}}), Ending::StayOpen, S::kOk, page},
-        {"zlib labelled gzip", WithLength(qmtest::Compress(page, qmtest::Wrapper::Zlib), gzipped), Ending::StayOpen,
+        {"x-gzip", WithLength(gzip, {{"Content-Encoding", "x-gzip"}}), Ending::StayOpen, S::kOk,
+         page},
+        {"coding in lower case", WithLength(gzip, {{"content-encoding", "GZIP"}}), Ending::StayOpen,
          S::kOk, page},
-        {"gzipped twice", WithLength(Gzip(gzip), {{"Content-Encoding", "gzip, gzip"}}), Ending::StayOpen, S::kOk, page},
-        {"deflate, then gzip", WithLength(Gzip(Deflate(page)), {{"Content-Encoding", "deflate"}, {"Content-Encoding", "gzip"}}),
+        {"deflate", WithLength(Deflate(page), {{"Content-Encoding", "deflate"}}), Ending::StayOpen,
+         S::kOk, page},
+        {"zlib labelled gzip", WithLength(qmtest::Compress(page, qmtest::Wrapper::Zlib), gzipped),
          Ending::StayOpen, S::kOk, page},
-        {"gzip in two members", WithLength(Gzip("first ") + Gzip("second"), gzipped), Ending::StayOpen, S::kOk,
-         "first second"},
-        {"bytes after the gzip member", WithLength(Gzip("abc") + "trailing", gzipped), Ending::StayOpen, S::kOk, "abc"},
-        {"empty body labelled gzip", WithLength("", gzipped), Ending::StayOpen, S::kOk, ""},
-        {"identity", WithLength("abc", {{"Content-Encoding", "identity"}}), Ending::StayOpen, S::kOk, "abc"},
-        {"chunked on a kept-alive connection", HttpResponse(200, chunked, "5\r\nhello\r\n1;x\r\n!\r\n0\r\n\r\n"),
-         Ending::StayOpen, S::kOk, "hello!"},
-        {"chunked with trailer fields", HttpResponse(200, chunked, "2\r\nab\r\n0\r\nX-T: 1\r\n\r\n"),
-         Ending::StayOpen, S::kOk, "ab"},
-        {"chunked in LF lines", HttpResponse(200, chunked, "2\nab\n0\n\n"), Ending::StayOpen, S::kOk, "ab"},
-        {"chunks win over a length", HttpResponse(200, {{"Content-Length", "2"}, {"Transfer-Encoding", "chunked"}},
-                                                  "3\r\nabc\r\n0\r\n\r\n"),
+        {"gzipped twice", WithLength(Gzip(gzip), {{"Content-Encoding", "gzip, gzip"}}),
+         Ending::StayOpen, S::kOk, page},
+        {"deflate, then gzip",
+         WithLength(Gzip(Deflate(page)),
+                    {{"Content-Encoding", "deflate"}, {"Content-Encoding", "gzip"}}),
+         Ending::StayOpen, S::kOk, page},
+        {"gzip in two members", WithLength(Gzip("first ") + Gzip("second"), gzipped),
+         Ending::StayOpen, S::kOk, "first second"},
+        {"bytes after the gzip member", WithLength(Gzip("abc") + "trailing", gzipped),
          Ending::StayOpen, S::kOk, "abc"},
-        {"chunked gzip", HttpResponse(200, {{"Transfer-Encoding", "chunked"}, {"Content-Encoding", "gzip"}},
-                                      Chunked(gzip, 700)),
+        {"empty body labelled gzip", WithLength("", gzipped), Ending::StayOpen, S::kOk, ""},
+        {"identity", WithLength("abc", {{"Content-Encoding", "identity"}}), Ending::StayOpen,
+         S::kOk, "abc"},
+        {"chunked on a kept-alive connection",
+         HttpResponse(200, chunked, "5\r\nhello\r\n1;x\r\n!\r\n0\r\n\r\n"), Ending::StayOpen,
+         S::kOk, "hello!"},
+        {"chunked with trailer fields",
+         HttpResponse(200, chunked, "2\r\nab\r\n0\r\nX-T: 1\r\n\r\n"), Ending::StayOpen, S::kOk,
+         "ab"},
+        {"chunked in LF lines", HttpResponse(200, chunked, "2\nab\n0\n\n"), Ending::StayOpen,
+         S::kOk, "ab"},
+        {"chunks win over a length",
+         HttpResponse(200, {{"Content-Length", "2"}, {"Transfer-Encoding", "chunked"}},
+                      "3\r\nabc\r\n0\r\n\r\n"),
+         Ending::StayOpen, S::kOk, "abc"},
+        {"chunked gzip",
+         HttpResponse(200, {{"Transfer-Encoding", "chunked"}, {"Content-Encoding", "gzip"}},
+                      Chunked(gzip, 700)),
          Ending::StayOpen, S::kOk, page},
-        {"gzip as a transfer coding", HttpResponse(200, {{"Transfer-Encoding", "gzip, chunked"}}, Chunked(gzip, 999)),
+        {"gzip as a transfer coding",
+         HttpResponse(200, {{"Transfer-Encoding", "gzip, chunked"}}, Chunked(gzip, 999)),
          Ending::StayOpen, S::kOk, page},
-        {"gzip transfer without chunks", HttpResponse(200, {{"Transfer-Encoding", "gzip"}}, gzip), Ending::Close,
-         S::kOk, page},
+        {"gzip transfer without chunks", HttpResponse(200, {{"Transfer-Encoding", "gzip"}}, gzip),
+         Ending::Close, S::kOk, page},
         // Failures: none may leave anything in the caller's buffer.
         {"404", WithLength("not found", {}, 404), Ending::StayOpen, S::kHttpStatus, ""},
-        {"404 with gzip", HttpResponse(404, gzipped, Gzip("missing")), Ending::Close, S::kHttpStatus, ""},
-        {"500 on a kept-alive connection without length", HttpResponse(500, {}, "oops"), Ending::StayOpen,
+        {"404 with gzip", HttpResponse(404, gzipped, Gzip("missing")), Ending::Close,
          S::kHttpStatus, ""},
+        {"500 on a kept-alive connection without length", HttpResponse(500, {}, "oops"),
+         Ending::StayOpen, S::kHttpStatus, ""},
         {"101", HttpResponse(101, {{"Upgrade", "x"}}, ""), Ending::StayOpen, S::kHttpStatus, ""},
         {"no status line", "Content-Length: 1\r\n\r\nx", Ending::Close, S::kMalformedResponse, ""},
-        {"status that is not a number", "HTTP/1.1 abc OK\r\n\r\n", Ending::Close, S::kMalformedResponse, ""},
+        {"status that is not a number", "HTTP/1.1 abc OK\r\n\r\n", Ending::Close,
+         S::kMalformedResponse, ""},
         {"status 999", "HTTP/1.1 999 Odd\r\n\r\n", Ending::Close, S::kMalformedResponse, ""},
-        {"endless interim responses", [] {
+        {"endless interim responses",
+         [] {
              std::string r;
              while (r.size() < 70000) r += "HTTP/1.1 100 Continue\r\n\r\n";
              return r;
-         }(), Ending::StayOpen, S::kMalformedResponse, ""},
-        {"a header that never ends", ok + "X: " + std::string(70000, 'h'), Ending::StayOpen, S::kMalformedResponse, ""},
-        {"closed before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"), Ending::Close,
-         S::kTruncated, ""},
-        {"reset before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"), Ending::Reset,
-         S::kConnectionFailed, ""},
+         }(),
+         Ending::StayOpen, S::kMalformedResponse, ""},
+        {"a header that never ends", ok + "X: " + std::string(70000, 'h'), Ending::StayOpen,
+         S::kMalformedResponse, ""},
+        {"closed before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"),
+         Ending::Close, S::kTruncated, ""},
+        {"reset before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"),
+         Ending::Reset, S::kConnectionFailed, ""},
         {"reset during the header", ok + "Server: x", Ending::Reset, S::kConnectionFailed, ""},
         {"closed during the header", ok + "Server: x", Ending::Close, S::kNoResponse, ""},
         {"closed without a byte", "", Ending::Close, S::kNoResponse, ""},
         {"malformed chunk size", HttpResponse(200, chunked, "5\r\nhello\r\nx"), Ending::StayOpen,
          S::kMalformedResponse, ""},
-        {"chunk size that overflows", HttpResponse(200, chunked, "fffffffffffffffffff\r\n"), Ending::StayOpen,
-         S::kMalformedResponse, ""},
-        {"chunks cut short by a close", HttpResponse(200, chunked, "5\r\nhel"), Ending::Close, S::kTruncated, ""},
-        {"chunked twice", HttpResponse(200, {{"Transfer-Encoding", "chunked, chunked"}}, "0\r\n\r\n"),
+        {"chunk size that overflows", HttpResponse(200, chunked, "fffffffffffffffffff\r\n"),
          Ending::StayOpen, S::kMalformedResponse, ""},
-        {"br", WithLength("coded", {{"Content-Encoding", "br"}}), Ending::StayOpen, S::kUnsupportedCoding, ""},
-        {"gzip, then an unknown coding", WithLength(gzip, {{"Content-Encoding", "gzip, compress"}}), Ending::StayOpen,
+        {"chunks cut short by a close", HttpResponse(200, chunked, "5\r\nhel"), Ending::Close,
+         S::kTruncated, ""},
+        {"chunked twice",
+         HttpResponse(200, {{"Transfer-Encoding", "chunked, chunked"}}, "0\r\n\r\n"),
+         Ending::StayOpen, S::kMalformedResponse, ""},
+        {"br", WithLength("coded", {{"Content-Encoding", "br"}}), Ending::StayOpen,
          S::kUnsupportedCoding, ""},
-        {"zlib labelled deflate", WithLength(qmtest::Compress(page, qmtest::Wrapper::Zlib), {{"Content-Encoding", "deflate"}}),
+        {"gzip, then an unknown coding", WithLength(gzip, {{"Content-Encoding", "gzip, compress"}}),
+         Ending::StayOpen, S::kUnsupportedCoding, ""},
+        {"zlib labelled deflate",
+         WithLength(qmtest::Compress(page, qmtest::Wrapper::Zlib),
+                    {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed, ""},
-        {"plain text labelled gzip", WithLength(page, gzipped), Ending::StayOpen, S::kDecodingFailed, ""},
-        {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed, ""},
-        {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close, S::kDecodingFailed, ""},
+        {"plain text labelled gzip", WithLength(page, gzipped), Ending::StayOpen,
+         S::kDecodingFailed, ""},
+        {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed,
+         ""},
+        {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close,
+         S::kDecodingFailed, ""},
     };
 }
 
@@ -204,7 +243,8 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATime) {
             if (c.ending == Ending::Reset || (piece && c.response.size() > 400)) continue;
 #endif
             SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : ""));
-            Script script = piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
+            Script script =
+                piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
             qmtest::ScriptedServer server(script.Then(c.ending));
             Caller caller;
             EXPECT_EQ(FetchInto(server.Url("/page"), caller).status, c.status);
@@ -232,13 +272,15 @@ TEST(Fetch, RedirectChains) {
     site.Add("/start", Redirect(301, "/end"));
     site.Add("/dir/a/rel", Redirect(302, "../b/next?q=1#frag"));
     site.Add("/dir/b/next", Redirect(303, site.Url("/end")));
-    site.Add("/temp", Redirect(307, "end", "kept-alive body that is not read").Then(Ending::StayOpen));
+    site.Add("/temp",
+             Redirect(307, "end", "kept-alive body that is not read").Then(Ending::StayOpen));
     site.Add("/perm", Redirect(308, " /end "));
     site.Add("/spaced", Redirect(301, "/with space"));
     site.Add("/with%20space", Redirect(301, "/end"));
     site.Add("/loop-a", Redirect(301, "/loop-b"));
     site.Add("/loop-b", Redirect(302, "/loop-a"));
-    for (int i = 1; i <= 6; ++i) site.Add("/hop" + std::to_string(i), Redirect(302, "/hop" + std::to_string(i + 1)));
+    for (int i = 1; i <= 6; ++i)
+        site.Add("/hop" + std::to_string(i), Redirect(302, "/hop" + std::to_string(i + 1)));
     site.AddPage("/hop7", "after six hops");
     site.Add("/nowhere", Redirect(302, ""));
     site.Add("/mail", Redirect(302, "mailto:someone@example.org"));
@@ -279,7 +321,8 @@ TEST(Fetch, RedirectChains) {
         request.referer = "http://127.0.0.1/from";
         Caller caller;
         char finalUrl[URL_TEXT_SIZE] = {};
-        qm::FetchResult result = qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl);
+        qm::FetchResult result =
+            qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl);
         EXPECT_EQ(result.status, row.status);
         if (row.status != S::kOk) {
             EXPECT_TRUE(caller.Untouched());
@@ -425,8 +468,9 @@ TEST(Fetch, ExportRefusesWhatItCannotReadAndNeverReadsPastIt) {
 // is cut there.
 TEST(Fetch, ABodyOfTheAreasSizeComesWholeALongerOneIsCut) {
     const std::string body(FETCH_BUFFER_SIZE, 'b');
-    qmtest::ScriptedServer server({Script().Send(WithLength(body, {{"Server", std::string(2000, 's')}})),
-                                   Script().Send(HttpResponse(200, {}, body + "more")).Then(Ending::StayOpen)});
+    qmtest::ScriptedServer server(
+        {Script().Send(WithLength(body, {{"Server", std::string(2000, 's')}})),
+         Script().Send(HttpResponse(200, {}, body + "more")).Then(Ending::StayOpen)});
     for (int i = 0; i < 2; ++i) {
         Caller caller;
         EXPECT_TRUE(FetchInto(server.Url(), caller).ok());
