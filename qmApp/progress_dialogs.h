@@ -27,7 +27,7 @@ void QM_CALLBACK PictureCountCallback(int32_t recordIndex, const PageRecord* rec
 // What `waiting` and `savingpic` share: the worker started with the window, the tick that
 // closes the dialog once the worker has stored its result, and Stop (also Enter and Esc:
 // the dialog must not go while its worker runs unasked). The members it works on are the
-// dialog's own, where the product places them.
+// dialog's own.
 template <class Dialog, LPTHREAD_START_ROUTINE Worker>
 class WorkerDialog : public CDialog {
 protected:
