@@ -5,6 +5,7 @@
 
 #include "file_dialogs.h"
 #include "globals.h"
+#include "kept_copy.h"
 #include "messages.h"
 #include "progress_dialogs.h"
 #include "res/resource.h"
@@ -67,15 +68,19 @@ void PageOptionsDialog::OnBnClickedOk() {
         ShowMessage(m_hWnd, msg::kEnterSavePath, msg::kErrorCaption);
         return;
     }
-    // The library skips an item whose file exists; the page itself is to be fetched anew.
-    DeleteFileA(m_szSavePath);
-
-    waiting progress;
-    std::memcpy(progress.m_szSavePath, m_szSavePath, sizeof(m_szSavePath));
-    if (IsDlgButtonChecked(m_hWnd, IDC_WORDS_ONLY) == BST_CHECKED) progress.m_nContentMode = kWordsOnly;
-    if (IsDlgButtonChecked(m_hWnd, IDC_COMPLETE) == BST_CHECKED) progress.m_nContentMode = kComplete;
-    progress.m_nSaveMode = m_nSaveMode;
-    progress.DoModal();
+    // The library skips an item whose file exists; the page itself is to be fetched anew,
+    // and the old file is kept aside until the new one is there.
+    KeptCopy kept;
+    kept.MoveAside(m_szSavePath);
+    {
+        waiting progress;
+        std::memcpy(progress.m_szSavePath, m_szSavePath, sizeof(m_szSavePath));
+        if (IsDlgButtonChecked(m_hWnd, IDC_WORDS_ONLY) == BST_CHECKED) progress.m_nContentMode = kWordsOnly;
+        if (IsDlgButtonChecked(m_hWnd, IDC_COMPLETE) == BST_CHECKED) progress.m_nContentMode = kComplete;
+        progress.m_nSaveMode = m_nSaveMode;
+        progress.DoModal();
+    }  // the worker has ended here
+    kept.Settle();
     OnOK();
 }
 

@@ -20,6 +20,7 @@ const std::string kPage =
     "<img src=\"a.gif\"><a href=\"second.html\">next</a></body></html>";
 const std::string kStyle = "body { color: red } /* style-marker */";
 const std::string kPicture = "GIF89a picture-marker";
+const std::string kPrecious("PRECIOUS\0\r\n\xff", 12);
 const std::string kSecond = "<html><body>second-marker</body></html>";
 
 void AddSite(qmtest::SiteServer& site) {
@@ -141,6 +142,28 @@ TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
     EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
 }
 
+// A save over a file saved before keeps that file, byte for byte, when the page cannot be
+// had; one that succeeds replaces it.
+TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
+    qmtest::SiteServer site;
+    AddSite(site);
+    ScratchFolder folder(L"kept");
+    const std::wstring path = folder / L"saved.html";
+    App app;
+    for (const std::string& url : {site.Url("/missing.html"), std::string("http://127.0.0.1:1/")}) {
+        SCOPED_TRACE(url);
+        WriteFile(path, kPrecious);
+        StartPageSave(app, kSavePage, url, path);
+        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(ReadFile(path), kPrecious);
+    }
+    StartPageSave(app, kSavePage, site.Url("/page.html"), path);
+    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
+    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
+    EXPECT_EQ(FilesIn(folder.path()).size(), 2u) << "the page and its style sheet";
+}
+
 TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
     qmtest::SiteServer site;
     AddSite(site);
@@ -159,7 +182,9 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder(L"stop");
+        // A file saved before stays as it was when the save over it is stopped.
         const std::wstring stopped = folder / L"stopped.html";
+        WriteFile(stopped, kPrecious);
         StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
         HWND progress = app.WaitForDialogWith(kStatus);
         ASSERT_NE(progress, nullptr);
@@ -176,7 +201,8 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
         }));
         PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stopWith, BN_CLICKED), 0);
         EXPECT_EQ(app.TakeMessageBox(), kStopped);
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{});
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"stopped.html"});
+        EXPECT_EQ(ReadFile(stopped), kPrecious);
 
         const std::wstring saved = folder / L"saved.html";
         StartPageSave(app, c.command, site.Url("/page.html"), saved);
