@@ -44,7 +44,11 @@ int main(int argc, char** argv) {
 
     qmtest::SiteServer server;
     server.AddPage("/index.html", "<img src=\"a.gif\">");
-    server.AddStalled("/a.gif", "GIF", 1);  // never ends: the call waits until stopped
+    // A byte every half second: the call waits for the picture until it is stopped, however
+    // long the folder takes to fill (minutes under Wine), without a silence ending it.
+    const std::string body(2000, 'g'), whole = qmtest::HttpResponseWithLength(200, body, "image/gif");
+    server.Add("/a.gif", qmtest::Script().SendInPieces(whole.substr(0, whole.size() - body.size() + 1), 4096)
+                             .SendInPieces(body, 1, 500));
     const std::string url = server.Url("/index.html"), path = (root / "save").string() + "\\index.html";
     int32_t result = -1;
     std::thread call([&] {
