@@ -9,13 +9,7 @@
 #include "messages.h"
 #include "progress_dialogs.h"
 #include "res/resource.h"
-
-namespace {
-
-constexpr char kHtml[] = ".html";
-constexpr size_t kHtmlLength = sizeof(kHtml) - 1;
-
-}  // namespace
+#include "rules.h"
 
 const ui::Route PageOptionsDialog::kRoutes[] = {
     ui::OnCommand<&PageOptionsDialog::OnBnClickedOk>(IDOK),
@@ -50,10 +44,7 @@ void PageOptionsDialog::OnBnClickedBrowse() {
     std::string path;
     if (AskSavePath(m_hWnd, request, &path) != PickResult::kChosen) return;
 
-    // Only an exact, case-sensitive ".html" ending counts.
-    const bool hasHtml = path.size() >= kHtmlLength &&
-                         path.compare(path.size() - kHtmlLength, kHtmlLength, kHtml) == 0;
-    if (!hasHtml) path += kHtml;
+    path = rules::WithHtmlEnding(path);
     if (path.size() > static_cast<size_t>(kMaxText)) {
         ShowMessage(m_hWnd, msg::kPathTooLong, msg::kErrorCaption);
         return;
