@@ -142,22 +142,20 @@ TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
     EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
 }
 
-// A save over a file saved before keeps that file, byte for byte, when the page cannot be
-// had; one that succeeds replaces it.
+// A save over a file saved before keeps that file, byte for byte, when the page is not
+// found (the option dialogs' tests try a server that is not there); one that succeeds
+// replaces it.
 TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
     qmtest::SiteServer site;
     AddSite(site);
     ScratchFolder folder(L"kept");
     const std::wstring path = folder / L"saved.html";
     App app;
-    for (const std::string& url : {site.Url("/missing.html"), std::string("http://127.0.0.1:1/")}) {
-        SCOPED_TRACE(url);
-        WriteFile(path, kPrecious);
-        StartPageSave(app, kSavePage, url, path);
-        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
-        EXPECT_EQ(ReadFile(path), kPrecious);
-    }
+    WriteFile(path, kPrecious);
+    StartPageSave(app, kSavePage, site.Url("/missing.html"), path);
+    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
+    EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+    EXPECT_EQ(ReadFile(path), kPrecious);
     StartPageSave(app, kSavePage, site.Url("/page.html"), path);
     EXPECT_EQ(app.TakeMessageBox(), kCompleted);
     EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
