@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -102,14 +103,18 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
 
 TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     ScratchFolder folder(L"images");
-    qmtest::SiteServer site;
-    site.AddPage("/page.html", "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">");
-    site.AddPage("/a.gif", "GIF89a a", "image/gif");
-    site.AddPage("/dir/b.gif", "GIF89a b", "image/gif");
-    // The last picture takes a while, so the count can be read while the dialog is open.
-    const std::string last = qmtest::HttpResponseWithLength(200, "GIF89a c", "image/gif");
-    site.Add("/c.gif", qmtest::Script().Send(last.substr(0, last.size() - 3)).Pause(1500)
-                           .Send(last.substr(last.size() - 3)));
+    // The last picture is held back until the count has been read (or a deadline passed),
+    // so the count is read while the dialog is open however slow the machine.
+    std::atomic<bool> countRead{false};
+    qmtest::TestServer site([&](const qmtest::Request& r) {
+        if (r.target == "/page.html") {
+            return qmtest::Script().Send(qmtest::HttpResponseWithLength(
+                200, "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">", "text/html"));
+        }
+        if (r.target == "/c.gif") WaitUntil([&] { return countRead.load(); });
+        const std::string name = r.target.substr(r.target.rfind('/') + 1, 1);
+        return qmtest::Script().Send(qmtest::HttpResponseWithLength(200, "GIF89a " + name, "image/gif"));
+    });
 
     App app;
     StartPictureSave(app, site.Url("/page.html"), folder.path());
@@ -118,6 +123,7 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     // Reported so far: the page and two pictures; each report shows how many came before.
     EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, kPictureCount) == L"2"; }))
         << "count shown: " << Narrow(ItemText(progress, kPictureCount));
+    countRead = true;
     EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
     // Nothing else is left: not the page, nor its temporary folder.
