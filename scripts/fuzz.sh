@@ -10,8 +10,13 @@ seconds=${1:-60}
 "$QM_ROOT/scripts/setup-packages" build fuzz
 
 tree=$QM_ROOT/build/fuzz
-cmake -S "$QM_ROOT/fuzz" -B "$tree" -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$tree" -j "$QM_JOBS" >/dev/null
+mkdir -p "$tree"
+if ! { cmake -S "$QM_ROOT/fuzz" -B "$tree" -DCMAKE_CXX_COMPILER=clang++ &&
+       cmake --build "$tree" -j "$QM_JOBS"; } >"$tree/build.log" 2>&1; then
+  echo "FAIL the fuzz targets do not build:" >&2
+  tail -30 "$tree/build.log" >&2
+  exit 1
+fi
 
 status=0
 mkdir -p "$tree/findings"
