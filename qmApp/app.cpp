@@ -24,8 +24,6 @@ BOOL CqmAppApp::InitInstance() {
     const HRESULT ole = OleInitialize(nullptr);
     ui::InitActiveXHost();
 
-    SetRegistryKey("Local AppWizard-Generated Applications");
-
     {
         CqmAppDlg dlg;
         m_pMainWnd = &dlg;

@@ -5,16 +5,11 @@
 
 #include "file_dialogs.h"
 #include "globals.h"
+#include "kept_copy.h"
 #include "messages.h"
 #include "progress_dialogs.h"
 #include "res/resource.h"
-
-namespace {
-
-constexpr char kHtml[] = ".html";
-constexpr size_t kHtmlLength = sizeof(kHtml) - 1;
-
-}  // namespace
+#include "rules.h"
 
 const ui::Route PageOptionsDialog::kRoutes[] = {
     ui::OnCommand<&PageOptionsDialog::OnBnClickedOk>(IDOK),
@@ -49,10 +44,7 @@ void PageOptionsDialog::OnBnClickedBrowse() {
     std::string path;
     if (AskSavePath(m_hWnd, request, &path) != PickResult::kChosen) return;
 
-    // Only an exact, case-sensitive ".html" ending counts.
-    const bool hasHtml = path.size() >= kHtmlLength &&
-                         path.compare(path.size() - kHtmlLength, kHtmlLength, kHtml) == 0;
-    if (!hasHtml) path += kHtml;
+    path = rules::WithHtmlEnding(path);
     if (path.size() > static_cast<size_t>(kMaxText)) {
         ShowMessage(m_hWnd, msg::kPathTooLong, msg::kErrorCaption);
         return;
@@ -67,15 +59,19 @@ void PageOptionsDialog::OnBnClickedOk() {
         ShowMessage(m_hWnd, msg::kEnterSavePath, msg::kErrorCaption);
         return;
     }
-    // The library skips an item whose file exists; the page itself is to be fetched anew.
-    DeleteFileA(m_szSavePath);
-
-    waiting progress;
-    std::memcpy(progress.m_szSavePath, m_szSavePath, sizeof(m_szSavePath));
-    if (IsDlgButtonChecked(m_hWnd, IDC_WORDS_ONLY) == BST_CHECKED) progress.m_nContentMode = kWordsOnly;
-    if (IsDlgButtonChecked(m_hWnd, IDC_COMPLETE) == BST_CHECKED) progress.m_nContentMode = kComplete;
-    progress.m_nSaveMode = m_nSaveMode;
-    progress.DoModal();
+    // The library skips an item whose file exists; the page itself is to be fetched anew,
+    // and the old file is kept aside until the new one is there.
+    KeptCopy kept;
+    kept.MoveAside(m_szSavePath);
+    {
+        waiting progress;
+        std::memcpy(progress.m_szSavePath, m_szSavePath, sizeof(m_szSavePath));
+        if (IsDlgButtonChecked(m_hWnd, IDC_WORDS_ONLY) == BST_CHECKED) progress.m_nContentMode = kWordsOnly;
+        if (IsDlgButtonChecked(m_hWnd, IDC_COMPLETE) == BST_CHECKED) progress.m_nContentMode = kComplete;
+        progress.m_nSaveMode = m_nSaveMode;
+        progress.DoModal();
+    }  // the worker has ended here
+    kept.Settle();
     OnOK();
 }
 

@@ -16,31 +16,27 @@
 #include "main_dialog.h"
 #include "messages.h"
 #include "progress_dialogs.h"
+#include "pagesnap_protocol.h"
 #include "res/resource.h"
+#include "rules.h"
 
 namespace {
 
-constexpr char kRendererProgram[] = "Pagesnap.exe";
+using pagesnap::kJobBlockSize;
 // A running renderer is any process whose executable name begins with this.
 constexpr char kRendererName[] = "Pagesnap";
-constexpr char kRendererTitle[] = "qmPagesnap";
-constexpr char kMappingName[] = "qmPagesnap";
-constexpr DWORD PAGESNAP_MAPPING_SIZE = 1024;
-constexpr char kJobSeparator[] = "JWPQqm";
-// Between the button-down and the button-up the renderer sees.
-constexpr DWORD kClickGapMs = 100;
 // `waitingimage` appends ".jpg" to the path in its 512-byte member.
 constexpr size_t kMaxPicturePath = sizeof(waitingimage::m_szSavePath) - 1 - 4;
 
 constexpr char kJobTooLong[] = "The address and the file name are too long.";
 
 void StartRenderer() {
-    ShellExecuteA(nullptr, "open", kRendererProgram, nullptr, nullptr, SW_HIDE);
+    ShellExecuteA(nullptr, "open", pagesnap::kProgramFile, nullptr, nullptr, SW_HIDE);
 }
 
 HANDLE CreateJobBlock() {
     return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                              PAGESNAP_MAPPING_SIZE, kMappingName);
+                              kJobBlockSize, pagesnap::kJobMappingName);
 }
 
 // Calls visit(processId) for every renderer process until it returns false. False when the
@@ -80,7 +76,7 @@ bool WriteJob(HANDLE mapping, const std::string& job) {
     if (!mapping) return false;
     void* view = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
     if (!view) return false;
-    std::memset(view, 0, PAGESNAP_MAPPING_SIZE);
+    std::memset(view, 0, kJobBlockSize);
     std::memcpy(view, job.c_str(), job.size() + 1);
     UnmapViewOfFile(view);
     return true;
@@ -103,15 +99,14 @@ void CqmAppDlg::OnSavePageAsImage() {
     if (AskSavePath(m_hWnd, request, &path) != PickResult::kChosen) return;
 
     // The URL box again, now with all the room the block has.
-    char url[PAGESNAP_MAPPING_SIZE] = {};
+    char url[kJobBlockSize] = {};
     GetDlgItemTextA(m_hWnd, IDC_URL, url, sizeof(url));
     if (url[0] == '\0') {
         ShowMessage(m_hWnd, msg::kEnterUrl, msg::kErrorCaption);
         return;
     }
-    const std::string job = std::string(url) + kJobSeparator + path + kJobSeparator;
-    // Cut short, the job would name another page or another file.
-    if (job.size() + 1 > PAGESNAP_MAPPING_SIZE) {
+    std::string job;
+    if (!rules::MakeRendererJob(url, path, &job)) {
         ShowMessage(m_hWnd, kJobTooLong, msg::kErrorCaption);
         return;
     }
@@ -123,11 +118,11 @@ void CqmAppDlg::OnSavePageAsImage() {
     if (!m_hPagesnapMapping) m_hPagesnapMapping = CreateJobBlock();
     const bool written = WriteJob(m_hPagesnapMapping, job);
     // A renderer started just now may have no windows yet; the job then stays unclicked.
-    m_hPagesnapWnd = written ? FindWindowA(nullptr, kRendererTitle) : nullptr;
+    m_hPagesnapWnd = written ? FindWindowA(nullptr, pagesnap::kWindowTitle) : nullptr;
     m_hPagesnapChild = nullptr;
     if (m_hPagesnapWnd) {
         ShowWindow(m_hPagesnapWnd, SW_HIDE);
-        m_hPagesnapChild = FindWindowExA(m_hPagesnapWnd, nullptr, nullptr, kRendererTitle);
+        m_hPagesnapChild = FindWindowExA(m_hPagesnapWnd, nullptr, nullptr, pagesnap::kWindowTitle);
     }
     if (!m_hPagesnapChild) {
         ShowMessage(m_hWnd, msg::kErrorCapital, msg::kErrorCaption);
@@ -135,7 +130,7 @@ void CqmAppDlg::OnSavePageAsImage() {
     }
     SendMessageA(m_hPagesnapChild, WM_LBUTTONDOWN, 0, 0);
     ShowWindow(m_hPagesnapWnd, SW_HIDE);
-    Sleep(kClickGapMs);
+    Sleep(pagesnap::kClickGapMs);
     SendMessageA(m_hPagesnapChild, WM_LBUTTONUP, 0, 0);
     ShowWindow(m_hPagesnapWnd, SW_HIDE);
 

@@ -18,6 +18,7 @@
 #include "progress.h"
 #include "qm_url.h"
 #include "res/resource.h"
+#include "rules.h"
 #include "ui/dialog.h"
 
 DWORD WINAPI SavePagesThreadProc(LPVOID param);
@@ -27,7 +28,7 @@ void QM_CALLBACK PictureCountCallback(int32_t recordIndex, const PageRecord* rec
 // What `waiting` and `savingpic` share: the worker started with the window, the tick that
 // closes the dialog once the worker has stored its result, and Stop (also Enter and Esc:
 // the dialog must not go while its worker runs unasked). The members it works on are the
-// dialog's own, where the product places them.
+// dialog's own.
 template <class Dialog, LPTHREAD_START_ROUTINE Worker>
 class WorkerDialog : public CDialog {
 protected:
@@ -74,10 +75,6 @@ private:
     HBRUSH OnCtlColor(HDC dc, HWND, UINT kind) { return self().m_colors.OnCtlColor(dc, kind); }
 };
 
-// What `waiting` is asked to save: its m_nSaveMode and m_nContentMode.
-enum SaveMode : int32_t { kThisPage = 1, kLinkedPagesToo = 2 };
-enum ContentMode : int32_t { kWordsOnly = 1, kComplete = 2 };
-
 class waiting : public WorkerDialog<waiting, SavePagesThreadProc> {
 public:
     waiting();
@@ -85,7 +82,7 @@ public:
 
     int32_t m_nTickCount;
     char m_szSavePath[512];   // the page file
-    int32_t m_nSaveMode;      // a SaveMode
+    int32_t m_nSaveMode;      // a SaveMode (rules.h)
     int32_t m_nContentMode;   // a ContentMode
     DWORD m_dwThreadId;
     HANDLE m_hThread;

@@ -10,18 +10,7 @@
 #include "option_dialogs.h"
 #include "progress_dialogs.h"
 #include "res/resource.h"
-
-namespace {
-
-// The refusal compares exactly these spellings; any other mix of case passes.
-bool IsRefusedHttps(const char* url) {
-    for (const char* scheme : {"https://", "Https://", "HTTPS://"}) {
-        if (std::memcmp(url, scheme, 8) == 0) return true;
-    }
-    return false;
-}
-
-}  // namespace
+#include "rules.h"
 
 bool CqmAppDlg::ReadPageUrl(UrlCheck check) {
     std::memset(g_szPageUrl, 0, sizeof(g_szPageUrl));
@@ -30,8 +19,7 @@ bool CqmAppDlg::ReadPageUrl(UrlCheck check) {
         ShowMessage(m_hWnd, msg::kEnterUrl, msg::kErrorCaption);
         return false;
     }
-    // The buffer is zero past the text, so a shorter URL compares its NUL and stops there.
-    if (check == kRefuseHttps && IsRefusedHttps(g_szPageUrl)) {
+    if (check == kRefuseHttps && rules::IsRefusedHttps(g_szPageUrl)) {
         ShowMessage(m_hWnd, msg::kHttpsRefused, msg::kErrorCaption);
         return false;
     }

@@ -1,5 +1,6 @@
 // The progress dialog of "Save This Page" and "Save Multiple Pages".
 #include "progress_dialogs.h"
+#include "rules.h"
 
 waiting::waiting()
     : WorkerDialog(IDD_WAITING),
@@ -16,18 +17,10 @@ waiting::~waiting() { progress::JoinWorker(m_hThread); }
 DWORD WINAPI SavePagesThreadProc(LPVOID param) {
     auto* dlg = static_cast<waiting*>(param);
     int32_t result = kResultError;
-    const bool modesKnown =
-        (dlg->m_nContentMode == kWordsOnly || dlg->m_nContentMode == kComplete) &&
-        (dlg->m_nSaveMode == kThisPage || dlg->m_nSaveMode == kLinkedPagesToo);
-    if (modesKnown) {
-        SaveOptions options;
-        options.savePages = 1;
-        options.savePictures = dlg->m_nContentMode == kComplete ? 1 : 0;
-        options.sameSiteOnly = 0;
-        options.maxDepth = dlg->m_nSaveMode == kLinkedPagesToo ? 1 : 0;
-        if (qm_SavePages(g_szPageUrl, dlg->m_szSavePath, &options, nullptr)) {
-            result = kResultCompleted;
-        }
+    SaveOptions options;
+    if (rules::OptionsFor(dlg->m_nSaveMode, dlg->m_nContentMode, &options) &&
+        qm_SavePages(g_szPageUrl, dlg->m_szSavePath, &options, nullptr)) {
+        result = kResultCompleted;
     }
     progress::FinishWorker(dlg->m_bRunning, result);
     return 0;

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Builds everything and runs every test: natively, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the Windows build under Wine. Installs what it needs.
+# UndefinedBehaviorSanitizer, each fuzz target briefly, and the Windows build under Wine.
+# Installs what it needs.
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
 
-"$QM_ROOT/scripts/setup-packages" build windows wine test
+"$QM_ROOT/scripts/setup-packages" build windows wine test fuzz
 
 qm_build_native
 qm_build_asan
@@ -16,6 +17,10 @@ echo "== native tests"
 echo "== sanitizer tests"
 (cd "$QM_ASAN" && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$QM_JOBS") || status=1
+
+# A few seconds each: a fuzz target that no longer builds or fails at once fails the run.
+echo "== fuzz targets"
+"$QM_ROOT/scripts/fuzz.sh" 5 || status=1
 
 echo "== Windows tests under Wine"
 trap 'qm_wine_stop; qm_x_stop' EXIT

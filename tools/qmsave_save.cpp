@@ -7,6 +7,7 @@
 #include <string>
 
 #include "interrupt.h"
+#include "kept_copy.h"
 #include "qm_url.h"
 
 namespace qmsave {
@@ -128,14 +129,17 @@ int Save(const char* verb, int argc, char** argv) {
         return Refuse(pictures ? "the folder path is too long (248 characters at most)"
                                : "the file path is too long (259 characters at most)");
 
-    // A page file saved before would be found present and kept: the page is saved anew.
-    if (!pictures) std::remove(Shown(savePath.c_str()).c_str());
+    // A page file saved before would be found present and kept: it is moved aside, so the
+    // page is saved anew, and comes back when the save leaves nothing in its place.
+    KeptCopy kept;
+    if (!pictures) kept.MoveAside(Shown(savePath.c_str()));
 
     SaveOptions options{1, complete ? 1 : 0, 0, std::strcmp(verb, "pages") == 0 ? 1 : 0};
     StopOnInterrupt();
     qm_SetFailureCallback(ReportFailure);
     int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)
                               : qm_SavePages(url, savePath.c_str(), &options, Report);
+    kept.Settle();
     if (Interrupted()) {
         PrintCount();
         std::fprintf(stderr, "qmsave: stopped\n");

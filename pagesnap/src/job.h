@@ -5,11 +5,9 @@
 #include <cstddef>
 #include <string>
 
-namespace pagesnap {
+#include "pagesnap_protocol.h"
 
-constexpr char kJobMappingName[] = "qmPagesnap";
-constexpr std::size_t kJobBlockSize = 1024;
-constexpr char kJobSeparator[] = "JWPQqm";
+namespace pagesnap {
 
 struct Job {
   std::string url;   // as typed in the program's URL box

@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -21,7 +22,6 @@ namespace {
 
 using namespace pagesnap;
 
-constexpr char kWindowTitle[] = "qmPagesnap";
 constexpr char kFrameClass[] = "qmPagesnapFrame";
 constexpr char kTargetClass[] = "qmPagesnapTarget";
 // A job takes at most a few seconds; more at once than this means something is wrong.
@@ -43,10 +43,30 @@ std::string ConfiguredBrowser() {
   return value;
 }
 
+// Runs `work`; an exception it lets out ends there, told in the log of `job` (the shared
+// log without one). Nothing may leave a window procedure or a thread's start routine.
+template <class Work>
+void Guarded(const Job* job, Work work) noexcept {
+  const char* what = "an unexpected failure";
+  try {
+    work();
+    return;
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  try {
+    JobLog(job ? JobLogPath(*job) : std::string())
+        .Fail(job ? job->url : "(none)", std::string("the job ended early: ") + what);
+  } catch (...) {
+  }
+}
+
 DWORD WINAPI JobThread(void* param) {
   std::unique_ptr<PendingJob> pending(static_cast<PendingJob*>(param));
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  RenderJob(pending->job, pending->clickedAt, ConfiguredBrowser());
+  Guarded(&pending->job,
+          [&] { RenderJob(pending->job, pending->clickedAt, ConfiguredBrowser()); });
   if (SUCCEEDED(com)) CoUninitialize();
   InterlockedDecrement(&g_jobsRunning);
   return 0;
@@ -73,7 +93,9 @@ void TakeJob() {
   const Tick clickedAt = Now();
   Job job;
   if (!ReadJobBlock(&job)) {
-    JobLog(std::string()).Fail("(none)", "a click came without a complete job in the shared block \"qmPagesnap\"");
+    JobLog(std::string())
+        .Fail("(none)", std::string("a click came without a complete job in the shared block \"") +
+                            kJobMappingName + "\"");
     return;
   }
   if (IsFullWindowsPath(job.path)) {
@@ -82,21 +104,21 @@ void TakeJob() {
     DeleteFileA((job.path + ".jpg").c_str());
     DeleteFileA((job.path + ".log").c_str());
   }
+  auto pending = std::make_unique<PendingJob>(PendingJob{job, clickedAt});
   if (InterlockedIncrement(&g_jobsRunning) > kMaxJobsAtOnce) {
     InterlockedDecrement(&g_jobsRunning);
     JobLog(JobLogPath(job))
         .Fail(job.url, "too many pictures are being made at once; try again in a few seconds");
     return;
   }
-  auto* pending = new PendingJob{job, clickedAt};
-  HANDLE thread = CreateThread(nullptr, 0, JobThread, pending, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, JobThread, pending.get(), 0, nullptr);
   if (!thread) {
-    delete pending;
     InterlockedDecrement(&g_jobsRunning);
     JobLog(JobLogPath(job))
         .Fail(job.url, "no thread could be started for the job: " + LastErrorText(GetLastError()));
     return;
   }
+  pending.release();  // the thread owns it now
   CloseHandle(thread);
 }
 
@@ -109,7 +131,7 @@ LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       // Only the pair is a click; a lone button-up is not a job.
       if (g_buttonDown) {
         g_buttonDown = false;
-        TakeJob();
+        Guarded(nullptr, TakeJob);
       }
       return 0;
     default:

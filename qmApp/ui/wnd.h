@@ -11,7 +11,6 @@ public:
     CWnd& operator=(const CWnd&) = delete;
     virtual ~CWnd() = default;
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
 
     HWND m_hWnd = nullptr;

@@ -146,7 +146,7 @@ QM_API void QM_CALL qm_StopSave(void);
 } /* extern "C" */
 #endif
 
-/* The layout both deliverables rely on, in the 32-bit build. */
+/* The layout the library and its callers share, in the 32-bit build. */
 #if defined(_WIN32) && !defined(_WIN64)
 #  ifdef __cplusplus
 #    define QM_STATIC_ASSERT static_assert

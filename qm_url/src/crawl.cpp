@@ -107,7 +107,7 @@ CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
             ReportFailure(g_currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
         // Without its start page a save has nothing to show: the caller must not be told
-        // it completed. Later items that fail are left out, and only reported.
+        // it completed. A later item that fails is left out and reported, and the save goes on.
         if (startPage && lost) outcome = CrawlOutcome::kStartPageFailed;
         startPage = false;
         int32_t next = r.next;  // read after the scan, which may have queued items behind r

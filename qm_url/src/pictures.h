@@ -1,5 +1,6 @@
 // Saving the pictures of one page flat into a folder: the crawl with fixed options, the
-// page and its frames and style sheets kept in a temporary folder that goes at the end.
+// page and its frames and style sheets kept in a temporary folder that goes at the end
+// (without holding up a stopped call: it is renamed and deleted in the background).
 #pragma once
 
 #include <cstdint>
@@ -14,8 +15,5 @@ constexpr int32_t kIntoTempFolder = 2;   // folder\name -> folder\temp\name
 // the picture crawl. 1 on success; 0, with the path unchanged, when it has not the form
 // the mode needs or would not fit.
 int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode);
-
-// Deletes the folder `path` with everything in it. 1 when it is gone.
-int32_t DeleteTempFolder(const char* path);
 
 }  // namespace qm

@@ -2,7 +2,9 @@
 // folder that is gone afterwards.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "qm_url.h"
@@ -65,8 +67,9 @@ TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
                             temp + "http--" + h + "-d-f.html", folder + "http--" + h + "-c.gif"}));
 }
 
-// A folder named "temp" that the user had is neither used nor deleted; a stop deletes the
-// temporary folder all the same.
+// A folder named "temp" that the user had is neither used nor deleted. A stop does not
+// wait for the temporary folder to be deleted: it is out of the way when the call returns,
+// gone soon after, and the next call may take its name at once.
 TEST(SavePictures, TheUsersFoldersStayAndAStopCleansUp) {
     PictureSite site;
     Sandbox box;
@@ -85,8 +88,16 @@ TEST(SavePictures, TheUsersFoldersStayAndAStopCleansUp) {
         StopWhenRequested stop(site.server, "/d/a.gif");
         EXPECT_EQ(SavePictures(site.Url(), stopped.Path(), &options), 0);
     }
-    EXPECT_TRUE(FilesBelow(stopped.Root()).empty());
     EXPECT_FALSE(fs::exists(stopped.Root() / "temp"));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::is_empty(stopped.Root()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fs::is_empty(stopped.Root()));
+
+    site.server.AddPage("/d/a.gif", "a", "image/gif");
+    ASSERT_EQ(SavePictures(site.Url(), stopped.Path(), &options), 1);
+    EXPECT_EQ(FilesBelow(stopped.Root()).size(), 3u);
+    EXPECT_EQ(Reports()[0].record.localPath, stopped.Path("temp\\index.html"));
 }
 
 }  // namespace

@@ -120,11 +120,12 @@ void QM_CALLBACK RecordReport(int32_t index, const PageRecord* record) {
 }
 
 StopWhenRequested::StopWhenRequested(const SiteServer& server, const std::string& target)
-    : thread_([this, &server, target] {
+    : thread_([this, &server, target, before = server.RequestedTargets().size()] {
           auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
           while (!done_ && std::chrono::steady_clock::now() < deadline) {
               auto t = server.RequestedTargets();
-              if (std::find(t.begin(), t.end(), target) != t.end()) {
+              // Only requests of the call about to run count, not those of an earlier one.
+              if (std::find(t.begin() + static_cast<long>(before), t.end(), target) != t.end()) {
                   qm_StopSave();
                   return;
               }

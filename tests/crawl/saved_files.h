@@ -50,7 +50,8 @@ struct Report {
 std::vector<Report>& Reports();
 void QM_CALLBACK RecordReport(int32_t index, const PageRecord* record);
 
-// Calls qm_StopSave from another thread as soon as `server` has been asked for `target`.
+// Calls qm_StopSave from another thread as soon as `server` is asked for `target` after
+// this object was made.
 class StopWhenRequested {
 public:
     StopWhenRequested(const SiteServer& server, const std::string& target);

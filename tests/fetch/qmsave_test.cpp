@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,6 +16,8 @@
 #ifdef _WIN32
 #  include <windows.h>
 #else
+#  include <fcntl.h>
+#  include <signal.h>
 #  include <sys/wait.h>
 #  include <unistd.h>
 #endif
@@ -130,6 +134,55 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     ToolRun help = Qmsave("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("qmsave fetch URL [-L] [-o FILE]"), std::string::npos);
+}
+
+// A page save that fails or is stopped leaves the file it would have replaced as it was;
+// one that succeeds replaces it. No kept copy stays behind either way.
+TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
+    qmtest::SiteServer site;
+    site.AddPage("/page.html", "new page");
+    site.AddStalled("/slow.html", "never whole", 2);
+    const std::filesystem::path folder = Scratch("keep");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "index.html").string();
+    const std::string precious("PRECIOUS\0\r\n\xff", 12);
+    auto expectKept = [&](const std::string& why) {
+        EXPECT_EQ(ReadFile(file), precious) << why;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                                std::filesystem::directory_iterator()), 1) << why;
+    };
+
+    for (const std::string& url : {site.Url("/missing.html"), std::string("http://127.0.0.1:1/")}) {
+        std::ofstream(file, std::ios::binary) << precious;
+        EXPECT_NE(Qmsave("page " + url + " \"" + file + "\"").status, 0);
+        expectKept(url);
+    }
+#ifndef _WIN32
+    // Ctrl+C while the start page is still coming.
+    pid_t child = fork();
+    if (child == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(ToolPath().c_str(), "qmsave", "page", site.Url("/slow.html").c_str(), file.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (site.RequestedTargets().size() < 2 && std::chrono::steady_clock::now() < deadline)
+        usleep(5000);
+    kill(child, SIGINT);
+    int raw = 0;
+    waitpid(child, &raw, 0);
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) != 0);
+    expectKept("stopped");
+#endif
+
+    EXPECT_EQ(Qmsave("page " + site.Url("/page.html") + " \"" + file + "\"").status, 0);
+    EXPECT_EQ(ReadFile(file), "new page");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()), 1);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ TEST(OptionDialogs, BrowseOffersTheClassNameAndAddsHtmlUnlessThePathEndsInIt) {
     }
 }
 
-TEST(OptionDialogs, OkDeletesTheOldFileAndAFailedSaveShowsTheCommandsError) {
+TEST(OptionDialogs, AFailedSaveKeepsTheOldFileAndShowsTheCommandsError) {
     ScratchFolder folder(L"old_file");
     const std::wstring page = folder / L"page.html";
     const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x') + L".html";
@@ -122,7 +122,8 @@ TEST(OptionDialogs, OkDeletesTheOldFileAndAFailedSaveShowsTheCommandsError) {
         // Nothing can be fetched from the dead port: the save failed.
         EXPECT_EQ(app.TakeMessageBox(), (Box{L"", dialog.errorText}));
         EXPECT_FALSE(IsWindow(options));
-        EXPECT_FALSE(FileExists(page));
+        EXPECT_EQ(ReadFile(page), "an old copy");
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"page.html"});
 
         // The library refuses save paths of 260 characters or more.
         for (int content : {kWordsOnly, kComplete}) {

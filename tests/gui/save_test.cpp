@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -20,6 +21,7 @@ const std::string kPage =
     "<img src=\"a.gif\"><a href=\"second.html\">next</a></body></html>";
 const std::string kStyle = "body { color: red } /* style-marker */";
 const std::string kPicture = "GIF89a picture-marker";
+const std::string kPrecious("PRECIOUS\0\r\n\xff", 12);
 const std::string kSecond = "<html><body>second-marker</body></html>";
 
 void AddSite(qmtest::SiteServer& site) {
@@ -101,14 +103,18 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
 
 TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     ScratchFolder folder(L"images");
-    qmtest::SiteServer site;
-    site.AddPage("/page.html", "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">");
-    site.AddPage("/a.gif", "GIF89a a", "image/gif");
-    site.AddPage("/dir/b.gif", "GIF89a b", "image/gif");
-    // The last picture takes a while, so the count can be read while the dialog is open.
-    const std::string last = qmtest::HttpResponseWithLength(200, "GIF89a c", "image/gif");
-    site.Add("/c.gif", qmtest::Script().Send(last.substr(0, last.size() - 3)).Pause(1500)
-                           .Send(last.substr(last.size() - 3)));
+    // The last picture is held back until the count has been read (or a deadline passed),
+    // so the count is read while the dialog is open however slow the machine.
+    std::atomic<bool> countRead{false};
+    qmtest::TestServer site([&](const qmtest::Request& r) {
+        if (r.target == "/page.html") {
+            return qmtest::Script().Send(qmtest::HttpResponseWithLength(
+                200, "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">", "text/html"));
+        }
+        if (r.target == "/c.gif") WaitUntil([&] { return countRead.load(); });
+        const std::string name = r.target.substr(r.target.rfind('/') + 1, 1);
+        return qmtest::Script().Send(qmtest::HttpResponseWithLength(200, "GIF89a " + name, "image/gif"));
+    });
 
     App app;
     StartPictureSave(app, site.Url("/page.html"), folder.path());
@@ -117,6 +123,7 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     // Reported so far: the page and two pictures; each report shows how many came before.
     EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, kPictureCount) == L"2"; }))
         << "count shown: " << Narrow(ItemText(progress, kPictureCount));
+    countRead = true;
     EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
     // Nothing else is left: not the page, nor its temporary folder.
@@ -141,6 +148,26 @@ TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
     EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
 }
 
+// A save over a file saved before keeps that file, byte for byte, when the page is not
+// found (the option dialogs' tests try a server that is not there); one that succeeds
+// replaces it.
+TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
+    qmtest::SiteServer site;
+    AddSite(site);
+    ScratchFolder folder(L"kept");
+    const std::wstring path = folder / L"saved.html";
+    App app;
+    WriteFile(path, kPrecious);
+    StartPageSave(app, kSavePage, site.Url("/missing.html"), path);
+    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
+    EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+    EXPECT_EQ(ReadFile(path), kPrecious);
+    StartPageSave(app, kSavePage, site.Url("/page.html"), path);
+    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
+    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
+    EXPECT_EQ(FilesIn(folder.path()).size(), 2u) << "the page and its style sheet";
+}
+
 TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
     qmtest::SiteServer site;
     AddSite(site);
@@ -159,7 +186,9 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchFolder folder(L"stop");
+        // A file saved before stays as it was when the save over it is stopped.
         const std::wstring stopped = folder / L"stopped.html";
+        WriteFile(stopped, kPrecious);
         StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
         HWND progress = app.WaitForDialogWith(kStatus);
         ASSERT_NE(progress, nullptr);
@@ -176,7 +205,8 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
         }));
         PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stopWith, BN_CLICKED), 0);
         EXPECT_EQ(app.TakeMessageBox(), kStopped);
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{});
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"stopped.html"});
+        EXPECT_EQ(ReadFile(stopped), kPrecious);
 
         const std::wstring saved = folder / L"saved.html";
         StartPageSave(app, c.command, site.Url("/page.html"), saved);

@@ -1,5 +1,5 @@
-// The records cross the library boundary as plain memory; both deliverables must agree on
-// every offset. The 32-bit sizes are also asserted by the header itself.
+// The records cross the library boundary as plain memory; the library and its callers
+// agree on every offset. The 32-bit sizes are also asserted by the header itself.
 #include <gtest/gtest.h>
 
 #include <cstddef>

@@ -17,7 +17,7 @@ using namespace gui;
 
 namespace {
 
-constexpr char kSeparator[] = "JWPQqm";
+using pagesnap::kJobSeparator;
 
 // Processes named like the renderer, as the program recognises them.
 std::vector<DWORD> RendererProcesses() {
@@ -28,7 +28,7 @@ std::vector<DWORD> RendererProcesses() {
 
 void EndRenderers() { EndProcesses(RendererProcesses()); }
 
-HWND RendererWindow() { return FindWindowW(nullptr, L"qmPagesnap"); }
+HWND RendererWindow() { return FindWindowA(nullptr, pagesnap::kWindowTitle); }
 
 // The program's folder with the stand-in in the renderer's place.
 class StandinFolder {
@@ -68,9 +68,9 @@ bool SaveAsImage(const App& app, const std::wstring& url, const std::wstring& pa
 
 std::string BlockContent() {
   std::string bytes;
-  if (HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "qmPagesnap")) {
-    if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 1024)) {
-      bytes.assign(static_cast<const char*>(view), 1024);
+  if (HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName)) {
+    if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
+      bytes.assign(static_cast<const char*>(view), pagesnap::kJobBlockSize);
       UnmapViewOfFile(view);
     }
     CloseHandle(mapping);
@@ -120,8 +120,8 @@ TEST(ImageCommand, HandsTheJobToTheRendererAndReportsThePicture) {
     }
     if (c.awaited) {
       clicks += "down\nup\n";
-      std::string job = Narrow(c.url) + kSeparator + Narrow(folder / c.file) + kSeparator;
-      job.resize(1024, '\0');
+      std::string job = Narrow(c.url) + kJobSeparator + Narrow(folder / c.file) + kJobSeparator;
+      job.resize(pagesnap::kJobBlockSize, '\0');
       EXPECT_EQ(folder.Job(), job);
       EXPECT_EQ(FileExists(folder / c.awaited), c.shown == kCompleted);
     }
@@ -140,7 +140,7 @@ TEST(ImageCommand, AMissingRendererWindowIsAnErrorAfterTheJobIsWritten) {
     ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
     EXPECT_EQ(app.TakeMessageBox(), (Box{kErrorCaption, L"Error!"}));
     EXPECT_EQ(folder.Clicks(), "");
-    EXPECT_EQ(BlockContent().rfind("http://127.0.0.1:9/JWPQqm" + Narrow(folder / L"pic") + "JWPQqm", 0), 0u);
+    EXPECT_EQ(BlockContent().rfind("http://127.0.0.1:9/" + std::string(kJobSeparator) + Narrow(folder / L"pic") + kJobSeparator, 0), 0u);
   }
 }
 

@@ -16,6 +16,7 @@ namespace {
 
 using gui::FileExists;
 using gui::WaitUntil;
+using pagesnap::kJobSeparator;
 
 // Longer than the program waits: a late picture is a failure the checks below report.
 constexpr DWORD kJobTimeoutMs = 15000;
@@ -25,7 +26,7 @@ class RenderTest : public ::testing::Test {
   // Hands the renderer a job for url; the picture's path without ".jpg".
   std::wstring Render(const std::string& url, const std::wstring& name) {
     const std::wstring path = out_ / name;
-    EXPECT_TRUE(WriteJobBlock(url + "JWPQqm" + gui::Narrow(path) + "JWPQqm"));
+    EXPECT_TRUE(WriteJobBlock(url + kJobSeparator + gui::Narrow(path) + kJobSeparator));
     renderer_.Click();
     return path;
   }
@@ -84,9 +85,9 @@ TEST_F(RenderTest, AFailedJobLeavesAReasonAndNoPicture) {
   // A click on a block without a complete job, and a lone button-up, start nothing; the
   // next whole click takes the job then in the block.
   const std::wstring later = out_ / L"later";
-  ASSERT_TRUE(WriteJobBlock("http://127.0.0.1/JWPQqm" + gui::Narrow(later)));
+  ASSERT_TRUE(WriteJobBlock("http://127.0.0.1/" + std::string(kJobSeparator) + gui::Narrow(later)));
   renderer_.Click();
-  ASSERT_TRUE(WriteJobBlock("ftp://x/JWPQqm" + gui::Narrow(later) + "JWPQqm"));
+  ASSERT_TRUE(WriteJobBlock("ftp://x/" + std::string(kJobSeparator) + gui::Narrow(later) + kJobSeparator));
   SendMessageA(renderer_.target(), WM_LBUTTONUP, 0, 0);
   renderer_.Click();
   ASSERT_TRUE(WaitUntil([&] { return FileExists(later + L".log"); }, kJobTimeoutMs));

@@ -11,7 +11,7 @@ namespace pagesnap_test {
 
 namespace {
 
-constexpr DWORD kBlockSize = 1024;
+using pagesnap::kJobBlockSize;
 
 struct WindowSearch {
   DWORD processId;
@@ -22,7 +22,7 @@ BOOL CALLBACK MatchFrame(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<WindowSearch*>(param);
   DWORD owner = 0;
   GetWindowThreadProcessId(window, &owner);
-  if (owner != search->processId || gui::Text(window) != L"qmPagesnap") return TRUE;
+  if (owner != search->processId || gui::Narrow(gui::Text(window)) != pagesnap::kWindowTitle) return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -30,13 +30,13 @@ BOOL CALLBACK MatchFrame(HWND window, LPARAM param) {
 }  // namespace
 
 bool WriteJobBlock(const std::string& text) {
-  if (text.size() + 1 > kBlockSize) return false;
+  if (text.size() + 1 > kJobBlockSize) return false;
   // Kept open for the life of the test program, as the desktop program keeps its own.
   static HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                             kBlockSize, "qmPagesnap");
+                                             kJobBlockSize, pagesnap::kJobMappingName);
   void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0) : nullptr;
   if (!view) return false;
-  std::memset(view, 0, kBlockSize);
+  std::memset(view, 0, kJobBlockSize);
   std::memcpy(view, text.c_str(), text.size() + 1);
   UnmapViewOfFile(view);
   return true;
@@ -58,7 +58,7 @@ Renderer::Renderer() {
     WindowSearch search = {process_.dwProcessId, nullptr};
     EnumWindows(MatchFrame, reinterpret_cast<LPARAM>(&search));
     frame_ = search.found;
-    target_ = frame_ ? FindWindowExA(frame_, nullptr, nullptr, "qmPagesnap") : nullptr;
+    target_ = frame_ ? FindWindowExA(frame_, nullptr, nullptr, pagesnap::kWindowTitle) : nullptr;
     return target_ != nullptr || !running();
   }, 20000);
 }
@@ -74,7 +74,7 @@ bool Renderer::running() const { return WaitForSingleObject(process_.hProcess, 0
 
 void Renderer::Click() const {
   SendMessageA(target_, WM_LBUTTONDOWN, 0, 0);
-  Sleep(100);
+  Sleep(pagesnap::kClickGapMs);
   SendMessageA(target_, WM_LBUTTONUP, 0, 0);
 }
 

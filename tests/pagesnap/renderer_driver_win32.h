@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver.h"
+#include "pagesnap_protocol.h"
 
 namespace pagesnap_test {
 

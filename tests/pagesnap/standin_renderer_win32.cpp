@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <string>
 
+#include "pagesnap_protocol.h"
+
 namespace {
 
 std::string g_folder;
@@ -34,15 +36,15 @@ void Write(const std::string& path, const std::string& bytes, const char* how) {
 }
 
 void TakeJob() {
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, "qmPagesnap");
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName);
   if (!mapping) return;
-  if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 1024)) {
-    const std::string block(static_cast<const char*>(view), 1024);
+  if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
+    const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
     UnmapViewOfFile(view);
     Write(g_folder + "job.bin", block, "wb");
     const std::string text = block.c_str();
-    const size_t first = text.find("JWPQqm");
-    const size_t second = first == std::string::npos ? first : text.find("JWPQqm", first + 6);
+    const size_t first = text.find(pagesnap::kJobSeparator);
+    const size_t second = first == std::string::npos ? first : text.find(pagesnap::kJobSeparator, first + pagesnap::kJobSeparatorLength);
     if (second != std::string::npos && ReadMode() == "picture") {
       Write(text.substr(first + 6, second - first - 6) + ".jpg", "stand-in picture", "wb");
     }
@@ -86,9 +88,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // Titled once its child exists, as Pagesnap does: whoever finds the one finds both.
     HWND frame = Window(instance, "StandinFrame", DefWindowProcA, "", WS_OVERLAPPEDWINDOW, nullptr);
     if (mode != "no-child") {
-      Window(instance, "StandinTarget", TargetProc, "qmPagesnap", WS_CHILD | WS_VISIBLE, frame);
+      Window(instance, "StandinTarget", TargetProc, pagesnap::kWindowTitle, WS_CHILD | WS_VISIBLE, frame);
     }
-    SetWindowTextA(frame, "qmPagesnap");
+    SetWindowTextA(frame, pagesnap::kWindowTitle);
     // Shown, so that a test sees the program hide it. The first call takes the show state
     // this process was started with, the second the one asked for.
     ShowWindow(frame, SW_SHOW);

@@ -146,8 +146,8 @@ struct TestServer::State {
     std::vector<std::thread> connections;
 };
 
-TestServer::TestServer(Handler handler, uint16_t port)
-    : handler_(std::move(handler)), state_(std::make_shared<State>()) {
+TestServer::TestServer(Handler handler, uint16_t port, const std::string& address)
+    : handler_(std::move(handler)), address_(address), state_(std::make_shared<State>()) {
 #ifdef _WIN32
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -158,7 +158,7 @@ TestServer::TestServer(Handler handler, uint16_t port)
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_addr.s_addr = inet_addr(address.c_str());
     addr.sin_port = htons(port);
     if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 64) != 0) {
         CloseSocket(s);
@@ -185,7 +185,7 @@ TestServer::~TestServer() {
 }
 
 std::string TestServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://" + address_ + ":" + std::to_string(port_) + path;
 }
 
 std::vector<Request> TestServer::Log() const {
@@ -305,15 +305,16 @@ struct SiteServer::Pages {
     std::map<std::string, Script> byPath;
 };
 
-SiteServer::SiteServer() : SiteServer(std::make_shared<Pages>()) {}
+SiteServer::SiteServer(const std::string& address)
+    : SiteServer(std::make_shared<Pages>(), address) {}
 
-SiteServer::SiteServer(std::shared_ptr<Pages> pages)
+SiteServer::SiteServer(std::shared_ptr<Pages> pages, const std::string& address)
     : TestServer([pages](const Request& r) {
           std::lock_guard<std::mutex> lock(pages->mutex);
           auto it = pages->byPath.find(r.target.substr(0, r.target.find('?')));
           if (it != pages->byPath.end()) return it->second;
           return Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
-      }),
+      }, 0, address),
       pages_(std::move(pages)) {}
 
 void SiteServer::Add(const std::string& path, Script script) {

@@ -73,14 +73,16 @@ class TestServer {
 public:
     using Handler = std::function<Script(const Request&)>;
 
-    // Listens on 127.0.0.1 at a port the system picks (or `port` when not 0).
-    explicit TestServer(Handler handler, uint16_t port = 0);
+    // Listens on `address` (a loopback address such as 127.0.0.2 stands for a second host
+    // without any name service) at a port the system picks (or `port` when not 0).
+    explicit TestServer(Handler handler, uint16_t port = 0,
+                        const std::string& address = "127.0.0.1");
     virtual ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
     uint16_t Port() const { return port_; }
-    // "http://127.0.0.1:<port>" + path.
+    // "http://<address>:<port>" + path.
     std::string Url(const std::string& path = "/") const;
 
     // Every request so far, in arrival order.
@@ -97,6 +99,7 @@ private:
     void Serve(uintptr_t socket, size_t index);
 
     Handler handler_;
+    std::string address_;
     uint16_t port_ = 0;
     std::shared_ptr<State> state_;
 };
@@ -111,7 +114,7 @@ public:
 // A small site: a script per request path (the target without its query), 404 otherwise.
 class SiteServer : public TestServer {
 public:
-    SiteServer();
+    explicit SiteServer(const std::string& address = "127.0.0.1");
 
     void Add(const std::string& path, Script script);
     // Serves a 200 response with Content-Length and the given type.
@@ -128,7 +131,7 @@ public:
 private:
     struct Pages;
     std::shared_ptr<Pages> pages_;
-    explicit SiteServer(std::shared_ptr<Pages> pages);
+    SiteServer(std::shared_ptr<Pages> pages, const std::string& address);
 };
 
 }  // namespace qmtest

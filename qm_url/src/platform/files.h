@@ -25,4 +25,8 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size);
 // Deletes the folder `path` with everything in it. Links are removed, never followed.
 bool DeleteTree(const char* path);
 
+// Renames the file or folder `from` to `to` on the same disk. False, with nothing moved,
+// when something stands at `to` already or the rename fails.
+bool RenameToNew(const char* from, const char* to);
+
 }  // namespace qm::platform

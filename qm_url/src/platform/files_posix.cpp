@@ -103,6 +103,16 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
     return ok;
 }
 
+bool RenameToNew(const char* from, const char* to) {
+    std::string source = SystemPath(from), target = SystemPath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the exclusive rename: look first.
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    struct stat st;
+    return ::lstat(target.c_str(), &st) != 0 && ::rename(source.c_str(), target.c_str()) == 0;
+}
+
 bool DeleteTree(const char* path) {
     std::string target = SystemPath(path);
     struct stat st;

@@ -1,11 +1,11 @@
-// The library's paths on Windows, through the shell's folder and delete operations.
+// The library's paths on Windows: folders made through the shell, files through the kernel.
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/files.h"
 
@@ -35,6 +35,35 @@ bool WriteAll(HANDLE file, const char* data, size_t size) {
         size -= written;
     }
     return true;
+}
+
+// Deletes a file, a read-only one too.
+bool DeleteOneFile(const std::string& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return DeleteFileA(path.c_str()) != 0;
+}
+
+// Deletes the folder `path` and everything below it, one entry at a time through the
+// kernel's own calls (no shell: this also runs while the library is unloaded). A link or
+// junction is removed as an entry, never entered.
+bool DeleteFolder(const std::string& path) {
+    bool ok = true;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const char* name = found.cFileName;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+            std::string entry = path + "\\" + name;
+            DWORD a = found.dwFileAttributes;
+            if (!(a & FILE_ATTRIBUTE_DIRECTORY)) ok = DeleteOneFile(entry, a) && ok;
+            else if (a & FILE_ATTRIBUTE_REPARSE_POINT) ok = RemoveDirectoryA(entry.c_str()) && ok;
+            else ok = DeleteFolder(entry) && ok;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return RemoveDirectoryA(path.c_str()) != 0 && ok;
 }
 
 }  // namespace
@@ -86,16 +115,12 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
 bool DeleteTree(const char* path) {
     FullPath full(path);
     if (!full.ok || GetFileAttributesA(full.text) == INVALID_FILE_ATTRIBUTES) return false;
-    // The source is a list ended by an empty entry: the second NUL.
-    char from[sizeof full.text + 1] = {};
-    std::strcpy(from, full.text);
-    SHFILEOPSTRUCTA op = {};
-    op.hwnd = nullptr;
-    op.wFunc = FO_DELETE;
-    op.pFrom = from;
-    op.pTo = nullptr;
-    op.fFlags = FOF_NOCONFIRMATION;
-    return SHFileOperationA(&op) == 0;
+    return DeleteFolder(full.text);
+}
+
+bool RenameToNew(const char* from, const char* to) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+    return MoveFileExA(from, to, 0) != 0;
 }
 
 }  // namespace qm::platform

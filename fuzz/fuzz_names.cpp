@@ -1,0 +1,58 @@
+// Resolving a reference against a page and naming the file it is saved under: the URL fits
+// and is http, and every local path fits its size and lies inside the save folder.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "names.h"
+
+namespace {
+
+// True when no folder of `path` (backslash-separated) is "." or "..", and nothing in it
+// names a drive or an absolute place. (A name may end in a backslash: it then names no
+// file, and writing it fails.)
+bool StaysInside(const std::string& path) {
+    if (path.empty() || path[0] == '\\' || path.find(':') != std::string::npos ||
+        path.find('/') != std::string::npos)
+        return false;
+    size_t start = 0;
+    for (size_t end; start <= path.size(); start = end + 1) {
+        end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "." || part == "..") return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The page URL, a NUL, then the reference as it stood on the page.
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const size_t cut = input.find('\0');
+    if (cut == std::string::npos || cut >= URL_TEXT_SIZE) return 0;
+    const std::string base = input.substr(0, cut), reference = input.substr(cut + 1);
+
+    char url[URL_TEXT_SIZE];
+    std::memset(url, 0x7f, sizeof url);
+    if (!qm::ResolveUrl(base.c_str(), reference.data(), reference.size(), url)) return 0;
+    if (strnlen(url, URL_TEXT_SIZE) == URL_TEXT_SIZE || std::strncmp(url, "http://", 7) != 0)
+        std::abort();
+
+    const char folder[] = "C:\\save\\";
+    for (qm::NameMode mode : {qm::NAME_MODE_FLAT, qm::NAME_MODE_FOLDERS}) {
+        char name[LOCAL_PATH_SIZE + 1], path[LOCAL_PATH_SIZE + 1];
+        name[LOCAL_PATH_SIZE] = path[LOCAL_PATH_SIZE] = '\x7f';
+        if (!qm::MakeLocalName(url, mode, name, LOCAL_PATH_SIZE)) continue;
+        if (name[LOCAL_PATH_SIZE] != '\x7f' || strnlen(name, LOCAL_PATH_SIZE) == LOCAL_PATH_SIZE)
+            std::abort();
+        if (std::strncmp(name, "http-", 5) != 0 || !StaysInside(name)) std::abort();
+        if (!qm::JoinSaveFolder(folder, name, path, LOCAL_PATH_SIZE)) continue;
+        if (path[LOCAL_PATH_SIZE] != '\x7f' || std::strncmp(path, folder, sizeof folder - 1) != 0 ||
+            !StaysInside(path + sizeof folder - 1))
+            std::abort();
+    }
+    return 0;
+}
