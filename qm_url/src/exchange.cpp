@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "platform/socket.h"
+#include "transport.h"
 #include "qm_url.h"
 #include "resolve.h"
 
@@ -18,7 +19,7 @@ struct FreeArea {
 
 }  // namespace
 
-FetchCoding ExchangeHttpRequest(const char* hostName, int port, const char* requestText,
+FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure, const char* requestText,
                                 int requestLength, char* output, int32_t* receivedLength,
                                 ExchangeDetails* details, int silenceLimitMs) {
     using platform::NetStatus;
@@ -27,10 +28,13 @@ FetchCoding ExchangeHttpRequest(const char* hostName, int port, const char* requ
     platform::HostAddress address;
     if (ResolveHost(hostName, &address, silenceLimitMs) != NetStatus::Ok) return FETCH_FAILED;
 
-    platform::Connection connection;
-    uint16_t portNumber = static_cast<uint16_t>(port == 0 ? 80 : port);
-    if (connection.Connect(address, portNumber, silenceLimitMs) != NetStatus::Ok)
+    Transport connection;
+    uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
+    FetchStatus opened = connection.Open(address, portNumber, hostName, secure, silenceLimitMs);
+    if (opened != FetchStatus::kOk) {
+        if (details != nullptr) details->opened = opened;
         return FETCH_FAILED;
+    }
     if (connection.SendAll(requestText, static_cast<size_t>(requestLength), silenceLimitMs) !=
         NetStatus::Ok)
         return FETCH_FAILED;

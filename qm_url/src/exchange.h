@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "fetch_status.h"
 #include "response.h"
 
 namespace qm {
@@ -16,14 +17,16 @@ constexpr int kSilenceLimitMs = 60000;
 struct ExchangeDetails {
     bool chunked = false;     // the body is sent in chunks
     bool cutAtLimit = false;  // the response filled the receive area and was cut there
+    FetchStatus opened = FetchStatus::kOk;  // why the connection could not be made
 };
 
-// Resolves hostName, connects to `port` (0 meaning 80), sends the request text and reads the
+// Resolves hostName, connects to `port` (0 meaning 80, or 443 when `secure`) over TLS when
+// `secure`, sends the request text and reads the
 // response until it is complete. On a completed exchange every received byte, header
 // included, is copied to `output` and their number stored in *receivedLength; on failure
 // (or a stop request) neither is touched. A 404 without a content coding copies the
 // response and still returns FETCH_FAILED.
-FetchCoding ExchangeHttpRequest(const char* hostName, int port, const char* requestText,
+FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure, const char* requestText,
                                 int requestLength, char* output, int32_t* receivedLength,
                                 ExchangeDetails* details, int silenceLimitMs = kSilenceLimitMs);
 

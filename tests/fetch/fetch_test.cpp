@@ -14,6 +14,7 @@
 #include "qm_url.h"
 #include "stop.h"
 #include "test_server.h"
+#include "tls_front.h"
 #include "zlib_util.h"
 
 #ifdef _WIN32
@@ -130,7 +131,11 @@ std::vector<Case> ResponseCases() {
     };
 }
 
-TEST(Fetch, EveryResponseWholeAndOneByteAtATime) {
+// Over TLS every response must read exactly as it does in plain text.
+TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    for (bool secure : {false, true})
     for (size_t piece : {size_t{0}, size_t{1}}) {
         for (const Case& c : ResponseCases()) {
 #ifdef _WIN32
@@ -138,11 +143,17 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATime) {
             // take the pending error first), so the reset rows are checked natively only.
             if (c.ending == Ending::Reset) continue;
 #endif
-            SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : ""));
+            SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : "") +
+                         (secure ? ", https" : ""));
             Script script = piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
             qmtest::ScriptedServer server(script.Then(c.ending));
+            std::string url = server.Url("/page");
+            if (secure) {
+                ASSERT_TRUE(tls->Route(server.Port()));
+                url = tls->Url(qmtest::Certificate::kValid, "/page");
+            }
             Caller caller;
-            EXPECT_EQ(FetchInto(server.Url("/page"), caller), c.ok);
+            EXPECT_EQ(FetchInto(url, caller), c.ok);
             EXPECT_EQ(caller.length, c.length);
             if (c.buffer) EXPECT_TRUE(caller.StartsWith(*c.buffer));
             else EXPECT_TRUE(caller.Untouched());
@@ -166,6 +177,46 @@ TEST(Fetch, SendsTheRequestTextToThePortOfTheUrl) {
     EXPECT_EQ(request.refererLength, 21);
 }
 
+// A certificate that is not good for the address fails the fetch with its reason before
+// the request goes out.
+TEST(Fetch, HttpsRefusesCertificatesNotGoodForTheHost) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    qmtest::ScriptedServer server(Script().Send(WithLength("secret")));
+    ASSERT_TRUE(tls->Route(server.Port()));
+    using qmtest::Certificate;
+    const std::pair<Certificate, qm::FetchStatus> cases[] = {
+        {Certificate::kOtherHost, qm::FetchStatus::kCertificateWrongHost},
+        {Certificate::kExpired, qm::FetchStatus::kCertificateExpired},
+        {Certificate::kSelfSigned, qm::FetchStatus::kCertificateUntrusted},
+    };
+    for (const auto& [certificate, reason] : cases) {
+        std::string url = tls->Url(certificate, "/");
+        SCOPED_TRACE(url);
+        Caller caller;
+        EXPECT_FALSE(FetchInto(url, caller));
+        EXPECT_TRUE(caller.Untouched());
+
+        UrlRequest request{};
+        request.url = url.c_str();
+        char text[qm::kRequestTextSize] = {}, host[qm::kHostNameSize] = {};
+        int port = 80;
+        bool secure = false;
+        ASSERT_TRUE(qm::BuildHttpRequest(&port, &request, text, host, &secure));
+        int32_t received = 0;
+        qm::ExchangeDetails details;
+        EXPECT_EQ(qm::ExchangeHttpRequest(host, port, secure, text,
+                                          static_cast<int>(std::strlen(text)),
+                                          caller.buffer.data(), &received, &details, 10000),
+                  qm::FETCH_FAILED);
+        EXPECT_EQ(details.opened, reason);
+    }
+    EXPECT_TRUE(server.Log().empty());
+    Caller caller;
+    EXPECT_TRUE(FetchInto(tls->Url(Certificate::kValid, "/"), caller));
+    EXPECT_TRUE(caller.StartsWith("secret"));
+}
+
 TEST(Fetch, UnusableUrlsUnreachableAndSilentServersLeaveTheCallerAlone) {
     qmtest::ScriptedServer silent({
         Script().Then(Ending::StayOpen),
@@ -177,7 +228,7 @@ TEST(Fetch, UnusableUrlsUnreachableAndSilentServersLeaveTheCallerAlone) {
         "http://no-such-host.invalid/",
         "http://" + std::string(256, 'h') + "/",
         "http://127.0.0.1:0/",
-        "HTTP://127.0.0.1/",
+        "HTTPS://127.0.0.1:" + std::to_string(closedPort) + "/",
         silent.Url("/nothing-at-all"),
         silent.Url("/part-of-the-body"),
     };
