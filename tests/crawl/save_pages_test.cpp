@@ -116,7 +116,7 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
                    "<img src=\"../img/logo.gif\">\n"
                    "<a href=\"page.php?a=1&amp;b=2#part\">q</a> <a href='../up.html'>up</a>"
                    "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + other + "/far.html\">far</a>"
-                   "<a href=\"https://secure/x\">s</a><a href=\"mailto:a@b\">m</a>"
+                   "<a href=\"ftp://files/x\">s</a><a href=\"mailto:a@b\">m</a>"
                    "<frameset><frame src=\"frame.html\"></frameset>"
                    "<div style=\"background:url(img2/bg.png)\">photo.jpg</div></body></html>");
     server.AddPage("/d/css/site.css", "body{background:url('../../img/bg.png')}", "text/css");
