@@ -31,7 +31,8 @@ const char kHelp[] =
     "body is what you get. FILE is written only when the fetch succeeds.\n"
     "\n"
     QMSAVE_SAVE_NOTES
-    "URLs are plain HTTP (http://host[:port]/path); https is not supported.\n"
+    "URLs are http://host[:port]/path or https://host[:port]/path; an https server's\n"
+    "certificate must be trusted by the system and be for that host.\n"
     "Exit status: 0 on success, 1 when the fetch or save failed, 2 on a usage error.\n";
 
 int Usage(const char* problem) {

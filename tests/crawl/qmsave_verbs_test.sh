@@ -37,9 +37,6 @@ check "pictures exits 0" test $? -eq 0
 check "pictures are flat in the folder, pages gone" \
   test "$(cd "$work/pics" && ls | tr '\n' ' ')" = "http--$host-img-a.gif http--$host-img-d.png "
 
-"$bin/qmsave" page "https://secure.example/" "$work/x.html" 2>"$work/err"
-check "https is refused with status 2" test $? -eq 2
-check "https refusal gives a reason" grep -q "https" "$work/err"
 "$bin/qmsave" pages "$base/index.html" 2>"$work/err"
 check "a missing file is a usage error" test $? -eq 2
 "$bin/qmsave" page "http://127.0.0.1:1/" "$work/none.html" 2>"$work/err"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "test_server.h"
+#include "tls_front.h"
 #include "zlib_util.h"
 
 #ifdef _WIN32
@@ -85,6 +86,12 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
     ToolRun toOutput = Qmsave("fetch " + site.Url("/coded"));
     EXPECT_EQ(toOutput.status, 0);
     EXPECT_EQ(toOutput.out, page);
+
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
+    ToolRun secure = Qmsave("fetch " + tls->Url(qmtest::Certificate::kValid, "/coded"));
+    EXPECT_EQ(secure.status, 0);
+    EXPECT_EQ(secure.out, page);
 }
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
