@@ -177,21 +177,21 @@ TEST(Fetch, SendsTheRequestTextToThePortOfTheUrl) {
     EXPECT_EQ(request.refererLength, 21);
 }
 
-// A certificate that is not good for the address fails the fetch with its reason before
-// the request goes out.
+// A certificate that is not good for the address, or a server that speaks only TLS older
+// than 1.2, fails the fetch with its reason before the request goes out.
 TEST(Fetch, HttpsRefusesCertificatesNotGoodForTheHost) {
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_NE(tls, nullptr);
     qmtest::ScriptedServer server(Script().Send(WithLength("secret")));
     ASSERT_TRUE(tls->Route(server.Port()));
     using qmtest::Certificate;
-    const std::pair<Certificate, qm::FetchStatus> cases[] = {
-        {Certificate::kOtherHost, qm::FetchStatus::kCertificateWrongHost},
-        {Certificate::kExpired, qm::FetchStatus::kCertificateExpired},
-        {Certificate::kSelfSigned, qm::FetchStatus::kCertificateUntrusted},
+    const std::pair<std::string, qm::FetchStatus> cases[] = {
+        {tls->Url(Certificate::kOtherHost), qm::FetchStatus::kCertificateWrongHost},
+        {tls->Url(Certificate::kExpired), qm::FetchStatus::kCertificateExpired},
+        {tls->Url(Certificate::kSelfSigned), qm::FetchStatus::kCertificateUntrusted},
+        {tls->Url(Certificate::kOldProtocol), qm::FetchStatus::kTlsHandshakeFailed},
     };
-    for (const auto& [certificate, reason] : cases) {
-        std::string url = tls->Url(certificate, "/");
+    for (const auto& [url, reason] : cases) {
         SCOPED_TRACE(url);
         Caller caller;
         EXPECT_FALSE(FetchInto(url, caller));
@@ -222,6 +222,8 @@ TEST(Fetch, UnusableUrlsUnreachableAndSilentServersLeaveTheCallerAlone) {
         Script().Then(Ending::StayOpen),
         Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
     });
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(silent.Port()));
     uint16_t closedPort = qmtest::ScriptedServer(Script{}).Port();  // nobody listens there now
     const std::string urls[] = {
         "http://127.0.0.1:" + std::to_string(closedPort) + "/",
@@ -231,6 +233,9 @@ TEST(Fetch, UnusableUrlsUnreachableAndSilentServersLeaveTheCallerAlone) {
         "HTTPS://127.0.0.1:" + std::to_string(closedPort) + "/",
         silent.Url("/nothing-at-all"),
         silent.Url("/part-of-the-body"),
+        // Silent during the handshake, and after it.
+        "https://127.0.0.1:" + std::to_string(silent.Port()) + "/",
+        tls->Url(qmtest::Certificate::kValid, "/part-of-the-body"),
     };
     for (const std::string& url : urls) {
         SCOPED_TRACE(url);
@@ -241,28 +246,34 @@ TEST(Fetch, UnusableUrlsUnreachableAndSilentServersLeaveTheCallerAlone) {
 }
 
 TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
-    qmtest::ScriptedServer server({
-        Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
-        Script().Send(WithLength("fine")),
-    });
-    std::thread stopper([&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (server.Log().empty() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        qm_StopSave();
-    });
-    Caller caller;
-    UrlRequest request{};
-    std::string url = server.Url();
-    request.url = url.c_str();
-    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
-    stopper.join();
-    EXPECT_TRUE(caller.Untouched());
-    EXPECT_TRUE(qm::StopRequested());
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    for (bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "https" : "http");
+        qmtest::ScriptedServer server({
+            Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
+            Script().Send(WithLength("fine")),
+        });
+        ASSERT_TRUE(tls->Route(server.Port()));
+        std::thread stopper([&] {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (server.Log().empty() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            qm_StopSave();
+        });
+        Caller caller;
+        UrlRequest request{};
+        std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
+        request.url = url.c_str();
+        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
+        stopper.join();
+        EXPECT_TRUE(caller.Untouched());
+        EXPECT_TRUE(qm::StopRequested());
 
-    // The export clears a request left over from an earlier call.
-    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
-    EXPECT_TRUE(caller.StartsWith("fine"));
+        // The export clears a request left over from an earlier call.
+        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
+        EXPECT_TRUE(caller.StartsWith("fine"));
+    }
 }
 
 // A text without its NUL whose last byte is the last readable one: the next page cannot be

@@ -1,10 +1,11 @@
 // qm_tlsfront: TLS in front of a plain test server, a Linux program that tests start natively
 // and from under Wine. At start it makes a certificate authority and four server
-// certificates, listens on 127.0.0.1 once per certificate and reports back on a "lifeline"
-// connection to the test:
+// certificates, listens on 127.0.0.1 once per certificate (and once more with the valid one
+// over TLS 1.1 at most) and reports back on a "lifeline" connection to the test:
 //
 //     qm_tlsfront LIFELINE_PORT
-//     -> "<valid> <other-host> <expired> <self-signed>\n" and the authority in PEM
+//     -> "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority
+//        in PEM
 //     <- "route <port>\n"  -> "ok\n"     (later connections are relayed to 127.0.0.1:<port>)
 //
 // It ends when the lifeline closes, so a test that cannot wait for it (Wine cannot wait for a
@@ -209,16 +210,23 @@ int main(int argc, char** argv) {
     X509* selfSigned =
         MakeCertificate(serverKey, "127.0.0.1", nullptr, nullptr, -kDay, kDay, here, false);
 
-    SSL_CTX* contexts[4] = {ServerContext(valid, serverKey, nullptr),
-                            ServerContext(otherHost, serverKey, nullptr),
-                            ServerContext(expired, serverKey, nullptr),
-                            ServerContext(selfSigned, serverKey, nullptr)};
-    int listeners[4];
+    constexpr int kPorts = 5;
+    SSL_CTX* contexts[kPorts] = {ServerContext(valid, serverKey, nullptr),
+                                 ServerContext(otherHost, serverKey, nullptr),
+                                 ServerContext(expired, serverKey, nullptr),
+                                 ServerContext(selfSigned, serverKey, nullptr),
+                                 ServerContext(valid, serverKey, nullptr)};
+    SSL_CTX* old = contexts[kPorts - 1];
+    SSL_CTX_set_security_level(old, 0);
+    SSL_CTX_set_cipher_list(old, "DEFAULT:@SECLEVEL=0");
+    SSL_CTX_set_min_proto_version(old, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(old, TLS1_1_VERSION);
+    int listeners[kPorts];
     std::string hello;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kPorts; ++i) {
         uint16_t port = 0;
         listeners[i] = Listen(&port);
-        hello += std::to_string(port) + (i < 3 ? " " : "\n");
+        hello += std::to_string(port) + (i < kPorts - 1 ? " " : "\n");
     }
     BIO* pem = BIO_new(BIO_s_mem());
     PEM_write_bio_X509(pem, authority);
@@ -231,10 +239,10 @@ int main(int argc, char** argv) {
 
     std::string commands;
     for (;;) {
-        pollfd p[5];
+        pollfd p[kPorts + 1];
         p[0] = {lifeline, POLLIN, 0};
-        for (int i = 0; i < 4; ++i) p[i + 1] = {listeners[i], POLLIN, 0};
-        if (poll(p, 5, -1) < 0) continue;
+        for (int i = 0; i < kPorts; ++i) p[i + 1] = {listeners[i], POLLIN, 0};
+        if (poll(p, kPorts + 1, -1) < 0) continue;
         if (p[0].revents != 0) {
             char buffer[256];
             ssize_t n = recv(lifeline, buffer, sizeof buffer, 0);
@@ -250,7 +258,7 @@ int main(int argc, char** argv) {
                 commands.erase(0, end + 1);
             }
         }
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < kPorts; ++i) {
             if (p[i + 1].revents == 0) continue;
             int client = accept4(listeners[i], nullptr, nullptr, SOCK_CLOEXEC);
             if (client >= 0) std::thread(Relay, contexts[i], client).detach();

@@ -138,9 +138,10 @@ bool TlsFront::Start() {
         std::fprintf(stderr, "TLS front: no ports and authority from qm_tlsfront\n");
         return false;
     }
-    unsigned p[4] = {};
-    if (std::sscanf(hello.c_str(), "%u %u %u %u", &p[0], &p[1], &p[2], &p[3]) != 4) return false;
-    for (int i = 0; i < 4; ++i) ports_[i] = static_cast<uint16_t>(p[i]);
+    unsigned p[5] = {};
+    if (std::sscanf(hello.c_str(), "%u %u %u %u %u", &p[0], &p[1], &p[2], &p[3], &p[4]) != 5)
+        return false;
+    for (int i = 0; i < 5; ++i) ports_[i] = static_cast<uint16_t>(p[i]);
     size_t pem = hello.find("-----BEGIN");
     if (pem == std::string::npos || !Trust(hello.substr(pem))) {
         std::fprintf(stderr, "TLS front: the authority could not be trusted\n");

@@ -20,6 +20,7 @@ enum class Certificate {
     kOtherHost,   // from the trusted authority, for another host name only
     kExpired,     // for 127.0.0.1, from the trusted authority, out of its validity period
     kSelfSigned,  // for 127.0.0.1, signed by itself
+    kOldProtocol,  // the valid one, but over TLS 1.1 at most
 };
 
 class TlsFront {
@@ -41,7 +42,7 @@ private:
     bool Trust(const std::string& pem);
 
     uintptr_t lifeline_ = ~uintptr_t(0);
-    uint16_t ports_[4] = {};
+    uint16_t ports_[5] = {};
     std::string authorityFile_;     // natively: the file SSL_CERT_FILE names
     void* store_ = nullptr;         // on Windows: the root store, and the authority in it
     const void* authority_ = nullptr;
