@@ -19,9 +19,9 @@ struct FreeArea {
 
 }  // namespace
 
-FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure, const char* requestText,
-                                int requestLength, char* output, int32_t* receivedLength,
-                                ExchangeDetails* details, int silenceLimitMs) {
+FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, char* output,
+                                int32_t* receivedLength, ExchangeDetails* details, int silenceLimitMs) {
     using platform::NetStatus;
     platform::NetSession session;
 

@@ -26,8 +26,8 @@ struct ExchangeDetails {
 // included, is copied to `output` and their number stored in *receivedLength; on failure
 // (or a stop request) neither is touched. A 404 without a content coding copies the
 // response and still returns FETCH_FAILED.
-FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure, const char* requestText,
-                                int requestLength, char* output, int32_t* receivedLength,
-                                ExchangeDetails* details, int silenceLimitMs = kSilenceLimitMs);
+FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, char* output,
+                                int32_t* receivedLength, ExchangeDetails* details, int silenceLimitMs = kSilenceLimitMs);
 
 }  // namespace qm

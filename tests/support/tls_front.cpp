@@ -125,7 +125,8 @@ bool TlsFront::Start() {
     const char* why = nullptr;
     if (!listening) why = "no lifeline socket";
     else if (!StartProgram(ntohs(at.sin_port))) why = "qm_tlsfront did not start";
-    else if (!Readable(static_cast<uintptr_t>(listener), kStartLimitMs)) why = "qm_tlsfront did not call";
+    else if (!Readable(static_cast<uintptr_t>(listener), kStartLimitMs))
+        why = "qm_tlsfront did not call";
     else lifeline_ = static_cast<uintptr_t>(accept(listener, nullptr, nullptr));
     CloseSocket(static_cast<uintptr_t>(listener));
     if (why != nullptr || lifeline_ == kNone) {
@@ -186,7 +187,8 @@ bool TlsFront::Trust(const std::string& pem) {
 }
 
 TlsFront::~TlsFront() {
-    if (authority_ != nullptr) CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(authority_));
+    if (authority_ != nullptr)
+        CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(authority_));
     if (store_ != nullptr) CertCloseStore(static_cast<HCERTSTORE>(store_), 0);
     if (lifeline_ != kNone) CloseSocket(lifeline_);
 }

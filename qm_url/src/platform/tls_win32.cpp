@@ -1,6 +1,8 @@
 #define SECURITY_WIN32
+#define SCHANNEL_USE_BLACKLISTS  // SCH_CREDENTIALS
 #include <winsock2.h>
 #include <windows.h>
+#include <subauth.h>
 #include <wincrypt.h>
 #include <schannel.h>
 #include <security.h>
@@ -31,28 +33,37 @@ TlsStatus FromNet(NetStatus status) {
     return TlsStatus::Failed;
 }
 
-// Credentials that let SChannel use TLS 1.2 and 1.3 only, and leave the certificate to us:
-// its automatic check has no reasons to tell apart. Systems that do not know TLS 1.3 in this
-// structure get TLS 1.2.
+// Credentials that let SChannel use TLS 1.2 or newer only, and leave the certificate to us:
+// its automatic check has no reasons to tell apart. SCH_CREDENTIALS is the structure that
+// knows TLS 1.3; systems older than it get TLS 1.2 through SCHANNEL_CRED.
 bool AcquireCredentials(CredHandle* credentials) {
-    for (DWORD protocols : {DWORD(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT),
-                            DWORD(SP_PROT_TLS1_2_CLIENT)}) {
-        SCHANNEL_CRED cred = {};
-        cred.dwVersion = SCHANNEL_CRED_VERSION;
-        cred.grbitEnabledProtocols = protocols;
-        cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-        TimeStamp expiry;
-        if (AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
-                                      SECPKG_CRED_OUTBOUND, nullptr, &cred, nullptr, nullptr,
-                                      credentials, &expiry) == SEC_E_OK)
-            return true;
-    }
-    return false;
+    constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+    TimeStamp expiry;
+    TLS_PARAMETERS parameters = {};
+    parameters.grbitDisabledProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT |
+                                        SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+    SCH_CREDENTIALS current = {};
+    current.dwVersion = SCH_CREDENTIALS_VERSION;
+    current.dwFlags = kFlags;
+    current.cTlsParameters = 1;
+    current.pTlsParameters = &parameters;
+    if (AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
+                                  nullptr, &current, nullptr, nullptr, credentials,
+                                  &expiry) == SEC_E_OK)
+        return true;
+    SCHANNEL_CRED older = {};
+    older.dwVersion = SCHANNEL_CRED_VERSION;
+    older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    older.dwFlags = kFlags;
+    return AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
+                                     SECPKG_CRED_OUTBOUND, nullptr, &older, nullptr, nullptr,
+                                     credentials, &expiry) == SEC_E_OK;
 }
 
 std::wstring Widen(const char* text) {
     std::wstring wide;
-    for (const char* p = text; *p; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+    for (const char* p = text; *p; ++p)
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     return wide;
 }
 
@@ -154,7 +165,8 @@ NetStatus ReceiveMore(Connection& connection, std::vector<char>& incoming, bool*
     size_t had = incoming.size();
     incoming.resize(had + kReadPiece);
     size_t got = 0;
-    NetStatus status = connection.ReceiveSome(incoming.data() + had, kReadPiece, &got, silenceLimitMs);
+    NetStatus status =
+        connection.ReceiveSome(incoming.data() + had, kReadPiece, &got, silenceLimitMs);
     incoming.resize(had + (status == NetStatus::Ok ? got : 0));
     if (status == NetStatus::Ok && got == 0) *closed = true;
     return status;
