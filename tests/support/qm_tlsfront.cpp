@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -194,6 +195,8 @@ int main(int argc, char** argv) {
     if (argc != 2) Fail("usage: qm_tlsfront LIFELINE_PORT");
     Detach();
     alarm(kLifetimeSeconds);
+    // A client that hangs up while a relay still writes to it ends that relay, not us.
+    signal(SIGPIPE, SIG_IGN);
 
     EVP_PKEY* authorityKey = EVP_RSA_gen(2048);
     EVP_PKEY* serverKey = EVP_RSA_gen(2048);
