@@ -21,23 +21,31 @@ const char kHelp[] =
     "qmsave - save web pages for reading offline\n"
     "\n"
     "Usage:\n"
-    "  qmsave fetch URL [-o FILE]   fetch one URL over HTTP and write its body to standard\n"
-    "                               output, or to FILE\n"
+    "  qmsave fetch URL [-L] [-o FILE]\n"
+    "                               fetch one URL over HTTP and write its body to standard\n"
+    "                               output, or to FILE; -L follows redirects\n"
     QMSAVE_SAVE_HELP
     "  qmsave --help                show this help\n"
     "\n"
     "fetch sends one GET request and waits for the whole response (at most 10 MiB); a gzip\n"
-    "or deflate body is decoded, a chunked one joined. Redirects are not followed: their own\n"
-    "body is what you get. FILE is written only when the fetch succeeds.\n"
+    "or deflate body is decoded, a chunked one joined. Without -L a redirect's own body is\n"
+    "what you get; with -L up to 5 redirects are followed. A status other than 2xx (or 3xx\n"
+    "without -L) fails. FILE is written only when the fetch succeeds.\n"
     "\n"
     QMSAVE_SAVE_NOTES
     "URLs are http://host[:port]/path or https://host[:port]/path; an https server's\n"
     "certificate must be trusted by the system and be for that host.\n"
-    "Exit status: 0 on success, 1 when the fetch or save failed, 2 on a usage error.\n";
+    "Exit status: 0 when everything was saved, 3 when the page was saved but some of its\n"
+    "items were not, 1 when nothing was saved (or the fetch failed), 2 on a usage error.\n";
 
 int Usage(const char* problem) {
     std::fprintf(stderr, "qmsave: %s (try qmsave --help)\n", problem);
     return 2;
+}
+
+void QM_CALLBACK ReportFetchFailure(int32_t, const PageRecord*, const char* url,
+                                   const char* reason) {
+    std::fprintf(stderr, "qmsave: could not fetch %s: %s\n", url, reason);
 }
 
 bool WriteAll(FILE* to, const char* data, size_t length) {
@@ -47,8 +55,11 @@ bool WriteAll(FILE* to, const char* data, size_t length) {
 int Fetch(int argc, char** argv) {
     const char* url = nullptr;
     const char* outPath = nullptr;
+    bool follow = false;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-o") == 0) {
+        if (std::strcmp(argv[i], "-L") == 0) {
+            follow = true;
+        } else if (std::strcmp(argv[i], "-o") == 0) {
             if (i + 1 >= argc) return Usage("-o needs a file name");
             outPath = argv[++i];
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -72,20 +83,12 @@ int Fetch(int argc, char** argv) {
     }
     UrlRequest request{};
     request.url = url;
-    // A length the library never stores tells "nothing usable came back" from a response that
-    // came but could not be turned into a body.
-    int32_t length = -1;
+    int32_t length = 0;
     qmsave::StopOnInterrupt();
-    if (qm_UrlToHtml(&request, body.get(), &length, 0) == 0) {
-        if (qmsave::Interrupted()) std::fprintf(stderr, "qmsave: stopped\n");
-        else if (length < 0)
-            std::fprintf(stderr, "qmsave: could not fetch %s: no usable response (unusable URL, "
-                                 "name not found, no connection, 404, or no answer)\n", url);
-        else
-            std::fprintf(stderr, "qmsave: could not fetch %s: the response could not be read "
-                                 "(incomplete header, or a body that does not decode)\n", url);
-        return 1;
-    }
+    qm_SetFailureCallback(ReportFetchFailure);
+    int32_t fetched = follow ? qm_UrlToHtmlFollow(&request, body.get(), &length, 0)
+                             : qm_UrlToHtml(&request, body.get(), &length, 0);
+    if (fetched == 0) return 1;
 
     if (outPath == nullptr) {
 #ifdef _WIN32

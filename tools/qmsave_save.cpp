@@ -16,6 +16,8 @@ namespace {
 struct Counts {
     int items = 0;
     int byKind[5] = {};
+    int failed = 0;
+    int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
 };
 Counts g_counts;
 
@@ -46,8 +48,22 @@ std::string Shown(const char* path) {
 void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
     ++g_counts.items;
     if (record->kind >= 1 && record->kind <= 4) ++g_counts.byKind[record->kind];
+    g_counts.lastItem = index;
     std::fprintf(stderr, "%6d  %-11s %s -> %s\n", static_cast<int>(index), KindName(record->kind),
                  record->url, Shown(record->localPath).c_str());
+}
+
+void QM_CALLBACK ReportFailure(int32_t index, const PageRecord* record, const char* url,
+                               const char* reason) {
+    ++g_counts.failed;
+    // An item whose file could not be written was reported as fetched just before.
+    if (index != NO_RECORD && index == g_counts.lastItem) {
+        --g_counts.items;
+        if (record->kind >= 1 && record->kind <= 4) --g_counts.byKind[record->kind];
+    }
+    g_counts.lastItem = NO_RECORD;
+    std::fprintf(stderr, "%6d  %-11s %s failed: %s\n", static_cast<int>(index),
+                 record != nullptr ? KindName(record->kind) : "item", url, reason);
 }
 
 int Refuse(const char* reason) {
@@ -56,13 +72,13 @@ int Refuse(const char* reason) {
 }
 
 void PrintCount() {
-    std::fprintf(stderr, "qmsave: %d item%s fetched (%d page%s, %d picture%s, %d style sheet%s, "
-                         "%d frame%s)\n",
+    std::fprintf(stderr, "qmsave: %d item%s saved (%d page%s, %d picture%s, %d style sheet%s, "
+                         "%d frame%s), %d failed\n",
                  g_counts.items, g_counts.items == 1 ? "" : "s", g_counts.byKind[1],
                  g_counts.byKind[1] == 1 ? "" : "s", g_counts.byKind[2],
                  g_counts.byKind[2] == 1 ? "" : "s", g_counts.byKind[3],
                  g_counts.byKind[3] == 1 ? "" : "s", g_counts.byKind[4],
-                 g_counts.byKind[4] == 1 ? "" : "s");
+                 g_counts.byKind[4] == 1 ? "" : "s", g_counts.failed);
 }
 
 }  // namespace
@@ -108,6 +124,7 @@ int Save(const char* verb, int argc, char** argv) {
 
     SaveOptions options{1, complete ? 1 : 0, 0, std::strcmp(verb, "pages") == 0 ? 1 : 0};
     StopOnInterrupt();
+    qm_SetFailureCallback(ReportFailure);
     int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)
                               : qm_SavePages(url, savePath.c_str(), &options, Report);
     if (Interrupted()) {
@@ -116,14 +133,16 @@ int Save(const char* verb, int argc, char** argv) {
         return 1;
     }
     if (result != 1) {
-        std::fprintf(stderr, "qmsave: nothing was saved: %s could not be fetched (or there was "
-                             "no memory for the save)\n", url);
+        PrintCount();
+        std::fprintf(stderr, "qmsave: nothing was saved: the page at %s could not be saved\n",
+                     url);
         return 1;
     }
     PrintCount();
     // The start page's file was there already: it is kept, and nothing new was needed.
-    if (g_counts.items == 0) std::fprintf(stderr, "qmsave: nothing new was saved\n");
-    return 0;
+    if (g_counts.items == 0 && g_counts.failed == 0)
+        std::fprintf(stderr, "qmsave: nothing new was saved\n");
+    return g_counts.failed == 0 ? 0 : 3;
 }
 
 }  // namespace qmsave

@@ -13,7 +13,8 @@
 #define QMSAVE_SAVE_NOTES                                                                      \
     "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
     "to FOLDER and never replaces a file there. A line on standard error reports each\n"      \
-    "item as it is fetched; Ctrl+C stops the save and leaves no half-written file.\n"         \
+    "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"  \
+    "leaves no half-written file.\n"                                                          \
     "\n"
 
 namespace qmsave {

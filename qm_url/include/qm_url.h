@@ -31,6 +31,11 @@ extern "C" {
 
 /* Receive area, decode area and the least size of every fetch output buffer (10 MiB). */
 #define FETCH_BUFFER_SIZE 10485760
+/* The longest a fetch may take, redirects included (10 minutes). Besides it, a fetch fails
+ * when its connection stays silent for 60 seconds. */
+#define FETCH_TIME_LIMIT_SECONDS 600
+/* Redirects (301, 302, 303, 307, 308) followed by the crawling exports and qm_UrlToHtmlFollow. */
+#define MOST_REDIRECTS 5
 /* URL and referer texts: at most 511 characters and a NUL. */
 #define URL_TEXT_SIZE 512
 /* Local paths: at most 259 characters and a NUL. */
@@ -85,16 +90,39 @@ typedef struct PageRecord {
  * caller's thread. The record may be read during the call only. */
 typedef void (QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageRecord* record);
 
-/* Fetches one URL. On success (1) output holds the body (header removed, gzip or deflate
- * undone) and *outputLength its length; output must hold FETCH_BUFFER_SIZE bytes.
- * request->refererLength may be written. `reserved` is not read. */
+/* Called once for every item a call wanted and did not get, on the caller's thread: a
+ * failed qm_UrlToHtml, qm_UrlToHtmlFollow or qm_OldSavePages (recordIndex NO_RECORD, record
+ * NULL), and every item of a crawl that could not be fetched or written, the start page
+ * included. url is the item's URL; reason a short English text such as "HTTP status 404",
+ * "truncated after 5000 of 100000 bytes", "timed out" or "connection refused". Texts and
+ * record may be read during the call only. */
+typedef void (QM_CALLBACK* FailureCallback)(int32_t recordIndex, const PageRecord* record,
+                                            const char* url, const char* reason);
+
+/* Sets the failure callback of every later call in this process; NULL (the default) sets
+ * none. Not to be called while another call runs. */
+QM_API void QM_CALL qm_SetFailureCallback(FailureCallback callback);
+
+/* Fetches one URL. On success (1) output holds the body (chunks joined, gzip or deflate
+ * undone) and *outputLength its length; output must hold FETCH_BUFFER_SIZE bytes. A 2xx
+ * or 3xx response is returned as it came (a redirect is not followed); any other status, a
+ * body cut short or one that does not decode fails (0), leaving output and *outputLength
+ * as they were. request->refererLength may be written. `reserved` is not read. */
 QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output, int32_t* outputLength,
                                     int32_t reserved);
 
+/* qm_UrlToHtml following up to MOST_REDIRECTS redirects, as the crawling exports do: the
+ * body is that of the first response that is not a redirect, and only a 2xx one succeeds. */
+QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output,
+                                          int32_t* outputLength, int32_t reserved);
+
 /* Saves the page at url to savePath and, as options say, its frames, style sheets,
- * pictures and linked pages into the folder of savePath. 1 when the crawl ran (items that
- * cannot be fetched are left out; a start page whose file exists is kept as it is), 0 when
- * the arguments were refused or the start page could not be fetched. callback may be NULL. */
+ * pictures and linked pages into the folder of savePath. Redirects are followed (each item
+ * keeps its name and kind; a page's references are read against the URL it came from), and
+ * only a 2xx response is an item's content. 1 when the crawl ran (items that cannot be
+ * fetched are left out and reported to the failure callback; a start page whose file
+ * exists is kept as it is), 0 when the arguments were refused or the start page could not
+ * be fetched. callback may be NULL. */
 QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath, SaveOptions* options,
                                     SavePageCallback callback);
 

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "arguments.h"
+#include "failure_report.h"
 #include "fetch.h"
 #include "names.h"
 #include "pictures.h"
@@ -46,14 +47,19 @@ bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
     return r.kind == KIND_PAGE && r.sameSite == 0 && options.sameSiteOnly == 1;
 }
 
-// One item through the HTTP client, with the page it was found on as its Referer.
-bool FetchItem(const PageRecord& r, char* buffer, int32_t* length) {
+// One item through the HTTP client, with the page it was found on as its Referer, following
+// redirects. The item keeps its name and kind; its URL becomes the one the body came from,
+// so that a page's references are read against it.
+FetchResult FetchItem(PageRecord& r, char* buffer, int32_t* length) {
     UrlRequest request = {};
     request.url = r.url;
     request.urlLength = static_cast<int32_t>(std::strlen(r.url));
     request.referer = r.referer;
     request.refererLength = static_cast<int32_t>(std::strlen(r.referer));
-    return FetchUrl(request, buffer, length);
+    char finalUrl[URL_TEXT_SIZE];
+    FetchResult result = FetchFollowing(request, buffer, length, finalUrl);
+    if (result.ok()) std::memcpy(r.url, finalUrl, sizeof r.url);
+    return result;
 }
 
 // Visits the queue from record 0 until it is exhausted, the depth stop or a stop request.
@@ -79,20 +85,29 @@ CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
         // An item whose file exists was saved before: neither fetched nor followed.
         if (visit && !platform::FileExists(r.localPath)) {
             int32_t length = 0;
-            bool fetched = FetchItem(r, page, &length);
+            FetchResult fetched = FetchItem(r, page, &length);
             // A fetch cut short by a stop may have only part of the body: it is not kept.
-            if (StopRequested()) return CrawlOutcome::kStopped;
-            if (fetched) {
+            if (StopRequested()) {
+                ReportFailure(g_currentIndex, &r, r.url, FetchStatus::kStopped);
+                return CrawlOutcome::kStopped;
+            }
+            if (fetched.ok()) {
                 if (r.kind != KIND_PICTURE) ScanAndRewritePage(page, &length, &options, scratch);
                 if (callback != nullptr) callback(g_currentIndex, &r);
                 platform::CreateFoldersFor(r.localPath);
-                platform::WriteFileAtomically(r.localPath, page, static_cast<size_t>(length));
-            } else {
-                lost = true;
+                if (!platform::WriteFileAtomically(r.localPath, page, static_cast<size_t>(length)))
+                    fetched = FetchStatus::kWriteFailed;
             }
+            if (!fetched.ok()) {
+                lost = true;
+                ReportFailure(g_currentIndex, &r, r.url, fetched);
+            }
+        } else if (lost) {
+            // An item of a picture save for which no file name in the folder could be made.
+            ReportFailure(g_currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
         // Without its start page a save has nothing to show: the caller must not be told
-        // it completed. Later items that fail are dropped quietly, as they always were.
+        // it completed. Later items that fail are left out, and only reported.
         if (startPage && lost) outcome = CrawlOutcome::kStartPageFailed;
         startPage = false;
         int32_t next = r.next;  // read after the scan, which may have queued items behind r
@@ -141,10 +156,12 @@ extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const cha
         Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
         if (!buffer) return 0;
         int32_t length = 0;
-        if (!FetchCallersRequest(*request, buffer.get(), &length) || StopRequested()) return 0;
-        return platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length))
-                   ? 1
-                   : 0;
+        if (!FetchCallersRequest(*request, buffer.get(), &length).ok() || StopRequested())
+            return 0;
+        if (platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length)))
+            return 1;
+        ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kWriteFailed);
+        return 0;
     } catch (...) {
         return 0;
     }

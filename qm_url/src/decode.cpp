@@ -16,31 +16,52 @@ char g_decodeBuffer[FETCH_BUFFER_SIZE];
 // zlib stops by itself at both limits because it is never offered more: avail_in covers the
 // coded body up to codedLength and avail_out the room up to the capacity. One call then does
 // the work that byte-sized steps would, and the stopping points stay the same.
-bool Inflate(const char* coded, uint32_t codedLength, uint32_t* capacity, int windowBits) {
+// `whole` tells whether the stream reached its end or the output its limit.
+bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capacity,
+             int windowBits, bool* whole) {
     z_stream stream;
     std::memset(&stream, 0, sizeof stream);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded));
     stream.avail_in = 0;
-    stream.next_out = reinterpret_cast<Bytef*>(g_decodeBuffer);
+    stream.next_out = reinterpret_cast<Bytef*>(out);
     if (inflateInit2(&stream, windowBits) != Z_OK) return false;
 
     const uint32_t limit = std::min<uint32_t>(*capacity, FETCH_BUFFER_SIZE);
+    // Counted by the stream's pointers: a reset for the next gzip member clears its totals.
+    const Bytef* in = reinterpret_cast<const Bytef*>(coded);
+    const Bytef* start = reinterpret_cast<const Bytef*>(out);
+    auto used = [&] { return static_cast<uint32_t>(stream.next_in - in); };
+    auto made = [&] { return static_cast<uint32_t>(stream.next_out - start); };
     bool ok = true;
-    while (stream.total_out < limit && stream.total_in < codedLength) {
-        stream.avail_in = codedLength - static_cast<uint32_t>(stream.total_in);
-        stream.avail_out = limit - static_cast<uint32_t>(stream.total_out);
+    bool ended = false;
+    while (made() < limit && used() < codedLength) {
+        stream.avail_in = codedLength - used();
+        stream.avail_out = limit - made();
         int result = inflate(&stream, Z_NO_FLUSH);
-        if (result == Z_STREAM_END) break;
+        if (result == Z_STREAM_END) {
+            ended = true;
+            // A gzip body may hold several members, one after the other: together they are
+            // the body. Anything else after the end is not looked at.
+            uint32_t at = used();
+            bool another = windowBits > 15 && codedLength - at >= 2 &&
+                           static_cast<unsigned char>(coded[at]) == 0x1f &&
+                           static_cast<unsigned char>(coded[at + 1]) == 0x8b;
+            if (!another || inflateReset(&stream) != Z_OK) break;
+            ended = false;
+            continue;
+        }
         if (result == Z_OK) continue;
         // zlib may look at input past the point where the output filled up, and find fault
         // there; the output had reached its limit first, so that is success.
-        if (stream.total_out >= limit) break;
+        if (made() >= limit) break;
         ok = false;  // a data error, or no progress possible
         break;
     }
+    uint32_t produced = made();
     if (inflateEnd(&stream) != Z_OK) ok = false;
     if (!ok) return false;
-    *capacity = static_cast<uint32_t>(stream.total_out);
+    *whole = ended || produced >= limit || codedLength == 0;
+    *capacity = produced;
     return true;
 }
 
@@ -73,29 +94,11 @@ constexpr uint64_t kLargestChunk = FETCH_BUFFER_SIZE;
 
 char* DecodeArea() { return g_decodeBuffer; }
 
-bool StripResponseHeader(char* data, int32_t* length) {
-    if (*length < 4) return false;
-    const char* end = data + *length;
-    for (const char* p = data; p + 4 <= end;) {
-        p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(end - p)));
-        if (p == nullptr || p + 4 > end) return false;
-        if (p[1] == '\n' && p[2] == '\r' && p[3] == '\n') {
-            int32_t bodyStart = static_cast<int32_t>(p - data) + 4;
-            std::memmove(data, data + bodyStart, static_cast<size_t>(*length - bodyStart));
-            *length -= bodyStart;
-            return true;
-        }
-        ++p;
-    }
-    return false;
-}
-
-bool InflateGzip(const char* coded, uint32_t codedLength, uint32_t* capacity) {
-    return Inflate(coded, codedLength, capacity, 15 + 32);
-}
-
-bool InflateDeflate(const char* coded, uint32_t codedLength, uint32_t* capacity) {
-    return Inflate(coded, codedLength, capacity, -15);
+bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
+                uint32_t* capacity) {
+    bool whole = false;
+    int windowBits = coding == Coding::kGzip ? 15 + 32 : -15;
+    return Inflate(coded, codedLength, out, capacity, windowBits, &whole) && whole;
 }
 
 // Chunks: a size in hex, optional extensions after ';', a line end, that many bytes of data

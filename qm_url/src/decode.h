@@ -1,5 +1,5 @@
-// Turning a received response into the page body: the header is cut off, a chunked transfer
-// is undone, and a gzip or deflate content coding is inflated into the decode area.
+// Turning a received body into the page: a chunked transfer is joined, and gzip or deflate
+// codings are inflated, each into the other of two areas.
 #pragma once
 
 #include <cstddef>
@@ -7,21 +7,21 @@
 
 namespace qm {
 
-// The one decode area of the library (FETCH_BUFFER_SIZE bytes): the output of both inflaters.
-// Being process-wide, it makes a fetch non-reentrant.
+// The one decode area of the library (FETCH_BUFFER_SIZE bytes), where a fetch inflates a
+// body. Being process-wide, it makes a fetch non-reentrant.
 char* DecodeArea();
 
-// Moves what follows the first blank line (CR LF CR LF) within the first *length bytes to the
-// start of data and stores its length. False, with nothing changed, when there is none.
-bool StripResponseHeader(char* data, int32_t* length);
+// A content or transfer coding a response may carry.
+enum class Coding : uint8_t { kGzip, kDeflate };
 
-// Inflate `coded` into the decode area, producing at most *capacity bytes and reading at most
-// codedLength bytes; reaching either limit first is success with what was produced so far.
-// On success *capacity holds the number of bytes produced.
-// InflateGzip takes a gzip or a zlib stream (told apart by its header); InflateDeflate takes a
-// raw deflate stream.
-bool InflateGzip(const char* coded, uint32_t codedLength, uint32_t* capacity);
-bool InflateDeflate(const char* coded, uint32_t codedLength, uint32_t* capacity);
+// Undoes one coding of `coded` (codedLength bytes, never read past) into `out`, which has
+// room for *capacity bytes (at most FETCH_BUFFER_SIZE); *capacity then holds the bytes
+// produced. gzip takes a gzip or a zlib stream (told apart by its header) and every gzip
+// member after the first; bytes after the last are not looked at. deflate takes a raw
+// deflate stream. Output that reaches the capacity is cut there, as a success; a stream that
+// ends before its own end fails: a body cut short is not the body.
+bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
+                uint32_t* capacity);
 
 // Walks a chunked body as it arrives. The body only ever grows between calls, so each call
 // goes on from where the last one stopped.

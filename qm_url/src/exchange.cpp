@@ -1,75 +1,80 @@
 #include "exchange.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "platform/socket.h"
-#include "transport.h"
 #include "qm_url.h"
 #include "resolve.h"
+#include "transport.h"
 
 namespace qm {
 namespace {
 
-struct FreeArea {
-    void operator()(char* area) const { std::free(area); }
-};
+FetchResult Failed(platform::NetStatus status, FetchStatus otherwise) {
+    switch (status) {
+        case platform::NetStatus::TimedOut: return FetchStatus::kTimedOut;
+        case platform::NetStatus::Stopped: return FetchStatus::kStopped;
+        default: return otherwise;
+    }
+}
 
 }  // namespace
 
-FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure,
-                                const char* requestText, int requestLength, char* output,
-                                int32_t* receivedLength, ExchangeDetails* details, int silenceLimitMs) {
+int FetchLimits::NextWaitMs() const {
+    long long left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    if (left <= 0) return 0;
+    return static_cast<int>(std::min<long long>(left, silenceMs_));
+}
+
+FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, RedirectPolicy policy,
+                                const FetchLimits& limits, Response* response) {
     using platform::NetStatus;
     platform::NetSession session;
 
     platform::HostAddress address;
-    if (ResolveHost(hostName, &address, silenceLimitMs) != NetStatus::Ok) return FETCH_FAILED;
+    NetStatus status = ResolveHost(hostName, &address, limits.NextWaitMs());
+    if (status != NetStatus::Ok) return Failed(status, FetchStatus::kResolveFailed);
 
     Transport connection;
     uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
-    FetchStatus opened = connection.Open(address, portNumber, hostName, secure, silenceLimitMs);
-    if (opened != FetchStatus::kOk) {
-        if (details != nullptr) details->opened = opened;
-        return FETCH_FAILED;
-    }
-    if (connection.SendAll(requestText, static_cast<size_t>(requestLength), silenceLimitMs) !=
-        NetStatus::Ok)
-        return FETCH_FAILED;
+    FetchStatus opened =
+        connection.Open(address, portNumber, hostName, secure, limits.NextWaitMs());
+    if (opened != FetchStatus::kOk) return opened;
+    status = connection.SendAll(requestText, static_cast<size_t>(requestLength),
+                                limits.NextWaitMs());
+    if (status != NetStatus::Ok) return Failed(status, FetchStatus::kConnectionFailed);
 
-    // The whole response is kept apart until it is complete: a failed exchange leaves the
-    // caller's buffer as it was. Only the received bytes are ever read, so the area is not
-    // cleared: clearing 10 MiB for every picture of a crawl cost more than receiving it.
-    std::unique_ptr<char, FreeArea> area(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
-    if (!area) return FETCH_FAILED;
-    ResponseRules rules(area.get());
+    // Only the received bytes are ever read, so the area is not cleared: clearing it for
+    // every picture of a crawl cost more than receiving it.
+    response->area.reset(static_cast<char*>(std::malloc(kHeaderRoom + FETCH_BUFFER_SIZE)));
+    if (!response->area) return FetchStatus::kNoMemory;
+    char* area = response->area.get();
+    ResponseRules& rules = response->rules;
+    rules = ResponseRules(area, policy);
     size_t count = 0;
-    bool cut = false;
-    for (;;) {
-        size_t room = std::min<size_t>(kReadSize, FETCH_BUFFER_SIZE - count);
-        size_t got = 0;
-        if (connection.ReceiveSome(area.get() + count, room, &got, silenceLimitMs) != NetStatus::Ok)
-            return FETCH_FAILED;
-        // The server has closed: every later read would return nothing as well.
-        if (got == 0) break;
-        count += got;
-        if (rules.Update(count)) break;
-        if (count == FETCH_BUFFER_SIZE) {
-            cut = true;
+    ResponseRules::Progress progress = ResponseRules::Progress::kNeedMore;
+    while (progress == ResponseRules::Progress::kNeedMore) {
+        size_t limit = rules.ReadLimit();
+        if (count >= limit) {
+            progress = rules.CutAtLimit(count);
             break;
         }
+        int waitMs = limits.NextWaitMs();
+        if (waitMs == 0) return FetchStatus::kTimedOut;
+        size_t got = 0;
+        status = connection.ReceiveSome(area + count, std::min<size_t>(kReadSize, limit - count),
+                                        &got, waitMs);
+        if (status != NetStatus::Ok) return Failed(status, FetchStatus::kConnectionFailed);
+        count += got;
+        progress = got == 0 ? rules.Closed(count) : rules.Update(count);
     }
     connection.Close();
-
-    std::memcpy(output, area.get(), count);
-    *receivedLength = static_cast<int32_t>(count);
-    if (details != nullptr) {
-        details->chunked = rules.Chunked();
-        details->cutAtLimit = cut;
-    }
-    return rules.Coding();
+    response->count = count;
+    if (progress == ResponseRules::Progress::kFailed) return rules.Failure();
+    return FetchStatus::kOk;
 }
 
 }  // namespace qm

@@ -1,7 +1,10 @@
 // One HTTP exchange: connect, send the request, collect the whole response.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "fetch_status.h"
 #include "response.h"
@@ -13,21 +16,38 @@ constexpr int kReadSize = 10240;
 // A connection on which nothing happens for this long has failed.
 constexpr int kSilenceLimitMs = 60000;
 
-// What the exchange learnt besides the coding.
-struct ExchangeDetails {
-    bool chunked = false;     // the body is sent in chunks
-    bool cutAtLimit = false;  // the response filled the receive area and was cut there
-    FetchStatus opened = FetchStatus::kOk;  // why the connection could not be made
+// The time limits of one fetch: each wait ends after `silenceMs` without progress, and the
+// whole fetch, redirects included, by its deadline.
+class FetchLimits {
+public:
+    using Clock = std::chrono::steady_clock;
+    FetchLimits(int silenceMs, int totalMs)
+        : silenceMs_(silenceMs), deadline_(Clock::now() + std::chrono::milliseconds(totalMs)) {}
+    // The limit of the next wait: the silence limit, or less when the deadline is nearer;
+    // 0 once it has passed.
+    int NextWaitMs() const;
+
+private:
+    int silenceMs_;
+    Clock::time_point deadline_;
 };
 
-// Resolves hostName, connects to `port` (0 meaning 80, or 443 when `secure`) over TLS when
-// `secure`, sends the request text and reads the
-// response until it is complete. On a completed exchange every received byte, header
-// included, is copied to `output` and their number stored in *receivedLength; on failure
-// (or a stop request) neither is touched. A 404 without a content coding copies the
-// response and still returns FETCH_FAILED.
-FetchCoding ExchangeHttpRequest(const char* hostName, int port, bool secure,
-                                const char* requestText, int requestLength, char* output,
-                                int32_t* receivedLength, ExchangeDetails* details, int silenceLimitMs = kSilenceLimitMs);
+struct FreeArea {
+    void operator()(char* area) const { std::free(area); }
+};
+
+// A received response, in a receive area of its own (kHeaderRoom + FETCH_BUFFER_SIZE bytes).
+struct Response {
+    std::unique_ptr<char, FreeArea> area;
+    size_t count = 0;  // bytes received
+    ResponseRules rules{nullptr, RedirectPolicy::kReturn};
+};
+
+// Resolves hostName, connects to `port` (0 meaning 80, or 443 when `secure`), over TLS when
+// `secure`, sends the request text and reads the response until the rules find it complete. On success `response` holds it; on failure
+// (or a stop request) the result says why.
+FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, RedirectPolicy policy,
+                                const FetchLimits& limits, Response* response);
 
 }  // namespace qm

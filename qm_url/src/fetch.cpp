@@ -1,26 +1,46 @@
 #include "fetch.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "arguments.h"
 #include "ascii.h"
 #include "bounded_text.h"
 #include "decode.h"
+#include "failure_report.h"
 #include "platform/cookie.h"
 #include "platform/probe.h"
 #include "stop.h"
 
-extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output,
-                                               int32_t* outputLength, int32_t /*reserved*/) {
+namespace {
+
+int32_t FetchForCaller(UrlRequest* request, char* output, int32_t* outputLength,
+                       bool followRedirects) {
     qm::CallScope scope;
     if (!qm::platform::ProbeReadable(request, sizeof(UrlRequest)) ||
-        !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1))
+        !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1)) {
+        qm::ReportFailure(NO_RECORD, nullptr, "", qm::FetchStatus::kBadUrl);
         return 0;
+    }
     try {
-        return qm::FetchCallersRequest(*request, output, outputLength) ? 1 : 0;
+        return qm::FetchCallersRequest(*request, output, outputLength, followRedirects).ok() ? 1
+                                                                                             : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
+}
+
+}  // namespace
+
+extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output,
+                                               int32_t* outputLength, int32_t /*reserved*/) {
+    return FetchForCaller(request, output, outputLength, false);
+}
+
+extern "C" QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output,
+                                                     int32_t* outputLength,
+                                                     int32_t /*reserved*/) {
+    return FetchForCaller(request, output, outputLength, true);
 }
 
 namespace qm {
@@ -138,49 +158,88 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     return true;
 }
 
-bool FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength) {
+namespace {
+
+// The URL of a request that passed the probes, as far as it can be shown.
+void CopyUrl(const UrlRequest& request, char (&url)[URL_TEXT_SIZE]) {
+    size_t length = request.urlLength == 0 ? strnlen(request.url, kLongestUrl + 1)
+                                           : static_cast<size_t>(request.urlLength);
+    if (request.urlLength < 0 || length > static_cast<size_t>(kLongestUrl)) length = 0;
+    length = std::min(length, sizeof url - 1);
+    std::memcpy(url, request.url, length);
+    url[length] = '\0';
+}
+
+}  // namespace
+
+FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
+                                bool followRedirects) {
     UrlRequest usable;
-    if (!ProbeRequest(request, &usable)) return false;
-    bool fetched = FetchUrl(usable, output, outputLength);
+    if (!ProbeRequest(request, &usable)) {
+        ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
+        return FetchStatus::kBadUrl;
+    }
+    FetchResult result;
+    if (followRedirects) {
+        char finalUrl[URL_TEXT_SIZE];
+        result = FetchFollowing(usable, output, outputLength, finalUrl);
+    } else {
+        result = FetchUrl(usable, output, outputLength);
+    }
     // A measured referer length goes back into the caller's record; a record that was only
     // readable is not written otherwise.
     if (usable.refererLength != request.refererLength) request.refererLength = usable.refererLength;
-    return fetched;
+    if (!result.ok()) {
+        char url[URL_TEXT_SIZE];
+        CopyUrl(usable, url);
+        ReportFailure(NO_RECORD, nullptr, url, result);
+    }
+    return result;
 }
 
-bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength, int silenceLimitMs) {
+FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
+                      Response* response) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
     bool secure = false;
-    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure)) return false;
+    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure))
+        return FetchStatus::kBadUrl;
+    return ExchangeHttpRequest(hostName, port, secure, requestText,
+                               static_cast<int>(std::strlen(requestText)), policy, limits,
+                               response);
+}
 
-    int32_t received = 0;
-    ExchangeDetails details;
-    FetchCoding coding = ExchangeHttpRequest(hostName, port, secure, requestText,
-                                             static_cast<int>(std::strlen(requestText)), output,
-                                             &received, &details, silenceLimitMs);
-    if (coding == FETCH_FAILED) return false;
+FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
+                     const FetchLimits& limits) {
+    Response response;
+    FetchResult result = FetchOnce(request, RedirectPolicy::kReturn, limits, &response);
+    if (!result.ok()) return result;
+    return TakeBody(response, output, outputLength);
+}
 
-    bool stripped = StripResponseHeader(output, &received);
-    *outputLength = received;
-    if (!stripped) return false;
-    // Chunk-size lines are framing, not content: they go before any content decoding.
-    if (details.chunked) {
-        if (!Dechunk(output, &received, details.cutAtLimit)) return false;
-        *outputLength = received;
+FetchResult TakeBody(Response& response, char* output, int32_t* outputLength) {
+    const ResponseRules& rules = response.rules;
+    char* body = response.area.get() + rules.BodyStart();
+    int32_t length = static_cast<int32_t>(rules.BodyLength());
+    // Chunk-size lines are framing, not content: they go before any decoding.
+    if (rules.Chunked() && !Dechunk(body, &length, rules.Cut()))
+        return FetchStatus::kMalformedResponse;
+
+    // Each coding is undone into the other area: the decode area, then back into the
+    // receive area, which has room for a whole body. Only the bytes an inflater produces are
+    // read back, so neither area is cleared.
+    for (size_t i = 0; i < rules.CodingCount(); ++i) {
+        char* into = body == DecodeArea() ? response.area.get() : DecodeArea();
+        uint32_t capacity = FETCH_BUFFER_SIZE;
+        if (!UndoCoding(rules.CodingAt(i), body, static_cast<uint32_t>(length), into, &capacity))
+            return FetchStatus::kDecodingFailed;
+        body = into;
+        length = static_cast<int32_t>(capacity);
     }
-    if (coding == FETCH_PLAIN) return true;
-
-    // Only the bytes an inflater produces are read back: the decode area is never cleared.
-    uint32_t capacity = FETCH_BUFFER_SIZE;
-    bool ok = coding == FETCH_GZIP
-                  ? InflateGzip(output, static_cast<uint32_t>(received), &capacity)
-                  : InflateDeflate(output, static_cast<uint32_t>(received), &capacity);
-    if (!ok) return false;
-    std::memcpy(output, DecodeArea(), capacity);
-    *outputLength = static_cast<int32_t>(capacity);
-    return true;
+    std::memcpy(output, body, static_cast<size_t>(length));
+    *outputLength = length;
+    return FetchStatus::kOk;
 }
 
 }  // namespace qm

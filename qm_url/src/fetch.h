@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "exchange.h"
+#include "fetch_status.h"
 #include "qm_url.h"
 
 namespace qm {
@@ -24,14 +25,42 @@ constexpr int32_t kLongestUrl = 1024;      // the most URL characters a request 
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
                       bool* secure = nullptr);
 
+// The limits every fetch of a call runs under; tests give shorter ones.
+inline FetchLimits DefaultFetchLimits() {
+    return FetchLimits(kSilenceLimitMs, FETCH_TIME_LIMIT_SECONDS * 1000);
+}
+
+// One request and its response (no redirect followed) into `response`, for a request whose
+// texts may be read as they stand. A redirect response is complete at its header with
+// RedirectPolicy::kFollow.
+FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
+                      Response* response);
+
+// Turns a complete response into its body at the start of `output`: chunks joined and
+// codings undone. *outputLength receives its length. Nothing is written on failure.
+FetchResult TakeBody(Response& response, char* output, int32_t* outputLength);
+
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records), without clearing a stop request. On success `output` starts
-// with the body and *outputLength holds its length. A stop request ends it within 100 ms
-// with false, leaving `output` and *outputLength as they were.
-bool FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
-              int silenceLimitMs = kSilenceLimitMs);
+// with the body and *outputLength holds its length; a 3xx response is returned as it came.
+// On failure (a stop request too, which ends it within 100 ms) `output` and *outputLength
+// are left as they were.
+FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
+                     const FetchLimits& limits = DefaultFetchLimits());
 
-// FetchUrl for a request a caller passed in: what it points at is probed first.
-bool FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength);
+// The most redirects one fetch follows.
+constexpr int kMostRedirects = MOST_REDIRECTS;
+
+// FetchUrl following 301, 302, 303, 307 and 308 redirects, at most kMostRedirects of them,
+// each Location resolved against the URL it answered. Every hop is one FetchOnce with the
+// same request but its URL. `finalUrl` receives the URL whose response is the body.
+FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
+                           char (&finalUrl)[URL_TEXT_SIZE],
+                           const FetchLimits& limits = DefaultFetchLimits());
+
+// FetchUrl (or FetchFollowing) for a request a caller passed in: what it points at is
+// probed first.
+FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
+                                bool followRedirects = false);
 
 }  // namespace qm

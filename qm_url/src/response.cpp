@@ -1,166 +1,284 @@
 #include "response.h"
 
 #include <cstring>
-#include <limits>
 
 #include "ascii.h"
+#include "qm_url.h"
 
 namespace qm {
 namespace {
-
-bool IsCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 void TrimBlanks(const char** text, size_t* length) {
     while (*length > 0 && (**text == ' ' || **text == '\t')) ++*text, --*length;
     while (*length > 0 && ((*text)[*length - 1] == ' ' || (*text)[*length - 1] == '\t')) --*length;
 }
 
-// A Transfer-Encoding value names the codings in the order they were applied; the body is
-// delimited by chunks when the last of them is "chunked".
-bool EndsInChunked(const char* value, size_t length) {
-    const char* last = value;
-    for (size_t i = 0; i < length; ++i)
-        if (value[i] == ',') last = value + i + 1;
-    size_t lastLength = length - static_cast<size_t>(last - value);
-    TrimBlanks(&last, &lastLength);
-    return IsWordNoCase(last, lastLength, "chunked");
+// Calls `each` with every element of a comma-separated field value, blanks trimmed; empty
+// elements are passed over, as HTTP allows them.
+template <typename Each>
+bool ForEachElement(const char* value, size_t length, Each each) {
+    size_t start = 0;
+    for (size_t i = 0; i <= length; ++i) {
+        if (i < length && value[i] != ',') continue;
+        const char* element = value + start;
+        size_t n = i - start;
+        TrimBlanks(&element, &n);
+        if (n > 0 && !each(element, n)) return false;
+        start = i + 1;
+    }
+    return true;
+}
+
+// 18 digits always fit an int64_t, and no body of ours comes near them.
+constexpr size_t kMostLengthDigits = 18;
+
+bool IsRedirectStatus(int32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 }  // namespace
 
-int32_t ConvertNumber(const char* text, size_t length) {
-    if (length > kNumberTextSize - 1) length = kNumberTextSize - 1;
-    size_t i = 0;
-    while (i < length && IsCSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < length && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int64_t value = 0;
-    const int64_t limit = negative ? -int64_t{std::numeric_limits<int32_t>::min()}
-                                   : int64_t{std::numeric_limits<int32_t>::max()};
-    for (; i < length && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > limit) value = limit;
+ResponseRules::Progress ResponseRules::Update(size_t count) {
+    while (progress_ == Progress::kNeedMore) {
+        switch (framing_) {
+            case Framing::kHeader:
+                if (!FindHeaderEnd(count)) {
+                    if (count >= kHeaderRoom) return Fail(FetchStatus::kMalformedResponse);
+                    return progress_;
+                }
+                if (headerEnd_ > kHeaderRoom) return Fail(FetchStatus::kMalformedResponse);
+                ReadHeaderBlock();
+                break;  // an interim response: the next block follows
+            case Framing::kLength:
+                if (static_cast<int64_t>(count - bodyStart_) >= contentLength_)
+                    return Complete(static_cast<size_t>(contentLength_));
+                return progress_;
+            case Framing::kChunked:
+                switch (chunks_.Scan(data_ + bodyStart_, count - bodyStart_)) {
+                    case ChunkScanner::Status::Complete: return Complete(chunks_.End());
+                    case ChunkScanner::Status::Malformed:
+                        return Fail(FetchStatus::kMalformedResponse);
+                    case ChunkScanner::Status::NeedMore: return progress_;
+                }
+                return progress_;
+            case Framing::kToClose:
+            case Framing::kNone:
+                return progress_;
+        }
     }
-    return static_cast<int32_t>(negative ? -value : value);
+    return progress_;
 }
 
-bool ResponseRules::FirstOccurrence::Find(const char* data, size_t count, size_t from) {
-    if (found_) return true;
-    if (next_ < from) next_ = from;
-    while (next_ + length_ <= count) {
-        const void* hit = std::memchr(data + next_, text_[0], count - next_ - length_ + 1);
-        if (hit == nullptr) {
-            next_ = count - length_ + 1;
+ResponseRules::Progress ResponseRules::Closed(size_t count) {
+    if (Update(count) != Progress::kNeedMore) return progress_;
+    switch (framing_) {
+        case Framing::kToClose: return Complete(count - bodyStart_);
+        // A close before the announced end is a body cut short, whatever ended the
+        // connection (a reset may read as an orderly close).
+        case Framing::kLength:
+            return Fail(TruncatedResult(static_cast<int64_t>(count - bodyStart_), contentLength_));
+        case Framing::kChunked:
+            return Fail(TruncatedResult(static_cast<int64_t>(count - bodyStart_), 0));
+        default: return Fail(FetchStatus::kNoResponse);
+    }
+}
+
+ResponseRules::Progress ResponseRules::CutAtLimit(size_t count) {
+    if (Update(count) != Progress::kNeedMore) return progress_;
+    if (framing_ == Framing::kHeader) return Fail(FetchStatus::kMalformedResponse);
+    cut_ = true;
+    return Complete(count - bodyStart_);
+}
+
+size_t ResponseRules::ReadLimit() const {
+    return framing_ == Framing::kHeader ? kHeaderRoom : bodyStart_ + FETCH_BUFFER_SIZE;
+}
+
+ResponseRules::Progress ResponseRules::Fail(const FetchResult& why) {
+    failure_ = why;
+    return progress_ = Progress::kFailed;
+}
+
+ResponseRules::Progress ResponseRules::Complete(size_t bodyLength) {
+    bodyLength_ = bodyLength;
+    return progress_ = Progress::kComplete;
+}
+
+// The header block ends at its first empty line. Lines end in CR LF; a bare LF is taken too.
+bool ResponseRules::FindHeaderEnd(size_t count) {
+    if (searched_ < blockStart_) searched_ = blockStart_;
+    while (searched_ < count) {
+        const void* lf = std::memchr(data_ + searched_, '\n', count - searched_);
+        if (lf == nullptr) {
+            searched_ = count;
             return false;
         }
-        size_t at = static_cast<size_t>(static_cast<const char*>(hit) - data);
-        if (std::memcmp(data + at, text_, length_) == 0) {
-            found_ = true;
-            where_ = at;
+        size_t at = static_cast<size_t>(static_cast<const char*>(lf) - data_);
+        if (at + 1 < count && data_[at + 1] == '\n') {
+            headerEnd_ = at + 2;
             return true;
         }
-        next_ = at + 1;
+        if (at + 2 < count && data_[at + 1] == '\r' && data_[at + 2] == '\n') {
+            headerEnd_ = at + 3;
+            return true;
+        }
+        // What follows this LF has not arrived yet: look at it again next time.
+        if (at + 2 >= count && (at + 1 == count || data_[at + 1] == '\r')) {
+            searched_ = at;
+            return false;
+        }
+        searched_ = at + 1;
     }
     return false;
 }
 
-bool ResponseRules::Update(size_t count) {
-    // The header searches run only until the header's end is known, each over all the data
-    // received by then.
-    if (headerEnd_ == 0) {
-        if (!codingRead_) SearchCoding(count);
-        if (!statusRead_) SearchStatus(count);
-        if (headerEndText_.Find(data_, count)) {
-            headerEnd_ = headerEndText_.Where() + 4;
-            ReadHeaderFields();
-        }
-    }
-    if (!lengthRead_) SearchContentLength(count);
+ResponseRules::Progress ResponseRules::ReadHeaderBlock() {
+    status_ = 0;
+    contentLength_ = -1;
+    lengthInvalid_ = hasTransferCoding_ = chunked_ = chunkedNotLast_ = false;
+    unsupportedCoding_ = hasLocation_ = false;
+    transferCount_ = contentCount_ = 0;
 
-    if (chunked_) {
-        if (chunkStatus_ == ChunkScanner::Status::NeedMore)
-            chunkStatus_ = chunks_.Scan(data_ + headerEnd_, count - headerEnd_);
-        // A malformed chunk ends the exchange too: de-chunking reports it.
-        return chunkStatus_ != ChunkScanner::Status::NeedMore;
-    }
-    if (ZeroLengthInHeader()) return true;
-    return contentLength_ != 0 && headerEnd_ != 0 && count > 0 &&
-           static_cast<int64_t>(count) - static_cast<int64_t>(headerEnd_) >= contentLength_;
-}
-
-FetchCoding ResponseRules::Coding() const {
-    if (gzip_) return FETCH_GZIP;
-    if (deflate_) return FETCH_DEFLATE;
-    if (status_ == 404) return FETCH_FAILED;
-    return FETCH_PLAIN;
-}
-
-// The value is looked at only once the line has ended; only the first occurrence counts.
-void ResponseRules::SearchCoding(size_t count) {
-    if (!codingText_.Find(data_, count)) return;
-    size_t value = codingText_.Where() + 18;
-    if (!codingEnd_.Find(data_, count, value)) return;
-    size_t available = count - value;
-    if (available >= 4 && std::memcmp(data_ + value, "gzip", 4) == 0) gzip_ = true;
-    else if (available >= 7 && std::memcmp(data_ + value, "deflate", 7) == 0) deflate_ = true;
-    codingRead_ = true;
-}
-
-// The status is the number between the first two spaces after the first "HTTP".
-void ResponseRules::SearchStatus(size_t count) {
-    if (!statusText_.Find(data_, count)) return;
-    if (!statusSpace1_.Find(data_, count, statusText_.Where())) return;
-    size_t first = statusSpace1_.Where();
-    if (!statusSpace2_.Find(data_, count, first + 1)) return;
-    status_ = ConvertNumber(data_ + first + 1, statusSpace2_.Where() - first - 1);
-    statusRead_ = true;
-}
-
-void ResponseRules::SearchContentLength(size_t count) {
-    if (!lengthText_.Find(data_, count)) return;
-    size_t value = lengthText_.Where() + 16;
-    if (!lengthEnd_.Find(data_, count, value)) return;
-    size_t length = lengthEnd_.Where() - value;
-    contentLength_ = ConvertNumber(data_ + value, length);
-    lengthRead_ = true;
-
-    // Whether the value is written as zero, not merely converts to it ("abc" does too).
-    const char* text = data_ + value;
-    TrimBlanks(&text, &length);
-    lengthTextIsZero_ = length > 0;
-    for (size_t i = 0; i < length; ++i)
-        if (text[i] != '0') lengthTextIsZero_ = false;
-}
-
-// A body declared empty in the header is complete at the header's end: a server that keeps
-// the connection alive sends nothing more and never closes.
-bool ResponseRules::ZeroLengthInHeader() const {
-    return headerEnd_ != 0 && lengthRead_ && lengthTextIsZero_ &&
-           lengthEnd_.Where() + 2 <= headerEnd_;
-}
-
-void ResponseRules::ReadHeaderFields() {
-    const char* line = data_;
+    const char* line = data_ + blockStart_;
     const char* end = data_ + headerEnd_;
+    bool first = true;
     while (line < end) {
-        const char* lineEnd = static_cast<const char*>(
-            std::memchr(line, '\n', static_cast<size_t>(end - line)));
+        const char* lineEnd =
+            static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(end - line)));
         if (lineEnd == nullptr) lineEnd = end;
         size_t length = static_cast<size_t>(lineEnd - line);
         if (length > 0 && line[length - 1] == '\r') --length;
-        const char* colon = static_cast<const char*>(std::memchr(line, ':', length));
-        if (colon != nullptr) {
-            const char* name = line;
-            size_t nameLength = static_cast<size_t>(colon - line);
-            TrimBlanks(&name, &nameLength);
-            if (IsWordNoCase(name, nameLength, "transfer-encoding") &&
-                EndsInChunked(colon + 1, static_cast<size_t>(line + length - (colon + 1))))
-                chunked_ = true;
+        if (first) {
+            if (!ReadStatusLine(line, length)) return Fail(FetchStatus::kMalformedResponse);
+            first = false;
+        } else if (length > 0 && line[0] != ' ' && line[0] != '\t') {
+            // A line that begins with a blank continues the one before (obsolete line
+            // folding); none of the fields read here is ever folded.
+            const char* colon = static_cast<const char*>(std::memchr(line, ':', length));
+            if (colon != nullptr) {
+                const char* value = colon + 1;
+                size_t valueLength = static_cast<size_t>(line + length - value);
+                TrimBlanks(&value, &valueLength);
+                ReadField(line, static_cast<size_t>(colon - line), value, valueLength);
+            }
         }
         line = lineEnd + 1;
     }
+
+    // Interim responses (100 Continue, 103 Early Hints) come before the final one.
+    if (status_ >= 100 && status_ < 200 && status_ != 101) {
+        blockStart_ = headerEnd_;
+        return progress_;
+    }
+    return ChooseFraming();
+}
+
+// "HTTP/" digit "." digit, a space, three digits, and a space or the line's end.
+bool ResponseRules::ReadStatusLine(const char* line, size_t length) {
+    if (length < 12 || std::memcmp(line, "HTTP/", 5) != 0 || !IsDigit(line[5]) ||
+        line[6] != '.' || !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) ||
+        !IsDigit(line[10]) || !IsDigit(line[11]) || (length > 12 && line[12] != ' '))
+        return false;
+    status_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+    return status_ >= 100 && status_ <= 599;
+}
+
+bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* value,
+                              size_t valueLength) {
+    if (IsWordNoCase(name, nameLength, "content-length")) return ReadLength(value, valueLength);
+    if (IsWordNoCase(name, nameLength, "transfer-encoding")) {
+        hasTransferCoding_ = true;
+        return AddCodings(value, valueLength, true);
+    }
+    if (IsWordNoCase(name, nameLength, "content-encoding"))
+        return AddCodings(value, valueLength, false);
+    if (IsWordNoCase(name, nameLength, "location") && !hasLocation_) {
+        hasLocation_ = true;
+        locationStart_ = static_cast<size_t>(value - data_);
+        locationLength_ = valueLength;
+    }
+    return true;
+}
+
+// Digits only; a field repeated, or a list, must give the same number every time. Anything
+// else leaves the body to run to the close.
+bool ResponseRules::ReadLength(const char* value, size_t length) {
+    if (lengthInvalid_) return false;
+    bool ok = ForEachElement(value, length, [&](const char* digits, size_t n) {
+        if (n > kMostLengthDigits) return false;
+        int64_t number = 0;
+        for (size_t i = 0; i < n; ++i) {
+            if (!IsDigit(digits[i])) return false;
+            number = number * 10 + (digits[i] - '0');
+        }
+        if (contentLength_ >= 0 && contentLength_ != number) return false;
+        contentLength_ = number;
+        return true;
+    });
+    if (!ok || contentLength_ < 0) {
+        lengthInvalid_ = true;
+        contentLength_ = -1;
+    }
+    return !lengthInvalid_;
+}
+
+// Codings are listed in the order they were applied. Only those the request offered can be
+// undone; chunked, a framing, may stand only last among the transfer codings.
+bool ResponseRules::AddCodings(const char* value, size_t length, bool transfer) {
+    Coding* list = transfer ? transfer_ : content_;
+    size_t& count = transfer ? transferCount_ : contentCount_;
+    return ForEachElement(value, length, [&](const char* name, size_t n) {
+        if (chunked_ && transfer) chunkedNotLast_ = true;
+        if (transfer && IsWordNoCase(name, n, "chunked")) {
+            chunked_ = true;
+            return true;
+        }
+        if (IsWordNoCase(name, n, "identity")) return true;
+        Coding coding;
+        if (IsWordNoCase(name, n, "gzip") || IsWordNoCase(name, n, "x-gzip")) {
+            coding = Coding::kGzip;
+        } else if (IsWordNoCase(name, n, "deflate")) {
+            coding = Coding::kDeflate;
+        } else {
+            unsupportedCoding_ = true;
+            return false;
+        }
+        if (count == kMostCodings) {
+            unsupportedCoding_ = true;
+            return false;
+        }
+        list[count++] = coding;
+        return true;
+    });
+}
+
+ResponseRules::Progress ResponseRules::ChooseFraming() {
+    bodyStart_ = headerEnd_;
+    framing_ = Framing::kNone;
+    const bool success = status_ >= 200 && status_ < 300;
+    if (policy_ == RedirectPolicy::kFollow && IsRedirectStatus(status_) && hasLocation_) {
+        redirect_ = true;
+        return Complete(0);  // its body is not needed
+    }
+    if (!success && !(policy_ == RedirectPolicy::kReturn && status_ >= 300 && status_ < 400))
+        return Fail(HttpStatusResult(status_));
+    if (unsupportedCoding_) return Fail(FetchStatus::kUnsupportedCoding);
+    if (chunkedNotLast_) return Fail(FetchStatus::kMalformedResponse);
+
+    // Transfer codings were applied last, so they are undone first; each list backwards.
+    codingCount_ = 0;
+    for (size_t i = transferCount_; i > 0; --i) codings_[codingCount_++] = transfer_[i - 1];
+    for (size_t i = contentCount_; i > 0; --i) codings_[codingCount_++] = content_[i - 1];
+
+    if (status_ == 204 || status_ == 304) return Complete(0);
+    if (hasTransferCoding_) {
+        framing_ = chunked_ ? Framing::kChunked : Framing::kToClose;
+    } else if (contentLength_ == 0) {
+        return Complete(0);
+    } else {
+        framing_ = contentLength_ > 0 ? Framing::kLength : Framing::kToClose;
+    }
+    return progress_;
 }
 
 }  // namespace qm

@@ -1,98 +1,106 @@
-// The rules that read a response while it arrives: its content coding, its status, where its
-// header ends, how long its body is, and so when the exchange is complete.
-//
-// The texts are matched byte for byte over the received data as a whole ("Content-Length: "
-// is found wherever it first stands, even in the body), except the chunked transfer, which is
-// a header field and is read as HTTP defines header fields.
+// The rules that read an HTTP/1.1 response while it arrives: the status line, the header
+// fields (names in any letter case, only inside the header block), interim 1xx responses
+// passed over, and how the body is delimited, so when the exchange is complete.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "decode.h"
+#include "fetch_status.h"
 
 namespace qm {
 
-// How the body of one exchange is coded.
-enum FetchCoding {
-    FETCH_FAILED = 0,   // no usable response
-    FETCH_PLAIN = 1,    // no recognised content coding
-    FETCH_GZIP = 2,     // "Content-Encoding: gzip"
-    FETCH_DEFLATE = 3,  // "Content-Encoding: deflate"
+// Room for the header blocks of one response (interim responses included) in the receive
+// area, besides the FETCH_BUFFER_SIZE bytes of body.
+constexpr size_t kHeaderRoom = 65536;
+// The most content and transfer codings a response may stack up to be undone.
+constexpr size_t kMostCodings = 4;
+
+// What a response that is not 2xx is to the caller.
+enum class RedirectPolicy {
+    kReturn,  // a 3xx response is content like a 2xx one (the caller sees what it got)
+    kFollow,  // a 301, 302, 303, 307 or 308 with a Location ends at its header, to be followed
 };
-
-// The 256-byte number text: only its first 255 characters are converted.
-constexpr size_t kNumberTextSize = 256;
-
-// Converts text as the C library's atoi does (leading blanks, a sign, digits up to the first
-// non-digit; none gives 0), looking at no more than 255 characters. Out-of-range values are
-// held at the int32 limits.
-int32_t ConvertNumber(const char* text, size_t length);
 
 class ResponseRules {
 public:
+    enum class Progress { kNeedMore, kComplete, kFailed };
+
     // `data` is the receive area; it only ever grows at its end.
-    explicit ResponseRules(const char* data) : data_(data) {}
+    ResponseRules(const char* data, RedirectPolicy policy) : data_(data), policy_(policy) {}
 
-    // The area now holds `count` bytes. True once the exchange is complete.
-    bool Update(size_t count);
+    // The area now holds `count` bytes.
+    Progress Update(size_t count);
+    // The server has closed the connection with `count` bytes in the area.
+    Progress Closed(size_t count);
+    // The area holds `count` bytes and may take no more: the body is cut there.
+    Progress CutAtLimit(size_t count);
+    // How many bytes the area may hold while the response is read.
+    size_t ReadLimit() const;
 
-    // The exchange's result once it is over: gzip, deflate, failed for a 404, else plain.
-    FetchCoding Coding() const;
-    bool Chunked() const { return chunked_; }
+    // Once failed: why.
+    const FetchResult& Failure() const { return failure_; }
     int32_t Status() const { return status_; }
-    int32_t ContentLength() const { return contentLength_; }
-    size_t HeaderEnd() const { return headerEnd_; }
+    // Once complete: a redirect to follow (policy kFollow), its Location in the area.
+    bool IsRedirect() const { return redirect_; }
+    size_t LocationStart() const { return locationStart_; }
+    size_t LocationLength() const { return locationLength_; }
+    // Once complete: the body's bytes in the area, still chunked when Chunked().
+    size_t BodyStart() const { return bodyStart_; }
+    size_t BodyLength() const { return bodyLength_; }
+    bool Chunked() const { return chunked_; }
+    bool Cut() const { return cut_; }
+    // The codings to undo, in the order they are to be undone.
+    size_t CodingCount() const { return codingCount_; }
+    Coding CodingAt(size_t i) const { return codings_[i]; }
 
 private:
-    // The first occurrence of a text, searched for again only in what has arrived since.
-    class FirstOccurrence {
-    public:
-        FirstOccurrence(const char* text, size_t length) : text_(text), length_(length) {}
-        // True once found; Where() is its offset. Searching begins at `from`.
-        bool Find(const char* data, size_t count, size_t from = 0);
-        size_t Where() const { return where_; }
+    enum class Framing { kHeader, kLength, kChunked, kToClose, kNone };
 
-    private:
-        const char* text_;
-        size_t length_;
-        size_t next_ = 0;  // every start before this has been ruled out
-        bool found_ = false;
-        size_t where_ = 0;
-    };
-
-    void SearchCoding(size_t count);
-    void SearchStatus(size_t count);
-    void SearchContentLength(size_t count);
-    void ReadHeaderFields();
-    bool ZeroLengthInHeader() const;
+    Progress Fail(const FetchResult& why);
+    Progress Complete(size_t bodyLength);
+    bool FindHeaderEnd(size_t count);
+    Progress ReadHeaderBlock();
+    bool ReadStatusLine(const char* line, size_t length);
+    bool ReadField(const char* name, size_t nameLength, const char* value, size_t valueLength);
+    bool ReadLength(const char* value, size_t length);
+    bool AddCodings(const char* value, size_t length, bool transfer);
+    Progress ChooseFraming();
 
     const char* data_;
-    size_t headerEnd_ = 0;  // 0 while unknown
+    RedirectPolicy policy_;
+    Progress progress_ = Progress::kNeedMore;
+    FetchResult failure_;
+
+    // The header block being read, and the search for its end.
+    size_t blockStart_ = 0;
+    size_t searched_ = 0;
+    size_t headerEnd_ = 0;
+    Framing framing_ = Framing::kHeader;
+
     int32_t status_ = 0;
-    int32_t contentLength_ = 0;
-    bool gzip_ = false;
-    bool deflate_ = false;
+    int64_t contentLength_ = -1;  // -1: none, or not valid
+    bool lengthInvalid_ = false;
+    bool hasTransferCoding_ = false;
     bool chunked_ = false;
+    bool chunkedNotLast_ = false;
+    bool unsupportedCoding_ = false;
+    Coding transfer_[kMostCodings] = {};
+    size_t transferCount_ = 0;
+    Coding content_[kMostCodings] = {};
+    size_t contentCount_ = 0;
+    Coding codings_[2 * kMostCodings] = {};
+    size_t codingCount_ = 0;
+    size_t locationStart_ = 0;
+    size_t locationLength_ = 0;
+    bool hasLocation_ = false;
+    bool redirect_ = false;
 
-    FirstOccurrence codingText_{"Content-Encoding: ", 18};
-    FirstOccurrence codingEnd_{"\r\n", 2};
-    bool codingRead_ = false;
-
-    FirstOccurrence statusText_{"HTTP", 4};
-    FirstOccurrence statusSpace1_{" ", 1};
-    FirstOccurrence statusSpace2_{" ", 1};
-    bool statusRead_ = false;
-
-    FirstOccurrence headerEndText_{"\r\n\r\n", 4};
-
-    FirstOccurrence lengthText_{"Content-Length: ", 16};
-    FirstOccurrence lengthEnd_{"\r\n", 2};
-    bool lengthRead_ = false;
-    bool lengthTextIsZero_ = false;
-
+    size_t bodyStart_ = 0;
+    size_t bodyLength_ = 0;
+    bool cut_ = false;
     ChunkScanner chunks_;
-    ChunkScanner::Status chunkStatus_ = ChunkScanner::Status::NeedMore;
 };
 
 }  // namespace qm

@@ -24,7 +24,7 @@ host=127.0.0.1-$port
 check "pages exits 0" test $? -eq 0
 check "pages reports the start page first" grep -q "^ *0  page  *$base/index.html -> $work/out/index.html$" "$work/err"
 check "pages reports the picture of the linked page" grep -q "picture  *$base/c.png -> $work/out/http-/$host/c.png$" "$work/err"
-check "pages ends with the count" grep -qx "qmsave: 6 items fetched (2 pages, 3 pictures, 1 style sheet, 0 frames)" "$work/err"
+check "pages ends with the count" grep -qx "qmsave: 6 items saved (2 pages, 3 pictures, 1 style sheet, 0 frames), 0 failed" "$work/err"
 check "the linked page is saved" test -f "$work/out/http--$host-b.html"
 check "the saved page points at the saved picture" grep -q "src=\"http-/$host/img/a.gif\"" "$work/out/index.html"
 
@@ -37,11 +37,18 @@ check "pictures exits 0" test $? -eq 0
 check "pictures are flat in the folder, pages gone" \
   test "$(cd "$work/pics" && ls | tr '\n' ' ')" = "http--$host-img-a.gif http--$host-img-d.png "
 
+echo '<img src="img/a.gif"><img src="gone.png">' >"$work/site/part.html"
+"$bin/qmsave" page "$base/part.html" "$work/part/part.html" --complete 2>"$work/err"
+check "a page with a missing picture exits 3" test $? -eq 3
+check "and gives the picture's reason" grep -q "picture  *$base/gone.png failed: HTTP status 404$" "$work/err"
+check "and counts it" grep -qx "qmsave: 2 items saved (1 page, 1 picture, 0 style sheets, 0 frames), 1 failed" "$work/err"
+
 "$bin/qmsave" pages "$base/index.html" 2>"$work/err"
 check "a missing file is a usage error" test $? -eq 2
 "$bin/qmsave" page "http://127.0.0.1:1/" "$work/none.html" 2>"$work/err"
 check "an unreachable page fails" test $? -eq 1
 check "and says nothing was saved" grep -q "nothing was saved" "$work/err"
+check "and why" grep -q "page  *http://127.0.0.1:1/ failed: connection refused$" "$work/err"
 
 echo "$failures failed"
 [ "$failures" -eq 0 ]

@@ -304,6 +304,56 @@ TEST(SavePages, AStartPageThatCannotBeFetchedFailsTheSave) {
     EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});
 }
 
+std::vector<std::string>& Failures() {
+    static std::vector<std::string> failures;
+    return failures;
+}
+
+void QM_CALLBACK RecordFailure(int32_t index, const PageRecord* record, const char* url,
+                               const char* reason) {
+    Failures().push_back(std::to_string(index) + " " + std::to_string(record ? record->kind : 0) +
+                         " " + url + ": " + reason);
+}
+
+// Redirects are followed; an item keeps its name and kind, a page's references are read
+// against the URL it came from, and every item that is not saved is reported with why.
+TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
+    SiteServer site;
+    const std::string h = LocalHost(site.Port());
+    auto redirect = [](int status, const std::string& to) {
+        return Script().Send(HttpResponse(status, {{"Location", to}}, ""));
+    };
+    site.Add("/start", redirect(301, "/dir/page.html"));
+    site.AddPage("/dir/page.html",
+                 "<img src=\"a.gif\"><img src=\"moved.gif\"><img src=\"gone.gif\"><img src=\"loop.gif\">"
+                 "<img src=\"cut.gif\">");
+    site.AddPage("/dir/a.gif", "GIF-a", "image/gif");
+    site.Add("/dir/moved.gif", redirect(308, "/pictures/real.gif"));
+    site.AddPage("/pictures/real.gif", "GIF-real", "image/gif");
+    site.Add("/dir/loop.gif", redirect(302, "/dir/loop.gif"));
+    site.Add("/dir/cut.gif", Script().Send(HttpResponse(200, {{"Content-Length", "100"}}, "GIF-")));
+    site.Add("/broken", redirect(302, "/gone.html"));
+
+    Sandbox box;
+    qm_SetFailureCallback(RecordFailure);
+    Failures().clear();
+    EXPECT_EQ(SavePages(site.Url("/start"), box.Path("index.html"), {1, 1, 0, 0}), 1);
+    EXPECT_EQ(Reports().at(0).record.url, site.Url("/dir/page.html"));
+    EXPECT_EQ(Reports().at(0).record.kind, KIND_PAGE);
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Targets{"http-/" + h + "/dir/a.gif", "http-/" + h + "/dir/moved.gif", "index.html"}));
+    EXPECT_EQ(ReadFile(box.Root() / "http-" / h / "dir" / "moved.gif"), "GIF-real");
+    EXPECT_EQ(Failures(), (Targets{"3 2 " + site.Url("/dir/gone.gif") + ": HTTP status 404",
+                                   "4 2 " + site.Url("/dir/loop.gif") + ": too many redirects",
+                                   "5 2 " + site.Url("/dir/cut.gif") + ": truncated after 4 of 100 bytes"}));
+
+    // A start page that fails fails the save, with its reason.
+    Failures().clear();
+    EXPECT_EQ(SavePages(site.Url("/broken"), box.Path("other.html"), {1, 1, 0, 0}), 0);
+    EXPECT_EQ(Failures(), Targets{"0 1 " + site.Url("/broken") + ": HTTP status 404"});
+    qm_SetFailureCallback(nullptr);
+}
+
 TEST(OldSavePages, WritesTheBodyOfOneFetch) {
     SiteServer server;
     server.AddPage("/x.html", "<img src=a.gif>");

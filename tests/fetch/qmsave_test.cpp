@@ -87,6 +87,14 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
     EXPECT_EQ(toOutput.status, 0);
     EXPECT_EQ(toOutput.out, page);
 
+    // A redirect's own body, unless -L follows it.
+    site.Add("/moved", qmtest::Script().Send(qmtest::HttpResponse(
+                           302, {{"Location", "/page.html"}, {"Content-Length", "5"}}, "moved")));
+    EXPECT_EQ(Qmsave("fetch " + site.Url("/moved")).out, "moved");
+    ToolRun followed = Qmsave("fetch -L " + site.Url("/moved"));
+    EXPECT_EQ(followed.status, 0);
+    EXPECT_EQ(followed.out, page);
+
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
     ToolRun secure = Qmsave("fetch " + tls->Url(qmtest::Certificate::kValid, "/coded"));
@@ -95,15 +103,22 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
 }
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
-    qmtest::SiteServer site;  // answers 404 to everything
+    qmtest::SiteServer site;  // answers 404 to everything else
+    const std::string part = qmtest::HttpResponse(200, {{"Content-Length", "100000"}}, std::string(5000, 'x'));
+    site.Add("/cut", qmtest::Script().Send(part).Then(qmtest::Ending::Close));
+    // Under Wine a reset may read as an orderly close: either way the fetch fails.
+    site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
     const std::string file = Scratch("missing.html");
     struct Case {
         std::string arguments;
         int status;
-        const char* reason;
+        std::string reason;
     };
     const Case cases[] = {
-        {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1, "could not fetch"},
+        {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1,
+         "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
+        {"fetch " + site.Url("/cut") + " -o \"" + file + "\"", 1, ": truncated after 5000 of 100000 bytes"},
+        {"fetch " + site.Url("/reset") + " -o \"" + file + "\"", 1, "could not fetch"},
         {"fetch", 2, "needs a URL"},
         {"fetch http://a/ http://b/", 2, "one URL"},
         {"fetch http://a/ -o", 2, "needs a file name"},
@@ -121,7 +136,7 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
 
     ToolRun help = Qmsave("--help");
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("qmsave fetch URL [-o FILE]"), std::string::npos);
+    EXPECT_NE(help.out.find("qmsave fetch URL [-L] [-o FILE]"), std::string::npos);
 }
 
 }  // namespace

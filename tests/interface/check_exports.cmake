@@ -8,7 +8,8 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)+" table "${dump
 string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
 list(TRANSFORM entries REPLACE "^\\[ *[0-9]+\\] " "")
 list(SORT entries)
-set(expected qm_OldSavePages qm_SavePages qm_SavePictures qm_StopSave qm_UrlToHtml)
+set(expected qm_OldSavePages qm_SavePages qm_SavePictures qm_SetFailureCallback qm_StopSave
+  qm_UrlToHtml qm_UrlToHtmlFollow)
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "exports are '${entries}', expected '${expected}'")
 endif()
