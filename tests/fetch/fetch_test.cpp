@@ -300,6 +300,11 @@ TEST(Fetch, RedirectChains) {
     site.Add("/to-closed", Redirect(301, "http://127.0.0.1:1/"));
     site.Add("/300", Redirect(300, "/end"));
     site.Add("/long", Redirect(301, "/" + std::string(600, 'l')));
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
+    const std::string secureEnd = tls->Url(qmtest::Certificate::kValid, "/end");
+    site.Add("/to-https", Redirect(301, secureEnd));
+    site.Add("/to-https-bad", Redirect(302, tls->Url(qmtest::Certificate::kSelfSigned, "/end")));
     // A Location in the body of a plain page is no redirect.
     site.AddPage("/plain", "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n");
 
@@ -324,6 +329,8 @@ TEST(Fetch, RedirectChains) {
         {"/300", S::kHttpStatus, "", ""},
         {"/long", S::kBadRedirect, "", ""},
         {"/plain", S::kOk, "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n", "/plain"},
+        {"/to-https", S::kOk, "the end", secureEnd},
+        {"/to-https-bad", S::kCertificateUntrusted, "", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.start);
@@ -341,7 +348,7 @@ TEST(Fetch, RedirectChains) {
             continue;
         }
         EXPECT_EQ(std::string(caller.buffer.data(), static_cast<size_t>(caller.length)), row.body);
-        EXPECT_EQ(finalUrl, site.Url(row.finalPath));
+        EXPECT_EQ(finalUrl, row.finalPath[0] == '/' ? site.Url(row.finalPath) : row.finalPath);
     }
     // Every hop carries the same Referer; the fragment never reaches the server.
     for (const qmtest::Request& r : site.Log()) {
