@@ -141,7 +141,7 @@ struct TlsChannel::State {
     CtxtHandle context = {};
     bool haveCredentials = false;
     bool haveContext = false;
-    std::string hostName;
+    std::string hostName;  // sent for SNI; empty for an address, which SNI cannot carry
     SecPkgContext_StreamSizes sizes = {};
     std::vector<char> incoming;  // received, not yet decrypted
     std::vector<char> plain;     // decrypted, not yet handed out
@@ -207,7 +207,8 @@ TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, int silenceLim
         SecBufferDesc outDesc = {SECBUFFER_VERSION, 1, out};
         unsigned long attributes = 0;
         SECURITY_STATUS status = InitializeSecurityContextA(
-            &s.credentials, s.haveContext ? &s.context : nullptr, &s.hostName[0], kContextFlags, 0,
+            &s.credentials, s.haveContext ? &s.context : nullptr,
+            s.hostName.empty() ? nullptr : &s.hostName[0], kContextFlags, 0,
             0, s.haveContext ? &inDesc : nullptr, 0, &s.context, &outDesc, &attributes, nullptr);
         s.haveContext = true;
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
@@ -236,7 +237,7 @@ TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, int silenceLim
 TlsStatus TlsChannel::Handshake(const char* hostName, int silenceLimitMs) {
     state_ = std::make_unique<State>();
     State& s = *state_;
-    s.hostName = hostName;
+    if (!IsAddressLiteral(hostName)) s.hostName = hostName;
     if (!AcquireCredentials(&s.credentials)) return TlsStatus::HandshakeFailed;
     s.haveCredentials = true;
     TlsStatus negotiated = Negotiate(s, connection_, silenceLimitMs);
