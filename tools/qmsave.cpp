@@ -33,7 +33,8 @@ const char kHelp[] =
     "without -L) fails. FILE is written only when the fetch succeeds.\n"
     "\n"
     QMSAVE_SAVE_NOTES
-    "URLs are plain HTTP (http://host[:port]/path); https is not supported.\n"
+    "URLs are http://host[:port]/path or https://host[:port]/path; an https server's\n"
+    "certificate must be trusted by the system and be for that host.\n"
     "Exit status: 0 when everything was saved, 3 when the page was saved but some of its\n"
     "items were not, 1 when nothing was saved (or the fetch failed), 2 on a usage error.\n";
 

@@ -72,13 +72,6 @@ int Refuse(const char* reason) {
     return 2;
 }
 
-bool IsHttps(const char* url) {
-    const char prefix[] = "https://";
-    for (size_t i = 0; i < sizeof prefix - 1; ++i)
-        if (url[i] == '\0' || (url[i] | 0x20) != prefix[i]) return false;
-    return true;
-}
-
 void PrintCount() {
     std::fprintf(stderr, "qmsave: %d item%s saved (%d page%s, %d picture%s, %d style sheet%s, "
                          "%d frame%s), %d failed\n",
@@ -118,8 +111,6 @@ int Save(const char* verb, int argc, char** argv) {
     if (url == nullptr || target == nullptr || *url == '\0' || *target == '\0')
         return Refuse((std::string(verb) + " needs a URL and a " + (pictures ? "folder" : "file") +
                        " (try qmsave --help)").c_str());
-    if (IsHttps(url))
-        return Refuse("https pages cannot be saved (plain http only)");
 
     // The desktop program's rule: the chosen folder with "\index.html" appended, as it is.
     std::string savePath = pictures ? std::string(target) + "\\index.html" : target;

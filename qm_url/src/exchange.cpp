@@ -6,6 +6,7 @@
 #include "platform/socket.h"
 #include "qm_url.h"
 #include "resolve.h"
+#include "transport.h"
 
 namespace qm {
 namespace {
@@ -27,8 +28,8 @@ int FetchLimits::NextWaitMs() const {
     return static_cast<int>(std::min<long long>(left, silenceMs_));
 }
 
-FetchResult ExchangeHttpRequest(const char* hostName, int port, const char* requestText,
-                                int requestLength, RedirectPolicy policy,
+FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, RedirectPolicy policy,
                                 const FetchLimits& limits, Response* response) {
     using platform::NetStatus;
     platform::NetSession session;
@@ -37,10 +38,11 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, const char* requ
     NetStatus status = ResolveHost(hostName, &address, limits.NextWaitMs());
     if (status != NetStatus::Ok) return Failed(status, FetchStatus::kResolveFailed);
 
-    platform::Connection connection;
-    uint16_t portNumber = static_cast<uint16_t>(port == 0 ? 80 : port);
-    status = connection.Connect(address, portNumber, limits.NextWaitMs());
-    if (status != NetStatus::Ok) return Failed(status, FetchStatus::kConnectRefused);
+    Transport connection;
+    uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
+    FetchStatus opened =
+        connection.Open(address, portNumber, hostName, secure, limits.NextWaitMs());
+    if (opened != FetchStatus::kOk) return opened;
     status = connection.SendAll(requestText, static_cast<size_t>(requestLength),
                                 limits.NextWaitMs());
     if (status != NetStatus::Ok) return Failed(status, FetchStatus::kConnectionFailed);

@@ -43,11 +43,11 @@ struct Response {
     ResponseRules rules{nullptr, RedirectPolicy::kReturn};
 };
 
-// Resolves hostName, connects to `port` (0 meaning 80), sends the request text and reads the
-// response until the rules find it complete. On success `response` holds it; on failure
-// (or a stop request) the result says why.
-FetchResult ExchangeHttpRequest(const char* hostName, int port, const char* requestText,
-                                int requestLength, RedirectPolicy policy,
+// Resolves hostName, connects to `port` (0 meaning 80, or 443 when `secure`), over TLS when
+// `secure`, sends the request text and reads the response until the rules find it complete.
+// On success `response` holds it; on failure (or a stop request) the result says why.
+FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, RedirectPolicy policy,
                                 const FetchLimits& limits, Response* response);
 
 }  // namespace qm

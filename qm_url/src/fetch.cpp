@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "arguments.h"
+#include "ascii.h"
 #include "bounded_text.h"
 #include "decode.h"
 #include "failure_report.h"
@@ -72,11 +73,17 @@ bool SplitPort(const char* host, size_t length, size_t* nameLength, int* port) {
     return true;
 }
 
-constexpr char kHttpPrefix[] = "http://";
+// The length of the scheme prefix `url` begins with (0 for none), and whether it asks for TLS.
+size_t SchemePrefix(const char* url, size_t length, bool* secure) {
+    *secure = StartsWithNoCase(url, length, "https://");
+    if (*secure) return 8;
+    return StartsWithNoCase(url, length, "http://") ? 7 : 0;
+}
 
 }  // namespace
 
-bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName) {
+bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
+                      bool* secure) {
     const char* url = request->url;
     int32_t urlLength = request->urlLength;
     if (url == nullptr || urlLength < 0) return false;
@@ -84,7 +91,8 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     if (length > static_cast<size_t>(kLongestUrl)) return false;
 
     // Host part and path, taken verbatim.
-    size_t hostStart = length >= 7 && std::memcmp(url, kHttpPrefix, 7) == 0 ? 7 : 0;
+    bool tls = false;
+    size_t hostStart = SchemePrefix(url, length, &tls);
     const void* slash = std::memchr(url + hostStart, '/', length - hostStart);
     size_t hostEnd = slash != nullptr ? static_cast<size_t>(static_cast<const char*>(slash) - url)
                                       : length;
@@ -96,6 +104,7 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     if (BreaksALine(host, hostLength) || BreaksALine(path, pathLength)) return false;
 
     size_t nameLength = 0;
+    if (tls) *port = 443;
     if (!SplitPort(host, hostLength, &nameLength, port)) return false;
     if (nameLength == 0) return false;  // an empty name would resolve to this machine
 
@@ -145,6 +154,7 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
 
     std::memcpy(hostName, host, nameLength);
     hostName[nameLength] = '\0';
+    if (secure != nullptr) *secure = tls;
     return true;
 }
 
@@ -192,8 +202,10 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
-    if (!BuildHttpRequest(&port, &request, requestText, hostName)) return FetchStatus::kBadUrl;
-    return ExchangeHttpRequest(hostName, port, requestText,
+    bool secure = false;
+    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure))
+        return FetchStatus::kBadUrl;
+    return ExchangeHttpRequest(hostName, port, secure, requestText,
                                static_cast<int>(std::strlen(requestText)), policy, limits,
                                response);
 }

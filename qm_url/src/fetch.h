@@ -18,10 +18,12 @@ constexpr int32_t kLongestUrl = 1024;      // the most URL characters a request 
 
 // Splits the URL, writes the request text (NUL-terminated) into `requestText`
 // (kRequestTextSize bytes) and the name to resolve into `hostName` (kHostNameSize bytes), and
-// stores a port written in the URL into *port. May store the measured referer length into
-// request->refererLength. False when the URL cannot be used. The texts the request points
-// at are read without probing.
-bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName);
+// stores a port written in the URL into *port (443 for an https URL without one). The scheme
+// "http://" or "https://" is recognised in any letter case; *secure (when given) tells
+// which. May store the measured referer length into request->refererLength. False when the
+// URL cannot be used. The texts the request points at are read without probing.
+bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
+                      bool* secure = nullptr);
 
 // The limits every fetch of a call runs under; tests give shorter ones.
 inline FetchLimits DefaultFetchLimits() {

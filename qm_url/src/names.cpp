@@ -15,7 +15,13 @@ namespace {
 constexpr size_t kWorkAreaSize = 2 * URL_TEXT_SIZE + 16;
 
 const char kHttpPrefix[] = "http://";
-constexpr size_t kHttpPrefixLength = 7;
+const char kHttpsPrefix[] = "https://";
+
+// The length of the "http://" or "https://" (in any case) that `s` begins with, or 0.
+size_t WebPrefixLength(const char* s, size_t n) {
+    if (StartsWithNoCase(s, n, kHttpsPrefix)) return 8;
+    return StartsWithNoCase(s, n, kHttpPrefix) ? 7 : 0;
+}
 
 size_t FindAny(const char* s, size_t from, size_t n, const CharSet& set) {
     for (size_t i = from; i < n; ++i)
@@ -59,13 +65,17 @@ UrlParts SplitAfterScheme(const char* s, size_t n) {
     return parts;
 }
 
-// The page URL as a base: "http://" in any case, or none at all.
-bool SplitBase(const char* base, UrlParts* parts) {
+// The page URL as a base: "http://" or "https://" in any case, or none at all (plain http).
+// *secure tells which.
+bool SplitBase(const char* base, UrlParts* parts, bool* secure) {
     size_t n = std::strlen(base);
-    if (StartsWithNoCase(base, n, kHttpPrefix)) {
-        *parts = SplitAfterScheme(base + kHttpPrefixLength, n - kHttpPrefixLength);
+    size_t prefix = WebPrefixLength(base, n);
+    *secure = prefix == 8;
+    if (prefix > 0) {
+        *parts = SplitAfterScheme(base + prefix, n - prefix);
     } else {
-        if (SchemeOf(base, n) == ReferenceScheme::kOther || StartsWithNoCase(base, n, "http:"))
+        if (SchemeOf(base, n) == ReferenceScheme::kOther || StartsWithNoCase(base, n, "http:") ||
+            StartsWithNoCase(base, n, "https:"))
             return false;
         *parts = SplitAfterScheme(base, n);
     }
@@ -162,6 +172,7 @@ ReferenceScheme SchemeOf(const char* reference, size_t length) {
     }
     if (i == length || reference[i] != ':') return ReferenceScheme::kHttp;  // relative
     if (i == 4 && EqualNoCase(reference, "http", 4)) return ReferenceScheme::kHttp;
+    if (i == 5 && EqualNoCase(reference, "https", 5)) return ReferenceScheme::kHttp;
     return ReferenceScheme::kOther;
 }
 
@@ -171,19 +182,23 @@ bool ResolveUrl(const char* base, const char* reference, size_t length,
     if (SchemeOf(reference, length) == ReferenceScheme::kOther) return false;
 
     UrlParts page;
-    if (!SplitBase(base, &page)) return false;
+    bool secure = false;
+    if (!SplitBase(base, &page, &secure)) return false;
 
     // The target's path before its dot segments are applied: the reference's own, or the
     // page's folder followed by the reference.
     char joined[kWorkAreaSize];
     BoundedText path(joined);
     UrlParts target;
-    bool hasScheme = StartsWithNoCase(reference, length, "http:");
+    bool hasScheme = StartsWithNoCase(reference, length, "http:") ||
+                     StartsWithNoCase(reference, length, "https:");
     bool networkPath = length >= 2 && reference[0] == '/' && reference[1] == '/';
     if (hasScheme || networkPath) {
         // "//host/x" takes the page's scheme; "http:x" without a host is of no use.
-        if (hasScheme && !StartsWithNoCase(reference, length, kHttpPrefix)) return false;
-        size_t skip = hasScheme ? kHttpPrefixLength : 2;
+        size_t prefix = WebPrefixLength(reference, length);
+        if (hasScheme && prefix == 0) return false;
+        if (hasScheme) secure = prefix == 8;
+        size_t skip = hasScheme ? prefix : 2;
         target = SplitAfterScheme(reference + skip, length - skip);
         path.Append(target.path, target.pathLength);
     } else {
@@ -209,7 +224,7 @@ bool ResolveUrl(const char* base, const char* reference, size_t length,
 
     char built[kWorkAreaSize];
     BoundedText out(built);
-    out.Append(kHttpPrefix);
+    out.Append(secure ? kHttpsPrefix : kHttpPrefix);
     out.Append(target.authority, target.authorityLength);
     AppendWithoutDotSegments(path.c_str(), path.length(), out);
     out.Append(target.query, target.queryLength);
@@ -221,8 +236,11 @@ bool ResolveUrl(const char* base, const char* reference, size_t length,
 bool IsSameSite(const char* url, const char* pageUrl) {
     UrlParts item, page;
     size_t n = std::strlen(url);
-    if (!StartsWithNoCase(url, n, kHttpPrefix) || !SplitBase(pageUrl, &page)) return false;
-    item = SplitAfterScheme(url + kHttpPrefixLength, n - kHttpPrefixLength);
+    size_t prefix = WebPrefixLength(url, n);
+    bool pageSecure = false;
+    if (prefix == 0 || !SplitBase(pageUrl, &page, &pageSecure) || (prefix == 8) != pageSecure)
+        return false;
+    item = SplitAfterScheme(url + prefix, n - prefix);
     // The host ends at the port's colon too: other ports of one host are the same site.
     size_t a = FindAny(item.authority, 0, item.authorityLength, kColon);
     size_t b = FindAny(page.authority, 0, page.authorityLength, kColon);
@@ -264,7 +282,9 @@ bool MakeLocalName(const char* url, NameMode mode, char* name, size_t size) {
         if (!EndsWith(raw, n, ".html") && !EndsWith(raw, n, ".htm") && !EndsWith(raw, n, ".css"))
             out.Append(".html");
     }
-    if (!out.ok() || std::strncmp(made, "http-", 5) != 0 || out.length() >= size) return false;
+    if (!out.ok() || out.length() >= size ||
+        (std::strncmp(made, "http-", 5) != 0 && std::strncmp(made, "https-", 6) != 0))
+        return false;
     std::memcpy(name, made, out.length() + 1);
     return true;
 }

@@ -16,24 +16,26 @@ enum NameMode : int32_t {
 
 // How a reference reads once its scheme is looked at.
 enum class ReferenceScheme {
-    kHttp,      // an http URL, absolute or relative to the page
-    kOther,     // https:, mailto:, javascript:, data:, ... : not ours to fetch or rename
+    kHttp,      // an http or https URL, absolute or relative to the page
+    kOther,     // mailto:, javascript:, data:, ftp:, ... : not ours to fetch or rename
 };
 
 ReferenceScheme SchemeOf(const char* reference, size_t length);
 
 // Resolves `reference` (no fragment, entities already undone) against the page URL `base`.
-// `url` receives the absolute URL, NUL-terminated, with a lower-case "http://". False when
-// no http URL of fewer than URL_TEXT_SIZE characters results.
+// `url` receives the absolute URL, NUL-terminated, with a lower-case "http://" or "https://"
+// (a reference without a scheme of its own takes the page's). False when no http or https
+// URL of fewer than URL_TEXT_SIZE characters results.
 bool ResolveUrl(const char* base, const char* reference, size_t length,
                 char (&url)[URL_TEXT_SIZE]);
 
-// True when `url` has the same scheme-and-host part as `pageUrl`.
+// True when `url` has the same scheme and host as `pageUrl`.
 bool IsSameSite(const char* url, const char* pageUrl);
 
 // The local name of `url` in the given mode, relative to the save folder, with backslashes
 // between folders. Every folder and file name is one Windows can store and none can climb
-// out of the save folder. False when the name would not begin with "http-" or not fit.
+// out of the save folder. False when the name would not begin with "http-" or "https-", or
+// not fit.
 bool MakeLocalName(const char* url, NameMode mode, char* name, size_t size);
 
 // Fills the url, sameSite and localPath (the local name) of record `recordIndex` for the

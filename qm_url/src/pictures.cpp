@@ -164,6 +164,8 @@ int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode) {
         size_t folderLength = std::strlen(g_saveFolder);
         size_t from = std::strncmp(path, g_saveFolder, folderLength) == 0 ? folderLength : 0;
         char* name = std::strstr(path + from, "http-");
+        char* secureName = std::strstr(path + from, "https-");
+        if (name == nullptr || (secureName != nullptr && secureName < name)) name = secureName;
         if (name == nullptr) return 0;
         for (char* p = name; *p; ++p)
             if (*p == '\\') *p = '-';

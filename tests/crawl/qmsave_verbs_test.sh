@@ -43,9 +43,6 @@ check "a page with a missing picture exits 3" test $? -eq 3
 check "and gives the picture's reason" grep -q "picture  *$base/gone.png failed: HTTP status 404$" "$work/err"
 check "and counts it" grep -qx "qmsave: 2 items saved (1 page, 1 picture, 0 style sheets, 0 frames), 1 failed" "$work/err"
 
-"$bin/qmsave" page "https://secure.example/" "$work/x.html" 2>"$work/err"
-check "https is refused with status 2" test $? -eq 2
-check "https refusal gives a reason" grep -q "https" "$work/err"
 "$bin/qmsave" pages "$base/index.html" 2>"$work/err"
 check "a missing file is a usage error" test $? -eq 2
 "$bin/qmsave" page "http://127.0.0.1:1/" "$work/none.html" 2>"$work/err"

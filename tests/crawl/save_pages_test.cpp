@@ -8,6 +8,7 @@
 #include "qm_url.h"
 #include "saved_files.h"
 #include "test_server.h"
+#include "tls_front.h"
 
 namespace qmtest {
 namespace {
@@ -103,6 +104,31 @@ TEST(SavePages, ReportsAndWritesEachItemWithReferencesThatHoldTogether) {
     ExpectSoundPages(box.Root());
 }
 
+// https pages are crawled like http ones, and a plain page's https pictures are saved too.
+TEST(SavePages, HttpsPagesAndPicturesAreSavedUnderHttpsNames) {
+    TlsFront* tls = TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    SiteServer secure, plain;
+    secure.AddPage("/s.html", "<img src=\"p.gif\"><a href=\"/t.html\">t</a>");
+    secure.AddPage("/t.html", "t");
+    secure.AddPage("/p.gif", "picture", "image/gif");
+    ASSERT_TRUE(tls->Route(secure.Port()));
+    const std::string base = tls->Url(Certificate::kValid, "");
+    const std::string h = "127.0.0.1-" + base.substr(base.rfind(':') + 1);
+    plain.AddPage("/index.html", "<img src=\"" + base + "/p.gif\">");
+
+    Sandbox box;
+    ASSERT_EQ(SavePages(base + "/s.html", box.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Targets{"https--" + h + "-t.html", "https-/" + h + "/p.gif", "index.html"}));
+    ExpectSoundPages(box.Root());
+
+    Sandbox other;
+    ASSERT_EQ(SavePages(plain.Url("/index.html"), other.Path("index.html"), {1, 1, 0, 0}), 1);
+    EXPECT_EQ(ReadFile(other.Root() / "https-" / h / "p.gif"), "picture");
+    ExpectSoundPages(other.Root());
+}
+
 // A site with the kinds of reference real pages use. Whatever the options, every saved
 // page leads to saved files or to addresses online, never to nothing.
 TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
@@ -116,7 +142,7 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
                    "<img src=\"../img/logo.gif\">\n"
                    "<a href=\"page.php?a=1&amp;b=2#part\">q</a> <a href='../up.html'>up</a>"
                    "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + far.Url("/far.html") + "\">far</a>"
-                   "<a href=\"https://secure/x\">s</a><a href=\"mailto:a@b\">m</a>"
+                   "<a href=\"ftp://files/x\">s</a><a href=\"mailto:a@b\">m</a>"
                    "<frameset><frame src=\"frame.html\"></frameset>"
                    "<div style=\"background:url(img2/bg.png)\">photo.jpg</div></body></html>");
     server.AddPage("/d/css/site.css", "body{background:url('../../img/bg.png')}", "text/css");

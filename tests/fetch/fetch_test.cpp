@@ -14,6 +14,7 @@
 #include "qm_url.h"
 #include "stop.h"
 #include "test_server.h"
+#include "tls_front.h"
 #include "zlib_util.h"
 
 #ifdef _WIN32
@@ -233,8 +234,13 @@ std::vector<Case> ResponseCases() {
     };
 }
 
-TEST(Fetch, EveryResponseWholeAndOneByteAtATime) {
-    for (size_t piece : {size_t{0}, size_t{1}}) {
+// Over TLS every response must read exactly as it does in plain text.
+TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    for (int round = 0; round < 4; ++round) {
+        const bool secure = round >= 2;
+        const size_t piece = round % 2;  // 0: the whole response at once
         for (const Case& c : ResponseCases()) {
 #ifdef _WIN32
             // Wine passes a reset on as an orderly close now and then (its socket server may
@@ -242,12 +248,18 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATime) {
             // and only the short responses one byte at a time.
             if (c.ending == Ending::Reset || (piece && c.response.size() > 400)) continue;
 #endif
-            SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : ""));
+            SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : "") +
+                         (secure ? ", https" : ""));
             Script script =
                 piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
             qmtest::ScriptedServer server(script.Then(c.ending));
+            std::string url = server.Url("/page");
+            if (secure) {
+                ASSERT_TRUE(tls->Route(server.Port()));
+                url = tls->Url(qmtest::Certificate::kValid, "/page");
+            }
             Caller caller;
-            EXPECT_EQ(FetchInto(server.Url("/page"), caller).status, c.status);
+            EXPECT_EQ(FetchInto(url, caller).status, c.status);
             if (c.status == S::kOk) {
                 EXPECT_EQ(caller.length, static_cast<int32_t>(c.body.size()));
                 EXPECT_TRUE(caller.StartsWith(c.body));
@@ -288,6 +300,11 @@ TEST(Fetch, RedirectChains) {
     site.Add("/to-closed", Redirect(301, "http://127.0.0.1:1/"));
     site.Add("/300", Redirect(300, "/end"));
     site.Add("/long", Redirect(301, "/" + std::string(600, 'l')));
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
+    const std::string secureEnd = tls->Url(qmtest::Certificate::kValid, "/end");
+    site.Add("/to-https", Redirect(301, secureEnd));
+    site.Add("/to-https-bad", Redirect(302, tls->Url(qmtest::Certificate::kSelfSigned, "/end")));
     // A Location in the body of a plain page is no redirect.
     site.AddPage("/plain", "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n");
 
@@ -312,6 +329,8 @@ TEST(Fetch, RedirectChains) {
         {"/300", S::kHttpStatus, "", ""},
         {"/long", S::kBadRedirect, "", ""},
         {"/plain", S::kOk, "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n", "/plain"},
+        {"/to-https", S::kOk, "the end", secureEnd},
+        {"/to-https-bad", S::kCertificateUntrusted, "", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.start);
@@ -329,7 +348,7 @@ TEST(Fetch, RedirectChains) {
             continue;
         }
         EXPECT_EQ(std::string(caller.buffer.data(), static_cast<size_t>(caller.length)), row.body);
-        EXPECT_EQ(finalUrl, site.Url(row.finalPath));
+        EXPECT_EQ(finalUrl, row.finalPath[0] == '/' ? site.Url(row.finalPath) : row.finalPath);
     }
     // Every hop carries the same Referer; the fragment never reaches the server.
     for (const qmtest::Request& r : site.Log()) {
@@ -357,11 +376,39 @@ TEST(Fetch, SendsTheRequestTextToThePortOfTheUrl) {
     EXPECT_EQ(request.refererLength, 21);
 }
 
+// A certificate that is not good for the address, or a server that speaks only TLS older
+// than 1.2, fails the fetch with its reason before the request goes out.
+TEST(Fetch, HttpsRefusesCertificatesNotGoodForTheHost) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    qmtest::ScriptedServer server(Script().Send(WithLength("secret")));
+    ASSERT_TRUE(tls->Route(server.Port()));
+    using qmtest::Certificate;
+    const std::pair<std::string, qm::FetchStatus> cases[] = {
+        {tls->Url(Certificate::kOtherHost), qm::FetchStatus::kCertificateWrongHost},
+        {tls->Url(Certificate::kExpired), qm::FetchStatus::kCertificateExpired},
+        {tls->Url(Certificate::kSelfSigned), qm::FetchStatus::kCertificateUntrusted},
+        {tls->Url(Certificate::kOldProtocol), qm::FetchStatus::kTlsHandshakeFailed},
+    };
+    for (const auto& [url, reason] : cases) {
+        SCOPED_TRACE(url);
+        Caller caller;
+        EXPECT_EQ(FetchInto(url, caller).status, reason);
+        EXPECT_TRUE(caller.Untouched());
+    }
+    EXPECT_TRUE(server.Log().empty());
+    Caller caller;
+    EXPECT_TRUE(FetchInto(tls->Url(Certificate::kValid, "/"), caller).ok());
+    EXPECT_TRUE(caller.StartsWith("secret"));
+}
+
 TEST(Fetch, UnusableUrlsUnreachableSilentAndDrippingServersFailWithTheirReasons) {
     qmtest::ScriptedServer silent({
         Script().Then(Ending::StayOpen),
         Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
     });
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(silent.Port()));
     // A byte every 50 ms is never silent for long, but never done either.
     qmtest::ScriptedServer dripping(
         Script().SendInPieces(WithLength(std::string(100000, 'd')), 1, 50).Then(Ending::StayOpen));
@@ -374,6 +421,10 @@ TEST(Fetch, UnusableUrlsUnreachableSilentAndDrippingServersFailWithTheirReasons)
         {silent.Url("/nothing-at-all"), S::kTimedOut},
         {silent.Url("/part-of-the-body"), S::kTimedOut},
         {dripping.Url("/slowly"), S::kTimedOut},
+        {"HTTPS://127.0.0.1:" + std::to_string(closedPort) + "/", S::kConnectRefused},
+        // Silent during the handshake, and after it.
+        {"https://127.0.0.1:" + std::to_string(silent.Port()) + "/", S::kTimedOut},
+        {tls->Url(qmtest::Certificate::kValid, "/part-of-the-body"), S::kTimedOut},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
@@ -384,28 +435,34 @@ TEST(Fetch, UnusableUrlsUnreachableSilentAndDrippingServersFailWithTheirReasons)
 }
 
 TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
-    qmtest::ScriptedServer server({
-        Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
-        Script().Send(WithLength("fine")),
-    });
-    std::thread stopper([&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (server.Log().empty() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        qm_StopSave();
-    });
-    Caller caller;
-    UrlRequest request{};
-    std::string url = server.Url();
-    request.url = url.c_str();
-    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
-    stopper.join();
-    EXPECT_TRUE(caller.Untouched());
-    EXPECT_TRUE(qm::StopRequested());
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    for (bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "https" : "http");
+        qmtest::ScriptedServer server({
+            Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
+            Script().Send(WithLength("fine")),
+        });
+        ASSERT_TRUE(tls->Route(server.Port()));
+        std::thread stopper([&] {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (server.Log().empty() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            qm_StopSave();
+        });
+        Caller caller;
+        UrlRequest request{};
+        std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
+        request.url = url.c_str();
+        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
+        stopper.join();
+        EXPECT_TRUE(caller.Untouched());
+        EXPECT_TRUE(qm::StopRequested());
 
-    // The export clears a request left over from an earlier call.
-    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
-    EXPECT_TRUE(caller.StartsWith("fine"));
+        // The export clears a request left over from an earlier call.
+        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
+        EXPECT_TRUE(caller.StartsWith("fine"));
+    }
 }
 
 // A text without its NUL whose last byte is the last readable one: the next page cannot be

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "test_server.h"
+#include "tls_front.h"
 #include "zlib_util.h"
 
 #ifdef _WIN32
@@ -97,6 +98,12 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
     ToolRun followed = Qmsave("fetch -L " + site.Url("/moved"));
     EXPECT_EQ(followed.status, 0);
     EXPECT_EQ(followed.out, page);
+
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
+    ToolRun secure = Qmsave("fetch " + tls->Url(qmtest::Certificate::kValid, "/coded"));
+    EXPECT_EQ(secure.status, 0);
+    EXPECT_EQ(secure.out, page);
 }
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
@@ -106,6 +113,8 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     // Under Wine a reset may read as an orderly close: either way the fetch fails.
     site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
     const std::string file = Scratch("missing.html");
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
     struct Case {
         std::string arguments;
         int status;
@@ -116,6 +125,8 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
          "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
         {"fetch " + site.Url("/cut") + " -o \"" + file + "\"", 1, ": truncated after 5000 of 100000 bytes"},
         {"fetch " + site.Url("/reset") + " -o \"" + file + "\"", 1, "could not fetch"},
+        {"fetch " + tls->Url(qmtest::Certificate::kSelfSigned) + " -o \"" + file + "\"", 1,
+         ": certificate not trusted"},
         {"fetch", 2, "needs a URL"},
         {"fetch http://a/ http://b/", 2, "one URL"},
         {"fetch http://a/ -o", 2, "needs a file name"},

@@ -13,6 +13,7 @@ struct Built {
     int port = 80;
     std::string text, host;
     int32_t refererLength = 0;
+    bool secure = false;
 };
 
 Built Build(const std::string& url, const char* referer = nullptr, int32_t refererLength = 0,
@@ -26,7 +27,7 @@ Built Build(const std::string& url, const char* referer = nullptr, int32_t refer
     request.refererLength = refererLength;
     char text[qm::kRequestTextSize] = {}, host[qm::kHostNameSize] = {};
     Built b;
-    b.ok = qm::BuildHttpRequest(&b.port, &request, text, host);
+    b.ok = qm::BuildHttpRequest(&b.port, &request, text, host, &b.secure);
     b.text = text;
     b.host = host;
     b.refererLength = request.refererLength;
@@ -65,8 +66,8 @@ TEST(RequestText, LinesAndOptions) {
          Expected("GET / HTTP/1.1", "h")},
         {"referer with a line break left out", Build("http://h/", "a\r\nX-Evil: 1"),
          Expected("GET / HTTP/1.1", "h")},
-        {"upper-case scheme is part of the host", Build("HTTP://h/x"),
-         Expected("GET //h/x HTTP/1.1", "HTTP:")},
+        {"scheme in any case", Build("HtTp://h/x"), Expected("GET /x HTTP/1.1", "h")},
+        {"https: the same text", Build("HTTPS://h/x"), Expected("GET /x HTTP/1.1", "h")},
         {"port kept on the Host line", Build("http://h:8080/x"),
          Expected("GET /x HTTP/1.1", "h:8080")},
     };
@@ -101,7 +102,9 @@ TEST(RequestText, HostNameAndPort) {
         {"http://h:65536/", false, "", 80},
         {"http://h:99999999999999999999/", false, "", 80},
         {"http://h:x/", true, "h:x", 80},  // not a port: the whole part is the name
-        {"https://h/", true, "https:", 80},
+        {"https://h/", true, "h", 443},
+        {"hTTPs://h:8443/", true, "h", 8443},
+        {"https:/h/", true, "https:", 80},  // not a scheme: the text before the slash is the name
         {"http:///x", false, "", 80},  // no name at all
         {"http://h\r\nX: y/", false, "", 80},
         {"http://h/a\nb", false, "", 80},
@@ -113,6 +116,7 @@ TEST(RequestText, HostNameAndPort) {
         if (!c.ok) continue;
         EXPECT_EQ(b.host, c.host);
         EXPECT_EQ(b.port, c.port);
+        EXPECT_EQ(b.secure, c.port == 443 || c.port == 8443);
     }
 }
 

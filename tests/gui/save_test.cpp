@@ -11,6 +11,7 @@
 #include "driver.h"
 #include "gui_ids.h"
 #include "test_server.h"
+#include "tls_front.h"
 
 using namespace gui;
 
@@ -99,6 +100,27 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
         EXPECT_EQ(CountFilesHolding(folder.path(), kSecond), c.linkedPage ? 1 : 0);
         EXPECT_EQ(Requested(site, "/second.html"), c.linkedPage);
     }
+}
+
+// The typed address is http: the program lets it through, and the library follows it to https.
+TEST(Saves, AnHttpAddressRedirectedToHttpsIsSavedWithItsPicture) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    qmtest::SiteServer site;
+    AddSite(site);
+    ASSERT_TRUE(tls->Route(site.Port()));
+    site.Add("/old.html", qmtest::Script().Send(qmtest::HttpResponse(
+                              301, {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
+                                    {"Content-Length", "0"}},
+                              "")));
+    App app;
+    ScratchFolder folder(L"https");
+    const std::wstring path = folder / L"saved.html";
+    StartPageSave(app, kSavePage, site.Url("/old.html"), path, kComplete);
+    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
+    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
+    EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
+    EXPECT_EQ(CountFilesHolding(folder.path(), kPicture), 1);
 }
 
 TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {

@@ -38,12 +38,14 @@ const ResolveCase kResolveCases[] = {
     {"BaseWithoutPath", "http://host", "a.gif", "http://host/a.gif"},
     {"BaseWithoutScheme", "host/dir/i.html", "a.gif", "http://host/dir/a.gif"},
     {"TrailingDotsKeepFolder", kPage, "a/..", "http://host/dir/"},
-    {"HttpsIsNotOurs", kPage, "https://host/x.gif", nullptr},
+    {"Https", kPage, "HTTPS://host/a/../x.gif", "https://host/x.gif"},
+    {"HttpsBaseGivesItsScheme", "https://host/d/", "//cdn/a.gif", "https://cdn/a.gif"},
     {"MailtoIsNotOurs", kPage, "mailto:a@b.c", nullptr},
     {"JavascriptIsNotOurs", kPage, "javascript:go()", nullptr},
     {"HttpWithoutHost", kPage, "http:x.gif", nullptr},
     {"EmptyHost", kPage, "http:///x.gif", nullptr},
-    {"HttpsBase", "https://host/", "a.gif", nullptr},
+    {"HttpsBase", "Https://host/d/p", "a.gif", "https://host/d/a.gif"},
+    {"HttpsWithoutHost", kPage, "https:x.gif", nullptr},
 };
 
 TEST(Resolve, GivesTheBrowsersAddress) {
@@ -74,6 +76,9 @@ TEST(SameSite, ComparesWholeHostsWithoutPort) {
     EXPECT_FALSE(IsSameSite("http://hostx/a", "http://host/"));
     EXPECT_FALSE(IsSameSite("http://other/a", "http://host/"));
     EXPECT_FALSE(IsSameSite("http://HOST/a", "http://host/"));
+    EXPECT_TRUE(IsSameSite("https://host/a", "HTTPS://host/"));
+    EXPECT_FALSE(IsSameSite("https://host/a", "http://host/"));
+    EXPECT_FALSE(IsSameSite("http://host/a", "https://host/"));
 }
 
 struct NameCase {
@@ -85,6 +90,8 @@ struct NameCase {
 const NameCase kNameCases[] = {
     {"http://host/dir/a.gif", NAME_MODE_FOLDERS, "http-\\host\\dir\\a.gif"},
     {"http://host/dir/page.asp?id=7", NAME_MODE_FLAT, "http--host-dir-page.asp-id=7.html"},
+    {"https://host/dir/a.gif", NAME_MODE_FOLDERS, "https-\\host\\dir\\a.gif"},
+    {"https://host/dir/", NAME_MODE_FLAT, "https--host-dir-.html"},
     {"http://host/dir/", NAME_MODE_FLAT, "http--host-dir-.html"},
     {"http://host/s.CSS", NAME_MODE_FLAT, "http--host-s.CSS.html"},
     {"http://host/s.css", NAME_MODE_FLAT, "http--host-s.css"},

@@ -1,0 +1,36 @@
+// The byte stream under the HTTP client: a plain TCP connection, or TLS over one. Both read
+// and write the same way, with the same silence limit and stop checks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "fetch_status.h"
+#include "platform/socket.h"
+#include "platform/tls.h"
+
+namespace qm {
+
+class Transport {
+public:
+    Transport();
+    ~Transport();
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    // Connects to `address`:`port` and, when `secure`, runs the TLS handshake for `hostName`,
+    // whose certificate must be trusted and be for that name.
+    FetchStatus Open(const platform::HostAddress& address, uint16_t port, const char* hostName,
+                     bool secure, int silenceLimitMs);
+    platform::NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
+    platform::NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,
+                                    int silenceLimitMs);
+    void Close();
+
+private:
+    platform::Connection connection_;
+    std::unique_ptr<platform::TlsChannel> tls_;
+};
+
+}  // namespace qm

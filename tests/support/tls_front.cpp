@@ -1,0 +1,228 @@
+#include "tls_front.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#ifdef _WIN32
+#  include <winsock2.h>
+#  include <ws2tcpip.h>
+#  include <windows.h>
+#  include <wincrypt.h>
+#else
+#  include <arpa/inet.h>
+#  include <csignal>
+#  include <netinet/in.h>
+#  include <spawn.h>
+#  include <sys/select.h>
+#  include <sys/socket.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
+extern char** environ;
+#endif
+
+namespace qmtest {
+namespace {
+
+#ifdef _WIN32
+using Socket = SOCKET;
+void CloseSocket(uintptr_t s) { closesocket(static_cast<SOCKET>(s)); }
+#else
+using Socket = int;
+void CloseSocket(uintptr_t s) { close(static_cast<int>(s)); }
+pid_t g_child = -1;
+#endif
+
+constexpr uintptr_t kNone = ~uintptr_t(0);
+// Making two RSA keys takes a while on a loaded machine, the more so from under Wine.
+constexpr int kStartLimitMs = 60000;
+constexpr int kAnswerLimitMs = 10000;
+constexpr char kPemEnd[] = "-----END CERTIFICATE-----\n";
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool Readable(uintptr_t s, int ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(static_cast<Socket>(s), &set);
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) > 0;
+}
+
+// Reads from `s` into `text` until it holds `end`, or the time is up.
+bool ReadUntil(uintptr_t s, const char* end, std::string* text, int limitMs) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (text->find(end) == std::string::npos) {
+        if (!Readable(s, MsLeft(deadline))) return false;
+        char buffer[4096];
+        int n = recv(static_cast<Socket>(s), buffer, sizeof buffer, 0);
+        if (n <= 0) return false;
+        text->append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+bool StartProgram(uint16_t lifelinePort) {
+    const std::string port = std::to_string(lifelinePort);
+#ifdef _WIN32
+    // Wine starts a Linux program by its path on drive Z:, but gives no handle to wait on:
+    // the lifeline ends it.
+    std::string path = std::string("Z:") + QM_TLSFRONT_PATH;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    std::string line = "qm_tlsfront " + port;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info))
+        return false;
+    if (info.hProcess) CloseHandle(info.hProcess);
+    if (info.hThread) CloseHandle(info.hThread);
+    return true;
+#else
+    const char* argv[] = {"qm_tlsfront", port.c_str(), nullptr};
+    return posix_spawn(&g_child, QM_TLSFRONT_PATH, nullptr, nullptr,
+                       const_cast<char* const*>(argv), environ) == 0;
+#endif
+}
+
+std::unique_ptr<TlsFront> g_front;
+
+}  // namespace
+
+TlsFront* TlsFront::Get() {
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        g_front.reset(new TlsFront());
+        if (!g_front->Start()) g_front.reset();
+    }
+    return g_front.get();
+}
+
+bool TlsFront::Start() {
+#ifdef _WIN32
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+    Socket listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof at;
+    bool listening = bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+                     listen(listener, 1) == 0 &&
+                     getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) == 0;
+    const char* why = nullptr;
+    if (!listening) why = "no lifeline socket";
+    else if (!StartProgram(ntohs(at.sin_port))) why = "qm_tlsfront did not start";
+    else if (!Readable(static_cast<uintptr_t>(listener), kStartLimitMs))
+        why = "qm_tlsfront did not call";
+    else lifeline_ = static_cast<uintptr_t>(accept(listener, nullptr, nullptr));
+    CloseSocket(static_cast<uintptr_t>(listener));
+    if (why != nullptr || lifeline_ == kNone) {
+        std::fprintf(stderr, "TLS front: %s\n", why != nullptr ? why : "accept failed");
+        return false;
+    }
+
+    std::string hello;
+    if (!ReadUntil(lifeline_, kPemEnd, &hello, kStartLimitMs)) {
+        std::fprintf(stderr, "TLS front: no ports and authority from qm_tlsfront\n");
+        return false;
+    }
+    unsigned p[5] = {};
+    if (std::sscanf(hello.c_str(), "%u %u %u %u %u", &p[0], &p[1], &p[2], &p[3], &p[4]) != 5)
+        return false;
+    for (int i = 0; i < 5; ++i) ports_[i] = static_cast<uint16_t>(p[i]);
+    size_t pem = hello.find("-----BEGIN");
+    if (pem == std::string::npos || !Trust(hello.substr(pem))) {
+        std::fprintf(stderr, "TLS front: the authority could not be trusted\n");
+        return false;
+    }
+    return true;
+}
+
+bool TlsFront::Route(uint16_t port) {
+    std::string command = "route " + std::to_string(port) + "\n", answer;
+    return send(static_cast<Socket>(lifeline_), command.data(), static_cast<int>(command.size()),
+                0) == static_cast<int>(command.size()) &&
+           ReadUntil(lifeline_, "\n", &answer, kAnswerLimitMs) && answer == "ok\n";
+}
+
+std::string TlsFront::Url(Certificate certificate, const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(ports_[static_cast<int>(certificate)]) + path;
+}
+
+#ifdef _WIN32
+
+bool TlsFront::Trust(const std::string& pem) {
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                              nullptr))
+        return false;
+    std::string der(size, '\0');
+    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER,
+                              reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr))
+        return false;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    if (store == nullptr) return false;
+    store_ = store;
+    PCCERT_CONTEXT added = nullptr;
+    if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
+                                          reinterpret_cast<const BYTE*>(der.data()), size,
+                                          CERT_STORE_ADD_REPLACE_EXISTING, &added))
+        return false;
+    authority_ = added;
+    return true;
+}
+
+TlsFront::~TlsFront() {
+    if (authority_ != nullptr)
+        CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(authority_));
+    if (store_ != nullptr) CertCloseStore(static_cast<HCERTSTORE>(store_), 0);
+    if (lifeline_ != kNone) CloseSocket(lifeline_);
+}
+
+#else
+
+bool TlsFront::Trust(const std::string& pem) {
+    const char* tmp = std::getenv("TMPDIR");
+    authorityFile_ = std::string(tmp != nullptr ? tmp : "/tmp") + "/qm-test-authority-" +
+                     std::to_string(getpid()) + ".pem";
+    FILE* f = std::fopen(authorityFile_.c_str(), "wb");
+    if (f == nullptr) return false;
+    bool written = std::fwrite(pem.data(), 1, pem.size(), f) == pem.size();
+    written = std::fclose(f) == 0 && written;
+    return written && setenv("SSL_CERT_FILE", authorityFile_.c_str(), 1) == 0;
+}
+
+TlsFront::~TlsFront() {
+    if (!authorityFile_.empty()) std::remove(authorityFile_.c_str());
+    if (lifeline_ != kNone) CloseSocket(lifeline_);
+    // It ends as soon as it sees the lifeline close.
+    if (g_child > 0) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+        while (waitpid(g_child, nullptr, WNOHANG) == 0) {
+            if (MsLeft(deadline) == 0) {
+                kill(g_child, SIGKILL);
+                waitpid(g_child, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+}
+
+#endif
+
+}  // namespace qmtest

@@ -1,0 +1,51 @@
+// TLS in front of a scripted server, for tests natively and under Wine. The first use in a
+// test process starts qm_tlsfront (a Linux program, also from under Wine), which makes a
+// certificate authority and four server certificates at start; the process then trusts that
+// authority the way the system's TLS expects: OpenSSL through SSL_CERT_FILE, Windows through
+// its root store (removed again when the process ends).
+//
+//     qmtest::ScriptedServer server(...);
+//     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+//     ASSERT_TRUE(tls && tls->Route(server.Port()));
+//     ... fetch tls->Url(qmtest::Certificate::kValid, "/a") ...
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qmtest {
+
+enum class Certificate {
+    kValid,       // for 127.0.0.1, from the trusted authority
+    kOtherHost,   // from the trusted authority, for another host name only
+    kExpired,     // for 127.0.0.1, from the trusted authority, out of its validity period
+    kSelfSigned,  // for 127.0.0.1, signed by itself
+    kOldProtocol,  // the valid one, but over TLS 1.1 at most
+};
+
+class TlsFront {
+public:
+    // The process's front, started on first use; null (with the reason on stderr) when it
+    // cannot be started or trusted.
+    static TlsFront* Get();
+
+    // Relays later connections to 127.0.0.1:`port`.
+    bool Route(uint16_t port);
+    // "https://127.0.0.1:<port>" + path, served with `certificate`.
+    std::string Url(Certificate certificate, const std::string& path = "/") const;
+
+    ~TlsFront();
+
+private:
+    TlsFront() = default;
+    bool Start();
+    bool Trust(const std::string& pem);
+
+    uintptr_t lifeline_ = ~uintptr_t(0);
+    uint16_t ports_[5] = {};
+    std::string authorityFile_;     // natively: the file SSL_CERT_FILE names
+    void* store_ = nullptr;         // on Windows: the root store, and the authority in it
+    const void* authority_ = nullptr;
+};
+
+}  // namespace qmtest
