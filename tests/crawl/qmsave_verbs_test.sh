@@ -22,11 +22,13 @@ host=127.0.0.1-$port
 
 "$bin/qmsave" pages "$base/index.html" "$work/out/index.html" --complete 2>"$work/err"
 check "pages exits 0" test $? -eq 0
-check "pages reports the start page first" grep -q "^ *0  page  *$base/index.html -> $work/out/index.html$" "$work/err"
+check "pages reports the start page first" grep -q "^ *1  page  *$base/index.html -> $work/out/index.html$" "$work/err"
 check "pages reports the picture of the linked page" grep -q "picture  *$base/c.png -> $work/out/http-/$host/c.png$" "$work/err"
-check "pages ends with the count" grep -qx "qmsave: 6 items fetched (2 pages, 3 pictures, 1 style sheet, 0 frames)" "$work/err"
+check "pages ends with the count" grep -qx "qmsave: 6 items fetched (2 pages, 3 pictures, 1 style sheet, 0 frames, 0 scripts, 0 fonts, 0 media files)" "$work/err"
 check "the linked page is saved" test -f "$work/out/http--$host-b.html"
 check "the saved page points at the saved picture" grep -q "src=\"http-/$host/img/a.gif\"" "$work/out/index.html"
+
+check "the counts run on" grep -q "^ *6  " "$work/err"
 
 echo old >"$work/out/index.html"
 "$bin/qmsave" page "$base/index.html" "$work/out/index.html" 2>"$work/err"

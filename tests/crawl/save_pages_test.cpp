@@ -105,8 +105,7 @@ TEST(SavePages, ReportsAndWritesEachItemWithReferencesThatHoldTogether) {
 
 // A site with the kinds of reference real pages use. Whatever the options, every saved
 // page leads to saved files or to addresses online, never to nothing.
-TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
-    SiteServer server;
+void AddRichSite(SiteServer& server) {
     std::string other = "http://localhost:" + std::to_string(server.Port());
     server.AddPage("/d/index.html",
                    "<html><head><link rel=stylesheet href=\"css/site.css\">"
@@ -118,18 +117,24 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
                    "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + other + "/far.html\">far</a>"
                    "<a href=\"https://secure/x\">s</a><a href=\"mailto:a@b\">m</a>"
                    "<frameset><frame src=\"frame.html\"></frameset>"
-                   "<div style=\"background:url(img2/bg.png)\">photo.jpg</div></body></html>");
+                   "<div style=\"background:url(img2/bg.png)\">photo.jpg</div>"
+                   "<img src=\"missing.gif\"><a href=\"missing.html\">m</a><script src=\"js/missing.js\"></script>"
+                   "<link rel=stylesheet href=\"css/missing.css\"></body></html>");
     server.AddPage("/d/css/site.css", "body{background:url('../../img/bg.png')}", "text/css");
     server.AddPage("/d/css/print.css", "p{color:red}", "text/css");
     server.AddPage("/d/frame.html", "<img src=\"pics/a%20b.png\"><a href=\"../up.html\">u</a>");
-    server.AddPage("/d/page.php", "<a href=\"index.html\">home</a>");
+    server.AddPage("/d/page.php", "<a href=\"index.html\">home</a><img src=\"missing.gif\"><img src=\"stall.gif\">");
     server.AddPage("/up.html", "<img src=\"img/logo.gif\">");
     server.AddPage("/d/sub/deep.htm", "<img src=\"../pics/t.gif\">");
     server.AddPage("/far.html", "far");
     for (const char* p : {"/img/logo.gif", "/d/pics/a%20b.png", "/d/pics/100%25.jpg", "/d/pics/t.gif",
                           "/img/bg.png", "/d/img2/bg.png", "/d/photo.jpg"})
         server.AddPage(p, "picture", "image/png");
+}
 
+TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
+    SiteServer server;
+    AddRichSite(server);
     const SaveOptions options[] = {{1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
     for (const SaveOptions& o : options) {
         SCOPED_TRACE(testing::Message() << o.savePictures << o.sameSiteOnly << o.maxDepth);
@@ -144,7 +149,58 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         EXPECT_EQ(std::count(targets.begin(), targets.end(), "/far.html"),
                   o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1 : 0);
         EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
+        EXPECT_LE(std::count(targets.begin(), targets.end(), "/d/missing.gif"), 1);
     }
+    // A stop in the middle leaves what was saved sound too.
+    for (const char* at : {"/d/css/print.css", "/d/stall.gif"}) {
+        SCOPED_TRACE(at);
+        SiteServer server;
+        AddRichSite(server);
+        server.AddStalled(at, std::string(5000, 's'), 10);
+        Sandbox box;
+        {
+            StopWhenRequested stop(server, at);
+            EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 0);
+        }
+        EXPECT_FALSE(FilesBelow(box.Root()).empty());
+        ExpectSoundPages(box.Root());
+    }
+}
+
+// Two saved pages that link to each other are linked locally, whichever was saved first; an
+// item that cannot be fetched is named by its address, and is asked for once however often
+// it is named.
+// Two saved pages that link to each other are linked locally, whichever was saved first; an
+// item that cannot be fetched is named by its address, and is asked for once however often
+// it is named.
+TEST(SavePages, ReproStall) {
+    SiteServer server;
+    AddRichSite(server);
+    server.AddStalled("/d/stall.gif", std::string(5000, 's'), 10, 20000);
+    Sandbox box;
+    ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    for (auto& f : FilesBelow(box.Root())) printf("%s\n", f.c_str());
+    for (auto& t : server.RequestedTargets()) printf("T %s\n", t.c_str());
+    ExpectSoundPages(box.Root());
+}
+
+TEST(SavePages, SavedPagesLinkEachOtherAndFailedItemsKeepTheirAddress) {
+    SiteServer server;
+    server.AddPage("/S.html", "<a href=\"P.html\">p</a><img src=\"gone.gif\"><a href=\"gone.html\">g</a>");
+    server.AddPage("/P.html", "<a href=\"S.html#top\">s</a><a href=\"P.html\">self</a><img src=gone.gif>"
+                              "<a href=\"gone.html\">g</a>");
+    Sandbox box;
+    ASSERT_EQ(SavePages(server.Url("/S.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    const std::string h = LocalHost(server.Port());
+    EXPECT_EQ(ReadFile(box.Root() / "index.html"),
+              "<a href=\"http--" + h + "-P.html\">p</a><img src=\"" + server.Url("/gone.gif") +
+                  "\"><a href=\"" + server.Url("/gone.html") + "\">g</a>");
+    EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-P.html")),
+              "<a href=\"index.html#top\">s</a><a href=\"http--" + h + "-P.html\">self</a><img src=" +
+                  server.Url("/gone.gif") + "><a href=\"" + server.Url("/gone.html") + "\">g</a>");
+    Targets targets = server.RequestedTargets();
+    EXPECT_EQ(targets, (Targets{"/S.html", "/gone.gif", "/P.html", "/gone.html"}));
+    ExpectSoundPages(box.Root());
 }
 
 TEST(SavePages, AnExistingFileIsNeitherFetchedNorFollowed) {
@@ -193,14 +249,14 @@ TEST(SavePages, HostileNamesStayInsideTheSaveFolder) {
 }
 
 // A stop, from the callback or from another thread while a body stalls, ends the save with
-// 0; what was reported is whole, nothing of the item in hand is left (not even a temporary
-// file), and the next call runs normally.
+// 0; no item is written after it, nothing of the item in hand is left (not even a
+// temporary file), and the next call runs normally.
 TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
     OrderSite site;
     Sandbox box;
     EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}, ReportAndStop), 0);
     EXPECT_EQ(Reports().size(), 1u);
-    EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});
+    EXPECT_EQ(FilesBelow(box.Root()), Targets{});
 
     site.server.AddStalled("/b.gif", std::string(100000, 'b'), 5000);
     Sandbox stalled;

@@ -20,7 +20,7 @@ struct PictureSite {
     SiteServer server;
     PictureSite() {
         server.AddPage("/d/index.html",
-                       "<img src=\"a.gif\"><link href=\"s.css\"><frame src=\"f.html\">"
+                       "<img src=\"a.gif\"><link rel=stylesheet href=\"s.css\"><frame src=\"f.html\">"
                        "<a href=\"other.html\">o</a>");
         server.AddPage("/d/s.css", "b{background:url(img/b.png)}", "text/css");
         server.AddPage("/d/f.html", "<img src=\"/c.gif\">");
