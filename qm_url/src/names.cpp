@@ -129,17 +129,24 @@ void SplitAfterScheme(const char* s, size_t n, std::string* authority, const cha
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
+constexpr bool NeedsEncoding(unsigned char c) {
+    return c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`';
+}
+
 // Appends a path or query as a browser sends it.
 void AppendEncoded(const char* s, size_t n, BoundedText& out) {
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c == '\t' || c == '\n' || c == '\r') continue;
-        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`') {
-            char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
-            out.Append(e, 3);
-        } else {
-            out.Append(static_cast<char>(c));
+    for (size_t i = 0; i < n;) {
+        size_t run = i;
+        while (run < n && !NeedsEncoding(static_cast<unsigned char>(s[run]))) ++run;
+        if (run > i) {
+            out.Append(s + i, run - i);
+            i = run;
+            continue;
         }
+        unsigned char c = static_cast<unsigned char>(s[i++]);
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+        out.Append(e, 3);
     }
 }
 
@@ -172,6 +179,46 @@ bool Shorten(std::string& s, size_t limit, const char* url) {
     s += hash;
     s += ext;
     return true;
+}
+
+// Copies `n` bytes in lower case (ASCII letters only), eight at a time.
+void LowerCopy(const char* s, size_t n, char* out) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, s + i, 8);
+        const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+        uint64_t b = x & low7;
+        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;   // 0x80 set from 'A' (0x41) on
+        uint64_t aboveZ = b + 0x2525252525252525ull;     // 0x80 set from '[' (0x5B) on
+        uint64_t upper = atLeastA & ~aboveZ & ~x & high;
+        x |= upper >> 2;
+        std::memcpy(out + i, &x, 8);
+    }
+    for (; i < n; ++i) out[i] = Lower(s[i]);
+}
+
+// What each byte of a URL becomes in a local name, before folders are made.
+struct NameCharacters {
+    char map[256];
+    NameCharacters() {
+        for (int c = 0; c < 256; ++c) {
+            char ch = static_cast<char>(c);
+            map[c] = c < 0x20 || c == 0x7F || kReplacedInNames(ch) ? '-' : c == '/' ? '\\' : ch;
+        }
+    }
+};
+
+// A folder or file name that AppendSafeComponent would keep as it is: it neither ends in a
+// dot or blank, nor begins with a dot or '%', nor may be a device name.
+bool IsOrdinaryComponent(const char* s, size_t n) {
+    if (n == 0 || s[0] == '.' || s[0] == '%' || s[n - 1] == '.' || s[n - 1] == ' ') return false;
+    const void* dot = std::memchr(s, '.', n);
+    size_t base = dot ? static_cast<size_t>(static_cast<const char*>(dot) - s) : n;
+    if (base > 0 && s[base - 1] == ' ') return false;
+    if (base < 3 || base == 5 || base > 7) return true;
+    char f = Lower(s[0]);
+    return !(f == 'c' || f == 'p' || f == 'a' || f == 'n' || f == 'l');
 }
 
 // Windows, and Linux's most file systems, store no longer file names.
@@ -217,6 +264,9 @@ bool ParseBase(const char* url, BaseUrl* base) {
     SplitAfterScheme(rest, n, &base->authority, &path, &pathLength, &query, &queryLength);
     base->path.assign(path, pathLength);
     base->ok = !base->authority.empty();
+    size_t folder = base->path.rfind('/');
+    base->folder = std::string(base->scheme) + "://" + base->authority +
+                   (folder == std::string::npos ? std::string("/") : base->path.substr(0, folder + 1));
     return base->ok;
 }
 
@@ -224,6 +274,24 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
                   char (&url)[URL_TEXT_SIZE]) {
     url[0] = '\0';
     if (!base.ok || SchemeOf(reference, length) == ReferenceScheme::kOther) return 0;
+
+    // Most references are a plain path relative to the page's folder: no scheme, no query,
+    // no dot segments, nothing to encode.
+    if (length > 0 && reference[0] != '/' && base.folder.size() + length < URL_TEXT_SIZE) {
+        bool plain = true;
+        for (size_t i = 0; i < length && plain; ++i) {
+            char c = reference[i];
+            bool segmentStart = i == 0 || reference[i - 1] == '/';
+            plain = !NeedsEncoding(static_cast<unsigned char>(c)) && c != '?' && c != ':' &&
+                    !(segmentStart && (c == '.' || c == '%'));
+        }
+        if (plain) {
+            std::memcpy(url, base.folder.data(), base.folder.size());
+            std::memcpy(url + base.folder.size(), reference, length);
+            url[base.folder.size() + length] = '\0';
+            return base.folder.size() + length;
+        }
+    }
 
     char work[kWorkAreaSize];
     BoundedText out(work);
@@ -314,7 +382,8 @@ void ShortHash(const char* text, char (&hex)[9]) {
 bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     const NameMode mode = NameModeOf(kind);
     size_t n = std::strlen(url);
-    size_t queryStart = FindAny(url, 0, n, kQuery);
+    const void* question = std::memchr(url, '?', n);
+    size_t queryStart = question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
     size_t segment = queryStart;
     while (segment > 0 && url[segment - 1] != '/') --segment;
     // The extension of the last path segment, when it has one of up to five letters and digits.
@@ -363,23 +432,30 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     }
     if (!whole.ok()) return false;
 
+    // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
+    // folders, or one '-' in a flat name.
+    static const NameCharacters kMap;
+    const char slash = mode == NAME_MODE_FOLDERS ? '\\' : '-';
     char raw[kWorkAreaSize];
-    BoundedText text(raw);
+    size_t rawLength = 0;
     for (size_t i = 0; i < whole.length(); ++i) {
-        unsigned char c = static_cast<unsigned char>(composed[i]);
-        if (c < 0x20 || c == 0x7F || kReplacedInNames(static_cast<char>(c)))
-            text.Append('-');
-        else
-            text.Append(c == '/' ? '\\' : static_cast<char>(c));
+        char c = composed[i];
+        if (c == '/') {
+            if (i > 0 && composed[i - 1] == '/') continue;
+            raw[rawLength++] = slash;
+        } else {
+            raw[rawLength++] = kMap.map[static_cast<unsigned char>(c)];
+        }
     }
-    if (!text.ok()) return false;
-    CollapseBackslashes(raw);
-    size_t rawLength = std::strlen(raw);
-    size_t schemeEnd = FindAny(raw, 0, rawLength, kBackslash);
-    bool fetchable = false;  // begins "http-\", "https-\", ...
-    for (const char* scheme : kFetchableSchemes)
-        fetchable = fetchable || (std::strlen(scheme) + 1 == schemeEnd &&
-                                  std::strncmp(raw, scheme, schemeEnd - 1) == 0 && raw[schemeEnd - 1] == '-');
+    raw[rawLength] = '\0';
+    // It begins "http-" and a separator, "https-" and a separator, ...
+    size_t schemeEnd = 0;
+    for (const char* scheme : kFetchableSchemes) {
+        size_t k = std::strlen(scheme);
+        if (rawLength > k + 1 && std::strncmp(raw, scheme, k) == 0 && raw[k] == '-' && raw[k + 1] == slash)
+            schemeEnd = k + 1;
+    }
+    bool fetchable = schemeEnd > 0;
     if (!fetchable || schemeEnd >= rawLength) return false;
 
     std::string made;
@@ -392,6 +468,8 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
                 std::string component(raw + i, end - i);
                 if (!Shorten(component, kLongestComponent, url)) return false;
                 AppendSafeComponent(component.data(), component.size(), out);
+            } else if (IsOrdinaryComponent(raw + i, end - i)) {
+                out.Append(raw + i, end - i);
             } else {
                 AppendSafeComponent(raw + i, end - i, out);
             }
@@ -417,8 +495,6 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             if (made.size() >= size) made = made.substr(0, schemeEnd + 1) + shortName;
         }
     } else {
-        for (size_t i = 0; i < rawLength; ++i)
-            if (raw[i] == '\\') raw[i] = '-';
         if (rawLength <= std::min(kLongestComponent, size - 1)) {
             std::memcpy(name, raw, rawLength + 1);
             return true;
@@ -440,7 +516,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     char lower[2 * LOCAL_PATH_SIZE];
     size_t n = std::strlen(name);
     if (n >= size || n + 10 >= sizeof lower) return false;
-    for (size_t i = 0; i <= n; ++i) lower[i] = Lower(name[i]);
+    LowerCopy(name, n + 1, lower);
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
         int32_t e = find(length);
@@ -497,9 +573,19 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
 }
 
 bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, size_t size) {
+    size_t folderLength = std::strlen(saveFolder), nameLength = std::strlen(localName);
+    if (localName[0] != '\\') {
+        // A local name holds no run of backslashes: only the joint may need one.
+        char last = folderLength > 0 ? saveFolder[folderLength - 1] : ':';
+        size_t joint = last == ':' || last == '\\' ? 0 : 1;
+        if (folderLength + joint + nameLength >= size) return false;
+        std::memcpy(path, saveFolder, folderLength);
+        if (joint) path[folderLength] = '\\';
+        std::memcpy(path + folderLength + joint, localName, nameLength + 1);
+        return true;
+    }
     char joined[kWorkAreaSize + LOCAL_PATH_SIZE];
     BoundedText out(joined);
-    size_t folderLength = std::strlen(saveFolder);
     out.Append(saveFolder, folderLength);
     // A drive letter alone names that drive's current folder: no backslash after it.
     if (folderLength > 0 && saveFolder[folderLength - 1] != ':') out.Append('\\');

@@ -37,6 +37,7 @@ struct BaseUrl {
     char scheme[8] = {};  // lower case, without ':'
     std::string authority;
     std::string path;  // begins with '/' unless empty
+    std::string folder;  // scheme, "://", authority and the path up to its last '/'
     bool ok = false;
 };
 // False when `url` is no URL in a fetchable scheme (a URL without a scheme is taken as http).

@@ -15,31 +15,36 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 bool IsIdentChar(char c) { return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80; }
 
 // A tag or attribute name, lower case; names too long to be one we know are left empty.
+// Left uninitialised until Set: a tag is read for every '<' of the text.
 template <size_t N>
 struct Name {
-    char text[N] = {};
+    char text[N];
+    size_t length;
     void Set(const char* s, int32_t n) {
-        if (n <= 0 || n >= static_cast<int32_t>(N)) {
-            text[0] = '\0';
-            return;
-        }
-        for (int32_t i = 0; i < n; ++i) text[i] = Lower(s[i]);
-        text[n] = '\0';
+        length = n <= 0 || n >= static_cast<int32_t>(N) ? 0 : static_cast<size_t>(n);
+        for (size_t i = 0; i < length; ++i) text[i] = Lower(s[i]);
     }
-    bool Is(const char* word) const { return std::strcmp(text, word) == 0; }
+    template <size_t K>
+    bool Is(const char (&word)[K]) const {
+        return length == K - 1 && std::memcmp(text, word, K - 1) == 0;
+    }
+    bool Is(const char* word) const {
+        return length == std::strlen(word) && std::memcmp(text, word, length) == 0;
+    }
 };
 
 struct Attribute {
     Name<16> name;
-    int32_t begin = 0, end = 0;  // the value
-    uint8_t quote = 0;           // kDoubleQuoted, kSingleQuoted or 0
+    int32_t begin, end;  // the value
+    uint8_t quote;       // kDoubleQuoted, kSingleQuoted or 0
 };
 
 struct Tag {
     Name<16> name;
     Attribute attributes[kMaxAttributes];
     int count = 0;
-    const Attribute* Find(const char* name) const {
+    template <size_t K>
+    const Attribute* Find(const char (&name)[K]) const {
         for (int i = 0; i < count; ++i)
             if (attributes[i].name.Is(name)) return &attributes[i];
         return nullptr;
@@ -113,6 +118,7 @@ bool Reader::Html() {
             if (i > n_) break;  // the text ends inside the tag
             if (!TagReferences(tag)) return false;
             if (tag.name.Is("plaintext")) break;
+            if (tag.name.length < 5 && !tag.name.Is("xmp")) continue;
             for (const char* raw : kRawTextElements) {
                 if (!tag.name.Is(raw)) continue;
                 int32_t end = FindEndTag(i, raw);
@@ -151,6 +157,7 @@ int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
         while (i < n_ && !IsBlank(t_[i]) && t_[i] != '/' && t_[i] != '>' && t_[i] != '=') ++i;
         Attribute a;
         a.name.Set(t_ + nameStart, i - nameStart);
+        a.quote = 0;
         while (i < n_ && IsBlank(t_[i])) ++i;
         if (i < n_ && t_[i] == '=') {
             ++i;
@@ -464,6 +471,15 @@ bool ReadReferences(const char* text, int32_t length, TextKind kind, ReferenceVi
 
 int32_t DecodeValue(const char* value, int32_t length, uint8_t context, char* out, size_t size) {
     if (length < 0 || static_cast<size_t>(length) >= 4 * size) return -1;
+    // Most values need nothing undone.
+    if (static_cast<size_t>(length) < size && length > 0 && !IsBlank(value[0]) &&
+        !IsBlank(value[length - 1]) && (value[0] != '"' && value[0] != '\'') &&
+        std::memchr(value, '&', static_cast<size_t>(length)) == nullptr &&
+        std::memchr(value, '\\', static_cast<size_t>(length)) == nullptr) {
+        std::memcpy(out, value, static_cast<size_t>(length));
+        out[length] = '\0';
+        return length;
+    }
     // Character references first: an attribute's text is CSS only once they are undone.
     char middle[4 * URL_TEXT_SIZE];
     int32_t m = 0;
