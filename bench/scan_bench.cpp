@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     const SaveOptions options{1, 1, 0, 1};
     qm::CrawlState state;
     std::vector<qm::LocalSpot> spots;
-    double seconds = 0;
+    double seconds = 0, best = 0;
     int32_t records = 0, rewritten = 0;
     for (int r = 0; r < rounds; ++r) {
         state.Reset();
@@ -76,18 +76,20 @@ int main(int argc, char** argv) {
         std::strcpy(state.record(0).url, "http://bench.example/dir/index.html");
         state.record(0).prev = state.record(0).next = NO_RECORD;
         std::memcpy(text.data(), page.data(), page.size());
-        int32_t length = static_cast<int32_t>(page.size());
+        int32_t length = 0;
         spots.clear();
         auto start = std::chrono::steady_clock::now();
-        qm::ScanAndRewritePage(state, text.data(), &length, qm::TextKind::kHtml, options,
-                               scratch.data(), &spots);
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        qm::ScanAndRewritePage(state, text.data(), static_cast<int32_t>(page.size()),
+                               qm::TextKind::kHtml, options, scratch.data(), &length, &spots);
+        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds += took;
+        if (r == 0 || took < best) best = took;
         records = state.tailIndex;
         rewritten = length;
     }
     double mb = page.size() / 1048576.0;
     std::printf("page %.2f MiB (%.2f MiB rewritten), %d references, %d rewritten and queued; "
-                "scan and rewrite %.1f MB/s (mean of %d)\n", mb, rewritten / 1048576.0, kReferences,
-                static_cast<int>(records), mb * rounds / seconds, rounds);
+                "scan and rewrite %.1f MB/s (mean of %d; best %.1f MB/s)\n", mb, rewritten / 1048576.0,
+                kReferences, static_cast<int>(records), mb * rounds / seconds, rounds, mb / best);
     return 0;
 }

@@ -92,14 +92,17 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveO
             if (fetched) {
                 spots.clear();
                 TextKind kind;
-                if (ScanKindOf(r, startPage, &kind) &&
-                    ScanAndRewritePage(state, page, &length, kind, options, scratch, &spots) ==
-                        ScanResult::kStopped)
-                    return CrawlOutcome::kStopped;
+                const char* text = page;
+                if (ScanKindOf(r, startPage, &kind)) {
+                    if (ScanAndRewritePage(state, page, length, kind, options, scratch, &length,
+                                           &spots) == ScanResult::kStopped)
+                        return CrawlOutcome::kStopped;
+                    text = scratch;
+                }
                 if (callback != nullptr) callback(state.currentIndex, &r);
                 if (StopRequested()) return CrawlOutcome::kStopped;
                 platform::CreateFoldersFor(r.localPath);
-                if (platform::WriteFileAtomically(r.localPath, page, static_cast<size_t>(length))) {
+                if (platform::WriteFileAtomically(r.localPath, text, static_cast<size_t>(length))) {
                     fate = UrlFate::kSaved;
                     if (!spots.empty() && state.variant == CrawlVariant::kPages)
                         state.savedPages.push_back(SavedPage{r.localPath, spots});
@@ -215,8 +218,8 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
 CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& callerOptions,
                         SavePageCallback callback) {
     const SaveOptions options = callerOptions;
-    // The text is rewritten from one buffer into the other; the scratch one is touched only
-    // by pages that are scanned.
+    // The text is rewritten from one buffer into the other, and saved from there; the
+    // scratch one is touched only by pages that are scanned.
     Buffer page(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
     Buffer scratch(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
     if (!page || !scratch) return CrawlOutcome::kNoMemory;

@@ -74,6 +74,9 @@ public:
     int32_t FindUrl(const char* url, size_t length) const {
         return urls_.Find(std::string_view(url, length));
     }
+    void PrefetchUrl(const char* url, size_t length) const {
+        urls_.Prefetch(std::string_view(url, length));
+    }
     // A new entry for `url` (not yet in the index).
     int32_t AddUrl(const char* url, size_t length);
     UrlEntry& entry(int32_t id) { return entries_[static_cast<size_t>(id)]; }

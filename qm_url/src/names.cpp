@@ -517,6 +517,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     size_t n = std::strlen(name);
     if (n >= size || n + 10 >= sizeof lower) return false;
     LowerCopy(name, n + 1, lower);
+    taken_.Prefetch(std::string_view(lower, n));
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
         int32_t e = find(length);

@@ -85,6 +85,7 @@ bool PageScan::Found(const FoundReference& r) {
     char url[URL_TEXT_SIZE];
     size_t n = ResolveUrl(base_, value, urlLength, url);
     if (n == 0) return true;  // another scheme, or no usable URL
+    state_.PrefetchUrl(url, n);
     if (r.base) {
         // References after it resolve against it; the saved page against its own folder.
         ParseBase(url, &base_);
@@ -186,19 +187,14 @@ void AppendValue(const char* s, size_t n, bool localName, uint8_t context, Bound
     }
 }
 
-ScanResult ScanAndRewritePage(CrawlState& state, char* text, int32_t* length, TextKind kind,
-                              const SaveOptions& options, char* scratch,
+ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t length, TextKind kind,
+                              const SaveOptions& options, char* out, int32_t* outLength,
                               std::vector<LocalSpot>* spots) {
-    PageScan scan(state, text, *length, scratch, FETCH_BUFFER_SIZE, options, spots);
-    bool whole = ReadReferences(text, *length, kind, scan);
-    if (!whole && !scan.outOfRecords()) {
-        // Stopped: what was found is queued all the same (nothing of it is visited now).
-        scan.Finish();
-        return ScanResult::kStopped;
-    }
-    int32_t n = scan.Finish();
-    std::memcpy(text, scratch, static_cast<size_t>(n));
-    *length = n;
+    PageScan scan(state, text, length, out, FETCH_BUFFER_SIZE, options, spots);
+    bool whole = ReadReferences(text, length, kind, scan);
+    // What was found is queued even when a stop ended the scan (nothing of it is visited).
+    *outLength = scan.Finish();
+    if (!whole && !scan.outOfRecords()) return ScanResult::kStopped;
     return scan.outOfRecords() ? ScanResult::kOutOfRecords : ScanResult::kComplete;
 }
 

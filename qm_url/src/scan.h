@@ -20,12 +20,12 @@ enum class ScanResult {
     kStopped,       // a stop request ended the scan: the text is not to be saved
 };
 
-// Scans `*length` bytes of `text` (a page buffer of FETCH_BUFFER_SIZE bytes) once, writing
-// the rewritten text through `scratch` (another FETCH_BUFFER_SIZE bytes) back into `text`,
-// and updates `*length`. Found items are queued behind the current record of `state`.
-// `spots` receives where the text names, by local name, an item not saved yet.
-ScanResult ScanAndRewritePage(CrawlState& state, char* text, int32_t* length, TextKind kind,
-                              const SaveOptions& options, char* scratch,
+// Scans `length` bytes of `text` once, writing the rewritten text to `out` (a buffer of
+// FETCH_BUFFER_SIZE bytes) and its length to `*outLength`. Found items are queued behind the
+// current record of `state`. `spots` receives where the text names, by local name, an item
+// not saved yet.
+ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t length, TextKind kind,
+                              const SaveOptions& options, char* out, int32_t* outLength,
                               std::vector<LocalSpot>* spots);
 
 // Writes `s` as a reference value stands in `context` (ValueContext): a local name with '/'

@@ -106,20 +106,18 @@ void StartPage(CrawlState& state, const char* url) {
     std::strcpy(r.url, url);
 }
 
-std::vector<char>& Buffer(int which) {
-    static std::vector<char> buffers[2] = {std::vector<char>(FETCH_BUFFER_SIZE),
-                                          std::vector<char>(FETCH_BUFFER_SIZE)};
-    return buffers[which];
+std::vector<char>& Buffer() {
+    static std::vector<char> buffer(FETCH_BUFFER_SIZE);
+    return buffer;
 }
 
 ScanResult Scan(CrawlState& state, std::string* text, const SaveOptions& options,
                 TextKind kind = TextKind::kHtml) {
-    std::memcpy(Buffer(0).data(), text->data(), text->size());
-    int32_t length = static_cast<int32_t>(text->size());
+    int32_t length = 0;
     std::vector<LocalSpot> spots;
-    ScanResult result = ScanAndRewritePage(state, Buffer(0).data(), &length, kind, options,
-                                           Buffer(1).data(), &spots);
-    text->assign(Buffer(0).data(), length);
+    ScanResult result = ScanAndRewritePage(state, text->data(), static_cast<int32_t>(text->size()),
+                                           kind, options, Buffer().data(), &length, &spots);
+    text->assign(Buffer().data(), length);
     return result;
 }
 
