@@ -76,8 +76,9 @@ int32_t AdjustPicturePath(const CrawlState& state, char* localPath, int32_t leng
         // Only the item's own name is flattened, never the save folder it lies in.
         size_t folderLength = std::strlen(saveFolder);
         size_t from = std::strncmp(path, saveFolder, folderLength) == 0 ? folderLength : 0;
-        char* name = std::strstr(path + from, "http-");
-        if (name == nullptr) return 0;
+        char* name = path + from;
+        if (*name == '\\') ++name;  // the separator after a folder that ends in '/'
+        if (*name == '\0') return 0;
         for (char* p = name; *p; ++p)
             if (*p == '\\') *p = '-';
     } else {
