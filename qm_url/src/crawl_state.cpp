@@ -22,13 +22,17 @@ void CrawlState::FreeDeleter::operator()(PageRecord* p) const { std::free(p); }
 
 CrawlState::CrawlState()
     // Zero pages from the system: the table costs nothing until records are used.
-    : table_(static_cast<PageRecord*>(std::calloc(PAGE_TABLE_SIZE, sizeof(PageRecord)))),
-      useMap_(kUseWords), fullMap_(kFullWords), entryOfRecord_(PAGE_TABLE_SIZE, -1) {
+    : CrawlState(static_cast<PageRecord*>(std::calloc(PAGE_TABLE_SIZE, sizeof(PageRecord)))) {
+    ownTable_.reset(table_);
+}
+
+CrawlState::CrawlState(PageRecord* table)
+    : table_(table), useMap_(kUseWords), fullMap_(kFullWords), entryOfRecord_(PAGE_TABLE_SIZE, -1) {
     if (!table_) throw std::bad_alloc();
 }
 
 void CrawlState::Reset() {
-    std::memset(table_.get(), 0, sizeof(PageRecord) * static_cast<size_t>(highWater_));
+    std::memset(table_, 0, sizeof(PageRecord) * static_cast<size_t>(highWater_));
     std::fill(useMap_.begin(), useMap_.begin() + (highWater_ + kWordBits - 1) / kWordBits, 0);
     std::fill(fullMap_.begin(), fullMap_.end(), 0);
     std::fill(entryOfRecord_.begin(), entryOfRecord_.begin() + highWater_, -1);
@@ -103,7 +107,8 @@ void CrawlState::SetLocalName(int32_t id, std::string_view name) {
 }
 
 CrawlState& ExportState() {
-    static CrawlState state;
+    static PageRecord table[PAGE_TABLE_SIZE];
+    static CrawlState state(table);
     return state;
 }
 

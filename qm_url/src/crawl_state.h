@@ -52,7 +52,10 @@ enum class CrawlVariant {
 
 class CrawlState {
 public:
+    // A state with a page table of its own.
     CrawlState();
+    // A state that uses `table` (PAGE_TABLE_SIZE zero-filled records) as its page table.
+    explicit CrawlState(PageRecord* table);
     CrawlState(const CrawlState&) = delete;
     CrawlState& operator=(const CrawlState&) = delete;
 
@@ -101,7 +104,8 @@ private:
     struct FreeDeleter {
         void operator()(PageRecord* p) const;
     };
-    std::unique_ptr<PageRecord[], FreeDeleter> table_;
+    std::unique_ptr<PageRecord[], FreeDeleter> ownTable_;
+    PageRecord* table_;
     std::vector<uint64_t> useMap_, fullMap_;
     int32_t highWater_ = 0;  // records below this index may have been touched since the reset
     std::vector<int32_t> entryOfRecord_;
@@ -110,7 +114,8 @@ private:
     std::vector<char> nameTexts_;
 };
 
-// The one crawl state behind the exports (one call at a time per process).
+// The one crawl state behind the exports (one call at a time per process). Its page table is
+// static storage, so a crawl never fails for want of memory for it.
 CrawlState& ExportState();
 
 }  // namespace qm
