@@ -103,7 +103,8 @@ void CrawlState::SetLocalName(int32_t id, std::string_view name) {
     UrlEntry& e = entries_[static_cast<size_t>(id)];
     e.nameOffset = static_cast<uint32_t>(nameTexts_.size());
     e.nameLength = static_cast<uint32_t>(name.size());
-    nameTexts_.insert(nameTexts_.end(), name.begin(), name.end());
+    nameTexts_.resize(e.nameOffset + name.size());
+    if (!name.empty()) std::memcpy(nameTexts_.data() + e.nameOffset, name.data(), name.size());
 }
 
 CrawlState& ExportState() {

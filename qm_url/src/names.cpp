@@ -265,7 +265,8 @@ bool ParseBase(const char* url, BaseUrl* base) {
     base->path.assign(path, pathLength);
     base->ok = !base->authority.empty();
     size_t folder = base->path.rfind('/');
-    base->folder = std::string(base->scheme) + "://" + base->authority +
+    base->root = std::string(base->scheme) + "://" + base->authority;
+    base->folder = base->root +
                    (folder == std::string::npos ? std::string("/") : base->path.substr(0, folder + 1));
     return base->ok;
 }
@@ -275,21 +276,24 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     url[0] = '\0';
     if (!base.ok || SchemeOf(reference, length) == ReferenceScheme::kOther) return 0;
 
-    // Most references are a plain path relative to the page's folder: no scheme, no query,
-    // no dot segments, nothing to encode.
-    if (length > 0 && reference[0] != '/' && base.folder.size() + length < URL_TEXT_SIZE) {
+    // Most references are a plain path relative to the page's folder or to the site's root:
+    // no scheme, no query, no dot segments, nothing to encode.
+    bool rootRelative = length > 1 && reference[0] == '/' && reference[1] != '/';
+    const std::string& prefix = rootRelative ? base.root : base.folder;
+    if (length > 0 && (reference[0] != '/' || rootRelative) && prefix.size() + length < URL_TEXT_SIZE) {
         bool plain = true;
         for (size_t i = 0; i < length && plain; ++i) {
             char c = reference[i];
             bool segmentStart = i == 0 || reference[i - 1] == '/';
             plain = !NeedsEncoding(static_cast<unsigned char>(c)) && c != '?' && c != ':' &&
-                    !(segmentStart && (c == '.' || c == '%'));
+                    c != '\\' && !(segmentStart && (c == '.' || c == '%')) &&
+                    !(i > 0 && c == '/' && reference[i - 1] == '/');
         }
         if (plain) {
-            std::memcpy(url, base.folder.data(), base.folder.size());
-            std::memcpy(url + base.folder.size(), reference, length);
-            url[base.folder.size() + length] = '\0';
-            return base.folder.size() + length;
+            std::memcpy(url, prefix.data(), prefix.size());
+            std::memcpy(url + prefix.size(), reference, length);
+            url[prefix.size() + length] = '\0';
+            return prefix.size() + length;
         }
     }
 

@@ -38,6 +38,7 @@ struct BaseUrl {
     std::string authority;
     std::string path;  // begins with '/' unless empty
     std::string folder;  // scheme, "://", authority and the path up to its last '/'
+    std::string root;    // scheme, "://" and authority
     bool ok = false;
 };
 // False when `url` is no URL in a fetchable scheme (a URL without a scheme is taken as http).

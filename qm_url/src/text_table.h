@@ -43,7 +43,9 @@ public:
         int32_t e = static_cast<int32_t>(entries_.size());
         entries_.push_back(Entry{Hash(s), static_cast<uint32_t>(texts_.size()),
                                  static_cast<uint32_t>(s.size())});
-        texts_.insert(texts_.end(), s.begin(), s.end());
+        size_t at = texts_.size();
+        texts_.resize(at + s.size());
+        if (!s.empty()) std::memcpy(texts_.data() + at, s.data(), s.size());
         Place(e);
         return e;
     }
