@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
         rewritten = length;
     }
     double mb = page.size() / 1048576.0;
-    std::printf("page %.2f MiB (%.2f MiB rewritten), %d references, %d rewritten and queued; "
-                "scan and rewrite %.1f MB/s (mean of %d; best %.1f MB/s)\n", mb, rewritten / 1048576.0,
-                kReferences, static_cast<int>(records), mb * rounds / seconds, rounds, mb / best);
+    std::printf("%s page %.2f MiB (%.2f MiB rewritten), %d records queued; "
+                "scan and rewrite %.1f MB/s (mean of %d; best %.1f MB/s)\n", hostile ? "hostile" : "generated",
+                mb, rewritten / 1048576.0, static_cast<int>(records), mb * rounds / seconds, rounds, mb / best);
     return 0;
 }
