@@ -105,6 +105,7 @@ root = sys.argv[1]
 attr = re.compile(r'''(?:\s)(?:href|src|poster|background|data)\s*=\s*(?:"([^"]*)"|'([^']*)'|([^\s>"']+))''', re.I)
 srcset = re.compile(r'''\ssrcset\s*=\s*(?:"([^"]*)"|'([^']*)')''', re.I)
 css = re.compile(r'''url\(\s*(?:"([^"]*)"|'([^']*)'|([^)\s"']*))\s*\)|@import\s+(?:"([^"]*)"|'([^']*)')''', re.I)
+comment = re.compile(r'/\*.*?\*/', re.S)
 strip = re.compile(r'<!--.*?-->|<script\b[^>]*>.*?</script>', re.S | re.I)
 tag = re.compile(r'<[a-zA-Z][^>]*>', re.S)
 import html
@@ -117,6 +118,7 @@ for folder, _, files in os.walk(root):
         text = open(path, 'rb').read().decode('latin-1')
         values = []
         if f.lower().endswith('.css'):
+            text = comment.sub('', text)
             values += [next(g for g in m if g) for m in css.findall(text) if any(m)]
         else:
             body = strip.sub('', text)
@@ -125,8 +127,12 @@ for folder, _, files in os.walk(root):
                 for m in srcset.findall(t):
                     v = m[0] or m[1]
                     values += [c.strip().split()[0] for c in v.split(',') if c.strip()]
-            for m in css.findall(body):
-                if any(m): values.append(next(g for g in m if g))
+            # CSS only where a page holds it: style elements and style attributes.
+            styles = re.findall(r'<style\b[^>]*>(.*?)</style>', body, re.S | re.I)
+            styles += [a or b for a, b in re.findall(r"""\sstyle\s*=\s*(?:"([^"]*)"|'([^']*)')""", body, re.I)]
+            for block in styles:
+                block = comment.sub('', html.unescape(block))
+                values += [next(g for g in m if g) for m in css.findall(block) if any(m)]
         for v in values:
             v = html.unescape(v).strip()
             if not v or v.startswith(('#', '//')) or re.match(r'^[a-zA-Z][a-zA-Z0-9+.-]*:', v):

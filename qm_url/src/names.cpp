@@ -26,7 +26,6 @@ constexpr CharSet kPathOrQuery("/?");
 constexpr CharSet kQuery("?");
 constexpr CharSet kSlash("/");
 constexpr CharSet kDot(".");
-constexpr CharSet kColon(":");
 constexpr CharSet kBackslash("\\");
 // Characters a file name cannot hold on Windows: each becomes '-' in a local name.
 constexpr CharSet kReplacedInNames("\\:*?\"<>|");
