@@ -93,16 +93,14 @@ bool PageScan::Found(const FoundReference& r) {
         return true;
     }
 
+    // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
-    if (r.kind != kAddressOnly) {
+    if (r.kind != kAddressOnly && !outOfRecords_) {
         const char* host;
         size_t hostLength = HostOf(url, n, &host);
         bool sameSite = hostLength == pageHost_.size() && std::memcmp(host, pageHost_.data(), hostLength) == 0;
         choice = AddFoundItem(state_, groups_, url, n, r.kind, sameSite, options_);
-        if (choice.outOfRecords) {
-            outOfRecords_ = true;
-            return false;
-        }
+        outOfRecords_ = choice.outOfRecords;
     }
     char area[kInsertAreaSize];
     BoundedText insert(area);
@@ -194,7 +192,7 @@ ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t lengt
     bool whole = ReadReferences(text, length, kind, scan);
     // What was found is queued even when a stop ended the scan (nothing of it is visited).
     *outLength = scan.Finish();
-    if (!whole && !scan.outOfRecords()) return ScanResult::kStopped;
+    if (!whole) return ScanResult::kStopped;
     return scan.outOfRecords() ? ScanResult::kOutOfRecords : ScanResult::kComplete;
 }
 

@@ -16,7 +16,7 @@ namespace qm {
 
 enum class ScanResult {
     kComplete,
-    kOutOfRecords,  // the page table ran out: the rest of the text is kept as it was
+    kOutOfRecords,  // the page table ran out: items found after that are named by their address
     kStopped,       // a stop request ended the scan: the text is not to be saved
 };
 

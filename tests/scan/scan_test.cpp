@@ -253,15 +253,17 @@ TEST(Scan, AStopEndsAScan) {
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kComplete);
 }
 
-// When the table runs out, what was found is queued and the rest of the text is kept.
-TEST(Scan, TableRunningOutEndsTheScan) {
+// When the table runs out, what was found is queued, and what is found after that is named
+// by its address: the saved page never names a file that will not be there.
+TEST(Scan, TableRunningOutNamesTheRestByAddress) {
     CrawlState state;
     StartPage(state, kPage);
     while (state.Allocate() < PAGE_TABLE_SIZE - 3) {
     }
     std::string text = "<img src=a.gif><img src=b.gif><img src=c.gif><img src=d.gif>";
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kOutOfRecords);
-    EXPECT_EQ(text, "<img src=http-/host/dir/a.gif><img src=http-/host/dir/b.gif><img src=c.gif><img src=d.gif>");
+    EXPECT_EQ(text, "<img src=http-/host/dir/a.gif><img src=http-/host/dir/b.gif>"
+                    "<img src=http://host/dir/c.gif><img src=http://host/dir/d.gif>");
     EXPECT_EQ(Queue(state), "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n"
                             "2 0 http://host/dir/b.gif -> S\\http-\\host\\dir\\b.gif\n");
 }
