@@ -94,9 +94,9 @@ void CrawlState::Splice(int32_t embeddedHead, int32_t embeddedTail, int32_t link
     }
 }
 
-int32_t CrawlState::AddUrl(const char* url, size_t length) {
+int32_t CrawlState::AddUrl(const char* url, size_t length, uint32_t hash) {
     entries_.emplace_back();
-    return urls_.Add(std::string_view(url, length));
+    return urls_.Add(std::string_view(url, length), hash);
 }
 
 void CrawlState::SetLocalName(int32_t id, std::string_view name) {

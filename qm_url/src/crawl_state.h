@@ -73,15 +73,23 @@ public:
     PageRecord& record(int32_t index) { return table_[index]; }
     PageRecord& current() { return table_[currentIndex]; }
 
-    // The entry of `url`, or -1.
+    // The entry of `url`, or -1; `*hash` receives what AddUrl needs.
+    int32_t FindUrl(const char* url, size_t length, uint32_t* hash) const {
+        *hash = TextTable::Hash(std::string_view(url, length));
+        return urls_.Find(std::string_view(url, length), *hash);
+    }
     int32_t FindUrl(const char* url, size_t length) const {
-        return urls_.Find(std::string_view(url, length));
+        uint32_t hash;
+        return FindUrl(url, length, &hash);
     }
     void PrefetchUrl(const char* url, size_t length) const {
         urls_.Prefetch(std::string_view(url, length));
     }
-    // A new entry for `url` (not yet in the index).
-    int32_t AddUrl(const char* url, size_t length);
+    // A new entry for `url` (not yet in the index), whose hash FindUrl gave.
+    int32_t AddUrl(const char* url, size_t length, uint32_t hash);
+    int32_t AddUrl(const char* url, size_t length) {
+        return AddUrl(url, length, TextTable::Hash(std::string_view(url, length)));
+    }
     UrlEntry& entry(int32_t id) { return entries_[static_cast<size_t>(id)]; }
     std::string_view UrlOf(int32_t id) const { return urls_.text(id); }
     std::string_view LocalNameOf(int32_t id) const {

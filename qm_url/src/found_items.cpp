@@ -40,7 +40,8 @@ bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions&
 ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
                         PageKind kind, bool sameSite, const SaveOptions& options) {
     ItemChoice choice;
-    choice.entry = state.FindUrl(url, length);
+    uint32_t hash;
+    choice.entry = state.FindUrl(url, length, &hash);
     if (choice.entry >= 0) {
         UrlFate fate = state.entry(choice.entry).fate;
         choice.local = fate == UrlFate::kQueued || fate == UrlFate::kSaved;
@@ -50,7 +51,7 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     int32_t depth = page.depth;
     if (kind == KIND_PAGE && depth < 255) ++depth;
     if (!WillBeSaved(kind, depth, sameSite, options, state.variant)) {
-        if (choice.entry < 0) choice.entry = state.AddUrl(url, length);
+        if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
         return choice;
     }
 
@@ -59,7 +60,7 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
     char name[LOCAL_PATH_SIZE];
     char path[LOCAL_PATH_SIZE];
-    if (choice.entry < 0) choice.entry = state.AddUrl(url, length);
+    if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
     if (!MakeLocalName(url, kind, name, room) || !state.names.Claim(name, room, url) ||
         !JoinSaveFolder(state.saveFolder, name, path, sizeof path)) {
         state.entry(choice.entry).fate = UrlFate::kFailed;

@@ -520,6 +520,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     size_t n = std::strlen(name);
     if (n >= size || n + 10 >= sizeof lower) return false;
     LowerCopy(name, n + 1, lower);
+    uint32_t nameHash = TextTable::Hash(std::string_view(lower, n));
     taken_.Prefetch(std::string_view(lower, n));
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
@@ -541,7 +542,8 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     // A new folder must not bear a file's name: such a folder gets a '_' added.
     const char* lastSlash = std::strrchr(lower, '\\');
     int32_t parent = lastSlash ? find(static_cast<size_t>(lastSlash - lower)) : -1;
-    if (lastSlash != nullptr && (parent < 0 || !isFolder_[static_cast<size_t>(parent)])) {
+    const bool parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
+    if (lastSlash != nullptr && !parentKnown) {
         for (size_t cut = 0; cut < n; ++cut) {
             if (lower[cut] != '\\') continue;
             while (isFile(cut)) {
@@ -551,7 +553,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
         }
     }
     // A name taken, by a file or a folder, gets the URL's hash before its extension.
-    if (find(n) >= 0) {
+    if (taken_.Find(std::string_view(lower, n), nameHash) >= 0) {
         size_t slash = 0, dot = n;
         for (size_t i = 0; i < n; ++i) {
             if (lower[i] == '\\') slash = i + 1;
@@ -564,10 +566,12 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
         std::memcpy(hash + 1, hex, 9);
         if (!insert(at, hash)) return false;
         if (find(n) >= 0) return false;
+        nameHash = TextTable::Hash(std::string_view(lower, n));
     }
-    taken_.Add(std::string_view(lower, n));
+    taken_.Add(std::string_view(lower, n), nameHash);
     isFolder_.push_back(false);
-    for (size_t cut = n; cut-- > 0;) {
+    // Its folders, from the innermost, up to one known already.
+    for (size_t cut = n; !parentKnown && cut-- > 0;) {
         if (lower[cut] != '\\') continue;
         if (find(cut) >= 0) break;
         taken_.Add(std::string_view(lower, cut));

@@ -28,8 +28,9 @@ public:
     }
 
     // The number of the text equal to `s`, or -1.
-    int32_t Find(std::string_view s) const {
-        uint32_t h = Hash(s);
+    int32_t Find(std::string_view s) const { return Find(s, Hash(s)); }
+    // The same, for a text whose Hash is `h`.
+    int32_t Find(std::string_view s, uint32_t h) const {
         for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
             const Slot& slot = slots_[i];
             if (slot.entry == 0) return -1;
@@ -38,10 +39,12 @@ public:
     }
 
     // Adds `s`, which is not in the table yet; its number.
-    int32_t Add(std::string_view s) {
+    int32_t Add(std::string_view s) { return Add(s, Hash(s)); }
+    // The same, for a text whose Hash is `h`.
+    int32_t Add(std::string_view s, uint32_t h) {
         if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
         int32_t e = static_cast<int32_t>(entries_.size());
-        entries_.push_back(Entry{Hash(s), static_cast<uint32_t>(texts_.size()),
+        entries_.push_back(Entry{h, static_cast<uint32_t>(texts_.size()),
                                  static_cast<uint32_t>(s.size())});
         size_t at = texts_.size();
         texts_.resize(at + s.size());
@@ -64,6 +67,7 @@ private:
         uint32_t length;
     };
 
+public:
     // Eight bytes a step: texts are URLs and paths of some tens of characters.
     static uint32_t Hash(std::string_view s) {
         uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
@@ -80,6 +84,8 @@ private:
         h ^= h >> 29;
         return static_cast<uint32_t>(h);
     }
+
+private:
     void Place(int32_t e) {
         uint32_t h = entries_[static_cast<size_t>(e)].hash;
         size_t i = h & (slots_.size() - 1);
