@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 
 out=$("$bin/scan_bench" "$rounds")
 echo "$out"
-mbs=$(sed -E 's/.* ([0-9.]+) MB\/s.*/\1/' <<<"$out")
+mbs=$(sed -E "s/.*scan and rewrite ([0-9.]+) MB\/s.*/\1/" <<<"$out")
 
 "$bin/scan_bench" --write "$work/page.html"
 size=$(stat -c %s "$work/page.html")

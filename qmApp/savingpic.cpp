@@ -44,9 +44,9 @@ DWORD WINAPI SavePicturesThreadProc(LPVOID param) {
 // Runs on the worker thread. The field is set through a message the window's thread
 // handles, so the worker waits until the field shows the count; once the window is gone
 // the message fails at once.
-void QM_CALLBACK PictureCountCallback(int32_t, const PageRecord*) {
+void QM_CALLBACK PictureCountCallback(int32_t, const PageRecord* record) {
     savingpic* dlg = g_pPictureDlg;
-    if (!dlg) return;
+    if (!dlg || record->kind != KIND_PICTURE) return;
     SetDlgItemInt(dlg->m_hCountWnd, IDC_PICTURE_COUNT, static_cast<UINT>(dlg->m_nPictureCount),
                   TRUE);
     ++dlg->m_nPictureCount;

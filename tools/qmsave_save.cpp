@@ -16,8 +16,9 @@ namespace {
 
 struct Counts {
     int items = 0;
-    int byKind[5] = {};
+    int byKind[8] = {};
     int failed = 0;
+    int lines = 0;  // the running count on the per-item lines
     int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
 };
 Counts g_counts;
@@ -28,6 +29,9 @@ const char* KindName(PageKind kind) {
         case KIND_PICTURE: return "picture";
         case KIND_STYLE_SHEET: return "style sheet";
         case KIND_FRAME: return "frame";
+        case KIND_SCRIPT: return "script";
+        case KIND_FONT: return "font";
+        case KIND_MEDIA: return "media";
         default: return "item";
     }
 }
@@ -46,11 +50,12 @@ std::string Shown(const char* path) {
     return s;
 }
 
+// One line per item, numbered by a running count.
 void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
     ++g_counts.items;
-    if (record->kind >= 1 && record->kind <= 4) ++g_counts.byKind[record->kind];
+    if (record->kind >= 1 && record->kind <= 7) ++g_counts.byKind[record->kind];
     g_counts.lastItem = index;
-    std::fprintf(stderr, "%6d  %-11s %s -> %s\n", static_cast<int>(index), KindName(record->kind),
+    std::fprintf(stderr, "%6d  %-11s %s -> %s\n", ++g_counts.lines, KindName(record->kind),
                  record->url, Shown(record->localPath).c_str());
 }
 
@@ -60,10 +65,10 @@ void QM_CALLBACK ReportFailure(int32_t index, const PageRecord* record, const ch
     // An item whose file could not be written was reported as fetched just before.
     if (index != NO_RECORD && index == g_counts.lastItem) {
         --g_counts.items;
-        if (record->kind >= 1 && record->kind <= 4) --g_counts.byKind[record->kind];
+        if (record->kind >= 1 && record->kind <= 7) --g_counts.byKind[record->kind];
     }
     g_counts.lastItem = NO_RECORD;
-    std::fprintf(stderr, "%6d  %-11s %s failed: %s\n", static_cast<int>(index),
+    std::fprintf(stderr, "%6d  %-11s %s failed: %s\n", ++g_counts.lines,
                  record != nullptr ? KindName(record->kind) : "item", url, reason);
 }
 
@@ -73,13 +78,12 @@ int Refuse(const char* reason) {
 }
 
 void PrintCount() {
+    const int* k = g_counts.byKind;
+    auto s = [](int n) { return n == 1 ? "" : "s"; };
     std::fprintf(stderr, "qmsave: %d item%s saved (%d page%s, %d picture%s, %d style sheet%s, "
-                         "%d frame%s), %d failed\n",
-                 g_counts.items, g_counts.items == 1 ? "" : "s", g_counts.byKind[1],
-                 g_counts.byKind[1] == 1 ? "" : "s", g_counts.byKind[2],
-                 g_counts.byKind[2] == 1 ? "" : "s", g_counts.byKind[3],
-                 g_counts.byKind[3] == 1 ? "" : "s", g_counts.byKind[4],
-                 g_counts.byKind[4] == 1 ? "" : "s", g_counts.failed);
+                         "%d frame%s, %d script%s, %d font%s, %d media file%s), %d failed\n",
+                 g_counts.items, s(g_counts.items), k[1], s(k[1]), k[2], s(k[2]), k[3], s(k[3]),
+                 k[4], s(k[4]), k[5], s(k[5]), k[6], s(k[6]), k[7], s(k[7]), g_counts.failed);
 }
 
 }  // namespace
@@ -93,10 +97,14 @@ int Save(const char* verb, int argc, char** argv) {
     const bool pictures = std::strcmp(verb, "pictures") == 0;
     const char* url = nullptr;
     const char* target = nullptr;
+    const bool pages = std::strcmp(verb, "pages") == 0;
     bool complete = false;
+    bool otherSites = false;
     for (int i = 0; i < argc; ++i) {
         if (!pictures && std::strcmp(argv[i], "--complete") == 0) {
             complete = true;
+        } else if (pages && std::strcmp(argv[i], "--other-sites") == 0) {
+            otherSites = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return Refuse((std::string("unknown option '") + argv[i] + "' (try qmsave --help)").c_str());
         } else if (url == nullptr) {
@@ -125,7 +133,8 @@ int Save(const char* verb, int argc, char** argv) {
     KeptCopy kept;
     if (!pictures) kept.MoveAside(Shown(savePath.c_str()));
 
-    SaveOptions options{1, complete ? 1 : 0, 0, std::strcmp(verb, "pages") == 0 ? 1 : 0};
+    // pages stays on the start page's site unless asked to follow links elsewhere.
+    SaveOptions options{1, complete ? 1 : 0, pages && !otherSites ? 1 : 0, pages ? 1 : 0};
     StopOnInterrupt();
     qm_SetFailureCallback(ReportFailure);
     int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)

@@ -7,8 +7,9 @@
     "  qmsave page URL FILE [--complete]\n"                                                    \
     "                               save the page into FILE, its frames and style sheets\n"    \
     "                               (and with --complete its pictures) beside it\n"            \
-    "  qmsave pages URL FILE [--complete]\n"                                                   \
+    "  qmsave pages URL FILE [--complete] [--other-sites]\n"                                   \
     "                               the same, and every page it links to, one level deep\n"   \
+    "                               (on other sites too with --other-sites)\n"               \
     "  qmsave pictures URL FOLDER   save every picture of the page flat into FOLDER\n"
 #define QMSAVE_SAVE_NOTES                                                                      \
     "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \

@@ -58,8 +58,8 @@ typedef struct UrlRequest {
 
 /* Options of the crawling exports. 16 bytes. */
 typedef struct SaveOptions {
-    int32_t savePages;    /* 0: pages, style sheets and frames are not fetched */
-    int32_t savePictures; /* 0: pictures are not fetched */
+    int32_t savePages;    /* 0: pages, style sheets, frames, scripts and fonts are not fetched */
+    int32_t savePictures; /* 0: pictures and media files are not fetched */
     int32_t sameSiteOnly; /* exactly 1: links to other sites are neither fetched nor rewritten */
     int32_t maxDepth;     /* largest link depth crawled (signed) */
 } SaveOptions;
@@ -68,10 +68,15 @@ typedef struct SaveOptions {
 typedef uint8_t PageKind;
 enum {
     KIND_PAGE = 1,        /* a linked page; also the start page */
-    KIND_PICTURE = 2,     /* a picture or other embedded file */
+    KIND_PICTURE = 2,     /* a picture */
     KIND_STYLE_SHEET = 3, /* a style sheet */
-    KIND_FRAME = 4        /* the document of a frame */
+    KIND_FRAME = 4,       /* the document of a frame */
+    KIND_SCRIPT = 5,      /* a script (script src, link rel=modulepreload or preload as=script) */
+    KIND_FONT = 6,        /* a font or other file a style sheet or preload names */
+    KIND_MEDIA = 7        /* audio, video and their tracks, object data, embed src */
 };
+/* Kinds 3 to 6 are fetched when savePages is set, kinds 2 and 7 when savePictures is.
+ * Kinds 2, 5, 6 and 7 are saved beside the pictures under the same naming rule. */
 
 /* One entry of the page table. */
 typedef struct PageRecord {

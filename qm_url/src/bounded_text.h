@@ -22,7 +22,12 @@ public:
         return true;
     }
     bool Append(const char* text) { return Append(text, std::strlen(text)); }
-    bool Append(char c) { return Append(&c, 1); }
+    bool Append(char c) {
+        if (!ok_ || length_ + 1 >= size_) return ok_ = false;
+        area_[length_++] = c;
+        area_[length_] = '\0';
+        return true;
+    }
 
     // Cuts the text back to its first `length` characters.
     void Truncate(size_t length) {

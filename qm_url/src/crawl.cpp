@@ -4,8 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "arguments.h"
+#include "ascii.h"
 #include "failure_report.h"
 #include "fetch.h"
 #include "names.h"
@@ -16,25 +18,7 @@
 #include "stop.h"
 
 namespace qm {
-
-PageRecord g_pageTable[PAGE_TABLE_SIZE];
-int32_t g_currentIndex = 0;
-int32_t g_tailIndex = 0;
-char g_saveFolder[LOCAL_PATH_SIZE];
-
 namespace {
-
-// Which records are in use, one bit each, and which words of that map are full: the lowest
-// free record is found in a few steps however long the queue is.
-constexpr int32_t kWordBits = 64;
-constexpr int32_t kUseWords = PAGE_TABLE_SIZE / kWordBits;
-constexpr int32_t kFullWords = kUseWords / kWordBits;
-uint64_t g_useMap[kUseWords];
-uint64_t g_fullMap[kFullWords];
-// Records below this index may have been touched since the last reset.
-int32_t g_highWater = 0;
-
-int LowestZeroBit(uint64_t word) { return __builtin_ctzll(~word); }
 
 struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
@@ -42,7 +26,7 @@ struct FreeDeleter {
 using Buffer = std::unique_ptr<char, FreeDeleter>;
 
 bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
-    if (r.kind == KIND_PICTURE) return options.savePictures == 0;
+    if (r.kind == KIND_PICTURE || r.kind == KIND_MEDIA) return options.savePictures == 0;
     if (options.savePages == 0) return true;
     return r.kind == KIND_PAGE && r.sameSite == 0 && options.sameSiteOnly == 1;
 }
@@ -62,57 +46,96 @@ FetchResult FetchItem(PageRecord& r, char* buffer, int32_t* length) {
     return result;
 }
 
+// The item in hand when a stop came: it is not written, and it is reported so.
+CrawlOutcome Stopped(const CrawlState& state, const PageRecord& r) {
+    ReportFailure(state.currentIndex, &r, r.url, FetchStatus::kStopped);
+    return CrawlOutcome::kStopped;
+}
+
+bool EndsWithNoCase(const char* s, const char* suffix) {
+    size_t n = std::strlen(s), k = std::strlen(suffix);
+    return n >= k && EqualNoCase(s + n - k, suffix, k);
+}
+
+// Whether the text of a fetched item is scanned, and as what. The start page always is;
+// a link or frame only when its name says it may hold a page.
+bool ScanKindOf(const PageRecord& r, bool startPage, TextKind* kind) {
+    *kind = TextKind::kHtml;
+    if (r.kind == KIND_STYLE_SHEET) {
+        *kind = TextKind::kStyleSheet;
+        return true;
+    }
+    if (r.kind != KIND_PAGE && r.kind != KIND_FRAME) return false;
+    if (startPage) return true;
+    for (const char* ext : {".html", ".htm", ".xhtml", ".shtml"})
+        if (EndsWithNoCase(r.localPath, ext)) return true;
+    return false;
+}
+
 // Visits the queue from record 0 until it is exhausted, the depth stop or a stop request.
-CrawlOutcome CrawlLoop(char* page, char* scratch, const SaveOptions& options,
-                       SavePageCallback callback, CrawlVariant variant) {
+CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveOptions& options,
+                       SavePageCallback callback) {
     CrawlOutcome outcome = CrawlOutcome::kDone;
     bool startPage = true;  // the first record visited is the start page
-    while (g_currentIndex >= 0) {
+    std::vector<LocalSpot> spots;
+    while (state.currentIndex >= 0) {
         if (StopRequested()) return CrawlOutcome::kStopped;
-        PageRecord& r = g_pageTable[g_currentIndex];
+        PageRecord& r = state.current();
         if (static_cast<int32_t>(r.depth) > options.maxDepth) break;
+        int32_t entry = state.entryOf(state.currentIndex);
 
         bool visit;
-        bool lost = false;  // wanted, but not saved
-        if (variant == CrawlVariant::kPages) {
+        if (state.variant == CrawlVariant::kPages) {
             visit = !OptionSkips(r, options);
         } else {
             int32_t mode = r.kind == KIND_PICTURE ? kFlattenPicture : kIntoTempFolder;
-            visit = AdjustPicturePath(r.localPath, static_cast<int32_t>(std::strlen(r.localPath)),
-                                      mode) == 1;
-            lost = !visit;
+            visit = AdjustPicturePath(state, r.localPath,
+                                      static_cast<int32_t>(std::strlen(r.localPath)), mode) == 1;
         }
+        UrlFate fate = UrlFate::kFailed;
         // An item whose file exists was saved before: neither fetched nor followed.
-        if (visit && !platform::FileExists(r.localPath)) {
+        if (visit && platform::FileExists(r.localPath)) {
+            fate = UrlFate::kSaved;
+        } else if (visit) {
             int32_t length = 0;
             FetchResult fetched = FetchItem(r, page, &length);
             // A fetch cut short by a stop may have only part of the body: it is not kept.
-            if (StopRequested()) {
-                ReportFailure(g_currentIndex, &r, r.url, FetchStatus::kStopped);
-                return CrawlOutcome::kStopped;
-            }
+            if (StopRequested()) return Stopped(state, r);
             if (fetched.ok()) {
-                if (r.kind != KIND_PICTURE) ScanAndRewritePage(page, &length, &options, scratch);
-                if (callback != nullptr) callback(g_currentIndex, &r);
+                spots.clear();
+                TextKind kind;
+                const char* text = page;
+                if (ScanKindOf(r, startPage, &kind)) {
+                    if (ScanAndRewritePage(state, page, length, kind, options, scratch, &length,
+                                           &spots) == ScanResult::kStopped)
+                        return Stopped(state, r);
+                    text = scratch;
+                }
+                if (callback != nullptr) callback(state.currentIndex, &r);
+                if (StopRequested()) return Stopped(state, r);
                 platform::CreateFoldersFor(r.localPath);
-                if (!platform::WriteFileAtomically(r.localPath, page, static_cast<size_t>(length)))
+                if (platform::WriteFileAtomically(r.localPath, text, static_cast<size_t>(length))) {
+                    fate = UrlFate::kSaved;
+                    if (!spots.empty() && state.variant == CrawlVariant::kPages)
+                        state.savedPages.push_back(SavedPage{r.localPath, spots});
+                } else {
                     fetched = FetchStatus::kWriteFailed;
+                }
             }
-            if (!fetched.ok()) {
-                lost = true;
-                ReportFailure(g_currentIndex, &r, r.url, fetched);
-            }
-        } else if (lost) {
+            if (!fetched.ok()) ReportFailure(state.currentIndex, &r, r.url, fetched);
+        } else if (state.variant == CrawlVariant::kPictures) {
             // An item of a picture save for which no file name in the folder could be made.
-            ReportFailure(g_currentIndex, &r, r.url, FetchStatus::kWriteFailed);
+            ReportFailure(state.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
+        if (entry >= 0) state.entry(entry).fate = fate;
         // Without its start page a save has nothing to show: the caller must not be told
         // it completed. A later item that fails is left out and reported, and the save goes on.
-        if (startPage && lost) outcome = CrawlOutcome::kStartPageFailed;
+        if (startPage && fate != UrlFate::kSaved && (visit || state.variant == CrawlVariant::kPictures))
+            outcome = CrawlOutcome::kStartPageFailed;
         startPage = false;
         int32_t next = r.next;  // read after the scan, which may have queued items behind r
-        ReleasePageRecord(g_currentIndex);
-        g_currentIndex = next;
+        state.Release(state.currentIndex);
+        state.currentIndex = next;
     }
     return outcome;
 }
@@ -130,6 +153,28 @@ void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_
     }
 }
 
+// The start page in the URL index, so that pages naming it name its file.
+void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
+    std::string absolute = SchemeOf(url, std::strlen(url)) == ReferenceScheme::kFetchable &&
+                                   std::strstr(url, "://") != nullptr
+                               ? url
+                               : std::string("http://") + url;
+    char resolved[URL_TEXT_SIZE];
+    if (!ResolveUrl(absolute.c_str(), absolute.c_str(), absolute.size(), resolved)) return;
+    int32_t entry = state.AddUrl(resolved, std::strlen(resolved));
+    size_t folderLength = std::strlen(state.saveFolder);
+    std::string name = savePath + folderLength;
+    while (!name.empty() && (name[0] == '\\' || name[0] == '/')) name.erase(0, 1);
+    for (char& c : name)
+        if (c == '/') c = '\\';
+    char claimed[LOCAL_PATH_SIZE];
+    std::memcpy(claimed, name.c_str(), name.size() + 1);
+    state.names.Claim(claimed, sizeof claimed, resolved);
+    state.SetLocalName(entry, name);
+    state.entry(entry).fate = UrlFate::kQueued;
+    state.entryOf(0) = entry;
+}
+
 }  // namespace
 
 extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
@@ -139,8 +184,9 @@ extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* save
     size_t urlLength, pathLength;
     if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength)) return 0;
     try {
-        if (!StartCrawl(url, urlLength, savePath, pathLength)) return 0;
-        return VisitQueue(*options, callback, CrawlVariant::kPages) == CrawlOutcome::kDone ? 1 : 0;
+        CrawlState& state = ExportState();
+        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPages)) return 0;
+        return VisitQueue(state, *options, callback) == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -167,13 +213,15 @@ extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const cha
     }
 }
 
-bool StartCrawl(const char* url, size_t urlLength, const char* savePath, size_t pathLength) {
+bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char* savePath,
+                size_t pathLength, CrawlVariant variant) {
     if (pathLength >= LOCAL_PATH_SIZE) return false;
-    ResetPageTable();
-    DeriveSaveFolder(savePath, pathLength, g_saveFolder);
+    state.Reset();
+    state.variant = variant;
+    DeriveSaveFolder(savePath, pathLength, state.saveFolder);
 
-    int32_t start = AllocatePageRecord();
-    PageRecord& r = g_pageTable[start];
+    int32_t start = state.Allocate();
+    PageRecord& r = state.record(start);
     r.prev = NO_RECORD;
     r.next = NO_RECORD;
     r.depth = 0;
@@ -183,72 +231,48 @@ bool StartCrawl(const char* url, size_t urlLength, const char* savePath, size_t 
     if (urlLength >= URL_TEXT_SIZE) return false;
     std::memcpy(r.url, url, urlLength);
     std::memcpy(r.localPath, savePath, pathLength);
+    IndexStartPage(state, r.url, r.localPath);
     return true;
 }
 
-CrawlOutcome VisitQueue(const SaveOptions& callerOptions, SavePageCallback callback,
-                        CrawlVariant variant) {
+CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& callerOptions,
+                        SavePageCallback callback) {
     const SaveOptions options = callerOptions;
-    // The text is rewritten from one buffer into the other; the scratch one is touched only
-    // by pages that are scanned.
+    // The text is rewritten from one buffer into the other, and saved from there; the
+    // scratch one is touched only by pages that are scanned.
     Buffer page(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
     Buffer scratch(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
     if (!page || !scratch) return CrawlOutcome::kNoMemory;
-    return CrawlLoop(page.get(), scratch.get(), options, callback, variant);
+    CrawlOutcome outcome = CrawlLoop(state, page.get(), scratch.get(), options, callback);
+    MendSavedPages(state);
+    return outcome;
 }
 
-void ResetPageTable() {
-    std::memset(g_pageTable, 0, sizeof(PageRecord) * static_cast<size_t>(g_highWater));
-    std::memset(g_useMap, 0, sizeof(uint64_t) * static_cast<size_t>((g_highWater + kWordBits - 1) / kWordBits));
-    std::memset(g_fullMap, 0, sizeof g_fullMap);
-    g_highWater = 0;
-    std::memset(g_saveFolder, 0, sizeof g_saveFolder);
-    g_currentIndex = 0;
-    g_tailIndex = 0;
-}
-
-int32_t AllocatePageRecord() {
-    for (int32_t f = 0; f < kFullWords; ++f) {
-        if (g_fullMap[f] == ~uint64_t{0}) continue;
-        int32_t word = f * kWordBits + LowestZeroBit(g_fullMap[f]);
-        int32_t index = word * kWordBits + LowestZeroBit(g_useMap[word]);
-        g_useMap[word] |= uint64_t{1} << (index % kWordBits);
-        if (g_useMap[word] == ~uint64_t{0}) g_fullMap[f] |= uint64_t{1} << (word % kWordBits);
-        if (index >= g_highWater) g_highWater = index + 1;
-        g_pageTable[index].inUse = 1;
-        return index;
-    }
-    return NO_RECORD;
-}
-
-void ReleasePageRecord(int32_t index) {
-    g_pageTable[index].inUse = 0;
-    int32_t word = index / kWordBits;
-    g_useMap[word] &= ~(uint64_t{1} << (index % kWordBits));
-    g_fullMap[word / kWordBits] &= ~(uint64_t{1} << (word % kWordBits));
-}
-
-void SpliceFoundItems(int32_t embeddedHead, int32_t embeddedTail, int32_t linkHead,
-                      int32_t linkTail) {
-    PageRecord& current = g_pageTable[g_currentIndex];
-    if (embeddedHead != NO_RECORD) {
-        if (current.next == NO_RECORD) {
-            g_pageTable[embeddedHead].prev = g_tailIndex;
-            g_pageTable[g_tailIndex].next = embeddedHead;
-            g_tailIndex = embeddedTail;
-        } else {
-            int32_t after = current.next;
-            g_pageTable[embeddedTail].next = after;
-            g_pageTable[after].prev = embeddedTail;
-            current.next = embeddedHead;
-            g_pageTable[embeddedHead].prev = g_currentIndex;
+void MendSavedPages(CrawlState& state) {
+    std::string text, mended;
+    for (const SavedPage& saved : state.savedPages) {
+        bool needed = false;
+        for (const LocalSpot& spot : saved.spots)
+            needed = needed || state.entry(spot.entry).fate != UrlFate::kSaved;
+        if (!needed || !platform::ReadWholeFile(saved.path.c_str(), &text)) continue;
+        mended.clear();
+        size_t copied = 0;
+        char area[8 * URL_TEXT_SIZE];
+        for (const LocalSpot& spot : saved.spots) {
+            const UrlEntry& entry = state.entry(spot.entry);
+            std::string_view url = state.UrlOf(spot.entry);
+            size_t at = static_cast<size_t>(spot.offset), end = at + static_cast<size_t>(spot.length);
+            if (entry.fate == UrlFate::kSaved || at < copied || end > text.size()) continue;
+            BoundedText address(area);
+            AppendValue(url.data(), url.size(), false, spot.context, address);
+            mended.append(text, copied, at - copied);
+            mended.append(address.c_str(), address.length());
+            copied = end;
         }
+        mended.append(text, copied, std::string::npos);
+        platform::WriteFileAtomically(saved.path.c_str(), mended.data(), mended.size());
     }
-    if (linkHead != NO_RECORD) {
-        g_pageTable[linkHead].prev = g_tailIndex;
-        g_pageTable[g_tailIndex].next = linkHead;
-        g_tailIndex = linkTail;
-    }
+    state.savedPages.clear();
 }
 
 }  // namespace qm

@@ -1,11 +1,11 @@
 #include "names.h"
 
 #include <cstring>
+#include <string>
 
 #include "ascii.h"
 #include "bounded_text.h"
 #include "char_set.h"
-#include "crawl.h"
 
 namespace qm {
 namespace {
@@ -14,14 +14,6 @@ namespace {
 // URL_TEXT_SIZE, and for a local name (a URL plus ".html").
 constexpr size_t kWorkAreaSize = 2 * URL_TEXT_SIZE + 16;
 
-const char kHttpPrefix[] = "http://";
-const char kHttpsPrefix[] = "https://";
-
-// The length of the "http://" or "https://" (in any case) that `s` begins with, or 0.
-size_t WebPrefixLength(const char* s, size_t n) {
-    if (StartsWithNoCase(s, n, kHttpsPrefix)) return 8;
-    return StartsWithNoCase(s, n, kHttpPrefix) ? 7 : 0;
-}
 
 size_t FindAny(const char* s, size_t from, size_t n, const CharSet& set) {
     for (size_t i = from; i < n; ++i)
@@ -34,53 +26,9 @@ constexpr CharSet kPathOrQuery("/?");
 constexpr CharSet kQuery("?");
 constexpr CharSet kSlash("/");
 constexpr CharSet kDot(".");
-constexpr CharSet kColon(":");
 constexpr CharSet kBackslash("\\");
 // Characters a file name cannot hold on Windows: each becomes '-' in a local name.
 constexpr CharSet kReplacedInNames("\\:*?\"<>|");
-
-// The parts of an http URL that resolution works on.
-struct UrlParts {
-    const char* authority = nullptr;
-    size_t authorityLength = 0;
-    const char* path = nullptr;  // begins with '/' unless empty
-    size_t pathLength = 0;
-    const char* query = nullptr;  // begins with '?' unless empty
-    size_t queryLength = 0;
-};
-
-// Splits what follows "http://" (or a scheme-less URL, which the fetch reads as host and
-// path all the same). Anything from '#' on is not part of the URL.
-UrlParts SplitAfterScheme(const char* s, size_t n) {
-    UrlParts parts;
-    n = FindAny(s, 0, n, kFragment);
-    size_t pathStart = FindAny(s, 0, n, kPathOrQuery);
-    size_t queryStart = FindAny(s, pathStart, n, kQuery);
-    parts.authority = s;
-    parts.authorityLength = pathStart;
-    parts.path = s + pathStart;
-    parts.pathLength = queryStart - pathStart;
-    parts.query = s + queryStart;
-    parts.queryLength = n - queryStart;
-    return parts;
-}
-
-// The page URL as a base: "http://" or "https://" in any case, or none at all (plain http).
-// *secure tells which.
-bool SplitBase(const char* base, UrlParts* parts, bool* secure) {
-    size_t n = std::strlen(base);
-    size_t prefix = WebPrefixLength(base, n);
-    *secure = prefix == 8;
-    if (prefix > 0) {
-        *parts = SplitAfterScheme(base + prefix, n - prefix);
-    } else {
-        if (SchemeOf(base, n) == ReferenceScheme::kOther || StartsWithNoCase(base, n, "http:") ||
-            StartsWithNoCase(base, n, "https:"))
-            return false;
-        *parts = SplitAfterScheme(base, n);
-    }
-    return parts->authorityLength > 0;
-}
 
 // "." and "..", also spelled with "%2e", as path segments.
 int DotCount(const char* seg, size_t n) {
@@ -126,6 +74,7 @@ const char* const kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOU
 
 // Names Windows takes for a device, with or without an extension.
 bool IsDeviceName(const char* base, size_t n) {
+    if (n < 3 || n > 7) return false;
     for (const char* device : kDeviceNames)
         if (IsWordNoCase(base, n, device)) return true;
     if (n == 4 && (EqualNoCase(base, "COM", 3) || EqualNoCase(base, "LPT", 3))) {
@@ -155,96 +104,268 @@ void AppendSafeComponent(const char* comp, size_t n, BoundedText& out) {
     for (size_t i = keep; i < n; ++i) out.Append('-');
 }
 
-bool EndsWith(const char* s, size_t n, const char* suffix) {
-    size_t k = std::strlen(suffix);
-    return n >= k && std::memcmp(s + n - k, suffix, k) == 0;
+// The length of the fetchable scheme that `s` begins with, its ':' included; 0 for none.
+size_t FetchableSchemeLength(const char* s, size_t n) {
+    for (const char* scheme : kFetchableSchemes) {
+        size_t k = std::strlen(scheme);
+        if (n > k && s[k] == ':' && EqualNoCase(s, scheme, k)) return k + 1;
+    }
+    return 0;
 }
+
+// What follows "scheme://": authority, path and query; anything from '#' on is dropped.
+void SplitAfterScheme(const char* s, size_t n, std::string* authority, const char** path,
+                      size_t* pathLength, const char** query, size_t* queryLength) {
+    n = FindAny(s, 0, n, kFragment);
+    size_t pathStart = FindAny(s, 0, n, kPathOrQuery);
+    size_t queryStart = FindAny(s, pathStart, n, kQuery);
+    authority->assign(s, pathStart);
+    *path = s + pathStart;
+    *pathLength = queryStart - pathStart;
+    *query = s + queryStart;
+    *queryLength = n - queryStart;
+}
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+constexpr bool NeedsEncoding(unsigned char c) {
+    return c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`';
+}
+
+// Appends a path or query as a browser sends it.
+void AppendEncoded(const char* s, size_t n, BoundedText& out) {
+    for (size_t i = 0; i < n;) {
+        size_t run = i;
+        while (run < n && !NeedsEncoding(static_cast<unsigned char>(s[run]))) ++run;
+        if (run > i) {
+            out.Append(s + i, run - i);
+            i = run;
+            continue;
+        }
+        unsigned char c = static_cast<unsigned char>(s[i++]);
+        if (c == '\t' || c == '\n' || c == '\r') continue;
+        char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
+        out.Append(e, 3);
+    }
+}
+
+const char* const kPageExtensions[] = {"html", "htm", "xhtml", "shtml"};
+// Extensions that never name a page: such a link or frame keeps its name as it is.
+const char* const kOtherExtensions[] = {
+    "xml", "svg", "pdf", "zip", "json", "txt", "png", "gif", "jpg", "jpeg", "ico", "webp",
+    "avif", "bmp", "tif", "tiff", "css", "js", "mjs", "woff", "woff2", "ttf", "otf", "eot",
+    "mp3", "mp4", "m4a", "ogg", "ogv", "oga", "webm", "wav", "gz", "tgz", "bz2", "xz", "tar",
+    "rss", "atom", "epub", "ps", "dvi", "csv", "doc", "docx", "xls", "xlsx", "odt", "wasm",
+    "map", "md", "rst", "py", "c", "h", "cc", "cpp", "sh", "deb", "rpm", "iso", "7z", "exe"};
+
+bool IsOneOf(const char* ext, size_t n, const char* const* list, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (IsWordNoCase(ext, n, list[i])) return true;
+    return false;
+}
+
+// Makes a component or flat name no longer than `limit`: its head, '-', the URL's hash and
+// its extension.
+bool Shorten(std::string& s, size_t limit, const char* url) {
+    if (s.size() <= limit) return true;
+    size_t dot = s.rfind('.');
+    std::string ext = dot != std::string::npos && s.size() - dot <= 8 ? s.substr(dot) : "";
+    char hash[9];
+    ShortHash(url, hash);
+    if (limit < ext.size() + 10) return false;
+    s.resize(limit - ext.size() - 9);
+    s += '-';
+    s += hash;
+    s += ext;
+    return true;
+}
+
+// Copies `n` bytes in lower case (ASCII letters only), eight at a time.
+void LowerCopy(const char* s, size_t n, char* out) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, s + i, 8);
+        const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+        uint64_t b = x & low7;
+        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;   // 0x80 set from 'A' (0x41) on
+        uint64_t aboveZ = b + 0x2525252525252525ull;     // 0x80 set from '[' (0x5B) on
+        uint64_t upper = atLeastA & ~aboveZ & ~x & high;
+        x |= upper >> 2;
+        std::memcpy(out + i, &x, 8);
+    }
+    for (; i < n; ++i) out[i] = Lower(s[i]);
+}
+
+// What each byte of a URL becomes in a local name, before folders are made.
+struct NameCharacters {
+    char map[256];
+    NameCharacters() {
+        for (int c = 0; c < 256; ++c) {
+            char ch = static_cast<char>(c);
+            map[c] = c < 0x20 || c == 0x7F || kReplacedInNames(ch) ? '-' : c == '/' ? '\\' : ch;
+        }
+    }
+};
+
+// A folder or file name that AppendSafeComponent would keep as it is: it neither ends in a
+// dot or blank, nor begins with a dot or '%', nor may be a device name.
+bool IsOrdinaryComponent(const char* s, size_t n) {
+    if (n == 0 || s[0] == '.' || s[0] == '%' || s[n - 1] == '.' || s[n - 1] == ' ') return false;
+    const void* dot = std::memchr(s, '.', n);
+    size_t base = dot ? static_cast<size_t>(static_cast<const char*>(dot) - s) : n;
+    if (base > 0 && s[base - 1] == ' ') return false;
+    if (base < 3 || base == 5 || base > 7) return true;
+    char f = Lower(s[0]);
+    return !(f == 'c' || f == 'p' || f == 'a' || f == 'n' || f == 'l');
+}
+
+// Windows, and Linux's most file systems, store no longer file names.
+constexpr size_t kLongestComponent = 240;
 
 }  // namespace
 
+NameMode NameModeOf(PageKind kind) {
+    return kind == KIND_PAGE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME ? NAME_MODE_FLAT
+                                                                              : NAME_MODE_FOLDERS;
+}
+
 ReferenceScheme SchemeOf(const char* reference, size_t length) {
-    if (length == 0 || !IsAlpha(reference[0])) return ReferenceScheme::kHttp;
+    if (length == 0 || !IsAlpha(reference[0])) return ReferenceScheme::kFetchable;
     size_t i = 1;
     while (i < length) {
         char c = reference[i];
         if (!(IsAlnum(c) || c == '+' || c == '-' || c == '.')) break;
         ++i;
     }
-    if (i == length || reference[i] != ':') return ReferenceScheme::kHttp;  // relative
-    if (i == 4 && EqualNoCase(reference, "http", 4)) return ReferenceScheme::kHttp;
-    if (i == 5 && EqualNoCase(reference, "https", 5)) return ReferenceScheme::kHttp;
-    return ReferenceScheme::kOther;
+    if (i == length || reference[i] != ':') return ReferenceScheme::kFetchable;  // relative
+    return FetchableSchemeLength(reference, length) > 0 ? ReferenceScheme::kFetchable
+                                                        : ReferenceScheme::kOther;
+}
+
+bool ParseBase(const char* url, BaseUrl* base) {
+    *base = BaseUrl();
+    size_t n = std::strlen(url);
+    size_t k = FetchableSchemeLength(url, n);
+    const char* rest = url;
+    if (k > 0) {
+        if (n < k + 2 || url[k] != '/' || url[k + 1] != '/') return false;
+        for (size_t i = 0; i + 1 < k && i + 1 < sizeof base->scheme; ++i) base->scheme[i] = Lower(url[i]);
+        rest = url + k + 2;
+        n -= k + 2;
+    } else {
+        if (SchemeOf(url, n) == ReferenceScheme::kOther || StartsWithNoCase(url, n, "http:"))
+            return false;
+        std::strcpy(base->scheme, "http");
+    }
+    const char *path, *query;
+    size_t pathLength, queryLength;
+    SplitAfterScheme(rest, n, &base->authority, &path, &pathLength, &query, &queryLength);
+    base->path.assign(path, pathLength);
+    base->ok = !base->authority.empty();
+    size_t folder = base->path.rfind('/');
+    base->root = std::string(base->scheme) + "://" + base->authority;
+    base->folder = base->root +
+                   (folder == std::string::npos ? std::string("/") : base->path.substr(0, folder + 1));
+    return base->ok;
+}
+
+size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
+                  char (&url)[URL_TEXT_SIZE]) {
+    url[0] = '\0';
+    if (!base.ok || SchemeOf(reference, length) == ReferenceScheme::kOther) return 0;
+
+    // Most references are a plain path relative to the page's folder or to the site's root:
+    // no scheme, no query, no dot segments, nothing to encode.
+    bool rootRelative = length > 1 && reference[0] == '/' && reference[1] != '/';
+    const std::string& prefix = rootRelative ? base.root : base.folder;
+    if (length > 0 && (reference[0] != '/' || rootRelative) && prefix.size() + length < URL_TEXT_SIZE) {
+        bool plain = true;
+        for (size_t i = 0; i < length && plain; ++i) {
+            char c = reference[i];
+            bool segmentStart = i == 0 || reference[i - 1] == '/';
+            plain = !NeedsEncoding(static_cast<unsigned char>(c)) && c != '?' && c != ':' &&
+                    c != '\\' && !(segmentStart && (c == '.' || c == '%')) &&
+                    !(i > 0 && c == '/' && reference[i - 1] == '/');
+        }
+        if (plain) {
+            std::memcpy(url, prefix.data(), prefix.size());
+            std::memcpy(url + prefix.size(), reference, length);
+            url[prefix.size() + length] = '\0';
+            return prefix.size() + length;
+        }
+    }
+
+    char work[kWorkAreaSize];
+    BoundedText out(work);
+    size_t k = FetchableSchemeLength(reference, length);
+    bool networkPath = length >= 2 && reference[0] == '/' && reference[1] == '/';
+    const char *path, *query;
+    size_t pathLength, queryLength;
+    std::string authority;
+    char joined[kWorkAreaSize];
+    BoundedText relative(joined);
+    if (k > 0 || networkPath) {
+        // "//host/x" takes the page's scheme; "http:x" without a host is of no use.
+        if (k > 0 && !(length >= k + 2 && reference[k] == '/' && reference[k + 1] == '/'))
+            return 0;
+        if (k > 0) {
+            for (size_t i = 0; i + 1 < k; ++i) out.Append(Lower(reference[i]));
+        } else {
+            out.Append(base.scheme);
+        }
+        size_t skip = k + 2;
+        SplitAfterScheme(reference + skip, length - skip, &authority, &path, &pathLength, &query,
+                         &queryLength);
+    } else {
+        // A relative reference has no authority of its own: it is a path and a query.
+        out.Append(base.scheme);
+        authority = base.authority;
+        size_t queryStart = FindAny(reference, 0, length, kQuery);
+        query = reference + queryStart;
+        queryLength = length - queryStart;
+        if (length > 0 && reference[0] == '/') {
+            relative.Append(reference, queryStart);
+        } else if (queryStart == 0) {  // "?x": the page itself with another query
+            relative.Append(base.path.data(), base.path.size());
+        } else {
+            size_t folder = base.path.size();
+            while (folder > 0 && base.path[folder - 1] != '/') --folder;
+            if (folder == 0) relative.Append('/');
+            relative.Append(base.path.data(), folder);
+            relative.Append(reference, queryStart);
+        }
+        path = relative.c_str();
+        pathLength = relative.length();
+    }
+    if (!relative.ok() || authority.empty()) return 0;
+    out.Append("://");
+    out.Append(authority.data(), authority.size());
+    char dotless[kWorkAreaSize];
+    BoundedText cleaned(dotless);
+    AppendWithoutDotSegments(path, pathLength, cleaned);
+    AppendEncoded(cleaned.c_str(), cleaned.length(), out);
+    AppendEncoded(query, queryLength, out);
+    if (!out.ok() || !cleaned.ok() || out.length() >= URL_TEXT_SIZE) return 0;
+    std::memcpy(url, work, out.length() + 1);
+    return out.length();
 }
 
 bool ResolveUrl(const char* base, const char* reference, size_t length,
                 char (&url)[URL_TEXT_SIZE]) {
+    BaseUrl parsed;
     url[0] = '\0';
-    if (SchemeOf(reference, length) == ReferenceScheme::kOther) return false;
-
-    UrlParts page;
-    bool secure = false;
-    if (!SplitBase(base, &page, &secure)) return false;
-
-    // The target's path before its dot segments are applied: the reference's own, or the
-    // page's folder followed by the reference.
-    char joined[kWorkAreaSize];
-    BoundedText path(joined);
-    UrlParts target;
-    bool hasScheme = StartsWithNoCase(reference, length, "http:") ||
-                     StartsWithNoCase(reference, length, "https:");
-    bool networkPath = length >= 2 && reference[0] == '/' && reference[1] == '/';
-    if (hasScheme || networkPath) {
-        // "//host/x" takes the page's scheme; "http:x" without a host is of no use.
-        size_t prefix = WebPrefixLength(reference, length);
-        if (hasScheme && prefix == 0) return false;
-        if (hasScheme) secure = prefix == 8;
-        size_t skip = hasScheme ? prefix : 2;
-        target = SplitAfterScheme(reference + skip, length - skip);
-        path.Append(target.path, target.pathLength);
-    } else {
-        // A relative reference has no authority of its own: it is a path and a query.
-        target.authority = page.authority;
-        target.authorityLength = page.authorityLength;
-        size_t queryStart = FindAny(reference, 0, length, kQuery);
-        target.query = reference + queryStart;
-        target.queryLength = length - queryStart;
-        if (length > 0 && reference[0] == '/') {
-            path.Append(reference, queryStart);
-        } else if (queryStart == 0) {  // "?x": the page itself with another query
-            path.Append(page.path, page.pathLength);
-        } else {
-            size_t folder = page.pathLength;
-            while (folder > 0 && page.path[folder - 1] != '/') --folder;
-            if (folder == 0) path.Append('/');
-            path.Append(page.path, folder);
-            path.Append(reference, queryStart);
-        }
-    }
-    if (!path.ok() || target.authorityLength == 0) return false;
-
-    char built[kWorkAreaSize];
-    BoundedText out(built);
-    out.Append(secure ? kHttpsPrefix : kHttpPrefix);
-    out.Append(target.authority, target.authorityLength);
-    AppendWithoutDotSegments(path.c_str(), path.length(), out);
-    out.Append(target.query, target.queryLength);
-    if (!out.ok() || out.length() >= URL_TEXT_SIZE) return false;
-    std::memcpy(url, built, out.length() + 1);
-    return true;
+    return ParseBase(base, &parsed) && ResolveUrl(parsed, reference, length, url) > 0;
 }
 
 bool IsSameSite(const char* url, const char* pageUrl) {
-    UrlParts item, page;
-    size_t n = std::strlen(url);
-    size_t prefix = WebPrefixLength(url, n);
-    bool pageSecure = false;
-    if (prefix == 0 || !SplitBase(pageUrl, &page, &pageSecure) || (prefix == 8) != pageSecure)
+    BaseUrl item, page;
+    if (FetchableSchemeLength(url, std::strlen(url)) == 0 || !ParseBase(url, &item) ||
+        !ParseBase(pageUrl, &page))
         return false;
-    item = SplitAfterScheme(url + prefix, n - prefix);
     // The host ends at the port's colon too: other ports of one host are the same site.
-    size_t a = FindAny(item.authority, 0, item.authorityLength, kColon);
-    size_t b = FindAny(page.authority, 0, page.authorityLength, kColon);
-    return a == b && std::memcmp(item.authority, page.authority, a) == 0;
+    return item.authority.substr(0, item.authority.find(':')) ==
+           page.authority.substr(0, page.authority.find(':'));
 }
 
 void CollapseBackslashes(char* s) {
@@ -254,59 +375,225 @@ void CollapseBackslashes(char* s) {
     *out = '\0';
 }
 
-bool MakeLocalName(const char* url, NameMode mode, char* name, size_t size) {
-    char raw[kWorkAreaSize];
-    BoundedText text(raw);
-    for (const char* p = url; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7F || kReplacedInNames(static_cast<char>(c)))
-            text.Append('-');
-        else
-            text.Append(c == '/' ? '\\' : static_cast<char>(c));
-    }
-    if (!text.ok()) return false;
-    CollapseBackslashes(raw);
+void ShortHash(const char* text, char (&hex)[9]) {
+    uint32_t h = 2166136261u;
+    for (const char* p = text; *p; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+    for (int i = 7; i >= 0; --i, h >>= 4) hex[i] = kHex[h & 15];
+    hex[8] = '\0';
+}
 
-    char made[kWorkAreaSize];
-    BoundedText out(made);
-    size_t n = std::strlen(raw);
+bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
+    const NameMode mode = NameModeOf(kind);
+    size_t n = std::strlen(url);
+    const void* question = std::memchr(url, '?', n);
+    size_t queryStart = question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
+    size_t segment = queryStart;
+    while (segment > 0 && url[segment - 1] != '/') --segment;
+    // The extension of the last path segment, when it has one of up to five letters and digits.
+    size_t dot = queryStart;
+    while (dot > segment && url[dot - 1] != '.') --dot;
+    size_t extLength = dot > segment && dot > segment + 1 ? queryStart - dot : 0;
+    if (extLength > 5) extLength = 0;
+    for (size_t i = dot; i < dot + extLength; ++i)
+        if (!IsAlnum(url[i])) extLength = 0;
+    const char* ext = url + dot;
+    bool endsInSlash = segment == queryStart;
+    bool pageLike = kind == KIND_PAGE || kind == KIND_FRAME;
+
+    // The path, with the query before a known extension or after it, and the extension
+    // added, if any.
+    size_t pathEnd = queryStart, queryLength = n - queryStart;
+    const char* added = "";
+    bool queryBeforeExtension = false;
+    if (pageLike) {
+        bool pageExt = extLength > 0 && IsOneOf(ext, extLength, kPageExtensions, 4);
+        bool otherExt = !pageExt && extLength > 0 &&
+                        IsOneOf(ext, extLength, kOtherExtensions,
+                                sizeof kOtherExtensions / sizeof *kOtherExtensions);
+        if (otherExt)
+            queryBeforeExtension = true;
+        else if (!pageExt || queryLength > 0)
+            added = ".html";
+    } else if (kind == KIND_STYLE_SHEET) {
+        if (extLength == 3 && EqualNoCase(ext, "css", 3))
+            queryBeforeExtension = true;
+        else
+            added = ".css";
+    } else {
+        if (endsInSlash) added = kind == KIND_SCRIPT ? "index.js" : "index";
+        queryBeforeExtension = extLength > 0;
+    }
+    char composed[kWorkAreaSize];
+    BoundedText whole(composed);
+    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
+        whole.Append(url, pathEnd - extLength - 1);
+        whole.Append(url + queryStart, queryLength);
+        whole.Append(url + pathEnd - extLength - 1, extLength + 1);
+    } else {
+        whole.Append(url, n);
+        whole.Append(added);
+    }
+    if (!whole.ok()) return false;
+
+    // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
+    // folders, or one '-' in a flat name.
+    static const NameCharacters kMap;
+    const char slash = mode == NAME_MODE_FOLDERS ? '\\' : '-';
+    char raw[kWorkAreaSize];
+    size_t rawLength = 0;
+    for (size_t i = 0; i < whole.length(); ++i) {
+        char c = composed[i];
+        if (c == '/') {
+            if (i > 0 && composed[i - 1] == '/') continue;
+            raw[rawLength++] = slash;
+        } else {
+            raw[rawLength++] = kMap.map[static_cast<unsigned char>(c)];
+        }
+    }
+    raw[rawLength] = '\0';
+    // It begins "http-" and a separator, "https-" and a separator, ...
+    size_t schemeEnd = 0;
+    for (const char* scheme : kFetchableSchemes) {
+        size_t k = std::strlen(scheme);
+        if (rawLength > k + 1 && std::strncmp(raw, scheme, k) == 0 && raw[k] == '-' && raw[k + 1] == slash)
+            schemeEnd = k + 1;
+    }
+    bool fetchable = schemeEnd > 0;
+    if (!fetchable || schemeEnd >= rawLength) return false;
+
+    std::string made;
     if (mode == NAME_MODE_FOLDERS) {
-        for (size_t i = 0; i < n;) {
-            size_t end = FindAny(raw, i, n, kBackslash);
-            AppendSafeComponent(raw + i, end - i, out);
-            if (end < n) out.Append('\\');
+        char area[kWorkAreaSize];
+        BoundedText out(area);
+        for (size_t i = 0; i < rawLength;) {
+            size_t end = FindAny(raw, i, rawLength, kBackslash);
+            if (end - i > kLongestComponent) {
+                std::string component(raw + i, end - i);
+                if (!Shorten(component, kLongestComponent, url)) return false;
+                AppendSafeComponent(component.data(), component.size(), out);
+            } else if (IsOrdinaryComponent(raw + i, end - i)) {
+                out.Append(raw + i, end - i);
+            } else {
+                AppendSafeComponent(raw + i, end - i, out);
+            }
+            if (end < rawLength) out.Append('\\');
             i = end + 1;
         }
+        if (!out.ok()) return false;
+        if (out.length() < size) {
+            std::memcpy(name, area, out.length() + 1);
+            return true;
+        }
+        made = area;
+        {
+            // Too deep for the room there is: the host's folder and a short name.
+            size_t hostEnd = made.find('\\', schemeEnd + 1);
+            std::string last = made.substr(made.rfind('\\') + 1);
+            size_t lastDot = last.rfind('.');
+            char hash[9];
+            ShortHash(url, hash);
+            std::string shortName = hash;
+            if (lastDot != std::string::npos && last.size() - lastDot <= 8) shortName += last.substr(lastDot);
+            made = made.substr(0, hostEnd + 1) + shortName;
+            if (made.size() >= size) made = made.substr(0, schemeEnd + 1) + shortName;
+        }
     } else {
-        for (size_t i = 0; i < n; ++i) out.Append(raw[i] == '\\' ? '-' : raw[i]);
-        if (!EndsWith(raw, n, ".html") && !EndsWith(raw, n, ".htm") && !EndsWith(raw, n, ".css"))
-            out.Append(".html");
+        if (rawLength <= std::min(kLongestComponent, size - 1)) {
+            std::memcpy(name, raw, rawLength + 1);
+            return true;
+        }
+        made = raw;
+        if (!Shorten(made, std::min(kLongestComponent, size - 1), url)) return false;
     }
-    if (!out.ok() || out.length() >= size ||
-        (std::strncmp(made, "http-", 5) != 0 && std::strncmp(made, "https-", 6) != 0))
-        return false;
-    std::memcpy(name, made, out.length() + 1);
+    if (made.size() >= size) return false;
+    std::memcpy(name, made.c_str(), made.size() + 1);
     return true;
 }
 
-bool MakeItemNames(const char* token, int32_t recordIndex, int32_t mode) {
-    PageRecord& record = g_pageTable[recordIndex];
-    std::memset(record.url, 0, sizeof record.url);
-    std::memset(record.localPath, 0, sizeof record.localPath);
-    size_t length = std::strlen(token);
-    if (length >= URL_TEXT_SIZE) return false;
+void NameRegistry::Clear() {
+    taken_.Clear();
+    isFolder_.clear();
+}
 
-    const char* pageUrl = g_pageTable[g_currentIndex].url;
-    if (!ResolveUrl(pageUrl, token, length, record.url)) return false;
-    record.sameSite = IsSameSite(record.url, pageUrl) ? 1 : 0;
-    return MakeLocalName(record.url, static_cast<NameMode>(mode), record.localPath,
-                         sizeof record.localPath);
+bool NameRegistry::Claim(char* name, size_t size, const char* url) {
+    char lower[2 * LOCAL_PATH_SIZE];
+    size_t n = std::strlen(name);
+    if (n >= size || n + 10 >= sizeof lower) return false;
+    LowerCopy(name, n + 1, lower);
+    uint32_t nameHash = TextTable::Hash(std::string_view(lower, n));
+    taken_.Prefetch(std::string_view(lower, n));
+    auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
+    auto isFile = [&](size_t length) {
+        int32_t e = find(length);
+        return e >= 0 && !isFolder_[static_cast<size_t>(e)];
+    };
+    auto insert = [&](size_t at, const char* text) {
+        size_t k = std::strlen(text);
+        if (n + k >= size) return false;
+        std::memmove(name + at + k, name + at, n - at + 1);
+        std::memmove(lower + at + k, lower + at, n - at + 1);
+        for (size_t i = 0; i < k; ++i) {
+            name[at + i] = text[i];
+            lower[at + i] = Lower(text[i]);
+        }
+        n += k;
+        return true;
+    };
+    // A new folder must not bear a file's name: such a folder gets a '_' added.
+    const char* lastSlash = std::strrchr(lower, '\\');
+    int32_t parent = lastSlash ? find(static_cast<size_t>(lastSlash - lower)) : -1;
+    const bool parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
+    if (lastSlash != nullptr && !parentKnown) {
+        for (size_t cut = 0; cut < n; ++cut) {
+            if (lower[cut] != '\\') continue;
+            while (isFile(cut)) {
+                if (!insert(cut, "_")) return false;
+                ++cut;
+            }
+        }
+    }
+    // A name taken, by a file or a folder, gets the URL's hash before its extension.
+    if (taken_.Find(std::string_view(lower, n), nameHash) >= 0) {
+        size_t slash = 0, dot = n;
+        for (size_t i = 0; i < n; ++i) {
+            if (lower[i] == '\\') slash = i + 1;
+            if (lower[i] == '.') dot = i;
+        }
+        size_t at = dot >= slash && dot < n && n - dot <= 8 ? dot : n;
+        char hash[10] = {'-'};
+        char hex[9];
+        ShortHash(url, hex);
+        std::memcpy(hash + 1, hex, 9);
+        if (!insert(at, hash)) return false;
+        if (find(n) >= 0) return false;
+        nameHash = TextTable::Hash(std::string_view(lower, n));
+    }
+    taken_.Add(std::string_view(lower, n), nameHash);
+    isFolder_.push_back(false);
+    // Its folders, from the innermost, up to one known already.
+    for (size_t cut = n; !parentKnown && cut-- > 0;) {
+        if (lower[cut] != '\\') continue;
+        if (find(cut) >= 0) break;
+        taken_.Add(std::string_view(lower, cut));
+        isFolder_.push_back(true);
+    }
+    return true;
 }
 
 bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, size_t size) {
+    size_t folderLength = std::strlen(saveFolder), nameLength = std::strlen(localName);
+    if (localName[0] != '\\') {
+        // A local name holds no run of backslashes: only the joint may need one.
+        char last = folderLength > 0 ? saveFolder[folderLength - 1] : ':';
+        size_t joint = last == ':' || last == '\\' ? 0 : 1;
+        if (folderLength + joint + nameLength >= size) return false;
+        std::memcpy(path, saveFolder, folderLength);
+        if (joint) path[folderLength] = '\\';
+        std::memcpy(path + folderLength + joint, localName, nameLength + 1);
+        return true;
+    }
     char joined[kWorkAreaSize + LOCAL_PATH_SIZE];
     BoundedText out(joined);
-    size_t folderLength = std::strlen(saveFolder);
     out.Append(saveFolder, folderLength);
     // A drive letter alone names that drive's current folder: no backslash after it.
     if (folderLength > 0 && saveFolder[folderLength - 1] != ':') out.Append('\\');

@@ -4,43 +4,85 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "text_table.h"
 
 #include "qm_url.h"
 
 namespace qm {
 
+// The schemes the fetch speaks. A reference in any other is not ours to fetch or rename.
+constexpr const char* kFetchableSchemes[] = {"http", "https"};
+
 enum NameMode : int32_t {
     NAME_MODE_FLAT = 1,     // pages, style sheets, frames: one file name in the save folder
-    NAME_MODE_FOLDERS = 2,  // pictures: the URL's host and folders become folders
+    NAME_MODE_FOLDERS = 2,  // pictures and other embedded files: host and folders become folders
 };
+
+// The name mode of a record kind.
+NameMode NameModeOf(PageKind kind);
 
 // How a reference reads once its scheme is looked at.
 enum class ReferenceScheme {
-    kHttp,      // an http or https URL, absolute or relative to the page
-    kOther,     // mailto:, javascript:, data:, ftp:, ... : not ours to fetch or rename
+    kFetchable,  // a URL in a scheme we fetch, absolute or relative to the page
+    kOther,      // mailto:, javascript:, data:, ... : not ours to fetch or rename
 };
 
 ReferenceScheme SchemeOf(const char* reference, size_t length);
 
-// Resolves `reference` (no fragment, entities already undone) against the page URL `base`.
-// `url` receives the absolute URL, NUL-terminated, with a lower-case "http://" or "https://"
-// (a reference without a scheme of its own takes the page's). False when no http or https
-// URL of fewer than URL_TEXT_SIZE characters results.
+// A page URL taken apart once, for resolving many references against it.
+struct BaseUrl {
+    char scheme[8] = {};  // lower case, without ':'
+    std::string authority;
+    std::string path;  // begins with '/' unless empty
+    std::string folder;  // scheme, "://", authority and the path up to its last '/'
+    std::string root;    // scheme, "://" and authority
+    bool ok = false;
+};
+// False when `url` is no URL in a fetchable scheme (a URL without a scheme is taken as http).
+bool ParseBase(const char* url, BaseUrl* base);
+
+// Resolves `reference` (no fragment, entities already undone) against `base`. `url`
+// receives the absolute URL, NUL-terminated, with a lower-case scheme; blanks, control
+// characters, quotes, angle brackets and bytes above 127 in its path and query are
+// %-encoded, and tabs and line ends dropped, as a browser does. Returns its length, or 0
+// when no URL of fewer than URL_TEXT_SIZE characters in a fetchable scheme results.
+size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
+                  char (&url)[URL_TEXT_SIZE]);
+// The same against a page URL given as text.
 bool ResolveUrl(const char* base, const char* reference, size_t length,
                 char (&url)[URL_TEXT_SIZE]);
 
-// True when `url` has the same scheme and host as `pageUrl`.
+// True when `url` has the same host as `pageUrl` (ports and schemes aside).
 bool IsSameSite(const char* url, const char* pageUrl);
 
-// The local name of `url` in the given mode, relative to the save folder, with backslashes
-// between folders. Every folder and file name is one Windows can store and none can climb
-// out of the save folder. False when the name would not begin with "http-" or "https-", or
-// not fit.
-bool MakeLocalName(const char* url, NameMode mode, char* name, size_t size);
+// The local name of `url` for an item of `kind`, relative to the save folder, with
+// backslashes between folders. Every folder and file name is one Windows can store and none
+// can climb out of the save folder. ".html" is added only where a page may be (to pages
+// and frames without a known extension that is not a page's), ".css" to style sheets
+// without it; a query goes before a known extension; a URL ending in '/' gets a name of
+// its own. A name longer than `size` - 1 is shortened with a hash of the URL. False when
+// no name fits.
+bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size);
 
-// Fills the url, sameSite and localPath (the local name) of record `recordIndex` for the
-// reference `token`, found on the page being visited. False when no usable URL results.
-bool MakeItemNames(const char* token, int32_t recordIndex, int32_t mode);
+// The local names given out in one crawl, compared as a file system that ignores case does.
+class NameRegistry {
+public:
+    void Clear();
+    // Takes `name` for this crawl, changed where it clashes with a name taken before: a
+    // file name taken, or a folder of that name, gets a hash of `url` before its extension;
+    // a folder whose name a file took gets a '_' added. False when no name fits `size`.
+    bool Claim(char* name, size_t size, const char* url);
+
+private:
+    TextTable taken_;               // every file and folder name given out, in lower case
+    std::vector<bool> isFolder_;    // for each of them
+};
+
+// A short hash of `text`: eight hexadecimal digits.
+void ShortHash(const char* text, char (&hex)[9]);
 
 // Replaces every run of backslashes in `s` by a single one.
 void CollapseBackslashes(char* s);

@@ -17,30 +17,28 @@
 namespace qm {
 namespace {
 
-// Name of this call's temporary folder inside the save folder. A folder of that name that
-// the user already has is never used, so it can never be deleted with ours.
-char g_tempName[16] = "temp";
-
 // Room for the save folder, a backslash and the temporary folder's name.
-constexpr size_t kTempPathSize = LOCAL_PATH_SIZE + sizeof g_tempName + 1;
+constexpr size_t kTempPathSize = LOCAL_PATH_SIZE + sizeof CrawlState::tempName + 1;
 
 void TempFolderPath(const char* saveFolder, const char* name, char (&path)[kTempPathSize]) {
     std::snprintf(path, sizeof path, "%s\\%s", saveFolder, name);
 }
 
-// "temp", or the first of "temp-1", "temp-2", ... that nothing stands at yet. False when
-// every candidate is taken.
-bool ChooseTempFolder(const char* saveFolder) {
+// The name of this call's temporary folder inside the save folder: "temp", or the first of
+// "temp-1", "temp-2", ... that nothing stands at yet. A folder of that name that the user
+// already has is never used, so it can never be deleted with ours. False when every
+// candidate is taken.
+bool ChooseTempFolder(const char* saveFolder, char (&tempName)[16]) {
     char path[kTempPathSize];
     for (int n = 0; n < 1000; ++n) {
         if (n == 0)
-            std::snprintf(g_tempName, sizeof g_tempName, "temp");
+            std::snprintf(tempName, sizeof tempName, "temp");
         else
-            std::snprintf(g_tempName, sizeof g_tempName, "temp-%d", n);
-        TempFolderPath(saveFolder, g_tempName, path);
+            std::snprintf(tempName, sizeof tempName, "temp-%d", n);
+        TempFolderPath(saveFolder, tempName, path);
         if (!platform::PathExists(path)) return true;
     }
-    g_tempName[0] = '\0';
+    tempName[0] = '\0';
     return false;
 }
 
@@ -112,16 +110,16 @@ Remover g_remover;
 // Moves this call's temporary folder out of the way, under a name that no call takes for
 // its own temporary folder, and has it deleted. The name is free again at once; a stopped
 // call does not wait for the folder to go, a finished one does.
-void DiscardTempFolder(bool wait) {
+void DiscardTempFolder(const CrawlState& state, bool wait) {
     char path[kTempPathSize], away[kTempPathSize + 32];
-    TempFolderPath(g_saveFolder, g_tempName, path);
+    TempFolderPath(state.saveFolder, state.tempName, path);
     if (!platform::PathExists(path)) return;
     // Another process may discard into the same folder: the clock tells the names apart.
     static unsigned counter = 0;
     auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
     bool moved = false;
     for (int attempt = 0; attempt < 64 && !moved; ++attempt) {
-        std::snprintf(away, sizeof away, "%s\\~qm-gone-%08x", g_saveFolder,
+        std::snprintf(away, sizeof away, "%s\\~qm-gone-%08x", state.saveFolder,
                       static_cast<unsigned>(ticks) + counter++ * 2654435761u);
         moved = platform::RenameToNew(path, away);
     }
@@ -140,49 +138,51 @@ extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* s
     if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength)) return 0;
     *options = SaveOptions{1, 1, 0, 0};
     try {
-        if (!StartCrawl(url, urlLength, savePath, pathLength)) return 0;
-        ChooseTempFolder(g_saveFolder);
-        CrawlOutcome outcome = VisitQueue(*options, callback, CrawlVariant::kPictures);
+        CrawlState& state = ExportState();
+        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPictures))
+            return 0;
+        ChooseTempFolder(state.saveFolder, state.tempName);
+        CrawlOutcome outcome = VisitQueue(state, *options, callback);
         if (outcome == CrawlOutcome::kNoMemory) return 0;
 
         // Without a save folder the pages had nowhere to go, and nothing is deleted.
-        if (g_saveFolder[0] != '\0' && g_tempName[0] != '\0')
-            DiscardTempFolder(outcome != CrawlOutcome::kStopped);
+        if (state.saveFolder[0] != '\0' && state.tempName[0] != '\0')
+            DiscardTempFolder(state, outcome != CrawlOutcome::kStopped);
         return outcome == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
 }
 
-int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode) {
+int32_t AdjustPicturePath(const CrawlState& state, char* localPath, int32_t length, int32_t mode) {
+    const char* saveFolder = state.saveFolder;
+    const char* tempName = state.tempName;
     char path[LOCAL_PATH_SIZE] = {};
     if (length < 0 || length >= LOCAL_PATH_SIZE) return 0;
     std::memcpy(path, localPath, length);
 
     if (mode == kFlattenPicture) {
         // Only the item's own name is flattened, never the save folder it lies in.
-        size_t folderLength = std::strlen(g_saveFolder);
-        size_t from = std::strncmp(path, g_saveFolder, folderLength) == 0 ? folderLength : 0;
-        char* name = std::strstr(path + from, "http-");
-        char* secureName = std::strstr(path + from, "https-");
-        if (name == nullptr || (secureName != nullptr && secureName < name)) name = secureName;
-        if (name == nullptr) return 0;
+        size_t folderLength = std::strlen(saveFolder);
+        size_t from = std::strncmp(path, saveFolder, folderLength) == 0 ? folderLength : 0;
+        char* name = path + from;
+        if (*name == '\\') ++name;  // the separator after a folder that ends in '/'
+        if (*name == '\0') return 0;
         for (char* p = name; *p; ++p)
             if (*p == '\\') *p = '-';
     } else {
-        if (g_tempName[0] == '\0') return 0;
+        if (tempName[0] == '\0') return 0;
         int32_t cut = length - 1;
-        while (cut >= 1 && path[cut] != '\\') --cut;
+        while (cut >= 1 && path[cut] != '\\' && path[cut] != '/') --cut;
         if (cut < 1) return 0;
-        size_t insertLength = 1 + std::strlen(g_tempName);
+        size_t insertLength = 1 + std::strlen(tempName);
         if (length + insertLength >= LOCAL_PATH_SIZE) return 0;
         std::memmove(path + cut + insertLength, path + cut, length - cut);
         path[cut] = '\\';
-        std::memcpy(path + cut + 1, g_tempName, insertLength - 1);
+        std::memcpy(path + cut + 1, tempName, insertLength - 1);
     }
     std::memcpy(localPath, path, LOCAL_PATH_SIZE);  // the zeros after the path too
     return 1;
 }
-
 
 }  // namespace qm

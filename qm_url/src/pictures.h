@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "crawl_state.h"
+
 namespace qm {
 
 // Modes of AdjustPicturePath.
@@ -12,8 +14,8 @@ constexpr int32_t kFlattenPicture = 1;   // folder\http-\host\dir\a.gif -> folde
 constexpr int32_t kIntoTempFolder = 2;   // folder\name -> folder\temp\name
 
 // Rewrites the record path `localPath` (LOCAL_PATH_SIZE bytes, `length` characters) for
-// the picture crawl. 1 on success; 0, with the path unchanged, when it has not the form
+// the picture crawl of `state`, whose save folder and temporary folder it uses. 1 on success; 0, with the path unchanged, when it has not the form
 // the mode needs or would not fit.
-int32_t AdjustPicturePath(char* localPath, int32_t length, int32_t mode);
+int32_t AdjustPicturePath(const CrawlState& state, char* localPath, int32_t length, int32_t mode);
 
 }  // namespace qm

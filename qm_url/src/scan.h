@@ -1,26 +1,36 @@
-// The page scan: finds the pictures, frames, style sheets and links of a fetched page, frame
-// or style sheet, queues a record for each, and rewrites each reference so that the saved
-// copy points at the saved item (or, for an item that is not saved, at its address online).
+// The page scan: reads the references of a fetched page, frame or style sheet, adds a record
+// for each item to save, and rewrites each reference value so that the saved copy points at
+// the saved item (or, for an item that is not saved, at its address online). Nothing but
+// reference values changes.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "bounded_text.h"
+#include "crawl_state.h"
 #include "qm_url.h"
+#include "references.h"
 
 namespace qm {
 
-// Scans `*length` bytes of `text` (a page buffer of FETCH_BUFFER_SIZE bytes) once, writing
-// the rewritten text through `scratch` (another FETCH_BUFFER_SIZE bytes) back into `text`,
-// and updates `*length`. Found items are queued behind the record being visited.
-// 1 when the whole text was scanned; 0 when the page table ran out (the text is rewritten
-// up to that point and kept as it was after it).
-int32_t ScanAndRewritePage(char* text, int32_t* length, const SaveOptions* options,
-                           char* scratch);
+enum class ScanResult {
+    kComplete,
+    kOutOfRecords,  // the page table ran out: items found after that are named by their address
+    kStopped,       // a stop request ended the scan: the text is not to be saved
+};
 
-// At `*position`, recognise an img tag and its src value: on success the value runs from
-// `*tokenStart` + 1 to the new `*position`. False, with both unchanged, otherwise.
-bool FindImageSource(const char* text, int32_t end, int32_t* position, int32_t* tokenStart);
-// The same for a frame tag opening.
-bool FindFrameSource(const char* text, int32_t end, int32_t* position, int32_t* tokenStart);
+// Scans `length` bytes of `text` once, writing the rewritten text to `out` (a buffer of
+// FETCH_BUFFER_SIZE bytes) and its length to `*outLength`. Found items are queued behind the
+// current record of `state`. `spots` receives where the text names, by local name, an item
+// not saved yet.
+ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t length, TextKind kind,
+                              const SaveOptions& options, char* out, int32_t* outLength,
+                              std::vector<LocalSpot>* spots);
+
+// Writes `s` as a reference value stands in `context` (ValueContext): a local name with '/'
+// between folders and the characters a browser would decode or cut at %-encoded, an
+// address or a fragment with the escapes its place needs.
+void AppendValue(const char* s, size_t n, bool localName, uint8_t context, BoundedText& out);
 
 }  // namespace qm

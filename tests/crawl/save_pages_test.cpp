@@ -131,9 +131,7 @@ TEST(SavePages, HttpsPagesAndPicturesAreSavedUnderHttpsNames) {
 
 // A site with the kinds of reference real pages use. Whatever the options, every saved
 // page leads to saved files or to addresses online, never to nothing.
-TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
-    SiteServer server, far("127.0.0.2");
-    far.AddPage("/far.html", "far");
+void AddRichSite(SiteServer& server, const std::string& farUrl) {
     server.AddPage("/d/index.html",
                    "<html><head><link rel=stylesheet href=\"css/site.css\">"
                    "<link href='/d/css/print.css' rel=stylesheet></head><body>\n"
@@ -141,20 +139,28 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
                    "<img src=\"pics/100%25.jpg\"><img\nsrc=pics/t.gif\twidth=1>"
                    "<img src=\"../img/logo.gif\">\n"
                    "<a href=\"page.php?a=1&amp;b=2#part\">q</a> <a href='../up.html'>up</a>"
-                   "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + far.Url("/far.html") + "\">far</a>"
+                   "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + farUrl + "\">far</a>"
                    "<a href=\"ftp://files/x\">s</a><a href=\"mailto:a@b\">m</a>"
                    "<frameset><frame src=\"frame.html\"></frameset>"
-                   "<div style=\"background:url(img2/bg.png)\">photo.jpg</div></body></html>");
+                   "<div style=\"background:url(img2/bg.png)\">photo.jpg</div>"
+                   "<img src=\"missing.gif\"><a href=\"missing.html\">m</a><script src=\"js/missing.js\"></script>"
+                   "<link rel=stylesheet href=\"css/missing.css\"></body></html>");
     server.AddPage("/d/css/site.css", "body{background:url('../../img/bg.png')}", "text/css");
     server.AddPage("/d/css/print.css", "p{color:red}", "text/css");
     server.AddPage("/d/frame.html", "<img src=\"pics/a%20b.png\"><a href=\"../up.html\">u</a>");
-    server.AddPage("/d/page.php", "<a href=\"index.html\">home</a>");
+    server.AddPage("/d/page.php", "<a href=\"index.html\">home</a><img src=\"missing.gif\"><img src=\"stall.gif\">");
     server.AddPage("/up.html", "<img src=\"img/logo.gif\">");
     server.AddPage("/d/sub/deep.htm", "<img src=\"../pics/t.gif\">");
     for (const char* p : {"/img/logo.gif", "/d/pics/a%20b.png", "/d/pics/100%25.jpg", "/d/pics/t.gif",
                           "/img/bg.png", "/d/img2/bg.png", "/d/photo.jpg"})
         server.AddPage(p, "picture", "image/png");
+}
 
+TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
+    // The far page stands on a second host that needs no name service.
+    SiteServer server, far("127.0.0.2");
+    far.AddPage("/far.html", "far");
+    AddRichSite(server, far.Url("/far.html"));
     const SaveOptions options[] = {{1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
     for (const SaveOptions& o : options) {
         SCOPED_TRACE(testing::Message() << o.savePictures << o.sameSiteOnly << o.maxDepth);
@@ -168,7 +174,44 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         EXPECT_LE(std::count(targets.begin(), targets.end(), "/img/logo.gif"), 1);
         EXPECT_EQ(far.RequestedTargets().size() - farBefore, o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
         EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
+        EXPECT_LE(std::count(targets.begin(), targets.end(), "/d/missing.gif"), 1);
     }
+    // A stop in the middle leaves what was saved sound too.
+    for (const char* at : {"/d/css/print.css", "/d/stall.gif"}) {
+        SCOPED_TRACE(at);
+        SiteServer server;
+        AddRichSite(server, far.Url("/far.html"));
+        server.AddStalled(at, std::string(5000, 's'), 10);
+        Sandbox box;
+        {
+            StopWhenRequested stop(server, at);
+            EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 0);
+        }
+        EXPECT_FALSE(FilesBelow(box.Root()).empty());
+        ExpectSoundPages(box.Root());
+    }
+}
+
+// Two saved pages that link to each other are linked locally, whichever was saved first; an
+// item that cannot be fetched is named by its address, and is asked for once however often
+// it is named.
+TEST(SavePages, SavedPagesLinkEachOtherAndFailedItemsKeepTheirAddress) {
+    SiteServer server;
+    server.AddPage("/S.html", "<a href=\"P.html\">p</a><img src=\"gone.gif\"><a href=\"gone.html\">g</a>");
+    server.AddPage("/P.html", "<a href=\"S.html#top\">s</a><a href=\"P.html\">self</a><img src=gone.gif>"
+                              "<a href=\"gone.html\">g</a>");
+    Sandbox box;
+    ASSERT_EQ(SavePages(server.Url("/S.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    const std::string h = LocalHost(server.Port());
+    EXPECT_EQ(ReadFile(box.Root() / "index.html"),
+              "<a href=\"http--" + h + "-P.html\">p</a><img src=\"" + server.Url("/gone.gif") +
+                  "\"><a href=\"" + server.Url("/gone.html") + "\">g</a>");
+    EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-P.html")),
+              "<a href=\"index.html#top\">s</a><a href=\"http--" + h + "-P.html\">self</a><img src=" +
+                  server.Url("/gone.gif") + "><a href=\"" + server.Url("/gone.html") + "\">g</a>");
+    Targets targets = server.RequestedTargets();
+    EXPECT_EQ(targets, (Targets{"/S.html", "/gone.gif", "/P.html", "/gone.html"}));
+    ExpectSoundPages(box.Root());
 }
 
 TEST(SavePages, AnExistingFileIsNeitherFetchedNorFollowed) {
@@ -217,14 +260,14 @@ TEST(SavePages, HostileNamesStayInsideTheSaveFolder) {
 }
 
 // A stop, from the callback or from another thread while a body stalls, ends the save with
-// 0; what was reported is whole, nothing of the item in hand is left (not even a temporary
-// file), and the next call runs normally.
+// 0; no item is written after it, nothing of the item in hand is left (not even a
+// temporary file), and the next call runs normally.
 TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
     OrderSite site;
     Sandbox box;
     EXPECT_EQ(SavePages(site.Url(), box.Path("index.html"), {1, 1, 0, 1}, ReportAndStop), 0);
     EXPECT_EQ(Reports().size(), 1u);
-    EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});
+    EXPECT_EQ(FilesBelow(box.Root()), Targets{});
 
     site.server.AddStalled("/b.gif", std::string(100000, 'b'), 5000);
     Sandbox stalled;

@@ -22,7 +22,7 @@ struct PictureSite {
     SiteServer server;
     PictureSite() {
         server.AddPage("/d/index.html",
-                       "<img src=\"a.gif\"><link href=\"s.css\"><frame src=\"f.html\">"
+                       "<img src=\"a.gif\"><link rel=stylesheet href=\"s.css\"><frame src=\"f.html\">"
                        "<a href=\"other.html\">o</a>");
         server.AddPage("/d/s.css", "b{background:url(img/b.png)}", "text/css");
         server.AddPage("/d/f.html", "<img src=\"/c.gif\">");
@@ -65,6 +65,14 @@ TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
     EXPECT_EQ(paths, (Files{temp + "index.html", folder + "http--" + h + "-d-a.gif",
                             temp + "http--" + h + "-d-s.css", folder + "http--" + h + "-d-img-b.png",
                             temp + "http--" + h + "-d-f.html", folder + "http--" + h + "-c.gif"}));
+
+    // A save path written with '/' works as well.
+    Sandbox slashes;
+    Reports().clear();
+    std::string path = slashes.Root().string() + "/index.html";
+    ASSERT_EQ(qm_SavePictures(site.Url().c_str(), path.c_str(), &options, RecordReport), 1);
+    EXPECT_EQ(FilesBelow(slashes.Root()), (Files{"http--" + h + "-c.gif", "http--" + h + "-d-a.gif",
+                                                 "http--" + h + "-d-img-b.png"}));
 }
 
 // A folder named "temp" that the user had is neither used nor deleted. A stop does not

@@ -46,6 +46,7 @@ const ResolveCase kResolveCases[] = {
     {"EmptyHost", kPage, "http:///x.gif", nullptr},
     {"HttpsBase", "Https://host/d/p", "a.gif", "https://host/d/a.gif"},
     {"HttpsWithoutHost", kPage, "https:x.gif", nullptr},
+    {"BlanksAndBytesEncoded", kPage, "my pic\t.png?a b\xC3\xA9", "http://host/dir/my%20pic.png?a%20b%C3%A9"},
 };
 
 TEST(Resolve, GivesTheBrowsersAddress) {
@@ -77,42 +78,51 @@ TEST(SameSite, ComparesWholeHostsWithoutPort) {
     EXPECT_FALSE(IsSameSite("http://other/a", "http://host/"));
     EXPECT_FALSE(IsSameSite("http://HOST/a", "http://host/"));
     EXPECT_TRUE(IsSameSite("https://host/a", "HTTPS://host/"));
-    EXPECT_FALSE(IsSameSite("https://host/a", "http://host/"));
-    EXPECT_FALSE(IsSameSite("http://host/a", "https://host/"));
+    // A site that moved to https links its http addresses too: the host is what counts.
+    EXPECT_TRUE(IsSameSite("https://host/a", "http://host/"));
 }
 
 struct NameCase {
     const char* url;
-    NameMode mode;
+    PageKind kind;
     const char* expected;
 };
 
+constexpr PageKind kFolders = KIND_PICTURE;
+
 const NameCase kNameCases[] = {
-    {"http://host/dir/a.gif", NAME_MODE_FOLDERS, "http-\\host\\dir\\a.gif"},
-    {"http://host/dir/page.asp?id=7", NAME_MODE_FLAT, "http--host-dir-page.asp-id=7.html"},
-    {"https://host/dir/a.gif", NAME_MODE_FOLDERS, "https-\\host\\dir\\a.gif"},
-    {"https://host/dir/", NAME_MODE_FLAT, "https--host-dir-.html"},
-    {"http://host/dir/", NAME_MODE_FLAT, "http--host-dir-.html"},
-    {"http://host/s.CSS", NAME_MODE_FLAT, "http--host-s.CSS.html"},
-    {"http://host/s.css", NAME_MODE_FLAT, "http--host-s.css"},
-    {"http://host:81/a|b<c>.gif", NAME_MODE_FOLDERS, "http-\\host-81\\a-b-c-.gif"},
+    {"http://host/dir/a.gif", KIND_PICTURE, "http-\\host\\dir\\a.gif"},
+    {"http://host/dir/page.asp?id=7", KIND_PAGE, "http--host-dir-page.asp-id=7.html"},
+    {"http://host/dir/", KIND_PAGE, "http--host-dir-.html"},
+    {"https://host/dir/a.gif", KIND_PICTURE, "https-\\host\\dir\\a.gif"},
+    {"https://host/dir/", KIND_PAGE, "https--host-dir-.html"},
+    {"http://host/dir/", KIND_PICTURE, "http-\\host\\dir\\index"},
+    {"http://host/dir/", KIND_SCRIPT, "http-\\host\\dir\\index.js"},
+    {"http://host/a.htm?x=1", KIND_FRAME, "http--host-a.htm-x=1.html"},
+    {"http://host/o.xml", KIND_PAGE, "http--host-o.xml"},
+    {"http://host/f.PDF?v=2", KIND_PAGE, "http--host-f-v=2.PDF"},
+    {"http://host/s.CSS", KIND_STYLE_SHEET, "http--host-s.CSS"},
+    {"http://host/s.css?2022.1", KIND_STYLE_SHEET, "http--host-s-2022.1.css"},
+    {"http://host/style", KIND_STYLE_SHEET, "http--host-style.css"},
+    {"http://host/j.js?v=3", KIND_SCRIPT, "http-\\host\\j-v=3.js"},
+    {"http://host:81/a|b<c>.gif", kFolders, "http-\\host-81\\a-b-c-.gif"},
     // Hostile names: nothing climbs, nothing is a device, nothing ends in a dot or space.
-    {"http://../x.gif", NAME_MODE_FOLDERS, "http-\\--\\x.gif"},
-    {"http://host/./%2e%2E/x.gif", NAME_MODE_FOLDERS, "http-\\host\\-\\--\\x.gif"},
-    {"http://host/con/AUX.gif", NAME_MODE_FOLDERS, "http-\\host\\con-\\AUX-.gif"},
-    {"http://host/com1.x.gif", NAME_MODE_FOLDERS, "http-\\host\\com1-.x.gif"},
-    {"http://host/LPT9 .gif", NAME_MODE_FOLDERS, "http-\\host\\LPT9 -.gif"},
-    {"http://host/nul", NAME_MODE_FOLDERS, "http-\\host\\nul-"},
-    {"http://host/console.gif", NAME_MODE_FOLDERS, "http-\\host\\console.gif"},
-    {"http://host/dir. ./x.gif", NAME_MODE_FOLDERS, "http-\\host\\dir---\\x.gif"},
-    {"http://host/a\x01\x1f\x7f" "b.gif", NAME_MODE_FOLDERS, "http-\\host\\a---b.gif"},
-    {"http://host/a\\..\\..\\b.gif", NAME_MODE_FOLDERS, "http-\\host\\a-..-..-b.gif"},
+    {"http://../x.gif", kFolders, "http-\\--\\x.gif"},
+    {"http://host/./%2e%2E/x.gif", kFolders, "http-\\host\\-\\--\\x.gif"},
+    {"http://host/con/AUX.gif", kFolders, "http-\\host\\con-\\AUX-.gif"},
+    {"http://host/com1.x.gif", kFolders, "http-\\host\\com1-.x.gif"},
+    {"http://host/LPT9 .gif", kFolders, "http-\\host\\LPT9 -.gif"},
+    {"http://host/nul", kFolders, "http-\\host\\nul-"},
+    {"http://host/console.gif", kFolders, "http-\\host\\console.gif"},
+    {"http://host/dir. ./x.gif", kFolders, "http-\\host\\dir---\\x.gif"},
+    {"http://host/a\x01\x1f\x7f" "b.gif", kFolders, "http-\\host\\a---b.gif"},
+    {"http://host/a\\..\\..\\b.gif", kFolders, "http-\\host\\a-..-..-b.gif"},
 };
 
 TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
     for (const NameCase& c : kNameCases) {
         char name[LOCAL_PATH_SIZE];
-        ASSERT_TRUE(MakeLocalName(c.url, c.mode, name, sizeof name)) << c.url;
+        ASSERT_TRUE(MakeLocalName(c.url, c.kind, name, sizeof name)) << c.url;
         EXPECT_STREQ(name, c.expected) << c.url;
     }
 }
@@ -128,7 +138,7 @@ TEST(LocalName, NoRandomUrlGivesAnEscapingOrDeviceName) {
         for (int i = 0, n = 1 + static_cast<int>(random() % 40); i < n; ++i)
             url += alphabet[random() % (sizeof alphabet - 1)];
         char name[LOCAL_PATH_SIZE];
-        if (!MakeLocalName(url.c_str(), NAME_MODE_FOLDERS, name, sizeof name)) continue;
+        if (!MakeLocalName(url.c_str(), KIND_PICTURE, name, sizeof name)) continue;
         std::stringstream parts(name);
         for (std::string part; std::getline(parts, part, '\\');) {
             std::string base = part.substr(0, part.find('.'));
@@ -142,10 +152,45 @@ TEST(LocalName, NoRandomUrlGivesAnEscapingOrDeviceName) {
     }
 }
 
-TEST(LocalName, TooLongForItsAreaIsRefused) {
-    std::string url = "http://host/" + std::string(300, 'a') + ".gif";
-    char name[LOCAL_PATH_SIZE];
-    EXPECT_FALSE(MakeLocalName(url.c_str(), NAME_MODE_FOLDERS, name, sizeof name));
+// A name longer than the room there is keeps a head of its own and the URL's hash: two
+// long URLs that differ only at the end get two names that fit.
+TEST(LocalName, TooLongForItsRoomIsShortenedAndStaysUnique) {
+    std::string head = "http://host/" + std::string(300, 'a');
+    char a[LOCAL_PATH_SIZE], b[LOCAL_PATH_SIZE], c[LOCAL_PATH_SIZE];
+    ASSERT_TRUE(MakeLocalName((head + "1.html").c_str(), KIND_PAGE, a, 100));
+    ASSERT_TRUE(MakeLocalName((head + "2.html").c_str(), KIND_PAGE, b, 100));
+    ASSERT_TRUE(MakeLocalName((head + "/" + std::string(200, 'b') + ".gif").c_str(), KIND_PICTURE, c, 100));
+    EXPECT_LT(std::strlen(a), 100u);
+    EXPECT_STRNE(a, b);
+    EXPECT_EQ(std::string(a).substr(std::strlen(a) - 5), ".html");
+    EXPECT_EQ(std::string(c).rfind("http-\\host\\", 0), 0u);
+    EXPECT_EQ(std::string(c).substr(std::strlen(c) - 4), ".gif");
+    EXPECT_FALSE(MakeLocalName((head + ".gif").c_str(), KIND_PICTURE, c, 12));
+}
+
+// Names of one crawl never meet, also where the file system ignores case, and a picture
+// and a folder of the same name both find room.
+TEST(NameRegistry, GivesEveryUrlItsOwnFile) {
+    NameRegistry names;
+    names.Clear();
+    auto claim = [&](const char* name, const char* url) {
+        char area[LOCAL_PATH_SIZE];
+        std::strcpy(area, name);
+        EXPECT_TRUE(names.Claim(area, sizeof area, url)) << name;
+        return std::string(area);
+    };
+    EXPECT_EQ(claim("http-\\h\\Case.gif", "http://h/Case.gif"), "http-\\h\\Case.gif");
+    std::string second = claim("http-\\h\\case.gif", "http://h/case.gif");
+    EXPECT_NE(second, "http-\\h\\case.gif");
+    EXPECT_EQ(second.substr(second.size() - 4), ".gif");
+    EXPECT_EQ(claim("http-\\h\\a.gif", "http://h/a.gif"), "http-\\h\\a.gif");
+    EXPECT_EQ(claim("http-\\h\\a.gif\\inner.gif", "http://h/a.gif/inner.gif"), "http-\\h\\a.gif_\\inner.gif");
+    EXPECT_EQ(claim("http-\\h\\a.gif\\two.gif", "http://h/a.gif/two.gif"), "http-\\h\\a.gif_\\two.gif");
+    std::string folder = claim("http-\\h\\d", "http://h/d");
+    claim("http-\\h\\D\\x.gif", "http://h/D/x.gif");
+    EXPECT_EQ(folder, "http-\\h\\d");
+    std::string file = claim("http-\\h\\a.gif_", "http://h/a.gif_");
+    EXPECT_NE(file, "http-\\h\\a.gif_");
 }
 
 TEST(SaveFolderJoin, KeepsTheFolderAndCollapsesTheJoint) {

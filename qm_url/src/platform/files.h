@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace qm::platform {
 
@@ -21,6 +22,9 @@ bool PathExists(const char* path);
 // renamed into place, replacing an older file. A failed or interrupted write leaves no file
 // under `path` and removes the temporary one.
 bool WriteFileAtomically(const char* path, const char* data, size_t size);
+
+// Reads the whole file at `path` into `data`. False when it cannot be read.
+bool ReadWholeFile(const char* path, std::string* data);
 
 // Deletes the folder `path` with everything in it. Links are removed, never followed.
 bool DeleteTree(const char* path);

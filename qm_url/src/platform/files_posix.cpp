@@ -120,4 +120,16 @@ bool DeleteTree(const char* path) {
     return ::nftw(target.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) == 0;
 }
 
+bool ReadWholeFile(const char* path, std::string* data) {
+    data->clear();
+    std::FILE* f = std::fopen(SystemPath(path).c_str(), "rb");
+    if (f == nullptr) return false;
+    char block[65536];
+    size_t n;
+    while ((n = std::fread(block, 1, sizeof block, f)) > 0) data->append(block, n);
+    bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
 }  // namespace qm::platform

@@ -123,4 +123,17 @@ bool RenameToNew(const char* from, const char* to) {
     return MoveFileExA(from, to, 0) != 0;
 }
 
+bool ReadWholeFile(const char* path, std::string* data) {
+    data->clear();
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char block[65536];
+    DWORD n = 0;
+    bool ok;
+    while ((ok = ReadFile(file, block, sizeof block, &n, nullptr) != 0) && n > 0) data->append(block, n);
+    CloseHandle(file);
+    return ok;
+}
+
 }  // namespace qm::platform

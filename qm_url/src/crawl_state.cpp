@@ -1,0 +1,116 @@
+#include "crawl_state.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace qm {
+namespace {
+
+// Which records are in use, one bit each, and which words of that map are full: the lowest
+// free record is found in a few steps however long the queue is.
+constexpr int32_t kWordBits = 64;
+constexpr int32_t kUseWords = PAGE_TABLE_SIZE / kWordBits;
+constexpr int32_t kFullWords = kUseWords / kWordBits;
+
+int LowestZeroBit(uint64_t word) { return __builtin_ctzll(~word); }
+
+}  // namespace
+
+void CrawlState::FreeDeleter::operator()(PageRecord* p) const { std::free(p); }
+
+CrawlState::CrawlState()
+    // Zero pages from the system: the table costs nothing until records are used.
+    : CrawlState(static_cast<PageRecord*>(std::calloc(PAGE_TABLE_SIZE, sizeof(PageRecord)))) {
+    ownTable_.reset(table_);
+}
+
+CrawlState::CrawlState(PageRecord* table)
+    : table_(table), useMap_(kUseWords), fullMap_(kFullWords), entryOfRecord_(PAGE_TABLE_SIZE, -1) {
+    if (!table_) throw std::bad_alloc();
+}
+
+void CrawlState::Reset() {
+    std::memset(table_, 0, sizeof(PageRecord) * static_cast<size_t>(highWater_));
+    std::fill(useMap_.begin(), useMap_.begin() + (highWater_ + kWordBits - 1) / kWordBits, 0);
+    std::fill(fullMap_.begin(), fullMap_.end(), 0);
+    std::fill(entryOfRecord_.begin(), entryOfRecord_.begin() + highWater_, -1);
+    highWater_ = 0;
+    currentIndex = 0;
+    tailIndex = 0;
+    std::memset(saveFolder, 0, sizeof saveFolder);
+    std::memset(tempName, 0, sizeof tempName);
+    variant = CrawlVariant::kPages;
+    names.Clear();
+    savedPages.clear();
+    urls_.Clear();
+    entries_.clear();
+    nameTexts_.clear();
+}
+
+int32_t CrawlState::Allocate() {
+    for (int32_t f = 0; f < kFullWords; ++f) {
+        if (fullMap_[f] == ~uint64_t{0}) continue;
+        int32_t word = f * kWordBits + LowestZeroBit(fullMap_[f]);
+        int32_t index = word * kWordBits + LowestZeroBit(useMap_[word]);
+        useMap_[word] |= uint64_t{1} << (index % kWordBits);
+        if (useMap_[word] == ~uint64_t{0}) fullMap_[f] |= uint64_t{1} << (word % kWordBits);
+        if (index >= highWater_) highWater_ = index + 1;
+        table_[index].inUse = 1;
+        entryOfRecord_[index] = -1;
+        return index;
+    }
+    return NO_RECORD;
+}
+
+void CrawlState::Release(int32_t index) {
+    table_[index].inUse = 0;
+    int32_t word = index / kWordBits;
+    useMap_[word] &= ~(uint64_t{1} << (index % kWordBits));
+    fullMap_[word / kWordBits] &= ~(uint64_t{1} << (word % kWordBits));
+}
+
+void CrawlState::Splice(int32_t embeddedHead, int32_t embeddedTail, int32_t linkHead,
+                        int32_t linkTail) {
+    PageRecord& c = current();
+    if (embeddedHead != NO_RECORD) {
+        if (c.next == NO_RECORD) {
+            table_[embeddedHead].prev = tailIndex;
+            table_[tailIndex].next = embeddedHead;
+            tailIndex = embeddedTail;
+        } else {
+            int32_t after = c.next;
+            table_[embeddedTail].next = after;
+            table_[after].prev = embeddedTail;
+            c.next = embeddedHead;
+            table_[embeddedHead].prev = currentIndex;
+        }
+    }
+    if (linkHead != NO_RECORD) {
+        table_[linkHead].prev = tailIndex;
+        table_[tailIndex].next = linkHead;
+        tailIndex = linkTail;
+    }
+}
+
+int32_t CrawlState::AddUrl(const char* url, size_t length, uint32_t hash) {
+    entries_.emplace_back();
+    return urls_.Add(std::string_view(url, length), hash);
+}
+
+void CrawlState::SetLocalName(int32_t id, std::string_view name) {
+    UrlEntry& e = entries_[static_cast<size_t>(id)];
+    e.nameOffset = static_cast<uint32_t>(nameTexts_.size());
+    e.nameLength = static_cast<uint32_t>(name.size());
+    nameTexts_.resize(e.nameOffset + name.size());
+    if (!name.empty()) std::memcpy(nameTexts_.data() + e.nameOffset, name.data(), name.size());
+}
+
+CrawlState& ExportState() {
+    static PageRecord table[PAGE_TABLE_SIZE];
+    static CrawlState state(table);
+    return state;
+}
+
+}  // namespace qm

@@ -1,0 +1,129 @@
+// The state of one crawl: the page table and the queue threaded through it, the save folder,
+// the picture save's temporary folder, and the index of every URL the crawl has met. The
+// crawl, the page scan and the naming code are handed this object; nothing else holds it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "names.h"
+#include "text_table.h"
+#include "qm_url.h"
+
+namespace qm {
+
+// What became, or will become, of a URL in this crawl.
+enum class UrlFate : uint8_t {
+    kNotSaved,  // met, but this crawl does not save it: pages name it by its address
+    kQueued,    // a record waits for it: pages name it by its local name
+    kSaved,     // its file is there (written by this crawl or found present)
+    kFailed,    // it could not be fetched or written: pages name it by its address
+};
+
+struct UrlEntry {
+    uint32_t nameOffset = 0;  // its local name, relative to the save folder, with
+    uint32_t nameLength = 0;  // backslashes between folders, in the index's name texts
+    UrlFate fate = UrlFate::kNotSaved;
+};
+
+// A local reference written into a saved page to an item that was not saved yet when the
+// page was written: if the item is never saved, the fix-up pass puts its address there.
+struct LocalSpot {
+    int32_t offset;  // in the saved file
+    int32_t length;
+    int32_t entry;
+    uint8_t context;  // how the page writes a value there (ValueContext)
+};
+
+struct SavedPage {
+    std::string path;
+    std::vector<LocalSpot> spots;
+};
+
+// How the crawl loop treats each visited record.
+enum class CrawlVariant {
+    kPages,     // option skips apply, files go where the names say
+    kPictures,  // pictures only; pictures flattened, everything else into the temp folder
+};
+
+class CrawlState {
+public:
+    // A state with a page table of its own.
+    CrawlState();
+    // A state that uses `table` (PAGE_TABLE_SIZE zero-filled records) as its page table.
+    explicit CrawlState(PageRecord* table);
+    CrawlState(const CrawlState&) = delete;
+    CrawlState& operator=(const CrawlState&) = delete;
+
+    // Clears what the previous crawl used: records, queue, folders and the URL index.
+    void Reset();
+
+    // Index of the lowest-numbered free record, now in use; NO_RECORD when none is free.
+    int32_t Allocate();
+    // Gives a record back to the pool; its contents stay until it is taken again.
+    void Release(int32_t index);
+    // Links the records found on the page being visited into the queue: embedded items
+    // right after it, links at the end. Either group may be empty (NO_RECORD).
+    void Splice(int32_t embeddedHead, int32_t embeddedTail, int32_t linkHead, int32_t linkTail);
+
+    PageRecord& record(int32_t index) { return table_[index]; }
+    PageRecord& current() { return table_[currentIndex]; }
+
+    // The entry of `url`, or -1; `*hash` receives what AddUrl needs.
+    int32_t FindUrl(const char* url, size_t length, uint32_t* hash) const {
+        *hash = TextTable::Hash(std::string_view(url, length));
+        return urls_.Find(std::string_view(url, length), *hash);
+    }
+    int32_t FindUrl(const char* url, size_t length) const {
+        uint32_t hash;
+        return FindUrl(url, length, &hash);
+    }
+    void PrefetchUrl(const char* url, size_t length) const {
+        urls_.Prefetch(std::string_view(url, length));
+    }
+    // A new entry for `url` (not yet in the index), whose hash FindUrl gave.
+    int32_t AddUrl(const char* url, size_t length, uint32_t hash);
+    int32_t AddUrl(const char* url, size_t length) {
+        return AddUrl(url, length, TextTable::Hash(std::string_view(url, length)));
+    }
+    UrlEntry& entry(int32_t id) { return entries_[static_cast<size_t>(id)]; }
+    std::string_view UrlOf(int32_t id) const { return urls_.text(id); }
+    std::string_view LocalNameOf(int32_t id) const {
+        const UrlEntry& e = entries_[static_cast<size_t>(id)];
+        return std::string_view(nameTexts_.data() + e.nameOffset, e.nameLength);
+    }
+    void SetLocalName(int32_t id, std::string_view name);
+    // The entry a queued record stands for, or -1.
+    int32_t& entryOf(int32_t index) { return entryOfRecord_[static_cast<size_t>(index)]; }
+
+    int32_t currentIndex = 0;  // record being visited; NO_RECORD once the queue is done
+    int32_t tailIndex = 0;     // last record of the queue
+    char saveFolder[LOCAL_PATH_SIZE] = {};
+    char tempName[16] = {};    // the picture save's temporary folder inside the save folder
+    CrawlVariant variant = CrawlVariant::kPages;
+    NameRegistry names;
+    std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet
+
+private:
+    struct FreeDeleter {
+        void operator()(PageRecord* p) const;
+    };
+    std::unique_ptr<PageRecord[], FreeDeleter> ownTable_;
+    PageRecord* table_;
+    std::vector<uint64_t> useMap_, fullMap_;
+    int32_t highWater_ = 0;  // records below this index may have been touched since the reset
+    std::vector<int32_t> entryOfRecord_;
+    TextTable urls_;  // entry number = text number
+    std::vector<UrlEntry> entries_;
+    std::vector<char> nameTexts_;
+};
+
+// The one crawl state behind the exports (one call at a time per process). Its page table is
+// static storage, so a crawl never fails for want of memory for it.
+CrawlState& ExportState();
+
+}  // namespace qm

@@ -1,0 +1,94 @@
+#include "found_items.h"
+
+#include <cstring>
+
+#include "names.h"
+
+namespace qm {
+namespace {
+
+void Append(CrawlState& state, int32_t& head, int32_t& tail, int32_t index) {
+    PageRecord& r = state.record(index);
+    r.prev = tail;
+    r.next = NO_RECORD;
+    if (tail != NO_RECORD)
+        state.record(tail).next = index;
+    else
+        head = index;
+    tail = index;
+}
+
+}  // namespace
+
+bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions& options,
+                 CrawlVariant variant) {
+    if (variant == CrawlVariant::kPictures)
+        return kind == KIND_PICTURE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME ||
+               (kind == KIND_PAGE && depth <= options.maxDepth);
+    switch (kind) {
+        case KIND_PAGE:
+            return options.savePages != 0 && !(options.sameSiteOnly == 1 && !sameSite) &&
+                   depth <= options.maxDepth;
+        case KIND_PICTURE:
+        case KIND_MEDIA:
+            return options.savePictures != 0;
+        default:
+            return options.savePages != 0;
+    }
+}
+
+ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
+                        PageKind kind, bool sameSite, const SaveOptions& options) {
+    ItemChoice choice;
+    uint32_t hash;
+    choice.entry = state.FindUrl(url, length, &hash);
+    if (choice.entry >= 0) {
+        UrlFate fate = state.entry(choice.entry).fate;
+        choice.local = fate == UrlFate::kQueued || fate == UrlFate::kSaved;
+        if (fate != UrlFate::kNotSaved) return choice;
+    }
+    const PageRecord& page = state.current();
+    int32_t depth = page.depth;
+    if (kind == KIND_PAGE && depth < 255) ++depth;
+    if (!WillBeSaved(kind, depth, sameSite, options, state.variant)) {
+        if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
+        return choice;
+    }
+
+    // Room for the name beside the save folder and its separator.
+    size_t folderLength = std::strlen(state.saveFolder);
+    size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
+    char name[LOCAL_PATH_SIZE];
+    char path[LOCAL_PATH_SIZE];
+    if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
+    if (!MakeLocalName(url, kind, name, room) || !state.names.Claim(name, room, url) ||
+        !JoinSaveFolder(state.saveFolder, name, path, sizeof path)) {
+        state.entry(choice.entry).fate = UrlFate::kFailed;
+        return choice;
+    }
+    int32_t index = state.Allocate();
+    if (index == NO_RECORD) {
+        choice.outOfRecords = true;
+        return choice;
+    }
+    if (kind == KIND_PAGE)
+        Append(state, groups.linkHead, groups.linkTail, index);
+    else
+        Append(state, groups.embeddedHead, groups.embeddedTail, index);
+    PageRecord& r = state.record(index);
+    std::memcpy(r.url, url, length);
+    r.url[length] = '\0';
+    std::memcpy(r.localPath, path, std::strlen(path) + 1);
+    size_t refererLength = std::strlen(page.url);
+    std::memcpy(r.referer, page.url, refererLength + 1);
+    r.kind = kind;
+    r.depth = static_cast<uint8_t>(depth);
+    r.sameSite = sameSite ? 1 : 0;
+    state.entryOf(index) = choice.entry;
+    state.SetLocalName(choice.entry, name);
+    state.entry(choice.entry).fate = UrlFate::kQueued;
+    choice.local = true;
+    return choice;
+}
+
+}  // namespace qm

@@ -1,0 +1,542 @@
+#include "references.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "ascii.h"
+
+namespace qm {
+namespace {
+
+constexpr int32_t kPollBytes = 1 << 16;
+constexpr int kMaxAttributes = 32;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsIdentChar(char c) { return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80; }
+
+// A tag or attribute name, lower case; names too long to be one we know are left empty.
+// Left uninitialised until Set: a tag is read for every '<' of the text.
+template <size_t N>
+struct Name {
+    char text[N];
+    size_t length;
+    void Set(const char* s, int32_t n) {
+        length = n <= 0 || n >= static_cast<int32_t>(N) ? 0 : static_cast<size_t>(n);
+        for (size_t i = 0; i < length; ++i) text[i] = Lower(s[i]);
+    }
+    template <size_t K>
+    bool Is(const char (&word)[K]) const {
+        return length == K - 1 && std::memcmp(text, word, K - 1) == 0;
+    }
+    bool Is(const char* word) const {
+        return length == std::strlen(word) && std::memcmp(text, word, length) == 0;
+    }
+};
+
+struct Attribute {
+    Name<16> name;
+    int32_t begin, end;  // the value
+    uint8_t quote;       // kDoubleQuoted, kSingleQuoted or 0
+};
+
+struct Tag {
+    Name<16> name;
+    Attribute attributes[kMaxAttributes];
+    int count = 0;
+    template <size_t K>
+    const Attribute* Find(const char (&name)[K]) const {
+        for (int i = 0; i < count; ++i)
+            if (attributes[i].name.Is(name)) return &attributes[i];
+        return nullptr;
+    }
+};
+
+const char* const kRawTextElements[] = {"script", "style",  "textarea", "title",
+                                        "xmp",    "iframe", "noembed",  "noframes"};
+const char* const kPictureExtensions[] = {"png", "gif", "jpg", "jpeg", "ico", "svg",
+                                          "webp", "avif", "bmp", "cur", "jfif", "apng"};
+
+class Reader {
+public:
+    Reader(const char* text, int32_t length, ReferenceVisitor& visitor)
+        : t_(text), n_(length), v_(visitor) {}
+
+    bool Html();
+    bool Css(int32_t from, int32_t to, uint8_t context);
+
+private:
+    bool Poll(int32_t at) {
+        if (at < nextPoll_) return true;
+        nextPoll_ = at + kPollBytes;
+        return v_.Continue();
+    }
+    bool Emit(int32_t begin, int32_t end, PageKind kind, uint8_t context, bool base = false) {
+        if (end <= begin) return true;
+        return v_.Found(FoundReference{begin, end, kind, context, base});
+    }
+    int32_t After(int32_t from, char c) const {
+        if (from >= n_) return n_;
+        const void* p = std::memchr(t_ + from, c, static_cast<size_t>(n_ - from));
+        return p ? static_cast<int32_t>(static_cast<const char*>(p) - t_) + 1 : n_;
+    }
+    bool MatchesNoCase(int32_t at, int32_t to, const char* word) const {
+        int32_t k = static_cast<int32_t>(std::strlen(word));
+        return at + k <= to && EqualNoCase(t_ + at, word, static_cast<size_t>(k));
+    }
+    int32_t SkipComment(int32_t from) const;
+    int32_t ReadTag(int32_t from, Tag* tag) const;
+    int32_t FindEndTag(int32_t from, const char* name) const;
+    bool TagReferences(const Tag& tag);
+    bool Srcset(const Attribute& a, PageKind kind);
+    int32_t CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok);
+    int32_t CssStringEnd(int32_t from, int32_t to, char quote) const;
+    PageKind ByExtension(int32_t begin, int32_t end) const;
+
+    const char* t_;
+    int32_t n_;
+    ReferenceVisitor& v_;
+    int32_t nextPoll_ = 0;
+};
+
+bool Reader::Html() {
+    int32_t i = 0;
+    while (i < n_) {
+        if (!Poll(i)) return false;
+        i = After(i, '<');
+        if (i >= n_) break;
+        char c = t_[i];
+        if (c == '!') {
+            i = MatchesNoCase(i, n_, "!--") ? SkipComment(i + 3) : After(i, '>');
+        } else if (c == '?') {
+            i = After(i, '>');
+        } else if (c == '/') {
+            Tag ignored;
+            i = i + 1 < n_ && IsAlpha(t_[i + 1]) ? ReadTag(i + 1, &ignored) : After(i, '>');
+        } else if (IsAlpha(c)) {
+            Tag tag;
+            i = ReadTag(i, &tag);
+            if (i > n_) break;  // the text ends inside the tag
+            if (!TagReferences(tag)) return false;
+            if (tag.name.Is("plaintext")) break;
+            if (tag.name.length < 5 && !tag.name.Is("xmp")) continue;
+            for (const char* raw : kRawTextElements) {
+                if (!tag.name.Is(raw)) continue;
+                int32_t end = FindEndTag(i, raw);
+                if (tag.name.Is("style") && !Css(i, end, 0)) return false;
+                i = end;
+                break;
+            }
+        }
+    }
+    return true;
+}
+
+// After "<!--": the index after the comment's end, or the text's end.
+int32_t Reader::SkipComment(int32_t from) const {
+    if (from < n_ && t_[from] == '>') return from + 1;
+    if (from + 1 < n_ && t_[from] == '-' && t_[from + 1] == '>') return from + 2;
+    for (int32_t i = from; i < n_;) {
+        i = After(i, '-');
+        if (i + 1 < n_ && t_[i] == '-' && t_[i + 1] == '>') return i + 2;
+        if (i + 2 < n_ && t_[i] == '-' && t_[i + 1] == '!' && t_[i + 2] == '>') return i + 3;
+    }
+    return n_;
+}
+
+// Reads the tag whose name begins at `from`. The index after its '>', or n_ + 1 when the
+// text ends first.
+int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
+    int32_t i = from;
+    while (i < n_ && !IsBlank(t_[i]) && t_[i] != '/' && t_[i] != '>') ++i;
+    tag->name.Set(t_ + from, i - from);
+    for (;;) {
+        while (i < n_ && (IsBlank(t_[i]) || t_[i] == '/')) ++i;
+        if (i >= n_) return n_ + 1;
+        if (t_[i] == '>') return i + 1;
+        int32_t nameStart = i++;
+        while (i < n_ && !IsBlank(t_[i]) && t_[i] != '/' && t_[i] != '>' && t_[i] != '=') ++i;
+        Attribute a;
+        a.name.Set(t_ + nameStart, i - nameStart);
+        a.quote = 0;
+        while (i < n_ && IsBlank(t_[i])) ++i;
+        if (i < n_ && t_[i] == '=') {
+            ++i;
+            while (i < n_ && IsBlank(t_[i])) ++i;
+            if (i < n_ && (t_[i] == '"' || t_[i] == '\'')) {
+                char q = t_[i];
+                a.quote = q == '"' ? kDoubleQuoted : kSingleQuoted;
+                a.begin = i + 1;
+                const void* close = std::memchr(t_ + a.begin, q, static_cast<size_t>(n_ - a.begin));
+                if (close == nullptr) return n_ + 1;
+                a.end = static_cast<int32_t>(static_cast<const char*>(close) - t_);
+                i = a.end + 1;
+            } else {
+                a.begin = i;
+                while (i < n_ && !IsBlank(t_[i]) && t_[i] != '>') ++i;
+                a.end = i;
+            }
+        } else {
+            a.begin = a.end = i;
+        }
+        if (tag->count < kMaxAttributes) tag->attributes[tag->count++] = a;
+    }
+}
+
+// The '<' of the end tag of the raw-text element `name`, looked for from `from`.
+int32_t Reader::FindEndTag(int32_t from, const char* name) const {
+    int32_t k = static_cast<int32_t>(std::strlen(name));
+    for (int32_t i = from; i < n_;) {
+        i = After(i, '<');
+        if (i + k + 1 <= n_ && t_[i] == '/' && MatchesNoCase(i + 1, n_, name) &&
+            (i + k + 1 == n_ || IsBlank(t_[i + k + 1]) || t_[i + k + 1] == '/' || t_[i + k + 1] == '>'))
+            return i - 1;
+    }
+    return n_;
+}
+
+bool HasToken(const char* text, int32_t n, const char* word) {
+    int32_t k = static_cast<int32_t>(std::strlen(word));
+    for (int32_t i = 0; i < n;) {
+        while (i < n && IsBlank(text[i])) ++i;
+        int32_t start = i;
+        while (i < n && !IsBlank(text[i])) ++i;
+        if (i - start == k && EqualNoCase(text + start, word, static_cast<size_t>(k))) return true;
+    }
+    return false;
+}
+
+// What a link element's href stands for, by its rel (and, for a preload, its as).
+int LinkKind(const char* t, const Tag& tag) {
+    const Attribute* rel = tag.Find("rel");
+    if (rel == nullptr) return kAddressOnly;
+    const char* r = t + rel->begin;
+    int32_t n = rel->end - rel->begin;
+    if (HasToken(r, n, "stylesheet")) return KIND_STYLE_SHEET;
+    if (HasToken(r, n, "icon") || HasToken(r, n, "apple-touch-icon") ||
+        HasToken(r, n, "apple-touch-icon-precomposed") || HasToken(r, n, "mask-icon"))
+        return KIND_PICTURE;
+    if (HasToken(r, n, "modulepreload")) return KIND_SCRIPT;
+    if (HasToken(r, n, "preload")) {
+        const Attribute* as = tag.Find("as");
+        const char* a = as ? t + as->begin : "";
+        int32_t m = as ? as->end - as->begin : 0;
+        if (IsWordNoCase(a, static_cast<size_t>(m), "style")) return KIND_STYLE_SHEET;
+        if (IsWordNoCase(a, static_cast<size_t>(m), "image")) return KIND_PICTURE;
+        if (IsWordNoCase(a, static_cast<size_t>(m), "script")) return KIND_SCRIPT;
+        return KIND_FONT;
+    }
+    return kAddressOnly;
+}
+
+bool OneOf(const Name<16>& name, std::initializer_list<const char*> words) {
+    for (const char* w : words)
+        if (name.Is(w)) return true;
+    return false;
+}
+
+// The kind of the reference in attribute `a` of `tag`; -1 when the attribute holds none.
+int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
+    const Name<16>& e = tag.name;
+    const Name<16>& n = a.name;
+    *base = false;
+    if (n.Is("href") || n.Is("xlink:href")) {
+        if (e.Is("a") || e.Is("area")) return KIND_PAGE;
+        if (e.Is("image")) return KIND_PICTURE;
+        if (e.Is("link") && n.Is("href")) return LinkKind(t, tag);
+        if (e.Is("base") && n.Is("href")) {
+            *base = true;
+            return kAddressOnly;
+        }
+        return kAddressOnly;
+    }
+    if (n.Is("src")) {
+        if (e.Is("img")) return KIND_PICTURE;
+        if (e.Is("input")) {
+            const Attribute* type = tag.Find("type");
+            bool image = type && IsWordNoCase(t + type->begin, static_cast<size_t>(type->end - type->begin), "image");
+            return image ? static_cast<int>(KIND_PICTURE) : static_cast<int>(kAddressOnly);
+        }
+        if (e.Is("frame") || e.Is("iframe")) return KIND_FRAME;
+        if (e.Is("script")) return KIND_SCRIPT;
+        if (OneOf(e, {"embed", "audio", "video", "source", "track"})) return KIND_MEDIA;
+        return kAddressOnly;
+    }
+    if (n.Is("srcset")) return e.Is("img") || e.Is("source") ? KIND_PICTURE : -1;
+    if (n.Is("poster")) return e.Is("video") ? KIND_PICTURE : -1;
+    if (n.Is("background")) return KIND_PICTURE;
+    if (n.Is("data")) return e.Is("object") ? KIND_MEDIA : -1;
+    if (OneOf(n, {"action", "formaction", "cite", "longdesc"})) return kAddressOnly;
+    return -1;
+}
+
+bool Reader::TagReferences(const Tag& tag) {
+    for (int i = 0; i < tag.count; ++i) {
+        const Attribute& a = tag.attributes[i];
+        if (a.name.Is("style")) {
+            if (!Css(a.begin, a.end, static_cast<uint8_t>(kInAttribute | a.quote))) return false;
+            continue;
+        }
+        bool base;
+        int kind = Classify(t_, tag, a, &base);
+        if (kind < 0) continue;
+        bool ok = a.name.Is("srcset")
+                      ? Srcset(a, static_cast<PageKind>(kind))
+                      : Emit(a.begin, a.end, static_cast<PageKind>(kind),
+                             static_cast<uint8_t>(kInAttribute | a.quote), base);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Each candidate's URL: up to a blank, without the commas that end it.
+bool Reader::Srcset(const Attribute& a, PageKind kind) {
+    const uint8_t context = static_cast<uint8_t>(kInAttribute | kInSrcset | a.quote);
+    for (int32_t i = a.begin; i < a.end;) {
+        while (i < a.end && (IsBlank(t_[i]) || t_[i] == ',')) ++i;
+        int32_t start = i;
+        while (i < a.end && !IsBlank(t_[i])) ++i;
+        int32_t end = i;
+        bool commaEnded = false;
+        while (end > start && t_[end - 1] == ',') {
+            --end;
+            commaEnded = true;
+        }
+        if (!Emit(start, end, kind, context)) return false;
+        if (!commaEnded) {
+            int depth = 0;  // descriptors up to the next comma outside parentheses
+            for (; i < a.end && !(t_[i] == ',' && depth == 0); ++i) {
+                if (t_[i] == '(') ++depth;
+                if (t_[i] == ')' && depth > 0) --depth;
+            }
+        }
+    }
+    return true;
+}
+
+PageKind Reader::ByExtension(int32_t begin, int32_t end) const {
+    // A closing quote written as a character reference is no part of the name.
+    while (end > begin && (t_[end - 1] == '"' || t_[end - 1] == '\'')) --end;
+    if (end > begin && t_[end - 1] == ';') {
+        int32_t amp = end - 1;
+        while (amp > begin && end - amp < 8 && t_[amp] != '&') --amp;
+        if (t_[amp] == '&') end = amp;
+    }
+    int32_t stop = begin;
+    while (stop < end && t_[stop] != '?' && !(t_[stop] == '#' && (stop == begin || t_[stop - 1] != '&')))
+        ++stop;
+    int32_t dot = stop;
+    while (dot > begin && t_[dot - 1] != '.' && t_[dot - 1] != '/') --dot;
+    if (dot == begin || t_[dot - 1] != '.') return KIND_FONT;
+    for (const char* ext : kPictureExtensions)
+        if (IsWordNoCase(t_ + dot, static_cast<size_t>(stop - dot), ext)) return KIND_PICTURE;
+    return KIND_FONT;
+}
+
+// The index of the closing quote of a CSS string opened before `from`; `to` when a line end
+// or the range's end comes first.
+int32_t Reader::CssStringEnd(int32_t from, int32_t to, char quote) const {
+    for (int32_t i = from; i < to; ++i) {
+        if (t_[i] == quote) return i;
+        if (t_[i] == '\n') return to;
+        if (t_[i] == '\\') ++i;
+    }
+    return to;
+}
+
+// At "url(": takes its value. Returns where the scan goes on.
+int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok) {
+    *ok = true;
+    int32_t j = at + 4;
+    while (j < to && IsBlank(t_[j])) ++j;
+    int32_t begin, end;
+    if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
+        char q = t_[j];
+        begin = j + 1;
+        end = CssStringEnd(begin, to, q);
+        if (end >= to) return end;
+        context |= q == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
+        j = end + 1;
+    } else {
+        begin = j;
+        while (j < to && t_[j] != ')' && !IsBlank(t_[j]) && t_[j] != '"' && t_[j] != '\'') j += t_[j] == '\\' ? 2 : 1;
+        end = j < to ? j : to;
+        while (j < to && IsBlank(t_[j])) ++j;
+        if (j >= to || t_[j] != ')') return j;
+    }
+    PageKind k = kind >= 0 ? static_cast<PageKind>(kind) : ByExtension(begin, end);
+    *ok = Emit(begin, end, k, static_cast<uint8_t>(context | kInCss));
+    return j;
+}
+
+bool Reader::Css(int32_t from, int32_t to, uint8_t context) {
+    for (int32_t i = from; i < to;) {
+        if (!Poll(i)) return false;
+        char c = t_[i];
+        if (c == '/' && i + 1 < to && t_[i + 1] == '*') {
+            int32_t j = i + 2;
+            while (j + 1 < to && !(t_[j] == '*' && t_[j + 1] == '/')) ++j;
+            i = j + 2;
+        } else if (c == '"' || c == '\'') {
+            i = CssStringEnd(i + 1, to, c) + 1;
+        } else if (c == '\\') {
+            i += 2;
+        } else if (c == '@' && MatchesNoCase(i, to, "@import")) {
+            int32_t j = i + 7;
+            while (j < to && IsBlank(t_[j])) ++j;
+            bool ok = true;
+            if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
+                int32_t end = CssStringEnd(j + 1, to, t_[j]);
+                if (end < to)
+                    ok = Emit(j + 1, end, KIND_STYLE_SHEET,
+                              static_cast<uint8_t>(context | kInCss | (t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted)));
+                j = end + 1;
+            } else if (MatchesNoCase(j, to, "url(")) {
+                j = CssUrl(j, to, context, KIND_STYLE_SHEET, &ok);
+            }
+            if (!ok) return false;
+            i = j;
+        } else if ((c == 'u' || c == 'U') && (i == from || !IsIdentChar(t_[i - 1])) &&
+                   MatchesNoCase(i, to, "url(")) {
+            bool ok;
+            i = CssUrl(i, to, context, -1, &ok);
+            if (!ok) return false;
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+
+// Appends the character `code` as UTF-8.
+int32_t PutCode(uint32_t code, char* out, int32_t n, size_t size) {
+    char b[4];
+    int k;
+    if (code < 0x80) { b[0] = static_cast<char>(code); k = 1; }
+    else if (code < 0x800) { b[0] = static_cast<char>(0xC0 | (code >> 6)); b[1] = static_cast<char>(0x80 | (code & 63)); k = 2; }
+    else if (code < 0x10000) { b[0] = static_cast<char>(0xE0 | (code >> 12)); b[1] = static_cast<char>(0x80 | ((code >> 6) & 63)); b[2] = static_cast<char>(0x80 | (code & 63)); k = 3; }
+    else { b[0] = static_cast<char>(0xF0 | (code >> 18)); b[1] = static_cast<char>(0x80 | ((code >> 12) & 63)); b[2] = static_cast<char>(0x80 | ((code >> 6) & 63)); b[3] = static_cast<char>(0x80 | (code & 63)); k = 4; }
+    if (static_cast<size_t>(n + k) >= size) return -1;
+    std::memcpy(out + n, b, static_cast<size_t>(k));
+    return n + k;
+}
+
+int HexValue(char c) {
+    if (IsDigit(c)) return c - '0';
+    char l = Lower(c);
+    return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
+}
+
+// A character reference at `s` (which begins with '&'): its length and character, or 0.
+int32_t CharacterReference(const char* s, int32_t n, uint32_t* code) {
+    if (n >= 3 && s[1] == '#') {
+        bool hex = s[2] == 'x' || s[2] == 'X';
+        int32_t i = hex ? 3 : 2;
+        uint32_t value = 0;
+        int32_t digits = 0;
+        for (; i < n && digits < 8; ++i, ++digits) {
+            int d = hex ? HexValue(s[i]) : (IsDigit(s[i]) ? s[i] - '0' : -1);
+            if (d < 0) break;
+            value = value * (hex ? 16 : 10) + static_cast<uint32_t>(d);
+        }
+        if (digits == 0 || value == 0 || value > 0x10FFFF) return 0;
+        if (i < n && s[i] == ';') ++i;
+        *code = value;
+        return i;
+    }
+    static const struct { const char* name; uint32_t code; } kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+    for (const auto& e : kNamed) {
+        int32_t k = static_cast<int32_t>(std::strlen(e.name));
+        if (n < k + 1 || std::memcmp(s + 1, e.name, static_cast<size_t>(k)) != 0) continue;
+        if (n > k + 1 && s[k + 1] == ';') {
+            *code = e.code;
+            return k + 2;
+        }
+        // Without its ';' only where no name or '=' could follow, as browsers read attributes.
+        bool open = n == k + 1 || !(IsAlnum(s[k + 1]) || s[k + 1] == '=');
+        if (open && e.code != '\'' && e.code != 0xA0) {
+            *code = e.code;
+            return k + 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool ReadReferences(const char* text, int32_t length, TextKind kind, ReferenceVisitor& visitor) {
+    Reader reader(text, length, visitor);
+    return kind == TextKind::kHtml ? reader.Html() : reader.Css(0, length, 0);
+}
+
+int32_t DecodeValue(const char* value, int32_t length, uint8_t context, char* out, size_t size) {
+    if (length < 0 || static_cast<size_t>(length) >= 4 * size) return -1;
+    // Most values need nothing undone.
+    if (static_cast<size_t>(length) < size && length > 0 && !IsBlank(value[0]) &&
+        !IsBlank(value[length - 1]) && (value[0] != '"' && value[0] != '\'') &&
+        std::memchr(value, '&', static_cast<size_t>(length)) == nullptr &&
+        std::memchr(value, '\\', static_cast<size_t>(length)) == nullptr) {
+        std::memcpy(out, value, static_cast<size_t>(length));
+        out[length] = '\0';
+        return length;
+    }
+    // Character references first: an attribute's text is CSS only once they are undone.
+    char middle[4 * URL_TEXT_SIZE];
+    int32_t m = 0;
+    for (int32_t i = 0; i < length;) {
+        uint32_t code;
+        int32_t k = (context & kInAttribute) && value[i] == '&'
+                        ? CharacterReference(value + i, length - i, &code)
+                        : 0;
+        if (k > 0) {
+            m = PutCode(code, middle, m, sizeof middle);
+            i += k;
+        } else {
+            if (m + 1 >= static_cast<int32_t>(sizeof middle)) return -1;
+            middle[m++] = value[i++];
+        }
+        if (m < 0) return -1;
+    }
+    int32_t n = 0;
+    for (int32_t i = 0; i < m;) {
+        char c = middle[i];
+        if ((context & kInCss) && c == '\\' && i + 1 < m) {
+            if (middle[i + 1] == '\n') {
+                i += 2;
+                continue;
+            }
+            int32_t j = i + 1;
+            uint32_t code = 0;
+            while (j < m && j < i + 7 && HexValue(middle[j]) >= 0) code = code * 16 + static_cast<uint32_t>(HexValue(middle[j++]));
+            if (j > i + 1) {
+                if (j < m && IsBlank(middle[j])) ++j;
+                n = PutCode(code == 0 || code > 0x10FFFF ? 0xFFFD : code, out, n, size);
+            } else {
+                if (static_cast<size_t>(n + 1) >= size) return -1;
+                out[n++] = middle[i + 1];  // any byte, in the page's own encoding
+                j = i + 2;
+            }
+            if (n < 0) return -1;
+            i = j;
+            continue;
+        }
+        if (static_cast<size_t>(n + 1) >= size) return -1;
+        out[n++] = c;
+        ++i;
+    }
+    // Blanks around the value are no part of it; an unquoted url() whose quotes were written
+    // as character references has them as text.
+    int32_t a = 0, b = n;
+    while (a < b && IsBlank(out[a])) ++a;
+    while (b > a && IsBlank(out[b - 1])) --b;
+    if ((context & kInCss) && !(context & (kCssDoubleQuoted | kCssSingleQuoted)) && b - a >= 2 &&
+        (out[a] == '"' || out[a] == '\'') && out[b - 1] == out[a]) {
+        ++a;
+        --b;
+    }
+    std::memmove(out, out + a, static_cast<size_t>(b - a));
+    out[b - a] = '\0';
+    return b - a;
+}
+
+}  // namespace qm

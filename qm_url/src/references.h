@@ -1,0 +1,56 @@
+// Reading the references of a page or style sheet from its structure: HTML tags with their
+// attributes, comments and raw-text elements; CSS url() and @import wherever CSS occurs.
+// One linear pass, no document tree; a pure function of the text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "qm_url.h"
+
+namespace qm {
+
+// How a value is written where it stands, so that it can be read and written back.
+enum ValueContext : uint8_t {
+    kInAttribute = 1,    // an HTML attribute value: character references apply
+    kInCss = 2,          // CSS: backslash escapes apply
+    kInSrcset = 4,       // one candidate of a srcset: no blanks or commas
+    kDoubleQuoted = 8,   // an attribute value inside "..."
+    kSingleQuoted = 16,  // an attribute value inside '...'
+    kCssDoubleQuoted = 32,  // a CSS string inside "..."
+    kCssSingleQuoted = 64,  // a CSS string inside '...'
+};
+
+// The kind of a reference that is rewritten to its address but never fetched (the page
+// would lose it otherwise): form actions, link relations we do not save, and the like.
+constexpr PageKind kAddressOnly = 0;
+
+struct FoundReference {
+    int32_t begin;    // the value's first byte in the text
+    int32_t end;      // one past its last byte
+    PageKind kind;    // a record kind, or kAddressOnly
+    uint8_t context;  // ValueContext flags
+    bool base;        // the href of a base element
+};
+
+class ReferenceVisitor {
+public:
+    virtual ~ReferenceVisitor() = default;
+    // A reference, in the order of the text. False ends the reading.
+    virtual bool Found(const FoundReference& reference) = 0;
+    // Asked at least every 64 KiB of text. False ends the reading.
+    virtual bool Continue() = 0;
+};
+
+enum class TextKind { kHtml, kStyleSheet };
+
+// Reads `length` bytes of `text` once, handing every reference to `visitor`. False when the
+// visitor ended it.
+bool ReadReferences(const char* text, int32_t length, TextKind kind, ReferenceVisitor& visitor);
+
+// The URL a value stands for: character references (in attributes) and CSS escapes (in
+// CSS) undone, surrounding blanks dropped. `out` receives it NUL-terminated; its length,
+// or -1 when it does not fit in `size` bytes.
+int32_t DecodeValue(const char* value, int32_t length, uint8_t context, char* out, size_t size);
+
+}  // namespace qm

@@ -1,0 +1,110 @@
+// Texts stored end to end, each found again by its content in a few steps: the URL index
+// and the registry of local names of a crawl, which meet tens of thousands of texts per
+// page and must not spend an allocation on each.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+class TextTable {
+public:
+    TextTable() { Clear(); }
+
+    void Clear() {
+        texts_.clear();
+        entries_.clear();
+        slots_.assign(kFirstSlots, Slot{});
+    }
+
+    // Asks for the place where `s` would be looked for to be brought near, while other work
+    // goes on.
+    void Prefetch(std::string_view s) const {
+        __builtin_prefetch(&slots_[Hash(s) & (slots_.size() - 1)]);
+    }
+
+    // The number of the text equal to `s`, or -1.
+    int32_t Find(std::string_view s) const { return Find(s, Hash(s)); }
+    // The same, for a text whose Hash is `h`.
+    int32_t Find(std::string_view s, uint32_t h) const {
+        for (size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            const Slot& slot = slots_[i];
+            if (slot.entry == 0) return -1;
+            if (slot.hash == h && text(slot.entry - 1) == s) return slot.entry - 1;
+        }
+    }
+
+    // Adds `s`, which is not in the table yet; its number.
+    int32_t Add(std::string_view s) { return Add(s, Hash(s)); }
+    // The same, for a text whose Hash is `h`.
+    int32_t Add(std::string_view s, uint32_t h) {
+        if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+        int32_t e = static_cast<int32_t>(entries_.size());
+        entries_.push_back(Entry{h, static_cast<uint32_t>(texts_.size()),
+                                 static_cast<uint32_t>(s.size())});
+        size_t at = texts_.size();
+        texts_.resize(at + s.size());
+        if (!s.empty()) std::memcpy(texts_.data() + at, s.data(), s.size());
+        Place(e);
+        return e;
+    }
+
+    std::string_view text(int32_t e) const {
+        const Entry& x = entries_[static_cast<size_t>(e)];
+        return std::string_view(texts_.data() + x.offset, x.length);
+    }
+    size_t size() const { return entries_.size(); }
+
+private:
+    static constexpr size_t kFirstSlots = 1024;
+    struct Entry {
+        uint32_t hash;
+        uint32_t offset;
+        uint32_t length;
+    };
+
+public:
+    // Eight bytes a step: texts are URLs and paths of some tens of characters.
+    static uint32_t Hash(std::string_view s) {
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
+        size_t i = 0;
+        for (; i + 8 <= s.size(); i += 8) {
+            uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 32;
+        }
+        uint64_t w = 0;
+        std::memcpy(&w, s.data() + i, s.size() - i);
+        h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+        h ^= h >> 29;
+        return static_cast<uint32_t>(h);
+    }
+
+private:
+    void Place(int32_t e) {
+        uint32_t h = entries_[static_cast<size_t>(e)].hash;
+        size_t i = h & (slots_.size() - 1);
+        while (slots_[i].entry != 0) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = Slot{h, e + 1};
+    }
+    void Grow() {
+        slots_.assign(slots_.size() * 2, Slot{});
+        for (int32_t e = 0; e < static_cast<int32_t>(entries_.size()); ++e) Place(e);
+    }
+
+    std::vector<char> texts_;
+    std::vector<Entry> entries_;
+    // The hash beside the entry number: a probe reads one place in memory.
+    struct Slot {
+        uint32_t hash = 0;
+        int32_t entry = 0;  // entry number + 1; 0 for an empty slot
+    };
+    std::vector<Slot> slots_;
+};
+
+}  // namespace qm
