@@ -105,8 +105,9 @@ typedef void (QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageReco
 
 /* Called once for every item a call wanted and did not get, on the caller's thread: a
  * failed qm_UrlToHtml, qm_UrlToHtmlFollow or qm_OldSavePages (recordIndex NO_RECORD, record
- * NULL), and every item of a crawl that could not be fetched or written, the start page
- * included. url is the item's URL; reason a short English text such as "HTTP status 404",
+ * NULL), every item of a crawl that could not be fetched or written, the start page
+ * included, and once the first item a save budget left out (recordIndex NO_RECORD, record
+ * NULL, reason "save budget reached: ..."). url is the item's URL; reason a short English text such as "HTTP status 404",
  * "truncated after 5000 of 100000 bytes", "timed out" or "connection refused". Texts and
  * record may be read during the call only. */
 typedef void (QM_CALLBACK* FailureCallback)(int32_t recordIndex, const PageRecord* record,
