@@ -20,6 +20,7 @@ struct Counts {
     int failed = 0;
     int lines = 0;  // the running count on the per-item lines
     int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
+    std::string budget;            // the save budget that ended the save ("5 items"), if one did
 };
 Counts g_counts;
 
@@ -59,8 +60,16 @@ void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
                  record->url, Shown(record->localPath).c_str());
 }
 
+// The library's reason when a save budget ended the save.
+constexpr char kBudgetReason[] = "save budget reached: ";
+
 void QM_CALLBACK ReportFailure(int32_t index, const PageRecord* record, const char* url,
                                const char* reason) {
+    // Not an item that failed: the save took nothing new from `url` on.
+    if (std::strncmp(reason, kBudgetReason, sizeof kBudgetReason - 1) == 0) {
+        g_counts.budget = reason + sizeof kBudgetReason - 1;
+        return;
+    }
     ++g_counts.failed;
     // An item whose file could not be written was reported as fetched just before.
     if (index != NO_RECORD && index == g_counts.lastItem) {
@@ -136,6 +145,7 @@ int Save(const char* verb, int argc, char** argv) {
     // pages stays on the start page's site unless asked to follow links elsewhere.
     SaveOptions options{1, complete ? 1 : 0, pages && !otherSites ? 1 : 0, pages ? 1 : 0};
     StopOnInterrupt();
+    g_counts = Counts();
     qm_SetFailureCallback(ReportFailure);
     int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)
                               : qm_SavePages(url, savePath.c_str(), &options, Report);
@@ -144,6 +154,14 @@ int Save(const char* verb, int argc, char** argv) {
         PrintCount();
         std::fprintf(stderr, "qmsave: stopped\n");
         return 1;
+    }
+    // A budget ends a save only after its start page was saved.
+    if (result != 1 && !g_counts.budget.empty()) {
+        PrintCount();
+        std::fprintf(stderr, "qmsave: stopped at the save budget of %s; the items left out keep "
+                             "their addresses\n",
+                     g_counts.budget.c_str());
+        return 3;
     }
     if (result != 1) {
         PrintCount();

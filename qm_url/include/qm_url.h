@@ -42,6 +42,14 @@ extern "C" {
 #define LOCAL_PATH_SIZE 260
 /* Records in the page table. */
 #define PAGE_TABLE_SIZE 131072
+/* Items embedded in embedded items (a frame's frames, the style sheets a style sheet
+ * imports, ...) are followed this many levels below the page that holds them; deeper ones
+ * are named by their address. */
+#define MOST_EMBEDDING_LEVELS 8
+/* What one save of the crawling exports takes at most: items, the start page included, and
+ * bytes written (4 GiB). Past either it takes no new item (see qm_SavePages). */
+#define SAVE_BUDGET_ITEMS PAGE_TABLE_SIZE
+#define SAVE_BUDGET_BYTES 4294967296LL
 /* "No record" in every index field. */
 #define NO_RECORD (-1)
 
@@ -97,8 +105,9 @@ typedef void (QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageReco
 
 /* Called once for every item a call wanted and did not get, on the caller's thread: a
  * failed qm_UrlToHtml, qm_UrlToHtmlFollow or qm_OldSavePages (recordIndex NO_RECORD, record
- * NULL), and every item of a crawl that could not be fetched or written, the start page
- * included. url is the item's URL; reason a short English text such as "HTTP status 404",
+ * NULL), every item of a crawl that could not be fetched or written, the start page
+ * included, and once the first item a save budget left out (recordIndex NO_RECORD, record
+ * NULL, reason "save budget reached: ..."). url is the item's URL; reason a short English text such as "HTTP status 404",
  * "truncated after 5000 of 100000 bytes", "timed out" or "connection refused". Texts and
  * record may be read during the call only. */
 typedef void (QM_CALLBACK* FailureCallback)(int32_t recordIndex, const PageRecord* record,
@@ -127,7 +136,11 @@ QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output,
  * only a 2xx response is an item's content. 1 when the crawl ran (items that cannot be
  * fetched are left out and reported to the failure callback; a start page whose file
  * exists is kept as it is), 0 when the arguments were refused or the start page could not
- * be fetched. callback may be NULL. */
+ * be fetched. 0 too when a save budget ended the crawl: the start page and the items taken
+ * before are saved, every reference to an item left out names its address, and the failure
+ * callback is told once (recordIndex NO_RECORD, record NULL, url the first item left out,
+ * reason "save budget reached: N items" or "save budget reached: N bytes"). callback may
+ * be NULL. */
 QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath, SaveOptions* options,
                                     SavePageCallback callback);
 
@@ -138,7 +151,8 @@ QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath
 
 /* Saves every picture of the page at url flat into the folder of savePath. Overwrites
  * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused or
- * the page could not be fetched or had no room in the folder for its temporary copy. */
+ * the page could not be fetched or had no room in the folder for its temporary copy, or
+ * when a save budget ended the crawl (as for qm_SavePages). */
 QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
                                        SaveOptions* options, SavePageCallback callback);
 

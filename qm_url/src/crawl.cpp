@@ -72,7 +72,8 @@ bool ScanKindOf(const PageRecord& r, bool startPage, TextKind* kind) {
     return false;
 }
 
-// Visits the queue from record 0 until it is exhausted, the depth stop or a stop request.
+// Visits the queue from record 0 until it is exhausted, the depth stop, the byte budget or a
+// stop request.
 CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveOptions& options,
                        SavePageCallback callback) {
     CrawlOutcome outcome = CrawlOutcome::kDone;
@@ -82,6 +83,7 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveO
         if (StopRequested()) return CrawlOutcome::kStopped;
         PageRecord& r = state.current();
         if (static_cast<int32_t>(r.depth) > options.maxDepth) break;
+        if (!state.BytesLeft(r.url)) break;
         int32_t entry = state.entryOf(state.currentIndex);
 
         bool visit;
@@ -116,6 +118,7 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveO
                 platform::CreateFoldersFor(r.localPath);
                 if (platform::WriteFileAtomically(r.localPath, text, static_cast<size_t>(length))) {
                     fate = UrlFate::kSaved;
+                    state.CountBytes(static_cast<size_t>(length));
                     if (!spots.empty() && state.variant == CrawlVariant::kPages)
                         state.savedPages.push_back(SavedPage{r.localPath, spots});
                 } else {
@@ -231,6 +234,7 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
     if (urlLength >= URL_TEXT_SIZE) return false;
     std::memcpy(r.url, url, urlLength);
     std::memcpy(r.localPath, savePath, pathLength);
+    state.TakeItem(r.url);
     IndexStartPage(state, r.url, r.localPath);
     return true;
 }
@@ -245,6 +249,10 @@ CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& callerOptions,
     if (!page || !scratch) return CrawlOutcome::kNoMemory;
     CrawlOutcome outcome = CrawlLoop(state, page.get(), scratch.get(), options, callback);
     MendSavedPages(state);
+    if (outcome == CrawlOutcome::kDone && !state.budgetEnd().ok()) {
+        ReportFailure(NO_RECORD, nullptr, state.budgetEndUrl().c_str(), state.budgetEnd());
+        outcome = CrawlOutcome::kBudgetReached;
+    }
     return outcome;
 }
 

@@ -16,6 +16,7 @@ enum class CrawlOutcome {
     kStopped,          // qm_StopSave asked for the end
     kNoMemory,         // the page buffers could not be had
     kStartPageFailed,  // the start page was to be saved but could not be fetched or placed
+    kBudgetReached,    // the save budget left items out (reported to the failure callback)
 };
 
 // Sets a crawl of `url` into `savePath` up, both having passed CheckCrawlArguments: resets
@@ -26,7 +27,8 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
                 size_t pathLength, CrawlVariant variant);
 
 // Visits the queue StartCrawl made, from record 0, then mends the saved pages that name
-// items this crawl did not save after all.
+// items this crawl did not save after all. Records are made and fetched within the state's
+// budget; where it left an item out, that is reported once, after the fix-up.
 CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& options, SavePageCallback callback);
 
 // The fix-up pass: every local reference written to an item that was not saved becomes its

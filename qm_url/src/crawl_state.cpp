@@ -27,7 +27,8 @@ CrawlState::CrawlState()
 }
 
 CrawlState::CrawlState(PageRecord* table)
-    : table_(table), useMap_(kUseWords), fullMap_(kFullWords), entryOfRecord_(PAGE_TABLE_SIZE, -1) {
+    : table_(table), useMap_(kUseWords), fullMap_(kFullWords), entryOfRecord_(PAGE_TABLE_SIZE, -1),
+      levelOfRecord_(PAGE_TABLE_SIZE, 0) {
     if (!table_) throw std::bad_alloc();
 }
 
@@ -37,6 +38,10 @@ void CrawlState::Reset() {
     std::fill(fullMap_.begin(), fullMap_.end(), 0);
     std::fill(entryOfRecord_.begin(), entryOfRecord_.begin() + highWater_, -1);
     highWater_ = 0;
+    itemsTaken_ = 0;
+    bytesWritten_ = 0;
+    budgetEnd_ = FetchResult();
+    budgetEndUrl_.clear();
     currentIndex = 0;
     tailIndex = 0;
     std::memset(saveFolder, 0, sizeof saveFolder);
@@ -59,6 +64,7 @@ int32_t CrawlState::Allocate() {
         if (index >= highWater_) highWater_ = index + 1;
         table_[index].inUse = 1;
         entryOfRecord_[index] = -1;
+        levelOfRecord_[index] = 0;
         return index;
     }
     return NO_RECORD;
@@ -92,6 +98,28 @@ void CrawlState::Splice(int32_t embeddedHead, int32_t embeddedTail, int32_t link
         table_[tailIndex].next = linkHead;
         tailIndex = linkTail;
     }
+}
+
+bool CrawlState::TakeItem(std::string_view url) {
+    // The start page is always taken.
+    if (itemsTaken_ < budget.items || itemsTaken_ == 0) {
+        ++itemsTaken_;
+        return true;
+    }
+    if (budgetEnd_.ok()) {
+        budgetEnd_ = BudgetResult(FetchStatus::kItemBudgetReached, budget.items);
+        budgetEndUrl_ = url;
+    }
+    return false;
+}
+
+bool CrawlState::BytesLeft(std::string_view url) {
+    if (bytesWritten_ < budget.bytes || bytesWritten_ == 0) return true;
+    if (budgetEnd_.ok()) {
+        budgetEnd_ = BudgetResult(FetchStatus::kByteBudgetReached, budget.bytes);
+        budgetEndUrl_ = url;
+    }
+    return false;
 }
 
 int32_t CrawlState::AddUrl(const char* url, size_t length, uint32_t hash) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fetch_status.h"
 #include "names.h"
 #include "text_table.h"
 #include "qm_url.h"
@@ -48,6 +49,12 @@ struct SavedPage {
 enum class CrawlVariant {
     kPages,     // option skips apply, files go where the names say
     kPictures,  // pictures only; pictures flattened, everything else into the temp folder
+};
+
+// The most one save takes: items (the start page included) and bytes written.
+struct SaveBudget {
+    int64_t items = SAVE_BUDGET_ITEMS;
+    int64_t bytes = SAVE_BUDGET_BYTES;
 };
 
 class CrawlState {
@@ -99,6 +106,20 @@ public:
     void SetLocalName(int32_t id, std::string_view name);
     // The entry a queued record stands for, or -1.
     int32_t& entryOf(int32_t index) { return entryOfRecord_[static_cast<size_t>(index)]; }
+    // How many levels of embedding lie between a record and the page that holds it: 0 for a
+    // page, 1 for what a page embeds, 2 for what that embeds, ...
+    uint8_t& levelOf(int32_t index) { return levelOfRecord_[static_cast<size_t>(index)]; }
+
+    // Takes one more item into the save: false once the item budget is spent, the first
+    // item refused (`url`) being noted as where the budget ended the save.
+    bool TakeItem(std::string_view url);
+    // Whether the save may fetch the item at `url`: false, noting it as for TakeItem, once
+    // the bytes written have reached the byte budget.
+    bool BytesLeft(std::string_view url);
+    void CountBytes(size_t length) { bytesWritten_ += static_cast<int64_t>(length); }
+    // The budget that ended the save (kOk while none has), and the first item it left out.
+    const FetchResult& budgetEnd() const { return budgetEnd_; }
+    const std::string& budgetEndUrl() const { return budgetEndUrl_; }
 
     int32_t currentIndex = 0;  // record being visited; NO_RECORD once the queue is done
     int32_t tailIndex = 0;     // last record of the queue
@@ -107,6 +128,8 @@ public:
     CrawlVariant variant = CrawlVariant::kPages;
     NameRegistry names;
     std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet
+    // Kept by Reset: the exports save within the defaults; tests set it shorter.
+    SaveBudget budget;
 
 private:
     struct FreeDeleter {
@@ -117,6 +140,11 @@ private:
     std::vector<uint64_t> useMap_, fullMap_;
     int32_t highWater_ = 0;  // records below this index may have been touched since the reset
     std::vector<int32_t> entryOfRecord_;
+    std::vector<uint8_t> levelOfRecord_;
+    int64_t itemsTaken_ = 0;
+    int64_t bytesWritten_ = 0;
+    FetchResult budgetEnd_;
+    std::string budgetEndUrl_;
     TextTable urls_;  // entry number = text number
     std::vector<UrlEntry> entries_;
     std::vector<char> nameTexts_;

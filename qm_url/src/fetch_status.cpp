@@ -35,6 +35,12 @@ void DescribeFetchResult(const FetchResult& result, char* text, size_t size) {
         case FetchStatus::kWriteFailed: plain = "file could not be written"; break;
         case FetchStatus::kStopped: plain = "stopped"; break;
         case FetchStatus::kNoMemory: plain = "out of memory"; break;
+        case FetchStatus::kItemBudgetReached:
+        case FetchStatus::kByteBudgetReached:
+            std::snprintf(text, size, "save budget reached: %lld %s",
+                          static_cast<long long>(result.budget),
+                          result.status == FetchStatus::kItemBudgetReached ? "items" : "bytes");
+            return;
     }
     std::snprintf(text, size, "%s", plain != nullptr ? plain : "failed");
 }

@@ -29,6 +29,8 @@ enum class FetchStatus : int32_t {
     kWriteFailed,            // the item's file could not be written
     kStopped,                // a stop was requested
     kNoMemory,               // a working area could not be had
+    kItemBudgetReached,      // the save took as many items as its budget (`budget`) allows
+    kByteBudgetReached,      // the save wrote as many bytes as its budget (`budget`) allows
 };
 
 // A status with the numbers its text names.
@@ -37,6 +39,7 @@ struct FetchResult {
     int32_t httpStatus = 0;  // kHttpStatus: the status code
     int64_t received = 0;    // kTruncated: body bytes that arrived
     int64_t expected = 0;    // kTruncated: body bytes the header announced
+    int64_t budget = 0;      // k*BudgetReached: the budget that ran out
 
     FetchResult() = default;
     FetchResult(FetchStatus s) : status(s) {}  // NOLINT: a bare status is a result
@@ -53,6 +56,12 @@ inline FetchResult TruncatedResult(int64_t received, int64_t expected) {
     FetchResult r(FetchStatus::kTruncated);
     r.received = received;
     r.expected = expected;
+    return r;
+}
+
+inline FetchResult BudgetResult(FetchStatus status, int64_t budget) {
+    FetchResult r(status);
+    r.budget = budget;
     return r;
 }
 

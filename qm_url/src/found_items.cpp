@@ -50,7 +50,9 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     const PageRecord& page = state.current();
     int32_t depth = page.depth;
     if (kind == KIND_PAGE && depth < 255) ++depth;
-    if (!WillBeSaved(kind, depth, sameSite, options, state.variant)) {
+    int32_t level = kind == KIND_PAGE ? 0 : state.levelOf(state.currentIndex) + 1;
+    if (!WillBeSaved(kind, depth, sameSite, options, state.variant) ||
+        level > MOST_EMBEDDING_LEVELS || !state.TakeItem(std::string_view(url, length))) {
         if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
         return choice;
     }
@@ -85,6 +87,7 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     r.depth = static_cast<uint8_t>(depth);
     r.sameSite = sameSite ? 1 : 0;
     state.entryOf(index) = choice.entry;
+    state.levelOf(index) = static_cast<uint8_t>(level);
     state.SetLocalName(choice.entry, name);
     state.entry(choice.entry).fate = UrlFate::kQueued;
     choice.local = true;

@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "crawl_state.h"
 #include "qm_url.h"
+#include "qmsave_save.h"
 #include "saved_files.h"
 #include "test_server.h"
 #include "tls_front.h"
@@ -393,6 +395,92 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     EXPECT_EQ(SavePages(site.Url("/broken"), box.Path("other.html"), {1, 1, 0, 0}), 0);
     EXPECT_EQ(Failures(), Targets{"0 1 " + site.Url("/broken") + ": HTTP status 404"});
     qm_SetFailureCallback(nullptr);
+}
+
+// A frame whose document holds a frame with a new name, and a style sheet that imports the
+// next, each without end: both exports follow them MOST_EMBEDDING_LEVELS levels below the
+// page, and the last one saved names the next by its address.
+TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
+    TestServer server([](const Request& r) {
+        std::string body = "<iframe src=\"f1.html\"></iframe><link rel=stylesheet href=\"s1.css\">";
+        if (r.target.rfind("/f", 0) == 0)
+            body = "<iframe src=\"f" + std::to_string(std::stoi(r.target.substr(2)) + 1) + ".html\">";
+        if (r.target.rfind("/s", 0) == 0)
+            body = "@import \"s" + std::to_string(std::stoi(r.target.substr(2)) + 1) + ".css\";";
+        return Script().Send(HttpResponseWithLength(200, body));
+    });
+    Targets expected{"/index.html"};
+    for (int n = 1; n <= MOST_EMBEDDING_LEVELS; ++n)
+        expected.insert(expected.end(), {"/f" + std::to_string(n) + ".html", "/s" + std::to_string(n) + ".css"});
+    std::sort(expected.begin(), expected.end());
+    for (bool pictures : {false, true}) {
+        SCOPED_TRACE(pictures ? "pictures" : "pages");
+        Sandbox box;
+        size_t before = server.Log().size();
+        SaveOptions options{1, 1, 0, 0};
+        std::string url = server.Url("/index.html"), path = box.Path("index.html");
+        EXPECT_EQ((pictures ? qm_SavePictures : qm_SavePages)(url.c_str(), path.c_str(), &options, nullptr), 1);
+        Targets targets;
+        for (size_t i = before; i < server.Log().size(); ++i) targets.push_back(server.Log()[i].target);
+        std::sort(targets.begin(), targets.end());
+        EXPECT_EQ(targets, expected);
+        if (!pictures) ExpectSoundPages(box.Root());
+    }
+}
+
+// The exports' save budget, shorter for one test.
+struct ShortBudget {
+    explicit ShortBudget(qm::SaveBudget budget) { qm::ExportState().budget = budget; }
+    ~ShortBudget() { qm::ExportState().budget = qm::SaveBudget(); }
+};
+
+// Past its budget of items or bytes a save takes no new item and returns 0, telling the
+// failure callback once; what it saved stays, and names what it left out by its address.
+TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
+    SiteServer server;
+    AddRichSite(server, "http://127.0.0.2:1/far.html");
+    struct {
+        qm::SaveBudget budget;
+        Targets targets;
+        std::string failure;
+    } cases[] = {
+        {{5, SAVE_BUDGET_BYTES},
+         {"/d/index.html", "/d/css/site.css", "/d/css/print.css", "/img/logo.gif", "/d/pics/a%20b.png"},
+         "-1 0 " + server.Url("/d/pics/100%25.jpg") + ": save budget reached: 5 items"},
+        {{SAVE_BUDGET_ITEMS, 100}, {"/d/index.html"},
+         "-1 0 " + server.Url("/d/css/site.css") + ": save budget reached: 100 bytes"},
+    };
+    qm_SetFailureCallback(RecordFailure);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        ShortBudget budget(c.budget);
+        Sandbox box;
+        size_t before = server.RequestedTargets().size();
+        Failures().clear();
+        EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 0);
+        Targets targets = server.RequestedTargets();
+        EXPECT_EQ(Targets(targets.begin() + static_cast<long>(before), targets.end()), c.targets);
+        EXPECT_EQ(Failures(), Targets{c.failure});
+        EXPECT_EQ(FilesBelow(box.Root()).size(), c.targets.size());
+        ExpectSoundPages(box.Root());
+    }
+    qm_SetFailureCallback(nullptr);
+
+    // qmsave says so in its closing lines, and counts the save as one with items left out.
+    ShortBudget budget({2, SAVE_BUDGET_BYTES});
+    Sandbox box;
+    std::string url = server.Url("/d/index.html"), path = box.Path("index.html");
+    char* arguments[] = {url.data(), path.data()};
+    testing::internal::CaptureStderr();
+    int status = qmsave::Save("page", 2, arguments);
+    std::string said = testing::internal::GetCapturedStderr();
+    qm_SetFailureCallback(nullptr);
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(said.find("\nqmsave: 2 items saved (1 page, 0 pictures, 1 style sheet, 0 frames, 0 scripts, "
+                        "0 fonts, 0 media files), 0 failed\nqmsave: stopped at the save budget of 2 "
+                        "items; the items left out keep their addresses\n"),
+              std::string::npos)
+        << said;
 }
 
 TEST(OldSavePages, WritesTheBodyOfOneFetch) {
