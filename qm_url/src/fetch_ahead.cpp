@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "stop.h"
+
 namespace qm {
 
 FetchAhead::FetchAhead(Fetcher fetcher, int workers, size_t heldLimit)
@@ -14,6 +16,7 @@ FetchAhead::~FetchAhead() {
         std::lock_guard<std::mutex> lock(mutex_);
         ending_ = true;
     }
+    abandon_.store(true, std::memory_order_release);
     changed_.notify_all();
     for (std::thread& worker : workers_) worker.join();
 }
@@ -85,6 +88,7 @@ size_t FetchAhead::HeldBytes() const {
 }
 
 void FetchAhead::Work() {
+    ThreadStopScope stopWithUs(abandon_);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         JobList::iterator job = jobs_.end();

@@ -3,6 +3,7 @@
 // the network work moves ahead; what is reported, scanned and written stays with the visit.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -40,7 +41,7 @@ public:
     // `workers` fetches at most at once; bodies fetched and not yet taken are held while
     // they add up to less than `heldLimit` bytes (a worker waits for room before it starts).
     FetchAhead(Fetcher fetcher, int workers, size_t heldLimit);
-    // Lets running fetches end (a stop request ends them at once) and joins the workers.
+    // Ends the fetches still running (their results are not wanted) and joins the workers.
     ~FetchAhead();
     FetchAhead(const FetchAhead&) = delete;
     FetchAhead& operator=(const FetchAhead&) = delete;
@@ -81,6 +82,7 @@ private:
     std::unordered_set<std::string> planned_;  // every URL ever planned or taken
     size_t held_ = 0;
     bool ending_ = false;
+    std::atomic<bool> abandon_{false};  // ends the fetches still running at the end
     std::vector<std::thread> workers_;
 };
 

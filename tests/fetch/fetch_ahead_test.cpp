@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "fetch_ahead.h"
+#include "stop.h"
 
 namespace qm {
 namespace {
@@ -94,6 +95,27 @@ TEST(FetchAhead, AnItemNoWorkerStartedIsFetchedByTheVisitItself) {
     EXPECT_EQ(body.body, "body of a");
     EXPECT_EQ(server.ThreadOf("a"), std::this_thread::get_id());
     EXPECT_EQ(server.Fetches().count("b"), 0u);
+}
+
+TEST(FetchAhead, AFetchNoLongerWantedEndsWithTheCrawl) {
+    std::atomic<bool> started{false}, sawStop{false};
+    {
+        FetchAhead ahead(
+            [&](const PlannedFetch&, FetchedBody*) {
+                started = true;
+                auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!StopRequested() && std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::yield();
+                sawStop = StopRequested();
+            },
+            1, 1 << 20);
+        ahead.Plan({Item("slow")});
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!started && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        ASSERT_TRUE(started);
+    }
+    EXPECT_TRUE(sawStop);
+    EXPECT_FALSE(StopRequested());  // the caller's own call goes on
 }
 
 }  // namespace
