@@ -16,13 +16,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fetch_status.h"
+
 namespace qm {
 
 // One fetch's outcome as the crawl needs it.
 struct FetchedBody {
-    bool ok = false;
-    int32_t reason = 0;    // why it failed, in the fetch layer's terms
-    std::string body;      // the decoded body when ok
+    FetchResult result = FetchStatus::kStopped;
+    std::string body;      // the decoded body when it succeeded
     std::string finalUrl;  // where the body came from, after redirects
 };
 

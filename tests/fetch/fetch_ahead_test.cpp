@@ -25,7 +25,7 @@ public:
             threads_[item.url] = std::this_thread::get_id();
             changed_.notify_all();
             changed_.wait(lock, [&] { return open_; });
-            out->ok = true;
+            out->result = FetchStatus::kOk;
             out->body = "body of " + item.url;
         };
     }
@@ -69,7 +69,7 @@ TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
     server.Open();
     FetchedBody body;
     ahead.Take(Item("x"), &body);
-    EXPECT_TRUE(body.ok);
+    EXPECT_TRUE(body.result.ok());
     EXPECT_EQ(body.body, "body of x");
     ahead.Take(Item("a"), &body);
     EXPECT_EQ(body.body, "body of a");
