@@ -223,6 +223,32 @@ TEST(SavePages, SavedPagesLinkEachOtherAndFailedItemsKeepTheirAddress) {
     ExpectSoundPages(box.Root());
 }
 
+// The items of a page come over a few connections kept alive, fetched ahead of their turn,
+// and are visited in the page's order all the same.
+TEST(SavePages, ItemsComeAheadOverAFewKeptAliveConnections) {
+    SiteServer server;
+    server.KeepConnectionsAlive();
+    std::string page;
+    Targets order{"/S.html"};
+    for (int i = 0; i < 40; ++i) {
+        std::string name = "/p" + std::to_string(i) + ".gif";
+        page += "<img src=\"" + name.substr(1) + "\">";
+        server.AddPage(name, "GIF" + std::to_string(i), "image/gif");
+        order.push_back(name);
+    }
+    server.AddPage("/S.html", page);
+    Sandbox box;
+    ASSERT_EQ(SavePages(server.Url("/S.html"), box.Path("index.html"), {1, 1, 0, 0}), 1);
+    Targets visited;
+    for (const Report& report : Reports())
+        visited.push_back(std::string(report.record.url).substr(server.Url("").size()));
+    EXPECT_EQ(visited, order);
+    EXPECT_EQ(server.RequestedTargets().size(), order.size());
+    // The workers and the visit itself: never a connection per item.
+    EXPECT_LE(server.ConnectionCount(), 7u);
+    ExpectSoundPages(box.Root());
+}
+
 TEST(SavePages, AnExistingFileIsNeitherFetchedNorFollowed) {
     OrderSite site;
     Sandbox box;
