@@ -1,5 +1,6 @@
 #include "crawl.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +9,10 @@
 
 #include "arguments.h"
 #include "ascii.h"
+#include "connection_pool.h"
 #include "failure_report.h"
 #include "fetch.h"
+#include "fetch_ahead.h"
 #include "names.h"
 #include "pictures.h"
 #include "platform/files.h"
@@ -31,20 +34,65 @@ bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
     return r.kind == KIND_PAGE && r.sameSite == 0 && options.sameSiteOnly == 1;
 }
 
-// One item through the HTTP client, with the page it was found on as its Referer, following
-// redirects. The item keeps its name and kind; its URL becomes the one the body came from,
-// so that a page's references are read against it.
-FetchResult FetchItem(PageRecord& r, char* buffer, int32_t* length) {
-    UrlRequest request = {};
-    request.url = r.url;
-    request.urlLength = static_cast<int32_t>(std::strlen(r.url));
-    request.referer = r.referer;
-    request.refererLength = static_cast<int32_t>(std::strlen(r.referer));
-    char finalUrl[URL_TEXT_SIZE];
-    FetchResult result = FetchFollowing(request, buffer, length, finalUrl);
-    if (result.ok()) std::memcpy(r.url, finalUrl, sizeof r.url);
-    return result;
-}
+// Bodies fetched ahead and waiting for their turn are held up to this many bytes in all.
+constexpr size_t kHeldBodiesLimit = size_t{64} << 20;
+// How many records of the queue after the one visited are asked for ahead.
+constexpr int kPlanWindow = 64;
+
+// The fetch of a record: its URL, with the page it was found on as Referer.
+PlannedFetch FetchOf(const PageRecord& r) { return PlannedFetch{r.url, r.referer}; }
+
+// The network side of a crawl: connections kept alive between items, and the items of the
+// queue fetched ahead of their visit, in queue order. The visit takes each body in turn.
+class CrawlNetwork {
+public:
+    CrawlNetwork()
+        : ahead_([this](const PlannedFetch& item, FetchedBody* out) { Fetch(item, out); },
+                 kMostConnectionsPerHost, kHeldBodiesLimit) {}
+
+    // Asks for the records after the current one that the crawl will fetch, as far as the
+    // window reaches; `fetches` tells whether it will fetch a record.
+    template <typename Fetches>
+    void PlanAhead(CrawlState& state, int32_t maxDepth, Fetches fetches) {
+        std::vector<PlannedFetch> next;
+        int32_t index = state.current().next;
+        for (int n = 0; n < kPlanWindow && index != NO_RECORD; ++n) {
+            const PageRecord& r = state.record(index);
+            if (static_cast<int32_t>(r.depth) > maxDepth) break;  // the crawl ends there
+            if (static_cast<size_t>(index) >= verdicts_.size()) verdicts_.resize(index + 1u, 0);
+            uint8_t& verdict = verdicts_[static_cast<size_t>(index)];
+            if (verdict == 0) verdict = fetches(r) ? 1 : 2;
+            if (verdict == 1) next.push_back(FetchOf(r));
+            index = r.next;
+        }
+        ahead_.Plan(next);
+    }
+
+    // The current record's body, and the URL it came from after redirects.
+    void Take(const PageRecord& r, FetchedBody* out) { ahead_.Take(FetchOf(r), out); }
+    // The current record will not be fetched: a body fetched ahead for it is thrown away.
+    void Pass(const PageRecord& r) { ahead_.Discard(r.url); }
+    // The record's number is free again: the next record given it is judged afresh.
+    void Forget(int32_t index) {
+        if (static_cast<size_t>(index) < verdicts_.size()) verdicts_[static_cast<size_t>(index)] = 0;
+    }
+
+private:
+    void Fetch(const PlannedFetch& item, FetchedBody* out) {
+        UrlRequest request = {};
+        request.url = item.url.c_str();
+        request.urlLength = static_cast<int32_t>(item.url.size());
+        request.referer = item.referer.c_str();
+        request.refererLength = static_cast<int32_t>(item.referer.size());
+        char finalUrl[URL_TEXT_SIZE] = {};
+        out->result = FetchFollowing(request, &out->body, finalUrl, &pool_);
+        out->finalUrl = finalUrl;
+    }
+
+    ConnectionPool pool_;  // before ahead_: its workers use the pool until they are joined
+    FetchAhead ahead_;
+    std::vector<uint8_t> verdicts_;  // per record: 0 not judged yet, 1 fetched, 2 not
+};
 
 // The item in hand when a stop came: it is not written, and it is reported so.
 CrawlOutcome Stopped(const CrawlState& state, const PageRecord& r) {
@@ -72,10 +120,35 @@ bool ScanKindOf(const PageRecord& r, bool startPage, TextKind* kind) {
     return false;
 }
 
+// What the visit of a record does.
+enum class Visit {
+    kSkip,     // an option skips it, or a picture save has no name for it
+    kPresent,  // its file exists: it was saved before, and is neither fetched nor followed
+    kFetch,
+};
+
+// What the visit of record `r` does, and the path its file has: `localPath` receives the
+// record's path as the visit adjusts it.
+Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions& options,
+                 char (&localPath)[LOCAL_PATH_SIZE]) {
+    std::memcpy(localPath, r.localPath, sizeof localPath);
+    if (state.variant == CrawlVariant::kPages) {
+        if (OptionSkips(r, options)) return Visit::kSkip;
+    } else {
+        int32_t mode = r.kind == KIND_PICTURE ? kFlattenPicture : kIntoTempFolder;
+        if (AdjustPicturePath(state, localPath, static_cast<int32_t>(std::strlen(localPath)),
+                              mode) != 1)
+            return Visit::kSkip;
+    }
+    return platform::FileExists(localPath) ? Visit::kPresent : Visit::kFetch;
+}
+
 // Visits the queue from record 0 until it is exhausted, the depth stop, the byte budget or a
-// stop request.
-CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveOptions& options,
+// stop request. The items ahead are fetched meanwhile (a body fetched and not needed is
+// thrown away); each is reported, scanned and written here, in queue order.
+CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& options,
                        SavePageCallback callback) {
+    CrawlNetwork network;
     CrawlOutcome outcome = CrawlOutcome::kDone;
     bool startPage = true;  // the first record visited is the start page
     std::vector<LocalSpot> spots;
@@ -85,30 +158,36 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveO
         if (static_cast<int32_t>(r.depth) > options.maxDepth) break;
         if (!state.BytesLeft(r.url)) break;
         int32_t entry = state.entryOf(state.currentIndex);
+        network.PlanAhead(state, options.maxDepth, [&](const PageRecord& ahead) {
+            char path[LOCAL_PATH_SIZE];
+            return JudgeVisit(state, ahead, options, path) == Visit::kFetch;
+        });
 
-        bool visit;
-        if (state.variant == CrawlVariant::kPages) {
-            visit = !OptionSkips(r, options);
-        } else {
-            int32_t mode = r.kind == KIND_PICTURE ? kFlattenPicture : kIntoTempFolder;
-            visit = AdjustPicturePath(state, r.localPath,
-                                      static_cast<int32_t>(std::strlen(r.localPath)), mode) == 1;
-        }
+        char path[LOCAL_PATH_SIZE];
+        const Visit visit = JudgeVisit(state, r, options, path);
+        if (visit != Visit::kSkip) std::memcpy(r.localPath, path, sizeof path);
         UrlFate fate = UrlFate::kFailed;
-        // An item whose file exists was saved before: neither fetched nor followed.
-        if (visit && platform::FileExists(r.localPath)) {
+        if (visit == Visit::kPresent) {
             fate = UrlFate::kSaved;
-        } else if (visit) {
-            int32_t length = 0;
-            FetchResult fetched = FetchItem(r, page, &length);
+            network.Pass(r);
+        } else if (visit == Visit::kFetch) {
+            FetchedBody fetched;
+            network.Take(r, &fetched);
             // A fetch cut short by a stop may have only part of the body: it is not kept.
             if (StopRequested()) return Stopped(state, r);
-            if (fetched.ok()) {
+            FetchResult result = fetched.result;
+            if (result.ok()) {
+                // The item keeps its name and kind; its URL becomes the one the body came
+                // from, so that a page's references are read against it.
+                std::memset(r.url, 0, sizeof r.url);
+                std::memcpy(r.url, fetched.finalUrl.data(),
+                            std::min(fetched.finalUrl.size(), sizeof r.url - 1));
                 spots.clear();
                 TextKind kind;
-                const char* text = page;
+                const char* text = fetched.body.data();
+                int32_t length = static_cast<int32_t>(fetched.body.size());
                 if (ScanKindOf(r, startPage, &kind)) {
-                    if (ScanAndRewritePage(state, page, length, kind, options, scratch, &length,
+                    if (ScanAndRewritePage(state, text, length, kind, options, scratch, &length,
                                            &spots) == ScanResult::kStopped)
                         return Stopped(state, r);
                     text = scratch;
@@ -122,21 +201,25 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* page, char* scratch, const SaveO
                     if (!spots.empty() && state.variant == CrawlVariant::kPages)
                         state.savedPages.push_back(SavedPage{r.localPath, spots});
                 } else {
-                    fetched = FetchStatus::kWriteFailed;
+                    result = FetchStatus::kWriteFailed;
                 }
             }
-            if (!fetched.ok()) ReportFailure(state.currentIndex, &r, r.url, fetched);
-        } else if (state.variant == CrawlVariant::kPictures) {
+            if (!result.ok()) ReportFailure(state.currentIndex, &r, r.url, result);
+        } else {
+            network.Pass(r);
             // An item of a picture save for which no file name in the folder could be made.
-            ReportFailure(state.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
+            if (state.variant == CrawlVariant::kPictures)
+                ReportFailure(state.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
         if (entry >= 0) state.entry(entry).fate = fate;
         // Without its start page a save has nothing to show: the caller must not be told
         // it completed. A later item that fails is left out and reported, and the save goes on.
-        if (startPage && fate != UrlFate::kSaved && (visit || state.variant == CrawlVariant::kPictures))
+        if (startPage && fate != UrlFate::kSaved &&
+            (visit != Visit::kSkip || state.variant == CrawlVariant::kPictures))
             outcome = CrawlOutcome::kStartPageFailed;
         startPage = false;
         int32_t next = r.next;  // read after the scan, which may have queued items behind r
+        network.Forget(state.currentIndex);
         state.Release(state.currentIndex);
         state.currentIndex = next;
     }
@@ -242,12 +325,11 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
 CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& callerOptions,
                         SavePageCallback callback) {
     const SaveOptions options = callerOptions;
-    // The text is rewritten from one buffer into the other, and saved from there; the
-    // scratch one is touched only by pages that are scanned.
-    Buffer page(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
+    // A scanned text is rewritten into this buffer and saved from there; only pages that are
+    // scanned touch it.
     Buffer scratch(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
-    if (!page || !scratch) return CrawlOutcome::kNoMemory;
-    CrawlOutcome outcome = CrawlLoop(state, page.get(), scratch.get(), options, callback);
+    if (!scratch) return CrawlOutcome::kNoMemory;
+    CrawlOutcome outcome = CrawlLoop(state, scratch.get(), options, callback);
     MendSavedPages(state);
     if (outcome == CrawlOutcome::kDone && !state.budgetEnd().ok()) {
         ReportFailure(NO_RECORD, nullptr, state.budgetEndUrl().c_str(), state.budgetEnd());

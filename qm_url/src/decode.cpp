@@ -10,9 +10,6 @@
 namespace qm {
 namespace {
 
-// Zero at load, like all static storage.
-char g_decodeBuffer[FETCH_BUFFER_SIZE];
-
 // zlib stops by itself at both limits because it is never offered more: avail_in covers the
 // coded body up to codedLength and avail_out the room up to the capacity. One call then does
 // the work that byte-sized steps would, and the stopping points stay the same.
@@ -91,8 +88,6 @@ bool IsHex(char c, unsigned* value) {
 constexpr uint64_t kLargestChunk = FETCH_BUFFER_SIZE;
 
 }  // namespace
-
-char* DecodeArea() { return g_decodeBuffer; }
 
 bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
                 uint32_t* capacity) {

@@ -7,10 +7,6 @@
 
 namespace qm {
 
-// The one decode area of the library (FETCH_BUFFER_SIZE bytes), where a fetch inflates a
-// body. Being process-wide, it makes a fetch non-reentrant.
-char* DecodeArea();
-
 // A content or transfer coding a response may carry.
 enum class Coding : uint8_t { kGzip, kDeflate };
 

@@ -6,6 +6,7 @@
 #include "platform/socket.h"
 #include "qm_url.h"
 #include "resolve.h"
+#include "connection_pool.h"
 #include "transport.h"
 
 namespace qm {
@@ -28,32 +29,45 @@ int FetchLimits::NextWaitMs() const {
     return static_cast<int>(std::min<long long>(left, silenceMs_));
 }
 
-FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
-                                const char* requestText, int requestLength, RedirectPolicy policy,
-                                const FetchLimits& limits, Response* response) {
+namespace {
+
+// The receive area starts small and doubles as the response needs: most items are far
+// smaller than the most a body may have.
+constexpr size_t kFirstAreaSize = 64 * 1024;
+
+bool Grow(Response* response, size_t needed) {
+    if (needed <= response->capacity) return true;
+    size_t size = response->capacity == 0 ? kFirstAreaSize : response->capacity;
+    while (size < needed) size *= 2;
+    size = std::min(size, kHeaderRoom + FETCH_BUFFER_SIZE);
+    char* grown = static_cast<char*>(std::realloc(response->area.get(), size));
+    if (grown == nullptr) return false;
+    (void)response->area.release();
+    response->area.reset(grown);
+    response->capacity = size;
+    response->rules.MovedTo(grown);
+    return true;
+}
+
+// What became of one attempt on one connection.
+struct Attempt {
+    FetchResult result;
+    bool answered = false;  // a byte of the response arrived
+};
+
+// Sends the request on `connection` and reads the response into `response`.
+Attempt Exchange(Transport& connection, const char* requestText, int requestLength,
+                 RedirectPolicy policy, const FetchLimits& limits, Response* response) {
     using platform::NetStatus;
-    platform::NetSession session;
-
-    platform::HostAddress address;
-    NetStatus status = ResolveHost(hostName, &address, limits.NextWaitMs());
-    if (status != NetStatus::Ok) return Failed(status, FetchStatus::kResolveFailed);
-
-    Transport connection;
-    uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
-    FetchStatus opened =
-        connection.Open(address, portNumber, hostName, secure, limits.NextWaitMs());
-    if (opened != FetchStatus::kOk) return opened;
-    status = connection.SendAll(requestText, static_cast<size_t>(requestLength),
-                                limits.NextWaitMs());
-    if (status != NetStatus::Ok) return Failed(status, FetchStatus::kConnectionFailed);
-
-    // Only the received bytes are ever read, so the area is not cleared: clearing it for
-    // every picture of a crawl cost more than receiving it.
-    response->area.reset(static_cast<char*>(std::malloc(kHeaderRoom + FETCH_BUFFER_SIZE)));
-    if (!response->area) return FetchStatus::kNoMemory;
-    char* area = response->area.get();
+    Attempt attempt;
+    NetStatus status = connection.SendAll(requestText, static_cast<size_t>(requestLength),
+                                          limits.NextWaitMs());
+    if (status != NetStatus::Ok) {
+        attempt.result = Failed(status, FetchStatus::kConnectionFailed);
+        return attempt;
+    }
     ResponseRules& rules = response->rules;
-    rules = ResponseRules(area, policy);
+    rules = ResponseRules(response->area.get(), policy);
     size_t count = 0;
     ResponseRules::Progress progress = ResponseRules::Progress::kNeedMore;
     while (progress == ResponseRules::Progress::kNeedMore) {
@@ -62,19 +76,73 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
             progress = rules.CutAtLimit(count);
             break;
         }
+        size_t want = std::min<size_t>(kReadSize, limit - count);
+        // Only the received bytes are ever read, so the area is not cleared.
+        if (!Grow(response, count + want)) {
+            attempt.result = FetchStatus::kNoMemory;
+            return attempt;
+        }
         int waitMs = limits.NextWaitMs();
-        if (waitMs == 0) return FetchStatus::kTimedOut;
+        if (waitMs == 0) {
+            attempt.result = FetchStatus::kTimedOut;
+            return attempt;
+        }
         size_t got = 0;
-        status = connection.ReceiveSome(area + count, std::min<size_t>(kReadSize, limit - count),
-                                        &got, waitMs);
-        if (status != NetStatus::Ok) return Failed(status, FetchStatus::kConnectionFailed);
+        status = connection.ReceiveSome(response->area.get() + count, want, &got, waitMs);
+        if (status != NetStatus::Ok) {
+            attempt.result = Failed(status, FetchStatus::kConnectionFailed);
+            return attempt;
+        }
+        if (got > 0) attempt.answered = true;
         count += got;
         progress = got == 0 ? rules.Closed(count) : rules.Update(count);
     }
-    connection.Close();
     response->count = count;
-    if (progress == ResponseRules::Progress::kFailed) return rules.Failure();
-    return FetchStatus::kOk;
+    attempt.result = progress == ResponseRules::Progress::kFailed ? rules.Failure()
+                                                                  : FetchResult(FetchStatus::kOk);
+    return attempt;
+}
+
+}  // namespace
+
+FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
+                                const char* requestText, int requestLength, RedirectPolicy policy,
+                                const FetchLimits& limits, Response* response,
+                                ConnectionPool* pool) {
+    using platform::NetStatus;
+    platform::NetSession session;
+    uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
+    const std::string key = pool != nullptr ? ConnectionPool::Key(secure, hostName, portNumber)
+                                            : std::string();
+
+    // A kept connection the server has closed meanwhile fails before any byte of the
+    // response: the request is then sent once more, on a new connection.
+    std::unique_ptr<Transport> connection = pool != nullptr ? pool->Take(key) : nullptr;
+    for (;;) {
+        const bool reused = connection != nullptr;
+        if (!reused) {
+            platform::HostAddress address;
+            NetStatus status = ResolveHost(hostName, &address, limits.NextWaitMs(),
+                                           pool != nullptr ? &pool->Hosts() : nullptr);
+            if (status != NetStatus::Ok) return Failed(status, FetchStatus::kResolveFailed);
+            connection = std::make_unique<Transport>();
+            FetchStatus opened =
+                connection->Open(address, portNumber, hostName, secure, limits.NextWaitMs());
+            if (opened != FetchStatus::kOk) return opened;
+        }
+        Attempt attempt =
+            Exchange(*connection, requestText, requestLength, policy, limits, response);
+        const FetchStatus status = attempt.result.status;
+        if (reused && !attempt.answered && status != FetchStatus::kStopped &&
+            status != FetchStatus::kTimedOut && status != FetchStatus::kNoMemory) {
+            connection.reset();
+            continue;
+        }
+        if (attempt.result.ok() && pool != nullptr &&
+            response->rules.KeepsConnection(response->count))
+            pool->Give(key, std::move(connection));
+        return attempt.result;
+    }
 }
 
 }  // namespace qm

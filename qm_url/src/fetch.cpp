@@ -1,7 +1,9 @@
 #include "fetch.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "arguments.h"
 #include "ascii.h"
@@ -198,7 +200,7 @@ FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outp
 }
 
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response) {
+                      Response* response, ConnectionPool* pool) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
@@ -207,7 +209,7 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
         return FetchStatus::kBadUrl;
     return ExchangeHttpRequest(hostName, port, secure, requestText,
                                static_cast<int>(std::strlen(requestText)), policy, limits,
-                               response);
+                               response, pool);
 }
 
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
@@ -218,27 +220,59 @@ FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
     return TakeBody(response, output, outputLength);
 }
 
-FetchResult TakeBody(Response& response, char* output, int32_t* outputLength) {
-    const ResponseRules& rules = response.rules;
-    char* body = response.area.get() + rules.BodyStart();
-    int32_t length = static_cast<int32_t>(rules.BodyLength());
-    // Chunk-size lines are framing, not content: they go before any decoding.
-    if (rules.Chunked() && !Dechunk(body, &length, rules.Cut()))
-        return FetchStatus::kMalformedResponse;
+namespace {
 
-    // Each coding is undone into the other area: the decode area, then back into the
-    // receive area, which has room for a whole body. Only the bytes an inflater produces are
-    // read back, so neither area is cleared.
-    for (size_t i = 0; i < rules.CodingCount(); ++i) {
-        char* into = body == DecodeArea() ? response.area.get() : DecodeArea();
-        uint32_t capacity = FETCH_BUFFER_SIZE;
-        if (!UndoCoding(rules.CodingAt(i), body, static_cast<uint32_t>(length), into, &capacity))
-            return FetchStatus::kDecodingFailed;
-        body = into;
-        length = static_cast<int32_t>(capacity);
+// The body of a complete response, chunks joined and codings undone, wherever that left it:
+// in the receive area, or in one of two decode areas of this call's own (fetches run in
+// parallel, so none is shared). Only the bytes an inflater produces are read back, so no
+// area is cleared.
+class DecodedBody {
+public:
+    FetchResult Decode(Response& response) {
+        const ResponseRules& rules = response.rules;
+        body_ = response.area.get() + rules.BodyStart();
+        length_ = static_cast<int32_t>(rules.BodyLength());
+        // Chunk-size lines are framing, not content: they go before any decoding.
+        if (rules.Chunked() && !Dechunk(body_, &length_, rules.Cut()))
+            return FetchStatus::kMalformedResponse;
+        for (size_t i = 0; i < rules.CodingCount(); ++i) {
+            std::unique_ptr<char, FreeArea>& area = areas_[i % 2];
+            if (!area) area.reset(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
+            if (!area) return FetchStatus::kNoMemory;
+            uint32_t capacity = FETCH_BUFFER_SIZE;
+            if (!UndoCoding(rules.CodingAt(i), body_, static_cast<uint32_t>(length_), area.get(),
+                            &capacity))
+                return FetchStatus::kDecodingFailed;
+            body_ = area.get();
+            length_ = static_cast<int32_t>(capacity);
+        }
+        return FetchStatus::kOk;
     }
-    std::memcpy(output, body, static_cast<size_t>(length));
-    *outputLength = length;
+    const char* body() const { return body_; }
+    int32_t length() const { return length_; }
+
+private:
+    char* body_ = nullptr;
+    int32_t length_ = 0;
+    std::unique_ptr<char, FreeArea> areas_[2];
+};
+
+}  // namespace
+
+FetchResult TakeBody(Response& response, char* output, int32_t* outputLength) {
+    DecodedBody decoded;
+    FetchResult result = decoded.Decode(response);
+    if (!result.ok()) return result;
+    std::memcpy(output, decoded.body(), static_cast<size_t>(decoded.length()));
+    *outputLength = decoded.length();
+    return FetchStatus::kOk;
+}
+
+FetchResult TakeBody(Response& response, std::string* body) {
+    DecodedBody decoded;
+    FetchResult result = decoded.Decode(response);
+    if (!result.ok()) return result;
+    body->assign(decoded.body(), static_cast<size_t>(decoded.length()));
     return FetchStatus::kOk;
 }
 

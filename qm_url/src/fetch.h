@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "exchange.h"
 #include "fetch_status.h"
@@ -34,11 +35,13 @@ inline FetchLimits DefaultFetchLimits() {
 // texts may be read as they stand. A redirect response is complete at its header with
 // RedirectPolicy::kFollow.
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response);
+                      Response* response, ConnectionPool* pool = nullptr);
 
 // Turns a complete response into its body at the start of `output`: chunks joined and
 // codings undone. *outputLength receives its length. Nothing is written on failure.
 FetchResult TakeBody(Response& response, char* output, int32_t* outputLength);
+// The same into `body`, which is given the body's size.
+FetchResult TakeBody(Response& response, std::string* body);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records), without clearing a stop request. On success `output` starts
@@ -56,6 +59,10 @@ constexpr int kMostRedirects = MOST_REDIRECTS;
 // same request but its URL. `finalUrl` receives the URL whose response is the body.
 FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
                            char (&finalUrl)[URL_TEXT_SIZE],
+                           const FetchLimits& limits = DefaultFetchLimits());
+// The same into `body`, over the connections of `pool` (which may be null).
+FetchResult FetchFollowing(const UrlRequest& request, std::string* body,
+                           char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
                            const FetchLimits& limits = DefaultFetchLimits());
 
 // FetchUrl (or FetchFollowing) for a request a caller passed in: what it points at is

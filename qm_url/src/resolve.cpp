@@ -25,12 +25,37 @@ struct Lookup {
     platform::HostAddress address;
 };
 
+platform::NetStatus LookUp(const char* name, platform::HostAddress* address, int timeLimitMs);
+
 }  // namespace
 
+bool ResolvedHosts::Find(const char* name, platform::HostAddress* address) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = found_.find(name);
+    if (found == found_.end()) return false;
+    *address = found->second;
+    return true;
+}
+
+void ResolvedHosts::Remember(const char* name, const platform::HostAddress& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    found_[name] = address;
+}
+
 platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address,
-                                int timeLimitMs) {
+                                int timeLimitMs, ResolvedHosts* known) {
     using platform::NetStatus;
     if (StopRequested()) return NetStatus::Stopped;
+    if (known != nullptr && known->Find(name, address)) return NetStatus::Ok;
+    NetStatus status = LookUp(name, address, timeLimitMs);
+    if (status == NetStatus::Ok && known != nullptr) known->Remember(name, *address);
+    return status;
+}
+
+namespace {
+
+platform::NetStatus LookUp(const char* name, platform::HostAddress* address, int timeLimitMs) {
+    using platform::NetStatus;
     // A literal address needs no resolver and returns at once.
     if (platform::IsAddressLiteral(name))
         return platform::LookupHostBlocking(name, address) ? NetStatus::Ok : NetStatus::Failed;
@@ -62,5 +87,7 @@ platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address
     *address = lookup->address;
     return NetStatus::Ok;
 }
+
+}  // namespace
 
 }  // namespace qm

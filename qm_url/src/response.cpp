@@ -94,6 +94,11 @@ size_t ResponseRules::ReadLimit() const {
     return framing_ == Framing::kHeader ? kHeaderRoom : bodyStart_ + FETCH_BUFFER_SIZE;
 }
 
+bool ResponseRules::KeepsConnection(size_t count) const {
+    return progress_ == Progress::kComplete && !redirect_ && !cut_ && http11_ && !closes_ &&
+           framing_ != Framing::kToClose && count == bodyStart_ + bodyLength_;
+}
+
 ResponseRules::Progress ResponseRules::Fail(const FetchResult& why) {
     failure_ = why;
     return progress_ = Progress::kFailed;
@@ -134,6 +139,7 @@ bool ResponseRules::FindHeaderEnd(size_t count) {
 
 ResponseRules::Progress ResponseRules::ReadHeaderBlock() {
     status_ = 0;
+    http11_ = closes_ = false;
     contentLength_ = -1;
     lengthInvalid_ = hasTransferCoding_ = chunked_ = chunkedNotLast_ = false;
     unsupportedCoding_ = hasLocation_ = false;
@@ -180,6 +186,7 @@ bool ResponseRules::ReadStatusLine(const char* line, size_t length) {
         !IsDigit(line[10]) || !IsDigit(line[11]) || (length > 12 && line[12] != ' '))
         return false;
     status_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
+    http11_ = line[5] == '1' && line[7] == '1';
     return status_ >= 100 && status_ <= 599;
 }
 
@@ -192,6 +199,12 @@ bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* v
     }
     if (IsWordNoCase(name, nameLength, "content-encoding"))
         return AddCodings(value, valueLength, false);
+    if (IsWordNoCase(name, nameLength, "connection")) {
+        ForEachElement(value, valueLength, [&](const char* option, size_t n) {
+            if (IsWordNoCase(option, n, "close")) closes_ = true;
+            return true;
+        });
+    }
     if (IsWordNoCase(name, nameLength, "location") && !hasLocation_) {
         hasLocation_ = true;
         locationStart_ = static_cast<size_t>(value - data_);

@@ -29,6 +29,8 @@ public:
 
     // `data` is the receive area; it only ever grows at its end.
     ResponseRules(const char* data, RedirectPolicy policy) : data_(data), policy_(policy) {}
+    // The receive area has moved (grown) to `data`, its bytes with it.
+    void MovedTo(const char* data) { data_ = data; }
 
     // The area now holds `count` bytes.
     Progress Update(size_t count);
@@ -51,6 +53,10 @@ public:
     size_t BodyLength() const { return bodyLength_; }
     bool Chunked() const { return chunked_; }
     bool Cut() const { return cut_; }
+    // Once complete with `count` bytes received: whether the connection may carry the next
+    // request. Only an HTTP/1.1 response that ended where its own framing said, with nothing
+    // after it and no "Connection: close", leaves it so.
+    bool KeepsConnection(size_t count) const;
     // The codings to undo, in the order they are to be undone.
     size_t CodingCount() const { return codingCount_; }
     Coding CodingAt(size_t i) const { return codings_[i]; }
@@ -80,6 +86,8 @@ private:
     Framing framing_ = Framing::kHeader;
 
     int32_t status_ = 0;
+    bool http11_ = false;
+    bool closes_ = false;  // "Connection: close"
     int64_t contentLength_ = -1;  // -1: none, or not valid
     bool lengthInvalid_ = false;
     bool hasTransferCoding_ = false;

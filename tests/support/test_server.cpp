@@ -244,16 +244,21 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
         }
     };
 
-    // The request head: up to the blank line, or whatever came before the client stopped.
-    std::string head;
-    while (!st.stopping && !peerClosed && head.empty()) {
-        readSome(kSliceMs);
-        size_t end = received.find("\r\n\r\n");
-        if (end != std::string::npos) head = received.substr(0, end + 4);
-        else if (peerClosed) head = received;
-    }
+    // Each request head: up to the blank line, or whatever came before the client stopped.
+    // A script that ends in KeepAlive lets the next one follow on the same connection.
+    size_t consumed = 0;
+    for (;;) {
+        std::string head;
+        while (!st.stopping && head.empty()) {
+            size_t end = received.find("\r\n\r\n", consumed);
+            if (end != std::string::npos) head = received.substr(consumed, end + 4 - consumed);
+            else if (peerClosed) head = received.substr(consumed);
+            if (!head.empty() || peerClosed) break;
+            readSome(kSliceMs);
+        }
+        if (st.stopping || head.empty()) break;
+        consumed += head.size();
 
-    if (!st.stopping && !head.empty()) {
         Request request = ParseHead(index, head);
         {
             std::lock_guard<std::mutex> lock(st.mutex);
@@ -272,6 +277,7 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
             readUntil(Clock::now() + std::chrono::milliseconds(step.pauseMs), false);
             if (st.stopping || sendFailed) break;
         }
+        if (script.ending == Ending::KeepAlive && !sendFailed) continue;
         if (script.ending == Ending::StayOpen) {
             readUntil(Clock::time_point::max(), true);
         } else if (script.ending == Ending::Reset) {
@@ -283,6 +289,7 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
             shutdown(s, kShutSend);
             readUntil(Clock::now() + std::chrono::seconds(2), true);
         }
+        break;
     }
     CloseSocket(s);
     {
@@ -303,6 +310,7 @@ ScriptedServer::ScriptedServer(std::vector<Script> scripts)
 struct SiteServer::Pages {
     std::mutex mutex;
     std::map<std::string, Script> byPath;
+    bool keepAlive = false;
 };
 
 SiteServer::SiteServer(const std::string& address)
@@ -312,8 +320,11 @@ SiteServer::SiteServer(std::shared_ptr<Pages> pages, const std::string& address)
     : TestServer([pages](const Request& r) {
           std::lock_guard<std::mutex> lock(pages->mutex);
           auto it = pages->byPath.find(r.target.substr(0, r.target.find('?')));
-          if (it != pages->byPath.end()) return it->second;
-          return Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
+          Script script = it != pages->byPath.end()
+                              ? it->second
+                              : Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
+          if (pages->keepAlive && script.ending == Ending::Close) script.ending = Ending::KeepAlive;
+          return script;
       }, 0, address),
       pages_(std::move(pages)) {}
 
@@ -335,6 +346,11 @@ void SiteServer::AddStalled(const std::string& path, const std::string& body, si
     if (stallMs >= 0) script.Pause(stallMs);
     else script.Then(Ending::StayOpen);
     Add(path, script);
+}
+
+void SiteServer::KeepConnectionsAlive() {
+    std::lock_guard<std::mutex> lock(pages_->mutex);
+    pages_->keepAlive = true;
 }
 
 std::vector<std::string> SiteServer::RequestedTargets() const {

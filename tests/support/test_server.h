@@ -28,6 +28,7 @@ enum class Ending {
     Close,     // an orderly close (FIN)
     Reset,     // an abortive close (RST)
     StayOpen,  // keep it open until the client closes it or the server stops
+    KeepAlive, // read the next request on the same connection and answer it too
 };
 
 // What the server does on one connection once the request's blank line has arrived (or the
@@ -127,6 +128,9 @@ public:
 
     // The targets requested so far, in arrival order.
     std::vector<std::string> RequestedTargets() const;
+    // From now on, every page ends its response by waiting for the next request on the
+    // same connection, as servers that keep connections alive do.
+    void KeepConnectionsAlive();
 
 private:
     struct Pages;

@@ -1,0 +1,121 @@
+#include "fetch_ahead.h"
+
+#include <utility>
+
+#include "stop.h"
+
+namespace qm {
+
+FetchAhead::FetchAhead(Fetcher fetcher, int workers, size_t heldLimit)
+    : fetcher_(std::move(fetcher)), heldLimit_(heldLimit) {
+    for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
+}
+
+FetchAhead::~FetchAhead() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ending_ = true;
+    }
+    abandon_.store(true, std::memory_order_release);
+    changed_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+}
+
+void FetchAhead::Plan(const std::vector<PlannedFetch>& next) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // The planned items go to the front in visit order: an item found on the page just
+        // visited is wanted before the links planned earlier.
+        for (auto item = next.rbegin(); item != next.rend(); ++item) {
+            auto known = byUrl_.find(item->url);
+            if (known != byUrl_.end()) {
+                jobs_.splice(jobs_.begin(), jobs_, known->second);
+                continue;
+            }
+            if (!planned_.insert(item->url).second) continue;  // taken already
+            jobs_.push_front(Job{*item, State::kWaiting, false, {}});
+            byUrl_.emplace(item->url, jobs_.begin());
+        }
+    }
+    changed_.notify_all();
+}
+
+void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    planned_.insert(item.url);
+    auto known = byUrl_.find(item.url);
+    if (known == byUrl_.end() || known->second->state == State::kWaiting) {
+        // Nobody has started it: fetching it here is as quick as handing it to a worker.
+        if (known != byUrl_.end()) {
+            jobs_.erase(known->second);
+            byUrl_.erase(known);
+        }
+        lock.unlock();
+        fetcher_(item, out);
+        return;
+    }
+    JobList::iterator job = known->second;
+    changed_.wait(lock, [&] { return job->state == State::kDone; });
+    held_ -= job->result.body.size();
+    *out = std::move(job->result);
+    byUrl_.erase(known);
+    jobs_.erase(job);
+    lock.unlock();
+    changed_.notify_all();  // room for a worker waiting on the held limit
+}
+
+void FetchAhead::Discard(const std::string& url) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        planned_.insert(url);
+        auto known = byUrl_.find(url);
+        if (known == byUrl_.end()) return;
+        JobList::iterator job = known->second;
+        byUrl_.erase(known);
+        if (job->state == State::kRunning) {
+            job->discarded = true;
+            return;
+        }
+        if (job->state == State::kDone) held_ -= job->result.body.size();
+        jobs_.erase(job);
+    }
+    changed_.notify_all();
+}
+
+size_t FetchAhead::HeldBytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_;
+}
+
+void FetchAhead::Work() {
+    ThreadStopScope stopWithUs(abandon_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        JobList::iterator job = jobs_.end();
+        changed_.wait(lock, [&] {
+            if (ending_) return true;
+            if (held_ >= heldLimit_) return false;
+            for (job = jobs_.begin(); job != jobs_.end(); ++job)
+                if (job->state == State::kWaiting) return true;
+            return false;
+        });
+        if (ending_) return;
+        job->state = State::kRunning;
+        PlannedFetch item = job->item;
+        lock.unlock();
+        FetchedBody result;
+        fetcher_(item, &result);
+        lock.lock();
+        // The list entry stays while it runs: Take waits for it and only then erases it.
+        if (job->discarded) {
+            jobs_.erase(job);
+        } else {
+            job->result = std::move(result);
+            job->state = State::kDone;
+            held_ += job->result.body.size();
+        }
+        changed_.notify_all();
+    }
+}
+
+}  // namespace qm

@@ -1,0 +1,90 @@
+// Fetching ahead: while the crawl visits its queue in order on the caller's thread, a few
+// workers fetch the items it will visit next, so that the waits of many items overlap. Only
+// the network work moves ahead; what is reported, scanned and written stays with the visit.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "fetch_status.h"
+
+namespace qm {
+
+// One fetch's outcome as the crawl needs it.
+struct FetchedBody {
+    FetchResult result = FetchStatus::kStopped;
+    std::string body;      // the decoded body when it succeeded
+    std::string finalUrl;  // where the body came from, after redirects
+};
+
+// An item the crawl is about to visit.
+struct PlannedFetch {
+    std::string url;
+    std::string referer;
+};
+
+class FetchAhead {
+public:
+    // Fetches one item; runs on a worker or on the caller's thread, so it must be safe to run
+    // several at once. It must notice the library's stop request, as every fetch does.
+    using Fetcher = std::function<void(const PlannedFetch& item, FetchedBody* out)>;
+
+    // `workers` fetches at most at once; bodies fetched and not yet taken are held while
+    // they add up to less than `heldLimit` bytes (a worker waits for room before it starts).
+    FetchAhead(Fetcher fetcher, int workers, size_t heldLimit);
+    // Ends the fetches still running (their results are not wanted) and joins the workers.
+    ~FetchAhead();
+    FetchAhead(const FetchAhead&) = delete;
+    FetchAhead& operator=(const FetchAhead&) = delete;
+
+    // The items to be visited next, in visit order. Items not known yet are queued behind
+    // those still waiting, in this order; a URL asked for before is not asked for again.
+    void Plan(const std::vector<PlannedFetch>& next);
+
+    // The item's result: the one fetched ahead (waiting for the worker that has it), or a
+    // fetch made here and now when no worker has started it. Each URL is taken once.
+    void Take(const PlannedFetch& item, FetchedBody* out);
+
+    // The item will not be visited (a stop, a budget, an option that skips it): its body, if
+    // fetched, is thrown away unwritten, and it no longer counts against the held limit.
+    void Discard(const std::string& url);
+
+    // Bytes of bodies fetched ahead and not taken yet.
+    size_t HeldBytes() const;
+
+private:
+    enum class State { kWaiting, kRunning, kDone };
+    struct Job {
+        PlannedFetch item;
+        State state = State::kWaiting;
+        bool discarded = false;  // to be thrown away once its fetch ends
+        FetchedBody result;
+    };
+    using JobList = std::list<Job>;
+
+    void Work();
+
+    Fetcher fetcher_;
+    const size_t heldLimit_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    JobList jobs_;  // in visit order as planned
+    std::unordered_map<std::string, JobList::iterator> byUrl_;
+    std::unordered_set<std::string> planned_;  // every URL ever planned or taken
+    size_t held_ = 0;
+    bool ending_ = false;
+    std::atomic<bool> abandon_{false};  // ends the fetches still running at the end
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace qm
