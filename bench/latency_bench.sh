@@ -57,7 +57,7 @@ cleanup() {
   for ns in "$ns_c" "$ns_m" "$ns_s"; do ip netns del "$ns" 2>/dev/null || true; done
   rm -rf "$work"
 }
-no_processes_left() { [ -z "$(ip netns pids "$ns_c"; ip netns pids "$ns_m"; ip netns pids "$ns_s")" ] 2>/dev/null; }
+no_processes_left() { [ -z "$(ip netns pids "$ns_c"; ip netns pids "$ns_m"; ip netns pids "$ns_s")" ]; } 2>/dev/null
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
