@@ -39,7 +39,6 @@ ns_c=$tag-client ns_m=$tag-link ns_s=$tag-server
 client_ip=10.77.0.1 server_ip=10.77.0.2
 work=$(mktemp -d)
 bridge=
-nginx=
 
 cleanup() {
   local ns p left
@@ -138,7 +137,6 @@ http {
 }
 EOF
   ip netns exec "$ns_s" nginx -p "$p" -c nginx.conf -g 'daemon off;' &
-  nginx=$!
   wait_for 10 in_ns "$ns_c" curl -s -o /dev/null "http://$server_ip/index.html" ||
     { cat "$p/logs/error.log" >&2; echo "latency_bench: nginx did not start" >&2; exit 1; }
 }
