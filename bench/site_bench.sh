@@ -8,30 +8,10 @@ set -euo pipefail
 bin=$1
 rounds=${2:-5}
 . "$(dirname "$0")/../tests/support/serve_folder.sh"
+. "$(dirname "$0")/make_site.sh"
 
 site=$work/site
-mkdir -p "$site/img" "$site/css" "$site/pages"
-picture() { head -c $((2048 + RANDOM % 30720)) /dev/urandom >"$1"; }
-{
-  echo '<html><head><title>Start</title>'
-  for s in 1 2 3; do echo "<link rel=\"stylesheet\" href=\"css/s$s.css\">"; done
-  echo '</head><body>'
-  for f in 1 2; do echo "<frame src=\"frame$f.html\">"; done
-  for i in $(seq 1 200); do echo "<p>Picture $i <img src=\"img/p$i.jpg\" alt=\"$i\"></p>"; done
-  for p in $(seq 1 30); do echo "<p><a href=\"pages/page$p.html\">Page $p</a></p>"; done
-  echo '</body></html>'
-} >"$site/index.html"
-for i in $(seq 1 200); do picture "$site/img/p$i.jpg"; done
-for s in 1 2 3; do printf 'body { margin: %dpx; color: #333; }\n' "$s" >"$site/css/s$s.css"; done
-for f in 1 2; do echo "<html><body><p>Frame $f</p></body></html>" >"$site/frame$f.html"; done
-for p in $(seq 1 30); do
-  {
-    echo "<html><head><link rel=\"stylesheet\" href=\"../css/s1.css\"></head><body><h1>Page $p</h1>"
-    for i in $(seq 1 10); do echo "<img src=\"pic$p-$i.png\">"; done
-    echo '<a href="../index.html">back</a></body></html>'
-  } >"$site/pages/page$p.html"
-  for i in $(seq 1 10); do picture "$site/pages/pic$p-$i.png"; done
-done
+make_site "$site"
 
 serve_folder "$bin" "$site" 900
 url=$base/index.html
