@@ -34,6 +34,17 @@ size_t HostOf(const char* url, size_t n, const char** host) {
     return end - start;
 }
 
+// A reference read and resolved, waiting for its item to be added.
+struct Resolved {
+    FoundReference r;
+    int32_t length;     // of the decoded value
+    size_t urlLength;   // of its part before the fragment
+    size_t n;           // of the absolute URL
+    uint32_t urlHash;
+    char value[URL_TEXT_SIZE];
+    char url[URL_TEXT_SIZE];
+};
+
 class PageScan final : public ReferenceVisitor {
 public:
     PageScan(CrawlState& state, const char* in, int32_t length, char* out, int32_t capacity,
@@ -48,6 +59,7 @@ public:
     bool Continue() override { return !StopRequested(); }
 
     int32_t Finish() {
+        AddWaiting();
         std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
         outLength_ += end_ - copied_;
         copied_ = end_;
@@ -57,6 +69,12 @@ public:
     bool outOfRecords() const { return outOfRecords_; }
 
 private:
+    bool Resolve(const FoundReference& r, Resolved& x) const;
+    void Add(const Resolved& x);
+    void AddWaiting() {
+        if (waiting_ >= 0) Add(resolved_[waiting_]);
+        waiting_ = -1;
+    }
     bool Replace(const FoundReference& r, const char* text, size_t length);
 
     CrawlState& state_;
@@ -72,34 +90,53 @@ private:
     std::string pageHost_;
     FoundGroups groups_;
     bool outOfRecords_ = false;
+    // Each reference waits in one of these until the next is resolved: the URL index is far
+    // larger than any cache, and its look-up is asked for while the next reference is read.
+    Resolved resolved_[2];
+    int waiting_ = -1;  // the one that waits, or -1
 };
 
 bool PageScan::Found(const FoundReference& r) {
-    char value[URL_TEXT_SIZE];
-    int32_t length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, value, sizeof value);
-    // Empty, too long, or a place in the page itself: kept as it is.
-    if (length <= 0 || value[0] == '#') return true;
-    const char* hash = static_cast<const char*>(std::memchr(value, '#', static_cast<size_t>(length)));
-    size_t urlLength = hash ? static_cast<size_t>(hash - value) : static_cast<size_t>(length);
-
-    char url[URL_TEXT_SIZE];
-    size_t n = ResolveUrl(base_, value, urlLength, url);
-    if (n == 0) return true;  // another scheme, or no usable URL
-    state_.PrefetchUrl(url, n);
+    int fresh = waiting_ == 0 ? 1 : 0;
+    Resolved& x = resolved_[fresh];
+    if (!Resolve(r, x)) return true;
+    AddWaiting();
     if (r.base) {
         // References after it resolve against it; the saved page against its own folder.
-        ParseBase(url, &base_);
+        ParseBase(x.url, &base_);
         Replace(r, "", 0);
         return true;
     }
+    waiting_ = fresh;
+    return true;
+}
 
+// False when the reference is kept as it is: empty, too long, a place in the page itself,
+// another scheme or no usable URL.
+bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
+    x.r = r;
+    x.length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value, sizeof x.value);
+    if (x.length <= 0 || x.value[0] == '#') return false;
+    const void* hash = std::memchr(x.value, '#', static_cast<size_t>(x.length));
+    x.urlLength = hash ? static_cast<size_t>(static_cast<const char*>(hash) - x.value)
+                       : static_cast<size_t>(x.length);
+    x.n = ResolveUrl(base_, x.value, x.urlLength, x.url);
+    if (x.n == 0) return false;
+    x.urlHash = state_.PrefetchUrl(x.url, x.n);
+    return true;
+}
+
+void PageScan::Add(const Resolved& x) {
+    const FoundReference& r = x.r;
+    const char* url = x.url;
+    size_t n = x.n;
     // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
     if (r.kind != kAddressOnly && !outOfRecords_) {
         const char* host;
         size_t hostLength = HostOf(url, n, &host);
         bool sameSite = hostLength == pageHost_.size() && std::memcmp(host, pageHost_.data(), hostLength) == 0;
-        choice = AddFoundItem(state_, groups_, url, n, r.kind, sameSite, options_);
+        choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
         outOfRecords_ = choice.outOfRecords;
     }
     char area[kInsertAreaSize];
@@ -111,13 +148,14 @@ bool PageScan::Found(const FoundReference& r) {
         AppendValue(url, n, false, r.context, insert);
     }
     size_t localLength = insert.length();
-    if (hash) AppendValue(hash, static_cast<size_t>(length) - urlLength, false, r.context, insert);
-    if (!insert.ok()) return true;
+    if (x.urlLength < static_cast<size_t>(x.length))
+        AppendValue(x.value + x.urlLength, static_cast<size_t>(x.length) - x.urlLength, false,
+                    r.context, insert);
+    if (!insert.ok()) return;
     int32_t at = outLength_ + (r.begin - copied_);
-    if (!Replace(r, insert.c_str(), insert.length())) return true;
+    if (!Replace(r, insert.c_str(), insert.length())) return;
     if (choice.local && spots_ && state_.entry(choice.entry).fate != UrlFate::kSaved)
         spots_->push_back(LocalSpot{at, static_cast<int32_t>(localLength), choice.entry, r.context});
-    return true;
 }
 
 // Puts `text` where the value stood. False, with nothing changed, when the page would no
