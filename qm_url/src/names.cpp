@@ -149,6 +149,40 @@ void AppendEncoded(const char* s, size_t n, BoundedText& out) {
     }
 }
 
+// A path that resolving leaves as it is: nothing to encode, no query, scheme or backslash,
+// no "." or ".." segment (nor one that may be, spelled with '%') and no empty segment.
+bool IsPlainPath(const char* s, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        char c = s[i];
+        bool segmentStart = i == 0 || s[i - 1] == '/';
+        if (NeedsEncoding(static_cast<unsigned char>(c)) || c == '?' || c == ':' || c == '\\' ||
+            (segmentStart && (c == '.' || c == '%' || (i > 0 && c == '/'))))
+            return false;
+    }
+    return true;
+}
+
+// "http://" or "https://", a host, and a path and query that resolving leaves as they are.
+bool IsPlainAbsolute(const char* s, size_t n) {
+    size_t i = n > 7 && std::memcmp(s, "http://", 7) == 0    ? 7
+               : n > 8 && std::memcmp(s, "https://", 8) == 0 ? 8
+                                                             : 0;
+    if (i == 0) return false;
+    size_t hostStart = i;
+    while (i < n && s[i] != '/' && s[i] != '?' && s[i] != '#') ++i;
+    if (i == hostStart) return false;
+    bool query = false;
+    for (; i < n; ++i) {
+        char c = s[i];
+        if (NeedsEncoding(static_cast<unsigned char>(c)) || c == '#') return false;
+        if (c == '?')
+            query = true;
+        else if (!query && s[i - 1] == '/' && (c == '.' || c == '%'))
+            return false;
+    }
+    return true;
+}
+
 const char* const kPageExtensions[] = {"html", "htm", "xhtml", "shtml"};
 // Extensions that never name a page: such a link or frame keeps its name as it is.
 const char* const kOtherExtensions[] = {
@@ -267,6 +301,19 @@ bool ParseBase(const char* url, BaseUrl* base) {
     base->root = std::string(base->scheme) + "://" + base->authority;
     base->folder = base->root +
                    (folder == std::string::npos ? std::string("/") : base->path.substr(0, folder + 1));
+    bool plain = true;
+    for (size_t i = base->root.size(); i < base->folder.size() && plain; ++i) {
+        char c = base->folder[i];
+        plain = !NeedsEncoding(static_cast<unsigned char>(c)) &&
+                !(base->folder[i - 1] == '/' && (c == '.' || c == '%'));
+    }
+    // Each ".." takes the last folder off, and none goes above the root.
+    for (int32_t up = 0, length = static_cast<int32_t>(base->folder.size()); plain && up < 4; ++up) {
+        base->upFolders[up] = length;
+        int32_t rootEnd = static_cast<int32_t>(base->root.size()) + 1;
+        if (length > rootEnd)
+            for (--length; length > rootEnd && base->folder[static_cast<size_t>(length) - 1] != '/';) --length;
+    }
     return base->ok;
 }
 
@@ -275,25 +322,32 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     url[0] = '\0';
     if (!base.ok || SchemeOf(reference, length) == ReferenceScheme::kOther) return 0;
 
-    // Most references are a plain path relative to the page's folder or to the site's root:
-    // no scheme, no query, no dot segments, nothing to encode.
+    // Most references are a plain path relative to the page's folder (after a few "../"
+    // perhaps) or to the site's root: no scheme, no query, no dot segments, nothing to
+    // encode.
     bool rootRelative = length > 1 && reference[0] == '/' && reference[1] != '/';
-    const std::string& prefix = rootRelative ? base.root : base.folder;
-    if (length > 0 && (reference[0] != '/' || rootRelative) && prefix.size() + length < URL_TEXT_SIZE) {
-        bool plain = true;
-        for (size_t i = 0; i < length && plain; ++i) {
-            char c = reference[i];
-            bool segmentStart = i == 0 || reference[i - 1] == '/';
-            plain = !NeedsEncoding(static_cast<unsigned char>(c)) && c != '?' && c != ':' &&
-                    c != '\\' && !(segmentStart && (c == '.' || c == '%')) &&
-                    !(i > 0 && c == '/' && reference[i - 1] == '/');
-        }
-        if (plain) {
-            std::memcpy(url, prefix.data(), prefix.size());
-            std::memcpy(url + prefix.size(), reference, length);
-            url[prefix.size() + length] = '\0';
-            return prefix.size() + length;
-        }
+    size_t up = 0;
+    while (!rootRelative && up < 4 && length >= 3 * (up + 1) && reference[3 * up] == '.' &&
+           reference[3 * up + 1] == '.' && reference[3 * up + 2] == '/')
+        ++up;
+    const char* rest = reference + 3 * up;
+    size_t restLength = length - 3 * up;
+    size_t prefixLength = rootRelative ? base.root.size()
+                          : up == 0    ? base.folder.size()
+                          : up < 4 && base.upFolders[up] >= 0 ? static_cast<size_t>(base.upFolders[up])
+                                       : 0;
+    if (restLength > 0 && prefixLength > 0 && (rest[0] != '/' || rootRelative) &&
+        prefixLength + restLength < URL_TEXT_SIZE && IsPlainPath(rest, restLength)) {
+        std::memcpy(url, (rootRelative ? base.root : base.folder).data(), prefixLength);
+        std::memcpy(url + prefixLength, rest, restLength);
+        url[prefixLength + restLength] = '\0';
+        return prefixLength + restLength;
+    }
+    // So are most absolute references: they stand as they are.
+    if (length < URL_TEXT_SIZE && IsPlainAbsolute(reference, length)) {
+        std::memcpy(url, reference, length);
+        url[length] = '\0';
+        return length;
     }
 
     char work[kWorkAreaSize];
