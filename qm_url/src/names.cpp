@@ -128,9 +128,24 @@ void SplitAfterScheme(const char* s, size_t n, std::string* authority, const cha
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-constexpr bool NeedsEncoding(unsigned char c) {
-    return c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`';
-}
+// What resolving makes of each byte of a path, one look-up per byte.
+enum PathByte : uint8_t {
+    kEncoded = 1,       // %-encoded (tabs and line ends dropped), as a browser sends it
+    kNotPlain = 2,      // a query, a scheme or a backslash: not for the short way
+    kSegmentStart = 4,  // at the start of a segment, a "." or ".." segment may follow
+};
+struct PathBytes {
+    uint8_t of[256] = {};
+    constexpr PathBytes() {
+        for (int c = 0; c < 256; ++c)
+            if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`') of[c] = kEncoded;
+        of['?'] = of[':'] = of['\\'] = kNotPlain;
+        of['.'] = of['%'] = of['/'] = kSegmentStart;
+    }
+};
+constexpr PathBytes kPathBytes;
+
+constexpr bool NeedsEncoding(unsigned char c) { return (kPathBytes.of[c] & kEncoded) != 0; }
 
 // Appends a path or query as a browser sends it.
 void AppendEncoded(const char* s, size_t n, BoundedText& out) {
@@ -152,12 +167,13 @@ void AppendEncoded(const char* s, size_t n, BoundedText& out) {
 // A path that resolving leaves as it is: nothing to encode, no query, scheme or backslash,
 // no "." or ".." segment (nor one that may be, spelled with '%') and no empty segment.
 bool IsPlainPath(const char* s, size_t n) {
+    bool segmentStart = true;
     for (size_t i = 0; i < n; ++i) {
-        char c = s[i];
-        bool segmentStart = i == 0 || s[i - 1] == '/';
-        if (NeedsEncoding(static_cast<unsigned char>(c)) || c == '?' || c == ':' || c == '\\' ||
-            (segmentStart && (c == '.' || c == '%' || (i > 0 && c == '/'))))
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        uint8_t k = kPathBytes.of[c];
+        if ((k & (kEncoded | kNotPlain)) || (segmentStart && (k & kSegmentStart) && (i > 0 || c != '/')))
             return false;
+        segmentStart = c == '/';
     }
     return true;
 }
@@ -232,15 +248,28 @@ void LowerCopy(const char* s, size_t n, char* out) {
 }
 
 // What each byte of a URL becomes in a local name, before folders are made.
+// `slash` is what '/' becomes.
 struct NameCharacters {
-    char map[256];
-    NameCharacters() {
+    char map[256] = {};
+    constexpr explicit NameCharacters(char slash) {
         for (int c = 0; c < 256; ++c) {
             char ch = static_cast<char>(c);
-            map[c] = c < 0x20 || c == 0x7F || kReplacedInNames(ch) ? '-' : c == '/' ? '\\' : ch;
+            map[c] = c < 0x20 || c == 0x7F || kReplacedInNames(ch) ? '-' : c == '/' ? slash : ch;
         }
     }
+    // Appends the `n` bytes at `s`, with a run of '/' as one; `prev` is the byte before.
+    size_t Map(const char* s, size_t n, char& prev, char* out) const {
+        size_t k = 0;
+        for (size_t i = 0; i < n; ++i) {
+            char c = s[i];
+            out[k] = map[static_cast<unsigned char>(c)];
+            k += c != '/' || prev != '/';
+            prev = c;
+        }
+        return k;
+    }
 };
+constexpr NameCharacters kFlatName('-'), kFolderName('\\');
 
 // A folder or file name that AppendSafeComponent would keep as it is: it neither ends in a
 // dot or blank, nor begins with a dot or '%', nor may be a device name.
@@ -250,8 +279,9 @@ bool IsOrdinaryComponent(const char* s, size_t n) {
     size_t base = dot ? static_cast<size_t>(static_cast<const char*>(dot) - s) : n;
     if (base > 0 && s[base - 1] == ' ') return false;
     if (base < 3 || base == 5 || base > 7) return true;
+    // CON PRN AUX NUL, COM1 LPT1, CONIN$ CONOUT$.
     char f = Lower(s[0]);
-    return !(f == 'c' || f == 'p' || f == 'a' || f == 'n' || f == 'l');
+    return !(f == 'c' || (base == 3 && (f == 'p' || f == 'a' || f == 'n')) || (base == 4 && f == 'l'));
 }
 
 // Windows, and Linux's most file systems, store no longer file names.
@@ -477,39 +507,30 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
         if (endsInSlash) added = kind == KIND_SCRIPT ? "index.js" : "index";
         queryBeforeExtension = extLength > 0;
     }
-    char composed[kWorkAreaSize];
-    BoundedText whole(composed);
-    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
-        whole.Append(url, pathEnd - extLength - 1);
-        whole.Append(url + queryStart, queryLength);
-        whole.Append(url + pathEnd - extLength - 1, extLength + 1);
-    } else {
-        whole.Append(url, n);
-        whole.Append(added);
-    }
-    if (!whole.ok()) return false;
+    const size_t addedLength = std::strlen(added);
+    if (n + addedLength >= kWorkAreaSize) return false;
 
     // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
     // folders, or one '-' in a flat name.
-    static const NameCharacters kMap;
+    const NameCharacters& map = mode == NAME_MODE_FOLDERS ? kFolderName : kFlatName;
     const char slash = mode == NAME_MODE_FOLDERS ? '\\' : '-';
     char raw[kWorkAreaSize];
     size_t rawLength = 0;
-    for (size_t i = 0; i < whole.length(); ++i) {
-        char c = composed[i];
-        if (c == '/') {
-            if (i > 0 && composed[i - 1] == '/') continue;
-            raw[rawLength++] = slash;
-        } else {
-            raw[rawLength++] = kMap.map[static_cast<unsigned char>(c)];
-        }
+    char prev = '\0';
+    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
+        rawLength += map.Map(url, pathEnd - extLength - 1, prev, raw);
+        rawLength += map.Map(url + queryStart, queryLength, prev, raw + rawLength);
+        rawLength += map.Map(url + pathEnd - extLength - 1, extLength + 1, prev, raw + rawLength);
+    } else {
+        rawLength += map.Map(url, n, prev, raw);
+        rawLength += map.Map(added, addedLength, prev, raw + rawLength);
     }
     raw[rawLength] = '\0';
     // It begins "http-" and a separator, "https-" and a separator, ...
     size_t schemeEnd = 0;
     for (const char* scheme : kFetchableSchemes) {
         size_t k = std::strlen(scheme);
-        if (rawLength > k + 1 && std::strncmp(raw, scheme, k) == 0 && raw[k] == '-' && raw[k + 1] == slash)
+        if (rawLength > k + 1 && std::memcmp(raw, scheme, k) == 0 && raw[k] == '-' && raw[k + 1] == slash)
             schemeEnd = k + 1;
     }
     bool fetchable = schemeEnd > 0;
@@ -567,6 +588,7 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
 void NameRegistry::Clear() {
     taken_.Clear();
     isFolder_.clear();
+    lastFolder_.clear();
 }
 
 bool NameRegistry::Claim(char* name, size_t size, const char* url) {
@@ -574,8 +596,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     size_t n = std::strlen(name);
     if (n >= size || n + 10 >= sizeof lower) return false;
     LowerCopy(name, n + 1, lower);
-    uint32_t nameHash = TextTable::Hash(std::string_view(lower, n));
-    taken_.Prefetch(std::string_view(lower, n));
+    uint32_t nameHash = taken_.Prefetch(std::string_view(lower, n));
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
         int32_t e = find(length);
@@ -595,8 +616,15 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     };
     // A new folder must not bear a file's name: such a folder gets a '_' added.
     const char* lastSlash = std::strrchr(lower, '\\');
-    int32_t parent = lastSlash ? find(static_cast<size_t>(lastSlash - lower)) : -1;
-    const bool parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
+    const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - lower) : 0;
+    // Items come in runs from one folder: the folder of the last name is known at once.
+    bool parentKnown = folderLength > 0 && folderLength == lastFolder_.size() &&
+                       std::memcmp(lower, lastFolder_.data(), folderLength) == 0;
+    if (lastSlash && !parentKnown) {
+        int32_t parent = find(folderLength);
+        parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
+        if (parentKnown) lastFolder_.assign(lower, folderLength);
+    }
     if (lastSlash != nullptr && !parentKnown) {
         for (size_t cut = 0; cut < n; ++cut) {
             if (lower[cut] != '\\') continue;
@@ -625,7 +653,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     taken_.Add(std::string_view(lower, n), nameHash);
     isFolder_.push_back(false);
     // Its folders, from the innermost, up to one known already.
-    for (size_t cut = n; !parentKnown && cut-- > 0;) {
+    for (size_t cut = n; lastSlash && !parentKnown && cut-- > 0;) {
         if (lower[cut] != '\\') continue;
         if (find(cut) >= 0) break;
         taken_.Add(std::string_view(lower, cut));

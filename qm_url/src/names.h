@@ -83,6 +83,7 @@ public:
 private:
     TextTable taken_;               // every file and folder name given out, in lower case
     std::vector<bool> isFolder_;    // for each of them
+    std::string lastFolder_;        // the folder, in lower case, last found to be one
 };
 
 // A short hash of `text`: eight hexadecimal digits.
