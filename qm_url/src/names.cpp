@@ -259,13 +259,16 @@ struct NameCharacters {
     }
     // Appends the `n` bytes at `s`, with a run of '/' as one; `prev` is the byte before.
     size_t Map(const char* s, size_t n, char& prev, char* out) const {
-        size_t k = 0;
-        for (size_t i = 0; i < n; ++i) {
+        size_t k = 0, i = 0;
+        if (prev == '/')
+            while (i < n && s[i] == '/') ++i;
+        for (; i < n; ++i) {
             char c = s[i];
-            out[k] = map[static_cast<unsigned char>(c)];
-            k += c != '/' || prev != '/';
-            prev = c;
+            out[k++] = map[static_cast<unsigned char>(c)];
+            if (c == '/')
+                while (i + 1 < n && s[i + 1] == '/') ++i;
         }
+        if (n > 0) prev = s[n - 1];
         return k;
     }
 };

@@ -155,7 +155,10 @@ int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
         if (t_[i] == '>') return i + 1;
         int32_t nameStart = i++;
         while (i < n_ && !IsBlank(t_[i]) && t_[i] != '/' && t_[i] != '>' && t_[i] != '=') ++i;
-        Attribute a;
+        // Read in place: an attribute built aside and copied whole would be read back before
+        // its fields are written out, and wait for everything before it.
+        Attribute spare;
+        Attribute& a = tag->count < kMaxAttributes ? tag->attributes[tag->count] : spare;
         a.name.Set(t_ + nameStart, i - nameStart);
         a.quote = 0;
         while (i < n_ && IsBlank(t_[i])) ++i;
@@ -178,7 +181,7 @@ int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
         } else {
             a.begin = a.end = i;
         }
-        if (tag->count < kMaxAttributes) tag->attributes[tag->count++] = a;
+        if (tag->count < kMaxAttributes) ++tag->count;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "scan.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "char_set.h"
@@ -19,7 +20,8 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr CharSet kPlainInValues(
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~/:;=+!$*@[]{}^|`<");
 
-void AppendPercent(unsigned char c, BoundedText& out) {
+template <class Text>
+void AppendPercent(unsigned char c, Text& out) {
     char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
     out.Append(e, 3);
 }
@@ -32,6 +34,84 @@ size_t HostOf(const char* url, size_t n, const char** host) {
     while (end < n && url[end] != '/' && url[end] != '?' && url[end] != '#' && url[end] != ':') ++end;
     *host = url + start;
     return end - start;
+}
+
+// Text written straight into the page's output, at most `room` bytes, and refused whole
+// like BoundedText's once a write would not fit. Byte by byte: what it copies was mostly
+// written a moment before, and wide reads of it would wait for those writes to land.
+class OutputText {
+public:
+    OutputText(char* at, size_t room) : at_(at), room_(room) {}
+    void Append(const char* text, size_t length) {
+        if (!ok_ || length > room_ - length_) {
+            ok_ = false;
+            return;
+        }
+        for (size_t i = 0; i < length; ++i) at_[length_ + i] = text[i];
+        length_ += length;
+    }
+    void Append(const char* text) { Append(text, std::strlen(text)); }
+    void Append(char c) { Append(&c, 1); }
+    size_t length() const { return length_; }
+    bool ok() const { return ok_; }
+
+private:
+    char* at_;
+    size_t room_;
+    size_t length_ = 0;
+    bool ok_ = true;
+};
+
+// Writes `s` as AppendValue says, into a BoundedText or an OutputText.
+template <class Text>
+void WriteValue(const char* s, size_t n, bool localName, uint8_t context, Text& out) {
+    const bool css = (context & kInCss) != 0, html = (context & kInAttribute) != 0;
+    const bool quoted = (context & (kDoubleQuoted | kSingleQuoted)) != 0;
+    const bool cssQuoted = (context & (kCssDoubleQuoted | kCssSingleQuoted)) != 0;
+    for (size_t i = 0; i < n;) {
+        // Most characters need nothing: they go in runs.
+        size_t run = i;
+        while (run < n && kPlainInValues(s[run])) ++run;
+        if (run > i) {
+            out.Append(s + i, run - i);
+            i = run;
+            continue;
+        }
+        unsigned char c = static_cast<unsigned char>(s[i++]);
+        // First as the URL must read: %-encoded where a browser would take the character
+        // otherwise.
+        if (localName && c == '\\') {
+            out.Append('/');
+            continue;
+        }
+        bool encode = c <= 0x20 || c >= 0x7F ||
+                      (localName && (c == '%' || c == '#' || c == '?' || c == '&' || c == '\'' ||
+                                     c == '"' || c == ',' || c == '(' || c == ')')) ||
+                      ((context & kInSrcset) && c == ',');
+        if (encode && (localName || c < 0x80)) {
+            AppendPercent(c, out);
+            continue;
+        }
+        // Then as the place it stands in writes it: CSS escapes, then character references.
+        char piece[2];
+        size_t k = 0;
+        if (css && (c == '\\' || c == '"' || c == '\'' || (!cssQuoted && (c == '(' || c == ')'))))
+            piece[k++] = '\\';
+        piece[k++] = static_cast<char>(c);
+        for (size_t j = 0; j < k; ++j) {
+            char p = piece[j];
+            if (html && p == '&')
+                out.Append("&amp;");
+            else if (html && p == '"' && (context & kDoubleQuoted))
+                out.Append("&quot;");
+            else if (html && p == '\'' && (context & kSingleQuoted))
+                out.Append("&#39;");
+            else if (html && !quoted && p == '>')
+                out.Append("%3E");
+            else
+                out.Append(p);
+        }
+    }
 }
 
 // A reference read and resolved, waiting for its item to be added.
@@ -114,7 +194,11 @@ bool PageScan::Found(const FoundReference& r) {
 // False when the reference is kept as it is: empty, too long, a place in the page itself,
 // another scheme or no usable URL.
 bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
-    x.r = r;
+    x.r.begin = r.begin;  // field by field, for the reason given at LocalSpot below
+    x.r.end = r.end;
+    x.r.kind = r.kind;
+    x.r.context = r.context;
+    x.r.base = r.base;
     x.length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value, sizeof x.value);
     if (x.length <= 0 || x.value[0] == '#') return false;
     const void* hash = std::memchr(x.value, '#', static_cast<size_t>(x.length));
@@ -139,23 +223,35 @@ void PageScan::Add(const Resolved& x) {
         choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
         outOfRecords_ = choice.outOfRecords;
     }
-    char area[kInsertAreaSize];
-    BoundedText insert(area);
+    // The value goes straight after the text before it, when the rest of the page still
+    // fits behind it.
+    int64_t at = outLength_ + static_cast<int64_t>(r.begin - copied_);
+    int64_t room = std::min<int64_t>(kInsertAreaSize - 1, capacity_ - at - (end_ - r.end));
+    if (room < 0) return;
+    std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(r.begin - copied_));
+    OutputText insert(out_ + at, static_cast<size_t>(room));
     if (choice.local) {
         std::string_view name = state_.LocalNameOf(choice.entry);
-        AppendValue(name.data(), name.size(), true, r.context, insert);
+        WriteValue(name.data(), name.size(), true, r.context, insert);
     } else {
-        AppendValue(url, n, false, r.context, insert);
+        WriteValue(url, n, false, r.context, insert);
     }
     size_t localLength = insert.length();
     if (x.urlLength < static_cast<size_t>(x.length))
-        AppendValue(x.value + x.urlLength, static_cast<size_t>(x.length) - x.urlLength, false,
-                    r.context, insert);
+        WriteValue(x.value + x.urlLength, static_cast<size_t>(x.length) - x.urlLength, false,
+                   r.context, insert);
     if (!insert.ok()) return;
-    int32_t at = outLength_ + (r.begin - copied_);
-    if (!Replace(r, insert.c_str(), insert.length())) return;
-    if (choice.local && spots_ && state_.entry(choice.entry).fate != UrlFate::kSaved)
-        spots_->push_back(LocalSpot{at, static_cast<int32_t>(localLength), choice.entry, r.context});
+    outLength_ = static_cast<int32_t>(at + static_cast<int64_t>(insert.length()));
+    copied_ = r.end;
+    if (choice.local && spots_ && state_.entry(choice.entry).fate != UrlFate::kSaved) {
+        // Filled in place, field by field: a spot built aside and copied whole would be read
+        // back before its fields are written out, and wait for everything before it.
+        LocalSpot& spot = spots_->emplace_back();
+        spot.offset = static_cast<int32_t>(at);
+        spot.length = static_cast<int32_t>(localLength);
+        spot.entry = choice.entry;
+        spot.context = r.context;
+    }
 }
 
 // Puts `text` where the value stood. False, with nothing changed, when the page would no
@@ -174,53 +270,7 @@ bool PageScan::Replace(const FoundReference& r, const char* text, size_t length)
 }  // namespace
 
 void AppendValue(const char* s, size_t n, bool localName, uint8_t context, BoundedText& out) {
-    const bool css = (context & kInCss) != 0, html = (context & kInAttribute) != 0;
-    const bool quoted = (context & (kDoubleQuoted | kSingleQuoted)) != 0;
-    const bool cssQuoted = (context & (kCssDoubleQuoted | kCssSingleQuoted)) != 0;
-    for (size_t i = 0; i < n;) {
-        // Most characters need nothing: they go in runs.
-        size_t run = i;
-        while (run < n && kPlainInValues(s[run])) ++run;
-        if (run > i) {
-            out.Append(s + i, run - i);
-            i = run;
-            continue;
-        }
-        unsigned char c = static_cast<unsigned char>(s[i++]);
-        // First as the URL must read: %-encoded where a browser would take the character
-        // otherwise.
-        if (localName && c == '\\') {
-            out.Append('/');
-            continue;
-        }
-        bool encode = c <= 0x20 || c >= 0x7F ||
-                      (localName && (c == '%' || c == '#' || c == '?' || c == '&' || c == '\'' ||
-                                     c == '"' || c == ',' || c == '(' || c == ')')) ||
-                      ((context & kInSrcset) && c == ',');
-        if (encode && (localName || c < 0x80)) {
-            AppendPercent(c, out);
-            continue;
-        }
-        // Then as the place it stands in writes it: CSS escapes, then character references.
-        char piece[2];
-        size_t k = 0;
-        if (css && (c == '\\' || c == '"' || c == '\'' || (!cssQuoted && (c == '(' || c == ')'))))
-            piece[k++] = '\\';
-        piece[k++] = static_cast<char>(c);
-        for (size_t j = 0; j < k; ++j) {
-            char p = piece[j];
-            if (html && p == '&')
-                out.Append("&amp;");
-            else if (html && p == '"' && (context & kDoubleQuoted))
-                out.Append("&quot;");
-            else if (html && p == '\'' && (context & kSingleQuoted))
-                out.Append("&#39;");
-            else if (html && !quoted && p == '>')
-                out.Append("%3E");
-            else
-                out.Append(p);
-        }
-    }
+    WriteValue(s, n, localName, context, out);
 }
 
 ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t length, TextKind kind,
