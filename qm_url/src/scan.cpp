@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "char_set.h"
 #include "found_items.h"
@@ -20,20 +21,32 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr CharSet kPlainInValues(
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~/:;=+!$*@[]{}^|`<");
 
+// What WriteValue copies as it is: each such character, the rest '\0'.
+struct PlainCharacters {
+    char to[256] = {};
+    constexpr explicit PlainCharacters(bool localName) {
+        for (int c = 1; c < 256; ++c)
+            if (kPlainInValues(static_cast<char>(c))) to[c] = static_cast<char>(c);
+        if (localName) to['\\'] = '/';
+    }
+};
+constexpr PlainCharacters kPlainInAddresses(false), kPlainInLocalNames(true);
+
 template <class Text>
 void AppendPercent(unsigned char c, Text& out) {
     char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
     out.Append(e, 3);
 }
 
-// The host of an absolute URL, without port.
-size_t HostOf(const char* url, size_t n, const char** host) {
+// Whether the host of the absolute URL `url`, without port, is `host` (which holds none of
+// the characters that end one).
+bool HasHost(const char* url, size_t n, const std::string& host) {
     const char* p = static_cast<const char*>(std::memchr(url, ':', n));
     size_t start = p ? static_cast<size_t>(p - url) + 3 : 0;
-    size_t end = start;
-    while (end < n && url[end] != '/' && url[end] != '?' && url[end] != '#' && url[end] != ':') ++end;
-    *host = url + start;
-    return end - start;
+    if (start >= n) return host.empty();
+    size_t end = start + host.size();
+    if (end > n || std::memcmp(url + start, host.data(), host.size()) != 0) return false;
+    return end == n || url[end] == '/' || url[end] == '?' || url[end] == '#' || url[end] == ':';
 }
 
 // Text written straight into the page's output, at most `room` bytes, and refused whole
@@ -52,6 +65,22 @@ public:
     }
     void Append(const char* text) { Append(text, std::strlen(text)); }
     void Append(char c) { Append(&c, 1); }
+    // Copies the characters of `s` that need nothing, a local name's backslashes as '/',
+    // up to the first that does; how many it took.
+    size_t AppendPlain(const char* s, size_t n, bool localName) {
+        const char* map = localName ? kPlainInLocalNames.to : kPlainInAddresses.to;
+        const size_t room = ok_ ? room_ - length_ : 0;
+        const size_t limit = n < room ? n : room;
+        char* to = at_ + length_;
+        size_t i = 0;
+        for (char c; i < limit && (c = map[static_cast<unsigned char>(s[i])]) != '\0'; ++i) to[i] = c;
+        if (i == limit && i < n && map[static_cast<unsigned char>(s[i])] != '\0') {
+            ok_ = false;
+            return n;
+        }
+        length_ += i;
+        return i;
+    }
     size_t length() const { return length_; }
     bool ok() const { return ok_; }
 
@@ -69,6 +98,10 @@ void WriteValue(const char* s, size_t n, bool localName, uint8_t context, Text& 
     const bool quoted = (context & (kDoubleQuoted | kSingleQuoted)) != 0;
     const bool cssQuoted = (context & (kCssDoubleQuoted | kCssSingleQuoted)) != 0;
     for (size_t i = 0; i < n;) {
+        if constexpr (std::is_same_v<Text, OutputText>) {
+            i += out.AppendPlain(s + i, n - i, localName);
+            if (i == n) break;
+        }
         // Most characters need nothing: they go in runs.
         size_t run = i;
         while (run < n && kPlainInValues(s[run])) ++run;
@@ -217,9 +250,7 @@ void PageScan::Add(const Resolved& x) {
     // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
     if (r.kind != kAddressOnly && !outOfRecords_) {
-        const char* host;
-        size_t hostLength = HostOf(url, n, &host);
-        bool sameSite = hostLength == pageHost_.size() && std::memcmp(host, pageHost_.data(), hostLength) == 0;
+        bool sameSite = HasHost(url, n, pageHost_);
         choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
         outOfRecords_ = choice.outOfRecords;
     }
