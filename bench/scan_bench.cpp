@@ -92,10 +92,11 @@ int main(int argc, char** argv) {
     }
     if (dump) {
         FILE* f = std::fopen(argv[2], "wb");
-        if (!f || std::fwrite(scratch.data(), 1, static_cast<size_t>(rewritten), f) != static_cast<size_t>(rewritten))
-            return 1;
+        size_t n = static_cast<size_t>(rewritten);
+        if (!f || std::fwrite(scratch.data(), 1, n, f) != n) return 1;
         for (int32_t i = 0; i != NO_RECORD; i = state.record(i).next)
-            std::fprintf(f, "\n%d %s %s", static_cast<int>(i), state.record(i).url, state.record(i).localPath);
+            std::fprintf(f, "\n%d %s %s", static_cast<int>(i), state.record(i).url,
+                         state.record(i).localPath);
         return std::fclose(f) == 0 ? 0 : 1;
     }
     double mb = page.size() / 1048576.0;

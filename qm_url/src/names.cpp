@@ -138,7 +138,8 @@ struct PathBytes {
     uint8_t of[256] = {};
     constexpr PathBytes() {
         for (int c = 0; c < 256; ++c)
-            if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`') of[c] = kEncoded;
+            if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`')
+                of[c] = kEncoded;
         of['?'] = of[':'] = of['\\'] = kNotPlain;
         of['.'] = of['%'] = of['/'] = kSegmentStart;
     }
@@ -171,7 +172,8 @@ bool IsPlainPath(const char* s, size_t n) {
     for (size_t i = 0; i < n; ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         uint8_t k = kPathBytes.of[c];
-        if ((k & (kEncoded | kNotPlain)) || (segmentStart && (k & kSegmentStart) && (i > 0 || c != '/')))
+        if ((k & (kEncoded | kNotPlain)) ||
+            (segmentStart && (k & kSegmentStart) && (i > 0 || c != '/')))
             return false;
         segmentStart = c == '/';
     }
@@ -284,7 +286,8 @@ bool IsOrdinaryComponent(const char* s, size_t n) {
     if (base < 3 || base == 5 || base > 7) return true;
     // CON PRN AUX NUL, COM1 LPT1, CONIN$ CONOUT$.
     char f = Lower(s[0]);
-    return !(f == 'c' || (base == 3 && (f == 'p' || f == 'a' || f == 'n')) || (base == 4 && f == 'l'));
+    return !(f == 'c' || (base == 3 && (f == 'p' || f == 'a' || f == 'n')) ||
+             (base == 4 && f == 'l'));
 }
 
 // Windows, and Linux's most file systems, store no longer file names.
@@ -341,11 +344,12 @@ bool ParseBase(const char* url, BaseUrl* base) {
                 !(base->folder[i - 1] == '/' && (c == '.' || c == '%'));
     }
     // Each ".." takes the last folder off, and none goes above the root.
-    for (int32_t up = 0, length = static_cast<int32_t>(base->folder.size()); plain && up < 4; ++up) {
+    const int32_t rootEnd = static_cast<int32_t>(base->root.size()) + 1;
+    int32_t length = static_cast<int32_t>(base->folder.size());
+    for (int32_t up = 0; plain && up < 4; ++up) {
         base->upFolders[up] = length;
-        int32_t rootEnd = static_cast<int32_t>(base->root.size()) + 1;
-        if (length > rootEnd)
-            for (--length; length > rootEnd && base->folder[static_cast<size_t>(length) - 1] != '/';) --length;
+        if (length > rootEnd) --length;
+        while (length > rootEnd && base->folder[static_cast<size_t>(length) - 1] != '/') --length;
     }
     return base->ok;
 }
@@ -365,10 +369,13 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
         ++up;
     const char* rest = reference + 3 * up;
     size_t restLength = length - 3 * up;
-    size_t prefixLength = rootRelative ? base.root.size()
-                          : up == 0    ? base.folder.size()
-                          : up < 4 && base.upFolders[up] >= 0 ? static_cast<size_t>(base.upFolders[up])
-                                       : 0;
+    size_t prefixLength = 0;  // 0: not this way
+    if (rootRelative)
+        prefixLength = base.root.size();
+    else if (up == 0)
+        prefixLength = base.folder.size();
+    else if (up < 4 && base.upFolders[up] >= 0)
+        prefixLength = static_cast<size_t>(base.upFolders[up]);
     if (restLength > 0 && prefixLength > 0 && (rest[0] != '/' || rootRelative) &&
         prefixLength + restLength < URL_TEXT_SIZE && IsPlainPath(rest, restLength)) {
         std::memcpy(url, (rootRelative ? base.root : base.folder).data(), prefixLength);
@@ -533,7 +540,8 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     size_t schemeEnd = 0;
     for (const char* scheme : kFetchableSchemes) {
         size_t k = std::strlen(scheme);
-        if (rawLength > k + 1 && std::memcmp(raw, scheme, k) == 0 && raw[k] == '-' && raw[k + 1] == slash)
+        if (rawLength > k + 1 && std::memcmp(raw, scheme, k) == 0 && raw[k] == '-' &&
+            raw[k + 1] == slash)
             schemeEnd = k + 1;
     }
     bool fetchable = schemeEnd > 0;

@@ -22,12 +22,15 @@ struct TagBytes {
     uint8_t of[256] = {};
     constexpr TagBytes() {
         for (char c : {' ', '\t', '\n', '\r', '\f'})
-            of[static_cast<unsigned char>(c)] = kBlank | kEndsTagName | kEndsAttributeName | kEndsUnquoted;
+            of[static_cast<unsigned char>(c)] =
+                kBlank | kEndsTagName | kEndsAttributeName | kEndsUnquoted;
         of['/'] = kEndsTagName | kEndsAttributeName;
         of['>'] = kEndsTagName | kEndsAttributeName | kEndsUnquoted;
         of['='] = kEndsAttributeName;
     }
-    bool operator()(char c, uint8_t what) const { return (of[static_cast<unsigned char>(c)] & what) != 0; }
+    bool operator()(char c, uint8_t what) const {
+        return (of[static_cast<unsigned char>(c)] & what) != 0;
+    }
 };
 constexpr TagBytes kTagBytes;
 

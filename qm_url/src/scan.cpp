@@ -73,7 +73,8 @@ public:
         const size_t limit = n < room ? n : room;
         char* to = at_ + length_;
         size_t i = 0;
-        for (char c; i < limit && (c = map[static_cast<unsigned char>(s[i])]) != '\0'; ++i) to[i] = c;
+        for (char c; i < limit && (c = map[static_cast<unsigned char>(s[i])]) != '\0'; ++i)
+            to[i] = c;
         if (i == limit && i < n && map[static_cast<unsigned char>(s[i])] != '\0') {
             ok_ = false;
             return n;
