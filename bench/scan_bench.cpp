@@ -1,5 +1,7 @@
 // Scans and rewrites a generated 10 MiB page with 50,000 references, several times, and
-// prints the throughput. With --write FILE it only writes the page, for a peer to work on.
+// prints the throughput. With --write FILE it only writes the page, for a peer to work on;
+// with --rewrite FILE it scans it once and writes the rewritten page and the local path of
+// every record queued, for comparing two builds.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +64,8 @@ int main(int argc, char** argv) {
         if (!f || std::fwrite(page.data(), 1, page.size(), f) != page.size()) return 1;
         return std::fclose(f) == 0 ? 0 : 1;
     }
-    int rounds = argc >= 2 ? std::atoi(argv[1]) : 10;
+    const bool dump = argc == 3 && std::strcmp(argv[1], "--rewrite") == 0;
+    int rounds = dump ? 1 : argc >= 2 ? std::atoi(argv[1]) : 10;
     std::vector<char> text(FETCH_BUFFER_SIZE), scratch(FETCH_BUFFER_SIZE);
     const SaveOptions options{1, 1, 0, 1};
     qm::CrawlState state;
@@ -86,6 +89,15 @@ int main(int argc, char** argv) {
         if (r == 0 || took < best) best = took;
         records = state.tailIndex;
         rewritten = length;
+    }
+    if (dump) {
+        FILE* f = std::fopen(argv[2], "wb");
+        size_t n = static_cast<size_t>(rewritten);
+        if (!f || std::fwrite(scratch.data(), 1, n, f) != n) return 1;
+        for (int32_t i = 0; i != NO_RECORD; i = state.record(i).next)
+            std::fprintf(f, "\n%d %s %s", static_cast<int>(i), state.record(i).url,
+                         state.record(i).localPath);
+        return std::fclose(f) == 0 ? 0 : 1;
     }
     double mb = page.size() / 1048576.0;
     std::printf("%s page %.2f MiB (%.2f MiB rewritten), %d records queued; "

@@ -16,6 +16,17 @@ constexpr int32_t kFullWords = kUseWords / kWordBits;
 
 int LowestZeroBit(uint64_t word) { return __builtin_ctzll(~word); }
 
+// A page finds its items one after the other, and each takes the next free record: the
+// lines of that record which a new item fills are asked for while the page's scan goes on,
+// since the table is far larger than any cache.
+void PrefetchForFilling(const PageRecord& r) {
+    __builtin_prefetch(&r.prev, 1);
+    __builtin_prefetch(r.localPath, 1);
+    __builtin_prefetch(&r.inUse, 1);
+    __builtin_prefetch(r.referer + 32, 1);
+    __builtin_prefetch(&r.kind, 1);
+}
+
 }  // namespace
 
 void CrawlState::FreeDeleter::operator()(PageRecord* p) const { std::free(p); }
@@ -65,6 +76,7 @@ int32_t CrawlState::Allocate() {
         table_[index].inUse = 1;
         entryOfRecord_[index] = -1;
         levelOfRecord_[index] = 0;
+        if (index + 1 < PAGE_TABLE_SIZE) PrefetchForFilling(table_[index + 1]);
         return index;
     }
     return NO_RECORD;
@@ -131,8 +143,7 @@ void CrawlState::SetLocalName(int32_t id, std::string_view name) {
     UrlEntry& e = entries_[static_cast<size_t>(id)];
     e.nameOffset = static_cast<uint32_t>(nameTexts_.size());
     e.nameLength = static_cast<uint32_t>(name.size());
-    nameTexts_.resize(e.nameOffset + name.size());
-    if (!name.empty()) std::memcpy(nameTexts_.data() + e.nameOffset, name.data(), name.size());
+    nameTexts_.insert(nameTexts_.end(), name.begin(), name.end());
 }
 
 CrawlState& ExportState() {

@@ -38,10 +38,9 @@ bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions&
 }
 
 ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
-                        PageKind kind, bool sameSite, const SaveOptions& options) {
+                        uint32_t hash, PageKind kind, bool sameSite, const SaveOptions& options) {
     ItemChoice choice;
-    uint32_t hash;
-    choice.entry = state.FindUrl(url, length, &hash);
+    choice.entry = state.FindUrl(url, length, hash);
     if (choice.entry >= 0) {
         UrlFate fate = state.entry(choice.entry).fate;
         choice.local = fate == UrlFate::kQueued || fate == UrlFate::kSaved;

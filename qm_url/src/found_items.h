@@ -28,10 +28,10 @@ struct ItemChoice {
 bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions& options,
                  CrawlVariant variant);
 
-// The item at `url` (absolute, `length` characters), named on the current page as `kind`.
-// A URL met before keeps its fate; a new one that this crawl saves gets a record in
-// `groups` and a unique local name.
+// The item at `url` (absolute, `length` characters, `hash` as CrawlState::PrefetchUrl gives
+// it), named on the current page as `kind`. A URL met before keeps its fate; a new one that
+// this crawl saves gets a record in `groups` and a unique local name.
 ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
-                        PageKind kind, bool sameSite, const SaveOptions& options);
+                        uint32_t hash, PageKind kind, bool sameSite, const SaveOptions& options);
 
 }  // namespace qm

@@ -128,9 +128,25 @@ void SplitAfterScheme(const char* s, size_t n, std::string* authority, const cha
 
 constexpr char kHex[] = "0123456789ABCDEF";
 
-constexpr bool NeedsEncoding(unsigned char c) {
-    return c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`';
-}
+// What resolving makes of each byte of a path, one look-up per byte.
+enum PathByte : uint8_t {
+    kEncoded = 1,       // %-encoded (tabs and line ends dropped), as a browser sends it
+    kNotPlain = 2,      // a query, a scheme or a backslash: not for the short way
+    kSegmentStart = 4,  // at the start of a segment, a "." or ".." segment may follow
+};
+struct PathBytes {
+    uint8_t of[256] = {};
+    constexpr PathBytes() {
+        for (int c = 0; c < 256; ++c)
+            if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '`')
+                of[c] = kEncoded;
+        of['?'] = of[':'] = of['\\'] = kNotPlain;
+        of['.'] = of['%'] = of['/'] = kSegmentStart;
+    }
+};
+constexpr PathBytes kPathBytes;
+
+constexpr bool NeedsEncoding(unsigned char c) { return (kPathBytes.of[c] & kEncoded) != 0; }
 
 // Appends a path or query as a browser sends it.
 void AppendEncoded(const char* s, size_t n, BoundedText& out) {
@@ -147,6 +163,42 @@ void AppendEncoded(const char* s, size_t n, BoundedText& out) {
         char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
         out.Append(e, 3);
     }
+}
+
+// A path that resolving leaves as it is: nothing to encode, no query, scheme or backslash,
+// no "." or ".." segment (nor one that may be, spelled with '%') and no empty segment.
+bool IsPlainPath(const char* s, size_t n) {
+    bool segmentStart = true;
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        uint8_t k = kPathBytes.of[c];
+        if ((k & (kEncoded | kNotPlain)) ||
+            (segmentStart && (k & kSegmentStart) && (i > 0 || c != '/')))
+            return false;
+        segmentStart = c == '/';
+    }
+    return true;
+}
+
+// "http://" or "https://", a host, and a path and query that resolving leaves as they are.
+bool IsPlainAbsolute(const char* s, size_t n) {
+    size_t i = n > 7 && std::memcmp(s, "http://", 7) == 0    ? 7
+               : n > 8 && std::memcmp(s, "https://", 8) == 0 ? 8
+                                                             : 0;
+    if (i == 0) return false;
+    size_t hostStart = i;
+    while (i < n && s[i] != '/' && s[i] != '?' && s[i] != '#') ++i;
+    if (i == hostStart) return false;
+    bool query = false;
+    for (; i < n; ++i) {
+        char c = s[i];
+        if (NeedsEncoding(static_cast<unsigned char>(c)) || c == '#') return false;
+        if (c == '?')
+            query = true;
+        else if (!query && s[i - 1] == '/' && (c == '.' || c == '%'))
+            return false;
+    }
+    return true;
 }
 
 const char* const kPageExtensions[] = {"html", "htm", "xhtml", "shtml"};
@@ -198,15 +250,31 @@ void LowerCopy(const char* s, size_t n, char* out) {
 }
 
 // What each byte of a URL becomes in a local name, before folders are made.
+// `slash` is what '/' becomes.
 struct NameCharacters {
-    char map[256];
-    NameCharacters() {
+    char map[256] = {};
+    constexpr explicit NameCharacters(char slash) {
         for (int c = 0; c < 256; ++c) {
             char ch = static_cast<char>(c);
-            map[c] = c < 0x20 || c == 0x7F || kReplacedInNames(ch) ? '-' : c == '/' ? '\\' : ch;
+            map[c] = c < 0x20 || c == 0x7F || kReplacedInNames(ch) ? '-' : c == '/' ? slash : ch;
         }
     }
+    // Appends the `n` bytes at `s`, with a run of '/' as one; `prev` is the byte before.
+    size_t Map(const char* s, size_t n, char& prev, char* out) const {
+        size_t k = 0, i = 0;
+        if (prev == '/')
+            while (i < n && s[i] == '/') ++i;
+        for (; i < n; ++i) {
+            char c = s[i];
+            out[k++] = map[static_cast<unsigned char>(c)];
+            if (c == '/')
+                while (i + 1 < n && s[i + 1] == '/') ++i;
+        }
+        if (n > 0) prev = s[n - 1];
+        return k;
+    }
 };
+constexpr NameCharacters kFlatName('-'), kFolderName('\\');
 
 // A folder or file name that AppendSafeComponent would keep as it is: it neither ends in a
 // dot or blank, nor begins with a dot or '%', nor may be a device name.
@@ -216,8 +284,10 @@ bool IsOrdinaryComponent(const char* s, size_t n) {
     size_t base = dot ? static_cast<size_t>(static_cast<const char*>(dot) - s) : n;
     if (base > 0 && s[base - 1] == ' ') return false;
     if (base < 3 || base == 5 || base > 7) return true;
+    // CON PRN AUX NUL, COM1 LPT1, CONIN$ CONOUT$.
     char f = Lower(s[0]);
-    return !(f == 'c' || f == 'p' || f == 'a' || f == 'n' || f == 'l');
+    return !(f == 'c' || (base == 3 && (f == 'p' || f == 'a' || f == 'n')) ||
+             (base == 4 && f == 'l'));
 }
 
 // Windows, and Linux's most file systems, store no longer file names.
@@ -267,6 +337,20 @@ bool ParseBase(const char* url, BaseUrl* base) {
     base->root = std::string(base->scheme) + "://" + base->authority;
     base->folder = base->root +
                    (folder == std::string::npos ? std::string("/") : base->path.substr(0, folder + 1));
+    bool plain = true;
+    for (size_t i = base->root.size(); i < base->folder.size() && plain; ++i) {
+        char c = base->folder[i];
+        plain = !NeedsEncoding(static_cast<unsigned char>(c)) &&
+                !(base->folder[i - 1] == '/' && (c == '.' || c == '%'));
+    }
+    // Each ".." takes the last folder off, and none goes above the root.
+    const int32_t rootEnd = static_cast<int32_t>(base->root.size()) + 1;
+    int32_t length = static_cast<int32_t>(base->folder.size());
+    for (int32_t up = 0; plain && up < 4; ++up) {
+        base->upFolders[up] = length;
+        if (length > rootEnd) --length;
+        while (length > rootEnd && base->folder[static_cast<size_t>(length) - 1] != '/') --length;
+    }
     return base->ok;
 }
 
@@ -275,25 +359,35 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     url[0] = '\0';
     if (!base.ok || SchemeOf(reference, length) == ReferenceScheme::kOther) return 0;
 
-    // Most references are a plain path relative to the page's folder or to the site's root:
-    // no scheme, no query, no dot segments, nothing to encode.
+    // Most references are a plain path relative to the page's folder (after a few "../"
+    // perhaps) or to the site's root: no scheme, no query, no dot segments, nothing to
+    // encode.
     bool rootRelative = length > 1 && reference[0] == '/' && reference[1] != '/';
-    const std::string& prefix = rootRelative ? base.root : base.folder;
-    if (length > 0 && (reference[0] != '/' || rootRelative) && prefix.size() + length < URL_TEXT_SIZE) {
-        bool plain = true;
-        for (size_t i = 0; i < length && plain; ++i) {
-            char c = reference[i];
-            bool segmentStart = i == 0 || reference[i - 1] == '/';
-            plain = !NeedsEncoding(static_cast<unsigned char>(c)) && c != '?' && c != ':' &&
-                    c != '\\' && !(segmentStart && (c == '.' || c == '%')) &&
-                    !(i > 0 && c == '/' && reference[i - 1] == '/');
-        }
-        if (plain) {
-            std::memcpy(url, prefix.data(), prefix.size());
-            std::memcpy(url + prefix.size(), reference, length);
-            url[prefix.size() + length] = '\0';
-            return prefix.size() + length;
-        }
+    size_t up = 0;
+    while (!rootRelative && up < 4 && length >= 3 * (up + 1) && reference[3 * up] == '.' &&
+           reference[3 * up + 1] == '.' && reference[3 * up + 2] == '/')
+        ++up;
+    const char* rest = reference + 3 * up;
+    size_t restLength = length - 3 * up;
+    size_t prefixLength = 0;  // 0: not this way
+    if (rootRelative)
+        prefixLength = base.root.size();
+    else if (up == 0)
+        prefixLength = base.folder.size();
+    else if (up < 4 && base.upFolders[up] >= 0)
+        prefixLength = static_cast<size_t>(base.upFolders[up]);
+    if (restLength > 0 && prefixLength > 0 && (rest[0] != '/' || rootRelative) &&
+        prefixLength + restLength < URL_TEXT_SIZE && IsPlainPath(rest, restLength)) {
+        std::memcpy(url, (rootRelative ? base.root : base.folder).data(), prefixLength);
+        std::memcpy(url + prefixLength, rest, restLength);
+        url[prefixLength + restLength] = '\0';
+        return prefixLength + restLength;
+    }
+    // So are most absolute references: they stand as they are.
+    if (length < URL_TEXT_SIZE && IsPlainAbsolute(reference, length)) {
+        std::memcpy(url, reference, length);
+        url[length] = '\0';
+        return length;
     }
 
     char work[kWorkAreaSize];
@@ -423,39 +517,31 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
         if (endsInSlash) added = kind == KIND_SCRIPT ? "index.js" : "index";
         queryBeforeExtension = extLength > 0;
     }
-    char composed[kWorkAreaSize];
-    BoundedText whole(composed);
-    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
-        whole.Append(url, pathEnd - extLength - 1);
-        whole.Append(url + queryStart, queryLength);
-        whole.Append(url + pathEnd - extLength - 1, extLength + 1);
-    } else {
-        whole.Append(url, n);
-        whole.Append(added);
-    }
-    if (!whole.ok()) return false;
+    const size_t addedLength = std::strlen(added);
+    if (n + addedLength >= kWorkAreaSize) return false;
 
     // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
     // folders, or one '-' in a flat name.
-    static const NameCharacters kMap;
+    const NameCharacters& map = mode == NAME_MODE_FOLDERS ? kFolderName : kFlatName;
     const char slash = mode == NAME_MODE_FOLDERS ? '\\' : '-';
     char raw[kWorkAreaSize];
     size_t rawLength = 0;
-    for (size_t i = 0; i < whole.length(); ++i) {
-        char c = composed[i];
-        if (c == '/') {
-            if (i > 0 && composed[i - 1] == '/') continue;
-            raw[rawLength++] = slash;
-        } else {
-            raw[rawLength++] = kMap.map[static_cast<unsigned char>(c)];
-        }
+    char prev = '\0';
+    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
+        rawLength += map.Map(url, pathEnd - extLength - 1, prev, raw);
+        rawLength += map.Map(url + queryStart, queryLength, prev, raw + rawLength);
+        rawLength += map.Map(url + pathEnd - extLength - 1, extLength + 1, prev, raw + rawLength);
+    } else {
+        rawLength += map.Map(url, n, prev, raw);
+        rawLength += map.Map(added, addedLength, prev, raw + rawLength);
     }
     raw[rawLength] = '\0';
     // It begins "http-" and a separator, "https-" and a separator, ...
     size_t schemeEnd = 0;
     for (const char* scheme : kFetchableSchemes) {
         size_t k = std::strlen(scheme);
-        if (rawLength > k + 1 && std::strncmp(raw, scheme, k) == 0 && raw[k] == '-' && raw[k + 1] == slash)
+        if (rawLength > k + 1 && std::memcmp(raw, scheme, k) == 0 && raw[k] == '-' &&
+            raw[k + 1] == slash)
             schemeEnd = k + 1;
     }
     bool fetchable = schemeEnd > 0;
@@ -513,6 +599,7 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
 void NameRegistry::Clear() {
     taken_.Clear();
     isFolder_.clear();
+    lastFolder_.clear();
 }
 
 bool NameRegistry::Claim(char* name, size_t size, const char* url) {
@@ -520,8 +607,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     size_t n = std::strlen(name);
     if (n >= size || n + 10 >= sizeof lower) return false;
     LowerCopy(name, n + 1, lower);
-    uint32_t nameHash = TextTable::Hash(std::string_view(lower, n));
-    taken_.Prefetch(std::string_view(lower, n));
+    uint32_t nameHash = taken_.Prefetch(std::string_view(lower, n));
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
         int32_t e = find(length);
@@ -541,8 +627,15 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     };
     // A new folder must not bear a file's name: such a folder gets a '_' added.
     const char* lastSlash = std::strrchr(lower, '\\');
-    int32_t parent = lastSlash ? find(static_cast<size_t>(lastSlash - lower)) : -1;
-    const bool parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
+    const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - lower) : 0;
+    // Items come in runs from one folder: the folder of the last name is known at once.
+    bool parentKnown = folderLength > 0 && folderLength == lastFolder_.size() &&
+                       std::memcmp(lower, lastFolder_.data(), folderLength) == 0;
+    if (lastSlash && !parentKnown) {
+        int32_t parent = find(folderLength);
+        parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
+        if (parentKnown) lastFolder_.assign(lower, folderLength);
+    }
     if (lastSlash != nullptr && !parentKnown) {
         for (size_t cut = 0; cut < n; ++cut) {
             if (lower[cut] != '\\') continue;
@@ -571,7 +664,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     taken_.Add(std::string_view(lower, n), nameHash);
     isFolder_.push_back(false);
     // Its folders, from the innermost, up to one known already.
-    for (size_t cut = n; !parentKnown && cut-- > 0;) {
+    for (size_t cut = n; lastSlash && !parentKnown && cut-- > 0;) {
         if (lower[cut] != '\\') continue;
         if (find(cut) >= 0) break;
         taken_.Add(std::string_view(lower, cut));

@@ -39,6 +39,10 @@ struct BaseUrl {
     std::string path;  // begins with '/' unless empty
     std::string folder;  // scheme, "://", authority and the path up to its last '/'
     std::string root;    // scheme, "://" and authority
+    // The length of `folder` once n ".." segments are applied to it, for the n that
+    // ParseBase worked out; -1 for a folder that is not plain (one with "." or ".."
+    // segments, or characters to encode), where that is left to ResolveUrl's general way.
+    int32_t upFolders[4] = {-1, -1, -1, -1};
     bool ok = false;
 };
 // False when `url` is no URL in a fetchable scheme (a URL without a scheme is taken as http).
@@ -79,6 +83,7 @@ public:
 private:
     TextTable taken_;               // every file and folder name given out, in lower case
     std::vector<bool> isFolder_;    // for each of them
+    std::string lastFolder_;        // the folder, in lower case, last found to be one
 };
 
 // A short hash of `text`: eight hexadecimal digits.

@@ -11,7 +11,30 @@ namespace {
 constexpr int32_t kPollBytes = 1 << 16;
 constexpr int kMaxAttributes = 32;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+// What ends a name or value inside a tag, one look-up per byte.
+enum TagByte : uint8_t {
+    kBlank = 1,
+    kEndsTagName = 2,        // blanks, '/' and '>'
+    kEndsAttributeName = 4,  // those and '='
+    kEndsUnquoted = 8,       // blanks and '>'
+};
+struct TagBytes {
+    uint8_t of[256] = {};
+    constexpr TagBytes() {
+        for (char c : {' ', '\t', '\n', '\r', '\f'})
+            of[static_cast<unsigned char>(c)] =
+                kBlank | kEndsTagName | kEndsAttributeName | kEndsUnquoted;
+        of['/'] = kEndsTagName | kEndsAttributeName;
+        of['>'] = kEndsTagName | kEndsAttributeName | kEndsUnquoted;
+        of['='] = kEndsAttributeName;
+    }
+    bool operator()(char c, uint8_t what) const {
+        return (of[static_cast<unsigned char>(c)] & what) != 0;
+    }
+};
+constexpr TagBytes kTagBytes;
+
+bool IsBlank(char c) { return kTagBytes(c, kBlank); }
 bool IsIdentChar(char c) { return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80; }
 
 // A tag or attribute name, lower case; names too long to be one we know are left empty.
@@ -147,15 +170,18 @@ int32_t Reader::SkipComment(int32_t from) const {
 // text ends first.
 int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
     int32_t i = from;
-    while (i < n_ && !IsBlank(t_[i]) && t_[i] != '/' && t_[i] != '>') ++i;
+    while (i < n_ && !kTagBytes(t_[i], kEndsTagName)) ++i;
     tag->name.Set(t_ + from, i - from);
     for (;;) {
         while (i < n_ && (IsBlank(t_[i]) || t_[i] == '/')) ++i;
         if (i >= n_) return n_ + 1;
         if (t_[i] == '>') return i + 1;
         int32_t nameStart = i++;
-        while (i < n_ && !IsBlank(t_[i]) && t_[i] != '/' && t_[i] != '>' && t_[i] != '=') ++i;
-        Attribute a;
+        while (i < n_ && !kTagBytes(t_[i], kEndsAttributeName)) ++i;
+        // Read in place: an attribute built aside and copied whole would be read back before
+        // its fields are written out, and wait for everything before it.
+        Attribute spare;
+        Attribute& a = tag->count < kMaxAttributes ? tag->attributes[tag->count] : spare;
         a.name.Set(t_ + nameStart, i - nameStart);
         a.quote = 0;
         while (i < n_ && IsBlank(t_[i])) ++i;
@@ -172,13 +198,13 @@ int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
                 i = a.end + 1;
             } else {
                 a.begin = i;
-                while (i < n_ && !IsBlank(t_[i]) && t_[i] != '>') ++i;
+                while (i < n_ && !kTagBytes(t_[i], kEndsUnquoted)) ++i;
                 a.end = i;
             }
         } else {
             a.begin = a.end = i;
         }
-        if (tag->count < kMaxAttributes) tag->attributes[tag->count++] = a;
+        if (tag->count < kMaxAttributes) ++tag->count;
     }
 }
 

@@ -1,6 +1,8 @@
 #include "scan.h"
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "char_set.h"
 #include "found_items.h"
@@ -19,127 +21,88 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr CharSet kPlainInValues(
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._~/:;=+!$*@[]{}^|`<");
 
-void AppendPercent(unsigned char c, BoundedText& out) {
+// What WriteValue copies as it is: each such character, the rest '\0'.
+struct PlainCharacters {
+    char to[256] = {};
+    constexpr explicit PlainCharacters(bool localName) {
+        for (int c = 1; c < 256; ++c)
+            if (kPlainInValues(static_cast<char>(c))) to[c] = static_cast<char>(c);
+        if (localName) to['\\'] = '/';
+    }
+};
+constexpr PlainCharacters kPlainInAddresses(false), kPlainInLocalNames(true);
+
+template <class Text>
+void AppendPercent(unsigned char c, Text& out) {
     char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
     out.Append(e, 3);
 }
 
-// The host of an absolute URL, without port.
-size_t HostOf(const char* url, size_t n, const char** host) {
+// Whether the host of the absolute URL `url`, without port, is `host` (which holds none of
+// the characters that end one).
+bool HasHost(const char* url, size_t n, const std::string& host) {
     const char* p = static_cast<const char*>(std::memchr(url, ':', n));
     size_t start = p ? static_cast<size_t>(p - url) + 3 : 0;
-    size_t end = start;
-    while (end < n && url[end] != '/' && url[end] != '?' && url[end] != '#' && url[end] != ':') ++end;
-    *host = url + start;
-    return end - start;
+    if (start >= n) return host.empty();
+    size_t end = start + host.size();
+    if (end > n || std::memcmp(url + start, host.data(), host.size()) != 0) return false;
+    return end == n || url[end] == '/' || url[end] == '?' || url[end] == '#' || url[end] == ':';
 }
 
-class PageScan final : public ReferenceVisitor {
+// Text written straight into the page's output, at most `room` bytes, and refused whole
+// like BoundedText's once a write would not fit. Byte by byte: what it copies was mostly
+// written a moment before, and wide reads of it would wait for those writes to land.
+class OutputText {
 public:
-    PageScan(CrawlState& state, const char* in, int32_t length, char* out, int32_t capacity,
-             const SaveOptions& options, std::vector<LocalSpot>* spots)
-        : state_(state), in_(in), end_(length), out_(out), capacity_(capacity),
-          options_(options), spots_(spots) {
-        ParseBase(state.current().url, &base_);
-        pageHost_ = base_.authority.substr(0, base_.authority.find(':'));
+    OutputText(char* at, size_t room) : at_(at), room_(room) {}
+    void Append(const char* text, size_t length) {
+        if (!ok_ || length > room_ - length_) {
+            ok_ = false;
+            return;
+        }
+        for (size_t i = 0; i < length; ++i) at_[length_ + i] = text[i];
+        length_ += length;
     }
-
-    bool Found(const FoundReference& r) override;
-    bool Continue() override { return !StopRequested(); }
-
-    int32_t Finish() {
-        std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
-        outLength_ += end_ - copied_;
-        copied_ = end_;
-        state_.Splice(groups_.embeddedHead, groups_.embeddedTail, groups_.linkHead, groups_.linkTail);
-        return outLength_;
+    void Append(const char* text) { Append(text, std::strlen(text)); }
+    void Append(char c) { Append(&c, 1); }
+    // Copies the characters of `s` that need nothing, a local name's backslashes as '/',
+    // up to the first that does; how many it took.
+    size_t AppendPlain(const char* s, size_t n, bool localName) {
+        const char* map = localName ? kPlainInLocalNames.to : kPlainInAddresses.to;
+        const size_t room = ok_ ? room_ - length_ : 0;
+        const size_t limit = n < room ? n : room;
+        char* to = at_ + length_;
+        size_t i = 0;
+        for (char c; i < limit && (c = map[static_cast<unsigned char>(s[i])]) != '\0'; ++i)
+            to[i] = c;
+        if (i == limit && i < n && map[static_cast<unsigned char>(s[i])] != '\0') {
+            ok_ = false;
+            return n;
+        }
+        length_ += i;
+        return i;
     }
-    bool outOfRecords() const { return outOfRecords_; }
+    size_t length() const { return length_; }
+    bool ok() const { return ok_; }
 
 private:
-    bool Replace(const FoundReference& r, const char* text, size_t length);
-
-    CrawlState& state_;
-    const char* in_;
-    int32_t end_;
-    char* out_;
-    int32_t outLength_ = 0;
-    int32_t capacity_;
-    int32_t copied_ = 0;  // the input before this index has been written to the output
-    const SaveOptions& options_;
-    std::vector<LocalSpot>* spots_;
-    BaseUrl base_;
-    std::string pageHost_;
-    FoundGroups groups_;
-    bool outOfRecords_ = false;
+    char* at_;
+    size_t room_;
+    size_t length_ = 0;
+    bool ok_ = true;
 };
 
-bool PageScan::Found(const FoundReference& r) {
-    char value[URL_TEXT_SIZE];
-    int32_t length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, value, sizeof value);
-    // Empty, too long, or a place in the page itself: kept as it is.
-    if (length <= 0 || value[0] == '#') return true;
-    const char* hash = static_cast<const char*>(std::memchr(value, '#', static_cast<size_t>(length)));
-    size_t urlLength = hash ? static_cast<size_t>(hash - value) : static_cast<size_t>(length);
-
-    char url[URL_TEXT_SIZE];
-    size_t n = ResolveUrl(base_, value, urlLength, url);
-    if (n == 0) return true;  // another scheme, or no usable URL
-    state_.PrefetchUrl(url, n);
-    if (r.base) {
-        // References after it resolve against it; the saved page against its own folder.
-        ParseBase(url, &base_);
-        Replace(r, "", 0);
-        return true;
-    }
-
-    // Once the page table has run out, what is found is named by its address.
-    ItemChoice choice;
-    if (r.kind != kAddressOnly && !outOfRecords_) {
-        const char* host;
-        size_t hostLength = HostOf(url, n, &host);
-        bool sameSite = hostLength == pageHost_.size() && std::memcmp(host, pageHost_.data(), hostLength) == 0;
-        choice = AddFoundItem(state_, groups_, url, n, r.kind, sameSite, options_);
-        outOfRecords_ = choice.outOfRecords;
-    }
-    char area[kInsertAreaSize];
-    BoundedText insert(area);
-    if (choice.local) {
-        std::string_view name = state_.LocalNameOf(choice.entry);
-        AppendValue(name.data(), name.size(), true, r.context, insert);
-    } else {
-        AppendValue(url, n, false, r.context, insert);
-    }
-    size_t localLength = insert.length();
-    if (hash) AppendValue(hash, static_cast<size_t>(length) - urlLength, false, r.context, insert);
-    if (!insert.ok()) return true;
-    int32_t at = outLength_ + (r.begin - copied_);
-    if (!Replace(r, insert.c_str(), insert.length())) return true;
-    if (choice.local && spots_ && state_.entry(choice.entry).fate != UrlFate::kSaved)
-        spots_->push_back(LocalSpot{at, static_cast<int32_t>(localLength), choice.entry, r.context});
-    return true;
-}
-
-// Puts `text` where the value stood. False, with nothing changed, when the page would no
-// longer fit in its buffer.
-bool PageScan::Replace(const FoundReference& r, const char* text, size_t length) {
-    int64_t kept = outLength_ + (r.begin - copied_);
-    if (kept + static_cast<int64_t>(length) + (end_ - r.end) > capacity_) return false;
-    std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(r.begin - copied_));
-    outLength_ += r.begin - copied_;
-    std::memcpy(out_ + outLength_, text, length);
-    outLength_ += static_cast<int32_t>(length);
-    copied_ = r.end;
-    return true;
-}
-
-}  // namespace
-
-void AppendValue(const char* s, size_t n, bool localName, uint8_t context, BoundedText& out) {
+// Writes `s` as AppendValue says, into a BoundedText or an OutputText.
+template <class Text>
+void WriteValue(const char* s, size_t n, bool localName, uint8_t context, Text& out) {
     const bool css = (context & kInCss) != 0, html = (context & kInAttribute) != 0;
     const bool quoted = (context & (kDoubleQuoted | kSingleQuoted)) != 0;
     const bool cssQuoted = (context & (kCssDoubleQuoted | kCssSingleQuoted)) != 0;
     for (size_t i = 0; i < n;) {
+        if constexpr (std::is_same_v<Text, OutputText>) {
+            i += out.AppendPlain(s + i, n - i, localName);
+            if (i == n) break;
+        }
         // Most characters need nothing: they go in runs.
         size_t run = i;
         while (run < n && kPlainInValues(s[run])) ++run;
@@ -183,6 +146,163 @@ void AppendValue(const char* s, size_t n, bool localName, uint8_t context, Bound
                 out.Append(p);
         }
     }
+}
+
+// A reference read and resolved, waiting for its item to be added.
+struct Resolved {
+    FoundReference r;
+    int32_t length;     // of the decoded value
+    size_t urlLength;   // of its part before the fragment
+    size_t n;           // of the absolute URL
+    uint32_t urlHash;
+    char value[URL_TEXT_SIZE];
+    char url[URL_TEXT_SIZE];
+};
+
+class PageScan final : public ReferenceVisitor {
+public:
+    PageScan(CrawlState& state, const char* in, int32_t length, char* out, int32_t capacity,
+             const SaveOptions& options, std::vector<LocalSpot>* spots)
+        : state_(state), in_(in), end_(length), out_(out), capacity_(capacity),
+          options_(options), spots_(spots) {
+        ParseBase(state.current().url, &base_);
+        pageHost_ = base_.authority.substr(0, base_.authority.find(':'));
+    }
+
+    bool Found(const FoundReference& r) override;
+    bool Continue() override { return !StopRequested(); }
+
+    int32_t Finish() {
+        AddWaiting();
+        std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
+        outLength_ += end_ - copied_;
+        copied_ = end_;
+        state_.Splice(groups_.embeddedHead, groups_.embeddedTail, groups_.linkHead, groups_.linkTail);
+        return outLength_;
+    }
+    bool outOfRecords() const { return outOfRecords_; }
+
+private:
+    bool Resolve(const FoundReference& r, Resolved& x) const;
+    void Add(const Resolved& x);
+    void AddWaiting() {
+        if (waiting_ >= 0) Add(resolved_[waiting_]);
+        waiting_ = -1;
+    }
+    bool Replace(const FoundReference& r, const char* text, size_t length);
+
+    CrawlState& state_;
+    const char* in_;
+    int32_t end_;
+    char* out_;
+    int32_t outLength_ = 0;
+    int32_t capacity_;
+    int32_t copied_ = 0;  // the input before this index has been written to the output
+    const SaveOptions& options_;
+    std::vector<LocalSpot>* spots_;
+    BaseUrl base_;
+    std::string pageHost_;
+    FoundGroups groups_;
+    bool outOfRecords_ = false;
+    // Each reference waits in one of these until the next is resolved: the URL index is far
+    // larger than any cache, and its look-up is asked for while the next reference is read.
+    Resolved resolved_[2];
+    int waiting_ = -1;  // the one that waits, or -1
+};
+
+bool PageScan::Found(const FoundReference& r) {
+    int fresh = waiting_ == 0 ? 1 : 0;
+    Resolved& x = resolved_[fresh];
+    if (!Resolve(r, x)) return true;
+    AddWaiting();
+    if (r.base) {
+        // References after it resolve against it; the saved page against its own folder.
+        ParseBase(x.url, &base_);
+        Replace(r, "", 0);
+        return true;
+    }
+    waiting_ = fresh;
+    return true;
+}
+
+// False when the reference is kept as it is: empty, too long, a place in the page itself,
+// another scheme or no usable URL.
+bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
+    x.r.begin = r.begin;  // field by field, for the reason given at LocalSpot below
+    x.r.end = r.end;
+    x.r.kind = r.kind;
+    x.r.context = r.context;
+    x.r.base = r.base;
+    x.length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value, sizeof x.value);
+    if (x.length <= 0 || x.value[0] == '#') return false;
+    const void* hash = std::memchr(x.value, '#', static_cast<size_t>(x.length));
+    x.urlLength = hash ? static_cast<size_t>(static_cast<const char*>(hash) - x.value)
+                       : static_cast<size_t>(x.length);
+    x.n = ResolveUrl(base_, x.value, x.urlLength, x.url);
+    if (x.n == 0) return false;
+    x.urlHash = state_.PrefetchUrl(x.url, x.n);
+    return true;
+}
+
+void PageScan::Add(const Resolved& x) {
+    const FoundReference& r = x.r;
+    const char* url = x.url;
+    size_t n = x.n;
+    // Once the page table has run out, what is found is named by its address.
+    ItemChoice choice;
+    if (r.kind != kAddressOnly && !outOfRecords_) {
+        bool sameSite = HasHost(url, n, pageHost_);
+        choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
+        outOfRecords_ = choice.outOfRecords;
+    }
+    // The value goes straight after the text before it, when the rest of the page still
+    // fits behind it.
+    int64_t at = outLength_ + static_cast<int64_t>(r.begin - copied_);
+    int64_t room = std::min<int64_t>(kInsertAreaSize - 1, capacity_ - at - (end_ - r.end));
+    if (room < 0) return;
+    std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(r.begin - copied_));
+    OutputText insert(out_ + at, static_cast<size_t>(room));
+    if (choice.local) {
+        std::string_view name = state_.LocalNameOf(choice.entry);
+        WriteValue(name.data(), name.size(), true, r.context, insert);
+    } else {
+        WriteValue(url, n, false, r.context, insert);
+    }
+    size_t localLength = insert.length();
+    if (x.urlLength < static_cast<size_t>(x.length))
+        WriteValue(x.value + x.urlLength, static_cast<size_t>(x.length) - x.urlLength, false,
+                   r.context, insert);
+    if (!insert.ok()) return;
+    outLength_ = static_cast<int32_t>(at + static_cast<int64_t>(insert.length()));
+    copied_ = r.end;
+    if (choice.local && spots_ && state_.entry(choice.entry).fate != UrlFate::kSaved) {
+        // Filled in place, field by field: a spot built aside and copied whole would be read
+        // back before its fields are written out, and wait for everything before it.
+        LocalSpot& spot = spots_->emplace_back();
+        spot.offset = static_cast<int32_t>(at);
+        spot.length = static_cast<int32_t>(localLength);
+        spot.entry = choice.entry;
+        spot.context = r.context;
+    }
+}
+
+// Puts `text` where the value stood. False, with nothing changed, when the page would no
+// longer fit in its buffer.
+bool PageScan::Replace(const FoundReference& r, const char* text, size_t length) {
+    int64_t kept = outLength_ + (r.begin - copied_);
+    if (kept + static_cast<int64_t>(length) + (end_ - r.end) > capacity_) return false;
+    std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(r.begin - copied_));
+    outLength_ += r.begin - copied_;
+    std::memcpy(out_ + outLength_, text, length);
+    outLength_ += static_cast<int32_t>(length);
+    copied_ = r.end;
+    return true;
+}
+
+}  // namespace
+
+void AppendValue(const char* s, size_t n, bool localName, uint8_t context, BoundedText& out) {
+    WriteValue(s, n, localName, context, out);
 }
 
 ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t length, TextKind kind,

@@ -22,9 +22,11 @@ public:
     }
 
     // Asks for the place where `s` would be looked for to be brought near, while other work
-    // goes on.
-    void Prefetch(std::string_view s) const {
-        __builtin_prefetch(&slots_[Hash(s) & (slots_.size() - 1)]);
+    // goes on; the Hash of `s`.
+    uint32_t Prefetch(std::string_view s) const {
+        uint32_t h = Hash(s);
+        __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
+        return h;
     }
 
     // The number of the text equal to `s`, or -1.
@@ -46,9 +48,7 @@ public:
         int32_t e = static_cast<int32_t>(entries_.size());
         entries_.push_back(Entry{h, static_cast<uint32_t>(texts_.size()),
                                  static_cast<uint32_t>(s.size())});
-        size_t at = texts_.size();
-        texts_.resize(at + s.size());
-        if (!s.empty()) std::memcpy(texts_.data() + at, s.data(), s.size());
+        texts_.insert(texts_.end(), s.begin(), s.end());
         Place(e);
         return e;
     }
