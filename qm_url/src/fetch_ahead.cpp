@@ -33,7 +33,7 @@ void FetchAhead::Plan(const std::vector<PlannedFetch>& next) {
                 continue;
             }
             if (!planned_.insert(item->url).second) continue;  // taken already
-            jobs_.push_front(Job{*item, State::kWaiting, false, {}});
+            jobs_.push_front(Job{*item, State::kWaiting, false, false, {}});
             byUrl_.emplace(item->url, jobs_.begin());
         }
     }
@@ -44,8 +44,7 @@ void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
     std::unique_lock<std::mutex> lock(mutex_);
     planned_.insert(item.url);
     auto known = byUrl_.find(item.url);
-    if (known == byUrl_.end() || known->second->state == State::kWaiting) {
-        // Nobody has started it: fetching it here is as quick as handing it to a worker.
+    if (workers_.empty()) {
         if (known != byUrl_.end()) {
             jobs_.erase(known->second);
             byUrl_.erase(known);
@@ -54,7 +53,17 @@ void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
         fetcher_(item, out);
         return;
     }
+    // The item is wanted now: the next worker free takes it before any other, held limit or
+    // not, so that no more connections are open than there are workers.
+    if (known == byUrl_.end()) {
+        jobs_.push_front(Job{item, State::kWaiting, false, true, {}});
+        known = byUrl_.emplace(item.url, jobs_.begin()).first;
+    } else if (known->second->state == State::kWaiting) {
+        known->second->wanted = true;
+        jobs_.splice(jobs_.begin(), jobs_, known->second);
+    }
     JobList::iterator job = known->second;
+    changed_.notify_all();
     changed_.wait(lock, [&] { return job->state == State::kDone; });
     held_ -= job->result.body.size();
     *out = std::move(job->result);
@@ -94,9 +103,9 @@ void FetchAhead::Work() {
         JobList::iterator job = jobs_.end();
         changed_.wait(lock, [&] {
             if (ending_) return true;
-            if (held_ >= heldLimit_) return false;
+            const bool room = held_ < heldLimit_;
             for (job = jobs_.begin(); job != jobs_.end(); ++job)
-                if (job->state == State::kWaiting) return true;
+                if (job->state == State::kWaiting && (room || job->wanted)) return true;
             return false;
         });
         if (ending_) return;

@@ -51,8 +51,9 @@ public:
     // those still waiting, in this order; a URL asked for before is not asked for again.
     void Plan(const std::vector<PlannedFetch>& next);
 
-    // The item's result: the one fetched ahead (waiting for the worker that has it), or a
-    // fetch made here and now when no worker has started it. Each URL is taken once.
+    // The item's result: the one fetched ahead, or, when no worker has started it yet, the
+    // one the next free worker fetches before anything else (the held limit does not hold it
+    // back). Without workers it is fetched here. Each URL is taken once.
     void Take(const PlannedFetch& item, FetchedBody* out);
 
     // The item will not be visited (a stop, a budget, an option that skips it): its body, if
@@ -68,6 +69,7 @@ private:
         PlannedFetch item;
         State state = State::kWaiting;
         bool discarded = false;  // to be thrown away once its fetch ends
+        bool wanted = false;     // the visit waits for it
         FetchedBody result;
     };
     using JobList = std::list<Job>;
