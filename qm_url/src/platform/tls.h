@@ -22,6 +22,17 @@ enum class TlsStatus {
     WrongHost,        // the certificate is not for the host name asked for
 };
 
+// What a wait of the connection under the channel means for the channel.
+inline TlsStatus FromNet(NetStatus status) {
+    switch (status) {
+    case NetStatus::Ok: return TlsStatus::Ok;
+    case NetStatus::TimedOut: return TlsStatus::TimedOut;
+    case NetStatus::Stopped: return TlsStatus::Stopped;
+    case NetStatus::Failed: break;
+    }
+    return TlsStatus::Failed;
+}
+
 class TlsChannel {
 public:
     explicit TlsChannel(Connection& connection);

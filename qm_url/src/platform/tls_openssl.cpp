@@ -27,16 +27,6 @@ SSL_CTX* ClientContext() {
     return context;
 }
 
-TlsStatus FromNet(NetStatus status) {
-    switch (status) {
-    case NetStatus::Ok: return TlsStatus::Ok;
-    case NetStatus::TimedOut: return TlsStatus::TimedOut;
-    case NetStatus::Stopped: return TlsStatus::Stopped;
-    case NetStatus::Failed: break;
-    }
-    return TlsStatus::Failed;
-}
-
 TlsStatus FromVerifyResult(long result) {
     switch (result) {
     case X509_V_OK: return TlsStatus::HandshakeFailed;

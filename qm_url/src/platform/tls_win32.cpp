@@ -23,16 +23,6 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
                                 ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR;
 
-TlsStatus FromNet(NetStatus status) {
-    switch (status) {
-    case NetStatus::Ok: return TlsStatus::Ok;
-    case NetStatus::TimedOut: return TlsStatus::TimedOut;
-    case NetStatus::Stopped: return TlsStatus::Stopped;
-    case NetStatus::Failed: break;
-    }
-    return TlsStatus::Failed;
-}
-
 // Credentials that let SChannel use TLS 1.2 or newer only, and leave the certificate to us:
 // its automatic check has no reasons to tell apart. SCH_CREDENTIALS is the structure that
 // knows TLS 1.3; systems older than it get TLS 1.2 through SCHANNEL_CRED.
