@@ -60,7 +60,7 @@ typedef struct UrlRequest {
     int32_t useHttp10;     /* 0: HTTP/1.1, else HTTP/1.0 */
     int32_t omitAccept;    /* 0: send the Accept line */
     const char* referer;   /* NULL: no Referer line */
-    int32_t refererLength; /* 0: measure (and store the measured length back); 256 or more: no Referer line */
+    int32_t refererLength; /* 0: measure (and store it back); 256 or more: no Referer line */
     uint8_t reserved[16];  /* not read; set to zero */
 } UrlRequest;
 
