@@ -236,15 +236,8 @@ public:
         if (rules.Chunked() && !Dechunk(body_, &length_, rules.Cut()))
             return FetchStatus::kMalformedResponse;
         for (size_t i = 0; i < rules.CodingCount(); ++i) {
-            std::unique_ptr<char, FreeArea>& area = areas_[i % 2];
-            if (!area) area.reset(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
-            if (!area) return FetchStatus::kNoMemory;
-            uint32_t capacity = FETCH_BUFFER_SIZE;
-            if (!UndoCoding(rules.CodingAt(i), body_, static_cast<uint32_t>(length_), area.get(),
-                            &capacity))
-                return FetchStatus::kDecodingFailed;
-            body_ = area.get();
-            length_ = static_cast<int32_t>(capacity);
+            FetchResult undone = Undo(rules.CodingAt(i), areas_[i % 2]);
+            if (!undone.ok()) return undone;
         }
         return FetchStatus::kOk;
     }
@@ -252,6 +245,30 @@ public:
     int32_t length() const { return length_; }
 
 private:
+    // Room for the first try of an inflater: most bodies inflate to less than this many
+    // times their coded size. Output that fills the room is inflated again with more, up to
+    // FETCH_BUFFER_SIZE, where it is cut.
+    static constexpr uint32_t kFirstRatio = 8;
+    static constexpr uint32_t kLeastRoom = 256 * 1024;
+
+    FetchResult Undo(Coding coding, std::unique_ptr<char, FreeArea>& area) {
+        uint64_t wanted = std::max<uint64_t>(kLeastRoom, uint64_t{kFirstRatio} * length_);
+        uint32_t room = static_cast<uint32_t>(std::min<uint64_t>(wanted, FETCH_BUFFER_SIZE));
+        for (;;) {
+            area.reset(static_cast<char*>(std::malloc(room)));
+            if (!area) return FetchStatus::kNoMemory;
+            uint32_t produced = room;
+            if (!UndoCoding(coding, body_, static_cast<uint32_t>(length_), area.get(), &produced))
+                return FetchStatus::kDecodingFailed;
+            if (produced < room || room == FETCH_BUFFER_SIZE) {
+                body_ = area.get();
+                length_ = static_cast<int32_t>(produced);
+                return FetchStatus::kOk;
+            }
+            room = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{room} * 4, FETCH_BUFFER_SIZE));
+        }
+    }
+
     char* body_ = nullptr;
     int32_t length_ = 0;
     std::unique_ptr<char, FreeArea> areas_[2];

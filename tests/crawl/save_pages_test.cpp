@@ -315,7 +315,10 @@ TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
         StopWhenRequested stop(site.server, "/b.gif");
         EXPECT_EQ(SavePages(site.Url(), stalled.Path("index.html"), {1, 1, 0, 1}), 0);
     }
-    EXPECT_EQ(FilesBelow(stalled.Root()), (Targets{"http-/" + site.Host() + "/a.gif", "index.html"}));
+    // a.gif may have come ahead of its turn and been written before the stop, or not.
+    Targets left = FilesBelow(stalled.Root());
+    left.erase(std::remove(left.begin(), left.end(), "http-/" + site.Host() + "/a.gif"), left.end());
+    EXPECT_EQ(left, Targets{"index.html"});
 
     OrderSite fresh;
     Sandbox next;

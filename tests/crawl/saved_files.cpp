@@ -11,12 +11,19 @@
 
 namespace qmtest {
 
+std::string RunTag() {
+    // Two test trees may run on one machine at once: each process has folders of its own.
+    static const std::string tag =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007);
+    return tag;
+}
+
 Sandbox::Sandbox() {
     static int count = 0;
     // CTest may run the cases of one program side by side: each case has its own folders.
     root_ = fs::temp_directory_path() /
             (std::string("qm-crawl-") + testing::UnitTest::GetInstance()->current_test_info()->name() +
-             "-" + std::to_string(count++));
+             "-" + RunTag() + "-" + std::to_string(count++));
     fs::remove_all(root_);
     fs::create_directories(root_);
 }

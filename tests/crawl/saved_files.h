@@ -16,6 +16,9 @@ namespace qmtest {
 namespace fs = std::filesystem;
 
 // A fresh folder under the system's temporary folder, deleted with everything in it.
+// A tag of this test process, for names that another process running at once must not share.
+std::string RunTag();
+
 class Sandbox {
 public:
     Sandbox();

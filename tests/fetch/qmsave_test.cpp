@@ -47,10 +47,13 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-// CTest may run the cases of this program side by side: each case keeps its own files.
+// CTest may run the cases of this program side by side, and another test tree may run at the
+// same time: each case of each process keeps its own files.
 std::string Scratch(const std::string& name) {
+    static const std::string run =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007);
     return ::testing::TempDir() + "qmsave-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name;
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + run + "-" + name;
 }
 
 struct ToolRun {

@@ -57,7 +57,9 @@ std::wstring ProgramFolder() {
 }
 
 ScratchFolder::ScratchFolder(const std::wstring& name)
-    : m_path((fs::temp_directory_path() / (L"qm_gui_" + name)).wstring()) {
+    : m_path((fs::temp_directory_path() /
+              (L"qm_gui_" + name + L"_" + std::to_wstring(GetCurrentProcessId())))
+                 .wstring()) {
     std::error_code ignored;
     fs::remove_all(m_path, ignored);
     fs::create_directory(m_path);
