@@ -26,7 +26,8 @@ std::string MakePage() {
     const size_t perReference = target / kReferences;
     std::string page = "<html><head><title>bench</title></head><body>\n";
     std::string filler;
-    while (filler.size() < perReference) filler += "Quillon saves web pages so you can read them later. ";
+    while (filler.size() < perReference)
+        filler += "Quillon saves web pages so you can read them later. ";
     for (int i = 0; i < kReferences; ++i) {
         std::string n = std::to_string(i);
         switch (i % 5) {
@@ -34,7 +35,9 @@ std::string MakePage() {
             case 1: page += "<a href=\"../pages/page" + n + ".html\">page</a>"; break;
             case 2: page += "<p style=\"background:url('/img/bg" + n + ".png')\">"; break;
             case 3: page += "<link rel=stylesheet href=\"css/s" + n + ".css\">"; break;
-            case 4: page += "<a href='http://other.example/x" + n + "?a=1&amp;b=2#top'>x</a>"; break;
+            case 4:
+                page += "<a href='http://other.example/x" + n + "?a=1&amp;b=2#top'>x</a>";
+                break;
         }
         page.append(filler, 0, perReference > 70 ? perReference - 70 : 0);
         page += "\n";
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
         auto start = std::chrono::steady_clock::now();
         qm::ScanAndRewritePage(state, text.data(), static_cast<int32_t>(page.size()),
                                qm::TextKind::kHtml, options, scratch.data(), &length, &spots);
-        double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         seconds += took;
         if (r == 0 || took < best) best = took;
         records = state.tailIndex;
@@ -100,8 +104,10 @@ int main(int argc, char** argv) {
         return std::fclose(f) == 0 ? 0 : 1;
     }
     double mb = page.size() / 1048576.0;
-    std::printf("%s page %.2f MiB (%.2f MiB rewritten), %d records queued; "
-                "scan and rewrite %.1f MB/s (mean of %d; best %.1f MB/s)\n", hostile ? "hostile" : "generated",
-                mb, rewritten / 1048576.0, static_cast<int>(records), mb * rounds / seconds, rounds, mb / best);
+    std::printf(
+        "%s page %.2f MiB (%.2f MiB rewritten), %d records queued; "
+        "scan and rewrite %.1f MB/s (mean of %d; best %.1f MB/s)\n",
+        hostile ? "hostile" : "generated", mb, rewritten / 1048576.0, static_cast<int>(records),
+        mb * rounds / seconds, rounds, mb / best);
     return 0;
 }

@@ -25,12 +25,14 @@ double MsSince(Clock::time_point t) {
 
 void Fill(const fs::path& folder, int files) {
     fs::create_directories(folder);
-    for (int i = 0; i < files; ++i) std::ofstream(folder / ("f" + std::to_string(i) + ".html")) << "x";
+    for (int i = 0; i < files; ++i)
+        std::ofstream(folder / ("f" + std::to_string(i) + ".html")) << "x";
 }
 
 bool WaitFor(const std::function<bool()>& done) {
     auto deadline = Clock::now() + std::chrono::seconds(120);
-    while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (!done() && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return done();
 }
 
@@ -46,10 +48,13 @@ int main(int argc, char** argv) {
     server.AddPage("/index.html", "<img src=\"a.gif\">");
     // A byte every half second: the call waits for the picture until it is stopped, however
     // long the folder takes to fill (minutes under Wine), without a silence ending it.
-    const std::string body(2000, 'g'), whole = qmtest::HttpResponseWithLength(200, body, "image/gif");
-    server.Add("/a.gif", qmtest::Script().SendInPieces(whole.substr(0, whole.size() - body.size() + 1), 4096)
+    const std::string body(2000, 'g'),
+        whole = qmtest::HttpResponseWithLength(200, body, "image/gif");
+    server.Add("/a.gif", qmtest::Script()
+                             .SendInPieces(whole.substr(0, whole.size() - body.size() + 1), 4096)
                              .SendInPieces(body, 1, 500));
-    const std::string url = server.Url("/index.html"), path = (root / "save").string() + "\\index.html";
+    const std::string url = server.Url("/index.html"),
+                      path = (root / "save").string() + "\\index.html";
     int32_t result = -1;
     std::thread call([&] {
         SaveOptions options{};
@@ -71,9 +76,10 @@ int main(int argc, char** argv) {
     const double deleteMs = MsSince(t);
     fs::remove_all(root);
 
-    std::printf("stop with %d files in the temporary folder: returned %d in %.1f ms (folder %s), "
-                "all gone after %.1f ms\n",
-                files, result, stopMs, tempFree ? "out of the way" : "still there", goneMs);
+    std::printf(
+        "stop with %d files in the temporary folder: returned %d in %.1f ms (folder %s), "
+        "all gone after %.1f ms\n",
+        files, result, stopMs, tempFree ? "out of the way" : "still there", goneMs);
     std::printf("deleting such a folder in place: %.1f ms; ratio stop/delete %.3f\n", deleteMs,
                 stopMs / deleteMs);
     return 0;

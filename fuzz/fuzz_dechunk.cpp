@@ -29,10 +29,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ChunkScanner whole, pieces;
     ChunkScanner::Status once = whole.Scan(body, length);
     ChunkScanner::Status first = pieces.Scan(body, split < length ? split : length);
-    ChunkScanner::Status twice = first == ChunkScanner::Status::NeedMore ? pieces.Scan(body, length)
-                                                                         : first;
+    ChunkScanner::Status twice =
+        first == ChunkScanner::Status::NeedMore ? pieces.Scan(body, length) : first;
     if (once != twice) std::abort();
-    if (once == ChunkScanner::Status::Complete && (whole.End() != pieces.End() || whole.End() > length))
+    if (once == ChunkScanner::Status::Complete &&
+        (whole.End() != pieces.End() || whole.End() > length))
         std::abort();
     return 0;
 }

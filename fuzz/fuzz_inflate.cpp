@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<char[]> out(new char[asked]);  // not cleared: only what is produced is read
     uint32_t capacity = asked;
     qm::Coding coding = data[2] & 1 ? qm::Coding::kDeflate : qm::Coding::kGzip;
-    bool ok = qm::UndoCoding(coding, coded.data(), static_cast<uint32_t>(coded.size()),
-                             out.get(), &capacity);
+    bool ok = qm::UndoCoding(coding, coded.data(), static_cast<uint32_t>(coded.size()), out.get(),
+                             &capacity);
     if (ok && capacity > asked) std::abort();
     return 0;
 }

@@ -13,13 +13,11 @@ ColorScheme::~ColorScheme() {
 
 HBRUSH ColorScheme::OnCtlColor(HDC dc, UINT kind) const {
     switch (kind) {
-        case CTLCOLOR_DLG:
-            return m_hBackground;
+        case CTLCOLOR_DLG: return m_hBackground;
         case CTLCOLOR_STATIC:  // labels, group boxes, radio buttons
             SetTextColor(dc, kLabelText);
             SetBkMode(dc, TRANSPARENT);
             return m_hBackground;
-        default:
-            return nullptr;
+        default: return nullptr;
     }
 }

@@ -62,8 +62,8 @@ Shown ShowClassicDialog(HWND owner, const SaveAsRequest& request, std::wstring* 
     ofn.lpstrFilter = request.filterName ? filter.c_str() : nullptr;
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY |
-                (request.overwritePrompt ? OFN_OVERWRITEPROMPT : 0);
+    ofn.Flags =
+        OFN_EXPLORER | OFN_HIDEREADONLY | (request.overwritePrompt ? OFN_OVERWRITEPROMPT : 0);
     if (!GetSaveFileNameW(&ofn)) return Shown::kCancelled;
     *path = file.data();
     return Shown::kChosen;

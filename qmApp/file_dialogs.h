@@ -7,10 +7,10 @@
 #include <string>
 
 struct SaveAsRequest {
-    const char* defaultName = nullptr;   // offered in the name field; null: empty
-    const wchar_t* filterName = nullptr; // one file type, e.g. L"*.html"; null: none
+    const char* defaultName = nullptr;    // offered in the name field; null: empty
+    const wchar_t* filterName = nullptr;  // one file type, e.g. L"*.html"; null: none
     const wchar_t* filterPattern = nullptr;
-    bool overwritePrompt = false;        // ask before an existing file is chosen
+    bool overwritePrompt = false;  // ask before an existing file is chosen
 };
 
 enum class PickResult {

@@ -13,7 +13,7 @@ extern char g_szPageUrl[512];
 extern std::atomic<int32_t> g_nSaveResult;
 
 enum SaveResult : int32_t {
-    kResultNone = 0,       // the user cancelled before a save began
+    kResultNone = 0,  // the user cancelled before a save began
     kResultCompleted = 1,
     kResultStopped = 2,
     kResultError = 3,

@@ -16,8 +16,7 @@ constexpr char kStopped[] = "Have Stopped";
 constexpr char kError[] = "error!";
 constexpr char kErrorCapital[] = "Error!";
 constexpr char kNoThread[] = "Some errors occurred, please exit and re-run!";
-constexpr char kPathTooLong[] =
-    "The path is too long. Please choose a shorter path.";
+constexpr char kPathTooLong[] = "The path is too long. Please choose a shorter path.";
 constexpr char kPathNotAnsi[] =
     "The path contains characters this program cannot use. Please choose another path.";
 

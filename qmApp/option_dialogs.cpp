@@ -21,7 +21,10 @@ const ui::Route PageOptionsDialog::kRoutes[] = {
 ui::Routes PageOptionsDialog::GetRoutes() const { return kRoutes; }
 
 PageOptionsDialog::PageOptionsDialog(UINT templateId, const char* browseName, int32_t saveMode)
-    : CDialog(templateId), m_szSavePath{}, m_pszBrowseName(browseName), m_nSaveMode(saveMode) {}
+    : CDialog(templateId),
+      m_szSavePath{},
+      m_pszBrowseName(browseName),
+      m_nSaveMode(saveMode) {}
 
 SaveThisPage::SaveThisPage() : PageOptionsDialog(IDD_SAVETHISPAGE, nullptr, kThisPage) {}
 
@@ -66,8 +69,10 @@ void PageOptionsDialog::OnBnClickedOk() {
     {
         waiting progress;
         std::memcpy(progress.m_szSavePath, m_szSavePath, sizeof(m_szSavePath));
-        if (IsDlgButtonChecked(m_hWnd, IDC_WORDS_ONLY) == BST_CHECKED) progress.m_nContentMode = kWordsOnly;
-        if (IsDlgButtonChecked(m_hWnd, IDC_COMPLETE) == BST_CHECKED) progress.m_nContentMode = kComplete;
+        if (IsDlgButtonChecked(m_hWnd, IDC_WORDS_ONLY) == BST_CHECKED)
+            progress.m_nContentMode = kWordsOnly;
+        if (IsDlgButtonChecked(m_hWnd, IDC_COMPLETE) == BST_CHECKED)
+            progress.m_nContentMode = kComplete;
         progress.m_nSaveMode = m_nSaveMode;
         progress.DoModal();
     }  // the worker has ended here

@@ -35,8 +35,8 @@ void StartRenderer() {
 }
 
 HANDLE CreateJobBlock() {
-    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                              kJobBlockSize, pagesnap::kJobMappingName);
+    return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kJobBlockSize,
+                              pagesnap::kJobMappingName);
 }
 
 // Calls visit(processId) for every renderer process until it returns false. False when the

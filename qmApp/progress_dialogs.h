@@ -81,9 +81,9 @@ public:
     ~waiting() override;
 
     int32_t m_nTickCount;
-    char m_szSavePath[512];   // the page file
-    int32_t m_nSaveMode;      // a SaveMode (rules.h)
-    int32_t m_nContentMode;   // a ContentMode
+    char m_szSavePath[512];  // the page file
+    int32_t m_nSaveMode;     // a SaveMode (rules.h)
+    int32_t m_nContentMode;  // a ContentMode
     DWORD m_dwThreadId;
     HANDLE m_hThread;
     std::atomic<int32_t> m_bRunning;  // cleared by the worker after it stored the result
@@ -102,11 +102,11 @@ public:
     ~savingpic() override;
 
     int32_t m_nTickCount;
-    char m_szSavePath[512];   // the chosen folder
+    char m_szSavePath[512];  // the chosen folder
     DWORD m_dwThreadId;
     HANDLE m_hThread;
     std::atomic<int32_t> m_bRunning;
-    int32_t m_nPictureCount;  // shown in the count field, advanced by each report
+    int32_t m_nPictureCount;        // shown in the count field, advanced by each report
     std::atomic<HWND> m_hCountWnd;  // where the worker shows the count
 
 protected:

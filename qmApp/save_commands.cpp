@@ -28,15 +28,9 @@ bool CqmAppDlg::ReadPageUrl(UrlCheck check) {
 
 void CqmAppDlg::ReportOutcome(const char* errorText) {
     switch (g_nSaveResult.load()) {
-        case kResultCompleted:
-            ShowMessage(m_hWnd, msg::kCompleted, msg::kOutcomeCaption);
-            break;
-        case kResultStopped:
-            ShowMessage(m_hWnd, msg::kStopped, msg::kOutcomeCaption);
-            break;
-        case kResultError:
-            ShowMessage(m_hWnd, errorText, msg::kOutcomeCaption);
-            break;
+        case kResultCompleted: ShowMessage(m_hWnd, msg::kCompleted, msg::kOutcomeCaption); break;
+        case kResultStopped: ShowMessage(m_hWnd, msg::kStopped, msg::kOutcomeCaption); break;
+        case kResultError: ShowMessage(m_hWnd, errorText, msg::kOutcomeCaption); break;
         default:  // cancelled before a save began
             break;
     }

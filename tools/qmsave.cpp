@@ -23,16 +23,14 @@ const char kHelp[] =
     "Usage:\n"
     "  qmsave fetch URL [-L] [-o FILE]\n"
     "                               fetch one URL over HTTP and write its body to standard\n"
-    "                               output, or to FILE; -L follows redirects\n"
-    QMSAVE_SAVE_HELP
+    "                               output, or to FILE; -L follows redirects\n" QMSAVE_SAVE_HELP
     "  qmsave --help                show this help\n"
     "\n"
     "fetch sends one GET request and waits for the whole response (at most 10 MiB); a gzip\n"
     "or deflate body is decoded, a chunked one joined. Without -L a redirect's own body is\n"
     "what you get; with -L up to 5 redirects are followed. A status other than 2xx (or 3xx\n"
     "without -L) fails. FILE is written only when the fetch succeeds.\n"
-    "\n"
-    QMSAVE_SAVE_NOTES
+    "\n" QMSAVE_SAVE_NOTES
     "URLs are http://host[:port]/path or https://host[:port]/path; an https server's\n"
     "certificate must be trusted by the system and be for that host.\n"
     "Exit status: 0 when everything was saved, 3 when the page was saved but some of its\n"
@@ -44,7 +42,7 @@ int Usage(const char* problem) {
 }
 
 void QM_CALLBACK ReportFetchFailure(int32_t, const PageRecord*, const char* url,
-                                   const char* reason) {
+                                    const char* reason) {
     std::fprintf(stderr, "qmsave: could not fetch %s: %s\n", url, reason);
 }
 

@@ -18,7 +18,7 @@ struct Counts {
     int items = 0;
     int byKind[8] = {};
     int failed = 0;
-    int lines = 0;  // the running count on the per-item lines
+    int lines = 0;                 // the running count on the per-item lines
     int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
     std::string budget;            // the save budget that ended the save ("5 items"), if one did
 };
@@ -89,8 +89,9 @@ int Refuse(const char* reason) {
 void PrintCount() {
     const int* k = g_counts.byKind;
     auto s = [](int n) { return n == 1 ? "" : "s"; };
-    std::fprintf(stderr, "qmsave: %d item%s saved (%d page%s, %d picture%s, %d style sheet%s, "
-                         "%d frame%s, %d script%s, %d font%s, %d media file%s), %d failed\n",
+    std::fprintf(stderr,
+                 "qmsave: %d item%s saved (%d page%s, %d picture%s, %d style sheet%s, "
+                 "%d frame%s, %d script%s, %d font%s, %d media file%s), %d failed\n",
                  g_counts.items, s(g_counts.items), k[1], s(k[1]), k[2], s(k[2]), k[3], s(k[3]),
                  k[4], s(k[4]), k[5], s(k[5]), k[6], s(k[6]), k[7], s(k[7]), g_counts.failed);
 }
@@ -115,19 +116,22 @@ int Save(const char* verb, int argc, char** argv) {
         } else if (pages && std::strcmp(argv[i], "--other-sites") == 0) {
             otherSites = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            return Refuse((std::string("unknown option '") + argv[i] + "' (try qmsave --help)").c_str());
+            return Refuse(
+                (std::string("unknown option '") + argv[i] + "' (try qmsave --help)").c_str());
         } else if (url == nullptr) {
             url = argv[i];
         } else if (target == nullptr) {
             target = argv[i];
         } else {
-            return Refuse((std::string(verb) + " takes a URL and a " + (pictures ? "folder" : "file") +
-                           " (try qmsave --help)").c_str());
+            return Refuse((std::string(verb) + " takes a URL and a " +
+                           (pictures ? "folder" : "file") + " (try qmsave --help)")
+                              .c_str());
         }
     }
     if (url == nullptr || target == nullptr || *url == '\0' || *target == '\0')
         return Refuse((std::string(verb) + " needs a URL and a " + (pictures ? "folder" : "file") +
-                       " (try qmsave --help)").c_str());
+                       " (try qmsave --help)")
+                          .c_str());
 
     // The desktop program's rule: the chosen folder with "\index.html" appended, as it is.
     std::string savePath = pictures ? std::string(target) + "\\index.html" : target;
@@ -158,15 +162,15 @@ int Save(const char* verb, int argc, char** argv) {
     // A budget ends a save only after its start page was saved.
     if (result != 1 && !g_counts.budget.empty()) {
         PrintCount();
-        std::fprintf(stderr, "qmsave: stopped at the save budget of %s; the items left out keep "
-                             "their addresses\n",
+        std::fprintf(stderr,
+                     "qmsave: stopped at the save budget of %s; the items left out keep "
+                     "their addresses\n",
                      g_counts.budget.c_str());
         return 3;
     }
     if (result != 1) {
         PrintCount();
-        std::fprintf(stderr, "qmsave: nothing was saved: the page at %s could not be saved\n",
-                     url);
+        std::fprintf(stderr, "qmsave: nothing was saved: the page at %s could not be saved\n", url);
         return 1;
     }
     PrintCount();

@@ -3,22 +3,22 @@
 
 // The help's lines for the saving verbs, and its paragraph on them (string literals, to be
 // joined into the help text).
-#define QMSAVE_SAVE_HELP                                                                       \
-    "  qmsave page URL FILE [--complete]\n"                                                    \
-    "                               save the page into FILE, its frames and style sheets\n"    \
-    "                               (and with --complete its pictures) beside it\n"            \
-    "  qmsave pages URL FILE [--complete] [--other-sites]\n"                                   \
-    "                               the same, and every page it links to, one level deep\n"   \
-    "                               (on other sites too with --other-sites)\n"               \
-    "  qmsave pictures URL FOLDER   save every picture of the page flat into FOLDER\n"
-#define QMSAVE_SAVE_NOTES                                                                      \
-    "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
-    "to FOLDER and never replaces a file there. A line on standard error reports each\n"      \
-    "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"  \
-    "leaves no half-written file. A save takes at most 131072 items and 4 GiB, and follows\n" \
-    "frames in frames, style sheets imported by style sheets and the like 8 levels deep;\n"  \
-    "what it leaves out keeps its address online.\n"                                         \
-    "\n"
+#define QMSAVE_SAVE_HELP                                                                  \
+  "  qmsave page URL FILE [--complete]\n"                                                 \
+  "                               save the page into FILE, its frames and style sheets\n" \
+  "                               (and with --complete its pictures) beside it\n"         \
+  "  qmsave pages URL FILE [--complete] [--other-sites]\n"                                \
+  "                               the same, and every page it links to, one level deep\n" \
+  "                               (on other sites too with --other-sites)\n"              \
+  "  qmsave pictures URL FOLDER   save every picture of the page flat into FOLDER\n"
+#define QMSAVE_SAVE_NOTES                                                                   \
+  "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
+  "to FOLDER and never replaces a file there. A line on standard error reports each\n"      \
+  "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"   \
+  "leaves no half-written file. A save takes at most 131072 items and 4 GiB, and follows\n" \
+  "frames in frames, style sheets imported by style sheets and the like 8 levels deep;\n"   \
+  "what it leaves out keeps its address online.\n"                                          \
+  "\n"
 
 namespace qmsave {
 
@@ -27,6 +27,5 @@ bool IsSaveVerb(const char* verb);
 
 // Runs the saving verb with the arguments that follow it; returns the exit status.
 int Save(const char* verb, int argc, char** argv);
-
 
 }  // namespace qmsave

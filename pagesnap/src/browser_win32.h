@@ -15,8 +15,8 @@
 namespace pagesnap {
 
 struct BrowserChoice {
-  std::string exe;           // a Windows path, also for Linux programs (Z:\usr\bin\...)
-  bool linuxProgram = false;
+    std::string exe;  // a Windows path, also for Linux programs (Z:\usr\bin\...)
+    bool linuxProgram = false;
 };
 
 // The browser named in the configuration (when `configured` is not empty, only that
@@ -24,31 +24,31 @@ struct BrowserChoice {
 bool ChooseBrowser(const std::string& configured, BrowserChoice* choice, std::string* why);
 
 class Browser {
- public:
-  Browser() = default;
-  Browser(const Browser&) = delete;
-  Browser& operator=(const Browser&) = delete;
-  ~Browser() { End(); }
+public:
+    Browser() = default;
+    Browser(const Browser&) = delete;
+    Browser& operator=(const Browser&) = delete;
+    ~Browser() { End(); }
 
-  // Starts the browser on a blank page with DevTools listening on a free loopback port.
-  // It is ended by `killAt` at the latest, even when this program is ended first.
-  bool Start(const BrowserChoice& choice, int viewportWidth, Tick killAt, std::string* why);
-  // Waits until the browser tells its DevTools port and endpoint.
-  bool WaitForEndpoint(Tick deadline, int* port, std::string* path, std::string* why);
-  // Lets the browser finish a requested close for a moment, then ends it and everything
-  // it started, and removes its profile.
-  void End();
+    // Starts the browser on a blank page with DevTools listening on a free loopback port.
+    // It is ended by `killAt` at the latest, even when this program is ended first.
+    bool Start(const BrowserChoice& choice, int viewportWidth, Tick killAt, std::string* why);
+    // Waits until the browser tells its DevTools port and endpoint.
+    bool WaitForEndpoint(Tick deadline, int* port, std::string* path, std::string* why);
+    // Lets the browser finish a requested close for a moment, then ends it and everything
+    // it started, and removes its profile.
+    void End();
 
- private:
-  std::string ExitReport() const;
-  // The end of the browser's own complaints, to quote in a log; empty when there are none.
-  std::string LastWords() const;
+private:
+    std::string ExitReport() const;
+    // The end of the browser's own complaints, to quote in a log; empty when there are none.
+    std::string LastWords() const;
 
-  std::string profile_;      // Windows path of the temporary profile folder
-  bool linuxProgram_ = false;
-  HANDLE job_ = nullptr;     // Windows browsers: kills the whole process tree on close
-  HANDLE process_ = nullptr;
-  bool ended_ = true;
+    std::string profile_;  // Windows path of the temporary profile folder
+    bool linuxProgram_ = false;
+    HANDLE job_ = nullptr;  // Windows browsers: kills the whole process tree on close
+    HANDLE process_ = nullptr;
+    bool ended_ = true;
 };
 
 // Removes profile folders that renderers ended in the middle of a job left behind.

@@ -10,8 +10,8 @@
 namespace pagesnap {
 
 struct Job {
-  std::string url;   // as typed in the program's URL box
-  std::string path;  // the picture is written to path + ".jpg"
+    std::string url;   // as typed in the program's URL box
+    std::string path;  // the picture is written to path + ".jpg"
 };
 
 // Reads the text before the first NUL of the block (never more than `size` bytes). The URL

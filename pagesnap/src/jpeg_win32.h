@@ -6,8 +6,8 @@
 namespace pagesnap {
 
 struct JpegShape {
-  unsigned width = 0;
-  unsigned height = 0;
+    unsigned width = 0;
+    unsigned height = 0;
 };
 
 // Decodes `png`, scales it to `width` pixels if it is not that wide already, keeps at

@@ -12,8 +12,8 @@ using Tick = ULONGLONG;  // milliseconds of GetTickCount64
 inline Tick Now() { return GetTickCount64(); }
 // Milliseconds left until `deadline`, never negative.
 inline DWORD Remaining(Tick deadline) {
-  const Tick now = Now();
-  return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const Tick now = Now();
+    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
 std::wstring AnsiToWide(const std::string& text);

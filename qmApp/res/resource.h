@@ -31,5 +31,5 @@
 #define IDC_PICTURE_COUNT 1012
 
 #ifndef IDC_STATIC
-#define IDC_STATIC (-1)
+#  define IDC_STATIC (-1)
 #endif

@@ -36,15 +36,21 @@ struct Route {
 // A class's routing table as the base sees it.
 struct Routes {
     template <std::size_t N>
-    Routes(const Route (&table)[N]) : first(table), last(table + N) {}
+    Routes(const Route (&table)[N]) : first(table),
+                                      last(table + N) {}
     Routes() = default;
     const Route* first = nullptr;
     const Route* last = nullptr;
 };
 
-template <class F> struct MemberOf;
-template <class T, class R, class... A> struct MemberOf<R (T::*)(A...)> { using Class = T; };
-template <auto F> using ClassOf = typename MemberOf<decltype(F)>::Class;
+template <class F>
+struct MemberOf;
+template <class T, class R, class... A>
+struct MemberOf<R (T::*)(A...)> {
+    using Class = T;
+};
+template <auto F>
+using ClassOf = typename MemberOf<decltype(F)>::Class;
 
 // void Handler(): a button click (BN_CLICKED) or the Enter and Esc keys' IDOK and IDCANCEL.
 template <auto F>

@@ -95,13 +95,13 @@ typedef struct PageRecord {
     uint8_t inUse;                   /* 1 while queued and not yet visited */
     char referer[URL_TEXT_SIZE];     /* page the item was found on; empty for the start page */
     PageKind kind;
-    uint8_t depth;                   /* link depth; 0 for the start page */
-    int32_t sameSite;                /* 1 when on the site of the page it was found on */
+    uint8_t depth;    /* link depth; 0 for the start page */
+    int32_t sameSite; /* 1 when on the site of the page it was found on */
 } PageRecord;
 
 /* Called once per fetched item, after the fetch and before its file is written, on the
  * caller's thread. The record may be read during the call only. */
-typedef void (QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageRecord* record);
+typedef void(QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageRecord* record);
 
 /* Called once for every item a call wanted and did not get, on the caller's thread: a
  * failed qm_UrlToHtml, qm_UrlToHtmlFollow or qm_OldSavePages (recordIndex NO_RECORD, record
@@ -110,8 +110,8 @@ typedef void (QM_CALLBACK* SavePageCallback)(int32_t recordIndex, const PageReco
  * NULL, reason "save budget reached: ..."). url is the item's URL; reason a short English text such as "HTTP status 404",
  * "truncated after 5000 of 100000 bytes", "timed out" or "connection refused". Texts and
  * record may be read during the call only. */
-typedef void (QM_CALLBACK* FailureCallback)(int32_t recordIndex, const PageRecord* record,
-                                            const char* url, const char* reason);
+typedef void(QM_CALLBACK* FailureCallback)(int32_t recordIndex, const PageRecord* record,
+                                           const char* url, const char* reason);
 
 /* Sets the failure callback of every later call in this process; NULL (the default) sets
  * none. Not to be called while another call runs. */
@@ -127,8 +127,8 @@ QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output, int32_t* 
 
 /* qm_UrlToHtml following up to MOST_REDIRECTS redirects, as the crawling exports do: the
  * body is that of the first response that is not a redirect, and only a 2xx one succeeds. */
-QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output,
-                                          int32_t* outputLength, int32_t reserved);
+QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output, int32_t* outputLength,
+                                          int32_t reserved);
 
 /* Saves the page at url to savePath and, as options say, its frames, style sheets,
  * pictures and linked pages into the folder of savePath. Redirects are followed (each item
@@ -153,8 +153,8 @@ QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath
  * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused or
  * the page could not be fetched or had no room in the folder for its temporary copy, or
  * when a save budget ended the crawl (as for qm_SavePages). */
-QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
-                                       SaveOptions* options, SavePageCallback callback);
+QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath, SaveOptions* options,
+                                       SavePageCallback callback);
 
 /* Asks the running call, from any thread, to end: it returns within 100 ms, leaving no
  * socket or file open and no half-written file. The next call runs normally. A stopped

@@ -57,7 +57,8 @@ bool ProbeRequest(const UrlRequest& request, UrlRequest* usable) {
         readable = true;
     } else if (request.refererLength == 0) {
         readable = MeasureText(referer, SIZE_MAX, &measured);
-    } else if (request.refererLength > 0 && request.refererLength < static_cast<int32_t>(kPathSize)) {
+    } else if (request.refererLength > 0 &&
+               request.refererLength < static_cast<int32_t>(kPathSize)) {
         readable = platform::ProbeReadable(referer, static_cast<size_t>(request.refererLength));
     } else {
         readable = true;

@@ -74,7 +74,8 @@ public:
     void Pass(const PageRecord& r) { ahead_.Discard(r.url); }
     // The record's number is free again: the next record given it is judged afresh.
     void Forget(int32_t index) {
-        if (static_cast<size_t>(index) < verdicts_.size()) verdicts_[static_cast<size_t>(index)] = 0;
+        if (static_cast<size_t>(index) < verdicts_.size())
+            verdicts_[static_cast<size_t>(index)] = 0;
     }
 
 private:
@@ -264,14 +265,14 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
 }  // namespace
 
 extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
-                                               SaveOptions* options,
-                                               SavePageCallback callback) {
+                                               SaveOptions* options, SavePageCallback callback) {
     CallScope scope;
     size_t urlLength, pathLength;
     if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength)) return 0;
     try {
         CrawlState& state = ExportState();
-        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPages)) return 0;
+        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPages))
+            return 0;
         return VisitQueue(state, *options, callback) == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
@@ -288,8 +289,7 @@ extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const cha
         Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
         if (!buffer) return 0;
         int32_t length = 0;
-        if (!FetchCallersRequest(*request, buffer.get(), &length).ok() || StopRequested())
-            return 0;
+        if (!FetchCallersRequest(*request, buffer.get(), &length).ok() || StopRequested()) return 0;
         if (platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length)))
             return 1;
         ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kWriteFailed);
@@ -351,7 +351,8 @@ void MendSavedPages(CrawlState& state) {
         for (const LocalSpot& spot : saved.spots) {
             const UrlEntry& entry = state.entry(spot.entry);
             std::string_view url = state.UrlOf(spot.entry);
-            size_t at = static_cast<size_t>(spot.offset), end = at + static_cast<size_t>(spot.length);
+            size_t at = static_cast<size_t>(spot.offset),
+                   end = at + static_cast<size_t>(spot.length);
             if (entry.fate == UrlFate::kSaved || at < copied || end > text.size()) continue;
             BoundedText address(area);
             AppendValue(url.data(), url.size(), false, spot.context, address);

@@ -38,7 +38,10 @@ CrawlState::CrawlState()
 }
 
 CrawlState::CrawlState(PageRecord* table)
-    : table_(table), useMap_(kUseWords), fullMap_(kFullWords), entryOfRecord_(PAGE_TABLE_SIZE, -1),
+    : table_(table),
+      useMap_(kUseWords),
+      fullMap_(kFullWords),
+      entryOfRecord_(PAGE_TABLE_SIZE, -1),
       levelOfRecord_(PAGE_TABLE_SIZE, 0) {
     if (!table_) throw std::bad_alloc();
 }

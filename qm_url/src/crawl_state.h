@@ -129,7 +129,7 @@ public:
     int32_t currentIndex = 0;  // record being visited; NO_RECORD once the queue is done
     int32_t tailIndex = 0;     // last record of the queue
     char saveFolder[LOCAL_PATH_SIZE] = {};
-    char tempName[16] = {};    // the picture save's temporary folder inside the save folder
+    char tempName[16] = {};  // the picture save's temporary folder inside the save folder
     CrawlVariant variant = CrawlVariant::kPages;
     NameRegistry names;
     std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet

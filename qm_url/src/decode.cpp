@@ -14,8 +14,8 @@ namespace {
 // coded body up to codedLength and avail_out the room up to the capacity. One call then does
 // the work that byte-sized steps would, and the stopping points stay the same.
 // `whole` tells whether the stream reached its end or the output its limit.
-bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capacity,
-             int windowBits, bool* whole) {
+bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capacity, int windowBits,
+             bool* whole) {
     z_stream stream;
     std::memset(&stream, 0, sizeof stream);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded));
@@ -126,9 +126,7 @@ ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSin
                 if (c == ';') state_ = State::SizeExtension;
                 else if (c != ' ' && c != '\t') state_ = State::Bad;
                 break;
-            case State::SizeExtension:
-                EndsLine(c, AfterSizeLine());
-                break;
+            case State::SizeExtension: EndsLine(c, AfterSizeLine()); break;
             case State::Data: {
                 size_t take = static_cast<size_t>(std::min<uint64_t>(size_, length - pos_));
                 if (sink != nullptr) sink->Data(pos_, take);
@@ -144,15 +142,10 @@ ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSin
                 // An empty line ends the body; anything else is a trailer field.
                 if (!EndsLine(c, State::Done)) state_ = State::TrailerLine;
                 break;
-            case State::TrailerLine:
-                EndsLine(c, State::TrailerFirst);
-                break;
-            case State::Lf:
-                state_ = c == '\n' ? afterLf_ : State::Bad;
-                break;
+            case State::TrailerLine: EndsLine(c, State::TrailerFirst); break;
+            case State::Lf: state_ = c == '\n' ? afterLf_ : State::Bad; break;
             case State::Done:
-            case State::Bad:
-                break;
+            case State::Bad: break;
         }
         ++pos_;
     }

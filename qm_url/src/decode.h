@@ -28,6 +28,7 @@ public:
     // Receives each run of chunk data, as offsets into the body.
     struct DataSink {
         virtual void Data(size_t offset, size_t length) = 0;
+
     protected:
         ~DataSink() = default;
     };
@@ -38,8 +39,17 @@ public:
 
 private:
     enum class State {
-        SizeFirst, SizeDigits, SizeTail, SizeExtension, Data, DataEnd, TrailerFirst,
-        TrailerLine, Lf, Done, Bad
+        SizeFirst,
+        SizeDigits,
+        SizeTail,
+        SizeExtension,
+        Data,
+        DataEnd,
+        TrailerFirst,
+        TrailerLine,
+        Lf,
+        Done,
+        Bad
     };
     bool EndsLine(char c, State next);
     State AfterSizeLine() const { return size_ == 0 ? State::TrailerFirst : State::Data; }

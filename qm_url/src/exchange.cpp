@@ -60,8 +60,8 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
                  RedirectPolicy policy, const FetchLimits& limits, Response* response) {
     using platform::NetStatus;
     Attempt attempt;
-    NetStatus status = connection.SendAll(requestText, static_cast<size_t>(requestLength),
-                                          limits.NextWaitMs());
+    NetStatus status =
+        connection.SendAll(requestText, static_cast<size_t>(requestLength), limits.NextWaitMs());
     if (status != NetStatus::Ok) {
         attempt.result = Failed(status, FetchStatus::kConnectionFailed);
         return attempt;
@@ -112,8 +112,8 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
     using platform::NetStatus;
     platform::NetSession session;
     uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
-    const std::string key = pool != nullptr ? ConnectionPool::Key(secure, hostName, portNumber)
-                                            : std::string();
+    const std::string key =
+        pool != nullptr ? ConnectionPool::Key(secure, hostName, portNumber) : std::string();
 
     // A kept connection the server has closed meanwhile fails before any byte of the
     // response: the request is then sent once more, on a new connection.

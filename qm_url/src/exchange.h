@@ -22,7 +22,8 @@ class FetchLimits {
 public:
     using Clock = std::chrono::steady_clock;
     FetchLimits(int silenceMs, int totalMs)
-        : silenceMs_(silenceMs), deadline_(Clock::now() + std::chrono::milliseconds(totalMs)) {}
+        : silenceMs_(silenceMs),
+          deadline_(Clock::now() + std::chrono::milliseconds(totalMs)) {}
     // The limit of the next wait: the silence limit, or less when the deadline is nearer;
     // 0 once it has passed.
     int NextWaitMs() const;

@@ -40,8 +40,7 @@ extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output
 }
 
 extern "C" QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output,
-                                                     int32_t* outputLength,
-                                                     int32_t /*reserved*/) {
+                                                     int32_t* outputLength, int32_t /*reserved*/) {
     return FetchForCaller(request, output, outputLength, true);
 }
 
@@ -96,8 +95,8 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     bool tls = false;
     size_t hostStart = SchemePrefix(url, length, &tls);
     const void* slash = std::memchr(url + hostStart, '/', length - hostStart);
-    size_t hostEnd = slash != nullptr ? static_cast<size_t>(static_cast<const char*>(slash) - url)
-                                      : length;
+    size_t hostEnd =
+        slash != nullptr ? static_cast<size_t>(static_cast<const char*>(slash) - url) : length;
     const char* host = url + hostStart;
     size_t hostLength = hostEnd - hostStart;
     const char* path = slash != nullptr ? url + hostEnd : "/";
@@ -208,8 +207,8 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
     if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure))
         return FetchStatus::kBadUrl;
     return ExchangeHttpRequest(hostName, port, secure, requestText,
-                               static_cast<int>(std::strlen(requestText)), policy, limits,
-                               response, pool);
+                               static_cast<int>(std::strlen(requestText)), policy, limits, response,
+                               pool);
 }
 
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,

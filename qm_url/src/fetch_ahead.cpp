@@ -7,7 +7,8 @@
 namespace qm {
 
 FetchAhead::FetchAhead(Fetcher fetcher, int workers, size_t heldLimit)
-    : fetcher_(std::move(fetcher)), heldLimit_(heldLimit) {
+    : fetcher_(std::move(fetcher)),
+      heldLimit_(heldLimit) {
     for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
 }
 

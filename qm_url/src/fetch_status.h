@@ -9,28 +9,28 @@ namespace qm {
 
 enum class FetchStatus : int32_t {
     kOk = 0,
-    kBadUrl,                 // the URL cannot be used: scheme, length, host or port
-    kResolveFailed,          // the host name did not resolve
-    kConnectRefused,         // the connection was refused or could not be made
-    kConnectionFailed,       // a send or a read failed: the connection broke or was reset
-    kTimedOut,               // the silence limit or the total time limit passed
-    kTlsHandshakeFailed,     // the TLS handshake failed
-    kCertificateUntrusted,   // the certificate chain is not trusted (self-signed, unknown)
-    kCertificateWrongHost,   // the certificate is not for this host
-    kCertificateExpired,     // the certificate is out of its validity period
-    kNoResponse,             // the connection ended before a whole header, or none came
-    kMalformedResponse,      // the status line or the chunked framing cannot be read
-    kHttpStatus,             // the final response's status is not 2xx (`httpStatus`)
-    kTruncated,              // closed after `received` of the `expected` body bytes
-    kUnsupportedCoding,      // a content or transfer coding that was not asked for (br, ...)
-    kDecodingFailed,         // a gzip or deflate body does not decode
-    kTooManyRedirects,       // more redirects than a crawl follows, or a loop
-    kBadRedirect,            // a redirect without a usable Location
-    kWriteFailed,            // the item's file could not be written
-    kStopped,                // a stop was requested
-    kNoMemory,               // a working area could not be had
-    kItemBudgetReached,      // the save took as many items as its budget (`budget`) allows
-    kByteBudgetReached,      // the save wrote as many bytes as its budget (`budget`) allows
+    kBadUrl,                // the URL cannot be used: scheme, length, host or port
+    kResolveFailed,         // the host name did not resolve
+    kConnectRefused,        // the connection was refused or could not be made
+    kConnectionFailed,      // a send or a read failed: the connection broke or was reset
+    kTimedOut,              // the silence limit or the total time limit passed
+    kTlsHandshakeFailed,    // the TLS handshake failed
+    kCertificateUntrusted,  // the certificate chain is not trusted (self-signed, unknown)
+    kCertificateWrongHost,  // the certificate is not for this host
+    kCertificateExpired,    // the certificate is out of its validity period
+    kNoResponse,            // the connection ended before a whole header, or none came
+    kMalformedResponse,     // the status line or the chunked framing cannot be read
+    kHttpStatus,            // the final response's status is not 2xx (`httpStatus`)
+    kTruncated,             // closed after `received` of the `expected` body bytes
+    kUnsupportedCoding,     // a content or transfer coding that was not asked for (br, ...)
+    kDecodingFailed,        // a gzip or deflate body does not decode
+    kTooManyRedirects,      // more redirects than a crawl follows, or a loop
+    kBadRedirect,           // a redirect without a usable Location
+    kWriteFailed,           // the item's file could not be written
+    kStopped,               // a stop was requested
+    kNoMemory,              // a working area could not be had
+    kItemBudgetReached,     // the save took as many items as its budget (`budget`) allows
+    kByteBudgetReached,     // the save wrote as many bytes as its budget (`budget`) allows
 };
 
 // A status with the numbers its text names.

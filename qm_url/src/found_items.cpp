@@ -11,10 +11,8 @@ void Append(CrawlState& state, int32_t& head, int32_t& tail, int32_t index) {
     PageRecord& r = state.record(index);
     r.prev = tail;
     r.next = NO_RECORD;
-    if (tail != NO_RECORD)
-        state.record(tail).next = index;
-    else
-        head = index;
+    if (tail != NO_RECORD) state.record(tail).next = index;
+    else head = index;
     tail = index;
 }
 
@@ -30,10 +28,8 @@ bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions&
             return options.savePages != 0 && !(options.sameSiteOnly == 1 && !sameSite) &&
                    depth <= options.maxDepth;
         case KIND_PICTURE:
-        case KIND_MEDIA:
-            return options.savePictures != 0;
-        default:
-            return options.savePages != 0;
+        case KIND_MEDIA: return options.savePictures != 0;
+        default: return options.savePages != 0;
     }
 }
 
@@ -72,10 +68,8 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
         choice.outOfRecords = true;
         return choice;
     }
-    if (kind == KIND_PAGE)
-        Append(state, groups.linkHead, groups.linkTail, index);
-    else
-        Append(state, groups.embeddedHead, groups.embeddedTail, index);
+    if (kind == KIND_PAGE) Append(state, groups.linkHead, groups.linkTail, index);
+    else Append(state, groups.embeddedHead, groups.embeddedTail, index);
     PageRecord& r = state.record(index);
     std::memcpy(r.url, url, length);
     r.url[length] = '\0';

@@ -14,7 +14,6 @@ namespace {
 // URL_TEXT_SIZE, and for a local name (a URL plus ".html").
 constexpr size_t kWorkAreaSize = 2 * URL_TEXT_SIZE + 16;
 
-
 size_t FindAny(const char* s, size_t from, size_t n, const CharSet& set) {
     for (size_t i = from; i < n; ++i)
         if (set(s[i])) return i;
@@ -193,10 +192,8 @@ bool IsPlainAbsolute(const char* s, size_t n) {
     for (; i < n; ++i) {
         char c = s[i];
         if (NeedsEncoding(static_cast<unsigned char>(c)) || c == '#') return false;
-        if (c == '?')
-            query = true;
-        else if (!query && s[i - 1] == '/' && (c == '.' || c == '%'))
-            return false;
+        if (c == '?') query = true;
+        else if (!query && s[i - 1] == '/' && (c == '.' || c == '%')) return false;
     }
     return true;
 }
@@ -204,11 +201,12 @@ bool IsPlainAbsolute(const char* s, size_t n) {
 const char* const kPageExtensions[] = {"html", "htm", "xhtml", "shtml"};
 // Extensions that never name a page: such a link or frame keeps its name as it is.
 const char* const kOtherExtensions[] = {
-    "xml", "svg", "pdf", "zip", "json", "txt", "png", "gif", "jpg", "jpeg", "ico", "webp",
-    "avif", "bmp", "tif", "tiff", "css", "js", "mjs", "woff", "woff2", "ttf", "otf", "eot",
-    "mp3", "mp4", "m4a", "ogg", "ogv", "oga", "webm", "wav", "gz", "tgz", "bz2", "xz", "tar",
-    "rss", "atom", "epub", "ps", "dvi", "csv", "doc", "docx", "xls", "xlsx", "odt", "wasm",
-    "map", "md", "rst", "py", "c", "h", "cc", "cpp", "sh", "deb", "rpm", "iso", "7z", "exe"};
+    "xml",  "svg",  "pdf",  "zip", "json", "txt",  "png",  "gif", "jpg",  "jpeg",  "ico",
+    "webp", "avif", "bmp",  "tif", "tiff", "css",  "js",   "mjs", "woff", "woff2", "ttf",
+    "otf",  "eot",  "mp3",  "mp4", "m4a",  "ogg",  "ogv",  "oga", "webm", "wav",   "gz",
+    "tgz",  "bz2",  "xz",   "tar", "rss",  "atom", "epub", "ps",  "dvi",  "csv",   "doc",
+    "docx", "xls",  "xlsx", "odt", "wasm", "map",  "md",   "rst", "py",   "c",     "h",
+    "cc",   "cpp",  "sh",   "deb", "rpm",  "iso",  "7z",   "exe"};
 
 bool IsOneOf(const char* ext, size_t n, const char* const* list, size_t count) {
     for (size_t i = 0; i < count; ++i)
@@ -240,8 +238,8 @@ void LowerCopy(const char* s, size_t n, char* out) {
         std::memcpy(&x, s + i, 8);
         const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
         uint64_t b = x & low7;
-        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;   // 0x80 set from 'A' (0x41) on
-        uint64_t aboveZ = b + 0x2525252525252525ull;     // 0x80 set from '[' (0x5B) on
+        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
+        uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
         uint64_t upper = atLeastA & ~aboveZ & ~x & high;
         x |= upper >> 2;
         std::memcpy(out + i, &x, 8);
@@ -297,7 +295,7 @@ constexpr size_t kLongestComponent = 240;
 
 NameMode NameModeOf(PageKind kind) {
     return kind == KIND_PAGE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME ? NAME_MODE_FLAT
-                                                                              : NAME_MODE_FOLDERS;
+                                                                               : NAME_MODE_FOLDERS;
 }
 
 ReferenceScheme SchemeOf(const char* reference, size_t length) {
@@ -320,7 +318,8 @@ bool ParseBase(const char* url, BaseUrl* base) {
     const char* rest = url;
     if (k > 0) {
         if (n < k + 2 || url[k] != '/' || url[k + 1] != '/') return false;
-        for (size_t i = 0; i + 1 < k && i + 1 < sizeof base->scheme; ++i) base->scheme[i] = Lower(url[i]);
+        for (size_t i = 0; i + 1 < k && i + 1 < sizeof base->scheme; ++i)
+            base->scheme[i] = Lower(url[i]);
         rest = url + k + 2;
         n -= k + 2;
     } else {
@@ -335,8 +334,8 @@ bool ParseBase(const char* url, BaseUrl* base) {
     base->ok = !base->authority.empty();
     size_t folder = base->path.rfind('/');
     base->root = std::string(base->scheme) + "://" + base->authority;
-    base->folder = base->root +
-                   (folder == std::string::npos ? std::string("/") : base->path.substr(0, folder + 1));
+    base->folder = base->root + (folder == std::string::npos ? std::string("/")
+                                                             : base->path.substr(0, folder + 1));
     bool plain = true;
     for (size_t i = base->root.size(); i < base->folder.size() && plain; ++i) {
         char c = base->folder[i];
@@ -370,10 +369,8 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     const char* rest = reference + 3 * up;
     size_t restLength = length - 3 * up;
     size_t prefixLength = 0;  // 0: not this way
-    if (rootRelative)
-        prefixLength = base.root.size();
-    else if (up == 0)
-        prefixLength = base.folder.size();
+    if (rootRelative) prefixLength = base.root.size();
+    else if (up == 0) prefixLength = base.folder.size();
     else if (up < 4 && base.upFolders[up] >= 0)
         prefixLength = static_cast<size_t>(base.upFolders[up]);
     if (restLength > 0 && prefixLength > 0 && (rest[0] != '/' || rootRelative) &&
@@ -401,8 +398,7 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     BoundedText relative(joined);
     if (k > 0 || networkPath) {
         // "//host/x" takes the page's scheme; "http:x" without a host is of no use.
-        if (k > 0 && !(length >= k + 2 && reference[k] == '/' && reference[k + 1] == '/'))
-            return 0;
+        if (k > 0 && !(length >= k + 2 && reference[k] == '/' && reference[k + 1] == '/')) return 0;
         if (k > 0) {
             for (size_t i = 0; i + 1 < k; ++i) out.Append(Lower(reference[i]));
         } else {
@@ -480,7 +476,8 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     const NameMode mode = NameModeOf(kind);
     size_t n = std::strlen(url);
     const void* question = std::memchr(url, '?', n);
-    size_t queryStart = question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
+    size_t queryStart =
+        question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
     size_t segment = queryStart;
     while (segment > 0 && url[segment - 1] != '/') --segment;
     // The extension of the last path segment, when it has one of up to five letters and digits.
@@ -504,15 +501,11 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
         bool otherExt = !pageExt && extLength > 0 &&
                         IsOneOf(ext, extLength, kOtherExtensions,
                                 sizeof kOtherExtensions / sizeof *kOtherExtensions);
-        if (otherExt)
-            queryBeforeExtension = true;
-        else if (!pageExt || queryLength > 0)
-            added = ".html";
+        if (otherExt) queryBeforeExtension = true;
+        else if (!pageExt || queryLength > 0) added = ".html";
     } else if (kind == KIND_STYLE_SHEET) {
-        if (extLength == 3 && EqualNoCase(ext, "css", 3))
-            queryBeforeExtension = true;
-        else
-            added = ".css";
+        if (extLength == 3 && EqualNoCase(ext, "css", 3)) queryBeforeExtension = true;
+        else added = ".css";
     } else {
         if (endsInSlash) added = kind == KIND_SCRIPT ? "index.js" : "index";
         queryBeforeExtension = extLength > 0;
@@ -579,7 +572,8 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             char hash[9];
             ShortHash(url, hash);
             std::string shortName = hash;
-            if (lastDot != std::string::npos && last.size() - lastDot <= 8) shortName += last.substr(lastDot);
+            if (lastDot != std::string::npos && last.size() - lastDot <= 8)
+                shortName += last.substr(lastDot);
             made = made.substr(0, hostEnd + 1) + shortName;
             if (made.size() >= size) made = made.substr(0, schemeEnd + 1) + shortName;
         }

@@ -36,7 +36,7 @@ ReferenceScheme SchemeOf(const char* reference, size_t length);
 struct BaseUrl {
     char scheme[8] = {};  // lower case, without ':'
     std::string authority;
-    std::string path;  // begins with '/' unless empty
+    std::string path;    // begins with '/' unless empty
     std::string folder;  // scheme, "://", authority and the path up to its last '/'
     std::string root;    // scheme, "://" and authority
     // The length of `folder` once n ".." segments are applied to it, for the n that
@@ -56,8 +56,7 @@ bool ParseBase(const char* url, BaseUrl* base);
 size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
                   char (&url)[URL_TEXT_SIZE]);
 // The same against a page URL given as text.
-bool ResolveUrl(const char* base, const char* reference, size_t length,
-                char (&url)[URL_TEXT_SIZE]);
+bool ResolveUrl(const char* base, const char* reference, size_t length, char (&url)[URL_TEXT_SIZE]);
 
 // True when `url` has the same host as `pageUrl` (ports and schemes aside).
 bool IsSameSite(const char* url, const char* pageUrl);
@@ -81,9 +80,9 @@ public:
     bool Claim(char* name, size_t size, const char* url);
 
 private:
-    TextTable taken_;               // every file and folder name given out, in lower case
-    std::vector<bool> isFolder_;    // for each of them
-    std::string lastFolder_;        // the folder, in lower case, last found to be one
+    TextTable taken_;             // every file and folder name given out, in lower case
+    std::vector<bool> isFolder_;  // for each of them
+    std::string lastFolder_;      // the folder, in lower case, last found to be one
 };
 
 // A short hash of `text`: eight hexadecimal digits.

@@ -31,10 +31,8 @@ void TempFolderPath(const char* saveFolder, const char* name, char (&path)[kTemp
 bool ChooseTempFolder(const char* saveFolder, char (&tempName)[16]) {
     char path[kTempPathSize];
     for (int n = 0; n < 1000; ++n) {
-        if (n == 0)
-            std::snprintf(tempName, sizeof tempName, "temp");
-        else
-            std::snprintf(tempName, sizeof tempName, "temp-%d", n);
+        if (n == 0) std::snprintf(tempName, sizeof tempName, "temp");
+        else std::snprintf(tempName, sizeof tempName, "temp-%d", n);
         TempFolderPath(saveFolder, tempName, path);
         if (!platform::PathExists(path)) return true;
     }
@@ -131,8 +129,7 @@ void DiscardTempFolder(const CrawlState& state, bool wait) {
 }  // namespace
 
 extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
-                                                  SaveOptions* options,
-                                                  SavePageCallback callback) {
+                                                  SaveOptions* options, SavePageCallback callback) {
     CallScope scope;
     size_t urlLength, pathLength;
     if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength)) return 0;

@@ -10,8 +10,9 @@
 namespace qm {
 
 // Modes of AdjustPicturePath.
-constexpr int32_t kFlattenPicture = 1;   // folder\http-\host\dir\a.gif -> folder\http--host-dir-a.gif
-constexpr int32_t kIntoTempFolder = 2;   // folder\name -> folder\temp\name
+constexpr int32_t kFlattenPicture =
+    1;  // folder\http-\host\dir\a.gif -> folder\http--host-dir-a.gif
+constexpr int32_t kIntoTempFolder = 2;  // folder\name -> folder\temp\name
 
 // Rewrites the record path `localPath` (LOCAL_PATH_SIZE bytes, `length` characters) for
 // the picture crawl of `state`, whose save folder and temporary folder it uses. 1 on success; 0, with the path unchanged, when it has not the form

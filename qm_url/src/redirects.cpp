@@ -54,8 +54,8 @@ FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], Con
         char referenceArea[URL_TEXT_SIZE];
         BoundedText reference(referenceArea);
         char next[URL_TEXT_SIZE];
-        if (!LocationReference(response.area.get() + rules.LocationStart(),
-                               rules.LocationLength(), reference) ||
+        if (!LocationReference(response.area.get() + rules.LocationStart(), rules.LocationLength(),
+                               reference) ||
             !ResolveUrl(finalUrl, reference.c_str(), reference.length(), next))
             return FetchStatus::kBadRedirect;
         std::memcpy(finalUrl, next, sizeof next);

@@ -35,7 +35,9 @@ struct TagBytes {
 constexpr TagBytes kTagBytes;
 
 bool IsBlank(char c) { return kTagBytes(c, kBlank); }
-bool IsIdentChar(char c) { return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80; }
+bool IsIdentChar(char c) {
+    return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
 
 // A tag or attribute name, lower case; names too long to be one we know are left empty.
 // Left uninitialised until Set: a tag is read for every '<' of the text.
@@ -76,13 +78,15 @@ struct Tag {
 
 const char* const kRawTextElements[] = {"script", "style",  "textarea", "title",
                                         "xmp",    "iframe", "noembed",  "noframes"};
-const char* const kPictureExtensions[] = {"png", "gif", "jpg", "jpeg", "ico", "svg",
-                                          "webp", "avif", "bmp", "cur", "jfif", "apng"};
+const char* const kPictureExtensions[] = {"png",  "gif",  "jpg", "jpeg", "ico",  "svg",
+                                          "webp", "avif", "bmp", "cur",  "jfif", "apng"};
 
 class Reader {
 public:
     Reader(const char* text, int32_t length, ReferenceVisitor& visitor)
-        : t_(text), n_(length), v_(visitor) {}
+        : t_(text),
+          n_(length),
+          v_(visitor) {}
 
     bool Html();
     bool Css(int32_t from, int32_t to, uint8_t context);
@@ -214,7 +218,8 @@ int32_t Reader::FindEndTag(int32_t from, const char* name) const {
     for (int32_t i = from; i < n_;) {
         i = After(i, '<');
         if (i + k + 1 <= n_ && t_[i] == '/' && MatchesNoCase(i + 1, n_, name) &&
-            (i + k + 1 == n_ || IsBlank(t_[i + k + 1]) || t_[i + k + 1] == '/' || t_[i + k + 1] == '>'))
+            (i + k + 1 == n_ || IsBlank(t_[i + k + 1]) || t_[i + k + 1] == '/' ||
+             t_[i + k + 1] == '>'))
             return i - 1;
     }
     return n_;
@@ -279,7 +284,9 @@ int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
         if (e.Is("img")) return KIND_PICTURE;
         if (e.Is("input")) {
             const Attribute* type = tag.Find("type");
-            bool image = type && IsWordNoCase(t + type->begin, static_cast<size_t>(type->end - type->begin), "image");
+            bool image =
+                type && IsWordNoCase(t + type->begin, static_cast<size_t>(type->end - type->begin),
+                                     "image");
             return image ? static_cast<int>(KIND_PICTURE) : static_cast<int>(kAddressOnly);
         }
         if (e.Is("frame") || e.Is("iframe")) return KIND_FRAME;
@@ -305,10 +312,9 @@ bool Reader::TagReferences(const Tag& tag) {
         bool base;
         int kind = Classify(t_, tag, a, &base);
         if (kind < 0) continue;
-        bool ok = a.name.Is("srcset")
-                      ? Srcset(a, static_cast<PageKind>(kind))
-                      : Emit(a.begin, a.end, static_cast<PageKind>(kind),
-                             static_cast<uint8_t>(kInAttribute | a.quote), base);
+        bool ok = a.name.Is("srcset") ? Srcset(a, static_cast<PageKind>(kind))
+                                      : Emit(a.begin, a.end, static_cast<PageKind>(kind),
+                                             static_cast<uint8_t>(kInAttribute | a.quote), base);
         if (!ok) return false;
     }
     return true;
@@ -348,7 +354,8 @@ PageKind Reader::ByExtension(int32_t begin, int32_t end) const {
         if (t_[amp] == '&') end = amp;
     }
     int32_t stop = begin;
-    while (stop < end && t_[stop] != '?' && !(t_[stop] == '#' && (stop == begin || t_[stop - 1] != '&')))
+    while (stop < end && t_[stop] != '?' &&
+           !(t_[stop] == '#' && (stop == begin || t_[stop - 1] != '&')))
         ++stop;
     int32_t dot = stop;
     while (dot > begin && t_[dot - 1] != '.' && t_[dot - 1] != '/') --dot;
@@ -384,7 +391,8 @@ int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* 
         j = end + 1;
     } else {
         begin = j;
-        while (j < to && t_[j] != ')' && !IsBlank(t_[j]) && t_[j] != '"' && t_[j] != '\'') j += t_[j] == '\\' ? 2 : 1;
+        while (j < to && t_[j] != ')' && !IsBlank(t_[j]) && t_[j] != '"' && t_[j] != '\'')
+            j += t_[j] == '\\' ? 2 : 1;
         end = j < to ? j : to;
         while (j < to && IsBlank(t_[j])) ++j;
         if (j >= to || t_[j] != ')') return j;
@@ -413,8 +421,10 @@ bool Reader::Css(int32_t from, int32_t to, uint8_t context) {
             if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
                 int32_t end = CssStringEnd(j + 1, to, t_[j]);
                 if (end < to)
-                    ok = Emit(j + 1, end, KIND_STYLE_SHEET,
-                              static_cast<uint8_t>(context | kInCss | (t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted)));
+                    ok = Emit(
+                        j + 1, end, KIND_STYLE_SHEET,
+                        static_cast<uint8_t>(context | kInCss |
+                                             (t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted)));
                 j = end + 1;
             } else if (MatchesNoCase(j, to, "url(")) {
                 j = CssUrl(j, to, context, KIND_STYLE_SHEET, &ok);
@@ -437,10 +447,25 @@ bool Reader::Css(int32_t from, int32_t to, uint8_t context) {
 int32_t PutCode(uint32_t code, char* out, int32_t n, size_t size) {
     char b[4];
     int k;
-    if (code < 0x80) { b[0] = static_cast<char>(code); k = 1; }
-    else if (code < 0x800) { b[0] = static_cast<char>(0xC0 | (code >> 6)); b[1] = static_cast<char>(0x80 | (code & 63)); k = 2; }
-    else if (code < 0x10000) { b[0] = static_cast<char>(0xE0 | (code >> 12)); b[1] = static_cast<char>(0x80 | ((code >> 6) & 63)); b[2] = static_cast<char>(0x80 | (code & 63)); k = 3; }
-    else { b[0] = static_cast<char>(0xF0 | (code >> 18)); b[1] = static_cast<char>(0x80 | ((code >> 12) & 63)); b[2] = static_cast<char>(0x80 | ((code >> 6) & 63)); b[3] = static_cast<char>(0x80 | (code & 63)); k = 4; }
+    if (code < 0x80) {
+        b[0] = static_cast<char>(code);
+        k = 1;
+    } else if (code < 0x800) {
+        b[0] = static_cast<char>(0xC0 | (code >> 6));
+        b[1] = static_cast<char>(0x80 | (code & 63));
+        k = 2;
+    } else if (code < 0x10000) {
+        b[0] = static_cast<char>(0xE0 | (code >> 12));
+        b[1] = static_cast<char>(0x80 | ((code >> 6) & 63));
+        b[2] = static_cast<char>(0x80 | (code & 63));
+        k = 3;
+    } else {
+        b[0] = static_cast<char>(0xF0 | (code >> 18));
+        b[1] = static_cast<char>(0x80 | ((code >> 12) & 63));
+        b[2] = static_cast<char>(0x80 | ((code >> 6) & 63));
+        b[3] = static_cast<char>(0x80 | (code & 63));
+        k = 4;
+    }
     if (static_cast<size_t>(n + k) >= size) return -1;
     std::memcpy(out + n, b, static_cast<size_t>(k));
     return n + k;
@@ -469,8 +494,11 @@ int32_t CharacterReference(const char* s, int32_t n, uint32_t* code) {
         *code = value;
         return i;
     }
-    static const struct { const char* name; uint32_t code; } kNamed[] = {
-        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+    static const struct {
+        const char* name;
+        uint32_t code;
+    } kNamed[] = {{"amp", '&'},  {"lt", '<'},    {"gt", '>'},
+                  {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
     for (const auto& e : kNamed) {
         int32_t k = static_cast<int32_t>(std::strlen(e.name));
         if (n < k + 1 || std::memcmp(s + 1, e.name, static_cast<size_t>(k)) != 0) continue;
@@ -533,7 +561,8 @@ int32_t DecodeValue(const char* value, int32_t length, uint8_t context, char* ou
             }
             int32_t j = i + 1;
             uint32_t code = 0;
-            while (j < m && j < i + 7 && HexValue(middle[j]) >= 0) code = code * 16 + static_cast<uint32_t>(HexValue(middle[j++]));
+            while (j < m && j < i + 7 && HexValue(middle[j]) >= 0)
+                code = code * 16 + static_cast<uint32_t>(HexValue(middle[j++]));
             if (j > i + 1) {
                 if (j < m && IsBlank(middle[j])) ++j;
                 n = PutCode(code == 0 || code > 0x10FFFF ? 0xFFFD : code, out, n, size);

@@ -12,11 +12,11 @@ namespace qm {
 
 // How a value is written where it stands, so that it can be read and written back.
 enum ValueContext : uint8_t {
-    kInAttribute = 1,    // an HTML attribute value: character references apply
-    kInCss = 2,          // CSS: backslash escapes apply
-    kInSrcset = 4,       // one candidate of a srcset: no blanks or commas
-    kDoubleQuoted = 8,   // an attribute value inside "..."
-    kSingleQuoted = 16,  // an attribute value inside '...'
+    kInAttribute = 1,       // an HTML attribute value: character references apply
+    kInCss = 2,             // CSS: backslash escapes apply
+    kInSrcset = 4,          // one candidate of a srcset: no blanks or commas
+    kDoubleQuoted = 8,      // an attribute value inside "..."
+    kSingleQuoted = 16,     // an attribute value inside '...'
     kCssDoubleQuoted = 32,  // a CSS string inside "..."
     kCssSingleQuoted = 64,  // a CSS string inside '...'
 };

@@ -42,8 +42,8 @@ void ResolvedHosts::Remember(const char* name, const platform::HostAddress& addr
     found_[name] = address;
 }
 
-platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address,
-                                int timeLimitMs, ResolvedHosts* known) {
+platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address, int timeLimitMs,
+                                ResolvedHosts* known) {
     using platform::NetStatus;
     if (StopRequested()) return NetStatus::Stopped;
     if (known != nullptr && known->Find(name, address)) return NetStatus::Ok;

@@ -24,7 +24,7 @@ private:
 // Resolves `name` to an IPv4 address, from `known` when it holds it (and into it when it
 // does not). Returns Stopped within one wait slice of a stop request and TimedOut after
 // timeLimitMs; a lookup still running then is abandoned.
-platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address,
-                                int timeLimitMs, ResolvedHosts* known = nullptr);
+platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address, int timeLimitMs,
+                                ResolvedHosts* known = nullptr);
 
 }  // namespace qm

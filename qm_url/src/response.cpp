@@ -62,8 +62,7 @@ ResponseRules::Progress ResponseRules::Update(size_t count) {
                 }
                 return progress_;
             case Framing::kToClose:
-            case Framing::kNone:
-                return progress_;
+            case Framing::kNone: return progress_;
         }
     }
     return progress_;
@@ -181,9 +180,9 @@ ResponseRules::Progress ResponseRules::ReadHeaderBlock() {
 
 // "HTTP/" digit "." digit, a space, three digits, and a space or the line's end.
 bool ResponseRules::ReadStatusLine(const char* line, size_t length) {
-    if (length < 12 || std::memcmp(line, "HTTP/", 5) != 0 || !IsDigit(line[5]) ||
-        line[6] != '.' || !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) ||
-        !IsDigit(line[10]) || !IsDigit(line[11]) || (length > 12 && line[12] != ' '))
+    if (length < 12 || std::memcmp(line, "HTTP/", 5) != 0 || !IsDigit(line[5]) || line[6] != '.' ||
+        !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) ||
+        !IsDigit(line[11]) || (length > 12 && line[12] != ' '))
         return false;
     status_ = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
     http11_ = line[5] == '1' && line[7] == '1';

@@ -87,7 +87,7 @@ private:
 
     int32_t status_ = 0;
     bool http11_ = false;
-    bool closes_ = false;  // "Connection: close"
+    bool closes_ = false;         // "Connection: close"
     int64_t contentLength_ = -1;  // -1: none, or not valid
     bool lengthInvalid_ = false;
     bool hasTransferCoding_ = false;

@@ -134,16 +134,11 @@ void WriteValue(const char* s, size_t n, bool localName, uint8_t context, Text& 
         piece[k++] = static_cast<char>(c);
         for (size_t j = 0; j < k; ++j) {
             char p = piece[j];
-            if (html && p == '&')
-                out.Append("&amp;");
-            else if (html && p == '"' && (context & kDoubleQuoted))
-                out.Append("&quot;");
-            else if (html && p == '\'' && (context & kSingleQuoted))
-                out.Append("&#39;");
-            else if (html && !quoted && p == '>')
-                out.Append("%3E");
-            else
-                out.Append(p);
+            if (html && p == '&') out.Append("&amp;");
+            else if (html && p == '"' && (context & kDoubleQuoted)) out.Append("&quot;");
+            else if (html && p == '\'' && (context & kSingleQuoted)) out.Append("&#39;");
+            else if (html && !quoted && p == '>') out.Append("%3E");
+            else out.Append(p);
         }
     }
 }
@@ -151,9 +146,9 @@ void WriteValue(const char* s, size_t n, bool localName, uint8_t context, Text& 
 // A reference read and resolved, waiting for its item to be added.
 struct Resolved {
     FoundReference r;
-    int32_t length;     // of the decoded value
-    size_t urlLength;   // of its part before the fragment
-    size_t n;           // of the absolute URL
+    int32_t length;    // of the decoded value
+    size_t urlLength;  // of its part before the fragment
+    size_t n;          // of the absolute URL
     uint32_t urlHash;
     char value[URL_TEXT_SIZE];
     char url[URL_TEXT_SIZE];
@@ -163,8 +158,13 @@ class PageScan final : public ReferenceVisitor {
 public:
     PageScan(CrawlState& state, const char* in, int32_t length, char* out, int32_t capacity,
              const SaveOptions& options, std::vector<LocalSpot>* spots)
-        : state_(state), in_(in), end_(length), out_(out), capacity_(capacity),
-          options_(options), spots_(spots) {
+        : state_(state),
+          in_(in),
+          end_(length),
+          out_(out),
+          capacity_(capacity),
+          options_(options),
+          spots_(spots) {
         ParseBase(state.current().url, &base_);
         pageHost_ = base_.authority.substr(0, base_.authority.find(':'));
     }
@@ -177,7 +177,8 @@ public:
         std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
         outLength_ += end_ - copied_;
         copied_ = end_;
-        state_.Splice(groups_.embeddedHead, groups_.embeddedTail, groups_.linkHead, groups_.linkTail);
+        state_.Splice(groups_.embeddedHead, groups_.embeddedTail, groups_.linkHead,
+                      groups_.linkTail);
         return outLength_;
     }
     bool outOfRecords() const { return outOfRecords_; }

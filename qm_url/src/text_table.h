@@ -46,8 +46,8 @@ public:
     int32_t Add(std::string_view s, uint32_t h) {
         if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
         int32_t e = static_cast<int32_t>(entries_.size());
-        entries_.push_back(Entry{h, static_cast<uint32_t>(texts_.size()),
-                                 static_cast<uint32_t>(s.size())});
+        entries_.push_back(
+            Entry{h, static_cast<uint32_t>(texts_.size()), static_cast<uint32_t>(s.size())});
         texts_.insert(texts_.end(), s.begin(), s.end());
         Place(e);
         return e;

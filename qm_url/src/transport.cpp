@@ -5,10 +5,10 @@ namespace {
 
 FetchStatus FromConnect(platform::NetStatus status) {
     switch (status) {
-    case platform::NetStatus::Ok: return FetchStatus::kOk;
-    case platform::NetStatus::TimedOut: return FetchStatus::kTimedOut;
-    case platform::NetStatus::Stopped: return FetchStatus::kStopped;
-    case platform::NetStatus::Failed: break;
+        case platform::NetStatus::Ok: return FetchStatus::kOk;
+        case platform::NetStatus::TimedOut: return FetchStatus::kTimedOut;
+        case platform::NetStatus::Stopped: return FetchStatus::kStopped;
+        case platform::NetStatus::Failed: break;
     }
     return FetchStatus::kConnectRefused;
 }
@@ -16,14 +16,14 @@ FetchStatus FromConnect(platform::NetStatus status) {
 FetchStatus FromHandshake(platform::TlsStatus status) {
     using platform::TlsStatus;
     switch (status) {
-    case TlsStatus::Ok: return FetchStatus::kOk;
-    case TlsStatus::Failed: return FetchStatus::kConnectionFailed;
-    case TlsStatus::TimedOut: return FetchStatus::kTimedOut;
-    case TlsStatus::Stopped: return FetchStatus::kStopped;
-    case TlsStatus::HandshakeFailed: return FetchStatus::kTlsHandshakeFailed;
-    case TlsStatus::Untrusted: return FetchStatus::kCertificateUntrusted;
-    case TlsStatus::Expired: return FetchStatus::kCertificateExpired;
-    case TlsStatus::WrongHost: return FetchStatus::kCertificateWrongHost;
+        case TlsStatus::Ok: return FetchStatus::kOk;
+        case TlsStatus::Failed: return FetchStatus::kConnectionFailed;
+        case TlsStatus::TimedOut: return FetchStatus::kTimedOut;
+        case TlsStatus::Stopped: return FetchStatus::kStopped;
+        case TlsStatus::HandshakeFailed: return FetchStatus::kTlsHandshakeFailed;
+        case TlsStatus::Untrusted: return FetchStatus::kCertificateUntrusted;
+        case TlsStatus::Expired: return FetchStatus::kCertificateExpired;
+        case TlsStatus::WrongHost: return FetchStatus::kCertificateWrongHost;
     }
     return FetchStatus::kTlsHandshakeFailed;
 }

@@ -12,21 +12,25 @@ namespace {
 
 TEST(AppRules, OnlyThreeSpellingsOfHttpsAreRefused) {
     const std::pair<const char*, bool> cases[] = {
-        {"https://a/", true},  {"Https://a/", true},    {"HTTPS://a/", true},
-        {"hTTps://a/", false}, {"https:/a/", false},    {"https:", false},
-        {"", false},           {"http://a/", false},    {" https://a/", false},
+        {"https://a/", true},  {"Https://a/", true}, {"HTTPS://a/", true},
+        {"hTTps://a/", false}, {"https:/a/", false}, {"https:", false},
+        {"", false},           {"http://a/", false}, {" https://a/", false},
     };
     for (const auto& [url, refused] : cases) EXPECT_EQ(rules::IsRefusedHttps(url), refused) << url;
 }
 
 TEST(AppRules, APageFileEndsInExactlyDotHtml) {
     const std::pair<std::string, std::string> cases[] = {
-        {"C:\\a\\page", "C:\\a\\page.html"},  {"C:\\a\\page.html", "C:\\a\\page.html"},
-        {"page.HTML", "page.HTML.html"},      {"page.htm", "page.htm.html"},
-        {".html", ".html"},                   {"html", "html.html"},
+        {"C:\\a\\page", "C:\\a\\page.html"},
+        {"C:\\a\\page.html", "C:\\a\\page.html"},
+        {"page.HTML", "page.HTML.html"},
+        {"page.htm", "page.htm.html"},
+        {".html", ".html"},
+        {"html", "html.html"},
         {"", ".html"},
     };
-    for (const auto& [chosen, named] : cases) EXPECT_EQ(rules::WithHtmlEnding(chosen), named) << chosen;
+    for (const auto& [chosen, named] : cases)
+        EXPECT_EQ(rules::WithHtmlEnding(chosen), named) << chosen;
 }
 
 TEST(AppRules, EachModeAsksTheLibraryForItsOwnOptions) {

@@ -33,7 +33,8 @@ struct OrderSite {
         server.AddPage("/P.html", "<img src=\"c.gif\"><a href=\"R.html\">R</a>");
         server.AddPage("/Q.html", "<p>q</p>");
         server.AddPage("/R.html", "r");
-        for (std::string name : {"a", "b", "c"}) server.AddPage("/" + name + ".gif", "GIF-" + name, "image/gif");
+        for (std::string name : {"a", "b", "c"})
+            server.AddPage("/" + name + ".gif", "GIF-" + name, "image/gif");
     }
     std::string Url(const std::string& path = "/S.html") const { return server.Url(path); }
     std::string Host() const { return LocalHost(server.Port()); }
@@ -47,8 +48,8 @@ int32_t SavePages(const std::string& url, const std::string& savePath, SaveOptio
 
 // A record as one line: kind, depth, sameSite, url, localPath, referer.
 std::string Line(const PageRecord& r) {
-    return std::to_string(r.kind) + " " + std::to_string(r.depth) + " " + std::to_string(r.sameSite) +
-           " " + r.url + " " + r.localPath + " " + r.referer;
+    return std::to_string(r.kind) + " " + std::to_string(r.depth) + " " +
+           std::to_string(r.sameSite) + " " + r.url + " " + r.localPath + " " + r.referer;
 }
 
 void QM_CALLBACK ReportAndStop(int32_t index, const PageRecord* record) {
@@ -80,7 +81,8 @@ TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
         for (const Report& report : Reports())
             visited.push_back(std::string(report.record.url).substr(site.Url("").size()));
         EXPECT_EQ(visited, targets) << "maxDepth " << maxDepth;
-        EXPECT_EQ(Sorted(site.server.RequestedTargets()), Sorted(targets)) << "maxDepth " << maxDepth;
+        EXPECT_EQ(Sorted(site.server.RequestedTargets()), Sorted(targets))
+            << "maxDepth " << maxDepth;
     }
 }
 
@@ -93,9 +95,11 @@ TEST(SavePages, ReportsAndWritesEachItemWithReferencesThatHoldTogether) {
     // Each report carries the record as it is written next.
     ASSERT_EQ(Reports().size(), 6u);
     EXPECT_EQ(Reports()[0].index, 0);
-    EXPECT_EQ(Line(Reports()[0].record), "1 0 1 " + site.Url() + " " + box.Path("index.html") + " ");
+    EXPECT_EQ(Line(Reports()[0].record),
+              "1 0 1 " + site.Url() + " " + box.Path("index.html") + " ");
     EXPECT_EQ(Line(Reports()[1].record), "2 0 1 " + site.Url("/a.gif") + " " +
-                                             box.Path("http-\\" + h + "\\a.gif") + " " + site.Url());
+                                             box.Path("http-\\" + h + "\\a.gif") + " " +
+                                             site.Url());
     // Neither the fragment nor the "./" are part of the item.
     EXPECT_EQ(Line(Reports()[5].record), "1 1 1 " + site.Url("/Q.html") + " " +
                                              box.Path("http--" + h + "-Q.html") + " " + site.Url());
@@ -110,8 +114,9 @@ TEST(SavePages, ReportsAndWritesEachItemWithReferencesThatHoldTogether) {
               (Targets{"http--" + h + "-P.html", "http--" + h + "-Q.html", "http-/" + h + "/a.gif",
                        "http-/" + h + "/b.gif", "http-/" + h + "/c.gif", "index.html"}));
     EXPECT_EQ(ReadFile(box.Root() / "index.html"),
-              "<html><img src=\"http-/" + h + "/a.gif\"><img src='http-/" + h + "/b.gif'><a href=\"http--" +
-                  h + "-P.html\">P</a> <a href=\"http--" + h + "-Q.html#x\">Q</a></html>");
+              "<html><img src=\"http-/" + h + "/a.gif\"><img src='http-/" + h +
+                  "/b.gif'><a href=\"http--" + h + "-P.html\">P</a> <a href=\"http--" + h +
+                  "-Q.html#x\">Q</a></html>");
     // R lies beyond the depth: the saved P leads to it online.
     EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-P.html")),
               "<img src=\"http-/" + h + "/c.gif\"><a href=\"" + site.Url("/R.html") + "\">R</a>");
@@ -154,20 +159,25 @@ void AddRichSite(SiteServer& server, const std::string& farUrl) {
                    "<img src=\"pics/100%25.jpg\"><img\nsrc=pics/t.gif\twidth=1>"
                    "<img src=\"../img/logo.gif\">\n"
                    "<a href=\"page.php?a=1&amp;b=2#part\">q</a> <a href='../up.html'>up</a>"
-                   "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" + farUrl + "\">far</a>"
-                   "<a href=\"ftp://files/x\">s</a><a href=\"mailto:a@b\">m</a>"
-                   "<frameset><frame src=\"frame.html\"></frameset>"
-                   "<div style=\"background:url(img2/bg.png)\">photo.jpg</div>"
-                   "<img src=\"missing.gif\"><a href=\"missing.html\">m</a><script src=\"js/missing.js\"></script>"
-                   "<link rel=stylesheet href=\"css/missing.css\"></body></html>");
+                   "<a href=\"/d/sub/deep.htm\">deep</a><a href=\"" +
+                       farUrl +
+                       "\">far</a>"
+                       "<a href=\"ftp://files/x\">s</a><a href=\"mailto:a@b\">m</a>"
+                       "<frameset><frame src=\"frame.html\"></frameset>"
+                       "<div style=\"background:url(img2/bg.png)\">photo.jpg</div>"
+                       "<img src=\"missing.gif\"><a href=\"missing.html\">m</a><script "
+                       "src=\"js/missing.js\"></script>"
+                       "<link rel=stylesheet href=\"css/missing.css\"></body></html>");
     server.AddPage("/d/css/site.css", "body{background:url('../../img/bg.png')}", "text/css");
     server.AddPage("/d/css/print.css", "p{color:red}", "text/css");
     server.AddPage("/d/frame.html", "<img src=\"pics/a%20b.png\"><a href=\"../up.html\">u</a>");
-    server.AddPage("/d/page.php", "<a href=\"index.html\">home</a><img src=\"missing.gif\"><img src=\"stall.gif\">");
+    server.AddPage(
+        "/d/page.php",
+        "<a href=\"index.html\">home</a><img src=\"missing.gif\"><img src=\"stall.gif\">");
     server.AddPage("/up.html", "<img src=\"img/logo.gif\">");
     server.AddPage("/d/sub/deep.htm", "<img src=\"../pics/t.gif\">");
-    for (const char* p : {"/img/logo.gif", "/d/pics/a%20b.png", "/d/pics/100%25.jpg", "/d/pics/t.gif",
-                          "/img/bg.png", "/d/img2/bg.png", "/d/photo.jpg"})
+    for (const char* p : {"/img/logo.gif", "/d/pics/a%20b.png", "/d/pics/100%25.jpg",
+                          "/d/pics/t.gif", "/img/bg.png", "/d/img2/bg.png", "/d/photo.jpg"})
         server.AddPage(p, "picture", "image/png");
 }
 
@@ -176,7 +186,8 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
     SiteServer server, far("127.0.0.2");
     far.AddPage("/far.html", "far");
     AddRichSite(server, far.Url("/far.html"));
-    const SaveOptions options[] = {{1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
+    const SaveOptions options[] = {
+        {1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
     for (const SaveOptions& o : options) {
         SCOPED_TRACE(testing::Message() << o.savePictures << o.sameSiteOnly << o.maxDepth);
         Sandbox box;
@@ -187,7 +198,8 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         targets.erase(targets.begin(), targets.begin() + static_cast<long>(before));
         // The second reference to the logo finds its file there and is not fetched again.
         EXPECT_LE(std::count(targets.begin(), targets.end(), "/img/logo.gif"), 1);
-        EXPECT_EQ(far.RequestedTargets().size() - farBefore, o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
+        EXPECT_EQ(far.RequestedTargets().size() - farBefore,
+                  o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
         EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
         EXPECT_LE(std::count(targets.begin(), targets.end(), "/d/missing.gif"), 1);
     }
@@ -200,7 +212,8 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         Sandbox box;
         {
             StopWhenRequested stop(server, at);
-            EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 0);
+            EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}),
+                      0);
         }
         EXPECT_FALSE(FilesBelow(box.Root()).empty());
         ExpectSoundPages(box.Root());
@@ -212,9 +225,11 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
 // it is named.
 TEST(SavePages, SavedPagesLinkEachOtherAndFailedItemsKeepTheirAddress) {
     SiteServer server;
-    server.AddPage("/S.html", "<a href=\"P.html\">p</a><img src=\"gone.gif\"><a href=\"gone.html\">g</a>");
-    server.AddPage("/P.html", "<a href=\"S.html#top\">s</a><a href=\"P.html\">self</a><img src=gone.gif>"
-                              "<a href=\"gone.html\">g</a>");
+    server.AddPage("/S.html",
+                   "<a href=\"P.html\">p</a><img src=\"gone.gif\"><a href=\"gone.html\">g</a>");
+    server.AddPage("/P.html",
+                   "<a href=\"S.html#top\">s</a><a href=\"P.html\">self</a><img src=gone.gif>"
+                   "<a href=\"gone.html\">g</a>");
     Sandbox box;
     ASSERT_EQ(SavePages(server.Url("/S.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
     const std::string h = LocalHost(server.Port());
@@ -222,9 +237,11 @@ TEST(SavePages, SavedPagesLinkEachOtherAndFailedItemsKeepTheirAddress) {
               "<a href=\"http--" + h + "-P.html\">p</a><img src=\"" + server.Url("/gone.gif") +
                   "\"><a href=\"" + server.Url("/gone.html") + "\">g</a>");
     EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-P.html")),
-              "<a href=\"index.html#top\">s</a><a href=\"http--" + h + "-P.html\">self</a><img src=" +
-                  server.Url("/gone.gif") + "><a href=\"" + server.Url("/gone.html") + "\">g</a>");
-    EXPECT_EQ(Sorted(server.RequestedTargets()), (Targets{"/P.html", "/S.html", "/gone.gif", "/gone.html"}));
+              "<a href=\"index.html#top\">s</a><a href=\"http--" + h +
+                  "-P.html\">self</a><img src=" + server.Url("/gone.gif") + "><a href=\"" +
+                  server.Url("/gone.html") + "\">g</a>");
+    EXPECT_EQ(Sorted(server.RequestedTargets()),
+              (Targets{"/P.html", "/S.html", "/gone.gif", "/gone.html"}));
     ExpectSoundPages(box.Root());
 }
 
@@ -273,7 +290,8 @@ TEST(SavePages, WithoutAFolderPartItemsGoIntoTheCurrentFolder) {
     fs::current_path(previous);
     EXPECT_EQ(result, 1);
     std::string h = site.Host();
-    EXPECT_EQ(FilesBelow(box.Root()), (Targets{"http-/" + h + "/a.gif", "http-/" + h + "/b.gif", "index.html"}));
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Targets{"http-/" + h + "/a.gif", "http-/" + h + "/b.gif", "index.html"}));
 }
 
 // References built to climb out, name devices or overflow paths: every file written lies
@@ -282,16 +300,22 @@ TEST(SavePages, HostileNamesStayInsideTheSaveFolder) {
     std::string page =
         "<img src=\"../../../../../escape1.gif\"><img src=\"%2e%2e/%2e%2e/%2E%2E/escape2.gif\">"
         "<img src=\"/a/..%2f..%2fescape3.gif\"><img src=\"con/aux.gif\"><img src=\"nul.png\">"
-        "<img src=\"COM1.x.jpg\"><img src=\"dir./x.gif\"><img src=\"c\x01\x1f" "d.gif\">"
+        "<img src=\"COM1.x.jpg\"><img src=\"dir./x.gif\"><img src=\"c\x01\x1f"
+        "d.gif\">"
         "<img src=\"..\\..\\..\\escape4.gif\"><a href=\"../../../../up.html\">"
-        "<img src=\"" + std::string(600, 'L') + ".gif\"><img src=\"" + std::string(240, 'M') + ".gif\">"
-        "<img src=\"" + std::string(100, 'N') + "/" + std::string(100, 'O') + ".gif\">";
+        "<img src=\"" +
+        std::string(600, 'L') + ".gif\"><img src=\"" + std::string(240, 'M') +
+        ".gif\">"
+        "<img src=\"" +
+        std::string(100, 'N') + "/" + std::string(100, 'O') + ".gif\">";
     TestServer server([page](const Request& r) {
-        return Script().Send(HttpResponseWithLength(200, r.target == "/d/index.html" ? page : "item"));
+        return Script().Send(
+            HttpResponseWithLength(200, r.target == "/d/index.html" ? page : "item"));
     });
     Sandbox box;
     fs::create_directories(box.Root() / "save");
-    ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("save\\index.html"), {1, 1, 0, 1}), 1);
+    ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("save\\index.html"), {1, 1, 0, 1}),
+              1);
     Targets files = FilesBelow(box.Root());
     EXPECT_GE(files.size(), 10u);
     for (const std::string& f : files) EXPECT_EQ(f.rfind("save/", 0), 0u) << f;
@@ -317,7 +341,8 @@ TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
     }
     // a.gif may have come ahead of its turn and been written before the stop, or not.
     Targets left = FilesBelow(stalled.Root());
-    left.erase(std::remove(left.begin(), left.end(), "http-/" + site.Host() + "/a.gif"), left.end());
+    left.erase(std::remove(left.begin(), left.end(), "http-/" + site.Host() + "/a.gif"),
+               left.end());
     EXPECT_EQ(left, Targets{"index.html"});
 
     OrderSite fresh;
@@ -330,7 +355,8 @@ TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
     SiteServer site;
     site.AddPage("/", "x");
     Sandbox box;
-    const std::string page = site.Url("/?");  // a query pads the URL; the page is served all the same
+    const std::string page =
+        site.Url("/?");  // a query pads the URL; the page is served all the same
     std::string path259 = box.Path(std::string(259 - box.Path().size() - 1, 'p'));
     std::string path260 = path259 + "p";
     std::string shortPath = box.Path("index.html");
@@ -365,7 +391,8 @@ TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
         EXPECT_EQ(FilesBelow(box.Root()).size(), c.pages || c.present ? 1u : 0u) << c.name;
         for (const auto& entry : fs::directory_iterator(box.Root())) fs::remove_all(entry);
         SaveOptions written{7, 7, 7, 7};
-        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &written : nullptr, nullptr), c.pictures)
+        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &written : nullptr, nullptr),
+                  c.pictures)
             << c.name;
         // Options are forced once the texts and the record have passed their checks.
         bool checked = c.url && c.path && *c.url && *c.path && c.options;
@@ -408,9 +435,10 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
         return Script().Send(HttpResponse(status, {{"Location", to}}, ""));
     };
     site.Add("/start", redirect(301, "/dir/page.html"));
-    site.AddPage("/dir/page.html",
-                 "<img src=\"a.gif\"><img src=\"moved.gif\"><img src=\"gone.gif\"><img src=\"loop.gif\">"
-                 "<img src=\"cut.gif\">");
+    site.AddPage(
+        "/dir/page.html",
+        "<img src=\"a.gif\"><img src=\"moved.gif\"><img src=\"gone.gif\"><img src=\"loop.gif\">"
+        "<img src=\"cut.gif\">");
     site.AddPage("/dir/a.gif", "GIF-a", "image/gif");
     site.Add("/dir/moved.gif", redirect(308, "/pictures/real.gif"));
     site.AddPage("/pictures/real.gif", "GIF-real", "image/gif");
@@ -424,12 +452,13 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     EXPECT_EQ(SavePages(site.Url("/start"), box.Path("index.html"), {1, 1, 0, 0}), 1);
     EXPECT_EQ(Reports().at(0).record.url, site.Url("/dir/page.html"));
     EXPECT_EQ(Reports().at(0).record.kind, KIND_PAGE);
-    EXPECT_EQ(FilesBelow(box.Root()),
-              (Targets{"http-/" + h + "/dir/a.gif", "http-/" + h + "/dir/moved.gif", "index.html"}));
+    EXPECT_EQ(FilesBelow(box.Root()), (Targets{"http-/" + h + "/dir/a.gif",
+                                               "http-/" + h + "/dir/moved.gif", "index.html"}));
     EXPECT_EQ(ReadFile(box.Root() / "http-" / h / "dir" / "moved.gif"), "GIF-real");
-    EXPECT_EQ(Failures(), (Targets{"3 2 " + site.Url("/dir/gone.gif") + ": HTTP status 404",
-                                   "4 2 " + site.Url("/dir/loop.gif") + ": too many redirects",
-                                   "5 2 " + site.Url("/dir/cut.gif") + ": truncated after 4 of 100 bytes"}));
+    EXPECT_EQ(Failures(),
+              (Targets{"3 2 " + site.Url("/dir/gone.gif") + ": HTTP status 404",
+                       "4 2 " + site.Url("/dir/loop.gif") + ": too many redirects",
+                       "5 2 " + site.Url("/dir/cut.gif") + ": truncated after 4 of 100 bytes"}));
 
     // A start page that fails fails the save, with its reason.
     Failures().clear();
@@ -445,14 +474,16 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
     TestServer server([](const Request& r) {
         std::string body = "<iframe src=\"f1.html\"></iframe><link rel=stylesheet href=\"s1.css\">";
         if (r.target.rfind("/f", 0) == 0)
-            body = "<iframe src=\"f" + std::to_string(std::stoi(r.target.substr(2)) + 1) + ".html\">";
+            body =
+                "<iframe src=\"f" + std::to_string(std::stoi(r.target.substr(2)) + 1) + ".html\">";
         if (r.target.rfind("/s", 0) == 0)
             body = "@import \"s" + std::to_string(std::stoi(r.target.substr(2)) + 1) + ".css\";";
         return Script().Send(HttpResponseWithLength(200, body));
     });
     Targets expected{"/index.html"};
     for (int n = 1; n <= MOST_EMBEDDING_LEVELS; ++n)
-        expected.insert(expected.end(), {"/f" + std::to_string(n) + ".html", "/s" + std::to_string(n) + ".css"});
+        expected.insert(expected.end(),
+                        {"/f" + std::to_string(n) + ".html", "/s" + std::to_string(n) + ".css"});
     std::sort(expected.begin(), expected.end());
     for (bool pictures : {false, true}) {
         SCOPED_TRACE(pictures ? "pictures" : "pages");
@@ -460,9 +491,12 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
         size_t before = server.Log().size();
         SaveOptions options{1, 1, 0, 0};
         std::string url = server.Url("/index.html"), path = box.Path("index.html");
-        EXPECT_EQ((pictures ? qm_SavePictures : qm_SavePages)(url.c_str(), path.c_str(), &options, nullptr), 1);
+        EXPECT_EQ((pictures ? qm_SavePictures : qm_SavePages)(url.c_str(), path.c_str(), &options,
+                                                              nullptr),
+                  1);
         Targets targets;
-        for (size_t i = before; i < server.Log().size(); ++i) targets.push_back(server.Log()[i].target);
+        for (size_t i = before; i < server.Log().size(); ++i)
+            targets.push_back(server.Log()[i].target);
         std::sort(targets.begin(), targets.end());
         EXPECT_EQ(targets, expected);
         if (!pictures) ExpectSoundPages(box.Root());
@@ -486,9 +520,11 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
         std::string failure;
     } cases[] = {
         {{5, SAVE_BUDGET_BYTES},
-         {"/d/index.html", "/d/css/site.css", "/d/css/print.css", "/img/logo.gif", "/d/pics/a%20b.png"},
+         {"/d/index.html", "/d/css/site.css", "/d/css/print.css", "/img/logo.gif",
+          "/d/pics/a%20b.png"},
          "-1 0 " + server.Url("/d/pics/100%25.jpg") + ": save budget reached: 5 items"},
-        {{SAVE_BUDGET_ITEMS, 100}, {"/d/index.html"},
+        {{SAVE_BUDGET_ITEMS, 100},
+         {"/d/index.html"},
          "-1 0 " + server.Url("/d/css/site.css") + ": save budget reached: 100 bytes"},
     };
     qm_SetFailureCallback(RecordFailure);
@@ -522,10 +558,12 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
     std::string said = testing::internal::GetCapturedStderr();
     qm_SetFailureCallback(nullptr);
     EXPECT_EQ(status, 3);
-    EXPECT_NE(said.find("\nqmsave: 2 items saved (1 page, 0 pictures, 1 style sheet, 0 frames, 0 scripts, "
-                        "0 fonts, 0 media files), 0 failed\nqmsave: stopped at the save budget of 2 "
-                        "items; the items left out keep their addresses\n"),
-              std::string::npos)
+    EXPECT_NE(
+        said.find(
+            "\nqmsave: 2 items saved (1 page, 0 pictures, 1 style sheet, 0 frames, 0 scripts, "
+            "0 fonts, 0 media files), 0 failed\nqmsave: stopped at the save budget of 2 "
+            "items; the items left out keep their addresses\n"),
+        std::string::npos)
         << said;
 }
 

@@ -21,13 +21,15 @@ using Files = std::vector<std::string>;
 struct PictureSite {
     SiteServer server;
     PictureSite() {
-        server.AddPage("/d/index.html",
-                       "<img src=\"a.gif\"><link rel=stylesheet href=\"s.css\"><frame src=\"f.html\">"
-                       "<a href=\"other.html\">o</a>");
+        server.AddPage(
+            "/d/index.html",
+            "<img src=\"a.gif\"><link rel=stylesheet href=\"s.css\"><frame src=\"f.html\">"
+            "<a href=\"other.html\">o</a>");
         server.AddPage("/d/s.css", "b{background:url(img/b.png)}", "text/css");
         server.AddPage("/d/f.html", "<img src=\"/c.gif\">");
         server.AddPage("/d/other.html", "<img src=\"never.gif\">");
-        for (const char* p : {"/d/a.gif", "/d/img/b.png", "/c.gif"}) server.AddPage(p, p, "image/gif");
+        for (const char* p : {"/d/a.gif", "/d/img/b.png", "/c.gif"})
+            server.AddPage(p, p, "image/gif");
     }
     std::string Url() const { return server.Url("/d/index.html"); }
     std::string Host() const { return LocalHost(server.Port()); }
@@ -53,8 +55,9 @@ TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
               (std::vector<int32_t>{1, 1, 0, 0}));
 
     std::string h = site.Host(), in = "http-x/in/";
-    EXPECT_EQ(FilesBelow(box.Root()), (Files{in + "http--" + h + "-c.gif", in + "http--" + h + "-d-a.gif",
-                                             in + "http--" + h + "-d-img-b.png"}));
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Files{in + "http--" + h + "-c.gif", in + "http--" + h + "-d-a.gif",
+                     in + "http--" + h + "-d-img-b.png"}));
     EXPECT_EQ(ReadFile(box.Root() / in / ("http--" + h + "-d-img-b.png")), "/d/img/b.png");
 
     // Every fetched item is reported, the page, the style sheet and the frame too, each
@@ -62,9 +65,10 @@ TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
     std::vector<std::string> paths;
     for (const Report& r : Reports()) paths.push_back(r.record.localPath);
     std::string folder = box.Path("http-x\\in\\"), temp = folder + "temp\\";
-    EXPECT_EQ(paths, (Files{temp + "index.html", folder + "http--" + h + "-d-a.gif",
-                            temp + "http--" + h + "-d-s.css", folder + "http--" + h + "-d-img-b.png",
-                            temp + "http--" + h + "-d-f.html", folder + "http--" + h + "-c.gif"}));
+    EXPECT_EQ(paths,
+              (Files{temp + "index.html", folder + "http--" + h + "-d-a.gif",
+                     temp + "http--" + h + "-d-s.css", folder + "http--" + h + "-d-img-b.png",
+                     temp + "http--" + h + "-d-f.html", folder + "http--" + h + "-c.gif"}));
 
     // A save path written with '/' works as well.
     Sandbox slashes;

@@ -21,9 +21,10 @@ std::string RunTag() {
 Sandbox::Sandbox() {
     static int count = 0;
     // CTest may run the cases of one program side by side: each case has its own folders.
-    root_ = fs::temp_directory_path() /
-            (std::string("qm-crawl-") + testing::UnitTest::GetInstance()->current_test_info()->name() +
-             "-" + RunTag() + "-" + std::to_string(count++));
+    root_ =
+        fs::temp_directory_path() /
+        (std::string("qm-crawl-") + testing::UnitTest::GetInstance()->current_test_info()->name() +
+         "-" + RunTag() + "-" + std::to_string(count++));
     fs::remove_all(root_);
     fs::create_directories(root_);
 }
@@ -51,7 +52,8 @@ void WriteFile(const fs::path& path, const std::string& text) {
 std::vector<std::string> FilesBelow(const fs::path& root) {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).generic_string());
+        if (entry.is_regular_file())
+            files.push_back(fs::relative(entry.path(), root).generic_string());
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -67,7 +69,8 @@ std::vector<std::string> ReferenceValues(const std::string& text) {
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     std::vector<std::string> values;
     for (std::string opener : {"src=", "href=", "url("}) {
-        for (size_t at = lower.find(opener); at != std::string::npos; at = lower.find(opener, at + 1)) {
+        for (size_t at = lower.find(opener); at != std::string::npos;
+             at = lower.find(opener, at + 1)) {
             size_t i = text.find_first_not_of(" \t\r\n", at + opener.size());
             if (i == std::string::npos) continue;
             char quote = IsIn(text[i], "\"'") ? text[i++] : '\0';
@@ -80,7 +83,8 @@ std::vector<std::string> ReferenceValues(const std::string& text) {
 
 bool HasScheme(const std::string& v) {
     size_t colon = v.find(':');
-    return colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(v[0])) &&
+    return colon != std::string::npos && colon > 0 &&
+           std::isalpha(static_cast<unsigned char>(v[0])) &&
            std::all_of(v.begin(), v.begin() + static_cast<long>(colon), [](char c) {
                return std::isalnum(static_cast<unsigned char>(c)) || IsIn(c, "+-.");
            });
@@ -90,7 +94,8 @@ bool HasScheme(const std::string& v) {
 std::string FileOf(const std::string& reference) {
     std::string name = reference.substr(0, reference.find_first_of("#?")), file;
     for (size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '%' && i + 2 < name.size() && std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
+        if (name[i] == '%' && i + 2 < name.size() &&
+            std::isxdigit(static_cast<unsigned char>(name[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(name[i + 2]))) {
             file += static_cast<char>(std::stoi(name.substr(i + 1, 2), nullptr, 16));
             i += 2;

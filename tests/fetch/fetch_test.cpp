@@ -18,10 +18,10 @@
 #include "zlib_util.h"
 
 #ifdef _WIN32
-#include <windows.h>
-#include <wininet.h>
+#  include <windows.h>
+#  include <wininet.h>
 #else
-#include <sys/mman.h>
+#  include <sys/mman.h>
 #endif
 
 namespace {
@@ -440,7 +440,9 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
     for (bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "https" : "http");
         qmtest::ScriptedServer server({
-            Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
+            Script()
+                .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
+                .Then(Ending::StayOpen),
             Script().Send(WithLength("fine")),
         });
         ASSERT_TRUE(tls->Route(server.Port()));

@@ -63,7 +63,8 @@ struct ToolRun {
 
 ToolRun Qmsave(const std::string& arguments) {
     const std::string out = Scratch("out.txt"), err = Scratch("err.txt");
-    std::string command = "\"" + ToolPath() + "\" " + arguments + " >\"" + out + "\" 2>\"" + err + "\"";
+    std::string command =
+        "\"" + ToolPath() + "\" " + arguments + " >\"" + out + "\" 2>\"" + err + "\"";
 #ifdef _WIN32
     int status = std::system(("\"" + command + "\"").c_str());
 #else
@@ -111,7 +112,8 @@ TEST(Qmsave, FetchWritesTheBodyToAFileOrStandardOutput) {
 
 TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     qmtest::SiteServer site;  // answers 404 to everything else
-    const std::string part = qmtest::HttpResponse(200, {{"Content-Length", "100000"}}, std::string(5000, 'x'));
+    const std::string part =
+        qmtest::HttpResponse(200, {{"Content-Length", "100000"}}, std::string(5000, 'x'));
     site.Add("/cut", qmtest::Script().Send(part).Then(qmtest::Ending::Close));
     // Under Wine a reset may read as an orderly close: either way the fetch fails.
     site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
@@ -126,7 +128,8 @@ TEST(Qmsave, FailuresGiveAReasonAndAStatus) {
     const Case cases[] = {
         {"fetch " + site.Url("/nothing") + " -o \"" + file + "\"", 1,
          "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
-        {"fetch " + site.Url("/cut") + " -o \"" + file + "\"", 1, ": truncated after 5000 of 100000 bytes"},
+        {"fetch " + site.Url("/cut") + " -o \"" + file + "\"", 1,
+         ": truncated after 5000 of 100000 bytes"},
         {"fetch " + site.Url("/reset") + " -o \"" + file + "\"", 1, "could not fetch"},
         {"fetch " + tls->Url(qmtest::Certificate::kSelfSigned) + " -o \"" + file + "\"", 1,
          ": certificate not trusted"},
@@ -164,7 +167,9 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
     auto expectKept = [&](const std::string& why) {
         EXPECT_EQ(ReadFile(file), precious) << why;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
-                                std::filesystem::directory_iterator()), 1) << why;
+                                std::filesystem::directory_iterator()),
+                  1)
+            << why;
     };
 
     for (const std::string& url : {site.Url("/missing.html"), std::string("http://127.0.0.1:1/")}) {
@@ -195,7 +200,8 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
     EXPECT_EQ(Qmsave("page " + site.Url("/page.html") + " \"" + file + "\"").status, 0);
     EXPECT_EQ(ReadFile(file), "new page");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
-                            std::filesystem::directory_iterator()), 1);
+                            std::filesystem::directory_iterator()),
+              1);
     std::filesystem::remove_all(folder);
 }
 

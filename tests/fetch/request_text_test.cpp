@@ -105,7 +105,7 @@ TEST(RequestText, HostNameAndPort) {
         {"https://h/", true, "h", 443},
         {"hTTPs://h:8443/", true, "h", 8443},
         {"https:/h/", true, "https:", 80},  // not a scheme: the text before the slash is the name
-        {"http:///x", false, "", 80},  // no name at all
+        {"http:///x", false, "", 80},       // no name at all
         {"http://h\r\nX: y/", false, "", 80},
         {"http://h/a\nb", false, "", 80},
     };

@@ -33,8 +33,9 @@ inline std::string SampleText(size_t size) {
     std::string text;
     text.reserve(size);
     unsigned seed = 12345;
-    static const char* const words[] = {"<p>", "offline ", "page ", "quillon ", "</p>\n",
-                                        "saves ", "the ", "<a href=\"x\">", "link</a> "};
+    static const char* const words[] = {"<p>",      "offline ",       "page ",
+                                        "quillon ", "</p>\n",         "saves ",
+                                        "the ",     "<a href=\"x\">", "link</a> "};
     while (text.size() < size) {
         seed = seed * 1103515245u + 12345u;
         text += words[(seed >> 16) % 9];

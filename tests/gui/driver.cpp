@@ -103,7 +103,8 @@ std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W
     if (snapshot == INVALID_HANDLE_VALUE) return found;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
         if (match(entry)) found.push_back(entry.th32ProcessID);
     }
     CloseHandle(snapshot);
@@ -171,8 +172,8 @@ App::~App() {
     }
     // The renderers it started, which only its own Exit would have ended.
     const DWORD pid = m_process.dwProcessId;
-    EndProcesses(ProcessesWhere(
-        [pid](const PROCESSENTRY32W& p) { return p.th32ParentProcessID == pid; }));
+    EndProcesses(
+        ProcessesWhere([pid](const PROCESSENTRY32W& p) { return p.th32ParentProcessID == pid; }));
     CloseHandle(m_process.hThread);
     CloseHandle(m_process.hProcess);
 }
@@ -265,7 +266,8 @@ bool App::SelectFolder(HWND browser, const std::wstring& folder) const {
     const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
     void* remote = VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
     if (!remote) return false;
-    const bool written = WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr);
+    const bool written =
+        WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr);
     if (written) SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
     VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
     return written;

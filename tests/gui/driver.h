@@ -57,7 +57,9 @@ void EndProcesses(const std::vector<DWORD>& ids);
 struct Box {
     std::wstring caption;
     std::wstring text;
-    bool operator==(const Box& other) const { return caption == other.caption && text == other.text; }
+    bool operator==(const Box& other) const {
+        return caption == other.caption && text == other.text;
+    }
 };
 inline std::ostream& operator<<(std::ostream& out, const Box& box) {
     return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);

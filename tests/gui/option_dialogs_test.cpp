@@ -79,10 +79,8 @@ TEST(OptionDialogs, BrowseOffersTheClassNameAndAddsHtmlUnlessThePathEndsInIt) {
         const wchar_t* chosen;  // empty: the file dialog is cancelled
         const wchar_t* shown;
     } const cases[] = {
-        {L"page", L"page.html"},
-        {L"page.html", L"page.html"},
-        {L"page.HTML", L"page.HTML.html"},
-        {L"page.htm", L"page.htm.html"},
+        {L"page", L"page.html"},           {L"page.html", L"page.html"},
+        {L"page.HTML", L"page.HTML.html"}, {L"page.htm", L"page.htm.html"},
         {L"", L"page.htm.html"},  // the box stays as it was
     };
     App app;

@@ -110,8 +110,9 @@ TEST(Saves, AnHttpAddressRedirectedToHttpsIsSavedWithItsPicture) {
     AddSite(site);
     ASSERT_TRUE(tls->Route(site.Port()));
     site.Add("/old.html", qmtest::Script().Send(qmtest::HttpResponse(
-                              301, {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
-                                    {"Content-Length", "0"}},
+                              301,
+                              {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
+                               {"Content-Length", "0"}},
                               "")));
     App app;
     ScratchFolder folder(L"https");
@@ -135,7 +136,8 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
         }
         if (r.target == "/c.gif") WaitUntil([&] { return countRead.load(); });
         const std::string name = r.target.substr(r.target.rfind('/') + 1, 1);
-        return qmtest::Script().Send(qmtest::HttpResponseWithLength(200, "GIF89a " + name, "image/gif"));
+        return qmtest::Script().Send(
+            qmtest::HttpResponseWithLength(200, "GIF89a " + name, "image/gif"));
     });
 
     App app;

@@ -33,7 +33,8 @@ const ResolveCase kResolveCases[] = {
     {"SchemeInAnyCase", kPage, "HTTP://Host/A.gif", "http://Host/A.gif"},
     {"AbsoluteLosesDotSegments", kPage, "http://h/a/../../b/./c", "http://h/b/c"},
     {"QueryOnly", kPage, "?q=1", "http://host/dir/index.html?q=1"},
-    {"QueryKeptAsWritten", kPage, "a.php?u=http://x//y/../z", "http://host/dir/a.php?u=http://x//y/../z"},
+    {"QueryKeptAsWritten", kPage, "a.php?u=http://x//y/../z",
+     "http://host/dir/a.php?u=http://x//y/../z"},
     {"BaseQueryIgnored", "http://host/d/p.asp?x=a/b", "y.gif", "http://host/d/y.gif"},
     {"BaseWithoutPath", "http://host", "a.gif", "http://host/a.gif"},
     {"BaseWithoutScheme", "host/dir/i.html", "a.gif", "http://host/dir/a.gif"},
@@ -46,7 +47,8 @@ const ResolveCase kResolveCases[] = {
     {"EmptyHost", kPage, "http:///x.gif", nullptr},
     {"HttpsBase", "Https://host/d/p", "a.gif", "https://host/d/a.gif"},
     {"HttpsWithoutHost", kPage, "https:x.gif", nullptr},
-    {"BlanksAndBytesEncoded", kPage, "my pic\t.png?a b\xC3\xA9", "http://host/dir/my%20pic.png?a%20b%C3%A9"},
+    {"BlanksAndBytesEncoded", kPage, "my pic\t.png?a b\xC3\xA9",
+     "http://host/dir/my%20pic.png?a%20b%C3%A9"},
 };
 
 TEST(Resolve, GivesTheBrowsersAddress) {
@@ -115,7 +117,9 @@ const NameCase kNameCases[] = {
     {"http://host/nul", kFolders, "http-\\host\\nul-"},
     {"http://host/console.gif", kFolders, "http-\\host\\console.gif"},
     {"http://host/dir. ./x.gif", kFolders, "http-\\host\\dir---\\x.gif"},
-    {"http://host/a\x01\x1f\x7f" "b.gif", kFolders, "http-\\host\\a---b.gif"},
+    {"http://host/a\x01\x1f\x7f"
+     "b.gif",
+     kFolders, "http-\\host\\a---b.gif"},
     {"http://host/a\\..\\..\\b.gif", kFolders, "http-\\host\\a-..-..-b.gif"},
 };
 
@@ -159,7 +163,8 @@ TEST(LocalName, TooLongForItsRoomIsShortenedAndStaysUnique) {
     char a[LOCAL_PATH_SIZE], b[LOCAL_PATH_SIZE], c[LOCAL_PATH_SIZE];
     ASSERT_TRUE(MakeLocalName((head + "1.html").c_str(), KIND_PAGE, a, 100));
     ASSERT_TRUE(MakeLocalName((head + "2.html").c_str(), KIND_PAGE, b, 100));
-    ASSERT_TRUE(MakeLocalName((head + "/" + std::string(200, 'b') + ".gif").c_str(), KIND_PICTURE, c, 100));
+    ASSERT_TRUE(
+        MakeLocalName((head + "/" + std::string(200, 'b') + ".gif").c_str(), KIND_PICTURE, c, 100));
     EXPECT_LT(std::strlen(a), 100u);
     EXPECT_STRNE(a, b);
     EXPECT_EQ(std::string(a).substr(std::strlen(a) - 5), ".html");
@@ -184,8 +189,10 @@ TEST(NameRegistry, GivesEveryUrlItsOwnFile) {
     EXPECT_NE(second, "http-\\h\\case.gif");
     EXPECT_EQ(second.substr(second.size() - 4), ".gif");
     EXPECT_EQ(claim("http-\\h\\a.gif", "http://h/a.gif"), "http-\\h\\a.gif");
-    EXPECT_EQ(claim("http-\\h\\a.gif\\inner.gif", "http://h/a.gif/inner.gif"), "http-\\h\\a.gif_\\inner.gif");
-    EXPECT_EQ(claim("http-\\h\\a.gif\\two.gif", "http://h/a.gif/two.gif"), "http-\\h\\a.gif_\\two.gif");
+    EXPECT_EQ(claim("http-\\h\\a.gif\\inner.gif", "http://h/a.gif/inner.gif"),
+              "http-\\h\\a.gif_\\inner.gif");
+    EXPECT_EQ(claim("http-\\h\\a.gif\\two.gif", "http://h/a.gif/two.gif"),
+              "http-\\h\\a.gif_\\two.gif");
     std::string folder = claim("http-\\h\\d", "http://h/d");
     claim("http-\\h\\D\\x.gif", "http://h/D/x.gif");
     EXPECT_EQ(folder, "http-\\h\\d");

@@ -21,9 +21,9 @@ using pagesnap::kJobSeparator;
 
 // Processes named like the renderer, as the program recognises them.
 std::vector<DWORD> RendererProcesses() {
-  return ProcessesWhere([](const PROCESSENTRY32W& p) {
-    return std::wstring(p.szExeFile).rfind(L"Pagesnap", 0) == 0;
-  });
+    return ProcessesWhere([](const PROCESSENTRY32W& p) {
+        return std::wstring(p.szExeFile).rfind(L"Pagesnap", 0) == 0;
+    });
 }
 
 void EndRenderers() { EndProcesses(RendererProcesses()); }
@@ -32,178 +32,188 @@ HWND RendererWindow() { return FindWindowA(nullptr, pagesnap::kWindowTitle); }
 
 // The program's folder with the stand-in in the renderer's place.
 class StandinFolder {
- public:
-  explicit StandinFolder(const char* mode) {
-    for (const wchar_t* file : {L"qmApp.exe", L"qm_url.dll"}) {
-      CopyFileW((ProgramFolder() + L"\\" + file).c_str(), (folder_ / file).c_str(), FALSE);
+public:
+    explicit StandinFolder(const char* mode) {
+        for (const wchar_t* file : {L"qmApp.exe", L"qm_url.dll"}) {
+            CopyFileW((ProgramFolder() + L"\\" + file).c_str(), (folder_ / file).c_str(), FALSE);
+        }
+        CopyFileW((ProgramFolder() + L"\\PagesnapStandin.exe").c_str(),
+                  (folder_ / L"Pagesnap.exe").c_str(), FALSE);
+        SetMode(mode);
     }
-    CopyFileW((ProgramFolder() + L"\\PagesnapStandin.exe").c_str(),
-              (folder_ / L"Pagesnap.exe").c_str(), FALSE);
-    SetMode(mode);
-  }
-  ~StandinFolder() { EndRenderers(); }
+    ~StandinFolder() { EndRenderers(); }
 
-  void SetMode(const char* mode) const { WriteFile(folder_ / L"standin.txt", mode); }
-  const std::wstring& path() const { return folder_.path(); }
-  std::wstring operator/(const std::wstring& name) const { return folder_ / name; }
-  std::string Clicks() const { return ReadFile(folder_ / L"clicks.txt"); }
-  std::string Job() const { return ReadFile(folder_ / L"job.bin"); }
+    void SetMode(const char* mode) const { WriteFile(folder_ / L"standin.txt", mode); }
+    const std::wstring& path() const { return folder_.path(); }
+    std::wstring operator/(const std::wstring& name) const { return folder_ / name; }
+    std::string Clicks() const { return ReadFile(folder_ / L"clicks.txt"); }
+    std::string Job() const { return ReadFile(folder_ / L"job.bin"); }
 
- private:
-  ScratchFolder folder_{L"bridge"};
+private:
+    ScratchFolder folder_{L"bridge"};
 };
 
 // Types the URL, presses the command and completes the Save As dialog with `path`.
 bool SaveAsImage(const App& app, const std::wstring& url, const std::wstring& path) {
-  SetItemText(app.main(), kUrl, url);
-  Click(app.main(), kSaveAsImage);
-  HWND saveAs = app.WaitForTop(kSaveAsCaption);
-  if (!saveAs) return false;
-  // The program may have started the renderer just now; give it its window first.
-  WaitUntil([] { return RendererWindow() != nullptr; }, 5000);
-  SetItemText(saveAs, kFileNameEdit, path);
-  Click(saveAs, IDOK);
-  return WaitUntil([&] { return !IsWindow(saveAs); });
+    SetItemText(app.main(), kUrl, url);
+    Click(app.main(), kSaveAsImage);
+    HWND saveAs = app.WaitForTop(kSaveAsCaption);
+    if (!saveAs) return false;
+    // The program may have started the renderer just now; give it its window first.
+    WaitUntil([] { return RendererWindow() != nullptr; }, 5000);
+    SetItemText(saveAs, kFileNameEdit, path);
+    Click(saveAs, IDOK);
+    return WaitUntil([&] { return !IsWindow(saveAs); });
 }
 
 std::string BlockContent() {
-  std::string bytes;
-  if (HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName)) {
-    if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
-      bytes.assign(static_cast<const char*>(view), pagesnap::kJobBlockSize);
-      UnmapViewOfFile(view);
+    std::string bytes;
+    if (HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName)) {
+        if (const void* view =
+                MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
+            bytes.assign(static_cast<const char*>(view), pagesnap::kJobBlockSize);
+            UnmapViewOfFile(view);
+        }
+        CloseHandle(mapping);
     }
-    CloseHandle(mapping);
-  }
-  return bytes;
+    return bytes;
 }
 
 }  // namespace
 
 TEST(ImageCommand, HandsTheJobToTheRendererAndReportsThePicture) {
-  StandinFolder folder("picture");
-  App app(folder.path());
-  ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; })) << "renderer not started";
-  // With its NUL the job text fills the 1024 bytes exactly, or is one byte too long.
-  const std::wstring fits = L"http://x/" + std::wstring(1023 - 12 - (folder / L"p").size() - 9, L'a');
-  struct Case {
-    const char* name;
-    std::wstring url;
-    const wchar_t* file;
-    const char* mode;        // what the stand-in does with the job
-    Box shown;               // none: the wait ran out
-    const wchar_t* awaited;  // the file the program waited for; none: no job was sent
-  } const cases[] = {
-      {"as typed", L"http://127.0.0.1:9/a page?x=1", L"pic", "picture", kCompleted, L"pic.jpg"},
-      // Handed on as typed: no scheme added, https not refused, ".jpg" always appended.
-      {"https and .jpg", L"HTTPS://example.org/", L"secure.jpg", "picture", kCompleted,
-       L"secure.jpg.jpg"},
-      {"no scheme", L"example.org", L"plain", "picture", kCompleted, L"plain.jpg"},
-      {"fills the block", fits, L"p", "picture", kCompleted, L"p.jpg"},
-      {"one byte too long", fits + L"a", L"p", "picture",
-       {kErrorCaption, L"The address and the file name are too long."}, nullptr},
-      {"no picture comes", L"http://127.0.0.1:9/", L"never", "silent", {}, L"never.jpg"},
-  };
-  std::string clicks;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    folder.SetMode(c.mode);
-    ASSERT_TRUE(SaveAsImage(app, c.url, folder / c.file));
-    if (c.shown.text.empty()) {
-      // The wait runs its 21 ticks and says nothing.
-      EXPECT_NE(app.WaitForDialogWith(kStatus), nullptr) << "the wait should be under way";
-      ASSERT_TRUE(app.WaitIdle(20000));
-      app.Settle();
-      EXPECT_EQ(app.FindMessageBox(), nullptr);
-    } else {
-      EXPECT_EQ(app.TakeMessageBox(), c.shown);
+    StandinFolder folder("picture");
+    App app(folder.path());
+    ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; })) << "renderer not started";
+    // With its NUL the job text fills the 1024 bytes exactly, or is one byte too long.
+    const std::wstring fits =
+        L"http://x/" + std::wstring(1023 - 12 - (folder / L"p").size() - 9, L'a');
+    struct Case {
+        const char* name;
+        std::wstring url;
+        const wchar_t* file;
+        const char* mode;        // what the stand-in does with the job
+        Box shown;               // none: the wait ran out
+        const wchar_t* awaited;  // the file the program waited for; none: no job was sent
+    } const cases[] = {
+        {"as typed", L"http://127.0.0.1:9/a page?x=1", L"pic", "picture", kCompleted, L"pic.jpg"},
+        // Handed on as typed: no scheme added, https not refused, ".jpg" always appended.
+        {"https and .jpg", L"HTTPS://example.org/", L"secure.jpg", "picture", kCompleted,
+         L"secure.jpg.jpg"},
+        {"no scheme", L"example.org", L"plain", "picture", kCompleted, L"plain.jpg"},
+        {"fills the block", fits, L"p", "picture", kCompleted, L"p.jpg"},
+        {"one byte too long",
+         fits + L"a",
+         L"p",
+         "picture",
+         {kErrorCaption, L"The address and the file name are too long."},
+         nullptr},
+        {"no picture comes", L"http://127.0.0.1:9/", L"never", "silent", {}, L"never.jpg"},
+    };
+    std::string clicks;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.SetMode(c.mode);
+        ASSERT_TRUE(SaveAsImage(app, c.url, folder / c.file));
+        if (c.shown.text.empty()) {
+            // The wait runs its 21 ticks and says nothing.
+            EXPECT_NE(app.WaitForDialogWith(kStatus), nullptr) << "the wait should be under way";
+            ASSERT_TRUE(app.WaitIdle(20000));
+            app.Settle();
+            EXPECT_EQ(app.FindMessageBox(), nullptr);
+        } else {
+            EXPECT_EQ(app.TakeMessageBox(), c.shown);
+        }
+        if (c.awaited) {
+            clicks += "down\nup\n";
+            std::string job =
+                Narrow(c.url) + kJobSeparator + Narrow(folder / c.file) + kJobSeparator;
+            job.resize(pagesnap::kJobBlockSize, '\0');
+            EXPECT_EQ(folder.Job(), job);
+            EXPECT_EQ(FileExists(folder / c.awaited), c.shown == kCompleted);
+        }
+        EXPECT_EQ(folder.Clicks(), clicks);
+        EXPECT_FALSE(IsWindowVisible(RendererWindow()));
+        ASSERT_TRUE(app.WaitIdle());
     }
-    if (c.awaited) {
-      clicks += "down\nup\n";
-      std::string job = Narrow(c.url) + kJobSeparator + Narrow(folder / c.file) + kJobSeparator;
-      job.resize(pagesnap::kJobBlockSize, '\0');
-      EXPECT_EQ(folder.Job(), job);
-      EXPECT_EQ(FileExists(folder / c.awaited), c.shown == kCompleted);
-    }
-    EXPECT_EQ(folder.Clicks(), clicks);
-    EXPECT_FALSE(IsWindowVisible(RendererWindow()));
-    ASSERT_TRUE(app.WaitIdle());
-  }
 }
 
 TEST(ImageCommand, AMissingRendererWindowIsAnErrorAfterTheJobIsWritten) {
-  for (const char* mode : {"no-window", "no-child"}) {
-    SCOPED_TRACE(mode);
-    StandinFolder folder(mode);
-    App app(folder.path());
-    ASSERT_TRUE(WaitUntil([] { return !RendererProcesses().empty(); }));
-    ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
-    EXPECT_EQ(app.TakeMessageBox(), (Box{kErrorCaption, L"Error!"}));
-    EXPECT_EQ(folder.Clicks(), "");
-    EXPECT_EQ(BlockContent().rfind("http://127.0.0.1:9/" + std::string(kJobSeparator) + Narrow(folder / L"pic") + kJobSeparator, 0), 0u);
-  }
+    for (const char* mode : {"no-window", "no-child"}) {
+        SCOPED_TRACE(mode);
+        StandinFolder folder(mode);
+        App app(folder.path());
+        ASSERT_TRUE(WaitUntil([] { return !RendererProcesses().empty(); }));
+        ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
+        EXPECT_EQ(app.TakeMessageBox(), (Box{kErrorCaption, L"Error!"}));
+        EXPECT_EQ(folder.Clicks(), "");
+        EXPECT_EQ(BlockContent().rfind("http://127.0.0.1:9/" + std::string(kJobSeparator) +
+                                           Narrow(folder / L"pic") + kJobSeparator,
+                                       0),
+                  0u);
+    }
 }
 
 TEST(ImageCommand, StartsTheRendererWhenNoneRunsAndExitsWithNoneRunning) {
-  StandinFolder folder("picture");
-  App app(folder.path());
-  ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; }));
-  EndRenderers();
-  ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
-  EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-  EXPECT_EQ(RendererProcesses().size(), 1u);
+    StandinFolder folder("picture");
+    App app(folder.path());
+    ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; }));
+    EndRenderers();
+    ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
+    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
+    EXPECT_EQ(RendererProcesses().size(), 1u);
 
-  EndRenderers();
-  Click(app.main(), IDCANCEL);
-  EXPECT_TRUE(app.WaitForExit());
+    EndRenderers();
+    Click(app.main(), IDCANCEL);
+    EXPECT_TRUE(app.WaitForExit());
 }
 
 TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
-  // Where the program under test is: the build's own folder, or QM_APP_FOLDER (an unpacked
-  // release archive, for instance).
-  wchar_t appFolder[MAX_PATH] = {};
-  const DWORD n = GetEnvironmentVariableW(L"QM_APP_FOLDER", appFolder, MAX_PATH);
-  const std::wstring programs = n > 0 && n < MAX_PATH ? appFolder : ProgramFolder();
-  ScratchFolder out(L"image_e2e");
-  qmtest::SiteServer site;
-  // Two bands of known colour, the second far below the first screenful.
-  site.AddPage("/bands.html",
-               "<!doctype html><html><body style='margin:0;background:#fff'>"
-               "<div style='height:2400px;background:rgb(200,30,60)'></div>"
-               "<div style='height:600px;background:rgb(20,160,90)'></div></body></html>");
-  App app(programs);  // with the real Pagesnap.exe beside the program
-  ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; }, 30000)) << "no renderer";
-  EXPECT_FALSE(IsWindowVisible(RendererWindow()));
-  ASSERT_TRUE(SaveAsImage(app, Wide(site.Url("/bands.html")), out / L"page"));
-  ASSERT_EQ(app.TakeMessageBox(20000), kCompleted) << ReadFile(out / L"page.log");
-  // The program took the picture at its first successful open: it must be whole.
-  const pagesnap_test::Picture picture = pagesnap_test::ReadJpeg(out / L"page.jpg");
-  ASSERT_TRUE(picture.valid) << picture.error;
-  EXPECT_EQ(picture.width, 1280u);
-  EXPECT_EQ(picture.height, 3000u);
-  EXPECT_TRUE(picture.Shows(640, 1200, 200, 30, 60));
-  EXPECT_TRUE(picture.Shows(5, 10, 200, 30, 60));
-  EXPECT_TRUE(picture.Shows(1275, 2391, 200, 30, 60));
-  EXPECT_TRUE(picture.Shows(640, 2800, 20, 160, 90));
-  // Nothing but the picture is left beside it: no part file, no log.
-  EXPECT_EQ(FilesIn(out.path()), std::vector<std::wstring>{L"page.jpg"});
-  ASSERT_TRUE(app.WaitIdle());
+    // Where the program under test is: the build's own folder, or QM_APP_FOLDER (an unpacked
+    // release archive, for instance).
+    wchar_t appFolder[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"QM_APP_FOLDER", appFolder, MAX_PATH);
+    const std::wstring programs = n > 0 && n < MAX_PATH ? appFolder : ProgramFolder();
+    ScratchFolder out(L"image_e2e");
+    qmtest::SiteServer site;
+    // Two bands of known colour, the second far below the first screenful.
+    site.AddPage("/bands.html",
+                 "<!doctype html><html><body style='margin:0;background:#fff'>"
+                 "<div style='height:2400px;background:rgb(200,30,60)'></div>"
+                 "<div style='height:600px;background:rgb(20,160,90)'></div></body></html>");
+    App app(programs);  // with the real Pagesnap.exe beside the program
+    ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; }, 30000)) << "no renderer";
+    EXPECT_FALSE(IsWindowVisible(RendererWindow()));
+    ASSERT_TRUE(SaveAsImage(app, Wide(site.Url("/bands.html")), out / L"page"));
+    ASSERT_EQ(app.TakeMessageBox(20000), kCompleted) << ReadFile(out / L"page.log");
+    // The program took the picture at its first successful open: it must be whole.
+    const pagesnap_test::Picture picture = pagesnap_test::ReadJpeg(out / L"page.jpg");
+    ASSERT_TRUE(picture.valid) << picture.error;
+    EXPECT_EQ(picture.width, 1280u);
+    EXPECT_EQ(picture.height, 3000u);
+    EXPECT_TRUE(picture.Shows(640, 1200, 200, 30, 60));
+    EXPECT_TRUE(picture.Shows(5, 10, 200, 30, 60));
+    EXPECT_TRUE(picture.Shows(1275, 2391, 200, 30, 60));
+    EXPECT_TRUE(picture.Shows(640, 2800, 20, 160, 90));
+    // Nothing but the picture is left beside it: no part file, no log.
+    EXPECT_EQ(FilesIn(out.path()), std::vector<std::wstring>{L"page.jpg"});
+    ASSERT_TRUE(app.WaitIdle());
 
-  // Exit ends them all, also one started by hand.
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION second = {};
-  std::wstring line = L"\"" + programs + L"\\Pagesnap.exe\"";
-  ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                             programs.c_str(), &startup, &second));
-  CloseHandle(second.hThread);
-  ASSERT_TRUE(WaitUntil([] { return RendererProcesses().size() == 2; }));
-  Click(app.main(), IDCANCEL);
-  ASSERT_TRUE(app.WaitForExit());
-  EXPECT_TRUE(WaitUntil([] { return RendererProcesses().empty(); }));
-  EXPECT_EQ(WaitForSingleObject(second.hProcess, kDeadlineMs), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(second.hProcess, &code);
-  EXPECT_EQ(code, 1u) << "ended by the program, not by itself";
-  CloseHandle(second.hProcess);
+    // Exit ends them all, also one started by hand.
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION second = {};
+    std::wstring line = L"\"" + programs + L"\\Pagesnap.exe\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               programs.c_str(), &startup, &second));
+    CloseHandle(second.hThread);
+    ASSERT_TRUE(WaitUntil([] { return RendererProcesses().size() == 2; }));
+    Click(app.main(), IDCANCEL);
+    ASSERT_TRUE(app.WaitForExit());
+    EXPECT_TRUE(WaitUntil([] { return RendererProcesses().empty(); }));
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, kDeadlineMs), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(second.hProcess, &code);
+    EXPECT_EQ(code, 1u) << "ended by the program, not by itself";
+    CloseHandle(second.hProcess);
 }

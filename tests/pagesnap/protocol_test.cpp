@@ -13,214 +13,239 @@ namespace pagesnap {
 namespace {
 
 TEST(Json, ParsesWhatTheBrowserSends) {
-  JsonValue v;
-  ASSERT_TRUE(ParseJson(
-      R"( {"id":7,"result":{"data":"iVBO","size":{"height":3000.5,"w":-1e2},"ok":true,"none":null,"list":[1,"x",[]]}} )",
-      &v));
-  EXPECT_EQ(v.Find("id")->AsNumber(), 7);
-  EXPECT_EQ(v.Path({"result", "data"})->AsString(), "iVBO");
-  EXPECT_EQ(v.Path({"result", "size", "height"})->AsNumber(), 3000.5);
-  EXPECT_EQ(v.Path({"result", "size", "w"})->AsNumber(), -100);
-  EXPECT_TRUE(v.Path({"result", "ok"})->AsBool());
-  EXPECT_EQ(v.Path({"result", "none"})->type(), JsonValue::Type::kNull);
-  EXPECT_EQ(v.Path({"result", "list"})->Items().size(), 3u);
-  EXPECT_EQ(v.Path({"result", "missing"}), nullptr);
-  EXPECT_EQ(v.Path({"id", "below a number"}), nullptr);
+    JsonValue v;
+    ASSERT_TRUE(ParseJson(
+        R"( {"id":7,"result":{"data":"iVBO","size":{"height":3000.5,"w":-1e2},"ok":true,"none":null,"list":[1,"x",[]]}} )",
+        &v));
+    EXPECT_EQ(v.Find("id")->AsNumber(), 7);
+    EXPECT_EQ(v.Path({"result", "data"})->AsString(), "iVBO");
+    EXPECT_EQ(v.Path({"result", "size", "height"})->AsNumber(), 3000.5);
+    EXPECT_EQ(v.Path({"result", "size", "w"})->AsNumber(), -100);
+    EXPECT_TRUE(v.Path({"result", "ok"})->AsBool());
+    EXPECT_EQ(v.Path({"result", "none"})->type(), JsonValue::Type::kNull);
+    EXPECT_EQ(v.Path({"result", "list"})->Items().size(), 3u);
+    EXPECT_EQ(v.Path({"result", "missing"}), nullptr);
+    EXPECT_EQ(v.Path({"id", "below a number"}), nullptr);
 }
 
 TEST(Json, DecodesEscapesToUtf8) {
-  JsonValue v;
-  ASSERT_TRUE(ParseJson(R"("a\"b\\c\/d\n\t\u0041\u00e9\u20ac\ud83d\ude00")", &v));
-  EXPECT_EQ(v.AsString(), "a\"b\\c/d\n\tA\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    JsonValue v;
+    ASSERT_TRUE(ParseJson(R"("a\"b\\c\/d\n\t\u0041\u00e9\u20ac\ud83d\ude00")", &v));
+    EXPECT_EQ(v.AsString(), "a\"b\\c/d\n\tA\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
 }
 
 TEST(Json, RefusesMalformedText) {
-  const char* bad[] = {
-      "", "{", "{\"a\":}", "{\"a\" 1}", "{a:1}", "[1,]", "[1 2]", "{\"a\":1,}", "tru", "nul",
-      "01", "1.", "-", "1e", "\"unterminated", "\"raw\ncontrol\"", "\"\\x\"", "\"\\u12\"",
-      "\"\\ud83d\"", "\"\\ude00\"", "\"\\ud83d\\u0041\"", "{} {}", "1 2",
-  };
-  for (const char* text : bad) {
-    JsonValue v;
-    EXPECT_FALSE(ParseJson(text, &v)) << text;
-  }
+    const char* bad[] = {
+        "",
+        "{",
+        "{\"a\":}",
+        "{\"a\" 1}",
+        "{a:1}",
+        "[1,]",
+        "[1 2]",
+        "{\"a\":1,}",
+        "tru",
+        "nul",
+        "01",
+        "1.",
+        "-",
+        "1e",
+        "\"unterminated",
+        "\"raw\ncontrol\"",
+        "\"\\x\"",
+        "\"\\u12\"",
+        "\"\\ud83d\"",
+        "\"\\ude00\"",
+        "\"\\ud83d\\u0041\"",
+        "{} {}",
+        "1 2",
+    };
+    for (const char* text : bad) {
+        JsonValue v;
+        EXPECT_FALSE(ParseJson(text, &v)) << text;
+    }
 }
 
 TEST(Json, LimitsNesting) {
-  JsonValue v;
-  EXPECT_TRUE(ParseJson(std::string(60, '[') + std::string(60, ']'), &v));
-  EXPECT_FALSE(ParseJson(std::string(100000, '['), &v));
+    JsonValue v;
+    EXPECT_TRUE(ParseJson(std::string(60, '[') + std::string(60, ']'), &v));
+    EXPECT_FALSE(ParseJson(std::string(100000, '['), &v));
 }
 
 TEST(Json, QuotedTextParsesBackToItself) {
-  const std::string texts[] = {"", "plain", "quote\" backslash\\ slash/",
-                               std::string("controls \x01\x1f\x7f\n\r\t\0end", 19),
-                               "http://h/\xc3\xa9?q=\"x\""};
-  for (const std::string& text : texts) {
-    JsonValue v;
-    ASSERT_TRUE(ParseJson(JsonQuote(text), &v)) << JsonQuote(text);
-    EXPECT_EQ(v.AsString(), text);
-  }
+    const std::string texts[] = {"", "plain", "quote\" backslash\\ slash/",
+                                 std::string("controls \x01\x1f\x7f\n\r\t\0end", 19),
+                                 "http://h/\xc3\xa9?q=\"x\""};
+    for (const std::string& text : texts) {
+        JsonValue v;
+        ASSERT_TRUE(ParseJson(JsonQuote(text), &v)) << JsonQuote(text);
+        EXPECT_EQ(v.AsString(), text);
+    }
 }
 
 TEST(Base64, RoundTripsAndRefusesJunk) {
-  std::string all;
-  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  for (std::size_t n = 0; n <= 7; ++n) {
-    std::string decoded;
-    ASSERT_TRUE(Base64Decode(Base64Encode(all.substr(250 - n, n)), &decoded));
-    EXPECT_EQ(decoded, all.substr(250 - n, n));
-  }
-  EXPECT_EQ(Base64Encode("Man"), "TWFu");
-  EXPECT_EQ(Base64Encode("Ma"), "TWE=");
-  std::string out = "untouched";
-  for (const char* bad : {"TWF", "TW=u", "T===", "TWFu!A==", "TQ==TWFu", "TWF\n"}) {
-    EXPECT_FALSE(Base64Decode(bad, &out)) << bad;
-  }
-  EXPECT_EQ(out, "untouched");
+    std::string all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+    for (std::size_t n = 0; n <= 7; ++n) {
+        std::string decoded;
+        ASSERT_TRUE(Base64Decode(Base64Encode(all.substr(250 - n, n)), &decoded));
+        EXPECT_EQ(decoded, all.substr(250 - n, n));
+    }
+    EXPECT_EQ(Base64Encode("Man"), "TWFu");
+    EXPECT_EQ(Base64Encode("Ma"), "TWE=");
+    std::string out = "untouched";
+    for (const char* bad : {"TWF", "TW=u", "T===", "TWFu!A==", "TQ==TWFu", "TWF\n"}) {
+        EXPECT_FALSE(Base64Decode(bad, &out)) << bad;
+    }
+    EXPECT_EQ(out, "untouched");
 }
 
 // A frame as a server sends it: a client frame with its mask bit and key taken out. The
 // client frames' own test checks the lengths this relies on.
 std::string ServerFrame(unsigned firstByte, const std::string& payload) {
-  std::string frame = WsClientFrame(WsOpcode::kText, payload, 0);
-  frame[0] = static_cast<char>(firstByte);
-  frame[1] = static_cast<char>(frame[1] & 0x7F);
-  return frame.erase(frame.size() - payload.size() - 4, 4);
+    std::string frame = WsClientFrame(WsOpcode::kText, payload, 0);
+    frame[0] = static_cast<char>(firstByte);
+    frame[1] = static_cast<char>(frame[1] & 0x7F);
+    return frame.erase(frame.size() - payload.size() - 4, 4);
 }
 
 TEST(WebSocket, ClientFramesAreMaskedWithTheRightLength) {
-  for (std::size_t n : {0u, 125u, 126u, 65535u, 65536u}) {
-    const std::string payload(n, 'x');
-    const std::string frame = WsClientFrame(WsOpcode::kText, payload, 0x11223344u);
-    const std::size_t header = n < 126 ? 2 : n <= 0xFFFF ? 4 : 10;
-    ASSERT_EQ(frame.size(), header + 4 + n) << n;
-    EXPECT_EQ(static_cast<unsigned char>(frame[0]), 0x81u);
-    EXPECT_TRUE(static_cast<unsigned char>(frame[1]) & 0x80) << "mask bit";
-    const std::string key = frame.substr(header, 4);
-    EXPECT_EQ(key, "\x11\x22\x33\x44");
-    for (std::size_t i = 0; i < n; ++i) {
-      ASSERT_EQ(static_cast<char>(frame[header + 4 + i] ^ key[i % 4]), 'x');
+    for (std::size_t n : {0u, 125u, 126u, 65535u, 65536u}) {
+        const std::string payload(n, 'x');
+        const std::string frame = WsClientFrame(WsOpcode::kText, payload, 0x11223344u);
+        const std::size_t header = n < 126 ? 2 : n <= 0xFFFF ? 4 : 10;
+        ASSERT_EQ(frame.size(), header + 4 + n) << n;
+        EXPECT_EQ(static_cast<unsigned char>(frame[0]), 0x81u);
+        EXPECT_TRUE(static_cast<unsigned char>(frame[1]) & 0x80) << "mask bit";
+        const std::string key = frame.substr(header, 4);
+        EXPECT_EQ(key, "\x11\x22\x33\x44");
+        for (std::size_t i = 0; i < n; ++i) {
+            ASSERT_EQ(static_cast<char>(frame[header + 4 + i] ^ key[i % 4]), 'x');
+        }
     }
-  }
 }
 
 TEST(WebSocket, ReassemblesMessagesFedInAnyPieces) {
-  const std::string big(70000, 'b');
-  const std::string stream = ServerFrame(0x81, "{\"id\":1}") +
-                             ServerFrame(0x01, "frag") + ServerFrame(0x89, "are you there") +
-                             ServerFrame(0x00, "men") + ServerFrame(0x8A, "stray pong") +
-                             ServerFrame(0x80, "ted") + ServerFrame(0x82, big) +
-                             ServerFrame(0x88, "");
-  for (std::size_t piece : {stream.size(), std::size_t{1}, std::size_t{7}}) {
-    WsReader reader(1 << 20);
-    std::vector<std::pair<WsReader::Event, std::string>> seen;
-    for (std::size_t at = 0; at < stream.size(); at += piece) {
-      reader.Feed(stream.data() + at, std::min(piece, stream.size() - at));
-      std::string payload;
-      WsReader::Event e;
-      while ((e = reader.Next(&payload)) != WsReader::Event::kNeedMore) {
-        seen.emplace_back(e, payload);
-        if (e == WsReader::Event::kClose || e == WsReader::Event::kError) break;
-      }
+    const std::string big(70000, 'b');
+    const std::string stream = ServerFrame(0x81, "{\"id\":1}") + ServerFrame(0x01, "frag") +
+                               ServerFrame(0x89, "are you there") + ServerFrame(0x00, "men") +
+                               ServerFrame(0x8A, "stray pong") + ServerFrame(0x80, "ted") +
+                               ServerFrame(0x82, big) + ServerFrame(0x88, "");
+    for (std::size_t piece : {stream.size(), std::size_t{1}, std::size_t{7}}) {
+        WsReader reader(1 << 20);
+        std::vector<std::pair<WsReader::Event, std::string>> seen;
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            reader.Feed(stream.data() + at, std::min(piece, stream.size() - at));
+            std::string payload;
+            WsReader::Event e;
+            while ((e = reader.Next(&payload)) != WsReader::Event::kNeedMore) {
+                seen.emplace_back(e, payload);
+                if (e == WsReader::Event::kClose || e == WsReader::Event::kError) break;
+            }
+        }
+        ASSERT_EQ(seen.size(), 5u) << "piece " << piece;
+        EXPECT_EQ(seen[0], std::make_pair(WsReader::Event::kMessage, std::string("{\"id\":1}")));
+        EXPECT_EQ(seen[1], std::make_pair(WsReader::Event::kPing, std::string("are you there")));
+        EXPECT_EQ(seen[2], std::make_pair(WsReader::Event::kMessage, std::string("fragmented")));
+        EXPECT_EQ(seen[3].second.size(), big.size());
+        EXPECT_EQ(seen[4].first, WsReader::Event::kClose);
     }
-    ASSERT_EQ(seen.size(), 5u) << "piece " << piece;
-    EXPECT_EQ(seen[0], std::make_pair(WsReader::Event::kMessage, std::string("{\"id\":1}")));
-    EXPECT_EQ(seen[1], std::make_pair(WsReader::Event::kPing, std::string("are you there")));
-    EXPECT_EQ(seen[2], std::make_pair(WsReader::Event::kMessage, std::string("fragmented")));
-    EXPECT_EQ(seen[3].second.size(), big.size());
-    EXPECT_EQ(seen[4].first, WsReader::Event::kClose);
-  }
 }
 
 TEST(WebSocket, RefusesFramesAClientMustNotAccept) {
-  struct Case {
-    const char* name;
-    std::string bytes;
-  } cases[] = {
-      {"masked", std::string("\x81\x81" "abcd" "x", 7)},
-      {"reserved bits", ServerFrame(0xC1, "x")},
-      {"unknown opcode", ServerFrame(0x83, "x")},
-      {"long control frame", ServerFrame(0x89, std::string(126, 'p'))},
-      {"fragmented control frame", ServerFrame(0x09, "p")},
-      {"continuation without start", ServerFrame(0x80, "x")},
-      {"message inside a message", ServerFrame(0x01, "a") + ServerFrame(0x81, "b")},
-      {"over the limit in one frame", ServerFrame(0x81, std::string(101, 'x'))},
-      {"over the limit in fragments", ServerFrame(0x01, std::string(60, 'x')) + ServerFrame(0x80, std::string(60, 'x'))},
-      // A declared length of 2^63 must be refused before anything is allocated.
-      {"absurd length", std::string("\x81\x7f\x80\0\0\0\0\0\0\0", 10)},
-  };
-  for (const Case& c : cases) {
-    WsReader reader(100);
-    reader.Feed(c.bytes.data(), c.bytes.size());
-    std::string payload;
-    WsReader::Event e;
-    while ((e = reader.Next(&payload)) == WsReader::Event::kMessage) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        {"masked", std::string("\x81\x81"
+                               "abcd"
+                               "x",
+                               7)},
+        {"reserved bits", ServerFrame(0xC1, "x")},
+        {"unknown opcode", ServerFrame(0x83, "x")},
+        {"long control frame", ServerFrame(0x89, std::string(126, 'p'))},
+        {"fragmented control frame", ServerFrame(0x09, "p")},
+        {"continuation without start", ServerFrame(0x80, "x")},
+        {"message inside a message", ServerFrame(0x01, "a") + ServerFrame(0x81, "b")},
+        {"over the limit in one frame", ServerFrame(0x81, std::string(101, 'x'))},
+        {"over the limit in fragments",
+         ServerFrame(0x01, std::string(60, 'x')) + ServerFrame(0x80, std::string(60, 'x'))},
+        // A declared length of 2^63 must be refused before anything is allocated.
+        {"absurd length", std::string("\x81\x7f\x80\0\0\0\0\0\0\0", 10)},
+    };
+    for (const Case& c : cases) {
+        WsReader reader(100);
+        reader.Feed(c.bytes.data(), c.bytes.size());
+        std::string payload;
+        WsReader::Event e;
+        while ((e = reader.Next(&payload)) == WsReader::Event::kMessage) {
+        }
+        EXPECT_EQ(e, WsReader::Event::kError) << c.name;
+        EXPECT_FALSE(reader.error().empty()) << c.name;
     }
-    EXPECT_EQ(e, WsReader::Event::kError) << c.name;
-    EXPECT_FALSE(reader.error().empty()) << c.name;
-  }
 }
 
 TEST(WebSocket, Handshake) {
-  const std::string request = WsHandshakeRequest("127.0.0.1", 9222, "/devtools/browser/x", "a2V5");
-  EXPECT_EQ(request.rfind("GET /devtools/browser/x HTTP/1.1\r\n", 0), 0u);
-  EXPECT_NE(request.find("\r\nHost: 127.0.0.1:9222\r\n"), std::string::npos);
-  EXPECT_NE(request.find("\r\nSec-WebSocket-Key: a2V5\r\n"), std::string::npos);
-  EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n");
-  EXPECT_TRUE(WsHandshakeAccepted("HTTP/1.1 101 WebSocket Protocol Handshake\r\n"));
-  EXPECT_FALSE(WsHandshakeAccepted("HTTP/1.1 403 Forbidden\r\n"));
-  EXPECT_FALSE(WsHandshakeAccepted("HTTP/1.1 1010 Odd\r\n"));
-  EXPECT_FALSE(WsHandshakeAccepted("garbage"));
+    const std::string request =
+        WsHandshakeRequest("127.0.0.1", 9222, "/devtools/browser/x", "a2V5");
+    EXPECT_EQ(request.rfind("GET /devtools/browser/x HTTP/1.1\r\n", 0), 0u);
+    EXPECT_NE(request.find("\r\nHost: 127.0.0.1:9222\r\n"), std::string::npos);
+    EXPECT_NE(request.find("\r\nSec-WebSocket-Key: a2V5\r\n"), std::string::npos);
+    EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n");
+    EXPECT_TRUE(WsHandshakeAccepted("HTTP/1.1 101 WebSocket Protocol Handshake\r\n"));
+    EXPECT_FALSE(WsHandshakeAccepted("HTTP/1.1 403 Forbidden\r\n"));
+    EXPECT_FALSE(WsHandshakeAccepted("HTTP/1.1 1010 Odd\r\n"));
+    EXPECT_FALSE(WsHandshakeAccepted("garbage"));
 }
 
 TEST(DevTools, ReadsTheActivePortFile) {
-  struct Case {
-    std::string text;
-    bool ok;
-    int port;
-    const char* path;
-  } cases[] = {
-      {"35415\n/devtools/browser/678e8933", true, 35415, "/devtools/browser/678e8933"},
-      {"9222\r\n/devtools/browser/a\r\n", true, 9222, "/devtools/browser/a"},
-      {"9222\n/devtools/browser/a\n", true, 9222, "/devtools/browser/a"},
-      {"9222", false, 0, ""},           // still being written
-      {"9222\n", false, 0, ""},
-      {"0\n/x", false, 0, ""},
-      {"65536\n/x", false, 0, ""},
-      {"12a\n/x", false, 0, ""},
-      {"9222\nno-slash", false, 0, ""},
-      {"9222\n/bad path", false, 0, ""},  // must not break the request line
-  };
-  for (const Case& c : cases) {
-    int port = 0;
-    std::string path;
-    EXPECT_EQ(ParseActivePort(c.text, &port, &path), c.ok) << c.text;
-    EXPECT_EQ(std::to_string(port) + path, std::to_string(c.port) + c.path) << c.text;
-  }
+    struct Case {
+        std::string text;
+        bool ok;
+        int port;
+        const char* path;
+    } cases[] = {
+        {"35415\n/devtools/browser/678e8933", true, 35415, "/devtools/browser/678e8933"},
+        {"9222\r\n/devtools/browser/a\r\n", true, 9222, "/devtools/browser/a"},
+        {"9222\n/devtools/browser/a\n", true, 9222, "/devtools/browser/a"},
+        {"9222", false, 0, ""},  // still being written
+        {"9222\n", false, 0, ""},
+        {"0\n/x", false, 0, ""},
+        {"65536\n/x", false, 0, ""},
+        {"12a\n/x", false, 0, ""},
+        {"9222\nno-slash", false, 0, ""},
+        {"9222\n/bad path", false, 0, ""},  // must not break the request line
+    };
+    for (const Case& c : cases) {
+        int port = 0;
+        std::string path;
+        EXPECT_EQ(ParseActivePort(c.text, &port, &path), c.ok) << c.text;
+        EXPECT_EQ(std::to_string(port) + path, std::to_string(c.port) + c.path) << c.text;
+    }
 }
 
 TEST(DevTools, CommandsAndPageHeight) {
-  EXPECT_EQ(CdpCommand(3, "Page.navigate", "{\"url\":\"http://a/\"}", "S1"),
-            "{\"id\":3,\"method\":\"Page.navigate\",\"params\":{\"url\":\"http://a/\"},\"sessionId\":\"S1\"}");
-  EXPECT_EQ(CdpCommand(1, "Browser.close", "", ""), "{\"id\":1,\"method\":\"Browser.close\"}");
+    EXPECT_EQ(CdpCommand(3, "Page.navigate", "{\"url\":\"http://a/\"}", "S1"),
+              "{\"id\":3,\"method\":\"Page.navigate\",\"params\":{\"url\":\"http://a/"
+              "\"},\"sessionId\":\"S1\"}");
+    EXPECT_EQ(CdpCommand(1, "Browser.close", "", ""), "{\"id\":1,\"method\":\"Browser.close\"}");
 
-  struct Case {
-    const char* result;
-    int height;
-  } cases[] = {
-      {R"({"cssContentSize":{"height":3000.2},"contentSize":{"height":6000}})", 3001},
-      {R"({"contentSize":{"height":812}})", 812},
-      {R"({"cssContentSize":{"height":99999}})", 16384},
-      {R"({"cssContentSize":{"height":0}})", 1},
-      {R"({"cssContentSize":{"height":"tall"}})", 0},
-      {R"({})", 0},
-  };
-  for (const Case& c : cases) {
-    JsonValue v;
-    ASSERT_TRUE(ParseJson(c.result, &v)) << c.result;
-    EXPECT_EQ(PageHeightFromMetrics(v, 16384), c.height) << c.result;
-  }
+    struct Case {
+        const char* result;
+        int height;
+    } cases[] = {
+        {R"({"cssContentSize":{"height":3000.2},"contentSize":{"height":6000}})", 3001},
+        {R"({"contentSize":{"height":812}})", 812},
+        {R"({"cssContentSize":{"height":99999}})", 16384},
+        {R"({"cssContentSize":{"height":0}})", 1},
+        {R"({"cssContentSize":{"height":"tall"}})", 0},
+        {R"({})", 0},
+    };
+    for (const Case& c : cases) {
+        JsonValue v;
+        ASSERT_TRUE(ParseJson(c.result, &v)) << c.result;
+        EXPECT_EQ(PageHeightFromMetrics(v, 16384), c.height) << c.result;
+    }
 }
 
 }  // namespace

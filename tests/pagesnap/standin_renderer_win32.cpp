@@ -20,83 +20,88 @@ namespace {
 std::string g_folder;
 
 std::string ReadMode() {
-  char mode[32] = "picture";
-  if (FILE* file = std::fopen((g_folder + "standin.txt").c_str(), "rb")) {
-    mode[std::fread(mode, 1, sizeof(mode) - 1, file)] = '\0';
-    std::fclose(file);
-  }
-  return mode;
+    char mode[32] = "picture";
+    if (FILE* file = std::fopen((g_folder + "standin.txt").c_str(), "rb")) {
+        mode[std::fread(mode, 1, sizeof(mode) - 1, file)] = '\0';
+        std::fclose(file);
+    }
+    return mode;
 }
 
 void Write(const std::string& path, const std::string& bytes, const char* how) {
-  if (FILE* file = std::fopen(path.c_str(), how)) {
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-  }
+    if (FILE* file = std::fopen(path.c_str(), how)) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
 }
 
 void TakeJob() {
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName);
-  if (!mapping) return;
-  if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
-    const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
-    UnmapViewOfFile(view);
-    Write(g_folder + "job.bin", block, "wb");
-    const std::string text = block.c_str();
-    const size_t first = text.find(pagesnap::kJobSeparator);
-    const size_t second = first == std::string::npos ? first : text.find(pagesnap::kJobSeparator, first + pagesnap::kJobSeparatorLength);
-    if (second != std::string::npos && ReadMode() == "picture") {
-      Write(text.substr(first + 6, second - first - 6) + ".jpg", "stand-in picture", "wb");
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName);
+    if (!mapping) return;
+    if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
+        const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
+        UnmapViewOfFile(view);
+        Write(g_folder + "job.bin", block, "wb");
+        const std::string text = block.c_str();
+        const size_t first = text.find(pagesnap::kJobSeparator);
+        const size_t second =
+            first == std::string::npos
+                ? first
+                : text.find(pagesnap::kJobSeparator, first + pagesnap::kJobSeparatorLength);
+        if (second != std::string::npos && ReadMode() == "picture") {
+            Write(text.substr(first + 6, second - first - 6) + ".jpg", "stand-in picture", "wb");
+        }
     }
-  }
-  CloseHandle(mapping);
+    CloseHandle(mapping);
 }
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_LBUTTONDOWN) {
-    Write(g_folder + "clicks.txt", "down\n", "ab");
-    return 0;
-  }
-  if (message == WM_LBUTTONUP) {
-    Write(g_folder + "clicks.txt", "up\n", "ab");
-    TakeJob();
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
+    if (message == WM_LBUTTONDOWN) {
+        Write(g_folder + "clicks.txt", "down\n", "ab");
+        return 0;
+    }
+    if (message == WM_LBUTTONUP) {
+        Write(g_folder + "clicks.txt", "up\n", "ab");
+        TakeJob();
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
 }
 
-HWND Window(HINSTANCE instance, const char* className, WNDPROC proc, const char* title,
-            DWORD style, HWND parent) {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = proc;
-  windowClass.hInstance = instance;
-  windowClass.lpszClassName = className;
-  RegisterClassA(&windowClass);
-  return CreateWindowExA(0, className, title, style, 0, 0, 200, 100, parent, nullptr, instance,
-                         nullptr);
+HWND Window(HINSTANCE instance, const char* className, WNDPROC proc, const char* title, DWORD style,
+            HWND parent) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = proc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = className;
+    RegisterClassA(&windowClass);
+    return CreateWindowExA(0, className, title, style, 0, 0, 200, 100, parent, nullptr, instance,
+                           nullptr);
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  char exe[MAX_PATH];
-  GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  g_folder = exe;
-  g_folder.erase(g_folder.find_last_of('\\') + 1);
-  const std::string mode = ReadMode();
-  if (mode != "no-window") {
-    // Titled once its child exists, as Pagesnap does: whoever finds the one finds both.
-    HWND frame = Window(instance, "StandinFrame", DefWindowProcA, "", WS_OVERLAPPEDWINDOW, nullptr);
-    if (mode != "no-child") {
-      Window(instance, "StandinTarget", TargetProc, pagesnap::kWindowTitle, WS_CHILD | WS_VISIBLE, frame);
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    g_folder = exe;
+    g_folder.erase(g_folder.find_last_of('\\') + 1);
+    const std::string mode = ReadMode();
+    if (mode != "no-window") {
+        // Titled once its child exists, as Pagesnap does: whoever finds the one finds both.
+        HWND frame =
+            Window(instance, "StandinFrame", DefWindowProcA, "", WS_OVERLAPPEDWINDOW, nullptr);
+        if (mode != "no-child") {
+            Window(instance, "StandinTarget", TargetProc, pagesnap::kWindowTitle,
+                   WS_CHILD | WS_VISIBLE, frame);
+        }
+        SetWindowTextA(frame, pagesnap::kWindowTitle);
+        // Shown, so that a test sees the program hide it. The first call takes the show state
+        // this process was started with, the second the one asked for.
+        ShowWindow(frame, SW_SHOW);
+        ShowWindow(frame, SW_SHOW);
     }
-    SetWindowTextA(frame, pagesnap::kWindowTitle);
-    // Shown, so that a test sees the program hide it. The first call takes the show state
-    // this process was started with, the second the one asked for.
-    ShowWindow(frame, SW_SHOW);
-    ShowWindow(frame, SW_SHOW);
-  }
-  MSG message;
-  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
-  return 0;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    return 0;
 }

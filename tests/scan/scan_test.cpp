@@ -24,7 +24,8 @@ struct Collect : ReferenceVisitor {
     std::vector<FoundReference> all;
     bool Found(const FoundReference& r) override {
         if (!found.empty()) found += "|";
-        found += std::to_string(r.kind) + (r.base ? "b " : " ") + std::string(text + r.begin, r.end - r.begin);
+        found += std::to_string(r.kind) + (r.base ? "b " : " ") +
+                 std::string(text + r.begin, r.end - r.begin);
         all.push_back(r);
         return true;
     }
@@ -43,25 +44,37 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
         const char* text;
         const char* found;
     } cases[] = {
-        {"<IMG SRC='a.gif'><img src=b.gif alt=x><img\nsrc = \"c d.png\">", "2 a.gif|2 b.gif|2 c d.png"},
-        {"<img srcset=\"a.png 1x, b.webp 2x,c.avif\" src=d.png>", "2 a.png|2 b.webp|2 c.avif|2 d.png"},
+        {"<IMG SRC='a.gif'><img src=b.gif alt=x><img\nsrc = \"c d.png\">",
+         "2 a.gif|2 b.gif|2 c d.png"},
+        {"<img srcset=\"a.png 1x, b.webp 2x,c.avif\" src=d.png>",
+         "2 a.png|2 b.webp|2 c.avif|2 d.png"},
         {"<picture><source srcset=\"s.webp\"><source src=v.mp4></picture>", "2 s.webp|7 v.mp4"},
-        {"<input type=image src=i.gif><input src=no.gif><td background=bg.jpg>", "2 i.gif|0 no.gif|2 bg.jpg"},
-        {"<video poster=p.jpg src=v.webm><track src=t.vtt></video><audio src=a.ogg>", "2 p.jpg|7 v.webm|7 t.vtt|7 a.ogg"},
+        {"<input type=image src=i.gif><input src=no.gif><td background=bg.jpg>",
+         "2 i.gif|0 no.gif|2 bg.jpg"},
+        {"<video poster=p.jpg src=v.webm><track src=t.vtt></video><audio src=a.ogg>",
+         "2 p.jpg|7 v.webm|7 t.vtt|7 a.ogg"},
         {"<link href=\"t.css?2022.1\" rel=stylesheet><link rel=\"shortcut icon\" href=f.ico>"
          "<link rel=apple-touch-icon href=t.png><link rel=search href=os.xml>",
          "3 t.css?2022.1|2 f.ico|2 t.png|0 os.xml"},
-        {"<link rel=preload as=font href=f.woff2><link rel=modulepreload href=m.js><link rel=preload href=x>",
+        {"<link rel=preload as=font href=f.woff2><link rel=modulepreload href=m.js><link "
+         "rel=preload href=x>",
          "6 f.woff2|5 m.js|6 x"},
-        {"<frame src=f.html><IFRAME src=\"d.svg\"></iframe><object data=o.svg></object><embed src=e.swf>",
+        {"<frame src=f.html><IFRAME src=\"d.svg\"></iframe><object data=o.svg></object><embed "
+         "src=e.swf>",
          "4 f.html|4 d.svg|7 o.svg|7 e.swf"},
-        {"<a href=x.html><area href='y.html'><form action=s.cgi><base href=\"/b/\">", "1 x.html|1 y.html|0 s.cgi|0b /b/"},
-        {"<svg><image href=x.png /><image xlink:href=\"y.png\"/><use href=\"#i\"/></svg>", "2 x.png|2 y.png|0 #i"},
-        {"<script src=j.js>j.href=j.getAttribute(\"data-href\"); s=\"<img src=no.gif>\"</script><img src=yes.gif>",
+        {"<a href=x.html><area href='y.html'><form action=s.cgi><base href=\"/b/\">",
+         "1 x.html|1 y.html|0 s.cgi|0b /b/"},
+        {"<svg><image href=x.png /><image xlink:href=\"y.png\"/><use href=\"#i\"/></svg>",
+         "2 x.png|2 y.png|0 #i"},
+        {"<script src=j.js>j.href=j.getAttribute(\"data-href\"); s=\"<img "
+         "src=no.gif>\"</script><img src=yes.gif>",
          "5 j.js|2 yes.gif"},
-        {"<!-- <img src=c.gif> --><!--><img src=a.gif><!-- x --!><textarea><img src=t.gif></TEXTAREA ><img src=b.gif>",
+        {"<!-- <img src=c.gif> --><!--><img src=a.gif><!-- x --!><textarea><img "
+         "src=t.gif></TEXTAREA ><img src=b.gif>",
          "2 a.gif|2 b.gif"},
-        {"<title>img src=x.gif</title><p>Documentation/*.jpg and \"src\":\"bloomberg.png\" href=a</p>", ""},
+        {"<title>img src=x.gif</title><p>Documentation/*.jpg and \"src\":\"bloomberg.png\" "
+         "href=a</p>",
+         ""},
         {"<style>@import \"a.css\";@import url(b.css);/* url(c.png) */ p{background:URL( 'd.png' )}"
          "i{src:url(f.woff2)}q{content:\"url(no.png)\"}</style>",
          "3 a.css|3 b.css|2 d.png|6 f.woff2"},
@@ -69,7 +82,8 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
         {"<img src=\"unterminated.gif", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.found) << c.text;
-    EXPECT_EQ(Read("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}", TextKind::kStyleSheet),
+    EXPECT_EQ(Read("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
+                   TextKind::kStyleSheet),
               "2 i.png|3 c.css|6 f.ttf");
 }
 
@@ -88,7 +102,9 @@ TEST(DecodeValue, UndoesCharacterReferencesAndEscapes) {
     };
     char out[URL_TEXT_SIZE];
     for (const auto& c : cases) {
-        ASSERT_GE(DecodeValue(c.value, static_cast<int32_t>(std::strlen(c.value)), c.context, out, sizeof out), 0);
+        ASSERT_GE(DecodeValue(c.value, static_cast<int32_t>(std::strlen(c.value)), c.context, out,
+                              sizeof out),
+                  0);
         EXPECT_STREQ(out, c.url) << c.value;
     }
     std::string tooLong(600, 'a');
@@ -146,19 +162,24 @@ struct ScanCase {
 };
 
 const ScanCase kCases[] = {
-    {"PictureInFoldersMode", kComplete, "<img src=\"pic.gif\">", "<img src=\"http-/host/dir/pic.gif\">",
+    {"PictureInFoldersMode", kComplete, "<img src=\"pic.gif\">",
+     "<img src=\"http-/host/dir/pic.gif\">",
      "2 0 http://host/dir/pic.gif -> S\\http-\\host\\dir\\pic.gif\n"},
-    {"LinkFollowedAndItsFragmentKept", kComplete, "<A HREF='../up.htm#top'>", "<A HREF='http--host-up.htm#top'>",
-     "1 1 http://host/up.htm -> S\\http--host-up.htm\n"},
-    {"LinkBeyondDepthByItsAddress", kThisPageOnly, "<a href=\"o.html\">", "<a href=\"http://host/dir/o.html\">", ""},
-    {"OtherSiteUnderSameSiteOnly", kSameSite, "<a href=\"http://far/x.html\">", "<a href=\"http://far/x.html\">", ""},
+    {"LinkFollowedAndItsFragmentKept", kComplete, "<A HREF='../up.htm#top'>",
+     "<A HREF='http--host-up.htm#top'>", "1 1 http://host/up.htm -> S\\http--host-up.htm\n"},
+    {"LinkBeyondDepthByItsAddress", kThisPageOnly, "<a href=\"o.html\">",
+     "<a href=\"http://host/dir/o.html\">", ""},
+    {"OtherSiteUnderSameSiteOnly", kSameSite, "<a href=\"http://far/x.html\">",
+     "<a href=\"http://far/x.html\">", ""},
     {"PictureNotSavedByItsAddress", kWordsOnly, "<img src=a.gif><script src=j.js></script>",
      "<img src=http://host/dir/a.gif><script src=http-/host/dir/j.js></script>",
      "5 0 http://host/dir/j.js -> S\\http-\\host\\dir\\j.js\n"},
     {"EntitiesReadAndWritten", kThisPageOnly, "<a href=\"p.asp?a=1&amp;b=&#39;2#x&amp;y\">",
      "<a href=\"http://host/dir/p.asp?a=1&amp;b='2#x&amp;y\">", ""},
-    {"QueryBeforeKnownExtensionAndSpaceEncoded", kComplete, "<link rel=stylesheet href=\"t.css?v=1\"><img src='my pic.png'>",
-     "<link rel=stylesheet href=\"http--host-dir-t-v=1.css\"><img src='http-/host/dir/my%2520pic.png'>",
+    {"QueryBeforeKnownExtensionAndSpaceEncoded", kComplete,
+     "<link rel=stylesheet href=\"t.css?v=1\"><img src='my pic.png'>",
+     "<link rel=stylesheet href=\"http--host-dir-t-v=1.css\"><img "
+     "src='http-/host/dir/my%2520pic.png'>",
      "3 0 http://host/dir/t.css?v=1 -> S\\http--host-dir-t-v=1.css\n"
      "2 0 http://host/dir/my%20pic.png -> S\\http-\\host\\dir\\my%20pic.png\n"},
     {"NoPageExtensionForOtherFiles", kComplete, "<a href=opensearch.xml>o</a><a href=py.svg>",
@@ -168,23 +189,35 @@ const ScanCase kCases[] = {
     {"EachUrlOnceAndAlwaysTheSameName", kComplete, "<img src=a.gif><img src=./a.gif><a href=a.gif>",
      "<img src=http-/host/dir/a.gif><img src=http-/host/dir/a.gif><a href=http-/host/dir/a.gif>",
      "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n"},
-    {"BaseSetsTheBaseAndGoes", kComplete, "<img src=a.gif><base href=\"http://other/b/\"><img src=c.gif>",
+    {"BaseSetsTheBaseAndGoes", kComplete,
+     "<img src=a.gif><base href=\"http://other/b/\"><img src=c.gif>",
      "<img src=http-/host/dir/a.gif><base href=\"\"><img src=http-/other/b/c.gif>",
-     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n2 0 http://other/b/c.gif -> S\\http-\\other\\b\\c.gif\n"},
+     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n2 0 http://other/b/c.gif -> "
+     "S\\http-\\other\\b\\c.gif\n"},
     {"AddressOnlyAndOtherSchemes", kComplete,
-     "<form action=\"s.cgi\"><a href=\"mailto:x@y\"><img src=\"data:image/png;base64,AA\"><a href=\"#x\"><a href=\"\">",
-     "<form action=\"http://host/dir/s.cgi\"><a href=\"mailto:x@y\"><img src=\"data:image/png;base64,AA\"><a href=\"#x\"><a href=\"\">", ""},
-    {"CssEscapesWritten", kWordsOnly, "<p style='background:url(a&#39;b.png)'>", "<p style='background:url(http://host/dir/a\\&#39;b.png)'>", ""},
-    {"SrcsetCommasEncoded", kWordsOnly, "<img srcset=\"a,b.png 2x\">", "<img srcset=\"http://host/dir/a%2Cb.png 2x\">", ""},
+     "<form action=\"s.cgi\"><a href=\"mailto:x@y\"><img src=\"data:image/png;base64,AA\"><a "
+     "href=\"#x\"><a href=\"\">",
+     "<form action=\"http://host/dir/s.cgi\"><a href=\"mailto:x@y\"><img "
+     "src=\"data:image/png;base64,AA\"><a href=\"#x\"><a href=\"\">",
+     ""},
+    {"CssEscapesWritten", kWordsOnly, "<p style='background:url(a&#39;b.png)'>",
+     "<p style='background:url(http://host/dir/a\\&#39;b.png)'>", ""},
+    {"SrcsetCommasEncoded", kWordsOnly, "<img srcset=\"a,b.png 2x\">",
+     "<img srcset=\"http://host/dir/a%2Cb.png 2x\">", ""},
     {"HttpsFetchedToo", kComplete, "<img src=\"HTTPS://h/x.gif\">", "<img src=\"https-/h/x.gif\">",
      "2 0 https://h/x.gif -> S\\https-\\h\\x.gif\n"},
-    {"EmbeddedFirstThenLinksInFoundOrder", kComplete, "<a href=p.html><img src=a.gif><a href=q.html><img src=b.gif>",
-     "<a href=http--host-dir-p.html><img src=http-/host/dir/a.gif><a href=http--host-dir-q.html><img src=http-/host/dir/b.gif>",
-     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n2 0 http://host/dir/b.gif -> S\\http-\\host\\dir\\b.gif\n"
-     "1 1 http://host/dir/p.html -> S\\http--host-dir-p.html\n1 1 http://host/dir/q.html -> S\\http--host-dir-q.html\n"},
+    {"EmbeddedFirstThenLinksInFoundOrder", kComplete,
+     "<a href=p.html><img src=a.gif><a href=q.html><img src=b.gif>",
+     "<a href=http--host-dir-p.html><img src=http-/host/dir/a.gif><a "
+     "href=http--host-dir-q.html><img src=http-/host/dir/b.gif>",
+     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n2 0 http://host/dir/b.gif -> "
+     "S\\http-\\host\\dir\\b.gif\n"
+     "1 1 http://host/dir/p.html -> S\\http--host-dir-p.html\n1 1 http://host/dir/q.html -> "
+     "S\\http--host-dir-q.html\n"},
     {"FolderUrlGetsAFile", kComplete, "<img src=\"/docs/\"><a href=\"/d/\">",
      "<img src=\"http-/host/docs/index\"><a href=\"http--host-d-.html\">",
-     "2 0 http://host/docs/ -> S\\http-\\host\\docs\\index\n1 1 http://host/d/ -> S\\http--host-d-.html\n"},
+     "2 0 http://host/docs/ -> S\\http-\\host\\docs\\index\n1 1 http://host/d/ -> "
+     "S\\http--host-d-.html\n"},
 };
 
 TEST(Scan, RewritesAndQueues) {
@@ -207,12 +240,53 @@ TEST(Scan, RewritesAndQueues) {
 // Any text: the saved one holds the same references, of the same kinds, in the same places
 // of its structure, and between them the original bytes. Reference values are all that changes.
 TEST(Scan, NothingButReferenceValuesChanges) {
-    const char* pieces[] = {
-        "<img src=", "<img src=\"", "<a href='", "<link rel=stylesheet href=", "<frame src=", "<script src=",
-        "<style>", "</style>", "<script>", "</script>", "<!--", "-->", "<p style=\"", "url(", "url('",
-        "@import \"", "srcset=\"", " 2x, ", "&amp;", "&#39;", "&quot;", "#frag", "a.gif", "b.css", "c.html",
-        "../", "?q=1", "\"", "'", ">", "<", "=", " ", "\n", ")", ";", "\\", ",", "\xC3\xA9", "mailto:x",
-        "http://other/x.png", "//h/y.jpg", "<textarea>", "</textarea>", "<title>", "</title>", "d e.png"};
+    const char* pieces[] = {"<img src=",
+                            "<img src=\"",
+                            "<a href='",
+                            "<link rel=stylesheet href=",
+                            "<frame src=",
+                            "<script src=",
+                            "<style>",
+                            "</style>",
+                            "<script>",
+                            "</script>",
+                            "<!--",
+                            "-->",
+                            "<p style=\"",
+                            "url(",
+                            "url('",
+                            "@import \"",
+                            "srcset=\"",
+                            " 2x, ",
+                            "&amp;",
+                            "&#39;",
+                            "&quot;",
+                            "#frag",
+                            "a.gif",
+                            "b.css",
+                            "c.html",
+                            "../",
+                            "?q=1",
+                            "\"",
+                            "'",
+                            ">",
+                            "<",
+                            "=",
+                            " ",
+                            "\n",
+                            ")",
+                            ";",
+                            "\\",
+                            ",",
+                            "\xC3\xA9",
+                            "mailto:x",
+                            "http://other/x.png",
+                            "//h/y.jpg",
+                            "<textarea>",
+                            "</textarea>",
+                            "<title>",
+                            "</title>",
+                            "d e.png"};
     std::mt19937 random(11);
     CrawlState state;
     for (int round = 0; round < 3000; ++round) {
@@ -233,8 +307,10 @@ TEST(Scan, NothingButReferenceValuesChanges) {
         int32_t a = 0, b = 0;
         for (size_t i = 0; i < before.all.size(); ++i) {
             ASSERT_EQ(before.all[i].kind, after.all[i].kind) << text;
-            ASSERT_EQ(text.substr(a, before.all[i].begin - a), saved.substr(b, after.all[i].begin - b))
-                << text << "\n" << saved;
+            ASSERT_EQ(text.substr(a, before.all[i].begin - a),
+                      saved.substr(b, after.all[i].begin - b))
+                << text << "\n"
+                << saved;
             a = before.all[i].end;
             b = after.all[i].end;
         }
@@ -264,10 +340,12 @@ TEST(Scan, TableRunningOutNamesTheRestByAddress) {
     }
     std::string text = "<img src=a.gif><img src=b.gif><img src=c.gif><img src=d.gif>";
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kOutOfRecords);
-    EXPECT_EQ(text, "<img src=http-/host/dir/a.gif><img src=http-/host/dir/b.gif>"
-                    "<img src=http://host/dir/c.gif><img src=http://host/dir/d.gif>");
-    EXPECT_EQ(Queue(state), "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n"
-                            "2 0 http://host/dir/b.gif -> S\\http-\\host\\dir\\b.gif\n");
+    EXPECT_EQ(text,
+              "<img src=http-/host/dir/a.gif><img src=http-/host/dir/b.gif>"
+              "<img src=http://host/dir/c.gif><img src=http://host/dir/d.gif>");
+    EXPECT_EQ(Queue(state),
+              "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n"
+              "2 0 http://host/dir/b.gif -> S\\http-\\host\\dir\\b.gif\n");
 }
 
 // A page that fills its buffer: rewrites that would not fit leave their reference as it

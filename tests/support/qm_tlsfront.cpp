@@ -91,8 +91,7 @@ X509* MakeCertificate(EVP_PKEY* key, const char* name, X509* issuer, EVP_PKEY* i
         AddExtension(cert, signer, NID_subject_alt_name, altNames);
     }
     if (issuer != nullptr) AddExtension(cert, signer, NID_authority_key_identifier, "keyid");
-    if (X509_sign(cert, issuerKey != nullptr ? issuerKey : key, EVP_sha256()) == 0)
-        Fail("signing");
+    if (X509_sign(cert, issuerKey != nullptr ? issuerKey : key, EVP_sha256()) == 0) Fail("signing");
     return cert;
 }
 
@@ -214,11 +213,10 @@ int main(int argc, char** argv) {
         MakeCertificate(serverKey, "127.0.0.1", nullptr, nullptr, -kDay, kDay, here, false);
 
     constexpr int kPorts = 5;
-    SSL_CTX* contexts[kPorts] = {ServerContext(valid, serverKey, nullptr),
-                                 ServerContext(otherHost, serverKey, nullptr),
-                                 ServerContext(expired, serverKey, nullptr),
-                                 ServerContext(selfSigned, serverKey, nullptr),
-                                 ServerContext(valid, serverKey, nullptr)};
+    SSL_CTX* contexts[kPorts] = {
+        ServerContext(valid, serverKey, nullptr), ServerContext(otherHost, serverKey, nullptr),
+        ServerContext(expired, serverKey, nullptr), ServerContext(selfSigned, serverKey, nullptr),
+        ServerContext(valid, serverKey, nullptr)};
     SSL_CTX* old = contexts[kPorts - 1];
     SSL_CTX_set_security_level(old, 0);
     SSL_CTX_set_cipher_list(old, "DEFAULT:@SECLEVEL=0");

@@ -110,7 +110,10 @@ Script& Script::Then(Ending how) {
 
 std::string HttpResponse(int status, const Headers& headers, const std::string& body) {
     std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
-                       (status == 200 ? "OK" : status == 404 ? "Not Found" : "Status") + "\r\n";
+                       (status == 200   ? "OK"
+                        : status == 404 ? "Not Found"
+                                        : "Status") +
+                       "\r\n";
     for (const auto& h : headers) text += h.first + ": " + h.second + "\r\n";
     return text + "\r\n" + body;
 }
@@ -147,7 +150,9 @@ struct TestServer::State {
 };
 
 TestServer::TestServer(Handler handler, uint16_t port, const std::string& address)
-    : handler_(std::move(handler)), address_(address), state_(std::make_shared<State>()) {
+    : handler_(std::move(handler)),
+      address_(address),
+      state_(std::make_shared<State>()) {
 #ifdef _WIN32
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -269,8 +274,9 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
         for (const Script::Step& step : script.steps) {
             for (size_t sent = 0; sent < step.bytes.size() && !st.stopping && !sendFailed;) {
                 if (!Ready(s, true, kSliceMs)) continue;
-                int n = static_cast<int>(send(s, step.bytes.data() + sent,
-                                              static_cast<int>(step.bytes.size() - sent), kNoSignal));
+                int n =
+                    static_cast<int>(send(s, step.bytes.data() + sent,
+                                          static_cast<int>(step.bytes.size() - sent), kNoSignal));
                 if (n <= 0) sendFailed = true;
                 else sent += static_cast<size_t>(n);
             }
@@ -317,15 +323,19 @@ SiteServer::SiteServer(const std::string& address)
     : SiteServer(std::make_shared<Pages>(), address) {}
 
 SiteServer::SiteServer(std::shared_ptr<Pages> pages, const std::string& address)
-    : TestServer([pages](const Request& r) {
-          std::lock_guard<std::mutex> lock(pages->mutex);
-          auto it = pages->byPath.find(r.target.substr(0, r.target.find('?')));
-          Script script = it != pages->byPath.end()
-                              ? it->second
-                              : Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
-          if (pages->keepAlive && script.ending == Ending::Close) script.ending = Ending::KeepAlive;
-          return script;
-      }, 0, address),
+    : TestServer(
+          [pages](const Request& r) {
+              std::lock_guard<std::mutex> lock(pages->mutex);
+              auto it = pages->byPath.find(r.target.substr(0, r.target.find('?')));
+              Script script =
+                  it != pages->byPath.end()
+                      ? it->second
+                      : Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
+              if (pages->keepAlive && script.ending == Ending::Close)
+                  script.ending = Ending::KeepAlive;
+              return script;
+          },
+          0, address),
       pages_(std::move(pages)) {}
 
 void SiteServer::Add(const std::string& path, Script script) {

@@ -25,10 +25,10 @@ namespace qmtest {
 
 // How the server leaves a connection once its script has run.
 enum class Ending {
-    Close,     // an orderly close (FIN)
-    Reset,     // an abortive close (RST)
-    StayOpen,  // keep it open until the client closes it or the server stops
-    KeepAlive, // read the next request on the same connection and answer it too
+    Close,      // an orderly close (FIN)
+    Reset,      // an abortive close (RST)
+    StayOpen,   // keep it open until the client closes it or the server stops
+    KeepAlive,  // read the next request on the same connection and answer it too
 };
 
 // What the server does on one connection once the request's blank line has arrived (or the

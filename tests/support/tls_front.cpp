@@ -90,8 +90,8 @@ bool StartProgram(uint16_t lifelinePort) {
     return true;
 #else
     const char* argv[] = {"qm_tlsfront", port.c_str(), nullptr};
-    return posix_spawn(&g_child, QM_TLSFRONT_PATH, nullptr, nullptr,
-                       const_cast<char* const*>(argv), environ) == 0;
+    return posix_spawn(&g_child, QM_TLSFRONT_PATH, nullptr, nullptr, const_cast<char* const*>(argv),
+                       environ) == 0;
 #endif
 }
 
@@ -173,8 +173,8 @@ bool TlsFront::Trust(const std::string& pem) {
     if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER,
                               reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr))
         return false;
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
-                                     CERT_SYSTEM_STORE_CURRENT_USER, "Root");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, "Root");
     if (store == nullptr) return false;
     store_ = store;
     PCCERT_CONTEXT added = nullptr;

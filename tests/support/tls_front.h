@@ -16,10 +16,10 @@
 namespace qmtest {
 
 enum class Certificate {
-    kValid,       // for 127.0.0.1, from the trusted authority
-    kOtherHost,   // from the trusted authority, for another host name only
-    kExpired,     // for 127.0.0.1, from the trusted authority, out of its validity period
-    kSelfSigned,  // for 127.0.0.1, signed by itself
+    kValid,        // for 127.0.0.1, from the trusted authority
+    kOtherHost,    // from the trusted authority, for another host name only
+    kExpired,      // for 127.0.0.1, from the trusted authority, out of its validity period
+    kSelfSigned,   // for 127.0.0.1, signed by itself
     kOldProtocol,  // the valid one, but over TLS 1.1 at most
 };
 
@@ -43,8 +43,8 @@ private:
 
     uintptr_t lifeline_ = ~uintptr_t(0);
     uint16_t ports_[5] = {};
-    std::string authorityFile_;     // natively: the file SSL_CERT_FILE names
-    void* store_ = nullptr;         // on Windows: the root store, and the authority in it
+    std::string authorityFile_;  // natively: the file SSL_CERT_FILE names
+    void* store_ = nullptr;      // on Windows: the root store, and the authority in it
     const void* authority_ = nullptr;
 };
 

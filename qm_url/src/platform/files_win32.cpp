@@ -97,7 +97,8 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
     std::memcpy(temp, path, folderLength);
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 64 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        unsigned n = g_tempCounter.fetch_add(1) + static_cast<unsigned>(GetCurrentProcessId()) * 7919u;
+        unsigned n =
+            g_tempCounter.fetch_add(1) + static_cast<unsigned>(GetCurrentProcessId()) * 7919u;
         std::snprintf(temp + folderLength, sizeof temp - folderLength, "~qm%04x", n & 0xffffu);
         file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
@@ -131,7 +132,8 @@ bool ReadWholeFile(const char* path, std::string* data) {
     char block[65536];
     DWORD n = 0;
     bool ok;
-    while ((ok = ReadFile(file, block, sizeof block, &n, nullptr) != 0) && n > 0) data->append(block, n);
+    while ((ok = ReadFile(file, block, sizeof block, &n, nullptr) != 0) && n > 0)
+        data->append(block, n);
     CloseHandle(file);
     return ok;
 }

@@ -25,10 +25,10 @@ enum class TlsStatus {
 // What a wait of the connection under the channel means for the channel.
 inline TlsStatus FromNet(NetStatus status) {
     switch (status) {
-    case NetStatus::Ok: return TlsStatus::Ok;
-    case NetStatus::TimedOut: return TlsStatus::TimedOut;
-    case NetStatus::Stopped: return TlsStatus::Stopped;
-    case NetStatus::Failed: break;
+        case NetStatus::Ok: return TlsStatus::Ok;
+        case NetStatus::TimedOut: return TlsStatus::TimedOut;
+        case NetStatus::Stopped: return TlsStatus::Stopped;
+        case NetStatus::Failed: break;
     }
     return TlsStatus::Failed;
 }

@@ -29,12 +29,12 @@ SSL_CTX* ClientContext() {
 
 TlsStatus FromVerifyResult(long result) {
     switch (result) {
-    case X509_V_OK: return TlsStatus::HandshakeFailed;
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH: return TlsStatus::WrongHost;
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID: return TlsStatus::Expired;
-    default: return TlsStatus::Untrusted;
+        case X509_V_OK: return TlsStatus::HandshakeFailed;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH: return TlsStatus::WrongHost;
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID: return TlsStatus::Expired;
+        default: return TlsStatus::Untrusted;
     }
 }
 

@@ -20,8 +20,8 @@ namespace {
 
 constexpr size_t kReadPiece = 16384 + 2048;  // a TLS record and its framing
 constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
-                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
-                                ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR;
+                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
+                                ISC_REQ_EXTENDED_ERROR;
 
 // Credentials that let SChannel use TLS 1.2 or newer only, and leave the certificate to us:
 // its automatic check has no reasons to tell apart. SCH_CREDENTIALS is the structure that
@@ -30,8 +30,8 @@ bool AcquireCredentials(CredHandle* credentials) {
     constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     TimeStamp expiry;
     TLS_PARAMETERS parameters = {};
-    parameters.grbitDisabledProtocols = SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT |
-                                        SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+    parameters.grbitDisabledProtocols =
+        SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
     SCH_CREDENTIALS current = {};
     current.dwVersion = SCH_CREDENTIALS_VERSION;
     current.dwFlags = kFlags;
@@ -45,9 +45,9 @@ bool AcquireCredentials(CredHandle* credentials) {
     older.dwVersion = SCHANNEL_CRED_VERSION;
     older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     older.dwFlags = kFlags;
-    return AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
-                                     SECPKG_CRED_OUTBOUND, nullptr, &older, nullptr, nullptr,
-                                     credentials, &expiry) == SEC_E_OK;
+    return AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
+                                     nullptr, &older, nullptr, nullptr, credentials,
+                                     &expiry) == SEC_E_OK;
 }
 
 std::wstring Widen(const char* text) {
@@ -116,11 +116,11 @@ TlsStatus VerifyServer(CtxtHandle* context, const char* hostName) {
     CertFreeCertificateChain(chain);
     if (!checked) return TlsStatus::Untrusted;
     switch (status.dwError) {
-    case 0: return TlsStatus::Ok;
-    case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
-        return namesAddress ? TlsStatus::Ok : TlsStatus::WrongHost;
-    case static_cast<DWORD>(CERT_E_EXPIRED): return TlsStatus::Expired;
-    default: return TlsStatus::Untrusted;
+        case 0: return TlsStatus::Ok;
+        case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+            return namesAddress ? TlsStatus::Ok : TlsStatus::WrongHost;
+        case static_cast<DWORD>(CERT_E_EXPIRED): return TlsStatus::Expired;
+        default: return TlsStatus::Untrusted;
     }
 }
 
@@ -198,8 +198,8 @@ TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, int silenceLim
         unsigned long attributes = 0;
         SECURITY_STATUS status = InitializeSecurityContextA(
             &s.credentials, s.haveContext ? &s.context : nullptr,
-            s.hostName.empty() ? nullptr : &s.hostName[0], kContextFlags, 0,
-            0, s.haveContext ? &inDesc : nullptr, 0, &s.context, &outDesc, &attributes, nullptr);
+            s.hostName.empty() ? nullptr : &s.hostName[0], kContextFlags, 0, 0,
+            s.haveContext ? &inDesc : nullptr, 0, &s.context, &outDesc, &attributes, nullptr);
         s.haveContext = true;
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             needInput = true;
