@@ -16,17 +16,19 @@ namespace {
 
 bool Terminated(const char* s, size_t size) { return std::memchr(s, '\0', size) != nullptr; }
 
-// Below the folder, no part of the path climbs out of it or names another drive.
+// Below the folder, no part of the path is "." or "..", names a drive or starts anew.
 bool Inside(const char* path, const char* folder) {
     size_t n = std::strlen(folder);
-    if (std::strncmp(path, folder, n) != 0 || std::strchr(path + n, ':')) return false;
-    for (const char* p = path + n; *p;) {
-        size_t part = std::strcspn(p, "\\/");
-        if (part == 2 && p[0] == '.' && p[1] == '.') return false;
-        p += part;
-        if (*p) ++p;
+    if (std::strncmp(path, folder, n) != 0) return false;
+    const char* p = path + n;
+    if (n > 0 && folder[n - 1] != '\\' && *p++ != '\\') return false;
+    if (*p == '\0' || *p == '\\' || std::strpbrk(p, ":/")) return false;
+    for (;;) {
+        size_t part = std::strcspn(p, "\\");
+        if ((part == 1 || part == 2) && p[0] == '.' && p[part - 1] == '.') return false;
+        if (p[part] == '\0') return true;
+        p += part + 1;
     }
-    return true;
 }
 
 }  // namespace
