@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "crawl_state.h"
@@ -57,10 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page.kind = setting & 1 ? KIND_STYLE_SHEET : KIND_PAGE;
     std::strcpy(page.url, kPages[setting >> 6]);
 
-    std::vector<char> text(data + 1, data + size);  // exactly its size, so a read past it is seen
+    // Exactly the text's size, so a read past it is seen; never null, as a fetch buffer is not.
+    std::unique_ptr<char[]> text(new char[size - 1]);
+    std::memcpy(text.get(), data + 1, size - 1);
     int32_t length = -1;
     std::vector<LocalSpot> spots;
-    ScanResult result = ScanAndRewritePage(state, text.data(), static_cast<int32_t>(text.size()),
+    ScanResult result = ScanAndRewritePage(state, text.get(), static_cast<int32_t>(size - 1),
                                            setting & 1 ? TextKind::kStyleSheet : TextKind::kHtml,
                                            kOptions[(setting >> 1) & 3], out.data(), &length, &spots);
     if (result == ScanResult::kStopped || length < 0 || length > FETCH_BUFFER_SIZE) std::abort();
