@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memset(url, 0x7f, sizeof url);
     if (!qm::ResolveUrl(base.c_str(), reference.data(), reference.size(), url)) return 0;
     const bool https = std::strncmp(url, "https://", 8) == 0;
-    if (strnlen(url, URL_TEXT_SIZE) == URL_TEXT_SIZE || (!https && std::strncmp(url, "http://", 7) != 0))
+    if (strnlen(url, URL_TEXT_SIZE) == URL_TEXT_SIZE ||
+        (!https && std::strncmp(url, "http://", 7) != 0))
         std::abort();
 
     const char folder[] = "C:\\save\\";
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!qm::MakeLocalName(url, mode, name, LOCAL_PATH_SIZE)) continue;
         if (name[LOCAL_PATH_SIZE] != '\x7f' || strnlen(name, LOCAL_PATH_SIZE) == LOCAL_PATH_SIZE)
             std::abort();
-        if (std::strncmp(name, https ? "https-" : "http-", https ? 6 : 5) != 0 || !StaysInside(name))
+        if (std::strncmp(name, https ? "https-" : "http-", https ? 6 : 5) != 0 ||
+            !StaysInside(name))
             std::abort();
         if (!qm::JoinSaveFolder(folder, name, path, LOCAL_PATH_SIZE)) continue;
         if (path[LOCAL_PATH_SIZE] != '\x7f' || std::strncmp(path, folder, sizeof folder - 1) != 0 ||

@@ -39,12 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static CrawlState& state = *new CrawlState;
     static std::vector<char> out(FETCH_BUFFER_SIZE);
     static const SaveOptions kOptions[] = {{1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 1, 0, 0}};
-    static const char* kFolders[] = {"S\\", "C:\\Users\\me\\Saved pages", "\\\\server\\share\\",
+    static const char* kFolders[] = {
+        "S\\", "C:\\Users\\me\\Saved pages", "\\\\server\\share\\",
         "C:\\a-folder-name-that-leaves-little-room-for-the-names-of-the-items-saved-in-it\\"
         "a-folder-name-that-leaves-little-room-for-the-names-of-the-items-saved-in-it\\"
         "a-folder-name-that-leaves-little-room-for-the-names"};
-    static const char* kPages[] = {"http://host/dir/index.html", "https://h.example:8443/a/b/c.css?x=1",
-                                   "http://10.0.0.1/", "http://host/%2e%2e/dir/../p#f"};
+    static const char* kPages[] = {"http://host/dir/index.html",
+                                   "https://h.example:8443/a/b/c.css?x=1", "http://10.0.0.1/",
+                                   "http://host/%2e%2e/dir/../p#f"};
     const uint8_t setting = data[0];
     state.Reset();
     std::strcpy(state.saveFolder, kFolders[(setting >> 3) & 3]);
@@ -63,9 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(text.get(), data + 1, size - 1);
     int32_t length = -1;
     std::vector<LocalSpot> spots;
-    ScanResult result = ScanAndRewritePage(state, text.get(), static_cast<int32_t>(size - 1),
-                                           setting & 1 ? TextKind::kStyleSheet : TextKind::kHtml,
-                                           kOptions[(setting >> 1) & 3], out.data(), &length, &spots);
+    ScanResult result =
+        ScanAndRewritePage(state, text.get(), static_cast<int32_t>(size - 1),
+                           setting & 1 ? TextKind::kStyleSheet : TextKind::kHtml,
+                           kOptions[(setting >> 1) & 3], out.data(), &length, &spots);
     if (result == ScanResult::kStopped || length < 0 || length > FETCH_BUFFER_SIZE) std::abort();
     for (const LocalSpot& s : spots)
         if (s.offset < 0 || s.length < 0 || s.offset + s.length > length) std::abort();
