@@ -174,7 +174,9 @@ public:
 
     int32_t Finish() {
         AddWaiting();
-        std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
+        // An empty text may come without a buffer: nothing to copy then.
+        if (end_ > copied_)
+            std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
         outLength_ += end_ - copied_;
         copied_ = end_;
         state_.Splice(groups_.embeddedHead, groups_.embeddedTail, groups_.linkHead,
