@@ -65,6 +65,17 @@ void ExpectSoundPages(const fs::path& root) {
     }
 }
 
+std::vector<std::string>& Failures() {
+    static std::vector<std::string> failures;
+    return failures;
+}
+
+void QM_CALLBACK RecordFailure(int32_t index, const PageRecord* record, const char* url,
+                               const char* reason) {
+    Failures().push_back(std::to_string(index) + " " + std::to_string(record ? record->kind : 0) +
+                         " " + url + ": " + reason);
+}
+
 TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
     const std::pair<int32_t, Targets> cases[] = {
         {2, {"/S.html", "/a.gif", "/b.gif", "/P.html", "/c.gif", "/Q.html", "/R.html"}},
@@ -286,9 +297,12 @@ TEST(SavePages, WithoutAFolderPartItemsGoIntoTheCurrentFolder) {
     Sandbox box;
     fs::path previous = fs::current_path();
     fs::current_path(box.Root());
+    Failures().clear();
+    qm_SetFailureCallback(RecordFailure);
     int32_t result = SavePages(site.Url(), "index.html", {1, 1, 0, 0});
+    qm_SetFailureCallback(nullptr);
     fs::current_path(previous);
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(result, 1) << testing::PrintToString(Failures());
     std::string h = site.Host();
     EXPECT_EQ(FilesBelow(box.Root()),
               (Targets{"http-/" + h + "/a.gif", "http-/" + h + "/b.gif", "index.html"}));
@@ -413,17 +427,6 @@ TEST(SavePages, AStartPageThatCannotBeFetchedFailsTheSave) {
     WriteFile(box.Root() / "index.html", "kept");
     EXPECT_EQ(qm_SavePages(nobody, box.Path("index.html").c_str(), &options, nullptr), 1);
     EXPECT_EQ(FilesBelow(box.Root()), Targets{"index.html"});
-}
-
-std::vector<std::string>& Failures() {
-    static std::vector<std::string> failures;
-    return failures;
-}
-
-void QM_CALLBACK RecordFailure(int32_t index, const PageRecord* record, const char* url,
-                               const char* reason) {
-    Failures().push_back(std::to_string(index) + " " + std::to_string(record ? record->kind : 0) +
-                         " " + url + ": " + reason);
 }
 
 // Redirects are followed; an item keeps its name and kind, a page's references are read
