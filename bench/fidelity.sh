@@ -77,12 +77,14 @@ base=http://127.0.0.1:$port
 
 now() { date +%s%N; }
 
-# A page in headless Chromium: its screenshot, and its script errors on standard output.
+# A page in headless Chromium, drawn whole before the shot (a large page is otherwise shot
+# half laid out now and then): its screenshot, and its script errors on standard output.
 shoot() {  # URL PNG
   local profile; profile=$(mktemp -d "$work/profile.XXXX")
   timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-background-networking \
     --no-first-run --hide-scrollbars --user-data-dir="$profile" --window-size=1280,1600 \
-    --virtual-time-budget=4000 --enable-logging=stderr --v=0 --screenshot="$2" "$1" \
+    --virtual-time-budget=4000 --run-all-compositor-stages-before-draw \
+    --enable-logging=stderr --v=0 --screenshot="$2" "$1" \
     >/dev/null 2>"$profile.log" || true
   grep -c 'CONSOLE.*Uncaught' "$profile.log" || true
   rm -rf "$profile" "$profile.log"
@@ -178,12 +180,12 @@ for s in "${sites[@]}"; do
     i=$((i + 1))
     # The online page twice: some pages are not drawn the same way twice (late fonts and
     # scripts), and a copy is as like the page as it is like either drawing.
-    errors_online=$(( errors_online + $(shoot "$purl" "$work/on$i.png") ))
-    shoot "$purl" "$work/on$i-again.png" >/dev/null
-    errors_q=$(( errors_q + $(shoot "file://$qfile" "$work/q$i.png") ))
-    errors_w=$(( errors_w + $(shoot "file://$wfile" "$work/w$i.png") ))
-    likes_q+=("$(best "$work/on$i.png" "$work/on$i-again.png" "$work/q$i.png")")
-    likes_w+=("$(best "$work/on$i.png" "$work/on$i-again.png" "$work/w$i.png")")
+    errors_online=$(( errors_online + $(shoot "$purl" "$work/$name-on$i.png") ))
+    shoot "$purl" "$work/$name-on$i-again.png" >/dev/null
+    errors_q=$(( errors_q + $(shoot "file://$qfile" "$work/$name-q$i.png") ))
+    errors_w=$(( errors_w + $(shoot "file://$wfile" "$work/$name-w$i.png") ))
+    likes_q+=("$(best "$work/$name-on$i.png" "$work/$name-on$i-again.png" "$work/$name-q$i.png")")
+    likes_w+=("$(best "$work/$name-on$i.png" "$work/$name-on$i-again.png" "$work/$name-w$i.png")")
   done
   stat() { printf '%s\n' "$@" | awk 'NR == 1 || $1 < m { m = $1 } { s += $1 } END { printf "%.3f, %.3f", m, s / NR }'; }
   printf '| %s | %s | %d / %d | %.2f / %.2f | %d / %d | %d / %d / %d | %s / %s |\n' \
