@@ -114,6 +114,7 @@ private:
     int32_t ReadTag(int32_t from, Tag* tag) const;
     int32_t FindEndTag(int32_t from, const char* name) const;
     bool TagReferences(const Tag& tag);
+    bool RefreshUrl(const Attribute& content);
     bool Srcset(const Attribute& a, PageKind kind);
     int32_t CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok);
     int32_t CssStringEnd(int32_t from, int32_t to, char quote) const;
@@ -295,6 +296,11 @@ int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
         return kAddressOnly;
     }
     if (n.Is("srcset")) return e.Is("img") || e.Is("source") ? KIND_PICTURE : -1;
+    // What scripts that load pictures and frames late put in place of src and srcset.
+    if (n.Is("data-src") || n.Is("data-srcset")) {
+        if (e.Is("img") || e.Is("source")) return KIND_PICTURE;
+        return e.Is("iframe") && n.Is("data-src") ? KIND_FRAME : -1;
+    }
     if (n.Is("poster")) return e.Is("video") ? KIND_PICTURE : -1;
     if (n.Is("background")) return KIND_PICTURE;
     if (n.Is("data")) return e.Is("object") ? KIND_MEDIA : -1;
@@ -309,15 +315,47 @@ bool Reader::TagReferences(const Tag& tag) {
             if (!Css(a.begin, a.end, static_cast<uint8_t>(kInAttribute | a.quote))) return false;
             continue;
         }
+        if (a.name.Is("content") && tag.name.Is("meta")) {
+            const Attribute* equiv = tag.Find("http-equiv");
+            if (equiv && IsWordNoCase(t_ + equiv->begin,
+                                      static_cast<size_t>(equiv->end - equiv->begin), "refresh") &&
+                !RefreshUrl(a))
+                return false;
+            continue;
+        }
         bool base;
         int kind = Classify(t_, tag, a, &base);
         if (kind < 0) continue;
-        bool ok = a.name.Is("srcset") ? Srcset(a, static_cast<PageKind>(kind))
+        bool srcset = a.name.Is("srcset") || a.name.Is("data-srcset");
+        bool ok = srcset ? Srcset(a, static_cast<PageKind>(kind))
                                       : Emit(a.begin, a.end, static_cast<PageKind>(kind),
                                              static_cast<uint8_t>(kInAttribute | a.quote), base);
         if (!ok) return false;
     }
     return true;
+}
+
+// The page a refresh goes to: "5; url=next.html", the URL perhaps quoted, or "0;next.html".
+bool Reader::RefreshUrl(const Attribute& content) {
+    int32_t i = content.begin, end = content.end;
+    while (i < end && (IsBlank(t_[i]) || IsDigit(t_[i]) || t_[i] == '.')) ++i;
+    if (i < end && (t_[i] == ';' || t_[i] == ',')) ++i;
+    while (i < end && IsBlank(t_[i])) ++i;
+    if (MatchesNoCase(i, end, "url")) {
+        int32_t j = i + 3;
+        while (j < end && IsBlank(t_[j])) ++j;
+        if (j < end && t_[j] == '=') {
+            i = j + 1;
+            while (i < end && IsBlank(t_[i])) ++i;
+        }
+    }
+    if (i < end && (t_[i] == '"' || t_[i] == '\'')) {
+        const char q = t_[i++];
+        const void* close = std::memchr(t_ + i, q, static_cast<size_t>(end - i));
+        if (close) end = static_cast<int32_t>(static_cast<const char*>(close) - t_);
+    }
+    while (end > i && IsBlank(t_[end - 1])) --end;
+    return Emit(i, end, KIND_PAGE, static_cast<uint8_t>(kInAttribute | content.quote));
 }
 
 // Each candidate's URL: up to a blank, without the commas that end it.

@@ -79,6 +79,12 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
          "i{src:url(f.woff2)}q{content:\"url(no.png)\"}</style>",
          "3 a.css|3 b.css|2 d.png|6 f.woff2"},
         {"<p style=\"background:url(&quot;d.svg&quot;)\">", "2 &quot;d.svg&quot;"},
+        {"<meta http-equiv=Refresh content=\"5; URL='next.html'\"><meta http-equiv=refresh "
+         "content=\"0;b.html \"><meta http-equiv=refresh content=3><meta name=x content=y.html>",
+         "1 next.html|1 b.html"},
+        {"<img src=blank.gif data-src=real.jpg data-srcset=\"r2.jpg 2x\"><iframe "
+         "data-src=f.html></iframe><div data-src=no.gif>",
+         "2 blank.gif|2 real.jpg|2 r2.jpg|4 f.html"},
         {"<img src=\"unterminated.gif", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.found) << c.text;
@@ -204,6 +210,10 @@ const ScanCase kCases[] = {
      "<p style='background:url(http://host/dir/a\\&#39;b.png)'>", ""},
     {"SrcsetCommasEncoded", kWordsOnly, "<img srcset=\"a,b.png 2x\">",
      "<img srcset=\"http://host/dir/a%2Cb.png 2x\">", ""},
+    {"RefreshTargetFollowedInItsQuotes", kComplete,
+     "<meta http-equiv=refresh content=\"0; url='n.html'\">",
+     "<meta http-equiv=refresh content=\"0; url='http--host-dir-n.html'\">",
+     "1 1 http://host/dir/n.html -> S\\http--host-dir-n.html\n"},
     {"HttpsFetchedToo", kComplete, "<img src=\"HTTPS://h/x.gif\">", "<img src=\"https-/h/x.gif\">",
      "2 0 https://h/x.gif -> S\\https-\\h\\x.gif\n"},
     {"EmbeddedFirstThenLinksInFoundOrder", kComplete,
