@@ -6,10 +6,11 @@
 # the start page and a few of its linked pages the script errors and the likeness of each
 # copy to the online page in headless Chromium (1 - RMSE of the two screenshots).
 # A benchmark, not a test: it needs the documentation packages (setup-packages fidelity).
-# Usage: fidelity.sh BINDIR [LINKED-PAGES-PER-SITE]
+# Usage: fidelity.sh BINDIR [LINKED-PAGES-PER-SITE [SITE...]]
 set -euo pipefail
 bin=$(cd "$1" && pwd)
 linked=${2:-4}
+only=("${@:3}")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 chmod 755 "$work"  # nginx workers read the site through it
@@ -30,6 +31,14 @@ sites=(
   "debian-handbook|Publican|/usr/share/doc/debian-handbook/html/en-US|index.html"
   "sqlite|by hand|/usr/share/doc/sqlite3|index.html"
 )
+
+if [ ${#only[@]} -gt 0 ]; then
+  chosen=()
+  for s in "${sites[@]}"; do
+    for o in "${only[@]}"; do [ "${s%%|*}" = "$o" ] && chosen+=("$s"); done
+  done
+  sites=("${chosen[@]}")
+fi
 
 mkdir -p "$work/www" "$work/nginx/logs"
 for s in "${sites[@]}"; do

@@ -57,7 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.currentIndex = state.tailIndex = state.Allocate();
     PageRecord& page = state.current();
     page.prev = page.next = NO_RECORD;
-    page.kind = setting & 1 ? KIND_STYLE_SHEET : KIND_PAGE;
+    // Scripts in picture saves: never so in a crawl, but their reading is the same.
+    const TextKind kind = !(setting & 1)   ? TextKind::kHtml
+                          : setting & 0x20 ? TextKind::kScript
+                                           : TextKind::kStyleSheet;
+    page.kind = kind == TextKind::kHtml     ? KIND_PAGE
+                : kind == TextKind::kScript ? KIND_SCRIPT
+                                            : KIND_STYLE_SHEET;
     std::strcpy(page.url, kPages[setting >> 6]);
 
     // Exactly the text's size, so a read past it is seen; never null, as a fetch buffer is not.
@@ -66,10 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t length = -1;
     std::vector<LocalSpot> spots;
     ScanResult result =
-        ScanAndRewritePage(state, text.get(), static_cast<int32_t>(size - 1),
-                           setting & 1 ? TextKind::kStyleSheet : TextKind::kHtml,
+        ScanAndRewritePage(state, text.get(), static_cast<int32_t>(size - 1), kind,
                            kOptions[(setting >> 1) & 3], out.data(), &length, &spots);
     if (result == ScanResult::kStopped || length < 0 || length > FETCH_BUFFER_SIZE) std::abort();
+    // A script is saved as it came.
+    if (kind == TextKind::kScript &&
+        (static_cast<size_t>(length) != size - 1 || std::memcmp(out.data(), data + 1, size - 1)))
+        std::abort();
     for (const LocalSpot& s : spots)
         if (s.offset < 0 || s.length < 0 || s.offset + s.length > length) std::abort();
     for (int32_t i = page.next; i != NO_RECORD; i = state.record(i).next) {

@@ -110,8 +110,8 @@ bool EndsWithNoCase(const char* s, const char* suffix) {
 // a link or frame only when its name says it may hold a page.
 bool ScanKindOf(const PageRecord& r, bool startPage, TextKind* kind) {
     *kind = TextKind::kHtml;
-    if (r.kind == KIND_STYLE_SHEET) {
-        *kind = TextKind::kStyleSheet;
+    if (r.kind == KIND_STYLE_SHEET || r.kind == KIND_SCRIPT) {
+        *kind = r.kind == KIND_SCRIPT ? TextKind::kScript : TextKind::kStyleSheet;
         return true;
     }
     if (r.kind != KIND_PAGE && r.kind != KIND_FRAME) return false;
@@ -205,7 +205,8 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& opti
                     result = FetchStatus::kWriteFailed;
                 }
             }
-            if (!result.ok()) ReportFailure(state.currentIndex, &r, r.url, result);
+            if (!result.ok() && !(entry >= 0 && state.entry(entry).guessed))
+                ReportFailure(state.currentIndex, &r, r.url, result);
         } else {
             network.Pass(r);
             // An item of a picture save for which no file name in the folder could be made.

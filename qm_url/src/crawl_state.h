@@ -29,6 +29,7 @@ struct UrlEntry {
     uint32_t nameOffset = 0;  // its local name, relative to the save folder, with
     uint32_t nameLength = 0;  // backslashes between folders, in the index's name texts
     UrlFate fate = UrlFate::kNotSaved;
+    bool guessed = false;  // named only in scripts: it may not exist, and its failure is not told
 };
 
 // A local reference written into a saved page to an item that was not saved yet when the

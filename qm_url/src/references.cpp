@@ -90,6 +90,7 @@ public:
 
     bool Html();
     bool Css(int32_t from, int32_t to, uint8_t context);
+    bool Script();
 
 private:
     bool Poll(int32_t at) {
@@ -317,8 +318,9 @@ bool Reader::TagReferences(const Tag& tag) {
         }
         if (a.name.Is("content") && tag.name.Is("meta")) {
             const Attribute* equiv = tag.Find("http-equiv");
-            if (equiv && IsWordNoCase(t_ + equiv->begin,
-                                      static_cast<size_t>(equiv->end - equiv->begin), "refresh") &&
+            if (equiv &&
+                IsWordNoCase(t_ + equiv->begin, static_cast<size_t>(equiv->end - equiv->begin),
+                             "refresh") &&
                 !RefreshUrl(a))
                 return false;
             continue;
@@ -328,8 +330,8 @@ bool Reader::TagReferences(const Tag& tag) {
         if (kind < 0) continue;
         bool srcset = a.name.Is("srcset") || a.name.Is("data-srcset");
         bool ok = srcset ? Srcset(a, static_cast<PageKind>(kind))
-                                      : Emit(a.begin, a.end, static_cast<PageKind>(kind),
-                                             static_cast<uint8_t>(kInAttribute | a.quote), base);
+                         : Emit(a.begin, a.end, static_cast<PageKind>(kind),
+                                static_cast<uint8_t>(kInAttribute | a.quote), base);
         if (!ok) return false;
     }
     return true;
@@ -556,9 +558,39 @@ int32_t CharacterReference(const char* s, int32_t n, uint32_t* code) {
 
 }  // namespace
 
+// A picture's name that ends a string: letters, digits and "_-./%" back to the quote or the
+// '}' of a template's part that opens it, with a picture extension; not a "//host" address.
+bool Reader::Script() {
+    constexpr int32_t kLongestName = 200;
+    for (int32_t i = 0; i < n_; ++i) {
+        if (!Poll(i)) return false;
+        const char c = t_[i];
+        if (c != '"' && c != '\'' && c != '`') continue;
+        int32_t start = i, dot = -1;
+        while (start > 0 && i - start < kLongestName) {
+            char b = t_[start - 1];
+            if (!IsAlnum(b) && b != '_' && b != '-' && b != '.' && b != '/' && b != '%') break;
+            if (b == '.' && dot < 0) dot = start - 1;
+            --start;
+        }
+        if (start == 0 || dot < 0 || dot == start || start == i) continue;
+        const char before = t_[start - 1];
+        if (before != '"' && before != '\'' && before != '`' && before != '}') continue;
+        if (i - start >= 2 && t_[start] == '/' && t_[start + 1] == '/') continue;
+        if (ByExtension(start, i) != KIND_PICTURE) continue;
+        if (!Emit(start, i, KIND_PICTURE, kNamedInScript)) return false;
+    }
+    return true;
+}
+
 bool ReadReferences(const char* text, int32_t length, TextKind kind, ReferenceVisitor& visitor) {
     Reader reader(text, length, visitor);
-    return kind == TextKind::kHtml ? reader.Html() : reader.Css(0, length, 0);
+    switch (kind) {
+        case TextKind::kHtml: return reader.Html();
+        case TextKind::kStyleSheet: return reader.Css(0, length, 0);
+        case TextKind::kScript: return reader.Script();
+    }
+    return true;
 }
 
 int32_t DecodeValue(const char* value, int32_t length, uint8_t context, char* out, size_t size) {

@@ -19,6 +19,7 @@ enum ValueContext : uint8_t {
     kSingleQuoted = 16,     // an attribute value inside '...'
     kCssDoubleQuoted = 32,  // a CSS string inside "..."
     kCssSingleQuoted = 64,  // a CSS string inside '...'
+    kNamedInScript = 128,   // a picture's name in a script's string: fetched, never rewritten
 };
 
 // The kind of a reference that is rewritten to its address but never fetched (the page
@@ -42,7 +43,10 @@ public:
     virtual bool Continue() = 0;
 };
 
-enum class TextKind { kHtml, kStyleSheet };
+// A script is read only for the names of pictures it puts together at run time from
+// strings ('sync_off.png', `${dir}plus.png`): they are fetched beside it, so that a name made
+// from the script's folder or a saved picture's path finds them; the script is not changed.
+enum class TextKind { kHtml, kStyleSheet, kScript };
 
 // Reads `length` bytes of `text` once, handing every reference to `visitor`. False when the
 // visitor ended it.

@@ -253,11 +253,15 @@ void PageScan::Add(const Resolved& x) {
     size_t n = x.n;
     // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
+    const bool named = (r.context & kNamedInScript) != 0;
     if (r.kind != kAddressOnly && !outOfRecords_) {
         bool sameSite = HasHost(url, n, pageHost_);
+        bool known = named && state_.FindUrl(url, n, x.urlHash) >= 0;
         choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
         outOfRecords_ = choice.outOfRecords;
+        if (choice.entry >= 0 && (!named || !known)) state_.entry(choice.entry).guessed = named;
     }
+    if (named) return;  // the script stays as it is
     // The value goes straight after the text before it, when the rest of the page still
     // fits behind it.
     int64_t at = outLength_ + static_cast<int64_t>(r.begin - copied_);

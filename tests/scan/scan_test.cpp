@@ -91,6 +91,10 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
     EXPECT_EQ(Read("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
                    TextKind::kStyleSheet),
               "2 i.png|3 c.css|6 f.ttf");
+    EXPECT_EQ(Read("n.html('<img src=\"'+relpath+'sync_off.png\"/>');e.src=`${e.src.slice(0,-9)}"
+                   "plus.png`;t='image/png';c=\"//cdn/a.png\";x='.png';j='a.js';u='http://h/b.gif'",
+                   TextKind::kScript),
+              "2 sync_off.png|2 plus.png");
 }
 
 TEST(DecodeValue, UndoesCharacterReferencesAndEscapes) {
