@@ -1,15 +1,9 @@
-// qm_tlsfront: TLS in front of a plain test server, a Linux program that tests start natively
-// and from under Wine. At start it makes a certificate authority and four server
-// certificates, listens on 127.0.0.1 once per certificate (and once more with the valid one
-// over TLS 1.1 at most) and reports back on a "lifeline" connection to the test:
-//
-//     qm_tlsfront LIFELINE_PORT
-//     -> "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority
-//        in PEM
-//     <- "route <port>\n"  -> "ok\n"     (later connections are relayed to 127.0.0.1:<port>)
-//
-// It ends when the lifeline closes, so a test that cannot wait for it (Wine cannot wait for a
-// Linux process) still leaves nothing behind, and after ten minutes whatever happens.
+// qm_tlsfront LIFELINE_PORT: TLS in front of a plain test server, a Linux program that tests
+// start natively and from under Wine. It makes an authority and the server certificates,
+// listens once per certificate, connects to the lifeline port and says there
+// "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority in PEM;
+// then "route <port>\n" (answered "ok\n") sends later connections to 127.0.0.1:<port>.
+// It ends when the lifeline closes (Wine cannot wait for a Linux process), or after ten minutes.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -95,12 +89,11 @@ X509* MakeCertificate(EVP_PKEY* key, const char* name, X509* issuer, EVP_PKEY* i
     return cert;
 }
 
-SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key, X509* chain) {
+SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     if (ctx == nullptr || SSL_CTX_use_certificate(ctx, cert) != 1 ||
         SSL_CTX_use_PrivateKey(ctx, key) != 1)
         Fail("server context");
-    if (chain != nullptr) SSL_CTX_add1_chain_cert(ctx, chain);
     return ctx;
 }
 
@@ -136,13 +129,6 @@ bool SendText(int s, const std::string& text) {
         sent += static_cast<size_t>(n);
     }
     return true;
-}
-
-// An abortive close, so that the client sees the reset the backend gave.
-void Reset(int s) {
-    linger hard{1, 0};
-    setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(s);
 }
 
 // Relays one TLS connection to the backend until either side ends. The backend's orderly
@@ -184,8 +170,11 @@ void Relay(SSL_CTX* ctx, int client) {
     if (orderly) SSL_shutdown(ssl);
     if (backend >= 0) close(backend);
     SSL_free(ssl);
-    if (reset) Reset(client);
-    else close(client);
+    if (reset) {
+        linger hard{1, 0};  // the client sees the reset the backend gave
+        setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    close(client);
 }
 
 }  // namespace
@@ -214,9 +203,9 @@ int main(int argc, char** argv) {
 
     constexpr int kPorts = 5;
     SSL_CTX* contexts[kPorts] = {
-        ServerContext(valid, serverKey, nullptr), ServerContext(otherHost, serverKey, nullptr),
-        ServerContext(expired, serverKey, nullptr), ServerContext(selfSigned, serverKey, nullptr),
-        ServerContext(valid, serverKey, nullptr)};
+        ServerContext(valid, serverKey), ServerContext(otherHost, serverKey),
+        ServerContext(expired, serverKey), ServerContext(selfSigned, serverKey),
+        ServerContext(valid, serverKey)};
     SSL_CTX* old = contexts[kPorts - 1];
     SSL_CTX_set_security_level(old, 0);
     SSL_CTX_set_cipher_list(old, "DEFAULT:@SECLEVEL=0");
