@@ -21,9 +21,9 @@ struct Case {
     std::string response;
     // Decided once the data reaches the end of the first occurrence of this text.
     std::string decidedAfter;
-    FetchStatus status;   // kOk: complete
-    std::string body;     // the body's bytes in the area, once complete
-    std::string codings;  // g(zip) and d(eflate), in the order they are undone
+    FetchStatus status;        // kOk: complete
+    std::string body = "";     // the body's bytes in the area, once complete
+    std::string codings = "";  // g(zip) and d(eflate), in the order they are undone
     RedirectPolicy policy = RedirectPolicy::kReturn;
 };
 
@@ -51,6 +51,8 @@ const Case kCases[] = {
      "ab", S::kOk, "ab"},
     {"zero length ends at the header", Head("Content-Length: 000\r\n"), "\r\n\r\n", S::kOk, ""},
     {"204 ends at the header", "HTTP/1.1 204 No Content\r\n\r\n", "\r\n\r\n", S::kOk, ""},
+    {"304 ends at the header", "HTTP/1.1 304 Not Modified\r\nContent-Length: 9\r\n\r\n", "\r\n\r\n",
+     S::kOk, ""},
     {"fields in the body are body",
      Head("Content-Length: 60\r\n") + "Content-Length: 3\r\nContent-Encoding: gzip\r\n\r\n",
      kAtClose, S::kTruncated},

@@ -89,19 +89,17 @@ X509* MakeCertificate(EVP_PKEY* key, const char* name, X509* issuer, EVP_PKEY* i
     return cert;
 }
 
-SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
-    if (ctx == nullptr || SSL_CTX_use_certificate(ctx, cert) != 1 ||
-        SSL_CTX_use_PrivateKey(ctx, key) != 1)
-        Fail("server context");
-    return ctx;
+sockaddr_in Loopback(int port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    return at;
 }
 
 int Listen(uint16_t* port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in at = Loopback(0);
     socklen_t size = sizeof at;
     if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(s, 64) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) != 0)
@@ -112,10 +110,7 @@ int Listen(uint16_t* port) {
 
 int ConnectLoopback(int port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in to = Loopback(port);
     if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return s;
     if (s >= 0) close(s);
     return -1;
@@ -151,14 +146,9 @@ void Relay(SSL_CTX* ctx, int client) {
             if (poll(p, 2, kIdleMs) <= 0) break;
             if (p[1].revents != 0) {
                 ssize_t n = recv(backend, buffer, sizeof buffer, 0);
-                if (n == 0) {
-                    orderly = true;
-                    break;
-                }
-                if (n < 0) {
-                    reset = true;
-                    break;
-                }
+                orderly = n == 0;
+                reset = n < 0;
+                if (n <= 0) break;
                 if (SSL_write(ssl, buffer, static_cast<int>(n)) != n) break;
                 continue;
             }
@@ -202,10 +192,14 @@ int main(int argc, char** argv) {
         MakeCertificate(serverKey, "127.0.0.1", nullptr, nullptr, -kDay, kDay, here, false);
 
     constexpr int kPorts = 5;
-    SSL_CTX* contexts[kPorts] = {
-        ServerContext(valid, serverKey), ServerContext(otherHost, serverKey),
-        ServerContext(expired, serverKey), ServerContext(selfSigned, serverKey),
-        ServerContext(valid, serverKey)};
+    X509* certificates[kPorts] = {valid, otherHost, expired, selfSigned, valid};
+    SSL_CTX* contexts[kPorts];
+    for (int i = 0; i < kPorts; ++i) {
+        contexts[i] = SSL_CTX_new(TLS_server_method());
+        if (contexts[i] == nullptr || SSL_CTX_use_certificate(contexts[i], certificates[i]) != 1 ||
+            SSL_CTX_use_PrivateKey(contexts[i], serverKey) != 1)
+            Fail("server context");
+    }
     SSL_CTX* old = contexts[kPorts - 1];
     SSL_CTX_set_security_level(old, 0);
     SSL_CTX_set_cipher_list(old, "DEFAULT:@SECLEVEL=0");

@@ -57,11 +57,6 @@ Script& Script::Send(std::string bytes) {
     return *this;
 }
 
-Script& Script::Pause(int ms) {
-    steps.push_back({"", ms});
-    return *this;
-}
-
 Script& Script::SendInPieces(const std::string& bytes, size_t piece, int pauseMs) {
     piece = std::max<size_t>(piece, 1);
     for (size_t at = 0; at < bytes.size(); at += piece)
@@ -75,11 +70,8 @@ Script& Script::Then(Ending how) {
 }
 
 std::string HttpResponse(int status, const Headers& headers, const std::string& body) {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
-                       (status == 200   ? "OK"
-                        : status == 404 ? "Not Found"
-                                        : "Status") +
-                       "\r\n";
+    std::string text =
+        "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK\r\n" : " Status\r\n");
     for (const auto& h : headers) text += h.first + ": " + h.second + "\r\n";
     return text + "\r\n" + body;
 }
@@ -127,7 +119,6 @@ TestServer::TestServer(Handler handler, uint16_t port, const std::string& addres
     WSAStartup(MAKEWORD(2, 2), &data);
 #endif
     Socket s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == kNoSocket) throw std::runtime_error("test server: no socket");
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in addr{};
@@ -135,8 +126,8 @@ TestServer::TestServer(Handler handler, uint16_t port, const std::string& addres
     addr.sin_addr.s_addr = inet_addr(address.c_str());
     addr.sin_port = htons(port);
     socklen_t len = sizeof addr;
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 64) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (s == kNoSocket || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         CloseSocket(s);
         throw std::runtime_error("test server: cannot listen");
     }
@@ -302,7 +293,7 @@ void SiteServer::AddStalled(const std::string& path, const std::string& body, si
     std::string whole = HttpResponseWithLength(200, body, contentType);
     Script script;
     script.Send(whole.substr(0, whole.size() - body.size() + std::min(sentBytes, body.size())));
-    if (stallMs >= 0) script.Pause(stallMs);
+    if (stallMs >= 0) script.steps.push_back({"", stallMs});
     else script.Then(Ending::StayOpen);
     Add(path, script);
 }

@@ -35,7 +35,6 @@ struct Script {
     Ending ending = Ending::Close;
 
     Script& Send(std::string bytes);
-    Script& Pause(int ms);
     // Pieces of `piece` bytes (the last may be shorter) with `pauseMs` between them.
     Script& SendInPieces(const std::string& bytes, size_t piece, int pauseMs = 0);
     Script& Then(Ending how);
