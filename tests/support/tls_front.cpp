@@ -94,18 +94,14 @@ bool StartProgram(uint16_t lifelinePort) {
 #endif
 }
 
-std::unique_ptr<TlsFront> g_front;
-
 }  // namespace
 
 TlsFront* TlsFront::Get() {
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        g_front.reset(new TlsFront());
-        if (!g_front->Start()) g_front.reset();
-    }
-    return g_front.get();
+    static std::unique_ptr<TlsFront> front = [] {
+        std::unique_ptr<TlsFront> made(new TlsFront());
+        return made->Start() ? std::move(made) : nullptr;
+    }();
+    return front.get();
 }
 
 bool TlsFront::Start() {
