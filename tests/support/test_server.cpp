@@ -197,11 +197,10 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
     // Each request head runs to the blank line, or to where the client stopped sending.
     size_t consumed = 0;
     for (;;) {
-        size_t end = std::string::npos;
         while (!st.stopping && !peerClosed &&
-               (end = received.find("\r\n\r\n", consumed)) == std::string::npos)
+               received.find("\r\n\r\n", consumed) == std::string::npos)
             readSome(kSliceMs);
-        end = received.find("\r\n\r\n", consumed);
+        size_t end = received.find("\r\n\r\n", consumed);
         Request request;
         request.connection = index;
         request.head =
