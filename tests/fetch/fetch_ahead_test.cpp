@@ -3,9 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -21,8 +21,7 @@ public:
     FetchAhead::Fetcher Fetcher() {
         return [this](const PlannedFetch& item, FetchedBody* out) {
             std::unique_lock<std::mutex> lock(mutex_);
-            ++fetches_[item.url];
-            threads_[item.url] = std::this_thread::get_id();
+            fetched_.emplace(item.url, std::this_thread::get_id());
             changed_.notify_all();
             changed_.wait(lock, [&] { return open_; });
             out->result = FetchStatus::kOk;
@@ -34,38 +33,32 @@ public:
         open_ = true;
         changed_.notify_all();
     }
-    // Waits, up to a generous deadline, until `count` distinct URLs have been fetched.
-    bool WaitForFetched(size_t count) {
+    bool WaitForFetches(size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(30),
-                                 [&] { return fetches_.size() >= count; });
+                                 [&] { return fetched_.size() >= count; });
     }
-    std::map<std::string, int> Fetches() {
+    // Each fetch so far, by URL, with the thread that made it.
+    std::multimap<std::string, std::thread::id> Fetched() {
         std::lock_guard<std::mutex> lock(mutex_);
-        return fetches_;
-    }
-    std::thread::id ThreadOf(const std::string& url) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return threads_[url];
+        return fetched_;
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = false;
-    std::map<std::string, int> fetches_;
-    std::map<std::string, std::thread::id> threads_;
+    std::multimap<std::string, std::thread::id> fetched_;
 };
 
 PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/"}; }
 
 TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
     StandIn server;
-    const size_t bodySize = std::string("body of a").size();
-    FetchAhead ahead(server.Fetcher(), 2, bodySize + 1);  // room for two bodies, not three
+    FetchAhead ahead(server.Fetcher(), 2, std::string("body of a").size() + 1);  // room for two
     ahead.Plan({Item("a"), Item("b"), Item("c"), Item("d")});
     ahead.Plan({Item("x"), Item("a"), Item("b")});  // found on the page just visited: x first
-    ASSERT_TRUE(server.WaitForFetched(2));
+    ASSERT_TRUE(server.WaitForFetches(2));
     server.Open();
     FetchedBody body;
     ahead.Take(Item("x"), &body);
@@ -78,9 +71,9 @@ TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
     ahead.Take(Item("d"), &body);
     EXPECT_EQ(body.body, "body of d");
     ahead.Plan({Item("a"), Item("d")});  // taken already: never fetched again
-    std::map<std::string, int> fetches = server.Fetches();
-    for (const auto& [url, count] : fetches) EXPECT_EQ(count, 1) << url;
-    EXPECT_EQ(fetches.count("x"), 1u);
+    const auto fetched = server.Fetched();
+    for (const auto& [url, thread] : fetched) EXPECT_EQ(fetched.count(url), 1u) << url;
+    EXPECT_EQ(fetched.count("x"), 1u);
     EXPECT_EQ(ahead.HeldBytes(), 0u);
 }
 
@@ -93,25 +86,27 @@ TEST(FetchAhead, AnItemNoWorkerStartedIsFetchedByTheVisitItself) {
     FetchedBody body;
     ahead.Take(Item("a"), &body);
     EXPECT_EQ(body.body, "body of a");
-    EXPECT_EQ(server.ThreadOf("a"), std::this_thread::get_id());
-    EXPECT_EQ(server.Fetches().count("b"), 0u);
+    const auto fetched = server.Fetched();
+    ASSERT_EQ(fetched.size(), 1u);
+    EXPECT_EQ(fetched.begin()->second, std::this_thread::get_id());
 }
 
 TEST(FetchAhead, AFetchNoLongerWantedEndsWithTheCrawl) {
     std::atomic<bool> started{false}, sawStop{false};
+    auto waitFor = [](const std::function<bool()>& done) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    };
     {
         FetchAhead ahead(
             [&](const PlannedFetch&, FetchedBody*) {
                 started = true;
-                auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-                while (!StopRequested() && std::chrono::steady_clock::now() < deadline)
-                    std::this_thread::yield();
+                waitFor(StopRequested);
                 sawStop = StopRequested();
             },
             1, 1 << 20);
         ahead.Plan({Item("slow")});
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!started && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        waitFor([&] { return started.load(); });
         ASSERT_TRUE(started);
     }
     EXPECT_TRUE(sawStop);

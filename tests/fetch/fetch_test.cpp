@@ -1,11 +1,11 @@
-// Whole fetches against the scripted server: what the client sends, what the call returns and
-// what it leaves in the caller's buffer and length, for each way a response can go.
+// Whole fetches against the scripted server: what the call returns and what it leaves in the
+// caller's buffer and length. The response rules, codings and request text have tables of
+// their own; the rows here are the ones where framing, decoding and transport meet.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,12 +29,13 @@ namespace {
 using qmtest::Ending;
 using qmtest::HttpResponse;
 using qmtest::Script;
+using qmtest::Wrapper;
+using S = qm::FetchStatus;
 
 constexpr char kUntouched = '#';
 constexpr int32_t kLengthUntouched = -12345;
 
-// The caller's side of one fetch: a full-size buffer filled with a marker, and a length
-// that no fetch would store.
+// A full-size buffer filled with a marker, and a length no fetch would store.
 struct Caller {
     std::vector<char> buffer = std::vector<char>(FETCH_BUFFER_SIZE, kUntouched);
     int32_t length = kLengthUntouched;
@@ -43,24 +44,16 @@ struct Caller {
         return length == kLengthUntouched &&
                std::all_of(buffer.begin(), buffer.end(), [](char c) { return c == kUntouched; });
     }
-    bool StartsWith(const std::string& text) const {
-        return std::equal(text.begin(), text.end(), buffer.begin());
-    }
+    std::string Text() const { return std::string(buffer.data(), std::max(length, 0)); }
 };
 
-qm::FetchResult FetchInto(const std::string& url, Caller& caller, int silenceMs = 10000,
-                          int totalMs = 60000) {
+qm::FetchResult FetchInto(const std::string& url, Caller& caller, int silenceMs = 10000) {
     qm::CallScope clearStaleStop;
     UrlRequest request{};
     request.url = url.c_str();
     request.referer = "";
     return qm::FetchUrl(request, caller.buffer.data(), &caller.length,
-                        qm::FetchLimits(silenceMs, totalMs));
-}
-
-std::string Gzip(const std::string& text) { return qmtest::Compress(text, qmtest::Wrapper::Gzip); }
-std::string Deflate(const std::string& text) {
-    return qmtest::Compress(text, qmtest::Wrapper::Raw);
+                        qm::FetchLimits(silenceMs, 4 * silenceMs));
 }
 
 std::string WithLength(const std::string& body, qmtest::Headers more = {}, int status = 200) {
@@ -68,173 +61,94 @@ std::string WithLength(const std::string& body, qmtest::Headers more = {}, int s
     return HttpResponse(status, more, body);
 }
 
-std::string Chunked(const std::string& body, size_t piece) {
-    std::string out;
-    for (size_t at = 0; at < body.size(); at += piece) {
-        std::string part = body.substr(at, piece);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
-        out += size + part + "\r\n";
-    }
-    return out + "0\r\n\r\n";
-}
-
-using S = qm::FetchStatus;
-
-// What a server sends, how the connection ends, and what the fetch must return: the body,
-// or the reason, with the caller's buffer and length untouched.
 struct Case {
     const char* name;
     std::string response;
     Ending ending;
     S status;
-    std::string body;
+    std::string body = "";  // on success
 };
 
 std::vector<Case> ResponseCases() {
     const std::string page = "<html><body>" + qmtest::SampleText(3000) + "</body></html>";
-    const std::string gzip = Gzip(page);
-    const std::string ok = "HTTP/1.1 200 OK\r\n";
+    const std::string gzip = qmtest::Compress(page, Wrapper::Gzip);
+    const std::string deflate = qmtest::Compress(page, Wrapper::Raw);
+    const std::string zlib = qmtest::Compress(page, Wrapper::Zlib);
+    const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", gzip.size());
+    const std::string chunkedGzip = size + gzip + "\r\n0\r\n\r\n";
     const qmtest::Headers chunked = {{"Transfer-Encoding", "chunked"}};
     const qmtest::Headers gzipped = {{"Content-Encoding", "gzip"}};
-    const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
     return {
         {"content length", WithLength(page), Ending::StayOpen, S::kOk, page},
         {"no length, closed", HttpResponse(200, {}, page), Ending::Close, S::kOk, page},
-        {"content length in lower case", ok + "content-length: 5\r\n\r\nhello", Ending::StayOpen,
-         S::kOk, "hello"},
-        {"content length in upper case", ok + "CONTENT-LENGTH: 5\r\n\r\nhello", Ending::StayOpen,
-         S::kOk, "hello"},
-        {"blanks around the length", ok + "Content-Length:   5  \r\n\r\nhello", Ending::StayOpen,
-         S::kOk, "hello"},
-        {"lines ending in LF alone", "HTTP/1.1 200 OK\nContent-Length: 5\n\nhello",
-         Ending::StayOpen, S::kOk, "hello"},
-        {"a NUL in another field",
-         ok + std::string("X-A: a\0b\r\n", 10) + "Content-Length: 1\r\n\r\nz", Ending::StayOpen,
-         S::kOk, "z"},
-        {"header texts in a plain body",
-         WithLength("Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n"), Ending::StayOpen,
-         S::kOk, "Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\n"},
-        {"header texts in a body without length",
-         HttpResponse(200, {}, "x\r\nContent-Length: 1\r\n\r\nyz"), Ending::Close, S::kOk,
-         "x\r\nContent-Length: 1\r\n\r\nyz"},
         {"bytes past the length are not body", WithLength("abc") + "EXTRA", Ending::StayOpen,
          S::kOk, "abc"},
         {"zero length on a kept-alive connection", WithLength(""), Ending::StayOpen, S::kOk, ""},
-        {"204 on a kept-alive connection", HttpResponse(204, {}, ""), Ending::StayOpen, S::kOk, ""},
-        {"304 on a kept-alive connection", HttpResponse(304, {}, ""), Ending::StayOpen, S::kOk, ""},
-        {"100 and 103 before the response",
-         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n" +
-             WithLength("fine"),
-         Ending::StayOpen, S::kOk, "fine"},
-        {"invalid length reads to the close", ok + "Content-Length: 12abc\r\n\r\nall of it",
-         Ending::Close, S::kOk, "all of it"},
-        {"negative length reads to the close", ok + "Content-Length: -4\r\n\r\nall of it",
-         Ending::Close, S::kOk, "all of it"},
-        {"length of 20 digits reads to the close",
-         ok + "Content-Length: 99999999999999999999\r\n\r\nall", Ending::Close, S::kOk, "all"},
-        {"differing lengths read to the close",
-         ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabcd", Ending::Close, S::kOk, "abcd"},
-        {"a redirect is returned as it came",
-         HttpResponse(301, {{"Location", "/b"}, {"Content-Length", "5"}}, "moved"),
-         Ending::StayOpen, S::kOk, "moved"},
         {"gzip", WithLength(gzip, gzipped), Ending::StayOpen, S::kOk, page},
         {"x-gzip", WithLength(gzip, {{"Content-Encoding", "x-gzip"}}), Ending::StayOpen, S::kOk,
          page},
-        {"coding in lower case", WithLength(gzip, {{"content-encoding", "GZIP"}}), Ending::StayOpen,
+        {"deflate", WithLength(deflate, {{"Content-Encoding", "deflate"}}), Ending::StayOpen,
          S::kOk, page},
-        {"deflate", WithLength(Deflate(page), {{"Content-Encoding", "deflate"}}), Ending::StayOpen,
-         S::kOk, page},
-        {"zlib labelled gzip", WithLength(qmtest::Compress(page, qmtest::Wrapper::Zlib), gzipped),
-         Ending::StayOpen, S::kOk, page},
-        {"gzipped twice", WithLength(Gzip(gzip), {{"Content-Encoding", "gzip, gzip"}}),
-         Ending::StayOpen, S::kOk, page},
+        {"zlib labelled gzip", WithLength(zlib, gzipped), Ending::StayOpen, S::kOk, page},
         {"deflate, then gzip",
-         WithLength(Gzip(Deflate(page)),
+         WithLength(qmtest::Compress(deflate, Wrapper::Gzip),
                     {{"Content-Encoding", "deflate"}, {"Content-Encoding", "gzip"}}),
          Ending::StayOpen, S::kOk, page},
-        {"gzip in two members", WithLength(Gzip("first ") + Gzip("second"), gzipped),
+        {"gzip in two members, then other bytes",
+         WithLength(qmtest::Compress("first ", Wrapper::Gzip) +
+                        qmtest::Compress("second", Wrapper::Gzip) + "trailing",
+                    gzipped),
          Ending::StayOpen, S::kOk, "first second"},
-        {"bytes after the gzip member", WithLength(Gzip("abc") + "trailing", gzipped),
-         Ending::StayOpen, S::kOk, "abc"},
         {"empty body labelled gzip", WithLength("", gzipped), Ending::StayOpen, S::kOk, ""},
-        {"identity", WithLength("abc", {{"Content-Encoding", "identity"}}), Ending::StayOpen,
-         S::kOk, "abc"},
         {"chunked on a kept-alive connection",
          HttpResponse(200, chunked, "5\r\nhello\r\n1;x\r\n!\r\n0\r\n\r\n"), Ending::StayOpen,
          S::kOk, "hello!"},
-        {"chunked with trailer fields",
-         HttpResponse(200, chunked, "2\r\nab\r\n0\r\nX-T: 1\r\n\r\n"), Ending::StayOpen, S::kOk,
-         "ab"},
-        {"chunked in LF lines", HttpResponse(200, chunked, "2\nab\n0\n\n"), Ending::StayOpen,
-         S::kOk, "ab"},
-        {"chunks win over a length",
-         HttpResponse(200, {{"Content-Length", "2"}, {"Transfer-Encoding", "chunked"}},
-                      "3\r\nabc\r\n0\r\n\r\n"),
-         Ending::StayOpen, S::kOk, "abc"},
         {"chunked gzip",
          HttpResponse(200, {{"Transfer-Encoding", "chunked"}, {"Content-Encoding", "gzip"}},
-                      Chunked(gzip, 700)),
+                      chunkedGzip),
          Ending::StayOpen, S::kOk, page},
         {"gzip as a transfer coding",
-         HttpResponse(200, {{"Transfer-Encoding", "gzip, chunked"}}, Chunked(gzip, 999)),
-         Ending::StayOpen, S::kOk, page},
+         HttpResponse(200, {{"Transfer-Encoding", "gzip, chunked"}}, chunkedGzip), Ending::StayOpen,
+         S::kOk, page},
         {"gzip transfer without chunks", HttpResponse(200, {{"Transfer-Encoding", "gzip"}}, gzip),
          Ending::Close, S::kOk, page},
-        // Failures: none may leave anything in the caller's buffer.
-        {"404", WithLength("not found", {}, 404), Ending::StayOpen, S::kHttpStatus, ""},
-        {"404 with gzip", HttpResponse(404, gzipped, Gzip("missing")), Ending::Close,
-         S::kHttpStatus, ""},
+        {"404", WithLength("not found", {}, 404), Ending::StayOpen, S::kHttpStatus},
+        {"404 with gzip", HttpResponse(404, gzipped, qmtest::Compress("missing", Wrapper::Gzip)),
+         Ending::Close, S::kHttpStatus},
         {"500 on a kept-alive connection without length", HttpResponse(500, {}, "oops"),
-         Ending::StayOpen, S::kHttpStatus, ""},
-        {"101", HttpResponse(101, {{"Upgrade", "x"}}, ""), Ending::StayOpen, S::kHttpStatus, ""},
-        {"no status line", "Content-Length: 1\r\n\r\nx", Ending::Close, S::kMalformedResponse, ""},
-        {"status that is not a number", "HTTP/1.1 abc OK\r\n\r\n", Ending::Close,
-         S::kMalformedResponse, ""},
-        {"status 999", "HTTP/1.1 999 Odd\r\n\r\n", Ending::Close, S::kMalformedResponse, ""},
+         Ending::StayOpen, S::kHttpStatus},
+        {"no status line", "Content-Length: 1\r\n\r\nx", Ending::Close, S::kMalformedResponse},
         {"endless interim responses",
          [] {
              std::string r;
              while (r.size() < 70000) r += "HTTP/1.1 100 Continue\r\n\r\n";
              return r;
          }(),
-         Ending::StayOpen, S::kMalformedResponse, ""},
-        {"a header that never ends", ok + "X: " + std::string(70000, 'h'), Ending::StayOpen,
-         S::kMalformedResponse, ""},
+         Ending::StayOpen, S::kMalformedResponse},
         {"closed before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"),
-         Ending::Close, S::kTruncated, ""},
+         Ending::Close, S::kTruncated},
         {"reset before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"),
-         Ending::Reset, S::kConnectionFailed, ""},
-        {"reset during the header", ok + "Server: x", Ending::Reset, S::kConnectionFailed, ""},
-        {"closed during the header", ok + "Server: x", Ending::Close, S::kNoResponse, ""},
-        {"closed without a byte", "", Ending::Close, S::kNoResponse, ""},
+         Ending::Reset, S::kConnectionFailed},
+        {"closed during the header", "HTTP/1.1 200 OK\r\nServer: x", Ending::Close, S::kNoResponse},
+        {"closed without a byte", "", Ending::Close, S::kNoResponse},
         {"malformed chunk size", HttpResponse(200, chunked, "5\r\nhello\r\nx"), Ending::StayOpen,
-         S::kMalformedResponse, ""},
-        {"chunk size that overflows", HttpResponse(200, chunked, "fffffffffffffffffff\r\n"),
-         Ending::StayOpen, S::kMalformedResponse, ""},
+         S::kMalformedResponse},
         {"chunks cut short by a close", HttpResponse(200, chunked, "5\r\nhel"), Ending::Close,
-         S::kTruncated, ""},
-        {"chunked twice",
-         HttpResponse(200, {{"Transfer-Encoding", "chunked, chunked"}}, "0\r\n\r\n"),
-         Ending::StayOpen, S::kMalformedResponse, ""},
+         S::kTruncated},
         {"br", WithLength("coded", {{"Content-Encoding", "br"}}), Ending::StayOpen,
-         S::kUnsupportedCoding, ""},
-        {"gzip, then an unknown coding", WithLength(gzip, {{"Content-Encoding", "gzip, compress"}}),
-         Ending::StayOpen, S::kUnsupportedCoding, ""},
-        {"zlib labelled deflate",
-         WithLength(qmtest::Compress(page, qmtest::Wrapper::Zlib),
-                    {{"Content-Encoding", "deflate"}}),
-         Ending::StayOpen, S::kDecodingFailed, ""},
-        {"plain text labelled gzip", WithLength(page, gzipped), Ending::StayOpen,
-         S::kDecodingFailed, ""},
-        {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed,
-         ""},
+         S::kUnsupportedCoding},
+        {"zlib labelled deflate", WithLength(zlib, {{"Content-Encoding", "deflate"}}),
+         Ending::StayOpen, S::kDecodingFailed},
+        {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed},
         {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close,
-         S::kDecodingFailed, ""},
+         S::kDecodingFailed},
     };
 }
 
-// Over TLS every response must read exactly as it does in plain text.
+// Over TLS every response must read exactly as it does in plain text; a failure leaves the
+// caller's buffer and length as they were.
 TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_NE(tls, nullptr);
@@ -243,26 +157,21 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
         const size_t piece = round % 2;  // 0: the whole response at once
         for (const Case& c : ResponseCases()) {
 #ifdef _WIN32
-            // Wine passes a reset on as an orderly close now and then (its socket server may
-            // take the pending error first), so the reset rows are checked natively only;
-            // and only the short responses one byte at a time.
+            // Wine passes a reset on as an orderly close now and then, so the reset rows are
+            // checked natively only; and only the short responses one byte at a time.
             if (c.ending == Ending::Reset || (piece && c.response.size() > 400)) continue;
 #endif
             SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : "") +
                          (secure ? ", https" : ""));
             Script script =
                 piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
-            qmtest::ScriptedServer server(script.Then(c.ending));
-            std::string url = server.Url("/page");
-            if (secure) {
-                ASSERT_TRUE(tls->Route(server.Port()));
-                url = tls->Url(qmtest::Certificate::kValid, "/page");
-            }
+            qmtest::ScriptedServer server({script.Then(c.ending)});
+            ASSERT_TRUE(!secure || tls->Route(server.Port()));
             Caller caller;
+            std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
             EXPECT_EQ(FetchInto(url, caller).status, c.status);
             if (c.status == S::kOk) {
-                EXPECT_EQ(caller.length, static_cast<int32_t>(c.body.size()));
-                EXPECT_TRUE(caller.StartsWith(c.body));
+                EXPECT_EQ(caller.Text(), c.body);
             } else {
                 EXPECT_TRUE(caller.Untouched());
             }
@@ -270,69 +179,48 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
     }
 }
 
-qmtest::Script Redirect(int status, const std::string& location, const std::string& body = "") {
-    qmtest::Headers headers;
-    if (!location.empty()) headers.emplace_back("Location", location);
-    return Script().Send(HttpResponse(status, headers, body));
+Script Redirect(int status, const std::string& location, const std::string& body = "") {
+    return Script().Send(HttpResponse(status, {{"Location", location}}, body));
 }
 
-// Redirect chains as the crawl follows them: each row starts at /start and ends where the
-// chain ends, with the body or the reason.
+// Each row starts at its path and ends where the chain ends, with the body or the reason.
 TEST(Fetch, RedirectChains) {
     qmtest::SiteServer site;
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
+    const std::string secureEnd = tls->Url(qmtest::Certificate::kValid, "/end");
     site.AddPage("/end", "the end");
     site.Add("/start", Redirect(301, "/end"));
     site.Add("/dir/a/rel", Redirect(302, "../b/next?q=1#frag"));
     site.Add("/dir/b/next", Redirect(303, site.Url("/end")));
-    site.Add("/temp",
-             Redirect(307, "end", "kept-alive body that is not read").Then(Ending::StayOpen));
-    site.Add("/perm", Redirect(308, " /end "));
+    site.Add("/temp", Redirect(307, "end", "a body that is not read").Then(Ending::StayOpen));
     site.Add("/spaced", Redirect(301, "/with space"));
-    site.Add("/with%20space", Redirect(301, "/end"));
-    site.Add("/loop-a", Redirect(301, "/loop-b"));
-    site.Add("/loop-b", Redirect(302, "/loop-a"));
+    site.Add("/with%20space", Redirect(308, "/end"));
     for (int i = 1; i <= 6; ++i)
         site.Add("/hop" + std::to_string(i), Redirect(302, "/hop" + std::to_string(i + 1)));
     site.AddPage("/hop7", "after six hops");
-    site.Add("/nowhere", Redirect(302, ""));
     site.Add("/mail", Redirect(302, "mailto:someone@example.org"));
-    site.Add("/to-404", Redirect(301, "/missing"));
-    site.Add("/to-closed", Redirect(301, "http://127.0.0.1:1/"));
-    site.Add("/300", Redirect(300, "/end"));
     site.Add("/long", Redirect(301, "/" + std::string(600, 'l')));
-    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
-    ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
-    const std::string secureEnd = tls->Url(qmtest::Certificate::kValid, "/end");
     site.Add("/to-https", Redirect(301, secureEnd));
     site.Add("/to-https-bad", Redirect(302, tls->Url(qmtest::Certificate::kSelfSigned, "/end")));
-    // A Location in the body of a plain page is no redirect.
-    site.AddPage("/plain", "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n");
 
-    struct Row {
+    const struct {
         const char* start;
         S status;
-        std::string body, finalPath;
-    };
-    const Row rows[] = {
-        {"/start", S::kOk, "the end", "/end"},
-        {"/dir/a/rel", S::kOk, "the end", "/end"},
-        {"/temp", S::kOk, "the end", "/end"},
-        {"/perm", S::kOk, "the end", "/end"},
-        {"/spaced", S::kOk, "the end", "/end"},
-        {"/hop2", S::kOk, "after six hops", "/hop7"},  // five hops
-        {"/hop1", S::kTooManyRedirects, "", ""},       // six
-        {"/loop-a", S::kTooManyRedirects, "", ""},
-        {"/nowhere", S::kHttpStatus, "", ""},
+        std::string body, finalUrl;
+    } rows[] = {
+        {"/start", S::kOk, "the end", site.Url("/end")},
+        {"/dir/a/rel", S::kOk, "the end", site.Url("/end")},
+        {"/temp", S::kOk, "the end", site.Url("/end")},
+        {"/spaced", S::kOk, "the end", site.Url("/end")},
+        {"/hop2", S::kOk, "after six hops", site.Url("/hop7")},  // five hops
+        {"/hop1", S::kTooManyRedirects, "", ""},                 // six
         {"/mail", S::kBadRedirect, "", ""},
-        {"/to-404", S::kHttpStatus, "", ""},
-        {"/to-closed", S::kConnectRefused, "", ""},
-        {"/300", S::kHttpStatus, "", ""},
         {"/long", S::kBadRedirect, "", ""},
-        {"/plain", S::kOk, "HTTP/1.1 301 Moved\r\nLocation: /end\r\n\r\n", "/plain"},
         {"/to-https", S::kOk, "the end", secureEnd},
         {"/to-https-bad", S::kCertificateUntrusted, "", ""},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.start);
         std::string url = site.Url(row.start);
         UrlRequest request{};
@@ -340,15 +228,15 @@ TEST(Fetch, RedirectChains) {
         request.referer = "http://127.0.0.1/from";
         Caller caller;
         char finalUrl[URL_TEXT_SIZE] = {};
-        qm::FetchResult result =
-            qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl);
-        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(
+            qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl).status,
+            row.status);
         if (row.status != S::kOk) {
             EXPECT_TRUE(caller.Untouched());
             continue;
         }
-        EXPECT_EQ(std::string(caller.buffer.data(), static_cast<size_t>(caller.length)), row.body);
-        EXPECT_EQ(finalUrl, row.finalPath[0] == '/' ? site.Url(row.finalPath) : row.finalPath);
+        EXPECT_EQ(caller.Text(), row.body);
+        EXPECT_EQ(finalUrl, row.finalUrl);
     }
     // Every hop carries the same Referer; the fragment never reaches the server.
     for (const qmtest::Request& r : site.Log()) {
@@ -360,49 +248,9 @@ TEST(Fetch, RedirectChains) {
     EXPECT_EQ(std::count(targets.begin(), targets.end(), "/hop7"), 1);
 }
 
-TEST(Fetch, SendsTheRequestTextToThePortOfTheUrl) {
-    qmtest::ScriptedServer server(Script().Send(WithLength("x")));
-    UrlRequest request{};
-    std::string url = server.Url("/dir/page.html?q=1");
-    request.url = url.c_str();
-    request.referer = "http://127.0.0.1/from";
-    Caller caller;
-    ASSERT_TRUE(qm::FetchUrl(request, caller.buffer.data(), &caller.length).ok());
-    EXPECT_TRUE(caller.StartsWith("x"));
-    EXPECT_EQ(server.Received(0),
-              "GET /dir/page.html?q=1 HTTP/1.1\r\nAccept: */*\r\nReferer: http://127.0.0.1/from\r\n"
-              "Accept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0\r\nHost: 127.0.0.1:" +
-                  std::to_string(server.Port()) + "\r\nConnection: Keep-Alive\r\n\r\n");
-    EXPECT_EQ(request.refererLength, 21);
-}
-
-// A certificate that is not good for the address, or a server that speaks only TLS older
-// than 1.2, fails the fetch with its reason before the request goes out.
-TEST(Fetch, HttpsRefusesCertificatesNotGoodForTheHost) {
-    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
-    ASSERT_NE(tls, nullptr);
-    qmtest::ScriptedServer server(Script().Send(WithLength("secret")));
-    ASSERT_TRUE(tls->Route(server.Port()));
-    using qmtest::Certificate;
-    const std::pair<std::string, qm::FetchStatus> cases[] = {
-        {tls->Url(Certificate::kOtherHost), qm::FetchStatus::kCertificateWrongHost},
-        {tls->Url(Certificate::kExpired), qm::FetchStatus::kCertificateExpired},
-        {tls->Url(Certificate::kSelfSigned), qm::FetchStatus::kCertificateUntrusted},
-        {tls->Url(Certificate::kOldProtocol), qm::FetchStatus::kTlsHandshakeFailed},
-    };
-    for (const auto& [url, reason] : cases) {
-        SCOPED_TRACE(url);
-        Caller caller;
-        EXPECT_EQ(FetchInto(url, caller).status, reason);
-        EXPECT_TRUE(caller.Untouched());
-    }
-    EXPECT_TRUE(server.Log().empty());
-    Caller caller;
-    EXPECT_TRUE(FetchInto(tls->Url(Certificate::kValid, "/"), caller).ok());
-    EXPECT_TRUE(caller.StartsWith("secret"));
-}
-
-TEST(Fetch, UnusableUrlsUnreachableSilentAndDrippingServersFailWithTheirReasons) {
+// A certificate not good for the address, or a server that speaks only TLS older than 1.2,
+// fails before the request goes out.
+TEST(Fetch, UnusableUrlsCertificatesAndServersFailWithTheirReasons) {
     qmtest::ScriptedServer silent({
         Script().Then(Ending::StayOpen),
         Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
@@ -410,28 +258,38 @@ TEST(Fetch, UnusableUrlsUnreachableSilentAndDrippingServersFailWithTheirReasons)
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_TRUE(tls != nullptr && tls->Route(silent.Port()));
     // A byte every 50 ms is never silent for long, but never done either.
-    qmtest::ScriptedServer dripping(
-        Script().SendInPieces(WithLength(std::string(100000, 'd')), 1, 50).Then(Ending::StayOpen));
-    uint16_t closedPort = qmtest::ScriptedServer(Script{}).Port();  // nobody listens there now
-    const std::pair<std::string, S> cases[] = {
-        {"http://127.0.0.1:" + std::to_string(closedPort) + "/", S::kConnectRefused},
-        {"http://no-such-host.invalid/", S::kResolveFailed},
-        {"http://" + std::string(256, 'h') + "/", S::kBadUrl},
-        {"http://127.0.0.1:0/", S::kBadUrl},
-        {silent.Url("/nothing-at-all"), S::kTimedOut},
-        {silent.Url("/part-of-the-body"), S::kTimedOut},
-        {dripping.Url("/slowly"), S::kTimedOut},
-        {"HTTPS://127.0.0.1:" + std::to_string(closedPort) + "/", S::kConnectRefused},
+    qmtest::ScriptedServer dripping({Script()
+                                         .SendInPieces(WithLength(std::string(100000, 'd')), 1, 50)
+                                         .Then(Ending::StayOpen)});
+    using qmtest::Certificate;
+    const struct {
+        std::string url;
+        S status;
+        int silenceMs;
+    } rows[] = {
+        {"http://127.0.0.1:1/", S::kConnectRefused, 400},  // nobody listens on port 1
+        {"HTTPS://127.0.0.1:1/", S::kConnectRefused, 400},
+        {"http://no-such-host.invalid/", S::kResolveFailed, 400},
+        {"http://" + std::string(256, 'h') + "/", S::kBadUrl, 400},
+        {"http://127.0.0.1:0/", S::kBadUrl, 400},
+        {silent.Url("/nothing-at-all"), S::kTimedOut, 400},
+        {silent.Url("/part-of-the-body"), S::kTimedOut, 400},
+        {dripping.Url("/slowly"), S::kTimedOut, 400},
         // Silent during the handshake, and after it.
-        {"https://127.0.0.1:" + std::to_string(silent.Port()) + "/", S::kTimedOut},
-        {tls->Url(qmtest::Certificate::kValid, "/part-of-the-body"), S::kTimedOut},
+        {"https://127.0.0.1:" + std::to_string(silent.Port()) + "/", S::kTimedOut, 400},
+        {tls->Url(Certificate::kValid, "/part-of-the-body"), S::kTimedOut, 400},
+        {tls->Url(Certificate::kOtherHost, "/secret"), S::kCertificateWrongHost, 10000},
+        {tls->Url(Certificate::kExpired, "/secret"), S::kCertificateExpired, 10000},
+        {tls->Url(Certificate::kSelfSigned, "/secret"), S::kCertificateUntrusted, 10000},
+        {tls->Url(Certificate::kOldProtocol, "/secret"), S::kTlsHandshakeFailed, 10000},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
         Caller caller;
-        EXPECT_EQ(FetchInto(c.first, caller, 400, 1500).status, c.second);
+        EXPECT_EQ(FetchInto(row.url, caller, row.silenceMs).status, row.status);
         EXPECT_TRUE(caller.Untouched());
     }
+    for (const qmtest::Request& r : silent.Log()) EXPECT_NE(r.target, "/secret");
 }
 
 TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
@@ -463,12 +321,11 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
 
         // The export clears a request left over from an earlier call.
         EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
-        EXPECT_TRUE(caller.StartsWith("fine"));
+        EXPECT_EQ(caller.Text(), "fine");
     }
 }
 
-// A text without its NUL whose last byte is the last readable one: the next page cannot be
-// read.
+// A text without its NUL whose last byte is the last readable one.
 class TextBeforeAHole {
 public:
     explicit TextBeforeAHole(const std::string& text) {
@@ -500,9 +357,11 @@ private:
     char* text_;
 };
 
-TEST(Fetch, ExportRefusesWhatItCannotReadAndNeverReadsPastIt) {
-    qmtest::ScriptedServer server(Script().Send(WithLength("x")));
-    std::string url = server.Url();
+// The export sends the request to the URL's port, refuses what it cannot read and never reads
+// past it.
+TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
+    qmtest::ScriptedServer server({Script().Send(WithLength("x"))});
+    std::string url = server.Url("/dir/page.html?q=1");
     TextBeforeAHole unterminatedUrl(url), unterminatedReferer("http://from/");
     UrlRequest request{}, noUrl{}, holeUrl{};
     request.url = url.c_str();
@@ -516,10 +375,20 @@ TEST(Fetch, ExportRefusesWhatItCannotReadAndNeverReadsPastIt) {
     EXPECT_TRUE(caller.Untouched());
     EXPECT_EQ(server.ConnectionCount(), 0u);
 
+    request.referer = "http://127.0.0.1/from";
+    EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
+    EXPECT_EQ(caller.Text(), "x");
+    EXPECT_EQ(request.refererLength, 21);
+    EXPECT_EQ(server.Log().at(0).head,
+              "GET /dir/page.html?q=1 HTTP/1.1\r\nAccept: */*\r\nReferer: http://127.0.0.1/from\r\n"
+              "Accept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0\r\nHost: 127.0.0.1:" +
+                  std::to_string(server.Port()) + "\r\nConnection: Keep-Alive\r\n\r\n");
+
     // A referer that cannot be measured is left out, as a missing one is.
     request.referer = unterminatedReferer.get();
+    request.refererLength = 0;
     EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
-    EXPECT_FALSE(server.Log().at(0).HasHeader("Referer"));
+    EXPECT_EQ(server.Log().at(1).head.find("Referer"), std::string::npos);
     EXPECT_EQ(request.refererLength, 0);
 }
 
@@ -542,7 +411,7 @@ TEST(Fetch, ABodyOfTheAreasSizeComesWholeALongerOneIsCut) {
 // The system's cookie store is consulted with the whole URL; a cookie that would not fit
 // in the request is left out rather than failing the fetch.
 TEST(Fetch, CookiesFromTheSystemStore) {
-    qmtest::ScriptedServer server(Script().Send(WithLength("x")));
+    qmtest::ScriptedServer server({Script().Send(WithLength("x"))});
     std::string url = server.Url("/");
     ASSERT_TRUE(InternetSetCookieA(url.c_str(), nullptr, "session=abc123"));
     Caller caller;
@@ -558,7 +427,7 @@ TEST(Fetch, CookiesFromTheSystemStore) {
     request.referer = referer.c_str();
     Caller second;
     ASSERT_TRUE(qm::FetchUrl(request, second.buffer.data(), &second.length).ok());
-    EXPECT_FALSE(server.Log().at(1).HasHeader("Cookie"));
+    EXPECT_EQ(server.Log().at(1).head.find("Cookie"), std::string::npos);
 }
 #endif
 

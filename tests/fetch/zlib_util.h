@@ -3,7 +3,6 @@
 
 #include <zlib.h>
 
-#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -12,9 +11,8 @@ namespace qmtest {
 enum class Wrapper { Gzip, Zlib, Raw };
 
 inline std::string Compress(const std::string& text, Wrapper wrapper) {
+    z_stream s{};
     int bits = wrapper == Wrapper::Gzip ? 15 + 16 : wrapper == Wrapper::Zlib ? 15 : -15;
-    z_stream s;
-    std::memset(&s, 0, sizeof s);
     if (deflateInit2(&s, 6, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("deflateInit2");
     std::string out(deflateBound(&s, static_cast<uLong>(text.size())), '\0');
@@ -30,19 +28,15 @@ inline std::string Compress(const std::string& text, Wrapper wrapper) {
 
 // Text that looks like a page and compresses about as well as one.
 inline std::string SampleText(size_t size) {
-    std::string text;
-    text.reserve(size);
-    unsigned seed = 12345;
     static const char* const words[] = {"<p>",      "offline ",       "page ",
                                         "quillon ", "</p>\n",         "saves ",
                                         "the ",     "<a href=\"x\">", "link</a> "};
-    while (text.size() < size) {
+    std::string text;
+    for (unsigned seed = 12345; text.size() < size;) {
         seed = seed * 1103515245u + 12345u;
-        text += words[(seed >> 16) % 9];
-        if ((seed >> 8) % 7 == 0) text += std::to_string(seed % 1000);
+        text += words[(seed >> 16) % 9] + std::to_string(seed % 1000);
     }
-    text.resize(size);
-    return text;
+    return text.substr(0, size);
 }
 
 }  // namespace qmtest

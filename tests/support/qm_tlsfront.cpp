@@ -1,15 +1,9 @@
-// qm_tlsfront: TLS in front of a plain test server, a Linux program that tests start natively
-// and from under Wine. At start it makes a certificate authority and four server
-// certificates, listens on 127.0.0.1 once per certificate (and once more with the valid one
-// over TLS 1.1 at most) and reports back on a "lifeline" connection to the test:
-//
-//     qm_tlsfront LIFELINE_PORT
-//     -> "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority
-//        in PEM
-//     <- "route <port>\n"  -> "ok\n"     (later connections are relayed to 127.0.0.1:<port>)
-//
-// It ends when the lifeline closes, so a test that cannot wait for it (Wine cannot wait for a
-// Linux process) still leaves nothing behind, and after ten minutes whatever happens.
+// qm_tlsfront LIFELINE_PORT: TLS in front of a plain test server, a Linux program that tests
+// start natively and from under Wine. It makes an authority and the server certificates,
+// listens once per certificate, connects to the lifeline port and says there
+// "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority in PEM;
+// then "route <port>\n" (answered "ok\n") sends later connections to 127.0.0.1:<port>.
+// It ends when the lifeline closes (Wine cannot wait for a Linux process), or after ten minutes.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -95,20 +89,17 @@ X509* MakeCertificate(EVP_PKEY* key, const char* name, X509* issuer, EVP_PKEY* i
     return cert;
 }
 
-SSL_CTX* ServerContext(X509* cert, EVP_PKEY* key, X509* chain) {
-    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
-    if (ctx == nullptr || SSL_CTX_use_certificate(ctx, cert) != 1 ||
-        SSL_CTX_use_PrivateKey(ctx, key) != 1)
-        Fail("server context");
-    if (chain != nullptr) SSL_CTX_add1_chain_cert(ctx, chain);
-    return ctx;
+sockaddr_in Loopback(int port) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    return at;
 }
 
 int Listen(uint16_t* port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in at = Loopback(0);
     socklen_t size = sizeof at;
     if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(s, 64) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) != 0)
@@ -119,10 +110,7 @@ int Listen(uint16_t* port) {
 
 int ConnectLoopback(int port) {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in to = Loopback(port);
     if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return s;
     if (s >= 0) close(s);
     return -1;
@@ -136,13 +124,6 @@ bool SendText(int s, const std::string& text) {
         sent += static_cast<size_t>(n);
     }
     return true;
-}
-
-// An abortive close, so that the client sees the reset the backend gave.
-void Reset(int s) {
-    linger hard{1, 0};
-    setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(s);
 }
 
 // Relays one TLS connection to the backend until either side ends. The backend's orderly
@@ -165,14 +146,9 @@ void Relay(SSL_CTX* ctx, int client) {
             if (poll(p, 2, kIdleMs) <= 0) break;
             if (p[1].revents != 0) {
                 ssize_t n = recv(backend, buffer, sizeof buffer, 0);
-                if (n == 0) {
-                    orderly = true;
-                    break;
-                }
-                if (n < 0) {
-                    reset = true;
-                    break;
-                }
+                orderly = n == 0;
+                reset = n < 0;
+                if (n <= 0) break;
                 if (SSL_write(ssl, buffer, static_cast<int>(n)) != n) break;
                 continue;
             }
@@ -184,8 +160,11 @@ void Relay(SSL_CTX* ctx, int client) {
     if (orderly) SSL_shutdown(ssl);
     if (backend >= 0) close(backend);
     SSL_free(ssl);
-    if (reset) Reset(client);
-    else close(client);
+    if (reset) {
+        linger hard{1, 0};  // the client sees the reset the backend gave
+        setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    close(client);
 }
 
 }  // namespace
@@ -213,10 +192,14 @@ int main(int argc, char** argv) {
         MakeCertificate(serverKey, "127.0.0.1", nullptr, nullptr, -kDay, kDay, here, false);
 
     constexpr int kPorts = 5;
-    SSL_CTX* contexts[kPorts] = {
-        ServerContext(valid, serverKey, nullptr), ServerContext(otherHost, serverKey, nullptr),
-        ServerContext(expired, serverKey, nullptr), ServerContext(selfSigned, serverKey, nullptr),
-        ServerContext(valid, serverKey, nullptr)};
+    X509* certificates[kPorts] = {valid, otherHost, expired, selfSigned, valid};
+    SSL_CTX* contexts[kPorts];
+    for (int i = 0; i < kPorts; ++i) {
+        contexts[i] = SSL_CTX_new(TLS_server_method());
+        if (contexts[i] == nullptr || SSL_CTX_use_certificate(contexts[i], certificates[i]) != 1 ||
+            SSL_CTX_use_PrivateKey(contexts[i], serverKey) != 1)
+            Fail("server context");
+    }
     SSL_CTX* old = contexts[kPorts - 1];
     SSL_CTX_set_security_level(old, 0);
     SSL_CTX_set_cipher_list(old, "DEFAULT:@SECLEVEL=0");

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -51,48 +50,10 @@ bool Ready(Socket s, bool toWrite, int ms) {
                   nullptr, &tv) > 0;
 }
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string Trim(const std::string& s) {
-    size_t b = s.find_first_not_of(" \t");
-    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
-Request ParseHead(size_t connection, const std::string& head) {
-    Request r;
-    r.connection = connection;
-    r.head = head;
-    size_t pos = head.find("\r\n");
-    std::string line = head.substr(0, pos);
-    size_t space = line.find(' ');
-    if (space != std::string::npos)
-        r.target = line.substr(space + 1, line.find(' ', space + 1) - space - 1);
-    while (pos != std::string::npos && pos + 2 < head.size()) {
-        size_t end = head.find("\r\n", pos + 2);
-        std::string field = head.substr(pos + 2, end - (pos + 2));
-        if (field.empty()) break;
-        size_t colon = field.find(':');
-        r.headers.emplace_back(field.substr(0, colon),
-                               colon == std::string::npos ? "" : Trim(field.substr(colon + 1)));
-        pos = end;
-    }
-    return r;
-}
-
 }  // namespace
 
 Script& Script::Send(std::string bytes) {
     steps.push_back({std::move(bytes), 0});
-    return *this;
-}
-
-Script& Script::Pause(int ms) {
-    steps.push_back({"", ms});
     return *this;
 }
 
@@ -109,11 +70,8 @@ Script& Script::Then(Ending how) {
 }
 
 std::string HttpResponse(int status, const Headers& headers, const std::string& body) {
-    std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
-                       (status == 200   ? "OK"
-                        : status == 404 ? "Not Found"
-                                        : "Status") +
-                       "\r\n";
+    std::string text =
+        "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK\r\n" : " Status\r\n");
     for (const auto& h : headers) text += h.first + ": " + h.second + "\r\n";
     return text + "\r\n" + body;
 }
@@ -128,14 +86,19 @@ std::string HttpResponseWithLength(int status, const std::string& body,
 }
 
 std::string Request::Header(const std::string& name) const {
-    for (const auto& h : headers)
-        if (SameNoCase(h.first, name)) return h.second;
+    for (size_t at = head.find('\n'); at != std::string::npos; at = head.find('\n', at + 1)) {
+        std::string line = head.substr(at + 1, head.find('\n', at + 1) - at - 1);
+        auto sameLetter = [](char x, char y) {
+            return std::tolower(static_cast<unsigned char>(x)) ==
+                   std::tolower(static_cast<unsigned char>(y));
+        };
+        if (line.find(':') != name.size() ||
+            !std::equal(name.begin(), name.end(), line.begin(), sameLetter))
+            continue;
+        size_t b = line.find_first_not_of(" \t\r", name.size() + 1);
+        return b == std::string::npos ? "" : line.substr(b, line.find_last_not_of(" \t\r") - b + 1);
+    }
     return "";
-}
-
-bool Request::HasHeader(const std::string& name) const {
-    return std::any_of(headers.begin(), headers.end(),
-                       [&](const auto& h) { return SameNoCase(h.first, name); });
 }
 
 struct TestServer::State {
@@ -143,9 +106,7 @@ struct TestServer::State {
     Socket listener = kNoSocket;
     std::thread acceptThread;
     mutable std::mutex mutex;
-    mutable std::condition_variable ended;
     std::vector<Request> log;
-    std::map<size_t, std::string> received;  // by connection, once it has ended
     std::vector<std::thread> connections;
 };
 
@@ -158,32 +119,41 @@ TestServer::TestServer(Handler handler, uint16_t port, const std::string& addres
     WSAStartup(MAKEWORD(2, 2), &data);
 #endif
     Socket s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == kNoSocket) throw std::runtime_error("test server: no socket");
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = inet_addr(address.c_str());
     addr.sin_port = htons(port);
-    if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(s, 64) != 0) {
+    socklen_t len = sizeof addr;
+    if (s == kNoSocket || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         CloseSocket(s);
         throw std::runtime_error("test server: cannot listen");
     }
-    socklen_t len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
     state_->listener = s;
-    state_->acceptThread = std::thread([this] { AcceptLoop(); });
+    state_->acceptThread = std::thread([this] {
+        State& st = *state_;
+        while (!st.stopping) {
+            if (!Ready(st.listener, false, kSliceMs)) continue;
+            Socket c = accept(st.listener, nullptr, nullptr);
+            if (c == kNoSocket) continue;
+            int on = 1;
+            setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+            std::lock_guard<std::mutex> lock(st.mutex);
+            size_t index = st.connections.size();
+            st.connections.emplace_back([this, c, index] { Serve(c, index); });
+        }
+    });
 }
 
 TestServer::~TestServer() {
-    State& st = *state_;
-    st.stopping = true;
-    st.acceptThread.join();
-    CloseSocket(st.listener);
-    // Connection threads notice `stopping` within a slice; no new ones come after the
-    // accept thread has ended.
-    for (std::thread& c : st.connections) c.join();
+    // Connection threads see `stopping` within a slice; none start once accepting has ended.
+    state_->stopping = true;
+    state_->acceptThread.join();
+    CloseSocket(state_->listener);
+    for (std::thread& c : state_->connections) c.join();
 #ifdef _WIN32
     WSACleanup();
 #endif
@@ -198,31 +168,9 @@ std::vector<Request> TestServer::Log() const {
     return state_->log;
 }
 
-std::string TestServer::Received(size_t index, int timeoutMs) const {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    state_->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                           [&] { return state_->received.count(index) != 0; });
-    auto it = state_->received.find(index);
-    return it != state_->received.end() ? it->second : std::string();
-}
-
 size_t TestServer::ConnectionCount() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->connections.size();
-}
-
-void TestServer::AcceptLoop() {
-    State& st = *state_;
-    while (!st.stopping) {
-        if (!Ready(st.listener, false, kSliceMs)) continue;
-        Socket c = accept(st.listener, nullptr, nullptr);
-        if (c == kNoSocket) continue;
-        int one = 1;
-        setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-        std::lock_guard<std::mutex> lock(st.mutex);
-        size_t index = st.connections.size();
-        st.connections.emplace_back([this, c, index] { Serve(static_cast<uintptr_t>(c), index); });
-    }
 }
 
 void TestServer::Serve(uintptr_t socket, size_t index) {
@@ -240,31 +188,29 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
         else peerClosed = true;
     };
     auto readUntil = [&](Clock::time_point until, bool orClosed) {
-        while (!st.stopping && !(orClosed && peerClosed)) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            if (left.count() <= 0) break;
-            int slice = static_cast<int>(std::min<long long>(left.count(), kSliceMs));
-            if (peerClosed) std::this_thread::sleep_for(std::chrono::milliseconds(slice));
-            else readSome(slice);
+        while (!st.stopping && !(orClosed && peerClosed) && Clock::now() < until) {
+            if (peerClosed) std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+            else readSome(kSliceMs);
         }
     };
 
-    // Each request head: up to the blank line, or whatever came before the client stopped.
-    // A script that ends in KeepAlive lets the next one follow on the same connection.
+    // Each request head runs to the blank line, or to where the client stopped sending.
     size_t consumed = 0;
     for (;;) {
-        std::string head;
-        while (!st.stopping && head.empty()) {
-            size_t end = received.find("\r\n\r\n", consumed);
-            if (end != std::string::npos) head = received.substr(consumed, end + 4 - consumed);
-            else if (peerClosed) head = received.substr(consumed);
-            if (!head.empty() || peerClosed) break;
+        while (!st.stopping && !peerClosed &&
+               received.find("\r\n\r\n", consumed) == std::string::npos)
             readSome(kSliceMs);
-        }
-        if (st.stopping || head.empty()) break;
-        consumed += head.size();
-
-        Request request = ParseHead(index, head);
+        size_t end = received.find("\r\n\r\n", consumed);
+        Request request;
+        request.connection = index;
+        request.head =
+            received.substr(consumed, end == std::string::npos ? end : end + 4 - consumed);
+        if (st.stopping || request.head.empty()) break;
+        consumed += request.head.size();
+        size_t space = request.head.find(' ');
+        if (space != std::string::npos)
+            request.target = request.head.substr(
+                space + 1, request.head.find_first_of(" \r\n", space + 1) - space - 1);
         {
             std::lock_guard<std::mutex> lock(st.mutex);
             st.log.push_back(request);
@@ -290,22 +236,15 @@ void TestServer::Serve(uintptr_t socket, size_t index) {
             linger hard{1, 0};
             setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
         } else {
-            // An orderly close: say we are done, then take what the client still sends until
-            // it closes too, so that closing does not turn into a reset.
+            // Take what the client still sends until it closes too, so that the close does not
+            // turn into a reset.
             shutdown(s, kShutSend);
             readUntil(Clock::now() + std::chrono::seconds(2), true);
         }
         break;
     }
     CloseSocket(s);
-    {
-        std::lock_guard<std::mutex> lock(st.mutex);
-        st.received[index] = received;
-    }
-    st.ended.notify_all();
 }
-
-ScriptedServer::ScriptedServer(Script script) : ScriptedServer(std::vector<Script>{script}) {}
 
 ScriptedServer::ScriptedServer(std::vector<Script> scripts)
     : TestServer([scripts = std::move(scripts)](const Request& r) {
@@ -353,7 +292,7 @@ void SiteServer::AddStalled(const std::string& path, const std::string& body, si
     std::string whole = HttpResponseWithLength(200, body, contentType);
     Script script;
     script.Send(whole.substr(0, whole.size() - body.size() + std::min(sentBytes, body.size())));
-    if (stallMs >= 0) script.Pause(stallMs);
+    if (stallMs >= 0) script.steps.push_back({"", stallMs});
     else script.Then(Ending::StayOpen);
     Add(path, script);
 }

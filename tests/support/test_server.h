@@ -1,14 +1,10 @@
-// A scripted HTTP server for tests. It runs inside the test process on loopback (natively
-// and under Wine), one thread per connection, and is stopped and joined by its destructor.
+// A scripted HTTP server for tests, on loopback inside the test process (natively and under
+// Wine), one thread per connection, stopped and joined by its destructor. A script says what
+// the server sends once a request has arrived (pieces, pauses) and how the connection ends:
 //
-// A test says what the server sends on a connection (byte pieces, pauses, and how the
-// connection ends) and reads back the exact bytes the client sent:
-//
-//     qmtest::ScriptedServer server(qmtest::Script()
+//     qmtest::ScriptedServer server({qmtest::Script()
 //         .SendInPieces(qmtest::HttpResponse(200, {{"Content-Length", "2"}}, "hi"), 1)
-//         .Then(qmtest::Ending::StayOpen));
-//     ... fetch server.Url("/a") ...
-//     EXPECT_EQ(server.Received(0), "GET /a HTTP/1.1\r\n...");
+//         .Then(qmtest::Ending::StayOpen)});
 //
 // A SiteServer answers by request path, for crawls and program tests that fetch many items.
 #pragma once
@@ -23,16 +19,13 @@
 
 namespace qmtest {
 
-// How the server leaves a connection once its script has run.
 enum class Ending {
     Close,      // an orderly close (FIN)
     Reset,      // an abortive close (RST)
-    StayOpen,   // keep it open until the client closes it or the server stops
+    StayOpen,   // open until the client closes it or the server stops
     KeepAlive,  // read the next request on the same connection and answer it too
 };
 
-// What the server does on one connection once the request's blank line has arrived (or the
-// client has stopped sending).
 struct Script {
     struct Step {
         std::string bytes;  // sent as one piece (TCP_NODELAY), when not empty
@@ -42,40 +35,34 @@ struct Script {
     Ending ending = Ending::Close;
 
     Script& Send(std::string bytes);
-    Script& Pause(int ms);
-    // Sends `bytes` in pieces of `piece` bytes (the last may be shorter), pausing between.
+    // Pieces of `piece` bytes (the last may be shorter) with `pauseMs` between them.
     Script& SendInPieces(const std::string& bytes, size_t piece, int pauseMs = 0);
     Script& Then(Ending how);
 };
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
-// A complete response: status line, the headers in order, a blank line and the body. No
-// header is added: a test that wants Content-Length says so, or uses the next one.
+// Status line, the headers in order, a blank line and the body; nothing added.
 std::string HttpResponse(int status, const Headers& headers, const std::string& body);
-// A response with "Content-Length" (and "Content-Type" when given) set for the body.
+// With "Content-Type" (when given) and "Content-Length" for the body.
 std::string HttpResponseWithLength(int status, const std::string& body,
                                    const std::string& contentType = "",
                                    const Headers& extraHeaders = {});
 
-// One request as the server read it.
 struct Request {
-    size_t connection = 0;  // index of the connection it came on, in accept order
+    size_t connection = 0;  // in accept order
     std::string head;       // every byte up to and with the blank line
     std::string target;     // as written on the request line
-    Headers headers;        // in arrival order, values trimmed
-    // The value of the first header of that name (compared without regard to case).
+    // The trimmed value of the first header of that name (in any case), or "".
     std::string Header(const std::string& name) const;
-    bool HasHeader(const std::string& name) const;
 };
 
-// Answers every request with the script its handler gives for it.
 class TestServer {
 public:
     using Handler = std::function<Script(const Request&)>;
 
-    // Listens on `address` (a loopback address such as 127.0.0.2 stands for a second host
-    // without any name service) at a port the system picks (or `port` when not 0).
+    // On `address` (127.0.0.2 stands for a second host without any name service), at a
+    // port the system picks unless `port` is given.
     explicit TestServer(Handler handler, uint16_t port = 0,
                         const std::string& address = "127.0.0.1");
     virtual ~TestServer();
@@ -83,20 +70,12 @@ public:
     TestServer& operator=(const TestServer&) = delete;
 
     uint16_t Port() const { return port_; }
-    // "http://<address>:<port>" + path.
-    std::string Url(const std::string& path = "/") const;
-
-    // Every request so far, in arrival order.
-    std::vector<Request> Log() const;
-    // Connections accepted so far.
+    std::string Url(const std::string& path = "/") const;  // "http://<address>:<port>" + path
+    std::vector<Request> Log() const;                      // in arrival order
     size_t ConnectionCount() const;
-    // Every byte the client sent on connection `index`, once that connection has ended
-    // (waits for it; what came so far when it does not end within `timeoutMs`).
-    std::string Received(size_t index = 0, int timeoutMs = 10000) const;
 
 private:
     struct State;
-    void AcceptLoop();
     void Serve(uintptr_t socket, size_t index);
 
     Handler handler_;
@@ -105,31 +84,27 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// Plays one script per connection, in order; the last one is repeated for later connections.
+// One script per connection in order, the last one for every later connection.
 class ScriptedServer : public TestServer {
 public:
-    explicit ScriptedServer(Script script);
     explicit ScriptedServer(std::vector<Script> scripts);
 };
 
-// A small site: a script per request path (the target without its query), 404 otherwise.
+// A script per request path (the target without its query), 404 otherwise.
 class SiteServer : public TestServer {
 public:
     explicit SiteServer(const std::string& address = "127.0.0.1");
 
     void Add(const std::string& path, Script script);
-    // Serves a 200 response with Content-Length and the given type.
     void AddPage(const std::string& path, const std::string& body,
                  const std::string& contentType = "text/html", const Headers& extraHeaders = {});
-    // Sends the header and the first `sentBytes` of the body, then pauses `stallMs`
-    // (or keeps the connection open without sending more when stallMs is negative).
+    // The header and the first `sentBytes` of the body, then a pause of `stallMs` (or an
+    // open connection without more when negative).
     void AddStalled(const std::string& path, const std::string& body, size_t sentBytes,
                     int stallMs = -1, const std::string& contentType = "text/html");
 
-    // The targets requested so far, in arrival order.
     std::vector<std::string> RequestedTargets() const;
-    // From now on, every page ends its response by waiting for the next request on the
-    // same connection, as servers that keep connections alive do.
+    // From now on a page's response ends by waiting for the next request on its connection.
     void KeepConnectionsAlive();
 
 private:

@@ -39,7 +39,6 @@ pid_t g_child = -1;
 constexpr uintptr_t kNone = ~uintptr_t(0);
 // Making two RSA keys takes a while on a loaded machine, the more so from under Wine.
 constexpr int kStartLimitMs = 60000;
-constexpr int kAnswerLimitMs = 10000;
 constexpr char kPemEnd[] = "-----END CERTIFICATE-----\n";
 
 using Clock = std::chrono::steady_clock;
@@ -58,7 +57,7 @@ bool Readable(uintptr_t s, int ms) {
 }
 
 // Reads from `s` into `text` until it holds `end`, or the time is up.
-bool ReadUntil(uintptr_t s, const char* end, std::string* text, int limitMs) {
+bool ReadUntil(uintptr_t s, const char* end, std::string* text, int limitMs = kStartLimitMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     while (text->find(end) == std::string::npos) {
         if (!Readable(s, MsLeft(deadline))) return false;
@@ -95,18 +94,14 @@ bool StartProgram(uint16_t lifelinePort) {
 #endif
 }
 
-std::unique_ptr<TlsFront> g_front;
-
 }  // namespace
 
 TlsFront* TlsFront::Get() {
-    static bool tried = false;
-    if (!tried) {
-        tried = true;
-        g_front.reset(new TlsFront());
-        if (!g_front->Start()) g_front.reset();
-    }
-    return g_front.get();
+    static std::unique_ptr<TlsFront> front = [] {
+        std::unique_ptr<TlsFront> made(new TlsFront());
+        return made->Start() ? std::move(made) : nullptr;
+    }();
+    return front.get();
 }
 
 bool TlsFront::Start() {
@@ -119,35 +114,32 @@ bool TlsFront::Start() {
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof at;
-    bool listening = bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
-                     listen(listener, 1) == 0 &&
-                     getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) == 0;
     const char* why = nullptr;
-    if (!listening) why = "no lifeline socket";
+    if (bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) != 0)
+        why = "no lifeline socket";
     else if (!StartProgram(ntohs(at.sin_port))) why = "qm_tlsfront did not start";
     else if (!Readable(static_cast<uintptr_t>(listener), kStartLimitMs))
         why = "qm_tlsfront did not call";
     else lifeline_ = static_cast<uintptr_t>(accept(listener, nullptr, nullptr));
     CloseSocket(static_cast<uintptr_t>(listener));
-    if (why != nullptr || lifeline_ == kNone) {
-        std::fprintf(stderr, "TLS front: %s\n", why != nullptr ? why : "accept failed");
-        return false;
-    }
 
+    if (why == nullptr && lifeline_ == kNone) why = "accept failed";
+    // It says its ports, then the authority in PEM.
     std::string hello;
-    if (!ReadUntil(lifeline_, kPemEnd, &hello, kStartLimitMs)) {
-        std::fprintf(stderr, "TLS front: no ports and authority from qm_tlsfront\n");
-        return false;
-    }
     unsigned p[5] = {};
-    if (std::sscanf(hello.c_str(), "%u %u %u %u %u", &p[0], &p[1], &p[2], &p[3], &p[4]) != 5)
-        return false;
-    for (int i = 0; i < 5; ++i) ports_[i] = static_cast<uint16_t>(p[i]);
-    size_t pem = hello.find("-----BEGIN");
-    if (pem == std::string::npos || !Trust(hello.substr(pem))) {
-        std::fprintf(stderr, "TLS front: the authority could not be trusted\n");
+    if (why == nullptr &&
+        (!ReadUntil(lifeline_, kPemEnd, &hello) || hello.find("-----BEGIN") == std::string::npos ||
+         std::sscanf(hello.c_str(), "%u %u %u %u %u", &p[0], &p[1], &p[2], &p[3], &p[4]) != 5))
+        why = "no ports and authority from qm_tlsfront";
+    if (why == nullptr && !Trust(hello.substr(hello.find("-----BEGIN"))))
+        why = "the authority could not be trusted";
+    if (why != nullptr) {
+        std::fprintf(stderr, "TLS front: %s\n", why);
         return false;
     }
+    for (int i = 0; i < 5; ++i) ports_[i] = static_cast<uint16_t>(p[i]);
     return true;
 }
 
@@ -155,7 +147,7 @@ bool TlsFront::Route(uint16_t port) {
     std::string command = "route " + std::to_string(port) + "\n", answer;
     return send(static_cast<Socket>(lifeline_), command.data(), static_cast<int>(command.size()),
                 0) == static_cast<int>(command.size()) &&
-           ReadUntil(lifeline_, "\n", &answer, kAnswerLimitMs) && answer == "ok\n";
+           ReadUntil(lifeline_, "\n", &answer, 10000) && answer == "ok\n";
 }
 
 std::string TlsFront::Url(Certificate certificate, const std::string& path) const {
@@ -165,11 +157,8 @@ std::string TlsFront::Url(Certificate certificate, const std::string& path) cons
 #ifdef _WIN32
 
 bool TlsFront::Trust(const std::string& pem) {
-    DWORD size = 0;
-    if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
-                              nullptr))
-        return false;
-    std::string der(size, '\0');
+    std::string der(16384, '\0');
+    DWORD size = static_cast<DWORD>(der.size());
     if (!CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER,
                               reinterpret_cast<BYTE*>(&der[0]), &size, nullptr, nullptr))
         return false;

@@ -1,13 +1,7 @@
-// TLS in front of a scripted server, for tests natively and under Wine. The first use in a
-// test process starts qm_tlsfront (a Linux program, also from under Wine), which makes a
-// certificate authority and four server certificates at start; the process then trusts that
-// authority the way the system's TLS expects: OpenSSL through SSL_CERT_FILE, Windows through
-// its root store (removed again when the process ends).
-//
-//     qmtest::ScriptedServer server(...);
-//     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
-//     ASSERT_TRUE(tls && tls->Route(server.Port()));
-//     ... fetch tls->Url(qmtest::Certificate::kValid, "/a") ...
+// TLS in front of a test server, natively and under Wine. The first Get() of a test process
+// starts qm_tlsfront (a Linux program, also from under Wine), which makes an authority and the
+// server certificates below; the process then trusts that authority: OpenSSL through
+// SSL_CERT_FILE, Windows through its root store (removed again when the process ends).
 #pragma once
 
 #include <cstdint>
@@ -25,8 +19,7 @@ enum class Certificate {
 
 class TlsFront {
 public:
-    // The process's front, started on first use; null (with the reason on stderr) when it
-    // cannot be started or trusted.
+    // Null (with the reason on stderr) when the front cannot be started or trusted.
     static TlsFront* Get();
 
     // Relays later connections to 127.0.0.1:`port`.
