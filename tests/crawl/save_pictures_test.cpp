@@ -2,19 +2,10 @@
 // folder that is gone afterwards.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "qm_url.h"
 #include "saved_files.h"
-#include "test_server.h"
 
 namespace qmtest {
 namespace {
-
-using Files = std::vector<std::string>;
 
 // A page with a picture, a style sheet with a picture, a frame with a picture, and a link
 // that the picture crawl never reaches.
@@ -58,11 +49,8 @@ TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
     EXPECT_EQ(FilesBelow(box.Root()),
               (Files{in + "http--" + h + "-c.gif", in + "http--" + h + "-d-a.gif",
                      in + "http--" + h + "-d-img-b.png"}));
-    EXPECT_EQ(ReadFile(box.Root() / in / ("http--" + h + "-d-img-b.png")), "/d/img/b.png");
-
-    // Every fetched item is reported, the page, the style sheet and the frame too, each
-    // with the path it was written to.
-    std::vector<std::string> paths;
+    // Every fetched item is reported with the path it was written to.
+    Files paths;
     for (const Report& r : Reports()) paths.push_back(r.record.localPath);
     std::string folder = box.Path("http-x\\in\\"), temp = folder + "temp\\";
     EXPECT_EQ(paths,
@@ -72,9 +60,8 @@ TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
 
     // A save path written with '/' works as well.
     Sandbox slashes;
-    Reports().clear();
     std::string path = slashes.Root().string() + "/index.html";
-    ASSERT_EQ(qm_SavePictures(site.Url().c_str(), path.c_str(), &options, RecordReport), 1);
+    ASSERT_EQ(qm_SavePictures(site.Url().c_str(), path.c_str(), &options, nullptr), 1);
     EXPECT_EQ(FilesBelow(slashes.Root()), (Files{"http--" + h + "-c.gif", "http--" + h + "-d-a.gif",
                                                  "http--" + h + "-d-img-b.png"}));
 }
@@ -89,9 +76,8 @@ TEST(SavePictures, TheUsersFoldersStayAndAStopCleansUp) {
     WriteFile(box.Root() / "temp" / "mine.txt", "mine");
     SaveOptions options{};
     ASSERT_EQ(SavePictures(site.Url(), box.Path(), &options), 1);
-    Files files = FilesBelow(box.Root());
-    EXPECT_EQ(files.size(), 4u);
-    EXPECT_EQ(files.back(), "temp/mine.txt");
+    EXPECT_EQ(FilesBelow(box.Root()).size(), 4u);
+    EXPECT_EQ(ReadFile(box.Root() / "temp" / "mine.txt"), "mine");
     EXPECT_FALSE(fs::exists(box.Root() / "temp-1"));
 
     site.server.AddStalled("/d/a.gif", std::string(5000, 'a'), 10, 20000);
