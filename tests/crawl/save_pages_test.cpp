@@ -285,22 +285,21 @@ TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
     EXPECT_EQ(FilesBelow(next.Root()).size(), 6u);
 }
 
+// The exports check their arguments before anything is done, and fail when the start page
+// cannot be fetched; asked to save nothing, or finding the page saved already, is no failure.
 TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
     SiteServer site;
     site.AddPage("/", "x");
     Sandbox box;
-    const std::string page =
-        site.Url("/?");  // a query pads the URL; the page is served all the same
+    const std::string page = site.Url("/?");  // a query pads the URL; the page is served anyway
+    const std::string nobody = "http://127.0.0.1:1/";  // refused at once
     std::string path259 = box.Path(std::string(259 - box.Path().size() - 1, 'p'));
-    std::string path260 = path259 + "p";
-    std::string shortPath = box.Path("index.html");
-    std::string url511 = page + std::string(511 - page.size(), 'u');
-    std::string url512 = url511 + "u";
-    SaveOptions options{1, 1, 0, 0};
-    // A picture save keeps the page in a temporary folder beside it: a 259-character path
-    // passes the checks but leaves it no room, and that save has nothing to show. A URL of
-    // 511 characters passes too, but its path is too long to fetch: the page saved before
-    // (`present`) is what shows the save ran.
+    std::string path260 = path259 + "p", shortPath = box.Path("index.html");
+    std::string url511 = page + std::string(511 - page.size(), 'u'), url512 = url511 + "u";
+    SaveOptions options{1, 1, 0, 0}, nothing{0, 0, 0, 0};
+    // A picture save keeps the page in a temporary folder beside it: a path of 259 characters
+    // leaves it no room. A URL of 511 characters passes but is too long to fetch: the page
+    // saved before (`present`) is neither fetched nor replaced.
     struct {
         const char* name;
         const char* url;
@@ -318,36 +317,24 @@ TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
         {"path of 260", page.c_str(), path260.c_str(), &options, false, 0, 0},
         {"url of 511", url511.c_str(), shortPath.c_str(), &options, true, 1, 0},
         {"url of 512", url512.c_str(), shortPath.c_str(), &options, true, 0, 0},
+        {"nobody there", nobody.c_str(), shortPath.c_str(), &options, false, 0, 0},
+        {"nothing asked", nobody.c_str(), shortPath.c_str(), &nothing, false, 1, 0},
     };
     for (const auto& c : cases) {
         if (c.present) WriteFile(box.Root() / "index.html", "saved before");
         EXPECT_EQ(qm_SavePages(c.url, c.path, c.options, nullptr), c.pages) << c.name;
-        EXPECT_EQ(FilesBelow(box.Root()).size(), c.pages || c.present ? 1u : 0u) << c.name;
+        bool written = (c.pages && c.options->savePages) || c.present;
+        EXPECT_EQ(FilesBelow(box.Root()).size(), written ? 1u : 0u) << c.name;
         for (const auto& entry : fs::directory_iterator(box.Root())) fs::remove_all(entry);
-        SaveOptions written{7, 7, 7, 7};
-        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &written : nullptr, nullptr),
+        SaveOptions forced{7, 7, 7, 7};
+        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &forced : nullptr, nullptr),
                   c.pictures)
             << c.name;
         // Options are forced once the texts and the record have passed their checks.
         bool checked = c.url && c.path && *c.url && *c.path && c.options;
-        EXPECT_EQ(written.maxDepth, checked ? 0 : 7) << c.name;
+        EXPECT_EQ(forced.maxDepth, checked ? 0 : 7) << c.name;
         EXPECT_TRUE(FilesBelow(box.Root()).empty()) << c.name;
     }
-}
-
-// Asked to save nothing, or finding the page saved already, is not a failure: nothing is
-// fetched, followed or reported then.
-TEST(SavePages, AStartPageThatCannotBeFetchedFailsTheSave) {
-    Sandbox box;
-    const std::string nobody = "http://127.0.0.1:1/", path = box.Path("index.html");
-    SaveOptions options{1, 1, 0, 1};
-    EXPECT_EQ(SavePages(nobody, path, options), 0);
-    EXPECT_EQ(qm_SavePictures(nobody.c_str(), path.c_str(), &options, nullptr), 0);
-    EXPECT_EQ(SavePages(nobody, path, {0, 0, 0, 0}), 1);
-    WriteFile(box.Root() / "index.html", "kept");
-    EXPECT_EQ(SavePages(nobody, path, {1, 1, 0, 1}), 1);
-    EXPECT_TRUE(Reports().empty());
-    EXPECT_EQ(FilesBelow(box.Root()), Files{"index.html"});
 }
 
 // Redirects are followed, to https too; an item keeps its name and kind, a page's references
