@@ -85,6 +85,7 @@ TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
         // Hostile names: nothing climbs, nothing is a device, nothing ends in a dot or space.
         {"http://../x.gif", KIND_PICTURE, "http-\\--\\x.gif"},
         {"http://h/./%2e%2E/x.gif", KIND_PICTURE, "http-\\h\\-\\--\\x.gif"},
+        {"http://h/a/..%2f..%2fx.gif", KIND_PICTURE, "http-\\h\\a\\..%2f..%2fx.gif"},
         {"http://h/con/AUX.gif", KIND_PICTURE, "http-\\h\\con-\\AUX-.gif"},
         {"http://h/com1.x.gif", KIND_PICTURE, "http-\\h\\com1-.x.gif"},
         {"http://h/LPT9 .gif", KIND_PICTURE, "http-\\h\\LPT9 -.gif"},
