@@ -84,7 +84,7 @@ struct FailureLog {
 };
 
 // Embedded items right after their page, links at the end with one more depth: each visited
-// in that order, fetched once, written, and named locally only where it was saved.
+// in that order, fetched once and written, and no saved reference leads nowhere.
 TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
     const std::pair<int32_t, Files> cases[] = {
         {2, {"/S.html", "/a.gif", "/b.gif", "/P.html", "/c.gif", "/Q.html", "/R.html"}},
