@@ -21,7 +21,7 @@ Files Sorted(Files files) {
 }
 
 // The visiting-order site: S holds pictures a and b and links to P and Q; P holds picture c
-// and a link to R.
+// and a link to R; Q links back to S and to itself.
 struct OrderSite {
     SiteServer server;
     OrderSite() {
@@ -29,7 +29,7 @@ struct OrderSite {
                        "<html><img src=\"a.gif\"><img src='b.gif'><a href=\"P.html\">P</a> "
                        "<a href=\"./Q.html#x\">Q</a></html>");
         server.AddPage("/P.html", "<img src=\"c.gif\"><a href=\"R.html\">R</a>");
-        server.AddPage("/Q.html", "<p>q</p>");
+        server.AddPage("/Q.html", "<a href=\"S.html#top\">s</a><a href=\"Q.html\">self</a>");
         server.AddPage("/R.html", "r");
         for (std::string name : {"a", "b", "c"})
             server.AddPage("/" + name + ".gif", "GIF-" + name, "image/gif");
@@ -115,6 +115,13 @@ TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
                                                  site.Url());
         for (const Request& request : site.server.Log())
             EXPECT_TRUE(request.target != "/Q.html" || request.Header("Referer") == site.Url());
+        // Saved pages link each other locally, whichever was saved first.
+        EXPECT_EQ(ReadFile(box.Root() / "index.html"),
+                  "<html><img src=\"http-/" + h + "/a.gif\"><img src='http-/" + h +
+                      "/b.gif'><a href=\"http--" + h + "-P.html\">P</a> <a href=\"http--" + h +
+                      "-Q.html#x\">Q</a></html>");
+        EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-Q.html")),
+                  "<a href=\"index.html#top\">s</a><a href=\"http--" + h + "-Q.html\">self</a>");
     }
 }
 
@@ -162,29 +169,6 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         EXPECT_EQ(TargetsSince(far, farBefore).size(),
                   o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
     }
-}
-
-// Two saved pages that link to each other are linked locally, whichever was saved first; an
-// item that cannot be fetched is named by its address, and is asked for once however often
-// it is named.
-TEST(SavePages, SavedPagesLinkEachOtherAndFailedItemsKeepTheirAddress) {
-    SiteServer server;
-    server.AddPage("/S.html",
-                   "<a href=\"P.html\">p</a><img src=\"gone.gif\"><a href=\"gone.html\">g</a>");
-    server.AddPage("/P.html",
-                   "<a href=\"S.html#top\">s</a><a href=\"P.html\">self</a><img src=gone.gif>"
-                   "<a href=\"gone.html\">g</a>");
-    Sandbox box;
-    ASSERT_EQ(SavePages(server.Url("/S.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
-    const std::string h = LocalHost(server.Port());
-    EXPECT_EQ(ReadFile(box.Root() / "index.html"),
-              "<a href=\"http--" + h + "-P.html\">p</a><img src=\"" + server.Url("/gone.gif") +
-                  "\"><a href=\"" + server.Url("/gone.html") + "\">g</a>");
-    EXPECT_EQ(ReadFile(box.Root() / ("http--" + h + "-P.html")),
-              "<a href=\"index.html#top\">s</a><a href=\"http--" + h +
-                  "-P.html\">self</a><img src=" + server.Url("/gone.gif") + "><a href=\"" +
-                  server.Url("/gone.html") + "\">g</a>");
-    EXPECT_EQ(TargetsSince(server), (Files{"/P.html", "/S.html", "/gone.gif", "/gone.html"}));
 }
 
 // The items of a page come over a few connections kept alive, fetched ahead of their turn,
