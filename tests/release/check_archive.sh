@@ -1,7 +1,6 @@
 #!/bin/bash
-# Packs the archive from a build's binaries, unpacks it into an empty folder, checks that
-# it holds exactly its four files, and saves a page as a picture with the program in it:
-# nothing else of ours is beside it.
+# Packs the archive from a build's binaries, checks that it holds exactly its four files, and
+# saves a page as a picture with the program unpacked alone in an empty folder.
 # Usage: check_archive.sh BIN-FOLDER IMAGE-COMMAND-TESTS
 set -euo pipefail
 bin=$1

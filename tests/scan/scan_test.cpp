@@ -15,35 +15,28 @@
 namespace qm {
 namespace {
 
-const char kPage[] = "http://host/dir/index.html";
-
-// Every reference the reading finds: "kind value" each, '|' between them.
+// What the reading finds in a text: "kind value" for each reference, '|' between them, and
+// the text with each reference value replaced by its kind.
 struct Collect : ReferenceVisitor {
-    const char* text;
-    std::string found;
-    std::vector<FoundReference> all;
+    explicit Collect(const std::string& text, TextKind kind = TextKind::kHtml) : text(text) {
+        ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, *this);
+        skeleton += text.substr(done);
+    }
     bool Found(const FoundReference& r) override {
-        if (!found.empty()) found += "|";
-        found += std::to_string(r.kind) + (r.base ? "b " : " ") +
-                 std::string(text + r.begin, r.end - r.begin);
-        all.push_back(r);
+        found += (found.empty() ? "" : "|") + std::to_string(r.kind) + (r.base ? "b " : " ") +
+                 text.substr(r.begin, r.end - r.begin);
+        skeleton += text.substr(done, r.begin - done) + "\1" + std::to_string(r.kind) + "\1";
+        done = r.end;
         return true;
     }
     bool Continue() override { return true; }
+    const std::string text;
+    std::string found, skeleton;
+    int32_t done = 0;
 };
 
-std::string Read(const std::string& text, TextKind kind = TextKind::kHtml) {
-    Collect c;
-    c.text = text.c_str();
-    ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, c);
-    return c.found;
-}
-
 TEST(ReadReferences, FindsEveryFormByTheStructure) {
-    const struct {
-        const char* text;
-        const char* found;
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"<IMG SRC='a.gif'><img src=b.gif alt=x><img\nsrc = \"c d.png\">",
          "2 a.gif|2 b.gif|2 c d.png"},
         {"<img srcset=\"a.png 1x, b.webp 2x,c.avif\" src=d.png>",
@@ -87,73 +80,47 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
          "2 blank.gif|2 real.jpg|2 r2.jpg|4 f.html"},
         {"<img src=\"unterminated.gif", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(Read(c.text), c.found) << c.text;
-    EXPECT_EQ(Read("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
-                   TextKind::kStyleSheet),
+    for (const auto& [text, found] : cases) EXPECT_EQ(Collect(text).found, found) << text;
+    EXPECT_EQ(Collect("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
+                      TextKind::kStyleSheet)
+                  .found,
               "2 i.png|3 c.css|6 f.ttf");
-    EXPECT_EQ(Read("n.html('<img src=\"'+relpath+'sync_off.png\"/>');e.src=`${e.src.slice(0,-9)}"
-                   "plus.png`;t='image/png';c=\"//cdn/a.png\";x='.png';j='a.js';u='http://h/b.gif'",
-                   TextKind::kScript),
+    EXPECT_EQ(Collect("n.html('<img src=\"'+relpath+'sync_off.png\"/>');e.src=`${e.src.slice(0,"
+                      "-9)}plus.png`;t='image/png';c=\"//cdn/a.png\";x='.png';u='http://h/b.gif'",
+                      TextKind::kScript)
+                  .found,
               "2 sync_off.png|2 plus.png");
 }
 
-TEST(DecodeValue, UndoesCharacterReferencesAndEscapes) {
-    const struct {
-        const char* value;
-        uint8_t context;
-        const char* url;
-    } cases[] = {
-        {"a&amp;b&#39;c&#46;png&#x2F;", kInAttribute, "a&b'c.png/"},
-        {"  a.gif\n", kInAttribute, "a.gif"},
-        {"a&ampb", kInAttribute, "a&ampb"},
-        {"a\\(b\\29 .png", kInCss, "a(b).png"},
-        {"&quot;d.svg&quot;", kInAttribute | kInCss, "d.svg"},
-        {"a&amp;b", kInCss, "a&amp;b"},
-    };
-    char out[URL_TEXT_SIZE];
-    for (const auto& c : cases) {
-        ASSERT_GE(DecodeValue(c.value, static_cast<int32_t>(std::strlen(c.value)), c.context, out,
-                              sizeof out),
-                  0);
-        EXPECT_STREQ(out, c.url) << c.value;
-    }
-    std::string tooLong(600, 'a');
-    EXPECT_EQ(DecodeValue(tooLong.data(), 600, kInAttribute, out, sizeof out), -1);
-}
-
-// Sets a state up with the page being visited, in the save folder "S\".
-void StartPage(CrawlState& state, const char* url) {
+// A state with the page http://h/d/p.html being visited, saved in the folder "S\".
+void StartPage(CrawlState& state) {
     state.Reset();
     std::strcpy(state.saveFolder, "S\\");
     state.currentIndex = state.tailIndex = state.Allocate();
-    PageRecord& r = state.record(0);
+    PageRecord& r = state.current();
     r.prev = r.next = NO_RECORD;
     r.kind = KIND_PAGE;
-    std::strcpy(r.url, url);
+    std::strcpy(r.url, "http://h/d/p.html");
 }
 
-std::vector<char>& Buffer() {
-    static std::vector<char> buffer(FETCH_BUFFER_SIZE);
-    return buffer;
-}
-
+// Scans `text` and puts the saved text in its place.
 ScanResult Scan(CrawlState& state, std::string* text, const SaveOptions& options,
                 TextKind kind = TextKind::kHtml) {
+    static std::vector<char> out(FETCH_BUFFER_SIZE);
     int32_t length = 0;
     std::vector<LocalSpot> spots;
     ScanResult result = ScanAndRewritePage(state, text->data(), static_cast<int32_t>(text->size()),
-                                           kind, options, Buffer().data(), &length, &spots);
-    text->assign(Buffer().data(), length);
+                                           kind, options, out.data(), &length, &spots);
+    text->assign(out.data(), length);
     return result;
 }
 
-// The queue behind the current record, one "kind depth url -> localPath" line each.
+// The queue behind the current record, one "kind depth url" line each.
 std::string Queue(CrawlState& state) {
     std::string out;
     for (int32_t i = state.current().next; i != NO_RECORD; i = state.record(i).next) {
         const PageRecord& r = state.record(i);
-        out += std::to_string(r.kind) + " " + std::to_string(r.depth) + " " + r.url + " -> " +
-               r.localPath + "\n";
+        out += std::to_string(r.kind) + " " + std::to_string(r.depth) + " " + r.url + "\n";
     }
     return out;
 }
@@ -163,217 +130,147 @@ const SaveOptions kThisPageOnly{1, 1, 0, 0};
 const SaveOptions kWordsOnly{1, 0, 0, 1};
 const SaveOptions kSameSite{1, 1, 1, 1};
 
-struct ScanCase {
-    const char* name;
-    SaveOptions options;
-    const char* in;
-    const char* out;
-    const char* queue;
-};
-
-const ScanCase kCases[] = {
-    {"PictureInFoldersMode", kComplete, "<img src=\"pic.gif\">",
-     "<img src=\"http-/host/dir/pic.gif\">",
-     "2 0 http://host/dir/pic.gif -> S\\http-\\host\\dir\\pic.gif\n"},
-    {"LinkFollowedAndItsFragmentKept", kComplete, "<A HREF='../up.htm#top'>",
-     "<A HREF='http--host-up.htm#top'>", "1 1 http://host/up.htm -> S\\http--host-up.htm\n"},
-    {"LinkBeyondDepthByItsAddress", kThisPageOnly, "<a href=\"o.html\">",
-     "<a href=\"http://host/dir/o.html\">", ""},
-    {"OtherSiteUnderSameSiteOnly", kSameSite, "<a href=\"http://far/x.html\">",
-     "<a href=\"http://far/x.html\">", ""},
-    {"PictureNotSavedByItsAddress", kWordsOnly, "<img src=a.gif><script src=j.js></script>",
-     "<img src=http://host/dir/a.gif><script src=http-/host/dir/j.js></script>",
-     "5 0 http://host/dir/j.js -> S\\http-\\host\\dir\\j.js\n"},
-    {"EntitiesReadAndWritten", kThisPageOnly, "<a href=\"p.asp?a=1&amp;b=&#39;2#x&amp;y\">",
-     "<a href=\"http://host/dir/p.asp?a=1&amp;b='2#x&amp;y\">", ""},
-    {"QueryBeforeKnownExtensionAndSpaceEncoded", kComplete,
-     "<link rel=stylesheet href=\"t.css?v=1\"><img src='my pic.png'>",
-     "<link rel=stylesheet href=\"http--host-dir-t-v=1.css\"><img "
-     "src='http-/host/dir/my%2520pic.png'>",
-     "3 0 http://host/dir/t.css?v=1 -> S\\http--host-dir-t-v=1.css\n"
-     "2 0 http://host/dir/my%20pic.png -> S\\http-\\host\\dir\\my%20pic.png\n"},
-    {"NoPageExtensionForOtherFiles", kComplete, "<a href=opensearch.xml>o</a><a href=py.svg>",
-     "<a href=http--host-dir-opensearch.xml>o</a><a href=http--host-dir-py.svg>",
-     "1 1 http://host/dir/opensearch.xml -> S\\http--host-dir-opensearch.xml\n"
-     "1 1 http://host/dir/py.svg -> S\\http--host-dir-py.svg\n"},
-    {"EachUrlOnceAndAlwaysTheSameName", kComplete, "<img src=a.gif><img src=./a.gif><a href=a.gif>",
-     "<img src=http-/host/dir/a.gif><img src=http-/host/dir/a.gif><a href=http-/host/dir/a.gif>",
-     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n"},
-    {"BaseSetsTheBaseAndGoes", kComplete,
-     "<img src=a.gif><base href=\"http://other/b/\"><img src=c.gif>",
-     "<img src=http-/host/dir/a.gif><base href=\"\"><img src=http-/other/b/c.gif>",
-     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n2 0 http://other/b/c.gif -> "
-     "S\\http-\\other\\b\\c.gif\n"},
-    {"AddressOnlyAndOtherSchemes", kComplete,
-     "<form action=\"s.cgi\"><a href=\"mailto:x@y\"><img src=\"data:image/png;base64,AA\"><a "
-     "href=\"#x\"><a href=\"\">",
-     "<form action=\"http://host/dir/s.cgi\"><a href=\"mailto:x@y\"><img "
-     "src=\"data:image/png;base64,AA\"><a href=\"#x\"><a href=\"\">",
-     ""},
-    {"CssEscapesWritten", kWordsOnly, "<p style='background:url(a&#39;b.png)'>",
-     "<p style='background:url(http://host/dir/a\\&#39;b.png)'>", ""},
-    {"SrcsetCommasEncoded", kWordsOnly, "<img srcset=\"a,b.png 2x\">",
-     "<img srcset=\"http://host/dir/a%2Cb.png 2x\">", ""},
-    {"RefreshTargetFollowedInItsQuotes", kComplete,
-     "<meta http-equiv=refresh content=\"0; url='n.html'\">",
-     "<meta http-equiv=refresh content=\"0; url='http--host-dir-n.html'\">",
-     "1 1 http://host/dir/n.html -> S\\http--host-dir-n.html\n"},
-    {"HttpsFetchedToo", kComplete, "<img src=\"HTTPS://h/x.gif\">", "<img src=\"https-/h/x.gif\">",
-     "2 0 https://h/x.gif -> S\\https-\\h\\x.gif\n"},
-    {"EmbeddedFirstThenLinksInFoundOrder", kComplete,
-     "<a href=p.html><img src=a.gif><a href=q.html><img src=b.gif>",
-     "<a href=http--host-dir-p.html><img src=http-/host/dir/a.gif><a "
-     "href=http--host-dir-q.html><img src=http-/host/dir/b.gif>",
-     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n2 0 http://host/dir/b.gif -> "
-     "S\\http-\\host\\dir\\b.gif\n"
-     "1 1 http://host/dir/p.html -> S\\http--host-dir-p.html\n1 1 http://host/dir/q.html -> "
-     "S\\http--host-dir-q.html\n"},
-    {"FolderUrlGetsAFile", kComplete, "<img src=\"/docs/\"><a href=\"/d/\">",
-     "<img src=\"http-/host/docs/index\"><a href=\"http--host-d-.html\">",
-     "2 0 http://host/docs/ -> S\\http-\\host\\docs\\index\n1 1 http://host/d/ -> "
-     "S\\http--host-d-.html\n"},
-};
-
 TEST(Scan, RewritesAndQueues) {
+    const struct {
+        SaveOptions options;
+        const char* in;
+        const char* out;
+        const char* queue;
+        TextKind kind = TextKind::kHtml;
+    } cases[] = {
+        // Embedded items first, then links with one more depth, each in the order found.
+        {kComplete, "<a href=p.html><img src=a.gif><A HREF='../q.htm#top'><img src=\"b.gif\">",
+         "<a href=http--h-d-p.html><img src=http-/h/d/a.gif><A HREF='http--h-q.htm#top'><img "
+         "src=\"http-/h/d/b.gif\">",
+         "2 0 http://h/d/a.gif\n2 0 http://h/d/b.gif\n1 1 http://h/d/p.html\n1 1 http://h/q.htm\n"},
+        {kThisPageOnly, "<a href=\"o.html\">", "<a href=\"http://h/d/o.html\">", ""},
+        {kSameSite, "<a href=\"http://far/x.html\">", "<a href=\"http://far/x.html\">", ""},
+        {kWordsOnly, "<img src=a.gif><script src=j.js></script>",
+         "<img src=http://h/d/a.gif><script src=http-/h/d/j.js></script>", "5 0 http://h/d/j.js\n"},
+        {kThisPageOnly, "<a href=\"p.asp?a=1&amp;b=&#39;2#x&amp;y\">",
+         "<a href=\"http://h/d/p.asp?a=1&amp;b='2#x&amp;y\">", ""},
+        {kComplete, "<link rel=stylesheet href=\"t.css?v=1\"><img src='my pic.png'>",
+         "<link rel=stylesheet href=\"http--h-d-t-v=1.css\"><img src='http-/h/d/my%2520pic.png'>",
+         "3 0 http://h/d/t.css?v=1\n2 0 http://h/d/my%20pic.png\n"},
+        {kComplete, "<img src=a.gif><img src=./a.gif><a href=a.gif>",
+         "<img src=http-/h/d/a.gif><img src=http-/h/d/a.gif><a href=http-/h/d/a.gif>",
+         "2 0 http://h/d/a.gif\n"},
+        {kComplete, "<img src=a.gif><base href=\"http://o/b/\"><img src=c.gif>",
+         "<img src=http-/h/d/a.gif><base href=\"\"><img src=http-/o/b/c.gif>",
+         "2 0 http://h/d/a.gif\n2 0 http://o/b/c.gif\n"},
+        {kComplete,
+         "<form action=\"s.cgi\"><a href=\"mailto:x@y\"><img src=\"data:image/png;base64,AA\"><a "
+         "href=\"#x\"><a href=\"\">",
+         "<form action=\"http://h/d/s.cgi\"><a href=\"mailto:x@y\"><img "
+         "src=\"data:image/png;base64,AA\"><a href=\"#x\"><a href=\"\">",
+         ""},
+        {kWordsOnly, "<p style='background:url(a&#39;b.png)'><img srcset=\"a,b.png 2x\">",
+         "<p style='background:url(http://h/d/a\\&#39;b.png)'><img "
+         "srcset=\"http://h/d/a%2Cb.png 2x\">",
+         ""},
+        // References read as URLs are decoded, in attributes and in CSS.
+        {kComplete,
+         "<img src=\"a&amp;b&#39;c&#46;png&#x2F;x.gif\"><img src=\"  e.gif\n\"><img src=a&ampb>",
+         "<img src=\"http-/h/d/a%26b%27c.png/x.gif\"><img src=\"http-/h/d/e.gif\"><img "
+         "src=http-/h/d/a%26ampb>",
+         "2 0 http://h/d/a&b'c.png/x.gif\n2 0 http://h/d/e.gif\n2 0 http://h/d/a&ampb\n"},
+        {kComplete,
+         "<style>i{x:url('a\\(b\\29 .png')}u{x:url(a&amp;b)}</style><p "
+         "style=\"x:url(&quot;d.svg&quot;)\">",
+         "<style>i{x:url('http-/h/d/a%28b%29.png')}u{x:url(http-/h/d/a%26amp;b)}</style><p "
+         "style=\"x:url(http-/h/d/d.svg)\">",
+         "2 0 http://h/d/a(b).png\n6 0 http://h/d/a&amp;b\n2 0 http://h/d/d.svg\n"},
+        {kComplete, "@import \"c.css\";b{background:url(../i/bg.png)}",
+         "@import \"http--h-d-c.css\";b{background:url(http-/h/i/bg.png)}",
+         "3 0 http://h/d/c.css\n2 0 http://h/i/bg.png\n", TextKind::kStyleSheet},
+        {kComplete, "<meta http-equiv=refresh content=\"0; url='n.html'\">",
+         "<meta http-equiv=refresh content=\"0; url='http--h-d-n.html'\">",
+         "1 1 http://h/d/n.html\n"},
+        // A script names pictures for its own use: they are queued, the script kept as it is.
+        {kComplete, "s='img/on.png';t=`${d}a.png`", "s='img/on.png';t=`${d}a.png`",
+         "2 0 http://h/d/img/on.png\n2 0 http://h/d/a.png\n", TextKind::kScript},
+        {kWordsOnly, "s='on.png'", "s='on.png'", "", TextKind::kScript},
+    };
     CrawlState state;
-    for (const ScanCase& c : kCases) {
-        SCOPED_TRACE(c.name);
-        StartPage(state, kPage);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        StartPage(state);
         std::string text = c.in;
-        EXPECT_EQ(Scan(state, &text, c.options), ScanResult::kComplete);
+        EXPECT_EQ(Scan(state, &text, c.options, c.kind), ScanResult::kComplete);
         EXPECT_EQ(text, c.out);
         EXPECT_EQ(Queue(state), c.queue);
     }
-    // A style sheet is read as CSS.
-    StartPage(state, "http://host/s/site.css");
-    std::string css = "@import \"common.css\";b{background:url(../i/bg.png)}";
-    EXPECT_EQ(Scan(state, &css, kComplete, TextKind::kStyleSheet), ScanResult::kComplete);
-    EXPECT_EQ(css, "@import \"http--host-s-common.css\";b{background:url(http-/host/i/bg.png)}");
 }
 
 // Any text: the saved one holds the same references, of the same kinds, in the same places
 // of its structure, and between them the original bytes. Reference values are all that changes.
 TEST(Scan, NothingButReferenceValuesChanges) {
-    const char* pieces[] = {"<img src=",
-                            "<img src=\"",
-                            "<a href='",
-                            "<link rel=stylesheet href=",
-                            "<frame src=",
-                            "<script src=",
-                            "<style>",
-                            "</style>",
-                            "<script>",
-                            "</script>",
-                            "<!--",
-                            "-->",
-                            "<p style=\"",
-                            "url(",
-                            "url('",
-                            "@import \"",
-                            "srcset=\"",
-                            " 2x, ",
-                            "&amp;",
-                            "&#39;",
-                            "&quot;",
-                            "#frag",
-                            "a.gif",
-                            "b.css",
-                            "c.html",
-                            "../",
-                            "?q=1",
-                            "\"",
-                            "'",
-                            ">",
-                            "<",
-                            "=",
-                            " ",
-                            "\n",
-                            ")",
-                            ";",
-                            "\\",
-                            ",",
-                            "\xC3\xA9",
-                            "mailto:x",
-                            "http://other/x.png",
-                            "//h/y.jpg",
-                            "<textarea>",
-                            "</textarea>",
-                            "<title>",
-                            "</title>",
-                            "d e.png"};
+    // clang-format off
+    const char* pieces[] = {
+        "<img src=", "<img src=\"", "<a href='", "<link rel=stylesheet href=", "<frame src=",
+        "<script src=", "<style>", "</style>", "<script>", "</script>", "<!--", "-->",
+        "<p style=\"", "url(", "url('", "@import \"", "srcset=\"", " 2x, ", "&amp;", "&#39;",
+        "&quot;", "#frag", "a.gif", "b.css", "c.html", "../", "?q=1", "\"", "'", ">", "<", "=",
+        " ", "\n", ")", ";", "\\", ",", "\xC3\xA9", "mailto:x", "http://other/x.png",
+        "//h/y.jpg", "<textarea>", "</textarea>", "<title>", "</title>", "d e.png"};
+    // clang-format on
+    const SaveOptions options[] = {kComplete, kWordsOnly, kThisPageOnly};
     std::mt19937 random(11);
     CrawlState state;
     for (int round = 0; round < 3000; ++round) {
         std::string text;
         for (int i = 0, n = 1 + static_cast<int>(random() % 40); i < n; ++i)
             text += pieces[random() % (sizeof pieces / sizeof *pieces)];
-        const SaveOptions options[] = {kComplete, kWordsOnly, kThisPageOnly};
         TextKind kind = round % 5 == 0 ? TextKind::kStyleSheet : TextKind::kHtml;
-        StartPage(state, kPage);
+        StartPage(state);
         std::string saved = text;
         ASSERT_EQ(Scan(state, &saved, options[round % 3], kind), ScanResult::kComplete);
-        Collect before, after;
-        before.text = text.c_str();
-        after.text = saved.c_str();
-        ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, before);
-        ReadReferences(saved.data(), static_cast<int32_t>(saved.size()), kind, after);
-        ASSERT_EQ(before.all.size(), after.all.size()) << text << "\n" << saved;
-        int32_t a = 0, b = 0;
-        for (size_t i = 0; i < before.all.size(); ++i) {
-            ASSERT_EQ(before.all[i].kind, after.all[i].kind) << text;
-            ASSERT_EQ(text.substr(a, before.all[i].begin - a),
-                      saved.substr(b, after.all[i].begin - b))
-                << text << "\n"
-                << saved;
-            a = before.all[i].end;
-            b = after.all[i].end;
-        }
-        ASSERT_EQ(text.substr(a), saved.substr(b)) << text << "\n" << saved;
+        ASSERT_EQ(Collect(text, kind).skeleton, Collect(saved, kind).skeleton) << text << "\n"
+                                                                               << saved;
     }
 }
 
 // A hostile page scans in linear time (bench/scan_bench --hostile measures it); a stop
-// asked for while it runs ends the scan, and the text is not to be saved.
+// asked for while it runs ends the scan, and the text is not to be saved. A value longer
+// than a URL can be is left as it stands.
 TEST(Scan, AStopEndsAScan) {
     CrawlState state;
-    StartPage(state, kPage);
-    std::string text;
+    StartPage(state);
+    std::string text = "<img src=" + std::string(600, 'a') + ">";
     while (text.size() < 3 * 1048576) text += "img href=a <img src=x ";
     RequestStop();
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kStopped);
     CallScope clear;
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kComplete);
+    EXPECT_EQ(text.substr(0, 20), "<img src=aaaaaaaaaaa");
 }
 
 // When the table runs out, what was found is queued, and what is found after that is named
 // by its address: the saved page never names a file that will not be there.
 TEST(Scan, TableRunningOutNamesTheRestByAddress) {
     CrawlState state;
-    StartPage(state, kPage);
+    StartPage(state);
     while (state.Allocate() < PAGE_TABLE_SIZE - 3) {
     }
     std::string text = "<img src=a.gif><img src=b.gif><img src=c.gif><img src=d.gif>";
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kOutOfRecords);
     EXPECT_EQ(text,
-              "<img src=http-/host/dir/a.gif><img src=http-/host/dir/b.gif>"
-              "<img src=http://host/dir/c.gif><img src=http://host/dir/d.gif>");
-    EXPECT_EQ(Queue(state),
-              "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a.gif\n"
-              "2 0 http://host/dir/b.gif -> S\\http-\\host\\dir\\b.gif\n");
+              "<img src=http-/h/d/a.gif><img src=http-/h/d/b.gif><img src=http://h/d/c.gif><img "
+              "src=http://h/d/d.gif>");
+    EXPECT_EQ(Queue(state), "2 0 http://h/d/a.gif\n2 0 http://h/d/b.gif\n");
 }
 
 // A page that fills its buffer: rewrites that would not fit leave their reference as it
 // was, and nothing is written past the buffer.
 TEST(Scan, RewritesThatWouldNotFitAreLeftOut) {
     CrawlState state;
-    StartPage(state, kPage);
-    std::string tail = "<img src=a.gif>";
-    std::string text(FETCH_BUFFER_SIZE - tail.size() - 20, 'x');
-    text = "<img src=z.gif>" + text.substr(15) + tail;
-    ASSERT_EQ(text.size(), size_t{FETCH_BUFFER_SIZE - 20});  // room for one rewrite
+    StartPage(state);
+    const std::string tail = "<img src=a.gif>";
+    // Room for one rewrite, which adds 10 bytes.
+    std::string text = "<img src=z.gif>" + std::string(FETCH_BUFFER_SIZE - 45, 'x') + tail;
     Scan(state, &text, kComplete);
     EXPECT_LE(text.size(), size_t{FETCH_BUFFER_SIZE});
-    EXPECT_EQ(text.substr(0, 30), "<img src=http-/host/dir/z.gif>");
+    EXPECT_EQ(text.substr(0, 25), "<img src=http-/h/d/z.gif>");
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 
