@@ -1,5 +1,4 @@
-// The ids and texts the tests look for, as the program's resources and messages define
-// them, and those of Wine's own dialogs.
+// The ids and texts the tests look for, as the program's resources and messages define them.
 #pragma once
 
 #include "driver.h"
@@ -18,12 +17,6 @@ constexpr int kWordsOnly = 1008;
 constexpr int kComplete = 1009;
 constexpr int kStatus = 1011;
 constexpr int kPictureCount = 1012;
-
-// Wine's Save As dialog and folder browser.
-constexpr int kFileNameEdit = 1152;
-constexpr int kFolderEdit = 14149;
-constexpr wchar_t kSaveAsCaption[] = L"Save";
-constexpr wchar_t kFolderCaption[] = L"Browse for Folder";
 
 constexpr wchar_t kErrorCaption[] = L"Error Message";
 const Box kEnterUrl{kErrorCaption, L"Please Enter the URL"};

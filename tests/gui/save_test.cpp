@@ -24,6 +24,8 @@ const std::string kStyle = "body { color: red } /* style-marker */";
 const std::string kPicture = "GIF89a picture-marker";
 const std::string kPrecious("PRECIOUS\0\r\n\xff", 12);
 const std::string kSecond = "<html><body>second-marker</body></html>";
+// A port nothing listens on: a save from it finds nothing to fetch.
+const std::string kDeadUrl = "http://127.0.0.1:9/";
 
 void AddSite(qmtest::SiteServer& site) {
     site.AddPage("/page.html", kPage);
@@ -50,38 +52,46 @@ const wchar_t* OptionsCaption(int command) {
     return command == kSavePage ? L"Save This Page" : L"Save Multiple Pages";
 }
 
-// Runs one page save through its option dialog, up to the moment the save starts.
-void StartPageSave(const App& app, int command, const std::string& url, const std::wstring& path,
-                   int content = kWordsOnly) {
+// Types the URL and starts the command as a person would: the page saves through their
+// option dialog (returned, null if it did not open), the picture save through the folder
+// browser.
+HWND StartSave(const App& app, int command, const std::string& url, const std::wstring& path,
+               int content = kWordsOnly) {
     SetItemText(app.main(), kUrl, Wide(url));
     Click(app.main(), command);
-    HWND options = app.WaitForTop(OptionsCaption(command));
-    ASSERT_NE(options, nullptr);
+    if (command == kSaveImages) {
+        EXPECT_TRUE(app.PickFolder(path)) << "the folder browser did not take the folder";
+        return nullptr;
+    }
+    HWND options = app.WaitFor(Titled(OptionsCaption(command)));
+    EXPECT_NE(options, nullptr) << "no option dialog";
     SetItemText(options, kSavePath, path);
     SendMessageW(GetDlgItem(options, content), BM_CLICK, 0, 0);
     Click(options, IDOK);
-}
-
-void StartPictureSave(const App& app, const std::string& url, const std::wstring& folder) {
-    SetItemText(app.main(), kUrl, Wide(url));
-    Click(app.main(), kSaveImages);
-    ASSERT_TRUE(app.PickFolder(folder)) << "the folder browser did not take the folder";
+    return options;
 }
 
 }  // namespace
 
+// Each save replaces a file saved before, leaving no kept copy of it behind.
 TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
     struct Case {
         const char* name;
         int command;
         int content;
+        const char* start;
         bool picture;
         bool linkedPage;
     } const cases[] = {
-        {"this page, words only", kSavePage, kWordsOnly, false, false},
-        {"this page, completely", kSavePage, kComplete, true, false},
-        {"multiple pages, words only", kSaveMultiple, kWordsOnly, false, true},
-        {"multiple pages, completely", kSaveMultiple, kComplete, true, true},
+        {"this page, words only", kSavePage, kWordsOnly, "/page.html", false, false},
+        {"this page, completely", kSavePage, kComplete, "/page.html", true, false},
+        {"multiple pages, words only", kSaveMultiple, kWordsOnly, "/page.html", false, true},
+        {"multiple pages, completely", kSaveMultiple, kComplete, "/page.html", true, true},
+        // The typed address is http: the program lets it through, and the library follows
+        // it to https.
+        {"redirected to https", kSavePage, kComplete, "/old.html", true, false},
     };
     App app;
     for (const Case& c : cases) {
@@ -89,39 +99,26 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
         ScratchFolder folder(L"pages");
         qmtest::SiteServer site;
         AddSite(site);
+        ASSERT_TRUE(tls->Route(site.Port()));
+        site.Add("/old.html",
+                 qmtest::Script().Send(qmtest::HttpResponse(
+                     301,
+                     {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
+                      {"Content-Length", "0"}},
+                     "")));
         const std::wstring path = folder / L"saved.html";
-        StartPageSave(app, c.command, site.Url("/page.html"), path, c.content);
+        WriteFile(path, kPrecious);
+        StartSave(app, c.command, site.Url(c.start), path, c.content);
         EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
         EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
+        EXPECT_EQ(CountFilesHolding(folder.path(), kPrecious), 0);
         EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
         EXPECT_EQ(CountFilesHolding(folder.path(), kPicture), c.picture ? 1 : 0);
         EXPECT_EQ(Requested(site, "/a.gif"), c.picture);
         EXPECT_EQ(CountFilesHolding(folder.path(), kSecond), c.linkedPage ? 1 : 0);
         EXPECT_EQ(Requested(site, "/second.html"), c.linkedPage);
     }
-}
-
-// The typed address is http: the program lets it through, and the library follows it to https.
-TEST(Saves, AnHttpAddressRedirectedToHttpsIsSavedWithItsPicture) {
-    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
-    ASSERT_NE(tls, nullptr);
-    qmtest::SiteServer site;
-    AddSite(site);
-    ASSERT_TRUE(tls->Route(site.Port()));
-    site.Add("/old.html", qmtest::Script().Send(qmtest::HttpResponse(
-                              301,
-                              {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
-                               {"Content-Length", "0"}},
-                              "")));
-    App app;
-    ScratchFolder folder(L"https");
-    const std::wstring path = folder / L"saved.html";
-    StartPageSave(app, kSavePage, site.Url("/old.html"), path, kComplete);
-    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
-    EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
-    EXPECT_EQ(CountFilesHolding(folder.path(), kPicture), 1);
 }
 
 TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
@@ -141,8 +138,8 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     });
 
     App app;
-    StartPictureSave(app, site.Url("/page.html"), folder.path());
-    HWND progress = app.WaitForDialogWith(kPictureCount);
+    StartSave(app, kSaveImages, site.Url("/page.html"), folder.path());
+    HWND progress = app.WaitFor(Holding(kPictureCount));
     ASSERT_NE(progress, nullptr);
     // Reported so far: the page and two pictures. Only pictures count, and each report shows
     // how many pictures came before it.
@@ -159,38 +156,49 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     EXPECT_EQ(contents, (std::multiset<std::string>{"GIF89a a", "GIF89a b", "GIF89a c"}));
 }
 
-TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
-    // A folder of 249 characters: with "\index.html" the path reaches the 260 characters
-    // the library refuses.
-    ScratchFolder top(L"deep");
-    std::wstring folder = top.path();
-    while (folder.size() < 249) {
-        folder += L"\\" + std::wstring(std::min<size_t>(40, 249 - folder.size()), L'd');
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    }
-    App app;
-    StartPictureSave(app, "http://127.0.0.1:9/", folder);
-    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
-}
-
-// A save over a file saved before keeps that file, byte for byte, when the page is not
-// found (the option dialogs' tests try a server that is not there); one that succeeds
-// replaces it.
+// A failed save shows its command's error after its option dialog has closed, and keeps a
+// file saved before byte for byte.
 TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
     qmtest::SiteServer site;
     AddSite(site);
     ScratchFolder folder(L"kept");
-    const std::wstring path = folder / L"saved.html";
+    const std::wstring page = folder / L"saved.html";
+    // The library refuses save paths of 260 characters or more: a page path, and a folder
+    // of 249 characters, which with "\index.html" reaches that length.
+    const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x') + L".html";
+    ScratchFolder top(L"deep");
+    std::wstring deep = top.path();
+    while (deep.size() < 249) {
+        deep += L"\\" + std::wstring(std::min<size_t>(40, 249 - deep.size()), L'd');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    const struct {
+        const char* name;
+        int command;
+        std::string url;
+        std::wstring path;
+        int content;
+        const wchar_t* error;
+    } cases[] = {
+        {"this page, no server", kSavePage, kDeadUrl, page, kWordsOnly, L"error!"},
+        {"multiple pages, no server", kSaveMultiple, kDeadUrl, page, kWordsOnly, L"Error!"},
+        {"this page, not found", kSavePage, site.Url("/missing.html"), page, kWordsOnly, L"error!"},
+        {"multiple pages, not found", kSaveMultiple, site.Url("/missing.html"), page, kComplete,
+         L"Error!"},
+        {"this page, path too long", kSavePage, kDeadUrl, tooLong, kWordsOnly, L"error!"},
+        {"multiple pages, path too long", kSaveMultiple, kDeadUrl, tooLong, kComplete, L"Error!"},
+        {"pictures, folder too deep", kSaveImages, kDeadUrl, deep, 0, L"error!"},
+    };
     App app;
-    WriteFile(path, kPrecious);
-    StartPageSave(app, kSavePage, site.Url("/missing.html"), path);
-    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
-    EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
-    EXPECT_EQ(ReadFile(path), kPrecious);
-    StartPageSave(app, kSavePage, site.Url("/page.html"), path);
-    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
-    EXPECT_EQ(FilesIn(folder.path()).size(), 2u) << "the page and its style sheet";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(page, kPrecious);
+        HWND options = StartSave(app, c.command, c.url, c.path, c.content);
+        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", c.error}));
+        EXPECT_FALSE(IsWindow(options));
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(ReadFile(page), kPrecious);
+    }
 }
 
 TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
@@ -199,27 +207,18 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
     // Half the page, then nothing more for as long as the client waits.
     site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
     App app;
-
-    struct Case {
-        const char* name;
-        int command;
-        UINT stopWith;
-    } const cases[] = {
-        {"stop button, this page", kSavePage, IDOK},
-        {"esc, multiple pages", kSaveMultiple, IDCANCEL},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::pair<int, UINT> cases[] = {{kSavePage, IDOK}, {kSaveMultiple, IDCANCEL}};
+    for (const auto& [command, stopWith] : cases) {
+        SCOPED_TRACE(Narrow(OptionsCaption(command)) + (stopWith == IDOK ? ", Stop" : ", Esc"));
         ScratchFolder folder(L"stop");
         // A file saved before stays as it was when the save over it is stopped.
         const std::wstring stopped = folder / L"stopped.html";
         WriteFile(stopped, kPrecious);
-        StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
-        HWND progress = app.WaitForDialogWith(kStatus);
+        HWND options = StartSave(app, command, site.Url("/slow.html"), stopped, kComplete);
+        HWND progress = app.WaitFor(Holding(kStatus));
         ASSERT_NE(progress, nullptr);
         // The option dialog stays open behind the save but cannot start a second one.
-        HWND options = app.FindTop(OptionsCaption(c.command));
-        ASSERT_NE(options, nullptr);
+        EXPECT_TRUE(IsWindow(options));
         EXPECT_FALSE(IsWindowEnabled(options));
         // The text runs through its four forms while the save waits.
         std::set<std::wstring> seen;
@@ -228,21 +227,21 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
             return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
                    seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
         }));
-        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stopWith, BN_CLICKED), 0);
+        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(stopWith, BN_CLICKED), 0);
         EXPECT_EQ(app.TakeMessageBox(), kStopped);
         EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"stopped.html"});
         EXPECT_EQ(ReadFile(stopped), kPrecious);
 
         const std::wstring saved = folder / L"saved.html";
-        StartPageSave(app, c.command, site.Url("/page.html"), saved);
+        StartSave(app, command, site.Url("/page.html"), saved);
         EXPECT_EQ(app.TakeMessageBox(), kCompleted);
         EXPECT_NE(ReadFile(saved).find("page-marker"), std::string::npos);
     }
 
     // The picture save stops the same way.
     ScratchFolder folder(L"stop_pictures");
-    StartPictureSave(app, site.Url("/slow.html"), folder.path());
-    HWND progress = app.WaitForDialogWith(kPictureCount);
+    StartSave(app, kSaveImages, site.Url("/slow.html"), folder.path());
+    HWND progress = app.WaitFor(Holding(kPictureCount));
     ASSERT_NE(progress, nullptr);
     Click(progress, IDOK);
     EXPECT_EQ(app.TakeMessageBox(), kStopped);

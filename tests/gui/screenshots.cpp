@@ -61,7 +61,7 @@ int Shoot(const std::wstring& out) {
     shoot(app.main(), L"main-window");
 
     Click(app.main(), kAbout);
-    HWND about = app.WaitForTop(L"About");
+    HWND about = app.WaitFor(Titled(L"About"));
     if (!shoot(about, L"about")) return 1;
     Click(about, IDOK);
     app.WaitIdle();
@@ -75,7 +75,7 @@ int Shoot(const std::wstring& out) {
                    {kSaveMultiple, L"Save Multiple Pages", L"save-multiple-pages"}};
     for (const auto& o : options) {
         Click(app.main(), o.command);
-        HWND dialog = app.WaitForTop(o.caption);
+        HWND dialog = app.WaitFor(Titled(o.caption));
         if (!shoot(dialog, o.picture)) return 1;
         Click(dialog, IDCANCEL);
         app.WaitIdle();
@@ -83,11 +83,11 @@ int Shoot(const std::wstring& out) {
 
     // The page save's progress, while the page is slow to come.
     Click(app.main(), kSavePage);
-    HWND dialog = app.WaitForTop(L"Save This Page");
+    HWND dialog = app.WaitFor(Titled(L"Save This Page"));
     if (!dialog) return 1;
     SetItemText(dialog, kSavePath, pictures / L"page.html");
     Click(dialog, IDOK);
-    HWND progress = app.WaitForDialogWith(kStatus);
+    HWND progress = app.WaitFor(Holding(kStatus));
     if (!progress) return 1;
     WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait..."; });
     shoot(progress, L"waiting");
@@ -96,9 +96,9 @@ int Shoot(const std::wstring& out) {
 
     // The picture save's progress.
     Click(app.main(), kSaveImages);
-    if (!shoot(app.WaitForTop(kFolderCaption), L"folder-browser")) return 1;
+    if (!shoot(app.WaitFor(Titled(kFolderCaption)), L"folder-browser")) return 1;
     if (!app.PickFolder(pictures.path())) return 1;
-    progress = app.WaitForDialogWith(kPictureCount);
+    progress = app.WaitFor(Holding(kPictureCount));
     if (!progress) return 1;
     WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait.."; });
     shoot(progress, L"savingpic");
@@ -107,7 +107,7 @@ int Shoot(const std::wstring& out) {
 
     SetItemText(app.main(), kUrl, L"https://example.org/");
     Click(app.main(), kSavePage);
-    HWND refusal = app.WaitForMessageBox();
+    HWND refusal = app.WaitFor(IsMessageBox);
     if (!shoot(refusal, L"https-refused")) return 1;
     Click(refusal, IDOK);
     app.WaitIdle();
