@@ -24,12 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kDeadlineMs = 15000;
 
-// Wine's Save As dialog and folder browser.
-constexpr int kFileNameEdit = 1152;
-constexpr int kFolderEdit = 14149;
-constexpr wchar_t kSaveAsCaption[] = L"Save";
-constexpr wchar_t kFolderCaption[] = L"Browse for Folder";
-
 // The tests' texts are ASCII (other characters become '?').
 inline std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 inline std::string Narrow(const std::wstring& text) {
@@ -119,6 +113,19 @@ inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     return names;
 }
 
+// Starts program (a full path) in folder.
+inline PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring& folder) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = L"\"" + program + L"\"";
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        throw std::runtime_error("cannot start " + Narrow(program));
+    }
+    return process;
+}
+
 // The running processes that match, by id.
 inline std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W&)>& match) {
     std::vector<DWORD> found;
@@ -156,6 +163,37 @@ inline std::ostream& operator<<(std::ostream& out, const Box& box) {
     return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
 }
 
+// The ids and texts the tests look for, as the program's resources and messages define them.
+constexpr int kUrl = 1002;
+constexpr int kAbout = 1000;
+constexpr int kSavePage = 1003;
+constexpr int kSaveMultiple = 1004;
+constexpr int kSaveImages = 1005;
+constexpr int kSaveAsImage = 1006;
+constexpr int kSavePath = 1002;
+constexpr int kBrowse = 1007;
+constexpr int kWordsOnly = 1008;
+constexpr int kComplete = 1009;
+constexpr int kStatus = 1011;
+constexpr int kPictureCount = 1012;
+
+constexpr wchar_t kErrorCaption[] = L"Error Message";
+const Box kEnterUrl{kErrorCaption, L"Please Enter the URL"};
+const Box kEnterSavePath{kErrorCaption, L"Please Enter the Save Path"};
+const Box kHttpsRefused{
+    kErrorCaption,
+    L"Sorry, this function doesn\u2019t support the page of the link with \"https\".\n"
+    L"If you want to save this kind of page, you can use \"Save the Page as An Image\"."};
+// Outcomes have a blank caption.
+const Box kCompleted{L"", L"Have Completed"};
+const Box kStopped{L"", L"Have Stopped"};
+
+// Wine's Save As dialog and folder browser.
+constexpr int kFileNameEdit = 1152;
+constexpr int kFolderEdit = 14149;
+constexpr wchar_t kSaveAsCaption[] = L"Save";
+constexpr wchar_t kFolderCaption[] = L"Browse for Folder";
+
 // Which of the program's top-level windows a wait looks for.
 using Match = std::function<bool(HWND)>;
 inline Match Titled(const std::wstring& caption) {
@@ -178,14 +216,7 @@ public:
     // Starts the qmApp.exe of `folder`, where its library and renderer are too.
     explicit App(const std::wstring& folder = ProgramFolder()) {
         UnmanagedWindowsUnderWine();
-        const std::wstring program = folder + L"\\qmApp.exe";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        std::wstring commandLine = L"\"" + program + L"\"";
-        if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            folder.c_str(), &startup, &m_process)) {
-            throw std::runtime_error("cannot start qmApp.exe");
-        }
+        m_process = Start(folder + L"\\qmApp.exe", folder);
         m_main = WaitFor(Titled(L"Quillon"));
         if (!m_main) throw std::runtime_error("the main window did not open");
     }
@@ -206,21 +237,20 @@ public:
 
     HWND main() const { return m_main; }
 
-    // Every visible top-level window of the program.
-    std::vector<HWND> TopWindows() const {
-        TopSearch search{m_process.dwProcessId, {}};
-        EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    // The first of them that matches, waited for; null if none came (0: looked for once).
+    // The first visible top-level window of the program that matches, waited for; null if
+    // none came (0: looked for once).
     HWND WaitFor(const Match& match, DWORD timeoutMs = kDeadlineMs) const {
         HWND found = nullptr;
         WaitUntil(
             [&] {
-                const std::vector<HWND> windows = TopWindows();
-                auto it = std::find_if(windows.begin(), windows.end(), match);
-                found = it == windows.end() ? nullptr : *it;
-                return found != nullptr;
+                while ((found = FindWindowExW(nullptr, found, nullptr, nullptr))) {
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(found, &pid);
+                    if (pid == m_process.dwProcessId && IsWindowVisible(found) && match(found)) {
+                        return true;
+                    }
+                }
+                return false;
             },
             timeoutMs);
         return found;
@@ -254,17 +284,26 @@ public:
         return WaitFor(IsMessageBox, 0) == nullptr && WaitIdle();
     }
 
-    // Chooses folder in the folder browser that has opened and presses OK; when the browser
-    // will not take it, it is cancelled instead and the result is false. The browser may still
-    // be filling its tree when it shows, so the choice is made until its edit box names it.
+    // Chooses folder in the folder browser that has opened, as clicking through its tree
+    // would, and presses OK; when the browser will not take it, it is cancelled instead and
+    // the result is false. Wine's browser takes no typed path, so the selection message goes
+    // to it with the path placed in the program's memory, until its edit box names the folder
+    // (it may still be filling its tree when it shows).
     bool PickFolder(const std::wstring& folder) const {
         HWND browser = WaitFor(Titled(kFolderCaption));
-        if (!browser) return false;
+        const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
+        void* remote =
+            VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
         const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
-        const bool chosen = WaitUntil([&] {
-            return SelectFolder(browser, folder) && ItemText(browser, kFolderEdit) == leaf;
-        });
-        Click(browser, chosen ? IDOK : IDCANCEL);
+        const bool chosen =
+            browser && remote &&
+            WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr) &&
+            WaitUntil([&] {
+                SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
+                return ItemText(browser, kFolderEdit) == leaf;
+            });
+        if (browser) Click(browser, chosen ? IDOK : IDCANCEL);
+        if (remote) VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
         return chosen;
     }
 
@@ -277,44 +316,10 @@ private:
     // and Wine waits two seconds for it each time. The program's windows need no managing.
     static void UnmanagedWindowsUnderWine() {
         if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
-        HKEY key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", 0, nullptr, 0,
-                            KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-            const wchar_t no[] = L"N";
-            RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(no),
-                           sizeof(no));
-            RegCloseKey(key);
-        }
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Managed", REG_SZ, L"N",
+                        sizeof(L"N"));
     }
-    // As clicking through the tree would: Wine's browser takes no typed path, so the selection
-    // message goes to it with the path placed in the program's memory.
-    bool SelectFolder(HWND browser, const std::wstring& folder) const {
-        const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
-        void* remote =
-            VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
-        if (!remote) return false;
-        const bool written =
-            WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr);
-        if (written) {
-            SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
-        }
-        VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
-        return written;
-    }
-
-    struct TopSearch {
-        DWORD pid;
-        std::vector<HWND> found;
-    };
-    static BOOL CALLBACK CollectTop(HWND window, LPARAM param) {
-        auto* search = reinterpret_cast<TopSearch*>(param);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        if (pid == search->pid && IsWindowVisible(window)) search->found.push_back(window);
-        return TRUE;
-    }
-
-    PROCESS_INFORMATION m_process = {};
+    PROCESS_INFORMATION m_process;
     HWND m_main = nullptr;
 };
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "driver.h"
-#include "gui_ids.h"
 
 using namespace gui;
 

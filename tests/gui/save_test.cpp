@@ -9,7 +9,6 @@
 #include <string>
 
 #include "driver.h"
-#include "gui_ids.h"
 #include "test_server.h"
 #include "tls_front.h"
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "driver.h"
-#include "gui_ids.h"
 #include "renderer_driver_win32.h"
 #include "test_server.h"
 
@@ -29,25 +28,19 @@ std::vector<DWORD> RendererProcesses() {
 HWND RendererWindow() { return FindWindowA(nullptr, pagesnap::kWindowTitle); }
 
 // The program's folder with the stand-in in the renderer's place.
-class StandinFolder {
+class StandinFolder : public ScratchFolder {
 public:
-    explicit StandinFolder(const char* mode) {
+    explicit StandinFolder(const char* mode) : ScratchFolder(L"bridge") {
         for (const wchar_t* file : {L"qmApp.exe", L"qm_url.dll"}) {
-            CopyFileW((ProgramFolder() + L"\\" + file).c_str(), (folder_ / file).c_str(), FALSE);
+            CopyFileW((ProgramFolder() + L"\\" + file).c_str(), (*this / file).c_str(), FALSE);
         }
         CopyFileW((ProgramFolder() + L"\\PagesnapStandin.exe").c_str(),
-                  (folder_ / L"Pagesnap.exe").c_str(), FALSE);
+                  (*this / L"Pagesnap.exe").c_str(), FALSE);
         SetMode(mode);
     }
     ~StandinFolder() { EndProcesses(RendererProcesses()); }
-
-    void SetMode(const char* mode) const { WriteFile(folder_ / L"standin.txt", mode); }
-    const std::wstring& path() const { return folder_.path(); }
-    std::wstring operator/(const std::wstring& name) const { return folder_ / name; }
-    std::string Clicks() const { return ReadFile(folder_ / L"clicks.txt"); }
-
-private:
-    ScratchFolder folder_{L"bridge"};
+    void SetMode(const char* mode) const { WriteFile(*this / L"standin.txt", mode); }
+    std::string Clicks() const { return ReadFile(*this / L"clicks.txt"); }
 };
 
 // Types the URL, presses the command and completes the Save As dialog with `path`.
@@ -173,12 +166,7 @@ TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
     ASSERT_TRUE(app.WaitIdle());
 
     // Exit ends them all, also one started by hand.
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION second = {};
-    std::wstring line = L"\"" + programs + L"\\Pagesnap.exe\"";
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               programs.c_str(), &startup, &second));
+    const PROCESS_INFORMATION second = Start(programs + L"\\Pagesnap.exe", programs);
     CloseHandle(second.hThread);
     ASSERT_TRUE(WaitUntil([] { return RendererProcesses().size() == 2; }));
     Click(app.main(), IDCANCEL);

@@ -32,31 +32,14 @@ TEST(Json, ParsesWhatTheBrowserSends) {
 }
 
 TEST(Json, RefusesMalformedText) {
-    const char* bad[] = {"",
-                         "{",
-                         "{\"a\":}",
-                         "{\"a\" 1}",
-                         "{a:1}",
-                         "[1,]",
-                         "[1 2]",
-                         "{\"a\":1,}",
-                         "tru",
-                         "nul",
-                         "01",
-                         "1.",
-                         "-",
-                         "1e",
-                         "\"unterminated",
-                         "\"raw\ncontrol\"",
-                         "\"\\x\"",
-                         "\"\\u12\"",
-                         "\"\\ud83d\"",
-                         "\"\\ude00\"",
-                         "\"\\ud83d\\u0041\"",
-                         "{} {}",
-                         "1 2"};
+    const char* values[] = {"",      "{",          "{\"a\":}", "{\"a\" 1}", "{a:1}", "[1,]",
+                            "[1 2]", "{\"a\":1,}", "tru",      "nul",       "01",    "1.",
+                            "-",     "1e",         "{} {}",    "1 2"};
+    const char* strings[] = {"\"unterminated", "\"raw\ncontrol\"", "\"\\x\"",           "\"\\u12\"",
+                             "\"\\ud83d\"",    "\"\\ude00\"",      "\"\\ud83d\\u0041\""};
     JsonValue v;
-    for (const char* text : bad) EXPECT_FALSE(ParseJson(text, &v)) << text;
+    for (const char* text : values) EXPECT_FALSE(ParseJson(text, &v)) << text;
+    for (const char* text : strings) EXPECT_FALSE(ParseJson(text, &v)) << text;
     EXPECT_FALSE(ParseJson(std::string(100000, '['), &v)) << "nested too deep";
 }
 
@@ -181,26 +164,23 @@ TEST(WebSocket, Handshake) {
 }
 
 TEST(DevTools, ReadsTheActivePortFile) {
-    const std::pair<std::string, std::string> cases[] = {
+    const std::pair<const char*, const char*> read[] = {
         {"35415\n/devtools/browser/678e8933", "35415/devtools/browser/678e8933"},
         {"9222\r\n/devtools/browser/a\r\n", "9222/devtools/browser/a"},
-        {"9222\n/devtools/browser/a\n", "9222/devtools/browser/a"},
-        // Refused: still being written, ports out of range, paths that would break the
-        // request line.
-        {"9222", ""},
-        {"9222\n", ""},
-        {"0\n/x", ""},
-        {"65536\n/x", ""},
-        {"12a\n/x", ""},
-        {"9222\nno-slash", ""},
-        {"9222\n/bad path", ""},
-    };
-    for (const auto& [text, read] : cases) {
+        {"9222\n/devtools/browser/a\n", "9222/devtools/browser/a"}};
+    for (const auto& [text, portAndPath] : read) {
         int port = 0;
         std::string path;
-        const bool ok = ParseActivePort(text, &port, &path);
-        EXPECT_EQ(ok ? std::to_string(port) + path : "", read) << text;
-        EXPECT_EQ(ok, !read.empty()) << text;
+        EXPECT_TRUE(ParseActivePort(text, &port, &path)) << text;
+        EXPECT_EQ(std::to_string(port) + path, portAndPath);
+    }
+    // Still being written, ports out of range, paths that would break the request line.
+    for (const char* text :
+         {"9222", "9222\n", "0\n/x", "65536\n/x", "12a\n/x", "9222\nno-slash", "9222\n/bad path"}) {
+        int port = 0;
+        std::string path;
+        EXPECT_FALSE(ParseActivePort(text, &port, &path)) << text;
+        EXPECT_EQ(std::to_string(port) + path, "0") << text;
     }
 }
 

@@ -51,13 +51,7 @@ public:
         if (!CopyFileW((gui::ProgramFolder() + L"\\Pagesnap.exe").c_str(), exe.c_str(), FALSE)) {
             throw std::runtime_error("Pagesnap.exe is not beside the test program");
         }
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        std::wstring line = L"\"" + exe + L"\"";
-        if (!CreateProcessW(exe.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                            folder_.path().c_str(), &startup, &process_)) {
-            throw std::runtime_error("Pagesnap.exe does not start");
-        }
+        process_ = gui::Start(exe, folder_.path());
         // Its frame is titled only once the child exists.
         gui::WaitUntil(
             [&] {
@@ -93,7 +87,7 @@ public:
 
 private:
     gui::ScratchFolder folder_{L"renderer"};
-    PROCESS_INFORMATION process_ = {};
+    PROCESS_INFORMATION process_;
     HWND frame_ = nullptr;
     HWND target_ = nullptr;
 };
