@@ -18,6 +18,8 @@
 #include <system_error>
 #include <vector>
 
+#include "resource.h"  // the program's control ids
+
 namespace gui {
 
 namespace fs = std::filesystem;
@@ -163,20 +165,7 @@ inline std::ostream& operator<<(std::ostream& out, const Box& box) {
     return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
 }
 
-// The ids and texts the tests look for, as the program's resources and messages define them.
-constexpr int kUrl = 1002;
-constexpr int kAbout = 1000;
-constexpr int kSavePage = 1003;
-constexpr int kSaveMultiple = 1004;
-constexpr int kSaveImages = 1005;
-constexpr int kSaveAsImage = 1006;
-constexpr int kSavePath = 1002;
-constexpr int kBrowse = 1007;
-constexpr int kWordsOnly = 1008;
-constexpr int kComplete = 1009;
-constexpr int kStatus = 1011;
-constexpr int kPictureCount = 1012;
-
+// The texts the tests look for, as the program shows them.
 constexpr wchar_t kErrorCaption[] = L"Error Message";
 const Box kEnterUrl{kErrorCaption, L"Please Enter the URL"};
 const Box kEnterSavePath{kErrorCaption, L"Please Enter the Save Path"};

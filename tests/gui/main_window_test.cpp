@@ -19,12 +19,12 @@ HWND Focused(HWND window) {
 
 TEST(MainWindow, OpensInTheUrlBoxAndEveryCommandChecksTheUrl) {
     App app;
-    EXPECT_TRUE(WaitUntil([&] { return Focused(app.main()) == GetDlgItem(app.main(), kUrl); }));
+    EXPECT_TRUE(WaitUntil([&] { return Focused(app.main()) == GetDlgItem(app.main(), IDC_URL); }));
     // The window each command opens once the URL has passed its checks.
     const std::pair<int, const wchar_t*> commands[] = {
-        {kSavePage, L"Save This Page"},
-        {kSaveMultiple, L"Save Multiple Pages"},
-        {kSaveImages, kFolderCaption},
+        {IDC_SAVE_PAGE, L"Save This Page"},
+        {IDC_SAVE_MULTIPLE, L"Save Multiple Pages"},
+        {IDC_SAVE_IMAGES, kFolderCaption},
     };
     // Which spellings of https are refused is the rules' test; here each command applies it.
     const std::pair<const wchar_t*, Box> cases[] = {
@@ -35,7 +35,7 @@ TEST(MainWindow, OpensInTheUrlBoxAndEveryCommandChecksTheUrl) {
     for (const auto& [command, opens] : commands) {
         for (const auto& [url, refusal] : cases) {
             SCOPED_TRACE(std::wstring(opens) + L" '" + url + L"'");
-            SetItemText(app.main(), kUrl, url);
+            SetItemText(app.main(), IDC_URL, url);
             Click(app.main(), command);
             if (!refusal.text.empty()) {
                 EXPECT_EQ(app.TakeMessageBox(), refusal);
@@ -56,7 +56,7 @@ TEST(MainWindow, OpensInTheUrlBoxAndEveryCommandChecksTheUrl) {
 TEST(MainWindow, AboutIsModalEnterStartsNothingAndExitEndsTheProgram) {
     App app;
     for (int close : {IDOK, IDCANCEL}) {
-        Click(app.main(), kAbout);
+        Click(app.main(), IDC_ABOUT);
         HWND box = app.WaitFor(Titled(L"About"));
         ASSERT_NE(box, nullptr);
         EXPECT_FALSE(app.Idle());
@@ -64,7 +64,7 @@ TEST(MainWindow, AboutIsModalEnterStartsNothingAndExitEndsTheProgram) {
         EXPECT_TRUE(app.ClosedQuietly(box));
     }
 
-    SetItemText(app.main(), kUrl, L"http://example.org/");
+    SetItemText(app.main(), IDC_URL, L"http://example.org/");
     PostMessageW(app.main(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     app.Settle();
     EXPECT_EQ(app.WaitFor([&](HWND window) { return window != app.main(); }, 0), nullptr);

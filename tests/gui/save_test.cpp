@@ -48,23 +48,23 @@ bool Requested(const qmtest::SiteServer& site, const std::string& target) {
 }
 
 const wchar_t* OptionsCaption(int command) {
-    return command == kSavePage ? L"Save This Page" : L"Save Multiple Pages";
+    return command == IDC_SAVE_PAGE ? L"Save This Page" : L"Save Multiple Pages";
 }
 
 // Types the URL and starts the command as a person would: the page saves through their
 // option dialog (returned, null if it did not open), the picture save through the folder
 // browser.
 HWND StartSave(const App& app, int command, const std::string& url, const std::wstring& path,
-               int content = kWordsOnly) {
-    SetItemText(app.main(), kUrl, Wide(url));
+               int content = IDC_WORDS_ONLY) {
+    SetItemText(app.main(), IDC_URL, Wide(url));
     Click(app.main(), command);
-    if (command == kSaveImages) {
+    if (command == IDC_SAVE_IMAGES) {
         EXPECT_TRUE(app.PickFolder(path)) << "the folder browser did not take the folder";
         return nullptr;
     }
     HWND options = app.WaitFor(Titled(OptionsCaption(command)));
     EXPECT_NE(options, nullptr) << "no option dialog";
-    SetItemText(options, kSavePath, path);
+    SetItemText(options, IDC_SAVE_PATH, path);
     SendMessageW(GetDlgItem(options, content), BM_CLICK, 0, 0);
     Click(options, IDOK);
     return options;
@@ -84,13 +84,14 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
         bool picture;
         bool linkedPage;
     } const cases[] = {
-        {"this page, words only", kSavePage, kWordsOnly, "/page.html", false, false},
-        {"this page, completely", kSavePage, kComplete, "/page.html", true, false},
-        {"multiple pages, words only", kSaveMultiple, kWordsOnly, "/page.html", false, true},
-        {"multiple pages, completely", kSaveMultiple, kComplete, "/page.html", true, true},
+        {"this page, words only", IDC_SAVE_PAGE, IDC_WORDS_ONLY, "/page.html", false, false},
+        {"this page, completely", IDC_SAVE_PAGE, IDC_COMPLETE, "/page.html", true, false},
+        {"multiple pages, words only", IDC_SAVE_MULTIPLE, IDC_WORDS_ONLY, "/page.html", false,
+         true},
+        {"multiple pages, completely", IDC_SAVE_MULTIPLE, IDC_COMPLETE, "/page.html", true, true},
         // The typed address is http: the program lets it through, and the library follows
         // it to https.
-        {"redirected to https", kSavePage, kComplete, "/old.html", true, false},
+        {"redirected to https", IDC_SAVE_PAGE, IDC_COMPLETE, "/old.html", true, false},
     };
     App app;
     for (const Case& c : cases) {
@@ -137,13 +138,13 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     });
 
     App app;
-    StartSave(app, kSaveImages, site.Url("/page.html"), folder.path());
-    HWND progress = app.WaitFor(Holding(kPictureCount));
+    StartSave(app, IDC_SAVE_IMAGES, site.Url("/page.html"), folder.path());
+    HWND progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
     ASSERT_NE(progress, nullptr);
     // Reported so far: the page and two pictures. Only pictures count, and each report shows
     // how many pictures came before it.
-    EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, kPictureCount) == L"1"; }))
-        << "count shown: " << Narrow(ItemText(progress, kPictureCount));
+    EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, IDC_PICTURE_COUNT) == L"1"; }))
+        << "count shown: " << Narrow(ItemText(progress, IDC_PICTURE_COUNT));
     countRead = true;
     EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
@@ -177,23 +178,23 @@ TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
         std::string url;
         std::wstring path;
         int content;
-        const wchar_t* error;
     } cases[] = {
-        {"this page, no server", kSavePage, kDeadUrl, page, kWordsOnly, L"error!"},
-        {"multiple pages, no server", kSaveMultiple, kDeadUrl, page, kWordsOnly, L"Error!"},
-        {"this page, not found", kSavePage, site.Url("/missing.html"), page, kWordsOnly, L"error!"},
-        {"multiple pages, not found", kSaveMultiple, site.Url("/missing.html"), page, kComplete,
-         L"Error!"},
-        {"this page, path too long", kSavePage, kDeadUrl, tooLong, kWordsOnly, L"error!"},
-        {"multiple pages, path too long", kSaveMultiple, kDeadUrl, tooLong, kComplete, L"Error!"},
-        {"pictures, folder too deep", kSaveImages, kDeadUrl, deep, 0, L"error!"},
+        {"this page, no server", IDC_SAVE_PAGE, kDeadUrl, page, IDC_WORDS_ONLY},
+        {"multiple pages, no server", IDC_SAVE_MULTIPLE, kDeadUrl, page, IDC_WORDS_ONLY},
+        {"this page, not found", IDC_SAVE_PAGE, site.Url("/missing.html"), page, IDC_WORDS_ONLY},
+        {"multiple pages, not found", IDC_SAVE_MULTIPLE, site.Url("/missing.html"), page,
+         IDC_COMPLETE},
+        {"this page, path too long", IDC_SAVE_PAGE, kDeadUrl, tooLong, IDC_WORDS_ONLY},
+        {"multiple pages, path too long", IDC_SAVE_MULTIPLE, kDeadUrl, tooLong, IDC_COMPLETE},
+        {"pictures, folder too deep", IDC_SAVE_IMAGES, kDeadUrl, deep, 0},
     };
     App app;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFile(page, kPrecious);
         HWND options = StartSave(app, c.command, c.url, c.path, c.content);
-        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", c.error}));
+        const wchar_t* error = c.command == IDC_SAVE_MULTIPLE ? L"Error!" : L"error!";
+        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", error}));
         EXPECT_FALSE(IsWindow(options));
         EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
         EXPECT_EQ(ReadFile(page), kPrecious);
@@ -206,15 +207,15 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
     // Half the page, then nothing more for as long as the client waits.
     site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
     App app;
-    const std::pair<int, UINT> cases[] = {{kSavePage, IDOK}, {kSaveMultiple, IDCANCEL}};
+    const std::pair<int, UINT> cases[] = {{IDC_SAVE_PAGE, IDOK}, {IDC_SAVE_MULTIPLE, IDCANCEL}};
     for (const auto& [command, stopWith] : cases) {
         SCOPED_TRACE(Narrow(OptionsCaption(command)) + (stopWith == IDOK ? ", Stop" : ", Esc"));
         ScratchFolder folder(L"stop");
         // A file saved before stays as it was when the save over it is stopped.
         const std::wstring stopped = folder / L"stopped.html";
         WriteFile(stopped, kPrecious);
-        HWND options = StartSave(app, command, site.Url("/slow.html"), stopped, kComplete);
-        HWND progress = app.WaitFor(Holding(kStatus));
+        HWND options = StartSave(app, command, site.Url("/slow.html"), stopped, IDC_COMPLETE);
+        HWND progress = app.WaitFor(Holding(IDC_STATUS));
         ASSERT_NE(progress, nullptr);
         // The option dialog stays open behind the save but cannot start a second one.
         EXPECT_TRUE(IsWindow(options));
@@ -222,7 +223,7 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
         // The text runs through its four forms while the save waits.
         std::set<std::wstring> seen;
         EXPECT_TRUE(WaitUntil([&] {
-            seen.insert(ItemText(progress, kStatus));
+            seen.insert(ItemText(progress, IDC_STATUS));
             return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
                    seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
         }));
@@ -239,8 +240,8 @@ TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
 
     // The picture save stops the same way.
     ScratchFolder folder(L"stop_pictures");
-    StartSave(app, kSaveImages, site.Url("/slow.html"), folder.path());
-    HWND progress = app.WaitFor(Holding(kPictureCount));
+    StartSave(app, IDC_SAVE_IMAGES, site.Url("/slow.html"), folder.path());
+    HWND progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
     ASSERT_NE(progress, nullptr);
     Click(progress, IDOK);
     EXPECT_EQ(app.TakeMessageBox(), kStopped);

@@ -52,34 +52,34 @@ void ShootAll() {
     ScratchFolder pictures(L"screenshots");
     App app;
     Shoot(app.main(), L"main-window");
-    Click(app.main(), kAbout);
+    Click(app.main(), IDC_ABOUT);
     Click(Shoot(app.WaitFor(Titled(L"About")), L"about"), IDOK);
     app.WaitIdle();
 
-    SetItemText(app.main(), kUrl, Wide(site.Url("/slow.html")));
-    Click(app.main(), kSaveMultiple);
+    SetItemText(app.main(), IDC_URL, Wide(site.Url("/slow.html")));
+    Click(app.main(), IDC_SAVE_MULTIPLE);
     Click(Shoot(app.WaitFor(Titled(L"Save Multiple Pages")), L"save-multiple-pages"), IDCANCEL);
     app.WaitIdle();
     // The page save's progress, while the page is slow to come.
-    Click(app.main(), kSavePage);
+    Click(app.main(), IDC_SAVE_PAGE);
     HWND dialog = Shoot(app.WaitFor(Titled(L"Save This Page")), L"save-this-page");
-    SetItemText(dialog, kSavePath, pictures / L"page.html");
+    SetItemText(dialog, IDC_SAVE_PATH, pictures / L"page.html");
     Click(dialog, IDOK);
-    HWND progress = app.WaitFor(Holding(kStatus));
-    WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait..."; });
+    HWND progress = app.WaitFor(Holding(IDC_STATUS));
+    WaitUntil([&] { return ItemText(progress, IDC_STATUS) == L"Saving,please wait..."; });
     Click(Shoot(progress, L"waiting"), IDOK);
     app.TakeMessageBox();
 
-    Click(app.main(), kSaveImages);
+    Click(app.main(), IDC_SAVE_IMAGES);
     Shoot(app.WaitFor(Titled(kFolderCaption)), L"folder-browser");
     if (!app.PickFolder(pictures.path())) throw std::runtime_error("no folder picked");
-    progress = app.WaitFor(Holding(kPictureCount));
-    WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait.."; });
+    progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
+    WaitUntil([&] { return ItemText(progress, IDC_STATUS) == L"Saving,please wait.."; });
     Click(Shoot(progress, L"savingpic"), IDOK);
     app.TakeMessageBox();
 
-    SetItemText(app.main(), kUrl, L"https://example.org/");
-    Click(app.main(), kSavePage);
+    SetItemText(app.main(), IDC_URL, L"https://example.org/");
+    Click(app.main(), IDC_SAVE_PAGE);
     Click(Shoot(app.WaitFor(IsMessageBox), L"https-refused"), IDOK);
     app.WaitIdle();
 }

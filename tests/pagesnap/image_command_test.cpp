@@ -45,8 +45,8 @@ public:
 
 // Types the URL, presses the command and completes the Save As dialog with `path`.
 bool SaveAsImage(const App& app, const std::wstring& url, const std::wstring& path) {
-    SetItemText(app.main(), kUrl, url);
-    Click(app.main(), kSaveAsImage);
+    SetItemText(app.main(), IDC_URL, url);
+    Click(app.main(), IDC_SAVE_AS_IMAGE);
     HWND saveAs = app.WaitFor(Titled(kSaveAsCaption));
     if (!saveAs) return false;
     // The program may have started the renderer just now; give it its window first.
@@ -110,7 +110,7 @@ TEST(ImageCommand, HandsTheJobToTheRendererAndReportsThePicture) {
         ASSERT_TRUE(SaveAsImage(app, c.url, folder / c.file));
         if (c.shown.text.empty()) {
             // The wait runs its 21 ticks and says nothing.
-            EXPECT_NE(app.WaitFor(Holding(kStatus)), nullptr) << "the wait should be under way";
+            EXPECT_NE(app.WaitFor(Holding(IDC_STATUS)), nullptr) << "the wait should be under way";
             ASSERT_TRUE(app.WaitIdle(20000));
             app.Settle();
             EXPECT_EQ(app.WaitFor(IsMessageBox, 0), nullptr);
