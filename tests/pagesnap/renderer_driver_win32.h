@@ -1,6 +1,5 @@
-// Drives Pagesnap the way the desktop program does (the job text in the shared block, then
-// a button-down/button-up pair on the renderer's child window) and reads the picture it
-// writes the way a viewer would.
+// What the renderer's tests share: the job block Pagesnap reads, and its picture read the
+// way a viewer would.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -41,56 +39,6 @@ inline std::string JobBlock(const std::string* text = nullptr) {
     CloseHandle(mapping);
     return block;
 }
-
-// A copy of Pagesnap.exe in a folder of its own, so that each test can give it its own
-// Pagesnap.ini, started and ended by the test.
-class Renderer {
-public:
-    Renderer() {
-        const std::wstring exe = folder_ / L"Pagesnap.exe";
-        if (!CopyFileW((gui::ProgramFolder() + L"\\Pagesnap.exe").c_str(), exe.c_str(), FALSE)) {
-            throw std::runtime_error("Pagesnap.exe is not beside the test program");
-        }
-        process_ = gui::Start(exe, folder_.path());
-        // Its frame is titled only once the child exists.
-        gui::WaitUntil(
-            [&] {
-                frame_ = nullptr;
-                while ((frame_ = FindWindowExA(nullptr, frame_, nullptr, pagesnap::kWindowTitle))) {
-                    DWORD owner = 0;
-                    GetWindowThreadProcessId(frame_, &owner);
-                    if (owner == process_.dwProcessId) break;
-                }
-                target_ = frame_ ? FindWindowExA(frame_, nullptr, nullptr, pagesnap::kWindowTitle)
-                                 : nullptr;
-                return target_ != nullptr || !running();
-            },
-            20000);
-    }
-    ~Renderer() {
-        TerminateProcess(process_.hProcess, 1);
-        WaitForSingleObject(process_.hProcess, 5000);
-        CloseHandle(process_.hProcess);
-        CloseHandle(process_.hThread);
-    }
-
-    bool running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-    HWND frame() const { return frame_; }
-    HWND target() const { return target_; }
-    void WriteIni(const std::string& ini) const { gui::WriteFile(folder_ / L"Pagesnap.ini", ini); }
-    // The pair of messages the program sends, the click gap apart.
-    void Click() const {
-        SendMessageA(target_, WM_LBUTTONDOWN, 0, 0);
-        Sleep(pagesnap::kClickGapMs);
-        SendMessageA(target_, WM_LBUTTONUP, 0, 0);
-    }
-
-private:
-    gui::ScratchFolder folder_{L"renderer"};
-    PROCESS_INFORMATION process_;
-    HWND frame_ = nullptr;
-    HWND target_ = nullptr;
-};
 
 // A JPEG as a viewer reads it.
 struct Picture {
