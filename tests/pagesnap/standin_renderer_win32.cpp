@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pagesnap_protocol.h"
+#include "job.h"
 
 namespace {
 
@@ -41,14 +41,9 @@ void TakeJob() {
         const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
         UnmapViewOfFile(view);
         Write(g_folder + "job.bin", block, "wb");
-        // The path stands between the first two separators.
-        const std::string text = block.c_str();
-        const size_t first = text.find(pagesnap::kJobSeparator);
-        const size_t start = first + pagesnap::kJobSeparatorLength;
-        const size_t second =
-            first == std::string::npos ? first : text.find(pagesnap::kJobSeparator, start);
-        if (second != std::string::npos && ReadMode() == "picture") {
-            Write(text.substr(start, second - start) + ".jpg", "stand-in picture", "wb");
+        pagesnap::Job job;
+        if (pagesnap::ParseJob(block.data(), block.size(), &job) && ReadMode() == "picture") {
+            Write(job.path + ".jpg", "stand-in picture", "wb");
         }
     }
     CloseHandle(mapping);
