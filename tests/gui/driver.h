@@ -199,6 +199,16 @@ inline bool IsMessageBox(HWND window) {
     return std::wstring(className) == L"#32770" && GetDlgItem(window, 0xFFFF);
 }
 
+// The first top-level window of process pid that matches, shown or not; null if none.
+inline HWND TopWindow(DWORD pid, const Match& match) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == pid && match(window)) return window;
+    }
+    return nullptr;
+}
+
 // One running qmApp; ended (if it has not ended by itself) when this goes.
 class App {
 public:
@@ -232,14 +242,10 @@ public:
         HWND found = nullptr;
         WaitUntil(
             [&] {
-                while ((found = FindWindowExW(nullptr, found, nullptr, nullptr))) {
-                    DWORD pid = 0;
-                    GetWindowThreadProcessId(found, &pid);
-                    if (pid == m_process.dwProcessId && IsWindowVisible(found) && match(found)) {
-                        return true;
-                    }
-                }
-                return false;
+                found = TopWindow(m_process.dwProcessId, [&](HWND window) {
+                    return IsWindowVisible(window) && match(window);
+                });
+                return found != nullptr;
             },
             timeoutMs);
         return found;

@@ -33,12 +33,8 @@ protected:
         // Its frame is titled only once the child exists.
         ASSERT_TRUE(WaitUntil(
             [&] {
-                frame_ = nullptr;
-                while ((frame_ = FindWindowExA(nullptr, frame_, nullptr, pagesnap::kWindowTitle))) {
-                    DWORD owner = 0;
-                    GetWindowThreadProcessId(frame_, &owner);
-                    if (owner == process_.dwProcessId) break;
-                }
+                frame_ = gui::TopWindow(process_.dwProcessId,
+                                        gui::Titled(gui::Wide(pagesnap::kWindowTitle)));
                 target_ = frame_ ? FindWindowExA(frame_, nullptr, nullptr, pagesnap::kWindowTitle)
                                  : nullptr;
                 return target_ != nullptr;
