@@ -31,6 +31,8 @@ void AddSite(qmtest::SiteServer& site) {
     site.AddPage("/style.css", kStyle, "text/css");
     site.AddPage("/a.gif", kPicture, "image/gif");
     site.AddPage("/second.html", kSecond);
+    // Half the page, then nothing more for as long as the client waits.
+    site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
 }
 
 // Every file under folder whose content is exactly bytes.
@@ -72,8 +74,9 @@ HWND StartSave(const App& app, int command, const std::string& url, const std::w
 
 }  // namespace
 
-// Each save replaces a file saved before, leaving no kept copy of it behind.
-TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
+// Each save first goes over a file saved before and is stopped (by Stop or Esc) while the
+// page is slow to come; the next one completes and replaces it, leaving no kept copy.
+TEST(Saves, PagesAreSavedWithWhatTheirModeAsksForAndAStopKeepsTheOldFile) {
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_NE(tls, nullptr);
     struct Case {
@@ -83,15 +86,17 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
         const char* start;
         bool picture;
         bool linkedPage;
+        UINT stop;  // the Stop button, or Esc
     } const cases[] = {
-        {"this page, words only", IDC_SAVE_PAGE, IDC_WORDS_ONLY, "/page.html", false, false},
-        {"this page, completely", IDC_SAVE_PAGE, IDC_COMPLETE, "/page.html", true, false},
-        {"multiple pages, words only", IDC_SAVE_MULTIPLE, IDC_WORDS_ONLY, "/page.html", false,
-         true},
-        {"multiple pages, completely", IDC_SAVE_MULTIPLE, IDC_COMPLETE, "/page.html", true, true},
+        {"this page, words only", IDC_SAVE_PAGE, IDC_WORDS_ONLY, "/page.html", false, false, IDOK},
+        {"this page, completely", IDC_SAVE_PAGE, IDC_COMPLETE, "/page.html", true, false, IDCANCEL},
+        {"multiple pages, words only", IDC_SAVE_MULTIPLE, IDC_WORDS_ONLY, "/page.html", false, true,
+         IDOK},
+        {"multiple pages, completely", IDC_SAVE_MULTIPLE, IDC_COMPLETE, "/page.html", true, true,
+         IDCANCEL},
         // The typed address is http: the program lets it through, and the library follows
         // it to https.
-        {"redirected to https", IDC_SAVE_PAGE, IDC_COMPLETE, "/old.html", true, false},
+        {"redirected to https", IDC_SAVE_PAGE, IDC_COMPLETE, "/old.html", true, false, IDOK},
     };
     App app;
     for (const Case& c : cases) {
@@ -108,6 +113,24 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
                      "")));
         const std::wstring path = folder / L"saved.html";
         WriteFile(path, kPrecious);
+        HWND options = StartSave(app, c.command, site.Url("/slow.html"), path, c.content);
+        HWND progress = app.WaitFor(Holding(IDC_STATUS));
+        ASSERT_NE(progress, nullptr);
+        // The option dialog stays open behind the save but cannot start a second one.
+        EXPECT_TRUE(IsWindow(options));
+        EXPECT_FALSE(IsWindowEnabled(options));
+        // The text runs through its four forms while the save waits.
+        std::set<std::wstring> seen;
+        EXPECT_TRUE(WaitUntil([&] {
+            seen.insert(ItemText(progress, IDC_STATUS));
+            return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
+                   seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
+        }));
+        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stop, BN_CLICKED), 0);
+        EXPECT_EQ(app.TakeMessageBox(), kStopped);
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(ReadFile(path), kPrecious);
+
         StartSave(app, c.command, site.Url(c.start), path, c.content);
         EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
@@ -121,12 +144,17 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
     }
 }
 
-TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
+TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRunsAfterAStop) {
     ScratchFolder folder(L"images");
     // The last picture is held back until the count has been read (or a deadline passed),
     // so the count is read while the dialog is open however slow the machine.
     std::atomic<bool> countRead{false};
     qmtest::TestServer site([&](const qmtest::Request& r) {
+        if (r.target == "/slow.html") {
+            return qmtest::Script()
+                .Send(qmtest::HttpResponseWithLength(200, kPage, "text/html").substr(0, 80))
+                .Then(qmtest::Ending::StayOpen);
+        }
         if (r.target == "/page.html") {
             return qmtest::Script().Send(qmtest::HttpResponseWithLength(
                 200, "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">", "text/html"));
@@ -138,8 +166,15 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     });
 
     App app;
-    StartSave(app, IDC_SAVE_IMAGES, site.Url("/page.html"), folder.path());
+    // A save stopped while the page is slow to come leaves nothing.
+    StartSave(app, IDC_SAVE_IMAGES, site.Url("/slow.html"), folder.path());
     HWND progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
+    ASSERT_NE(progress, nullptr);
+    Click(progress, IDOK);
+    EXPECT_EQ(app.TakeMessageBox(), kStopped);
+
+    StartSave(app, IDC_SAVE_IMAGES, site.Url("/page.html"), folder.path());
+    progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
     ASSERT_NE(progress, nullptr);
     // Reported so far: the page and two pictures. Only pictures count, and each report shows
     // how many pictures came before it.
@@ -199,50 +234,4 @@ TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
         EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
         EXPECT_EQ(ReadFile(page), kPrecious);
     }
-}
-
-TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
-    qmtest::SiteServer site;
-    AddSite(site);
-    // Half the page, then nothing more for as long as the client waits.
-    site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
-    App app;
-    const std::pair<int, UINT> cases[] = {{IDC_SAVE_PAGE, IDOK}, {IDC_SAVE_MULTIPLE, IDCANCEL}};
-    for (const auto& [command, stopWith] : cases) {
-        SCOPED_TRACE(Narrow(OptionsCaption(command)) + (stopWith == IDOK ? ", Stop" : ", Esc"));
-        ScratchFolder folder(L"stop");
-        // A file saved before stays as it was when the save over it is stopped.
-        const std::wstring stopped = folder / L"stopped.html";
-        WriteFile(stopped, kPrecious);
-        HWND options = StartSave(app, command, site.Url("/slow.html"), stopped, IDC_COMPLETE);
-        HWND progress = app.WaitFor(Holding(IDC_STATUS));
-        ASSERT_NE(progress, nullptr);
-        // The option dialog stays open behind the save but cannot start a second one.
-        EXPECT_TRUE(IsWindow(options));
-        EXPECT_FALSE(IsWindowEnabled(options));
-        // The text runs through its four forms while the save waits.
-        std::set<std::wstring> seen;
-        EXPECT_TRUE(WaitUntil([&] {
-            seen.insert(ItemText(progress, IDC_STATUS));
-            return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
-                   seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
-        }));
-        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(stopWith, BN_CLICKED), 0);
-        EXPECT_EQ(app.TakeMessageBox(), kStopped);
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"stopped.html"});
-        EXPECT_EQ(ReadFile(stopped), kPrecious);
-
-        const std::wstring saved = folder / L"saved.html";
-        StartSave(app, command, site.Url("/page.html"), saved);
-        EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-        EXPECT_NE(ReadFile(saved).find("page-marker"), std::string::npos);
-    }
-
-    // The picture save stops the same way.
-    ScratchFolder folder(L"stop_pictures");
-    StartSave(app, IDC_SAVE_IMAGES, site.Url("/slow.html"), folder.path());
-    HWND progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
-    ASSERT_NE(progress, nullptr);
-    Click(progress, IDOK);
-    EXPECT_EQ(app.TakeMessageBox(), kStopped);
 }
