@@ -4,54 +4,154 @@
 #pragma once
 
 #include <windows.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <ostream>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "resource.h"  // the program's control ids
+
 namespace gui {
+
+namespace fs = std::filesystem;
 
 constexpr DWORD kDeadlineMs = 15000;
 
 // The tests' texts are ASCII (other characters become '?').
-std::wstring Wide(const std::string& text);
-std::string Narrow(const std::wstring& text);
+inline std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+inline std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
 
 // Polls until pred is true or the deadline passes; the last result of pred.
-bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs = kDeadlineMs);
+inline bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs = kDeadlineMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!pred()) {
+        if (GetTickCount64() >= deadline) return pred();
+        Sleep(20);
+    }
+    return true;
+}
 
-std::wstring Text(HWND window);
-std::wstring ItemText(HWND dialog, int id);
-void SetItemText(HWND dialog, int id, const std::wstring& text);
+// WM_GETTEXT reaches into the other process; GetWindowText would not for controls.
+inline std::wstring Text(HWND window) {
+    wchar_t buffer[2048] = {};
+    SendMessageW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+inline std::wstring ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+inline void SetItemText(HWND dialog, int id, const std::wstring& text) {
+    SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
 // Presses a button without waiting for what it opens.
-void Click(HWND dialog, int id);
+inline void Click(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
 
 // The folder the driver runs in (also where qmApp.exe and qm_url.dll are).
-std::wstring ProgramFolder();
-// A fresh, empty folder for one test under the system's temporary folder; removed by
-// the destructor.
+inline std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path().wstring();
+}
+
+// A fresh, empty folder for one test under the system's temporary folder, named for this
+// process so that two test trees running at once do not share it.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(const std::wstring& name);
-    ~ScratchFolder();
+    explicit ScratchFolder(const std::wstring& name)
+        : m_path((fs::temp_directory_path() /
+                  (L"qm_gui_" + name + L"_" + std::to_wstring(GetCurrentProcessId())))
+                     .wstring()) {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+        fs::create_directory(m_path);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(m_path, ignored);
+    }
     const std::wstring& path() const { return m_path; }
     std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
 
 private:
     std::wstring m_path;
 };
-bool FileExists(const std::wstring& path);
-std::string ReadFile(const std::wstring& path);
-void WriteFile(const std::wstring& path, const std::string& bytes);
+
+inline bool FileExists(const std::wstring& path) {
+    std::error_code ignored;
+    return fs::is_regular_file(path, ignored);
+}
+inline std::string ReadFile(const std::wstring& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+inline void WriteFile(const std::wstring& path, const std::string& bytes) {
+    if (!std::ofstream(fs::path(path), std::ios::binary)
+             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        throw std::runtime_error("cannot write a test file");
+    }
+}
 // Names of the files (not folders) directly in folder, sorted.
-std::vector<std::wstring> FilesIn(const std::wstring& folder);
+inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Starts program (a full path) in folder.
+inline PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring& folder) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::wstring line = L"\"" + program + L"\"";
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        throw std::runtime_error("cannot start " + Narrow(program));
+    }
+    return process;
+}
 
 // The running processes that match, by id.
-std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W&)>& match);
+inline std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W&)>& match) {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return found;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
+        if (match(entry)) found.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return found;
+}
 // Ends each of them and waits for it to go.
-void EndProcesses(const std::vector<DWORD>& ids);
+inline void EndProcesses(const std::vector<DWORD>& ids) {
+    for (DWORD id : ids) {
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
+            TerminateProcess(process, 1);
+            WaitForSingleObject(process, kDeadlineMs);
+            CloseHandle(process);
+        }
+    }
+}
 
 // What a message box showed.
 struct Box {
@@ -65,53 +165,156 @@ inline std::ostream& operator<<(std::ostream& out, const Box& box) {
     return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
 }
 
+// The texts the tests look for, as the program shows them.
+constexpr wchar_t kErrorCaption[] = L"Error Message";
+const Box kEnterUrl{kErrorCaption, L"Please Enter the URL"};
+const Box kEnterSavePath{kErrorCaption, L"Please Enter the Save Path"};
+const Box kHttpsRefused{
+    kErrorCaption,
+    L"Sorry, this function doesn\u2019t support the page of the link with \"https\".\n"
+    L"If you want to save this kind of page, you can use \"Save the Page as An Image\"."};
+// Outcomes have a blank caption.
+const Box kCompleted{L"", L"Have Completed"};
+const Box kStopped{L"", L"Have Stopped"};
+
+// Wine's Save As dialog and folder browser.
+constexpr int kFileNameEdit = 1152;
+constexpr int kFolderEdit = 14149;
+constexpr wchar_t kSaveAsCaption[] = L"Save";
+constexpr wchar_t kFolderCaption[] = L"Browse for Folder";
+
+// Which of the program's top-level windows a wait looks for.
+using Match = std::function<bool(HWND)>;
+inline Match Titled(const std::wstring& caption) {
+    return [caption](HWND window) { return Text(window) == caption; };
+}
+// A dialog holding the control id, such as a progress dialog, whose caption is empty.
+inline Match Holding(int id) {
+    return [id](HWND window) { return GetDlgItem(window, id) != nullptr; };
+}
+// A dialog with the system's text field.
+inline bool IsMessageBox(HWND window) {
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    return std::wstring(className) == L"#32770" && GetDlgItem(window, 0xFFFF);
+}
+
+// The first top-level window of process pid that matches, shown or not; null if none.
+inline HWND TopWindow(DWORD pid, const Match& match) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, nullptr));) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == pid && match(window)) return window;
+    }
+    return nullptr;
+}
+
 // One running qmApp; ended (if it has not ended by itself) when this goes.
 class App {
 public:
     // Starts the qmApp.exe of `folder`, where its library and renderer are too.
-    explicit App(const std::wstring& folder = ProgramFolder());
-    ~App();
+    explicit App(const std::wstring& folder = ProgramFolder()) {
+        UnmanagedWindowsUnderWine();
+        m_process = Start(folder + L"\\qmApp.exe", folder);
+        m_main = WaitFor(Titled(L"Quillon"));
+        if (!m_main) throw std::runtime_error("the main window did not open");
+    }
+    ~App() {
+        if (!WaitForExit(0)) {
+            TerminateProcess(m_process.hProcess, 1);
+            WaitForSingleObject(m_process.hProcess, kDeadlineMs);
+        }
+        // The renderers it started, which only its own Exit would have ended.
+        const DWORD pid = m_process.dwProcessId;
+        EndProcesses(ProcessesWhere(
+            [pid](const PROCESSENTRY32W& p) { return p.th32ParentProcessID == pid; }));
+        CloseHandle(m_process.hThread);
+        CloseHandle(m_process.hProcess);
+    }
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
     HWND main() const { return m_main; }
 
-    // Every visible top-level window of the program.
-    std::vector<HWND> TopWindows() const;
-    // One of them with this caption, or null.
-    HWND FindTop(const std::wstring& caption) const;
-    HWND WaitForTop(const std::wstring& caption, DWORD timeoutMs = kDeadlineMs) const;
-    // One of them holding the control id, such as a progress dialog, whose caption is empty.
-    HWND WaitForDialogWith(int id) const;
-    // A message box (a dialog with the system's text field), or null.
-    HWND FindMessageBox() const;
-    HWND WaitForMessageBox(DWORD timeoutMs = kDeadlineMs) const;
+    // The first visible top-level window of the program that matches, waited for; null if
+    // none came (0: looked for once).
+    HWND WaitFor(const Match& match, DWORD timeoutMs = kDeadlineMs) const {
+        HWND found = nullptr;
+        WaitUntil(
+            [&] {
+                found = TopWindow(m_process.dwProcessId, [&](HWND window) {
+                    return IsWindowVisible(window) && match(window);
+                });
+                return found != nullptr;
+            },
+            timeoutMs);
+        return found;
+    }
     // Reads the open message box and closes it with OK.
-    Box TakeMessageBox(DWORD timeoutMs = kDeadlineMs) const;
+    Box TakeMessageBox(DWORD timeoutMs = kDeadlineMs) const {
+        HWND window = WaitFor(IsMessageBox, timeoutMs);
+        if (!window) return {L"<no message box>", L""};
+        const Box box{Text(window), ItemText(window, 0xFFFF)};
+        Click(window, IDOK);
+        WaitUntil([&] { return !IsWindow(window); });
+        return box;
+    }
 
     // Returns once the program's window thread is back in a message loop, so that every
     // window it was about to open exists.
-    void Settle() const;
+    void Settle() const {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(m_main, WM_NULL, 0, 0, SMTO_NORMAL, kDeadlineMs, &ignored);
+    }
     // The main window can be used again (no dialog in front of it).
     bool Idle() const { return IsWindowEnabled(m_main) != FALSE; }
-    bool WaitIdle(DWORD timeoutMs = kDeadlineMs) const;
+    bool WaitIdle(DWORD timeoutMs = kDeadlineMs) const {
+        return WaitUntil([&] { return Idle(); }, timeoutMs);
+    }
     // True once window has gone and the program is back at its main window, with no
     // message box shown.
-    bool ClosedQuietly(HWND window) const;
+    bool ClosedQuietly(HWND window) const {
+        if (!WaitUntil([&] { return !IsWindow(window); })) return false;
+        Settle();
+        return WaitFor(IsMessageBox, 0) == nullptr && WaitIdle();
+    }
 
-    // Chooses folder in the folder browser that has opened and presses OK; when the
-    // browser will not take the folder it is cancelled instead, and the result is false.
-    bool PickFolder(const std::wstring& folder) const;
+    // Chooses folder in the folder browser that has opened, as clicking through its tree
+    // would, and presses OK; when the browser will not take it, it is cancelled instead and
+    // the result is false. Wine's browser takes no typed path, so the selection message goes
+    // to it with the path placed in the program's memory, until its edit box names the folder
+    // (it may still be filling its tree when it shows).
+    bool PickFolder(const std::wstring& folder) const {
+        HWND browser = WaitFor(Titled(kFolderCaption));
+        const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
+        void* remote =
+            VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+        const std::wstring leaf = folder.substr(folder.find_last_of(L'\\') + 1);
+        const bool chosen =
+            browser && remote &&
+            WriteProcessMemory(m_process.hProcess, remote, folder.c_str(), bytes, nullptr) &&
+            WaitUntil([&] {
+                SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote));
+                return ItemText(browser, kFolderEdit) == leaf;
+            });
+        if (browser) Click(browser, chosen ? IDOK : IDCANCEL);
+        if (remote) VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
+        return chosen;
+    }
 
-    bool WaitForExit(DWORD timeoutMs = kDeadlineMs) const;
-    bool Exited() const { return WaitForExit(0); }
+    bool WaitForExit(DWORD timeoutMs = kDeadlineMs) const {
+        return WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    }
 
 private:
-    HWND FindTopWhere(const std::function<bool(HWND)>& match) const;
-    HWND WaitForTopWhere(const std::function<bool(HWND)>& match, DWORD timeoutMs) const;
-    bool SelectFolder(HWND browser, const std::wstring& folder) const;
-
-    PROCESS_INFORMATION m_process = {};
+    // Under Wine on a bare X server no window manager answers when a managed window closes,
+    // and Wine waits two seconds for it each time. The program's windows need no managing.
+    static void UnmanagedWindowsUnderWine() {
+        if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Managed", REG_SZ, L"N",
+                        sizeof(L"N"));
+    }
+    PROCESS_INFORMATION m_process;
     HWND m_main = nullptr;
 };
 

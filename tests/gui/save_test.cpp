@@ -9,7 +9,6 @@
 #include <string>
 
 #include "driver.h"
-#include "gui_ids.h"
 #include "test_server.h"
 #include "tls_front.h"
 
@@ -24,12 +23,16 @@ const std::string kStyle = "body { color: red } /* style-marker */";
 const std::string kPicture = "GIF89a picture-marker";
 const std::string kPrecious("PRECIOUS\0\r\n\xff", 12);
 const std::string kSecond = "<html><body>second-marker</body></html>";
+// A port nothing listens on: a save from it finds nothing to fetch.
+const std::string kDeadUrl = "http://127.0.0.1:9/";
 
 void AddSite(qmtest::SiteServer& site) {
     site.AddPage("/page.html", kPage);
     site.AddPage("/style.css", kStyle, "text/css");
     site.AddPage("/a.gif", kPicture, "image/gif");
     site.AddPage("/second.html", kSecond);
+    // Half the page, then nothing more for as long as the client waits.
+    site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
 }
 
 // Every file under folder whose content is exactly bytes.
@@ -47,41 +50,53 @@ bool Requested(const qmtest::SiteServer& site, const std::string& target) {
 }
 
 const wchar_t* OptionsCaption(int command) {
-    return command == kSavePage ? L"Save This Page" : L"Save Multiple Pages";
+    return command == IDC_SAVE_PAGE ? L"Save This Page" : L"Save Multiple Pages";
 }
 
-// Runs one page save through its option dialog, up to the moment the save starts.
-void StartPageSave(const App& app, int command, const std::string& url, const std::wstring& path,
-                   int content = kWordsOnly) {
-    SetItemText(app.main(), kUrl, Wide(url));
+// Types the URL and starts the command as a person would: the page saves through their
+// option dialog (returned, null if it did not open), the picture save through the folder
+// browser.
+HWND StartSave(const App& app, int command, const std::string& url, const std::wstring& path,
+               int content = IDC_WORDS_ONLY) {
+    SetItemText(app.main(), IDC_URL, Wide(url));
     Click(app.main(), command);
-    HWND options = app.WaitForTop(OptionsCaption(command));
-    ASSERT_NE(options, nullptr);
-    SetItemText(options, kSavePath, path);
+    if (command == IDC_SAVE_IMAGES) {
+        EXPECT_TRUE(app.PickFolder(path)) << "the folder browser did not take the folder";
+        return nullptr;
+    }
+    HWND options = app.WaitFor(Titled(OptionsCaption(command)));
+    EXPECT_NE(options, nullptr) << "no option dialog";
+    SetItemText(options, IDC_SAVE_PATH, path);
     SendMessageW(GetDlgItem(options, content), BM_CLICK, 0, 0);
     Click(options, IDOK);
-}
-
-void StartPictureSave(const App& app, const std::string& url, const std::wstring& folder) {
-    SetItemText(app.main(), kUrl, Wide(url));
-    Click(app.main(), kSaveImages);
-    ASSERT_TRUE(app.PickFolder(folder)) << "the folder browser did not take the folder";
+    return options;
 }
 
 }  // namespace
 
-TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
+// Each save first goes over a file saved before and is stopped (by Stop or Esc) while the
+// page is slow to come; the next one completes and replaces it, leaving no kept copy.
+TEST(Saves, PagesAreSavedWithWhatTheirModeAsksForAndAStopKeepsTheOldFile) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
     struct Case {
         const char* name;
         int command;
         int content;
+        const char* start;
         bool picture;
         bool linkedPage;
+        UINT stop;  // the Stop button, or Esc
     } const cases[] = {
-        {"this page, words only", kSavePage, kWordsOnly, false, false},
-        {"this page, completely", kSavePage, kComplete, true, false},
-        {"multiple pages, words only", kSaveMultiple, kWordsOnly, false, true},
-        {"multiple pages, completely", kSaveMultiple, kComplete, true, true},
+        {"this page, words only", IDC_SAVE_PAGE, IDC_WORDS_ONLY, "/page.html", false, false, IDOK},
+        {"this page, completely", IDC_SAVE_PAGE, IDC_COMPLETE, "/page.html", true, false, IDCANCEL},
+        {"multiple pages, words only", IDC_SAVE_MULTIPLE, IDC_WORDS_ONLY, "/page.html", false, true,
+         IDOK},
+        {"multiple pages, completely", IDC_SAVE_MULTIPLE, IDC_COMPLETE, "/page.html", true, true,
+         IDCANCEL},
+        // The typed address is http: the program lets it through, and the library follows
+        // it to https.
+        {"redirected to https", IDC_SAVE_PAGE, IDC_COMPLETE, "/old.html", true, false, IDOK},
     };
     App app;
     for (const Case& c : cases) {
@@ -89,11 +104,38 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
         ScratchFolder folder(L"pages");
         qmtest::SiteServer site;
         AddSite(site);
+        ASSERT_TRUE(tls->Route(site.Port()));
+        site.Add("/old.html",
+                 qmtest::Script().Send(qmtest::HttpResponse(
+                     301,
+                     {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
+                      {"Content-Length", "0"}},
+                     "")));
         const std::wstring path = folder / L"saved.html";
-        StartPageSave(app, c.command, site.Url("/page.html"), path, c.content);
+        WriteFile(path, kPrecious);
+        HWND options = StartSave(app, c.command, site.Url("/slow.html"), path, c.content);
+        HWND progress = app.WaitFor(Holding(IDC_STATUS));
+        ASSERT_NE(progress, nullptr);
+        // The option dialog stays open behind the save but cannot start a second one.
+        EXPECT_TRUE(IsWindow(options));
+        EXPECT_FALSE(IsWindowEnabled(options));
+        // The text runs through its four forms while the save waits.
+        std::set<std::wstring> seen;
+        EXPECT_TRUE(WaitUntil([&] {
+            seen.insert(ItemText(progress, IDC_STATUS));
+            return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
+                   seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
+        }));
+        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stop, BN_CLICKED), 0);
+        EXPECT_EQ(app.TakeMessageBox(), kStopped);
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(ReadFile(path), kPrecious);
+
+        StartSave(app, c.command, site.Url(c.start), path, c.content);
         EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
         EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
+        EXPECT_EQ(CountFilesHolding(folder.path(), kPrecious), 0);
         EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
         EXPECT_EQ(CountFilesHolding(folder.path(), kPicture), c.picture ? 1 : 0);
         EXPECT_EQ(Requested(site, "/a.gif"), c.picture);
@@ -102,34 +144,17 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksFor) {
     }
 }
 
-// The typed address is http: the program lets it through, and the library follows it to https.
-TEST(Saves, AnHttpAddressRedirectedToHttpsIsSavedWithItsPicture) {
-    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
-    ASSERT_NE(tls, nullptr);
-    qmtest::SiteServer site;
-    AddSite(site);
-    ASSERT_TRUE(tls->Route(site.Port()));
-    site.Add("/old.html", qmtest::Script().Send(qmtest::HttpResponse(
-                              301,
-                              {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
-                               {"Content-Length", "0"}},
-                              "")));
-    App app;
-    ScratchFolder folder(L"https");
-    const std::wstring path = folder / L"saved.html";
-    StartPageSave(app, kSavePage, site.Url("/old.html"), path, kComplete);
-    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
-    EXPECT_EQ(CountFilesHolding(folder.path(), kStyle), 1);
-    EXPECT_EQ(CountFilesHolding(folder.path(), kPicture), 1);
-}
-
-TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
+TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRunsAfterAStop) {
     ScratchFolder folder(L"images");
     // The last picture is held back until the count has been read (or a deadline passed),
     // so the count is read while the dialog is open however slow the machine.
     std::atomic<bool> countRead{false};
     qmtest::TestServer site([&](const qmtest::Request& r) {
+        if (r.target == "/slow.html") {
+            return qmtest::Script()
+                .Send(qmtest::HttpResponseWithLength(200, kPage, "text/html").substr(0, 80))
+                .Then(qmtest::Ending::StayOpen);
+        }
         if (r.target == "/page.html") {
             return qmtest::Script().Send(qmtest::HttpResponseWithLength(
                 200, "<img src=\"a.gif\"><img src=\"dir/b.gif\"><img src=\"c.gif\">", "text/html"));
@@ -141,13 +166,20 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     });
 
     App app;
-    StartPictureSave(app, site.Url("/page.html"), folder.path());
-    HWND progress = app.WaitForDialogWith(kPictureCount);
+    // A save stopped while the page is slow to come leaves nothing.
+    StartSave(app, IDC_SAVE_IMAGES, site.Url("/slow.html"), folder.path());
+    HWND progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
+    ASSERT_NE(progress, nullptr);
+    Click(progress, IDOK);
+    EXPECT_EQ(app.TakeMessageBox(), kStopped);
+
+    StartSave(app, IDC_SAVE_IMAGES, site.Url("/page.html"), folder.path());
+    progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
     ASSERT_NE(progress, nullptr);
     // Reported so far: the page and two pictures. Only pictures count, and each report shows
     // how many pictures came before it.
-    EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, kPictureCount) == L"1"; }))
-        << "count shown: " << Narrow(ItemText(progress, kPictureCount));
+    EXPECT_TRUE(WaitUntil([&] { return ItemText(progress, IDC_PICTURE_COUNT) == L"1"; }))
+        << "count shown: " << Narrow(ItemText(progress, IDC_PICTURE_COUNT));
     countRead = true;
     EXPECT_EQ(app.TakeMessageBox(), kCompleted);
 
@@ -159,91 +191,47 @@ TEST(Saves, AllTheImagesGoFlatIntoTheChosenFolderWhileTheCountRuns) {
     EXPECT_EQ(contents, (std::multiset<std::string>{"GIF89a a", "GIF89a b", "GIF89a c"}));
 }
 
-TEST(Saves, APictureSaveTheLibraryRefusesIsReportedAsAnError) {
-    // A folder of 249 characters: with "\index.html" the path reaches the 260 characters
-    // the library refuses.
-    ScratchFolder top(L"deep");
-    std::wstring folder = top.path();
-    while (folder.size() < 249) {
-        folder += L"\\" + std::wstring(std::min<size_t>(40, 249 - folder.size()), L'd');
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    }
-    App app;
-    StartPictureSave(app, "http://127.0.0.1:9/", folder);
-    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
-}
-
-// A save over a file saved before keeps that file, byte for byte, when the page is not
-// found (the option dialogs' tests try a server that is not there); one that succeeds
-// replaces it.
+// A failed save shows its command's error after its option dialog has closed, and keeps a
+// file saved before byte for byte.
 TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
     qmtest::SiteServer site;
     AddSite(site);
     ScratchFolder folder(L"kept");
-    const std::wstring path = folder / L"saved.html";
-    App app;
-    WriteFile(path, kPrecious);
-    StartPageSave(app, kSavePage, site.Url("/missing.html"), path);
-    EXPECT_EQ(app.TakeMessageBox(), (Box{L"", L"error!"}));
-    EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
-    EXPECT_EQ(ReadFile(path), kPrecious);
-    StartPageSave(app, kSavePage, site.Url("/page.html"), path);
-    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-    EXPECT_NE(ReadFile(path).find("page-marker"), std::string::npos);
-    EXPECT_EQ(FilesIn(folder.path()).size(), 2u) << "the page and its style sheet";
-}
-
-TEST(Saves, StopEndsASlowSaveWithNoPartialFileAndTheNextSaveCompletes) {
-    qmtest::SiteServer site;
-    AddSite(site);
-    // Half the page, then nothing more for as long as the client waits.
-    site.AddStalled("/slow.html", kPage, kPage.size() / 2, -1);
-    App app;
-
-    struct Case {
+    const std::wstring page = folder / L"saved.html";
+    // The library refuses save paths of 260 characters or more: a page path, and a folder
+    // of 249 characters, which with "\index.html" reaches that length.
+    const std::wstring tooLong = L"C:\\" + std::wstring(300, L'x') + L".html";
+    ScratchFolder top(L"deep");
+    std::wstring deep = top.path();
+    while (deep.size() < 249) {
+        deep += L"\\" + std::wstring(std::min<size_t>(40, 249 - deep.size()), L'd');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    const struct {
         const char* name;
         int command;
-        UINT stopWith;
-    } const cases[] = {
-        {"stop button, this page", kSavePage, IDOK},
-        {"esc, multiple pages", kSaveMultiple, IDCANCEL},
+        std::string url;
+        std::wstring path;
+        int content;
+    } cases[] = {
+        {"this page, no server", IDC_SAVE_PAGE, kDeadUrl, page, IDC_WORDS_ONLY},
+        {"multiple pages, no server", IDC_SAVE_MULTIPLE, kDeadUrl, page, IDC_WORDS_ONLY},
+        {"this page, not found", IDC_SAVE_PAGE, site.Url("/missing.html"), page, IDC_WORDS_ONLY},
+        {"multiple pages, not found", IDC_SAVE_MULTIPLE, site.Url("/missing.html"), page,
+         IDC_COMPLETE},
+        {"this page, path too long", IDC_SAVE_PAGE, kDeadUrl, tooLong, IDC_WORDS_ONLY},
+        {"multiple pages, path too long", IDC_SAVE_MULTIPLE, kDeadUrl, tooLong, IDC_COMPLETE},
+        {"pictures, folder too deep", IDC_SAVE_IMAGES, kDeadUrl, deep, 0},
     };
-    for (const Case& c : cases) {
+    App app;
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchFolder folder(L"stop");
-        // A file saved before stays as it was when the save over it is stopped.
-        const std::wstring stopped = folder / L"stopped.html";
-        WriteFile(stopped, kPrecious);
-        StartPageSave(app, c.command, site.Url("/slow.html"), stopped, kComplete);
-        HWND progress = app.WaitForDialogWith(kStatus);
-        ASSERT_NE(progress, nullptr);
-        // The option dialog stays open behind the save but cannot start a second one.
-        HWND options = app.FindTop(OptionsCaption(c.command));
-        ASSERT_NE(options, nullptr);
-        EXPECT_FALSE(IsWindowEnabled(options));
-        // The text runs through its four forms while the save waits.
-        std::set<std::wstring> seen;
-        EXPECT_TRUE(WaitUntil([&] {
-            seen.insert(ItemText(progress, kStatus));
-            return seen.count(L"Saving,please wait") && seen.count(L"Saving,please wait.") &&
-                   seen.count(L"Saving,please wait..") && seen.count(L"Saving,please wait...");
-        }));
-        PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stopWith, BN_CLICKED), 0);
-        EXPECT_EQ(app.TakeMessageBox(), kStopped);
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"stopped.html"});
-        EXPECT_EQ(ReadFile(stopped), kPrecious);
-
-        const std::wstring saved = folder / L"saved.html";
-        StartPageSave(app, c.command, site.Url("/page.html"), saved);
-        EXPECT_EQ(app.TakeMessageBox(), kCompleted);
-        EXPECT_NE(ReadFile(saved).find("page-marker"), std::string::npos);
+        WriteFile(page, kPrecious);
+        HWND options = StartSave(app, c.command, c.url, c.path, c.content);
+        const wchar_t* error = c.command == IDC_SAVE_MULTIPLE ? L"Error!" : L"error!";
+        EXPECT_EQ(app.TakeMessageBox(), (Box{L"", error}));
+        EXPECT_FALSE(IsWindow(options));
+        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(ReadFile(page), kPrecious);
     }
-
-    // The picture save stops the same way.
-    ScratchFolder folder(L"stop_pictures");
-    StartPictureSave(app, site.Url("/slow.html"), folder.path());
-    HWND progress = app.WaitForDialogWith(kPictureCount);
-    ASSERT_NE(progress, nullptr);
-    Click(progress, IDOK);
-    EXPECT_EQ(app.TakeMessageBox(), kStopped);
 }

@@ -4,18 +4,21 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "driver.h"
-#include "gui_ids.h"
 #include "test_server.h"
 
 using namespace gui;
 
 namespace {
 
-void SaveWindowPicture(HWND window, const std::wstring& path) {
-    // Let the window finish painting before it is copied from the screen.
+std::wstring g_out;
+
+// Copies window from the screen, once it has painted, into name.bmp; the window.
+HWND Shoot(HWND window, const wchar_t* name) {
+    if (!window) throw std::runtime_error("no window for " + Narrow(name));
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Sleep(300);
     RECT r;
@@ -27,91 +30,58 @@ void SaveWindowPicture(HWND window, const std::wstring& path) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     SelectObject(memory, old);
-
-    BITMAPFILEHEADER file = {};
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
+    BITMAPINFOHEADER info = {sizeof(info), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     std::string pixels(static_cast<size_t>((width * 3 + 3) & ~3) * height, '\0');
     GetDIBits(memory, bitmap, 0, height, &pixels[0], reinterpret_cast<BITMAPINFO*>(&info),
               DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info);
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    WriteFile(path, std::string(reinterpret_cast<const char*>(&file), sizeof(file)) +
-                        std::string(reinterpret_cast<const char*>(&info), sizeof(info)) + pixels);
+    const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof(info);
+    const BITMAPFILEHEADER file = {0x4D42, offset + static_cast<DWORD>(pixels.size()), 0, 0,
+                                   offset};
+    WriteFile(g_out + L"\\" + name + L".bmp",
+              std::string(reinterpret_cast<const char*>(&file), sizeof(file)) +
+                  std::string(reinterpret_cast<const char*>(&info), sizeof(info)) + pixels);
+    return window;
 }
 
-int Shoot(const std::wstring& out) {
+void ShootAll() {
     qmtest::SiteServer site;
     site.AddStalled("/slow.html", "<html><img src=\"a.gif\"></html>", 10, -1);
     ScratchFolder pictures(L"screenshots");
     App app;
-    // Pictures window as name.bmp; false when the window did not appear.
-    auto shoot = [&](HWND window, const wchar_t* name) {
-        if (window) SaveWindowPicture(window, out + L"\\" + name + L".bmp");
-        return window != nullptr;
-    };
-    shoot(app.main(), L"main-window");
-
-    Click(app.main(), kAbout);
-    HWND about = app.WaitForTop(L"About");
-    if (!shoot(about, L"about")) return 1;
-    Click(about, IDOK);
+    Shoot(app.main(), L"main-window");
+    Click(app.main(), IDC_ABOUT);
+    Click(Shoot(app.WaitFor(Titled(L"About")), L"about"), IDOK);
     app.WaitIdle();
 
-    SetItemText(app.main(), kUrl, Wide(site.Url("/slow.html")));
-    const struct {
-        int command;
-        const wchar_t* caption;
-        const wchar_t* picture;
-    } options[] = {{kSavePage, L"Save This Page", L"save-this-page"},
-                   {kSaveMultiple, L"Save Multiple Pages", L"save-multiple-pages"}};
-    for (const auto& o : options) {
-        Click(app.main(), o.command);
-        HWND dialog = app.WaitForTop(o.caption);
-        if (!shoot(dialog, o.picture)) return 1;
-        Click(dialog, IDCANCEL);
-        app.WaitIdle();
-    }
-
+    SetItemText(app.main(), IDC_URL, Wide(site.Url("/slow.html")));
+    Click(app.main(), IDC_SAVE_MULTIPLE);
+    Click(Shoot(app.WaitFor(Titled(L"Save Multiple Pages")), L"save-multiple-pages"), IDCANCEL);
+    app.WaitIdle();
     // The page save's progress, while the page is slow to come.
-    Click(app.main(), kSavePage);
-    HWND dialog = app.WaitForTop(L"Save This Page");
-    if (!dialog) return 1;
-    SetItemText(dialog, kSavePath, pictures / L"page.html");
+    Click(app.main(), IDC_SAVE_PAGE);
+    HWND dialog = Shoot(app.WaitFor(Titled(L"Save This Page")), L"save-this-page");
+    SetItemText(dialog, IDC_SAVE_PATH, pictures / L"page.html");
     Click(dialog, IDOK);
-    HWND progress = app.WaitForDialogWith(kStatus);
-    if (!progress) return 1;
-    WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait..."; });
-    shoot(progress, L"waiting");
-    Click(progress, IDOK);
+    HWND progress = app.WaitFor(Holding(IDC_STATUS));
+    WaitUntil([&] { return ItemText(progress, IDC_STATUS) == L"Saving,please wait..."; });
+    Click(Shoot(progress, L"waiting"), IDOK);
     app.TakeMessageBox();
 
-    // The picture save's progress.
-    Click(app.main(), kSaveImages);
-    if (!shoot(app.WaitForTop(kFolderCaption), L"folder-browser")) return 1;
-    if (!app.PickFolder(pictures.path())) return 1;
-    progress = app.WaitForDialogWith(kPictureCount);
-    if (!progress) return 1;
-    WaitUntil([&] { return ItemText(progress, kStatus) == L"Saving,please wait.."; });
-    shoot(progress, L"savingpic");
-    Click(progress, IDOK);
+    Click(app.main(), IDC_SAVE_IMAGES);
+    Shoot(app.WaitFor(Titled(kFolderCaption)), L"folder-browser");
+    if (!app.PickFolder(pictures.path())) throw std::runtime_error("no folder picked");
+    progress = app.WaitFor(Holding(IDC_PICTURE_COUNT));
+    WaitUntil([&] { return ItemText(progress, IDC_STATUS) == L"Saving,please wait.."; });
+    Click(Shoot(progress, L"savingpic"), IDOK);
     app.TakeMessageBox();
 
-    SetItemText(app.main(), kUrl, L"https://example.org/");
-    Click(app.main(), kSavePage);
-    HWND refusal = app.WaitForMessageBox();
-    if (!shoot(refusal, L"https-refused")) return 1;
-    Click(refusal, IDOK);
+    SetItemText(app.main(), IDC_URL, L"https://example.org/");
+    Click(app.main(), IDC_SAVE_PAGE);
+    Click(Shoot(app.WaitFor(IsMessageBox), L"https-refused"), IDOK);
     app.WaitIdle();
-    return 0;
 }
 
 }  // namespace
@@ -121,8 +91,10 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: gui_screenshots OUTPUT-FOLDER\n", stderr);
         return 2;
     }
+    g_out = argv[1];
     try {
-        return Shoot(argv[1]);
+        ShootAll();
+        return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "gui_screenshots: %s\n", e.what());
         return 1;

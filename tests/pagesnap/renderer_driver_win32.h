@@ -1,11 +1,13 @@
-// Drives Pagesnap the way the desktop program does (the job text in the shared block, then
-// a button-down/button-up pair on the renderer's child window) and reads the picture it
-// writes the way a viewer would.
+// What the renderer's tests share: the job block Pagesnap reads, and its picture read the
+// way a viewer would.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <wincodec.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,45 +16,88 @@
 
 namespace pagesnap_test {
 
-// Writes `text` into the 1024-byte block "qmPagesnap" (created if need be), zeros after
-// it. Returns false if the text and its NUL do not fit.
-bool WriteJobBlock(const std::string& text);
-
-// A copy of Pagesnap.exe in a folder of its own, so that each test can give it its own
-// Pagesnap.ini, started and ended by the test.
-class Renderer {
-public:
-    Renderer();
-    ~Renderer();
-
-    bool running() const;
-    HWND frame() const { return frame_; }
-    HWND target() const { return target_; }
-    void WriteIni(const std::string& ini) const { gui::WriteFile(folder_ / L"Pagesnap.ini", ini); }
-
-    // The pair of messages the program sends, 100 ms apart.
-    void Click() const;
-
-private:
-    gui::ScratchFolder folder_{L"renderer"};
-    PROCESS_INFORMATION process_ = {};
-    HWND frame_ = nullptr;
-    HWND target_ = nullptr;
-};
+// The shared block "qmPagesnap" as it stands (empty when nobody holds it). With `text`, the
+// text is written into it first (created if need be), zeros after it; kept open for the
+// life of the test program, as the desktop program keeps its own.
+inline std::string JobBlock(const std::string* text = nullptr) {
+    static HANDLE mine = nullptr;
+    if (text && !mine) {
+        mine = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                  pagesnap::kJobBlockSize, pagesnap::kJobMappingName);
+    }
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, pagesnap::kJobMappingName);
+    if (!mapping) return "";
+    std::string block;
+    if (char* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0))) {
+        if (text && text->size() < pagesnap::kJobBlockSize) {
+            std::memset(view, 0, pagesnap::kJobBlockSize);
+            std::memcpy(view, text->c_str(), text->size());
+        }
+        block.assign(view, pagesnap::kJobBlockSize);
+        UnmapViewOfFile(view);
+    }
+    CloseHandle(mapping);
+    return block;
+}
 
 // A JPEG as a viewer reads it.
 struct Picture {
-    bool valid = false;
-    std::string error;
+    HRESULT result = E_FAIL;
     unsigned width = 0;
     unsigned height = 0;
     std::vector<unsigned char> bgra;  // top-down rows
 
+    bool valid() const { return SUCCEEDED(result); }
     // Whether the pixel is within 16 of the colour in every channel (JPEG is lossy); a
     // failure names the colour found.
-    ::testing::AssertionResult Shows(unsigned x, unsigned y, int r, int g, int b) const;
+    ::testing::AssertionResult Shows(unsigned x, unsigned y, int r, int g, int b) const {
+        if (!valid() || x >= width || y >= height) {
+            return ::testing::AssertionFailure() << "outside the picture";
+        }
+        const unsigned char* p = &bgra[(static_cast<std::size_t>(y) * width + x) * 4];
+        if (std::abs(p[2] - r) <= 16 && std::abs(p[1] - g) <= 16 && std::abs(p[0] - b) <= 16) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "(" << x << "," << y << ") is rgb(" << int(p[2])
+                                             << "," << int(p[1]) << "," << int(p[0]) << ")";
+    }
 };
 
-Picture ReadJpeg(const std::wstring& path);
+inline Picture ReadJpeg(const std::wstring& path) {
+    Picture picture;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    GUID container = {};
+    HRESULT& hr = picture.result;
+    hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
+    if (SUCCEEDED(hr)) {
+        hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                WICDecodeMetadataCacheOnDemand, &decoder);
+    }
+    if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
+    if (SUCCEEDED(hr) && !IsEqualGUID(container, GUID_ContainerFormatJpeg)) hr = E_FAIL;
+    if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, &frame);
+    if (SUCCEEDED(hr)) hr = frame->GetSize(&picture.width, &picture.height);
+    if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter);
+    if (SUCCEEDED(hr)) {
+        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
+                                   nullptr, 0.0, WICBitmapPaletteTypeCustom);
+    }
+    if (SUCCEEDED(hr)) {
+        picture.bgra.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
+        hr = converter->CopyPixels(nullptr, picture.width * 4,
+                                   static_cast<UINT>(picture.bgra.size()), picture.bgra.data());
+    }
+    for (IUnknown* object : {static_cast<IUnknown*>(converter), static_cast<IUnknown*>(frame),
+                             static_cast<IUnknown*>(decoder), static_cast<IUnknown*>(factory)}) {
+        if (object) object->Release();
+    }
+    CoUninitialize();
+    return picture;
+}
 
 }  // namespace pagesnap_test

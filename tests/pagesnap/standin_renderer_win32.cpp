@@ -1,9 +1,8 @@
 // A stand-in for Pagesnap in the tests of the desktop program's bridge: the same two
-// windows, and on a click it keeps what it was sent, beside itself:
-//   clicks.txt  one line per button message, "down" or "up"
-//   job.bin     the shared block "qmPagesnap" as found at the button-up, all 1024 bytes
-// What it does besides is read from standin.txt beside it (at start for its windows, at
-// each click for the picture):
+// windows, and on a click it keeps beside itself what it was sent: clicks.txt, one line
+// per button message ("down" or "up"), and job.bin, the whole shared block at the
+// button-up. standin.txt beside it says what it does besides (read at start for its
+// windows, at each click for the picture):
 //   picture    (or no file) writes path + ".jpg" at once
 //   silent     writes nothing
 //   no-child   has the top-level window only
@@ -13,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "pagesnap_protocol.h"
+#include "job.h"
 
 namespace {
 
@@ -42,30 +41,21 @@ void TakeJob() {
         const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
         UnmapViewOfFile(view);
         Write(g_folder + "job.bin", block, "wb");
-        const std::string text = block.c_str();
-        const size_t first = text.find(pagesnap::kJobSeparator);
-        const size_t second =
-            first == std::string::npos
-                ? first
-                : text.find(pagesnap::kJobSeparator, first + pagesnap::kJobSeparatorLength);
-        if (second != std::string::npos && ReadMode() == "picture") {
-            Write(text.substr(first + 6, second - first - 6) + ".jpg", "stand-in picture", "wb");
+        pagesnap::Job job;
+        if (pagesnap::ParseJob(block.data(), block.size(), &job) && ReadMode() == "picture") {
+            Write(job.path + ".jpg", "stand-in picture", "wb");
         }
     }
     CloseHandle(mapping);
 }
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_LBUTTONDOWN) {
-        Write(g_folder + "clicks.txt", "down\n", "ab");
-        return 0;
+    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONUP) {
+        return DefWindowProcA(window, message, wParam, lParam);
     }
-    if (message == WM_LBUTTONUP) {
-        Write(g_folder + "clicks.txt", "up\n", "ab");
-        TakeJob();
-        return 0;
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
+    Write(g_folder + "clicks.txt", message == WM_LBUTTONDOWN ? "down\n" : "up\n", "ab");
+    if (message == WM_LBUTTONUP) TakeJob();
+    return 0;
 }
 
 HWND Window(HINSTANCE instance, const char* className, WNDPROC proc, const char* title, DWORD style,
