@@ -118,6 +118,7 @@ private:
     bool RefreshUrl(const Attribute& content);
     bool Srcset(const Attribute& a, PageKind kind);
     int32_t CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok);
+    int32_t EscapeEnd(int32_t at, int32_t to) const;
     int32_t CssStringEnd(int32_t from, int32_t to, char quote) const;
     PageKind ByExtension(int32_t begin, int32_t end) const;
 
@@ -417,6 +418,16 @@ int32_t Reader::CssStringEnd(int32_t from, int32_t to, char quote) const {
 }
 
 // At "url(": takes its value. Returns where the scan goes on.
+// After the CSS escape at `at`: a backslash and one character, or up to six hex digits and
+// the one blank that may end them ("\\29 " is one ')').
+int32_t Reader::EscapeEnd(int32_t at, int32_t to) const {
+    int32_t j = at + 1;
+    auto hex = [](char c) { return IsDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f'); };
+    if (j >= to || !hex(t_[j])) return at + 2;
+    while (j < to && j - at <= 6 && hex(t_[j])) ++j;
+    return j < to && IsBlank(t_[j]) ? j + 1 : j;
+}
+
 int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok) {
     *ok = true;
     int32_t j = at + 4;
@@ -432,7 +443,7 @@ int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* 
     } else {
         begin = j;
         while (j < to && t_[j] != ')' && !IsBlank(t_[j]) && t_[j] != '"' && t_[j] != '\'')
-            j += t_[j] == '\\' ? 2 : 1;
+            j = t_[j] == '\\' ? EscapeEnd(j, to) : j + 1;
         end = j < to ? j : to;
         while (j < to && IsBlank(t_[j])) ++j;
         if (j >= to || t_[j] != ')') return j;

@@ -69,8 +69,8 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
          "href=a</p>",
          ""},
         {"<style>@import \"a.css\";@import url(b.css);/* url(c.png) */ p{background:URL( 'd.png' )}"
-         "i{src:url(f.woff2)}q{content:\"url(no.png)\"}</style>",
-         "3 a.css|3 b.css|2 d.png|6 f.woff2"},
+         "i{src:url(f.woff2)}q{content:\"url(no.png)\"}u{x:url(e\\(\\29 .png)}</style>",
+         "3 a.css|3 b.css|2 d.png|6 f.woff2|2 e\\(\\29 .png"},
         {"<p style=\"background:url(&quot;d.svg&quot;)\">", "2 &quot;d.svg&quot;"},
         {"<meta http-equiv=Refresh content=\"5; URL='next.html'\"><meta http-equiv=refresh "
          "content=\"0;b.html \"><meta http-equiv=refresh content=3><meta name=x content=y.html>",
