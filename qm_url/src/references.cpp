@@ -573,6 +573,10 @@ int32_t CharacterReference(const char* s, int32_t n, uint32_t* code) {
 // '}' of a template's part that opens it, with a picture extension; not a "//host" address.
 bool Reader::Script() {
     constexpr int32_t kLongestName = 200;
+    // A script names a few pictures for its own look; a long list of them is data (an emoji
+    // table, a gallery) that the page does not show as it opens.
+    constexpr int kMostNames = 32;
+    int names = 0;
     for (int32_t i = 0; i < n_; ++i) {
         if (!Poll(i)) return false;
         const char c = t_[i];
@@ -590,6 +594,7 @@ bool Reader::Script() {
         if (i - start >= 2 && t_[start] == '/' && t_[start + 1] == '/') continue;
         if (ByExtension(start, i) != KIND_PICTURE) continue;
         if (!Emit(start, i, KIND_PICTURE, kNamedInScript)) return false;
+        if (++names == kMostNames) break;
     }
     return true;
 }

@@ -90,6 +90,10 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
                       TextKind::kScript)
                   .found,
               "2 sync_off.png|2 plus.png");
+    std::string list;
+    for (int i = 0; i < 40; ++i) list += "'" + std::to_string(i) + ".gif',";
+    EXPECT_EQ(Collect(list, TextKind::kScript).found.find("|2 32.gif"), std::string::npos);
+    EXPECT_NE(Collect(list, TextKind::kScript).found.find("|2 31.gif"), std::string::npos);
 }
 
 // A state with the page http://h/d/p.html being visited, saved in the folder "S\".
