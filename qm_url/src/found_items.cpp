@@ -33,8 +33,16 @@ bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions&
     }
 }
 
-ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
-                        uint32_t hash, PageKind kind, bool sameSite, const SaveOptions& options) {
+FoundOnPage PageFacts(CrawlState& state) {
+    FoundOnPage facts;
+    facts.folderLength = std::strlen(state.saveFolder);
+    facts.refererLength = std::strlen(state.current().url);
+    return facts;
+}
+
+ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
+                        const char* url, size_t length, uint32_t hash, PageKind kind,
+                        bool sameSite, const SaveOptions& options) {
     ItemChoice choice;
     choice.entry = state.FindUrl(url, length, hash);
     if (choice.entry >= 0) {
@@ -53,13 +61,17 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     }
 
     // Room for the name beside the save folder and its separator.
-    size_t folderLength = std::strlen(state.saveFolder);
+    const size_t folderLength = found.folderLength;
     size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
     char name[LOCAL_PATH_SIZE];
     char path[LOCAL_PATH_SIZE];
     if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
-    if (!MakeLocalName(url, kind, name, room) || !state.names.Claim(name, room, url) ||
-        !JoinSaveFolder(state.saveFolder, name, path, sizeof path)) {
+    size_t nameLength = MakeLocalName(url, length, kind, name, room);
+    size_t pathLength =
+        nameLength > 0 && state.names.Claim(name, &nameLength, room, url)
+            ? JoinSaveFolder(state.saveFolder, folderLength, name, nameLength, path, sizeof path)
+            : 0;
+    if (pathLength == 0) {
         state.entry(choice.entry).fate = UrlFate::kFailed;
         return choice;
     }
@@ -73,15 +85,14 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     PageRecord& r = state.record(index);
     std::memcpy(r.url, url, length);
     r.url[length] = '\0';
-    std::memcpy(r.localPath, path, std::strlen(path) + 1);
-    size_t refererLength = std::strlen(page.url);
-    std::memcpy(r.referer, page.url, refererLength + 1);
+    std::memcpy(r.localPath, path, pathLength + 1);
+    std::memcpy(r.referer, page.url, found.refererLength + 1);
     r.kind = kind;
     r.depth = static_cast<uint8_t>(depth);
     r.sameSite = sameSite ? 1 : 0;
     state.entryOf(index) = choice.entry;
     state.levelOf(index) = static_cast<uint8_t>(level);
-    state.SetLocalName(choice.entry, name);
+    state.SetLocalName(choice.entry, std::string_view(name, nameLength));
     state.entry(choice.entry).fate = UrlFate::kQueued;
     choice.local = true;
     return choice;

@@ -16,6 +16,14 @@ struct FoundGroups {
     int32_t linkHead = NO_RECORD, linkTail = NO_RECORD;
 };
 
+// What the items found on one page share, worked out once for the page.
+struct FoundOnPage {
+    size_t folderLength = 0;   // of the save folder
+    size_t refererLength = 0;  // of the page's URL
+};
+// Those of the current page of `state`.
+FoundOnPage PageFacts(CrawlState& state);
+
 // What the page is to name an item by.
 struct ItemChoice {
     int32_t entry = -1;         // its entry in the URL index
@@ -31,7 +39,8 @@ bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions&
 // The item at `url` (absolute, `length` characters, `hash` as CrawlState::PrefetchUrl gives
 // it), named on the current page as `kind`. A URL met before keeps its fate; a new one that
 // this crawl saves gets a record in `groups` and a unique local name.
-ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
-                        uint32_t hash, PageKind kind, bool sameSite, const SaveOptions& options);
+ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
+                        const char* url, size_t length, uint32_t hash, PageKind kind,
+                        bool sameSite, const SaveOptions& options);
 
 }  // namespace qm

@@ -472,9 +472,8 @@ void ShortHash(const char* text, char (&hex)[9]) {
     hex[8] = '\0';
 }
 
-bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
+size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size) {
     const NameMode mode = NameModeOf(kind);
-    size_t n = std::strlen(url);
     const void* question = std::memchr(url, '?', n);
     size_t queryStart =
         question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
@@ -511,7 +510,7 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
         queryBeforeExtension = extLength > 0;
     }
     const size_t addedLength = std::strlen(added);
-    if (n + addedLength >= kWorkAreaSize) return false;
+    if (n + addedLength >= kWorkAreaSize) return 0;
 
     // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
     // folders, or one '-' in a flat name.
@@ -538,7 +537,7 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             schemeEnd = k + 1;
     }
     bool fetchable = schemeEnd > 0;
-    if (!fetchable || schemeEnd >= rawLength) return false;
+    if (!fetchable || schemeEnd >= rawLength) return 0;
 
     std::string made;
     if (mode == NAME_MODE_FOLDERS) {
@@ -548,7 +547,7 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             size_t end = FindAny(raw, i, rawLength, kBackslash);
             if (end - i > kLongestComponent) {
                 std::string component(raw + i, end - i);
-                if (!Shorten(component, kLongestComponent, url)) return false;
+                if (!Shorten(component, kLongestComponent, url)) return 0;
                 AppendSafeComponent(component.data(), component.size(), out);
             } else if (IsOrdinaryComponent(raw + i, end - i)) {
                 out.Append(raw + i, end - i);
@@ -558,10 +557,10 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             if (end < rawLength) out.Append('\\');
             i = end + 1;
         }
-        if (!out.ok()) return false;
+        if (!out.ok()) return 0;
         if (out.length() < size) {
             std::memcpy(name, area, out.length() + 1);
-            return true;
+            return out.length();
         }
         made = area;
         {
@@ -580,14 +579,14 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     } else {
         if (rawLength <= std::min(kLongestComponent, size - 1)) {
             std::memcpy(name, raw, rawLength + 1);
-            return true;
+            return rawLength;
         }
         made = raw;
-        if (!Shorten(made, std::min(kLongestComponent, size - 1), url)) return false;
+        if (!Shorten(made, std::min(kLongestComponent, size - 1), url)) return 0;
     }
-    if (made.size() >= size) return false;
+    if (made.size() >= size) return 0;
     std::memcpy(name, made.c_str(), made.size() + 1);
-    return true;
+    return made.size();
 }
 
 void NameRegistry::Clear() {
@@ -596,9 +595,9 @@ void NameRegistry::Clear() {
     lastFolder_.clear();
 }
 
-bool NameRegistry::Claim(char* name, size_t size, const char* url) {
+bool NameRegistry::Claim(char* name, size_t* length, size_t size, const char* url) {
     char lower[2 * LOCAL_PATH_SIZE];
-    size_t n = std::strlen(name);
+    size_t n = *length;
     if (n >= size || n + 10 >= sizeof lower) return false;
     LowerCopy(name, n + 1, lower);
     uint32_t nameHash = taken_.Prefetch(std::string_view(lower, n));
@@ -657,6 +656,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     }
     taken_.Add(std::string_view(lower, n), nameHash);
     isFolder_.push_back(false);
+    *length = n;
     // Its folders, from the innermost, up to one known already.
     for (size_t cut = n; lastSlash && !parentKnown && cut-- > 0;) {
         if (lower[cut] != '\\') continue;
@@ -667,17 +667,17 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     return true;
 }
 
-bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, size_t size) {
-    size_t folderLength = std::strlen(saveFolder), nameLength = std::strlen(localName);
+size_t JoinSaveFolder(const char* saveFolder, size_t folderLength, const char* localName,
+                      size_t nameLength, char* path, size_t size) {
     if (localName[0] != '\\') {
         // A local name holds no run of backslashes: only the joint may need one.
         char last = folderLength > 0 ? saveFolder[folderLength - 1] : ':';
         size_t joint = last == ':' || last == '\\' ? 0 : 1;
-        if (folderLength + joint + nameLength >= size) return false;
+        if (folderLength + joint + nameLength >= size) return 0;
         std::memcpy(path, saveFolder, folderLength);
         if (joint) path[folderLength] = '\\';
         std::memcpy(path + folderLength + joint, localName, nameLength + 1);
-        return true;
+        return folderLength + joint + nameLength;
     }
     char joined[kWorkAreaSize + LOCAL_PATH_SIZE];
     BoundedText out(joined);
@@ -685,13 +685,13 @@ bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, s
     // A drive letter alone names that drive's current folder: no backslash after it.
     if (folderLength > 0 && saveFolder[folderLength - 1] != ':') out.Append('\\');
     out.Append(localName);
-    if (!out.ok()) return false;
+    if (!out.ok()) return 0;
     // Collapse only from the joint on: the folder's own leading "\\" of a network share stays.
     if (folderLength > 0) CollapseBackslashes(joined + folderLength - 1);
     size_t n = std::strlen(joined);
-    if (n >= size) return false;
+    if (n >= size) return 0;
     std::memcpy(path, joined, n + 1);
-    return true;
+    return n;
 }
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -66,9 +67,12 @@ bool IsSameSite(const char* url, const char* pageUrl);
 // can climb out of the save folder. ".html" is added only where a page may be (to pages
 // and frames without a known extension that is not a page's), ".css" to style sheets
 // without it; a query goes before a known extension; a URL ending in '/' gets a name of
-// its own. A name longer than `size` - 1 is shortened with a hash of the URL. False when
-// no name fits.
-bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size);
+// its own. A name longer than `size` - 1 is shortened with a hash of the URL. `url` is
+// NUL-terminated and `length` characters long. Returns the name's length; 0 when no name fits.
+size_t MakeLocalName(const char* url, size_t length, PageKind kind, char* name, size_t size);
+inline size_t MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
+    return MakeLocalName(url, std::strlen(url), kind, name, size);
+}
 
 // The local names given out in one crawl, compared as a file system that ignores case does.
 class NameRegistry {
@@ -76,8 +80,9 @@ public:
     void Clear();
     // Takes `name` for this crawl, changed where it clashes with a name taken before: a
     // file name taken, or a folder of that name, gets a hash of `url` before its extension;
-    // a folder whose name a file took gets a '_' added. False when no name fits `size`.
-    bool Claim(char* name, size_t size, const char* url);
+    // a folder whose name a file took gets a '_' added. `*length` is the length of `name`
+    // before and after. False when no name fits `size`.
+    bool Claim(char* name, size_t* length, size_t size, const char* url);
 
 private:
     TextTable taken_;             // every file and folder name given out, in lower case
@@ -93,7 +98,14 @@ void CollapseBackslashes(char* s);
 
 // The path an item is written to: the save folder, a backslash and its local name, with
 // runs of backslashes collapsed. With an empty save folder the name alone, which the
-// system takes relative to the current folder. False when it would not fit in `size`.
-bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, size_t size);
+// system takes relative to the current folder. Returns the path's length; 0 when it would
+// not fit in `size`.
+size_t JoinSaveFolder(const char* saveFolder, size_t folderLength, const char* localName,
+                      size_t nameLength, char* path, size_t size);
+inline size_t JoinSaveFolder(const char* saveFolder, const char* localName, char* path,
+                             size_t size) {
+    return JoinSaveFolder(saveFolder, std::strlen(saveFolder), localName, std::strlen(localName),
+                          path, size);
+}
 
 }  // namespace qm

@@ -164,7 +164,8 @@ public:
           out_(out),
           capacity_(capacity),
           options_(options),
-          spots_(spots) {
+          spots_(spots),
+          found_(PageFacts(state)) {
         ParseBase(state.current().url, &base_);
         pageHost_ = base_.authority.substr(0, base_.authority.find(':'));
     }
@@ -203,6 +204,7 @@ private:
     int32_t copied_ = 0;  // the input before this index has been written to the output
     const SaveOptions& options_;
     std::vector<LocalSpot>* spots_;
+    const FoundOnPage found_;
     BaseUrl base_;
     std::string pageHost_;
     FoundGroups groups_;
@@ -255,7 +257,8 @@ void PageScan::Add(const Resolved& x) {
     ItemChoice choice;
     if (r.kind != kAddressOnly && !outOfRecords_) {
         bool sameSite = HasHost(url, n, pageHost_);
-        choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
+        choice = AddFoundItem(state_, found_, groups_, url, n, x.urlHash, r.kind, sameSite,
+                              options_);
         outOfRecords_ = choice.outOfRecords;
     }
     // The value goes straight after the text before it, when the rest of the page still

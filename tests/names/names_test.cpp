@@ -126,8 +126,10 @@ const NameCase kNameCases[] = {
 TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
     for (const NameCase& c : kNameCases) {
         char name[LOCAL_PATH_SIZE];
-        ASSERT_TRUE(MakeLocalName(c.url, c.kind, name, sizeof name)) << c.url;
+        size_t length = MakeLocalName(c.url, c.kind, name, sizeof name);
+        ASSERT_NE(length, 0u) << c.url;
         EXPECT_STREQ(name, c.expected) << c.url;
+        EXPECT_EQ(length, std::strlen(name)) << c.url;
     }
 }
 
@@ -181,7 +183,9 @@ TEST(NameRegistry, GivesEveryUrlItsOwnFile) {
     auto claim = [&](const char* name, const char* url) {
         char area[LOCAL_PATH_SIZE];
         std::strcpy(area, name);
-        EXPECT_TRUE(names.Claim(area, sizeof area, url)) << name;
+        size_t length = std::strlen(area);
+        EXPECT_TRUE(names.Claim(area, &length, sizeof area, url)) << name;
+        EXPECT_EQ(length, std::strlen(area)) << name;
         return std::string(area);
     };
     EXPECT_EQ(claim("http-\\h\\Case.gif", "http://h/Case.gif"), "http-\\h\\Case.gif");
