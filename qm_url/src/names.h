@@ -82,7 +82,14 @@ public:
     // file name taken, or a folder of that name, gets a hash of `url` before its extension;
     // a folder whose name a file took gets a '_' added. `*length` is the length of `name`
     // before and after. False when no name fits `size`.
-    bool Claim(char* name, size_t* length, size_t size, const char* url);
+    bool Claim(char* name, size_t* length, size_t size, const char* url) {
+        return Claim(name, length, size, url, Prefetch(name, *length));
+    }
+    // The same for a name whose place Prefetch asked for, and gave `hash`.
+    bool Claim(char* name, size_t* length, size_t size, const char* url, uint32_t hash);
+    // Asks for the place where `name` (`length` characters) is looked for to be brought near,
+    // while other work goes on; what Claim takes.
+    uint32_t Prefetch(const char* name, size_t length) const;
 
 private:
     TextTable taken_;             // every file and folder name given out, in lower case

@@ -150,6 +150,8 @@ struct Resolved {
     size_t urlLength;  // of its part before the fragment
     size_t n;          // of the absolute URL
     uint32_t urlHash;
+    bool sameSite;
+    NameAhead ahead;
     char value[URL_TEXT_SIZE];
     char url[URL_TEXT_SIZE];
 };
@@ -188,7 +190,7 @@ public:
 
 private:
     bool Resolve(const FoundReference& r, Resolved& x) const;
-    void Add(const Resolved& x);
+    void Add(Resolved& x);
     void AddWaiting() {
         if (waiting_ >= 0) Add(resolved_[waiting_]);
         waiting_ = -1;
@@ -246,19 +248,24 @@ bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
     x.n = ResolveUrl(base_, x.value, x.urlLength, x.url);
     if (x.n == 0) return false;
     x.urlHash = state_.PrefetchUrl(x.url, x.n);
+    // An item to add has its name made now, while the previous one waits for its look-up.
+    x.ahead.made = false;
+    if (r.kind != kAddressOnly && !outOfRecords_) {
+        x.sameSite = HasHost(x.url, x.n, pageHost_);
+        MakeNameAhead(state_, found_, x.url, x.n, r.kind, x.sameSite, options_, &x.ahead);
+    }
     return true;
 }
 
-void PageScan::Add(const Resolved& x) {
+void PageScan::Add(Resolved& x) {
     const FoundReference& r = x.r;
     const char* url = x.url;
     size_t n = x.n;
     // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
     if (r.kind != kAddressOnly && !outOfRecords_) {
-        bool sameSite = HasHost(url, n, pageHost_);
-        choice = AddFoundItem(state_, found_, groups_, url, n, x.urlHash, r.kind, sameSite,
-                              options_);
+        choice = AddFoundItem(state_, found_, groups_, url, n, x.urlHash, r.kind, x.sameSite,
+                              options_, x.ahead);
         outOfRecords_ = choice.outOfRecords;
     }
     // The value goes straight after the text before it, when the rest of the page still
