@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,7 +50,7 @@ public:
         int32_t e = static_cast<int32_t>(entries_.size());
         entries_.push_back(
             Entry{h, static_cast<uint32_t>(texts_.size()), static_cast<uint32_t>(s.size())});
-        texts_.insert(texts_.end(), s.begin(), s.end());
+        texts_.append(s.data(), s.size());
         Place(e);
         return e;
     }
@@ -104,7 +105,7 @@ private:
         for (int32_t e = 0; e < static_cast<int32_t>(entries_.size()); ++e) Place(e);
     }
 
-    std::vector<char> texts_;
+    std::string texts_;
     std::vector<Entry> entries_;
     // The hash beside the entry number: a probe reads one place in memory.
     struct Slot {
