@@ -549,6 +549,19 @@ size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_
 
     std::string made;
     if (mode == NAME_MODE_FOLDERS) {
+        // Most paths have no folder or file name to change: they stand as they are.
+        bool ordinary = rawLength < size;
+        for (size_t i = 0; ordinary && i < rawLength;) {
+            const void* slash = std::memchr(raw + i, '\\', rawLength - i);
+            size_t end =
+                slash ? static_cast<size_t>(static_cast<const char*>(slash) - raw) : rawLength;
+            ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(raw + i, end - i);
+            i = end + 1;
+        }
+        if (ordinary) {
+            std::memcpy(name, raw, rawLength + 1);
+            return rawLength;
+        }
         char area[kWorkAreaSize];
         BoundedText out(area);
         for (size_t i = 0; i < rawLength;) {
