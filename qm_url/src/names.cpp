@@ -613,7 +613,8 @@ size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_
 void NameRegistry::Clear() {
     taken_.Clear();
     isFolder_.clear();
-    lastFolder_.clear();
+    for (std::string& folder : knownFolders_) folder.clear();
+    nextKnown_ = 0;
 }
 
 uint32_t NameRegistry::Prefetch(const char* name, size_t length) const {
@@ -649,13 +650,18 @@ bool NameRegistry::Claim(char* name, size_t* length, size_t size, const char* ur
     // A new folder must not bear a file's name: such a folder gets a '_' added.
     const char* lastSlash = std::strrchr(lower, '\\');
     const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - lower) : 0;
-    // Items come in runs from one folder: the folder of the last name is known at once.
-    bool parentKnown = folderLength > 0 && folderLength == lastFolder_.size() &&
-                       std::memcmp(lower, lastFolder_.data(), folderLength) == 0;
+    // A page's items come from a few folders: those of the last names are known at once.
+    bool parentKnown = false;
+    for (size_t i = 0; folderLength > 0 && i < kKnownFolders && !parentKnown; ++i)
+        parentKnown = folderLength == knownFolders_[i].size() &&
+                      std::memcmp(lower, knownFolders_[i].data(), folderLength) == 0;
     if (lastSlash && !parentKnown) {
         int32_t parent = find(folderLength);
         parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
-        if (parentKnown) lastFolder_.assign(lower, folderLength);
+        if (parentKnown) {
+            knownFolders_[nextKnown_].assign(lower, folderLength);
+            nextKnown_ = (nextKnown_ + 1) % kKnownFolders;
+        }
     }
     if (lastSlash != nullptr && !parentKnown) {
         for (size_t cut = 0; cut < n; ++cut) {

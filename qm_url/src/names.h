@@ -94,7 +94,10 @@ public:
 private:
     TextTable taken_;             // every file and folder name given out, in lower case
     std::vector<bool> isFolder_;  // for each of them
-    std::string lastFolder_;      // the folder, in lower case, last found to be one
+    // The folders, in lower case, last found to be ones: a page's items come from a few.
+    static constexpr size_t kKnownFolders = 4;
+    std::string knownFolders_[kKnownFolders];
+    size_t nextKnown_ = 0;  // the one to be replaced next
 };
 
 // A short hash of `text`: eight hexadecimal digits.
