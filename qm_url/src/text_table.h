@@ -87,7 +87,15 @@ public:
             h ^= h >> 32;
         }
         uint64_t w = 0;
-        std::memcpy(&w, s.data() + i, s.size() - i);
+        const size_t rest = s.size() - i;
+        if (rest > 0 && i > 0) {
+            // The last eight bytes, those taken already shifted out: the same word on the
+            // little-endian machines we build for, without a copy of variable length.
+            std::memcpy(&w, s.data() + s.size() - 8, 8);
+            w >>= 8 * (8 - rest);
+        } else {
+            std::memcpy(&w, s.data() + i, rest);
+        }
         h = (h ^ as(w)) * 0xC4CEB9FE1A85EC53ull;
         h ^= h >> 29;
         return static_cast<uint32_t>(h);
