@@ -60,7 +60,8 @@ void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url
               size_t length, PageKind kind, NameAhead* ahead) {
     ahead->made = true;
     ahead->length = MakeLocalName(url, length, kind, ahead->name, found.room);
-    if (ahead->length > 0) ahead->hash = state.names.Prefetch(ahead->name, ahead->length);
+    if (ahead->length > 0)
+        ahead->hash = state.names.Prefetch(ahead->name, ahead->length, ahead->lower);
 }
 
 }  // namespace
@@ -97,7 +98,8 @@ ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups
     size_t nameLength = ahead.length;
     char path[LOCAL_PATH_SIZE];
     size_t pathLength =
-        nameLength > 0 && state.names.Claim(name, &nameLength, found.room, url, ahead.hash)
+        nameLength > 0 && state.names.Claim(name, ahead.lower, &nameLength, found.room, url,
+                                           ahead.hash)
             ? JoinSaveFolder(state.saveFolder, found.folderLength, name, nameLength, path,
                              sizeof path)
             : 0;

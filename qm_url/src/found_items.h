@@ -34,6 +34,7 @@ struct NameAhead {
     size_t length = 0;  // 0 when no name fits
     uint32_t hash = 0;  // as NameRegistry::Prefetch gives it
     char name[LOCAL_PATH_SIZE];
+    char lower[NameRegistry::kLowerArea];  // the name in lower case, as Prefetch made it
 };
 
 // What the page is to name an item by.

@@ -230,23 +230,18 @@ bool Shorten(std::string& s, size_t limit, const char* url) {
     return true;
 }
 
-// Eight bytes in lower case (ASCII letters only).
-uint64_t LowerWord(uint64_t x) {
-    const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
-    uint64_t b = x & low7;
-    uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
-    uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
-    uint64_t upper = atLeastA & ~aboveZ & ~x & high;
-    return x | upper >> 2;
-}
-
-// Copies `n` bytes in lower case, eight at a time.
+// Copies `n` bytes in lower case (ASCII letters only), eight at a time.
 void LowerCopy(const char* s, size_t n, char* out) {
     size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         uint64_t x;
         std::memcpy(&x, s + i, 8);
-        x = LowerWord(x);
+        const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+        uint64_t b = x & low7;
+        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
+        uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
+        uint64_t upper = atLeastA & ~aboveZ & ~x & high;
+        x |= upper >> 2;
         std::memcpy(out + i, &x, 8);
     }
     for (; i < n; ++i) out[i] = Lower(s[i]);
@@ -617,18 +612,19 @@ void NameRegistry::Clear() {
     nextKnown_ = 0;
 }
 
-uint32_t NameRegistry::Prefetch(const char* name, size_t length) const {
-    return taken_.Prefetch(TextTable::Hash(std::string_view(name, length), LowerWord));
+// A name of up to kLongestClaim - 1 characters, and the hash that may be added to it.
+static_assert(kLongestClaim + 10 <= NameRegistry::kLowerArea);
+
+uint32_t NameRegistry::Prefetch(const char* name, size_t length, char* lower) const {
+    if (length >= kLongestClaim) return 0;  // Claim refuses it
+    LowerCopy(name, length + 1, lower);
+    return taken_.Prefetch(std::string_view(lower, length));
 }
 
-bool NameRegistry::Claim(char* name, size_t* length, size_t size, const char* url,
+bool NameRegistry::Claim(char* name, char* lower, size_t* length, size_t size, const char* url,
                          uint32_t hash) {
-    char lower[2 * LOCAL_PATH_SIZE];
     size_t n = *length;
-    // A name of up to kLongestClaim - 1 characters, and the hash that may be added to it.
-    static_assert(kLongestClaim + 10 <= sizeof lower);
     if (n >= size || n >= kLongestClaim) return false;
-    LowerCopy(name, n + 1, lower);
     uint32_t nameHash = hash;
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {

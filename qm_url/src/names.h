@@ -83,13 +83,17 @@ public:
     // a folder whose name a file took gets a '_' added. `*length` is the length of `name`
     // before and after. False when no name fits `size`.
     bool Claim(char* name, size_t* length, size_t size, const char* url) {
-        return Claim(name, length, size, url, Prefetch(name, *length));
+        char lower[kLowerArea];
+        return Claim(name, lower, length, size, url, Prefetch(name, *length, lower));
     }
-    // The same for a name whose place Prefetch asked for, and gave `hash`.
-    bool Claim(char* name, size_t* length, size_t size, const char* url, uint32_t hash);
-    // Asks for the place where `name` (`length` characters) is looked for to be brought near,
-    // while other work goes on; what Claim takes.
-    uint32_t Prefetch(const char* name, size_t length) const;
+    // The same for a name that Prefetch copied to `lower` and hashed as `hash`.
+    bool Claim(char* name, char* lower, size_t* length, size_t size, const char* url,
+               uint32_t hash);
+    // Copies `name` (`length` characters and a NUL) in lower case to `lower`, an area of
+    // kLowerArea bytes, and asks for the place where it is looked for to be brought near
+    // while other work goes on. Returns what Claim takes as its hash.
+    uint32_t Prefetch(const char* name, size_t length, char* lower) const;
+    static constexpr size_t kLowerArea = 2 * LOCAL_PATH_SIZE;
 
 private:
     TextTable taken_;             // every file and folder name given out, in lower case

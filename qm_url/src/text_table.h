@@ -24,9 +24,8 @@ public:
 
     // Asks for the place where `s` would be looked for to be brought near, while other work
     // goes on; the Hash of `s`.
-    uint32_t Prefetch(std::string_view s) const { return Prefetch(Hash(s)); }
-    // The same for a text whose Hash is `h`; `h`.
-    uint32_t Prefetch(uint32_t h) const {
+    uint32_t Prefetch(std::string_view s) const {
+        uint32_t h = Hash(s);
         __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
         return h;
     }
@@ -72,18 +71,12 @@ private:
 public:
     // Eight bytes a step: texts are URLs and paths of some tens of characters.
     static uint32_t Hash(std::string_view s) {
-        return Hash(s, [](uint64_t w) { return w; });
-    }
-    // The Hash of the text that `s` becomes when `as` is applied to each eight bytes of it
-    // (the last few padded with zero bytes, which `as` must leave zero).
-    template <class As>
-    static uint32_t Hash(std::string_view s, As as) {
         uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
         size_t i = 0;
         for (; i + 8 <= s.size(); i += 8) {
             uint64_t w;
             std::memcpy(&w, s.data() + i, 8);
-            h = (h ^ as(w)) * 0xFF51AFD7ED558CCDull;
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
             h ^= h >> 32;
         }
         uint64_t w = 0;
@@ -96,7 +89,7 @@ public:
         } else {
             std::memcpy(&w, s.data() + i, rest);
         }
-        h = (h ^ as(w)) * 0xC4CEB9FE1A85EC53ull;
+        h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
         h ^= h >> 29;
         return static_cast<uint32_t>(h);
     }
