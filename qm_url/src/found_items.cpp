@@ -56,8 +56,8 @@ bool Saves(const CrawlState& state, const FoundOnPage& found, PageKind kind, boo
            *level <= MOST_EMBEDDING_LEVELS;
 }
 
-void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url,
-              size_t length, PageKind kind, NameAhead* ahead) {
+void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url, size_t length,
+              PageKind kind, NameAhead* ahead) {
     ahead->made = true;
     ahead->length = MakeLocalName(url, length, kind, ahead->name, found.room);
     if (ahead->length > 0)
@@ -76,8 +76,8 @@ void MakeNameAhead(const CrawlState& state, const FoundOnPage& found, const char
 }
 
 ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
-                        const char* url, size_t length, uint32_t hash, PageKind kind,
-                        bool sameSite, const SaveOptions& options, NameAhead& ahead) {
+                        const char* url, size_t length, uint32_t hash, PageKind kind, bool sameSite,
+                        const SaveOptions& options, NameAhead& ahead) {
     ItemChoice choice;
     choice.entry = state.FindUrl(url, length, hash);
     if (choice.entry >= 0) {
@@ -97,12 +97,11 @@ ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups
     char* name = ahead.name;
     size_t nameLength = ahead.length;
     char path[LOCAL_PATH_SIZE];
-    size_t pathLength =
-        nameLength > 0 && state.names.Claim(name, ahead.lower, &nameLength, found.room, url,
-                                           ahead.hash)
-            ? JoinSaveFolder(state.saveFolder, found.folderLength, name, nameLength, path,
-                             sizeof path)
-            : 0;
+    size_t pathLength = nameLength > 0 && state.names.Claim(name, ahead.lower, &nameLength,
+                                                            found.room, url, ahead.hash)
+                            ? JoinSaveFolder(state.saveFolder, found.folderLength, name, nameLength,
+                                             path, sizeof path)
+                            : 0;
     if (pathLength == 0) {
         state.entry(choice.entry).fate = UrlFate::kFailed;
         return choice;

@@ -61,7 +61,7 @@ void MakeNameAhead(const CrawlState& state, const FoundOnPage& found, const char
 // keeps its fate; a new one that this crawl saves gets a record in `groups` and a unique
 // local name: the one in `ahead` when MakeNameAhead made it.
 ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
-                        const char* url, size_t length, uint32_t hash, PageKind kind,
-                        bool sameSite, const SaveOptions& options, NameAhead& ahead);
+                        const char* url, size_t length, uint32_t hash, PageKind kind, bool sameSite,
+                        const SaveOptions& options, NameAhead& ahead);
 
 }  // namespace qm

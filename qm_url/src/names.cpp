@@ -230,21 +230,27 @@ bool Shorten(std::string& s, size_t limit, const char* url) {
     return true;
 }
 
-// Copies `n` bytes in lower case (ASCII letters only), eight at a time.
+// Eight bytes at `s` in lower case (ASCII letters only), to `out`.
+void LowerWord(const char* s, char* out) {
+    uint64_t x;
+    std::memcpy(&x, s, 8);
+    const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+    uint64_t b = x & low7;
+    uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
+    uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
+    uint64_t upper = atLeastA & ~aboveZ & ~x & high;
+    x |= upper >> 2;
+    std::memcpy(out, &x, 8);
+}
+
+// Copies `n` bytes in lower case, eight at a time.
 void LowerCopy(const char* s, size_t n, char* out) {
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x;
-        std::memcpy(&x, s + i, 8);
-        const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
-        uint64_t b = x & low7;
-        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
-        uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
-        uint64_t upper = atLeastA & ~aboveZ & ~x & high;
-        x |= upper >> 2;
-        std::memcpy(out + i, &x, 8);
-    }
-    for (; i < n; ++i) out[i] = Lower(s[i]);
+    for (; i + 8 <= n; i += 8) LowerWord(s + i, out + i);
+    // The last few with the eight that end there, some of them again.
+    if (i < n && n >= 8) LowerWord(s + n - 8, out + n - 8);
+    else
+        for (; i < n; ++i) out[i] = Lower(s[i]);
 }
 
 // What each byte of a URL becomes in a local name, before folders are made.

@@ -112,8 +112,8 @@ TEST(DecodeValue, UndoesCharacterReferencesAndEscapes) {
     // Decoded, the value just fits, or is one too long.
     for (int32_t fill : {URL_TEXT_SIZE - 3, URL_TEXT_SIZE - 2}) {
         std::string value = std::string(static_cast<size_t>(fill), 'a') + "&amp;b";
-        int32_t n = DecodeValue(value.data(), static_cast<int32_t>(value.size()), kInAttribute,
-                                out, sizeof out);
+        int32_t n = DecodeValue(value.data(), static_cast<int32_t>(value.size()), kInAttribute, out,
+                                sizeof out);
         EXPECT_EQ(n, fill + 2 < URL_TEXT_SIZE ? fill + 2 : -1);
     }
 }
