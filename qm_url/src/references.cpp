@@ -259,10 +259,9 @@ int LinkKind(const char* t, const Tag& tag) {
     return kAddressOnly;
 }
 
-bool OneOf(const Name<16>& name, std::initializer_list<const char*> words) {
-    for (const char* w : words)
-        if (name.Is(w)) return true;
-    return false;
+template <size_t... K>
+bool OneOf(const Name<16>& name, const char (&... words)[K]) {
+    return (name.Is(words) || ...);
 }
 
 // The kind of the reference in attribute `a` of `tag`; -1 when the attribute holds none.
@@ -291,14 +290,14 @@ int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
         }
         if (e.Is("frame") || e.Is("iframe")) return KIND_FRAME;
         if (e.Is("script")) return KIND_SCRIPT;
-        if (OneOf(e, {"embed", "audio", "video", "source", "track"})) return KIND_MEDIA;
+        if (OneOf(e, "embed", "audio", "video", "source", "track")) return KIND_MEDIA;
         return kAddressOnly;
     }
     if (n.Is("srcset")) return e.Is("img") || e.Is("source") ? KIND_PICTURE : -1;
     if (n.Is("poster")) return e.Is("video") ? KIND_PICTURE : -1;
     if (n.Is("background")) return KIND_PICTURE;
     if (n.Is("data")) return e.Is("object") ? KIND_MEDIA : -1;
-    if (OneOf(n, {"action", "formaction", "cite", "longdesc"})) return kAddressOnly;
+    if (OneOf(n, "action", "formaction", "cite", "longdesc")) return kAddressOnly;
     return -1;
 }
 
