@@ -153,7 +153,7 @@ private:
     std::string budgetEndUrl_;
     TextTable urls_;  // entry number = text number
     std::vector<UrlEntry> entries_;
-    std::string nameTexts_;
+    TextArea nameTexts_;
 };
 
 // The one crawl state behind the exports (one call at a time per process). Its page table is

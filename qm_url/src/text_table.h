@@ -6,11 +6,39 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace qm {
+
+// Texts end to end in one area that grows as they come: an append is a copy, and now and
+// then a move of what is there.
+class TextArea {
+public:
+    void clear() { size_ = 0; }
+    size_t size() const { return size_; }
+    const char* data() const { return data_.get(); }
+    void append(const char* s, size_t n) {
+        if (n > capacity_ - size_) Grow(n);
+        if (n > 0) std::memcpy(data_.get() + size_, s, n);
+        size_ += n;
+    }
+
+private:
+    void Grow(size_t n) {
+        size_t capacity = capacity_ > 0 ? capacity_ * 2 : 4096;
+        while (capacity - size_ < n) capacity *= 2;
+        std::unique_ptr<char[]> bigger(new char[capacity]);
+        if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+        data_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
 
 class TextTable {
 public:
@@ -106,7 +134,7 @@ private:
         for (int32_t e = 0; e < static_cast<int32_t>(entries_.size()); ++e) Place(e);
     }
 
-    std::string texts_;
+    TextArea texts_;
     std::vector<Entry> entries_;
     // The hash beside the entry number: a probe reads one place in memory.
     struct Slot {
