@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "ascii.h"
 #include "bounded_text.h"
@@ -113,12 +114,12 @@ size_t FetchableSchemeLength(const char* s, size_t n) {
 }
 
 // What follows "scheme://": authority, path and query; anything from '#' on is dropped.
-void SplitAfterScheme(const char* s, size_t n, std::string* authority, const char** path,
+void SplitAfterScheme(const char* s, size_t n, std::string_view* authority, const char** path,
                       size_t* pathLength, const char** query, size_t* queryLength) {
     n = FindAny(s, 0, n, kFragment);
     size_t pathStart = FindAny(s, 0, n, kPathOrQuery);
     size_t queryStart = FindAny(s, pathStart, n, kQuery);
-    authority->assign(s, pathStart);
+    *authority = std::string_view(s, pathStart);
     *path = s + pathStart;
     *pathLength = queryStart - pathStart;
     *query = s + queryStart;
@@ -338,7 +339,9 @@ bool ParseBase(const char* url, BaseUrl* base) {
     }
     const char *path, *query;
     size_t pathLength, queryLength;
-    SplitAfterScheme(rest, n, &base->authority, &path, &pathLength, &query, &queryLength);
+    std::string_view authority;
+    SplitAfterScheme(rest, n, &authority, &path, &pathLength, &query, &queryLength);
+    base->authority.assign(authority.data(), authority.size());
     base->path.assign(path, pathLength);
     base->ok = !base->authority.empty();
     size_t folder = base->path.rfind('/');
@@ -402,7 +405,7 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     bool networkPath = length >= 2 && reference[0] == '/' && reference[1] == '/';
     const char *path, *query;
     size_t pathLength, queryLength;
-    std::string authority;
+    std::string_view authority;
     char joined[kWorkAreaSize];
     BoundedText relative(joined);
     if (k > 0 || networkPath) {
