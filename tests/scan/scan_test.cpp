@@ -221,6 +221,13 @@ const ScanCase kCases[] = {
      "S\\http-\\host\\dir\\b.gif\n"
      "1 1 http://host/dir/p.html -> S\\http--host-dir-p.html\n1 1 http://host/dir/q.html -> "
      "S\\http--host-dir-q.html\n"},
+    {"ClashingNamesTakenInPageOrder", kComplete,
+     "<img src=A.gif><img src=a.gif><img src=a.gif/b.gif>",
+     "<img src=http-/host/dir/A.gif><img src=http-/host/dir/a-AC66729D.gif><img "
+     "src=http-/host/dir/a.gif_/b.gif>",
+     "2 0 http://host/dir/A.gif -> S\\http-\\host\\dir\\A.gif\n"
+     "2 0 http://host/dir/a.gif -> S\\http-\\host\\dir\\a-AC66729D.gif\n"
+     "2 0 http://host/dir/a.gif/b.gif -> S\\http-\\host\\dir\\a.gif_\\b.gif\n"},
     {"FolderUrlGetsAFile", kComplete, "<img src=\"/docs/\"><a href=\"/d/\">",
      "<img src=\"http-/host/docs/index\"><a href=\"http--host-d-.html\">",
      "2 0 http://host/docs/ -> S\\http-\\host\\docs\\index\n1 1 http://host/d/ -> "
