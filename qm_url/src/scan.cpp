@@ -250,6 +250,7 @@ bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
     x.urlHash = state_.PrefetchUrl(x.url, x.n);
     // An item to add has its name made now, while the previous one waits for its look-up.
     x.ahead.made = false;
+    x.sameSite = false;
     if (r.kind != kAddressOnly && !outOfRecords_) {
         x.sameSite = HasHost(x.url, x.n, pageHost_);
         MakeNameAhead(state_, found_, x.url, x.n, r.kind, x.sameSite, options_, &x.ahead);
