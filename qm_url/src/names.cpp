@@ -248,10 +248,12 @@ void LowerWord(const char* s, char* out) {
 void LowerCopy(const char* s, size_t n, char* out) {
     size_t i = 0;
     for (; i + 8 <= n; i += 8) LowerWord(s + i, out + i);
-    // The last few with the eight that end there, some of them again.
-    if (i < n && n >= 8) LowerWord(s + n - 8, out + n - 8);
-    else
+    if (i < n && n >= 8) {
+        // The last few with the eight that end there, some of them again.
+        LowerWord(s + n - 8, out + n - 8);
+    } else {
         for (; i < n; ++i) out[i] = Lower(s[i]);
+    }
 }
 
 // What each byte of a URL becomes in a local name, before folders are made.
