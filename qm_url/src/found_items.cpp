@@ -40,6 +40,7 @@ FoundOnPage PageFacts(CrawlState& state) {
     facts.room = LOCAL_PATH_SIZE - facts.folderLength - (facts.folderLength > 0 ? 1 : 0);
     facts.depth = state.current().depth;
     facts.level = state.levelOf(state.currentIndex);
+    facts.prefix = MakeNamePrefix(state.current().url, facts.refererLength);
     return facts;
 }
 
@@ -59,7 +60,7 @@ bool Saves(const CrawlState& state, const FoundOnPage& found, PageKind kind, boo
 void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url, size_t length,
               PageKind kind, NameAhead* ahead) {
     ahead->made = true;
-    ahead->length = MakeLocalName(url, length, kind, ahead->name, found.room);
+    ahead->length = MakeLocalName(url, length, kind, ahead->name, found.room, &found.prefix);
     if (ahead->length > 0)
         ahead->hash = state.names.Prefetch(ahead->name, ahead->length, ahead->lower);
 }

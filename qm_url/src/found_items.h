@@ -23,6 +23,7 @@ struct FoundOnPage {
     size_t room = 0;           // for a local name beside the save folder and its separator
     int32_t depth = 0;         // of the page
     int32_t level = 0;         // of embedding, of the page
+    NamePrefix prefix;         // of the page's URL, for the local names of its items
 };
 // Those of the current page of `state`.
 FoundOnPage PageFacts(CrawlState& state);

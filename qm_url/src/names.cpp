@@ -486,7 +486,28 @@ void ShortHash(const char* text, char (&hex)[9]) {
     hex[8] = '\0';
 }
 
-size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size) {
+NamePrefix MakeNamePrefix(const char* url, size_t length) {
+    NamePrefix prefix;
+    const char* authority = static_cast<const char*>(std::memchr(url, ':', length));
+    if (authority == nullptr || length - static_cast<size_t>(authority - url) < 3 ||
+        std::memcmp(authority, "://", 3) != 0)
+        return prefix;
+    authority += 3;
+    const void* slash = std::memchr(authority, '/', length - static_cast<size_t>(authority - url));
+    if (slash == nullptr) return prefix;
+    size_t n = static_cast<size_t>(static_cast<const char*>(slash) - url) + 1;
+    if (std::memchr(url, '?', n) != nullptr || std::memchr(url, '#', n) != nullptr) return prefix;
+    prefix.url.assign(url, n);
+    char mapped[URL_TEXT_SIZE];
+    char prev = '\0';
+    prefix.flat.assign(mapped, kFlatName.Map(url, n, prev, mapped));
+    prev = '\0';
+    prefix.folders.assign(mapped, kFolderName.Map(url, n, prev, mapped));
+    return prefix;
+}
+
+size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size,
+                     const NamePrefix* prefix) {
     const NameMode mode = NameModeOf(kind);
     const void* question = std::memchr(url, '?', n);
     size_t queryStart =
@@ -533,12 +554,24 @@ size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_
     char raw[kWorkAreaSize];
     size_t rawLength = 0;
     char prev = '\0';
-    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
-        rawLength += map.Map(url, pathEnd - extLength - 1, prev, raw);
+    const bool extensionLast = queryBeforeExtension && queryLength > 0 && extLength > 0;
+    // The start that the page's URLs share is mapped once for them all.
+    size_t from = 0;
+    const size_t p = prefix ? prefix->url.size() : 0;
+    if (p > 0 && p <= (extensionLast ? pathEnd - extLength - 1 : n) &&
+        std::memcmp(url, prefix->url.data(), p) == 0) {
+        const std::string& mapped = mode == NAME_MODE_FOLDERS ? prefix->folders : prefix->flat;
+        std::memcpy(raw, mapped.data(), mapped.size());
+        rawLength = mapped.size();
+        prev = url[p - 1];
+        from = p;
+    }
+    if (extensionLast) {
+        rawLength += map.Map(url + from, pathEnd - extLength - 1 - from, prev, raw + rawLength);
         rawLength += map.Map(url + queryStart, queryLength, prev, raw + rawLength);
         rawLength += map.Map(url + pathEnd - extLength - 1, extLength + 1, prev, raw + rawLength);
     } else {
-        rawLength += map.Map(url, n, prev, raw);
+        rawLength += map.Map(url + from, n - from, prev, raw + rawLength);
         rawLength += map.Map(added, addedLength, prev, raw + rawLength);
     }
     raw[rawLength] = '\0';

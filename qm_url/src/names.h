@@ -68,11 +68,24 @@ bool IsSameSite(const char* url, const char* pageUrl);
 // and frames without a known extension that is not a page's), ".css" to style sheets
 // without it; a query goes before a known extension; a URL ending in '/' gets a name of
 // its own. A name longer than `size` - 1 is shortened with a hash of the URL. `url` is
-// NUL-terminated and `length` characters long. Returns the name's length; 0 when no name fits.
-size_t MakeLocalName(const char* url, size_t length, PageKind kind, char* name, size_t size);
+// NUL-terminated and `length` characters long; `prefix`, when given, may spare mapping its
+// start again. Returns the name's length; 0 when no name fits.
+struct NamePrefix;
+size_t MakeLocalName(const char* url, size_t length, PageKind kind, char* name, size_t size,
+                     const NamePrefix* prefix = nullptr);
 inline size_t MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     return MakeLocalName(url, std::strlen(url), kind, name, size);
 }
+
+// What the start of many URLs, "scheme://host/", becomes in local names of either mode,
+// worked out once for them all.
+struct NamePrefix {
+    std::string url;  // empty for none
+    std::string flat;
+    std::string folders;
+};
+// That of the URL `url` (`length` characters).
+NamePrefix MakeNamePrefix(const char* url, size_t length);
 
 // The local names given out in one crawl, compared as a file system that ignores case does.
 class NameRegistry {

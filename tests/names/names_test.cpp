@@ -130,6 +130,12 @@ TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
         ASSERT_NE(length, 0u) << c.url;
         EXPECT_STREQ(name, c.expected) << c.url;
         EXPECT_EQ(length, std::strlen(name)) << c.url;
+        // The same with the start of the URL mapped beforehand, as a page's scan does.
+        NamePrefix prefix = MakeNamePrefix(c.url, std::strlen(c.url));
+        ASSERT_EQ(MakeLocalName(c.url, std::strlen(c.url), c.kind, name, sizeof name, &prefix),
+                  length)
+            << c.url;
+        EXPECT_STREQ(name, c.expected) << c.url;
     }
 }
 
