@@ -503,6 +503,15 @@ NamePrefix MakeNamePrefix(const char* url, size_t length) {
     prefix.flat.assign(mapped, kFlatName.Map(url, n, prev, mapped));
     prev = '\0';
     prefix.folders.assign(mapped, kFolderName.Map(url, n, prev, mapped));
+    // Whether its folder names are all ordinary ones.
+    const std::string& f = prefix.folders;
+    bool ordinary = !f.empty() && f.back() == '\\';
+    for (size_t i = 0; ordinary && i < f.size();) {
+        size_t end = f.find('\\', i);
+        ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(f.data() + i, end - i);
+        i = end + 1;
+    }
+    prefix.foldersChecked = ordinary ? f.size() : 0;
     return prefix;
 }
 
@@ -556,7 +565,7 @@ size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_
     char prev = '\0';
     const bool extensionLast = queryBeforeExtension && queryLength > 0 && extLength > 0;
     // The start that the page's URLs share is mapped once for them all.
-    size_t from = 0;
+    size_t from = 0, checked = 0;
     const size_t p = prefix ? prefix->url.size() : 0;
     if (p > 0 && p <= (extensionLast ? pathEnd - extLength - 1 : n) &&
         std::memcmp(url, prefix->url.data(), p) == 0) {
@@ -565,6 +574,7 @@ size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_
         rawLength = mapped.size();
         prev = url[p - 1];
         from = p;
+        if (mode == NAME_MODE_FOLDERS) checked = prefix->foldersChecked;
     }
     if (extensionLast) {
         rawLength += map.Map(url + from, pathEnd - extLength - 1 - from, prev, raw + rawLength);
@@ -590,7 +600,7 @@ size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_
     if (mode == NAME_MODE_FOLDERS) {
         // Most paths have no folder or file name to change: they stand as they are.
         bool ordinary = rawLength < size;
-        for (size_t i = 0; ordinary && i < rawLength;) {
+        for (size_t i = checked; ordinary && i < rawLength;) {
             const void* slash = std::memchr(raw + i, '\\', rawLength - i);
             size_t end =
                 slash ? static_cast<size_t>(static_cast<const char*>(slash) - raw) : rawLength;

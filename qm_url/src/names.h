@@ -83,6 +83,7 @@ struct NamePrefix {
     std::string url;  // empty for none
     std::string flat;
     std::string folders;
+    size_t foldersChecked = 0;  // of `folders`, the part known to stand as it is
 };
 // That of the URL `url` (`length` characters).
 NamePrefix MakeNamePrefix(const char* url, size_t length);
