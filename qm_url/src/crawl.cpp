@@ -257,7 +257,8 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
         if (c == '/') c = '\\';
     char claimed[LOCAL_PATH_SIZE];
     std::memcpy(claimed, name.c_str(), name.size() + 1);
-    state.names.Claim(claimed, sizeof claimed, resolved);
+    size_t claimedLength = name.size();
+    state.names.Claim(claimed, &claimedLength, sizeof claimed, resolved);
     state.SetLocalName(entry, name);
     state.entry(entry).fate = UrlFate::kQueued;
     state.entryOf(0) = entry;

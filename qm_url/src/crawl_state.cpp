@@ -50,6 +50,7 @@ void CrawlState::Reset() {
     std::memset(table_, 0, sizeof(PageRecord) * static_cast<size_t>(highWater_));
     std::fill(useMap_.begin(), useMap_.begin() + (highWater_ + kWordBits - 1) / kWordBits, 0);
     std::fill(fullMap_.begin(), fullMap_.end(), 0);
+    firstOpen_ = 0;
     std::fill(entryOfRecord_.begin(), entryOfRecord_.begin() + highWater_, -1);
     highWater_ = 0;
     itemsTaken_ = 0;
@@ -69,8 +70,11 @@ void CrawlState::Reset() {
 }
 
 int32_t CrawlState::Allocate() {
-    for (int32_t f = 0; f < kFullWords; ++f) {
-        if (fullMap_[f] == ~uint64_t{0}) continue;
+    for (int32_t f = firstOpen_; f < kFullWords; ++f) {
+        if (fullMap_[f] == ~uint64_t{0}) {
+            firstOpen_ = f + 1;
+            continue;
+        }
         int32_t word = f * kWordBits + LowestZeroBit(fullMap_[f]);
         int32_t index = word * kWordBits + LowestZeroBit(useMap_[word]);
         useMap_[word] |= uint64_t{1} << (index % kWordBits);
@@ -90,6 +94,7 @@ void CrawlState::Release(int32_t index) {
     int32_t word = index / kWordBits;
     useMap_[word] &= ~(uint64_t{1} << (index % kWordBits));
     fullMap_[word / kWordBits] &= ~(uint64_t{1} << (word % kWordBits));
+    firstOpen_ = std::min(firstOpen_, word / kWordBits);
 }
 
 void CrawlState::Splice(int32_t embeddedHead, int32_t embeddedTail, int32_t linkHead,
@@ -146,7 +151,7 @@ void CrawlState::SetLocalName(int32_t id, std::string_view name) {
     UrlEntry& e = entries_[static_cast<size_t>(id)];
     e.nameOffset = static_cast<uint32_t>(nameTexts_.size());
     e.nameLength = static_cast<uint32_t>(name.size());
-    nameTexts_.insert(nameTexts_.end(), name.begin(), name.end());
+    nameTexts_.append(name.data(), name.size());
 }
 
 CrawlState& ExportState() {

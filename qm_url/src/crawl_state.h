@@ -144,6 +144,7 @@ private:
     std::unique_ptr<PageRecord[], FreeDeleter> ownTable_;
     PageRecord* table_;
     std::vector<uint64_t> useMap_, fullMap_;
+    int32_t firstOpen_ = 0;  // the words of fullMap_ before this one are full
     int32_t highWater_ = 0;  // records below this index may have been touched since the reset
     std::vector<int32_t> entryOfRecord_;
     std::vector<uint8_t> levelOfRecord_;
@@ -153,7 +154,7 @@ private:
     std::string budgetEndUrl_;
     TextTable urls_;  // entry number = text number
     std::vector<UrlEntry> entries_;
-    std::vector<char> nameTexts_;
+    TextArea nameTexts_;
 };
 
 // The one crawl state behind the exports (one call at a time per process). Its page table is

@@ -33,8 +33,52 @@ bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions&
     }
 }
 
-ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url, size_t length,
-                        uint32_t hash, PageKind kind, bool sameSite, const SaveOptions& options) {
+FoundOnPage PageFacts(CrawlState& state) {
+    FoundOnPage facts;
+    facts.folderLength = std::strlen(state.saveFolder);
+    facts.refererLength = std::strlen(state.current().url);
+    facts.room = LOCAL_PATH_SIZE - facts.folderLength - (facts.folderLength > 0 ? 1 : 0);
+    facts.depth = state.current().depth;
+    facts.level = state.levelOf(state.currentIndex);
+    facts.prefix = MakeNamePrefix(state.current().url, facts.refererLength);
+    return facts;
+}
+
+namespace {
+
+// Whether this crawl saves a new item of `kind` found on the page, the budget aside; its
+// depth and level of embedding.
+bool Saves(const CrawlState& state, const FoundOnPage& found, PageKind kind, bool sameSite,
+           const SaveOptions& options, int32_t* depth, int32_t* level) {
+    *depth = found.depth;
+    if (kind == KIND_PAGE && *depth < 255) ++*depth;
+    *level = kind == KIND_PAGE ? 0 : found.level + 1;
+    return WillBeSaved(kind, *depth, sameSite, options, state.variant) &&
+           *level <= MOST_EMBEDDING_LEVELS;
+}
+
+void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url, size_t length,
+              PageKind kind, NameAhead* ahead) {
+    ahead->made = true;
+    ahead->length = MakeLocalName(url, length, kind, ahead->name, found.room, &found.prefix);
+    if (ahead->length > 0)
+        ahead->hash = state.names.Prefetch(ahead->name, ahead->length, ahead->lower);
+}
+
+}  // namespace
+
+void MakeNameAhead(const CrawlState& state, const FoundOnPage& found, const char* url,
+                   size_t length, PageKind kind, bool sameSite, const SaveOptions& options,
+                   NameAhead* ahead) {
+    int32_t depth, level;
+    ahead->made = false;
+    if (Saves(state, found, kind, sameSite, options, &depth, &level))
+        MakeName(state, found, url, length, kind, ahead);
+}
+
+ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
+                        const char* url, size_t length, uint32_t hash, PageKind kind, bool sameSite,
+                        const SaveOptions& options, NameAhead& ahead) {
     ItemChoice choice;
     choice.entry = state.FindUrl(url, length, hash);
     if (choice.entry >= 0) {
@@ -42,24 +86,24 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
         choice.local = fate == UrlFate::kQueued || fate == UrlFate::kSaved;
         if (fate != UrlFate::kNotSaved) return choice;
     }
-    const PageRecord& page = state.current();
-    int32_t depth = page.depth;
-    if (kind == KIND_PAGE && depth < 255) ++depth;
-    int32_t level = kind == KIND_PAGE ? 0 : state.levelOf(state.currentIndex) + 1;
-    if (!WillBeSaved(kind, depth, sameSite, options, state.variant) ||
-        level > MOST_EMBEDDING_LEVELS || !state.TakeItem(std::string_view(url, length))) {
+    int32_t depth, level;
+    if (!Saves(state, found, kind, sameSite, options, &depth, &level) ||
+        !state.TakeItem(std::string_view(url, length))) {
         if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
         return choice;
     }
 
-    // Room for the name beside the save folder and its separator.
-    size_t folderLength = std::strlen(state.saveFolder);
-    size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
-    char name[LOCAL_PATH_SIZE];
-    char path[LOCAL_PATH_SIZE];
     if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
-    if (!MakeLocalName(url, kind, name, room) || !state.names.Claim(name, room, url) ||
-        !JoinSaveFolder(state.saveFolder, name, path, sizeof path)) {
+    if (!ahead.made) MakeName(state, found, url, length, kind, &ahead);
+    char* name = ahead.name;
+    size_t nameLength = ahead.length;
+    char path[LOCAL_PATH_SIZE];
+    size_t pathLength = nameLength > 0 && state.names.Claim(name, ahead.lower, &nameLength,
+                                                            found.room, url, ahead.hash)
+                            ? JoinSaveFolder(state.saveFolder, found.folderLength, name, nameLength,
+                                             path, sizeof path)
+                            : 0;
+    if (pathLength == 0) {
         state.entry(choice.entry).fate = UrlFate::kFailed;
         return choice;
     }
@@ -73,15 +117,14 @@ ItemChoice AddFoundItem(CrawlState& state, FoundGroups& groups, const char* url,
     PageRecord& r = state.record(index);
     std::memcpy(r.url, url, length);
     r.url[length] = '\0';
-    std::memcpy(r.localPath, path, std::strlen(path) + 1);
-    size_t refererLength = std::strlen(page.url);
-    std::memcpy(r.referer, page.url, refererLength + 1);
+    std::memcpy(r.localPath, path, pathLength + 1);
+    std::memcpy(r.referer, state.current().url, found.refererLength + 1);
     r.kind = kind;
     r.depth = static_cast<uint8_t>(depth);
     r.sameSite = sameSite ? 1 : 0;
     state.entryOf(index) = choice.entry;
     state.levelOf(index) = static_cast<uint8_t>(level);
-    state.SetLocalName(choice.entry, name);
+    state.SetLocalName(choice.entry, std::string_view(name, nameLength));
     state.entry(choice.entry).fate = UrlFate::kQueued;
     choice.local = true;
     return choice;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "ascii.h"
 #include "bounded_text.h"
@@ -113,12 +114,12 @@ size_t FetchableSchemeLength(const char* s, size_t n) {
 }
 
 // What follows "scheme://": authority, path and query; anything from '#' on is dropped.
-void SplitAfterScheme(const char* s, size_t n, std::string* authority, const char** path,
+void SplitAfterScheme(const char* s, size_t n, std::string_view* authority, const char** path,
                       size_t* pathLength, const char** query, size_t* queryLength) {
     n = FindAny(s, 0, n, kFragment);
     size_t pathStart = FindAny(s, 0, n, kPathOrQuery);
     size_t queryStart = FindAny(s, pathStart, n, kQuery);
-    authority->assign(s, pathStart);
+    *authority = std::string_view(s, pathStart);
     *path = s + pathStart;
     *pathLength = queryStart - pathStart;
     *query = s + queryStart;
@@ -230,21 +231,29 @@ bool Shorten(std::string& s, size_t limit, const char* url) {
     return true;
 }
 
-// Copies `n` bytes in lower case (ASCII letters only), eight at a time.
+// Eight bytes at `s` in lower case (ASCII letters only), to `out`.
+void LowerWord(const char* s, char* out) {
+    uint64_t x;
+    std::memcpy(&x, s, 8);
+    const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+    uint64_t b = x & low7;
+    uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
+    uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
+    uint64_t upper = atLeastA & ~aboveZ & ~x & high;
+    x |= upper >> 2;
+    std::memcpy(out, &x, 8);
+}
+
+// Copies `n` bytes in lower case, eight at a time.
 void LowerCopy(const char* s, size_t n, char* out) {
     size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t x;
-        std::memcpy(&x, s + i, 8);
-        const uint64_t high = 0x8080808080808080ull, low7 = 0x7F7F7F7F7F7F7F7Full;
-        uint64_t b = x & low7;
-        uint64_t atLeastA = b + 0x3F3F3F3F3F3F3F3Full;  // 0x80 set from 'A' (0x41) on
-        uint64_t aboveZ = b + 0x2525252525252525ull;    // 0x80 set from '[' (0x5B) on
-        uint64_t upper = atLeastA & ~aboveZ & ~x & high;
-        x |= upper >> 2;
-        std::memcpy(out + i, &x, 8);
+    for (; i + 8 <= n; i += 8) LowerWord(s + i, out + i);
+    if (i < n && n >= 8) {
+        // The last few with the eight that end there, some of them again.
+        LowerWord(s + n - 8, out + n - 8);
+    } else {
+        for (; i < n; ++i) out[i] = Lower(s[i]);
     }
-    for (; i < n; ++i) out[i] = Lower(s[i]);
 }
 
 // What each byte of a URL becomes in a local name, before folders are made.
@@ -288,6 +297,9 @@ bool IsOrdinaryComponent(const char* s, size_t n) {
              (base == 4 && f == 'l'));
 }
 
+// The longest name the registry takes is one shorter than this.
+constexpr size_t kLongestClaim = 2 * LOCAL_PATH_SIZE - 10;
+
 // Windows, and Linux's most file systems, store no longer file names.
 constexpr size_t kLongestComponent = 240;
 
@@ -329,7 +341,9 @@ bool ParseBase(const char* url, BaseUrl* base) {
     }
     const char *path, *query;
     size_t pathLength, queryLength;
-    SplitAfterScheme(rest, n, &base->authority, &path, &pathLength, &query, &queryLength);
+    std::string_view authority;
+    SplitAfterScheme(rest, n, &authority, &path, &pathLength, &query, &queryLength);
+    base->authority.assign(authority.data(), authority.size());
     base->path.assign(path, pathLength);
     base->ok = !base->authority.empty();
     size_t folder = base->path.rfind('/');
@@ -393,7 +407,7 @@ size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
     bool networkPath = length >= 2 && reference[0] == '/' && reference[1] == '/';
     const char *path, *query;
     size_t pathLength, queryLength;
-    std::string authority;
+    std::string_view authority;
     char joined[kWorkAreaSize];
     BoundedText relative(joined);
     if (k > 0 || networkPath) {
@@ -472,9 +486,38 @@ void ShortHash(const char* text, char (&hex)[9]) {
     hex[8] = '\0';
 }
 
-bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
+NamePrefix MakeNamePrefix(const char* url, size_t length) {
+    NamePrefix prefix;
+    const char* authority = static_cast<const char*>(std::memchr(url, ':', length));
+    if (authority == nullptr || length - static_cast<size_t>(authority - url) < 3 ||
+        std::memcmp(authority, "://", 3) != 0)
+        return prefix;
+    authority += 3;
+    const void* slash = std::memchr(authority, '/', length - static_cast<size_t>(authority - url));
+    if (slash == nullptr) return prefix;
+    size_t n = static_cast<size_t>(static_cast<const char*>(slash) - url) + 1;
+    if (std::memchr(url, '?', n) != nullptr || std::memchr(url, '#', n) != nullptr) return prefix;
+    prefix.url.assign(url, n);
+    char mapped[URL_TEXT_SIZE];
+    char prev = '\0';
+    prefix.flat.assign(mapped, kFlatName.Map(url, n, prev, mapped));
+    prev = '\0';
+    prefix.folders.assign(mapped, kFolderName.Map(url, n, prev, mapped));
+    // Whether its folder names are all ordinary ones.
+    const std::string& f = prefix.folders;
+    bool ordinary = !f.empty() && f.back() == '\\';
+    for (size_t i = 0; ordinary && i < f.size();) {
+        size_t end = f.find('\\', i);
+        ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(f.data() + i, end - i);
+        i = end + 1;
+    }
+    prefix.foldersChecked = ordinary ? f.size() : 0;
+    return prefix;
+}
+
+size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size,
+                     const NamePrefix* prefix) {
     const NameMode mode = NameModeOf(kind);
-    size_t n = std::strlen(url);
     const void* question = std::memchr(url, '?', n);
     size_t queryStart =
         question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
@@ -511,7 +554,7 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
         queryBeforeExtension = extLength > 0;
     }
     const size_t addedLength = std::strlen(added);
-    if (n + addedLength >= kWorkAreaSize) return false;
+    if (n + addedLength >= kWorkAreaSize) return 0;
 
     // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
     // folders, or one '-' in a flat name.
@@ -520,12 +563,25 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     char raw[kWorkAreaSize];
     size_t rawLength = 0;
     char prev = '\0';
-    if (queryBeforeExtension && queryLength > 0 && extLength > 0) {
-        rawLength += map.Map(url, pathEnd - extLength - 1, prev, raw);
+    const bool extensionLast = queryBeforeExtension && queryLength > 0 && extLength > 0;
+    // The start that the page's URLs share is mapped once for them all.
+    size_t from = 0, checked = 0;
+    const size_t p = prefix ? prefix->url.size() : 0;
+    if (p > 0 && p <= (extensionLast ? pathEnd - extLength - 1 : n) &&
+        std::memcmp(url, prefix->url.data(), p) == 0) {
+        const std::string& mapped = mode == NAME_MODE_FOLDERS ? prefix->folders : prefix->flat;
+        std::memcpy(raw, mapped.data(), mapped.size());
+        rawLength = mapped.size();
+        prev = url[p - 1];
+        from = p;
+        if (mode == NAME_MODE_FOLDERS) checked = prefix->foldersChecked;
+    }
+    if (extensionLast) {
+        rawLength += map.Map(url + from, pathEnd - extLength - 1 - from, prev, raw + rawLength);
         rawLength += map.Map(url + queryStart, queryLength, prev, raw + rawLength);
         rawLength += map.Map(url + pathEnd - extLength - 1, extLength + 1, prev, raw + rawLength);
     } else {
-        rawLength += map.Map(url, n, prev, raw);
+        rawLength += map.Map(url + from, n - from, prev, raw + rawLength);
         rawLength += map.Map(added, addedLength, prev, raw + rawLength);
     }
     raw[rawLength] = '\0';
@@ -538,17 +594,30 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             schemeEnd = k + 1;
     }
     bool fetchable = schemeEnd > 0;
-    if (!fetchable || schemeEnd >= rawLength) return false;
+    if (!fetchable || schemeEnd >= rawLength) return 0;
 
     std::string made;
     if (mode == NAME_MODE_FOLDERS) {
+        // Most paths have no folder or file name to change: they stand as they are.
+        bool ordinary = rawLength < size;
+        for (size_t i = checked; ordinary && i < rawLength;) {
+            const void* slash = std::memchr(raw + i, '\\', rawLength - i);
+            size_t end =
+                slash ? static_cast<size_t>(static_cast<const char*>(slash) - raw) : rawLength;
+            ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(raw + i, end - i);
+            i = end + 1;
+        }
+        if (ordinary) {
+            std::memcpy(name, raw, rawLength + 1);
+            return rawLength;
+        }
         char area[kWorkAreaSize];
         BoundedText out(area);
         for (size_t i = 0; i < rawLength;) {
             size_t end = FindAny(raw, i, rawLength, kBackslash);
             if (end - i > kLongestComponent) {
                 std::string component(raw + i, end - i);
-                if (!Shorten(component, kLongestComponent, url)) return false;
+                if (!Shorten(component, kLongestComponent, url)) return 0;
                 AppendSafeComponent(component.data(), component.size(), out);
             } else if (IsOrdinaryComponent(raw + i, end - i)) {
                 out.Append(raw + i, end - i);
@@ -558,10 +627,10 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
             if (end < rawLength) out.Append('\\');
             i = end + 1;
         }
-        if (!out.ok()) return false;
+        if (!out.ok()) return 0;
         if (out.length() < size) {
             std::memcpy(name, area, out.length() + 1);
-            return true;
+            return out.length();
         }
         made = area;
         {
@@ -580,28 +649,37 @@ bool MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     } else {
         if (rawLength <= std::min(kLongestComponent, size - 1)) {
             std::memcpy(name, raw, rawLength + 1);
-            return true;
+            return rawLength;
         }
         made = raw;
-        if (!Shorten(made, std::min(kLongestComponent, size - 1), url)) return false;
+        if (!Shorten(made, std::min(kLongestComponent, size - 1), url)) return 0;
     }
-    if (made.size() >= size) return false;
+    if (made.size() >= size) return 0;
     std::memcpy(name, made.c_str(), made.size() + 1);
-    return true;
+    return made.size();
 }
 
 void NameRegistry::Clear() {
     taken_.Clear();
     isFolder_.clear();
-    lastFolder_.clear();
+    for (std::string& folder : knownFolders_) folder.clear();
+    nextKnown_ = 0;
 }
 
-bool NameRegistry::Claim(char* name, size_t size, const char* url) {
-    char lower[2 * LOCAL_PATH_SIZE];
-    size_t n = std::strlen(name);
-    if (n >= size || n + 10 >= sizeof lower) return false;
-    LowerCopy(name, n + 1, lower);
-    uint32_t nameHash = taken_.Prefetch(std::string_view(lower, n));
+// A name of up to kLongestClaim - 1 characters, and the hash that may be added to it.
+static_assert(kLongestClaim + 10 <= NameRegistry::kLowerArea);
+
+uint32_t NameRegistry::Prefetch(const char* name, size_t length, char* lower) const {
+    if (length >= kLongestClaim) return 0;  // Claim refuses it
+    LowerCopy(name, length + 1, lower);
+    return taken_.Prefetch(std::string_view(lower, length));
+}
+
+bool NameRegistry::Claim(char* name, char* lower, size_t* length, size_t size, const char* url,
+                         uint32_t hash) {
+    size_t n = *length;
+    if (n >= size || n >= kLongestClaim) return false;
+    uint32_t nameHash = hash;
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
         int32_t e = find(length);
@@ -622,13 +700,18 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     // A new folder must not bear a file's name: such a folder gets a '_' added.
     const char* lastSlash = std::strrchr(lower, '\\');
     const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - lower) : 0;
-    // Items come in runs from one folder: the folder of the last name is known at once.
-    bool parentKnown = folderLength > 0 && folderLength == lastFolder_.size() &&
-                       std::memcmp(lower, lastFolder_.data(), folderLength) == 0;
+    // A page's items come from a few folders: those of the last names are known at once.
+    bool parentKnown = false;
+    for (size_t i = 0; folderLength > 0 && i < kKnownFolders && !parentKnown; ++i)
+        parentKnown = folderLength == knownFolders_[i].size() &&
+                      std::memcmp(lower, knownFolders_[i].data(), folderLength) == 0;
     if (lastSlash && !parentKnown) {
         int32_t parent = find(folderLength);
         parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
-        if (parentKnown) lastFolder_.assign(lower, folderLength);
+        if (parentKnown) {
+            knownFolders_[nextKnown_].assign(lower, folderLength);
+            nextKnown_ = (nextKnown_ + 1) % kKnownFolders;
+        }
     }
     if (lastSlash != nullptr && !parentKnown) {
         for (size_t cut = 0; cut < n; ++cut) {
@@ -657,6 +740,7 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     }
     taken_.Add(std::string_view(lower, n), nameHash);
     isFolder_.push_back(false);
+    *length = n;
     // Its folders, from the innermost, up to one known already.
     for (size_t cut = n; lastSlash && !parentKnown && cut-- > 0;) {
         if (lower[cut] != '\\') continue;
@@ -667,17 +751,17 @@ bool NameRegistry::Claim(char* name, size_t size, const char* url) {
     return true;
 }
 
-bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, size_t size) {
-    size_t folderLength = std::strlen(saveFolder), nameLength = std::strlen(localName);
+size_t JoinSaveFolder(const char* saveFolder, size_t folderLength, const char* localName,
+                      size_t nameLength, char* path, size_t size) {
     if (localName[0] != '\\') {
         // A local name holds no run of backslashes: only the joint may need one.
         char last = folderLength > 0 ? saveFolder[folderLength - 1] : ':';
         size_t joint = last == ':' || last == '\\' ? 0 : 1;
-        if (folderLength + joint + nameLength >= size) return false;
+        if (folderLength + joint + nameLength >= size) return 0;
         std::memcpy(path, saveFolder, folderLength);
         if (joint) path[folderLength] = '\\';
         std::memcpy(path + folderLength + joint, localName, nameLength + 1);
-        return true;
+        return folderLength + joint + nameLength;
     }
     char joined[kWorkAreaSize + LOCAL_PATH_SIZE];
     BoundedText out(joined);
@@ -685,13 +769,13 @@ bool JoinSaveFolder(const char* saveFolder, const char* localName, char* path, s
     // A drive letter alone names that drive's current folder: no backslash after it.
     if (folderLength > 0 && saveFolder[folderLength - 1] != ':') out.Append('\\');
     out.Append(localName);
-    if (!out.ok()) return false;
+    if (!out.ok()) return 0;
     // Collapse only from the joint on: the folder's own leading "\\" of a network share stays.
     if (folderLength > 0) CollapseBackslashes(joined + folderLength - 1);
     size_t n = std::strlen(joined);
-    if (n >= size) return false;
+    if (n >= size) return 0;
     std::memcpy(path, joined, n + 1);
-    return true;
+    return n;
 }
 
 }  // namespace qm

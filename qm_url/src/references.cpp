@@ -262,10 +262,9 @@ int LinkKind(const char* t, const Tag& tag) {
     return kAddressOnly;
 }
 
-bool OneOf(const Name<16>& name, std::initializer_list<const char*> words) {
-    for (const char* w : words)
-        if (name.Is(w)) return true;
-    return false;
+template <size_t... K>
+bool OneOf(const Name<16>& name, const char (&... words)[K]) {
+    return (name.Is(words) || ...);
 }
 
 // The kind of the reference in attribute `a` of `tag`; -1 when the attribute holds none.
@@ -294,7 +293,7 @@ int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
         }
         if (e.Is("frame") || e.Is("iframe")) return KIND_FRAME;
         if (e.Is("script")) return KIND_SCRIPT;
-        if (OneOf(e, {"embed", "audio", "video", "source", "track"})) return KIND_MEDIA;
+        if (OneOf(e, "embed", "audio", "video", "source", "track")) return KIND_MEDIA;
         return kAddressOnly;
     }
     if (n.Is("srcset")) return e.Is("img") || e.Is("source") ? KIND_PICTURE : -1;
@@ -306,7 +305,7 @@ int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
     if (n.Is("poster")) return e.Is("video") ? KIND_PICTURE : -1;
     if (n.Is("background")) return KIND_PICTURE;
     if (n.Is("data")) return e.Is("object") ? KIND_MEDIA : -1;
-    if (OneOf(n, {"action", "formaction", "cite", "longdesc"})) return kAddressOnly;
+    if (OneOf(n, "action", "formaction", "cite", "longdesc")) return kAddressOnly;
     return -1;
 }
 
@@ -632,38 +631,50 @@ int32_t DecodeValue(const char* value, int32_t length, uint8_t context, char* ou
             m = PutCode(code, middle, m, sizeof middle);
             i += k;
         } else {
-            if (m + 1 >= static_cast<int32_t>(sizeof middle)) return -1;
-            middle[m++] = value[i++];
+            // Up to the next '&', as it stands.
+            const void* amp = std::memchr(value + i + 1, '&', static_cast<size_t>(length - i - 1));
+            int32_t j = amp ? static_cast<int32_t>(static_cast<const char*>(amp) - value) : length;
+            if (m + (j - i) >= static_cast<int32_t>(sizeof middle)) return -1;
+            std::memcpy(middle + m, value + i, static_cast<size_t>(j - i));
+            m += j - i;
+            i = j;
         }
         if (m < 0) return -1;
     }
     int32_t n = 0;
-    for (int32_t i = 0; i < m;) {
-        char c = middle[i];
-        if ((context & kInCss) && c == '\\' && i + 1 < m) {
-            if (middle[i + 1] == '\n') {
-                i += 2;
+    if (!(context & kInCss)) {
+        if (m > 0 && static_cast<size_t>(m) >= size) return -1;
+        std::memcpy(out, middle, static_cast<size_t>(m));
+        n = m;
+    } else {
+        // Then CSS escapes.
+        for (int32_t i = 0; i < m;) {
+            char c = middle[i];
+            if (c == '\\' && i + 1 < m) {
+                if (middle[i + 1] == '\n') {
+                    i += 2;
+                    continue;
+                }
+                int32_t j = i + 1;
+                uint32_t code = 0;
+                while (j < m && j < i + 7 && HexValue(middle[j]) >= 0)
+                    code = code * 16 + static_cast<uint32_t>(HexValue(middle[j++]));
+                if (j > i + 1) {
+                    if (j < m && IsBlank(middle[j])) ++j;
+                    n = PutCode(code == 0 || code > 0x10FFFF ? 0xFFFD : code, out, n, size);
+                } else {
+                    if (static_cast<size_t>(n + 1) >= size) return -1;
+                    out[n++] = middle[i + 1];  // any byte, in the page's own encoding
+                    j = i + 2;
+                }
+                if (n < 0) return -1;
+                i = j;
                 continue;
             }
-            int32_t j = i + 1;
-            uint32_t code = 0;
-            while (j < m && j < i + 7 && HexValue(middle[j]) >= 0)
-                code = code * 16 + static_cast<uint32_t>(HexValue(middle[j++]));
-            if (j > i + 1) {
-                if (j < m && IsBlank(middle[j])) ++j;
-                n = PutCode(code == 0 || code > 0x10FFFF ? 0xFFFD : code, out, n, size);
-            } else {
-                if (static_cast<size_t>(n + 1) >= size) return -1;
-                out[n++] = middle[i + 1];  // any byte, in the page's own encoding
-                j = i + 2;
-            }
-            if (n < 0) return -1;
-            i = j;
-            continue;
+            if (static_cast<size_t>(n + 1) >= size) return -1;
+            out[n++] = c;
+            ++i;
         }
-        if (static_cast<size_t>(n + 1) >= size) return -1;
-        out[n++] = c;
-        ++i;
     }
     // Blanks around the value are no part of it; an unquoted url() whose quotes were written
     // as character references has them as text.

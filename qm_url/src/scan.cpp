@@ -150,6 +150,8 @@ struct Resolved {
     size_t urlLength;  // of its part before the fragment
     size_t n;          // of the absolute URL
     uint32_t urlHash;
+    bool sameSite;
+    NameAhead ahead;
     char value[URL_TEXT_SIZE];
     char url[URL_TEXT_SIZE];
 };
@@ -164,7 +166,8 @@ public:
           out_(out),
           capacity_(capacity),
           options_(options),
-          spots_(spots) {
+          spots_(spots),
+          found_(PageFacts(state)) {
         ParseBase(state.current().url, &base_);
         pageHost_ = base_.authority.substr(0, base_.authority.find(':'));
     }
@@ -187,7 +190,7 @@ public:
 
 private:
     bool Resolve(const FoundReference& r, Resolved& x) const;
-    void Add(const Resolved& x);
+    void Add(Resolved& x);
     void AddWaiting() {
         if (waiting_ >= 0) Add(resolved_[waiting_]);
         waiting_ = -1;
@@ -203,6 +206,7 @@ private:
     int32_t copied_ = 0;  // the input before this index has been written to the output
     const SaveOptions& options_;
     std::vector<LocalSpot>* spots_;
+    const FoundOnPage found_;
     BaseUrl base_;
     std::string pageHost_;
     FoundGroups groups_;
@@ -244,10 +248,17 @@ bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
     x.n = ResolveUrl(base_, x.value, x.urlLength, x.url);
     if (x.n == 0) return false;
     x.urlHash = state_.PrefetchUrl(x.url, x.n);
+    // An item to add has its name made now, while the previous one waits for its look-up.
+    x.ahead.made = false;
+    x.sameSite = false;
+    if (r.kind != kAddressOnly && !outOfRecords_) {
+        x.sameSite = HasHost(x.url, x.n, pageHost_);
+        MakeNameAhead(state_, found_, x.url, x.n, r.kind, x.sameSite, options_, &x.ahead);
+    }
     return true;
 }
 
-void PageScan::Add(const Resolved& x) {
+void PageScan::Add(Resolved& x) {
     const FoundReference& r = x.r;
     const char* url = x.url;
     size_t n = x.n;
@@ -255,9 +266,9 @@ void PageScan::Add(const Resolved& x) {
     ItemChoice choice;
     const bool named = (r.context & kNamedInScript) != 0;
     if (r.kind != kAddressOnly && !outOfRecords_) {
-        bool sameSite = HasHost(url, n, pageHost_);
         bool known = named && state_.FindUrl(url, n, x.urlHash) >= 0;
-        choice = AddFoundItem(state_, groups_, url, n, x.urlHash, r.kind, sameSite, options_);
+        choice = AddFoundItem(state_, found_, groups_, url, n, x.urlHash, r.kind, x.sameSite,
+                              options_, x.ahead);
         outOfRecords_ = choice.outOfRecords;
         if (choice.entry >= 0 && (!named || !known)) state_.entry(choice.entry).guessed = named;
     }

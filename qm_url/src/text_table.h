@@ -6,10 +6,39 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace qm {
+
+// Texts end to end in one area that grows as they come: an append is a copy, and now and
+// then a move of what is there.
+class TextArea {
+public:
+    void clear() { size_ = 0; }
+    size_t size() const { return size_; }
+    const char* data() const { return data_.get(); }
+    void append(const char* s, size_t n) {
+        if (n > capacity_ - size_) Grow(n);
+        if (n > 0) std::memcpy(data_.get() + size_, s, n);
+        size_ += n;
+    }
+
+private:
+    void Grow(size_t n) {
+        size_t capacity = capacity_ > 0 ? capacity_ * 2 : 4096;
+        while (capacity - size_ < n) capacity *= 2;
+        std::unique_ptr<char[]> bigger(new char[capacity]);
+        if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+        data_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> data_;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
 
 class TextTable {
 public:
@@ -48,7 +77,7 @@ public:
         int32_t e = static_cast<int32_t>(entries_.size());
         entries_.push_back(
             Entry{h, static_cast<uint32_t>(texts_.size()), static_cast<uint32_t>(s.size())});
-        texts_.insert(texts_.end(), s.begin(), s.end());
+        texts_.append(s.data(), s.size());
         Place(e);
         return e;
     }
@@ -79,7 +108,15 @@ public:
             h ^= h >> 32;
         }
         uint64_t w = 0;
-        std::memcpy(&w, s.data() + i, s.size() - i);
+        const size_t rest = s.size() - i;
+        if (rest > 0 && i > 0) {
+            // The last eight bytes, those taken already shifted out: the same word on the
+            // little-endian machines we build for, without a copy of variable length.
+            std::memcpy(&w, s.data() + s.size() - 8, 8);
+            w >>= 8 * (8 - rest);
+        } else {
+            std::memcpy(&w, s.data() + i, rest);
+        }
         h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
         h ^= h >> 29;
         return static_cast<uint32_t>(h);
@@ -97,7 +134,7 @@ private:
         for (int32_t e = 0; e < static_cast<int32_t>(entries_.size()); ++e) Place(e);
     }
 
-    std::vector<char> texts_;
+    TextArea texts_;
     std::vector<Entry> entries_;
     // The hash beside the entry number: a probe reads one place in memory.
     struct Slot {

@@ -99,7 +99,14 @@ TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
     };
     for (const auto& [url, kind, expected] : cases) {
         char name[LOCAL_PATH_SIZE];
-        ASSERT_TRUE(MakeLocalName(url, kind, name, sizeof name)) << url;
+        size_t length = MakeLocalName(url, kind, name, sizeof name);
+        ASSERT_NE(length, 0u) << url;
+        EXPECT_STREQ(name, expected) << url;
+        EXPECT_EQ(length, std::strlen(name)) << url;
+        // The same with the start of the URL mapped beforehand, as a page's scan does.
+        NamePrefix prefix = MakeNamePrefix(url, std::strlen(url));
+        ASSERT_EQ(MakeLocalName(url, std::strlen(url), kind, name, sizeof name, &prefix), length)
+            << url;
         EXPECT_STREQ(name, expected) << url;
     }
 }
@@ -153,7 +160,9 @@ TEST(NameRegistry, GivesEveryUrlItsOwnFile) {
     auto claim = [&](const char* name, const char* url) {
         char area[LOCAL_PATH_SIZE];
         std::strcpy(area, name);
-        EXPECT_TRUE(names.Claim(area, sizeof area, url)) << name;
+        size_t length = std::strlen(area);
+        EXPECT_TRUE(names.Claim(area, &length, sizeof area, url)) << name;
+        EXPECT_EQ(length, std::strlen(area)) << name;
         return std::string(area);
     };
     EXPECT_EQ(claim("http-\\h\\Case.gif", "http://h/Case.gif"), "http-\\h\\Case.gif");

@@ -96,6 +96,17 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
     EXPECT_NE(Collect(list, TextKind::kScript).found.find("|2 31.gif"), std::string::npos);
 }
 
+// Decoded, a value just fits its area, or is one byte too long for it.
+TEST(DecodeValue, FitsToTheLastByte) {
+    char out[URL_TEXT_SIZE];
+    for (int32_t fill : {URL_TEXT_SIZE - 3, URL_TEXT_SIZE - 2}) {
+        std::string value = std::string(static_cast<size_t>(fill), 'a') + "&amp;b";
+        EXPECT_EQ(DecodeValue(value.data(), static_cast<int32_t>(value.size()), kInAttribute, out,
+                              sizeof out),
+                  fill + 2 < URL_TEXT_SIZE ? fill + 2 : -1);
+    }
+}
+
 // A state with the page http://h/d/p.html being visited, saved in the folder "S\".
 void StartPage(CrawlState& state) {
     state.Reset();
@@ -187,6 +198,11 @@ TEST(Scan, RewritesAndQueues) {
         {kComplete, "@import \"c.css\";b{background:url(../i/bg.png)}",
          "@import \"http--h-d-c.css\";b{background:url(http-/h/i/bg.png)}",
          "3 0 http://h/d/c.css\n2 0 http://h/i/bg.png\n", TextKind::kStyleSheet},
+        // Names that clash on one page are taken in the page's order.
+        {kComplete, "<img src=A.gif><img src=a.gif><img src=a.gif/b.gif>",
+         "<img src=http-/h/d/A.gif><img src=http-/h/d/a-C4596612.gif><img "
+         "src=http-/h/d/a.gif_/b.gif>",
+         "2 0 http://h/d/A.gif\n2 0 http://h/d/a.gif\n2 0 http://h/d/a.gif/b.gif\n"},
         {kComplete, "<meta http-equiv=refresh content=\"0; url='n.html'\">",
          "<meta http-equiv=refresh content=\"0; url='http--h-d-n.html'\">",
          "1 1 http://h/d/n.html\n"},
