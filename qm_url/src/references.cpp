@@ -53,7 +53,8 @@ struct Name {
     bool Is(const char (&word)[K]) const {
         return length == K - 1 && std::memcmp(text, word, K - 1) == 0;
     }
-    bool Is(const char* word) const {
+    // For a word known only at run time; a literal takes Is, whose length is known.
+    bool IsWord(const char* word) const {
         return length == std::strlen(word) && std::memcmp(text, word, length) == 0;
     }
 };
@@ -150,7 +151,7 @@ bool Reader::Html() {
             if (tag.name.Is("plaintext")) break;
             if (tag.name.length < 5 && !tag.name.Is("xmp")) continue;
             for (const char* raw : kRawTextElements) {
-                if (!tag.name.Is(raw)) continue;
+                if (!tag.name.IsWord(raw)) continue;
                 int32_t end = FindEndTag(i, raw);
                 if (tag.name.Is("style") && !Css(i, end, 0)) return false;
                 i = end;
@@ -416,7 +417,6 @@ int32_t Reader::CssStringEnd(int32_t from, int32_t to, char quote) const {
     return to;
 }
 
-// At "url(": takes its value. Returns where the scan goes on.
 // After the CSS escape at `at`: a backslash and one character, or up to six hex digits and
 // the one blank that may end them ("\\29 " is one ')').
 int32_t Reader::EscapeEnd(int32_t at, int32_t to) const {
@@ -427,6 +427,7 @@ int32_t Reader::EscapeEnd(int32_t at, int32_t to) const {
     return j < to && IsBlank(t_[j]) ? j + 1 : j;
 }
 
+// At "url(": takes its value. Returns where the scan goes on.
 int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok) {
     *ok = true;
     int32_t j = at + 4;
