@@ -126,9 +126,7 @@ TEST(WebSocket, ReassemblesMessagesFedInAnyPieces) {
 
 TEST(WebSocket, RefusesFramesAClientMustNotAccept) {
     const std::pair<const char*, std::string> cases[] = {
-        {"masked", std::string("\x81\x81"
-                               "abcdx",
-                               7)},
+        {"masked", std::string("\x81\x81", 2) + "abcdx"},
         {"reserved bits", ServerFrame(0xC1, "x")},
         {"unknown opcode", ServerFrame(0x83, "x")},
         {"long control frame", ServerFrame(0x89, std::string(126, 'p'))},
