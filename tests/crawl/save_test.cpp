@@ -27,9 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;
 
-// A fresh folder of this test under the system's temporary folder, deleted with its files.
-// CTest runs the cases side by side, and two test trees may run on one machine at once: each
-// case of each process has folders of its own.
+// A fresh folder of this test, deleted with its files. Cases run side by side, also from two
+// test trees at once: each case of each process has folders of its own.
 class Sandbox {
 public:
     Sandbox() {
@@ -75,9 +74,8 @@ Files FilesBelow(const fs::path& root) {
     return files;
 }
 
-// The references (src=, href=, url() of the pages and style sheets below `root` that are
-// neither absolute nor places in their page, and name no saved file once decoded as a
-// browser does: "file: reference" each. Empty when every saved reference leads somewhere.
+// The relative references (src=, href=, url() of the saved pages and style sheets that name
+// no saved file once decoded as a browser does, as "file: reference".
 Files BrokenReferences(const fs::path& root) {
     // A value as a browser reads it: in quotes, or up to white space, '>' or ')'.
     static const std::regex reference(R"((?:src=|href=|url\()\s*(?:"([^"]*)|'([^']*)|([^\s>)]*)))",
@@ -130,8 +128,7 @@ std::vector<PageRecord>& Reports() {
 
 void QM_CALLBACK RecordReport(int32_t, const PageRecord* record) { Reports().push_back(*record); }
 
-// Calls qm_StopSave from another thread as soon as `server` is asked for `target` after
-// this object was made.
+// Calls qm_StopSave from another thread once `server` is asked for `target` from now on.
 class StopWhenRequested {
 public:
     StopWhenRequested(const SiteServer& server, const std::string& target)
@@ -294,8 +291,7 @@ void AddRichSite(SiteServer& server, const std::string& farUrl) {
         server.AddPage(p, "picture", "image/png");
 }
 
-// Whatever the options, every saved page leads to saved files or to addresses online, never
-// to nothing, and no URL is asked for twice.
+// Whatever the options, every saved reference leads somewhere and no URL is asked for twice.
 TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
     // The far page stands on a second host that needs no name service.
     SiteServer server, far("127.0.0.2");
@@ -317,8 +313,7 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
     }
 }
 
-// The items of a page come over a few connections kept alive, fetched ahead of their turn,
-// and are visited in the page's order all the same.
+// Items come ahead over a few kept-alive connections and are visited in the page's order.
 TEST(SavePages, ItemsComeAheadOverAFewKeptAliveConnections) {
     SiteServer server;
     server.KeepConnectionsAlive();
@@ -461,9 +456,8 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     EXPECT_EQ(Failures(), Files{"0 1 " + site.Url("/broken") + ": HTTP status 404"});
 }
 
-// A frame whose document holds a frame with a new name, and a style sheet that imports the
-// next, each without end: both exports follow them MOST_EMBEDDING_LEVELS levels below the
-// page, and the last one saved names the next by its address.
+// Endless chains of frames and of imported style sheets: both exports follow them
+// MOST_EMBEDDING_LEVELS below the page, and the last one saved names the next by address.
 TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
     TestServer server([](const Request& r) {
         std::string body = "<iframe src=\"f1.html\"></iframe><link rel=stylesheet href=\"s1.css\">";
@@ -487,7 +481,6 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
     }
 }
 
-// The exports' save budget, shorter for one test.
 struct ShortBudget {
     explicit ShortBudget(qm::SaveBudget budget) { qm::ExportState().budget = budget; }
     ~ShortBudget() { qm::ExportState().budget = qm::SaveBudget(); }
@@ -520,7 +513,9 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
         EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 0);
         // Past the item budget nothing is even queued; past the byte budget, bodies already
         // fetched ahead are thrown away unwritten.
-        if (c.budget.bytes == SAVE_BUDGET_BYTES) EXPECT_EQ(TargetsSince(server, before), c.targets);
+        if (c.budget.bytes == SAVE_BUDGET_BYTES) {
+            EXPECT_EQ(TargetsSince(server, before), c.targets);
+        }
         EXPECT_EQ(Failures(), Files{c.failure});
         EXPECT_EQ(FilesBelow(box.Root()).size(), c.targets.size());
         EXPECT_EQ(BrokenReferences(box.Root()), Files());
@@ -545,8 +540,7 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
         << said;
 }
 
-// A page with a picture, a style sheet with a picture, a frame with a picture, and a link
-// that the picture crawl never reaches.
+// Pictures on the page, in its style sheet and in its frame; a link the picture save ignores.
 struct PictureSite {
     SiteServer server;
     PictureSite() {

@@ -30,7 +30,7 @@ TEST(OptionDialogs, AskForAPathBrowseForItAndOpenAfresh) {
             EXPECT_EQ(IsDlgButtonChecked(options, IDC_WORDS_ONLY), BST_CHECKED);
             EXPECT_EQ(ItemText(options, IDC_SAVE_PATH), L"");
             Click(options, IDOK);
-            EXPECT_EQ(app.TakeMessageBox(), kEnterSavePath);
+            EXPECT_EQ(app.TakeMessageBox(), (Box{kErrorCaption, L"Please Enter the Save Path"}));
             app.Settle();
             ASSERT_TRUE(IsWindow(options)) << "OK with an empty path keeps the dialog";
 
