@@ -70,8 +70,7 @@ HWND StartSave(const App& app, int command, const std::string& url, const std::w
 TEST(Saves, PagesAreSavedWithWhatTheirModeAsksForAndAStopKeepsTheOldFile) {
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_NE(tls, nullptr);
-    // Pictures come with a complete save, the linked page with a multiple one. Each save
-    // is stopped by the Stop button or Esc.
+    // Pictures come with a complete save, the linked page with a multiple one.
     const struct {
         const char* name;
         int command;
