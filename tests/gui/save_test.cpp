@@ -44,8 +44,7 @@ int CountFilesHolding(const std::wstring& folder, const std::string& bytes) {
 }
 
 // Types the URL and starts the command as a person would: the page saves through their
-// option dialog (returned, null if it did not open), the picture save through the folder
-// browser.
+// option dialog (returned), the picture save through the folder browser.
 HWND StartSave(const App& app, int command, const std::string& url, const std::wstring& path,
                int content = IDC_WORDS_ONLY) {
     SetItemText(app.main(), IDC_URL, Wide(url));

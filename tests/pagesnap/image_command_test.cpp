@@ -122,8 +122,7 @@ TEST(ImageCommand, HandsTheJobToTheRendererAndReportsThePicture) {
 }
 
 TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
-    // Where the program under test is: the build's own folder, or QM_APP_FOLDER (an unpacked
-    // release archive, for instance).
+    // The program under test: the build's, or QM_APP_FOLDER's (an unpacked release archive).
     wchar_t appFolder[MAX_PATH] = {};
     const DWORD n = GetEnvironmentVariableW(L"QM_APP_FOLDER", appFolder, MAX_PATH);
     const std::wstring programs = n > 0 && n < MAX_PATH ? appFolder : ProgramFolder();

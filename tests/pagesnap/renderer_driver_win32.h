@@ -17,8 +17,7 @@
 namespace pagesnap_test {
 
 // The shared block "qmPagesnap" as it stands (empty when nobody holds it). With `text`, the
-// text is written into it first (created if need be), zeros after it; kept open for the
-// life of the test program, as the desktop program keeps its own.
+// text and zeros are written into it first; created if need be, and kept open.
 inline std::string JobBlock(const std::string* text = nullptr) {
     static HANDLE mine = nullptr;
     if (text && !mine) {

@@ -51,17 +51,6 @@ LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return 0;
 }
 
-HWND Window(HINSTANCE instance, const char* className, WNDPROC proc, const char* title, DWORD style,
-            HWND parent) {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = proc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = className;
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, className, title, style, 0, 0, 200, 100, parent, nullptr, instance,
-                           nullptr);
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -71,12 +60,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_folder.erase(g_folder.find_last_of('\\') + 1);
     const std::string mode = ReadMode();
     if (mode != "no-window") {
+        // One class for both windows: nothing clicks the frame.
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = TargetProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = "Standin";
+        RegisterClassA(&windowClass);
         // Titled once its child exists, as Pagesnap does: whoever finds the one finds both.
-        HWND frame =
-            Window(instance, "StandinFrame", DefWindowProcA, "", WS_OVERLAPPEDWINDOW, nullptr);
+        HWND frame = CreateWindowExA(0, "Standin", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                     nullptr, instance, nullptr);
         if (mode != "no-child")
-            Window(instance, "StandinTarget", TargetProc, pagesnap::kWindowTitle,
-                   WS_CHILD | WS_VISIBLE, frame);
+            CreateWindowExA(0, "Standin", pagesnap::kWindowTitle, WS_CHILD | WS_VISIBLE, 0, 0, 200,
+                            100, frame, nullptr, instance, nullptr);
         SetWindowTextA(frame, pagesnap::kWindowTitle);
         // Shown, so that a test sees the program hide it. The first call takes the show state
         // this process was started with, the second the one asked for.
