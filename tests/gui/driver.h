@@ -11,11 +11,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
-#include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
-#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "resource.h"  // the program's control ids
@@ -60,15 +59,15 @@ inline void Click(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
-// The folder the driver runs in (also where qmApp.exe and qm_url.dll are).
+// The folder of the driver, qmApp.exe and qm_url.dll.
 inline std::wstring ProgramFolder() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     return fs::path(path).parent_path().wstring();
 }
 
-// A fresh, empty folder for one test under the system's temporary folder, named for this
-// process so that two test trees running at once do not share it.
+// A fresh, empty folder for one test, named for this process so that two test trees running
+// at once do not share it.
 class ScratchFolder {
 public:
     explicit ScratchFolder(const std::wstring& name)
@@ -95,36 +94,31 @@ inline bool FileExists(const std::wstring& path) {
     return fs::is_regular_file(path, ignored);
 }
 inline std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(fs::path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream bytes;
+    bytes << std::ifstream(fs::path(path), std::ios::binary).rdbuf();
+    return bytes.str();
 }
 inline void WriteFile(const std::wstring& path, const std::string& bytes) {
-    if (!std::ofstream(fs::path(path), std::ios::binary)
-             .write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
-        throw std::runtime_error("cannot write a test file");
-    }
+    std::ofstream(fs::path(path), std::ios::binary) << bytes;
 }
-// Names of the files (not folders) directly in folder, sorted.
+// Names of the files directly in folder, sorted.
 inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
     std::error_code ignored;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
         if (entry.is_regular_file()) names.push_back(entry.path().filename().wstring());
-    }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// Starts program (a full path) in folder.
 inline PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring& folder) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     std::wstring line = L"\"" + program + L"\"";
     if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
+                        folder.c_str(), &startup, &process))
         throw std::runtime_error("cannot start " + Narrow(program));
-    }
     return process;
 }
 
@@ -132,48 +126,29 @@ inline PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring
 inline std::vector<DWORD> ProcessesWhere(const std::function<bool(const PROCESSENTRY32W&)>& match) {
     std::vector<DWORD> found;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return found;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
+         more = Process32NextW(snapshot, &entry))
         if (match(entry)) found.push_back(entry.th32ProcessID);
-    }
     CloseHandle(snapshot);
     return found;
 }
 // Ends each of them and waits for it to go.
 inline void EndProcesses(const std::vector<DWORD>& ids) {
     for (DWORD id : ids) {
-        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id)) {
-            TerminateProcess(process, 1);
-            WaitForSingleObject(process, kDeadlineMs);
-            CloseHandle(process);
-        }
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, kDeadlineMs);
+        if (process) CloseHandle(process);
     }
 }
 
-// What a message box showed.
-struct Box {
-    std::wstring caption;
-    std::wstring text;
-    bool operator==(const Box& other) const {
-        return caption == other.caption && text == other.text;
-    }
-};
-inline std::ostream& operator<<(std::ostream& out, const Box& box) {
-    return out << "[" << Narrow(box.caption) << "] " << Narrow(box.text);
-}
+// What a message box showed: its caption and its text.
+using Box = std::pair<std::wstring, std::wstring>;
 
-// The texts the tests look for, as the program shows them.
+// The texts the tests look for, as the program shows them; outcomes have a blank caption.
 constexpr wchar_t kErrorCaption[] = L"Error Message";
-const Box kEnterUrl{kErrorCaption, L"Please Enter the URL"};
-const Box kEnterSavePath{kErrorCaption, L"Please Enter the Save Path"};
-const Box kHttpsRefused{
-    kErrorCaption,
-    L"Sorry, this function doesn\u2019t support the page of the link with \"https\".\n"
-    L"If you want to save this kind of page, you can use \"Save the Page as An Image\"."};
-// Outcomes have a blank caption.
 const Box kCompleted{L"", L"Have Completed"};
 const Box kStopped{L"", L"Have Stopped"};
 
@@ -212,22 +187,21 @@ inline HWND TopWindow(DWORD pid, const Match& match) {
 // One running qmApp; ended (if it has not ended by itself) when this goes.
 class App {
 public:
-    // Starts the qmApp.exe of `folder`, where its library and renderer are too.
     explicit App(const std::wstring& folder = ProgramFolder()) {
-        UnmanagedWindowsUnderWine();
+        // Under Wine on a bare X server no window manager answers when a managed window
+        // closes, and Wine waits two seconds for it each time.
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Managed", REG_SZ, L"N",
+                        sizeof(L"N"));
         m_process = Start(folder + L"\\qmApp.exe", folder);
         m_main = WaitFor(Titled(L"Quillon"));
         if (!m_main) throw std::runtime_error("the main window did not open");
     }
     ~App() {
-        if (!WaitForExit(0)) {
-            TerminateProcess(m_process.hProcess, 1);
-            WaitForSingleObject(m_process.hProcess, kDeadlineMs);
-        }
-        // The renderers it started, which only its own Exit would have ended.
+        // Ends it and the renderers it started, which only its own Exit would have ended.
         const DWORD pid = m_process.dwProcessId;
-        EndProcesses(ProcessesWhere(
-            [pid](const PROCESSENTRY32W& p) { return p.th32ParentProcessID == pid; }));
+        EndProcesses(ProcessesWhere([pid](const PROCESSENTRY32W& p) {
+            return p.th32ProcessID == pid || p.th32ParentProcessID == pid;
+        }));
         CloseHandle(m_process.hThread);
         CloseHandle(m_process.hProcess);
     }
@@ -236,8 +210,7 @@ public:
 
     HWND main() const { return m_main; }
 
-    // The first visible top-level window of the program that matches, waited for; null if
-    // none came (0: looked for once).
+    // The first visible top-level window of the program that matches, waited for; or null.
     HWND WaitFor(const Match& match, DWORD timeoutMs = kDeadlineMs) const {
         HWND found = nullptr;
         WaitUntil(
@@ -267,23 +240,19 @@ public:
         SendMessageTimeoutW(m_main, WM_NULL, 0, 0, SMTO_NORMAL, kDeadlineMs, &ignored);
     }
     // The main window can be used again (no dialog in front of it).
-    bool Idle() const { return IsWindowEnabled(m_main) != FALSE; }
     bool WaitIdle(DWORD timeoutMs = kDeadlineMs) const {
-        return WaitUntil([&] { return Idle(); }, timeoutMs);
+        return WaitUntil([&] { return IsWindowEnabled(m_main) != FALSE; }, timeoutMs);
     }
-    // True once window has gone and the program is back at its main window, with no
-    // message box shown.
+    // The window has gone and the program is back at its main window, with no message box.
     bool ClosedQuietly(HWND window) const {
         if (!WaitUntil([&] { return !IsWindow(window); })) return false;
         Settle();
         return WaitFor(IsMessageBox, 0) == nullptr && WaitIdle();
     }
 
-    // Chooses folder in the folder browser that has opened, as clicking through its tree
-    // would, and presses OK; when the browser will not take it, it is cancelled instead and
-    // the result is false. Wine's browser takes no typed path, so the selection message goes
-    // to it with the path placed in the program's memory, until its edit box names the folder
-    // (it may still be filling its tree when it shows).
+    // Chooses folder in the open folder browser and presses OK, or Cancel (false) if it will
+    // not take it. Wine's browser takes no typed path: the selection message is sent, with the
+    // path in the program's memory, until its edit box names the folder.
     bool PickFolder(const std::wstring& folder) const {
         HWND browser = WaitFor(Titled(kFolderCaption));
         const SIZE_T bytes = (folder.size() + 1) * sizeof(wchar_t);
@@ -307,13 +276,6 @@ public:
     }
 
 private:
-    // Under Wine on a bare X server no window manager answers when a managed window closes,
-    // and Wine waits two seconds for it each time. The program's windows need no managing.
-    static void UnmanagedWindowsUnderWine() {
-        if (!GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) return;
-        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", L"Managed", REG_SZ, L"N",
-                        sizeof(L"N"));
-    }
     PROCESS_INFORMATION m_process;
     HWND m_main = nullptr;
 };

@@ -67,9 +67,8 @@ TEST(NormaliseUrl, CompletesAndRefusesAddresses) {
 }
 
 TEST(IsFullWindowsPath, AcceptsDrivesAndSharesOnly) {
-    for (const char* path : {"C:\\Users\\me\\page", "z:/tmp/page", "\\\\server\\share\\page"}) {
+    for (const char* path : {"C:\\Users\\me\\page", "z:/tmp/page", "\\\\server\\share\\page"})
         EXPECT_TRUE(IsFullWindowsPath(path)) << path;
-    }
     for (const char* path :
          {"page", "folder\\page", "\\rooted\\page", "C:page", "\\\\server", ""}) {
         EXPECT_FALSE(IsFullWindowsPath(path)) << path;

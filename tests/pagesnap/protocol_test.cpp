@@ -64,9 +64,8 @@ TEST(Base64, RoundTripsAndRefusesJunk) {
     }
     EXPECT_EQ(Base64Encode("Ma"), "TWE=");
     std::string out = "untouched";
-    for (const char* bad : {"TWF", "TW=u", "T===", "TWFu!A==", "TQ==TWFu", "TWF\n"}) {
+    for (const char* bad : {"TWF", "TW=u", "T===", "TWFu!A==", "TQ==TWFu", "TWF\n"})
         EXPECT_FALSE(Base64Decode(bad, &out)) << bad;
-    }
     EXPECT_EQ(out, "untouched");
 }
 
@@ -87,9 +86,8 @@ TEST(WebSocket, ClientFramesAreMaskedWithTheRightLength) {
         EXPECT_TRUE(static_cast<unsigned char>(frame[1]) & 0x80) << "mask bit";
         const std::string key = frame.substr(header, 4);
         EXPECT_EQ(key, "\x11\x22\x33\x44");
-        for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t i = 0; i < n; ++i)
             ASSERT_EQ(static_cast<char>(frame[header + 4 + i] ^ key[i % 4]), 'x');
-        }
     }
 }
 
@@ -126,9 +124,7 @@ TEST(WebSocket, ReassemblesMessagesFedInAnyPieces) {
 
 TEST(WebSocket, RefusesFramesAClientMustNotAccept) {
     const std::pair<const char*, std::string> cases[] = {
-        {"masked", std::string("\x81\x81"
-                               "abcdx",
-                               7)},
+        {"masked", std::string("\x81\x81", 2) + "abcdx"},
         {"reserved bits", ServerFrame(0xC1, "x")},
         {"unknown opcode", ServerFrame(0x83, "x")},
         {"long control frame", ServerFrame(0x89, std::string(126, 'p'))},
@@ -153,9 +149,8 @@ TEST(WebSocket, RefusesFramesAClientMustNotAccept) {
 // The request itself is checked by every real browser the renderer talks to.
 TEST(WebSocket, OnlyA101AcceptsTheHandshake) {
     EXPECT_TRUE(WsHandshakeAccepted("HTTP/1.1 101 WebSocket Protocol Handshake\r\n"));
-    for (const char* refused : {"HTTP/1.1 403 Forbidden\r\n", "HTTP/1.1 1010 Odd\r\n", "garbage"}) {
+    for (const char* refused : {"HTTP/1.1 403 Forbidden\r\n", "HTTP/1.1 1010 Odd\r\n", "garbage"})
         EXPECT_FALSE(WsHandshakeAccepted(refused)) << refused;
-    }
 }
 
 TEST(DevTools, ReadsTheActivePortFile) {

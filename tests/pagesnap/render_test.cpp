@@ -21,8 +21,8 @@ using pagesnap::kJobSeparator;
 // Longer than the program waits: a late picture is a failure the checks below report.
 constexpr DWORD kJobTimeoutMs = 15000;
 
-// A copy of Pagesnap.exe in a folder of its own, so that each test can give it its own
-// Pagesnap.ini; driven the way the desktop program drives it.
+// A copy of Pagesnap.exe in a folder of its own for its own Pagesnap.ini, driven as the
+// desktop program drives it.
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -49,8 +49,7 @@ protected:
         CloseHandle(process_.hThread);
     }
 
-    // The job text in the shared block, then the button-down/button-up pair the program
-    // sends, the click gap apart.
+    // The job in the shared block, then the program's button-down/up pair, the click gap apart.
     void Click(const std::string& job) const {
         JobBlock(&job);
         SendMessageA(target_, WM_LBUTTONDOWN, 0, 0);

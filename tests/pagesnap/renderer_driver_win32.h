@@ -17,8 +17,7 @@
 namespace pagesnap_test {
 
 // The shared block "qmPagesnap" as it stands (empty when nobody holds it). With `text`, the
-// text is written into it first (created if need be), zeros after it; kept open for the
-// life of the test program, as the desktop program keeps its own.
+// text and zeros are written into it first; created if need be, and kept open.
 inline std::string JobBlock(const std::string* text = nullptr) {
     static HANDLE mine = nullptr;
     if (text && !mine) {
@@ -51,13 +50,11 @@ struct Picture {
     // Whether the pixel is within 16 of the colour in every channel (JPEG is lossy); a
     // failure names the colour found.
     ::testing::AssertionResult Shows(unsigned x, unsigned y, int r, int g, int b) const {
-        if (!valid() || x >= width || y >= height) {
+        if (!valid() || x >= width || y >= height)
             return ::testing::AssertionFailure() << "outside the picture";
-        }
         const unsigned char* p = &bgra[(static_cast<std::size_t>(y) * width + x) * 4];
-        if (std::abs(p[2] - r) <= 16 && std::abs(p[1] - g) <= 16 && std::abs(p[0] - b) <= 16) {
+        if (std::abs(p[2] - r) <= 16 && std::abs(p[1] - g) <= 16 && std::abs(p[0] - b) <= 16)
             return ::testing::AssertionSuccess();
-        }
         return ::testing::AssertionFailure() << "(" << x << "," << y << ") is rgb(" << int(p[2])
                                              << "," << int(p[1]) << "," << int(p[0]) << ")";
     }
@@ -69,33 +66,26 @@ inline Picture ReadJpeg(const std::wstring& path) {
     IWICImagingFactory* factory = nullptr;
     IWICBitmapDecoder* decoder = nullptr;
     IWICBitmapFrameDecode* frame = nullptr;
-    IWICFormatConverter* converter = nullptr;
+    IWICBitmapSource* pixels = nullptr;
     GUID container = {};
     HRESULT& hr = picture.result;
     hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                           IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr))
         hr = factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
                                                 WICDecodeMetadataCacheOnDemand, &decoder);
-    }
     if (SUCCEEDED(hr)) hr = decoder->GetContainerFormat(&container);
     if (SUCCEEDED(hr) && !IsEqualGUID(container, GUID_ContainerFormatJpeg)) hr = E_FAIL;
     if (SUCCEEDED(hr)) hr = decoder->GetFrame(0, &frame);
-    if (SUCCEEDED(hr)) hr = frame->GetSize(&picture.width, &picture.height);
-    if (SUCCEEDED(hr)) hr = factory->CreateFormatConverter(&converter);
-    if (SUCCEEDED(hr)) {
-        hr = converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone,
-                                   nullptr, 0.0, WICBitmapPaletteTypeCustom);
-    }
-    if (SUCCEEDED(hr)) {
-        picture.bgra.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
-        hr = converter->CopyPixels(nullptr, picture.width * 4,
-                                   static_cast<UINT>(picture.bgra.size()), picture.bgra.data());
-    }
-    for (IUnknown* object : {static_cast<IUnknown*>(converter), static_cast<IUnknown*>(frame),
-                             static_cast<IUnknown*>(decoder), static_cast<IUnknown*>(factory)}) {
+    if (SUCCEEDED(hr)) hr = WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &pixels);
+    if (SUCCEEDED(hr)) hr = pixels->GetSize(&picture.width, &picture.height);
+    picture.bgra.resize(static_cast<std::size_t>(picture.width) * picture.height * 4);
+    if (SUCCEEDED(hr))
+        hr = pixels->CopyPixels(nullptr, picture.width * 4, static_cast<UINT>(picture.bgra.size()),
+                                picture.bgra.data());
+    for (IUnknown* object : {static_cast<IUnknown*>(pixels), static_cast<IUnknown*>(frame),
+                             static_cast<IUnknown*>(decoder), static_cast<IUnknown*>(factory)})
         if (object) object->Release();
-    }
     CoUninitialize();
     return picture;
 }

@@ -9,7 +9,8 @@
 //   no-window  has no window at all
 #include <windows.h>
 
-#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "job.h"
@@ -19,54 +20,35 @@ namespace {
 std::string g_folder;
 
 std::string ReadMode() {
-    char mode[32] = "picture";
-    if (FILE* file = std::fopen((g_folder + "standin.txt").c_str(), "rb")) {
-        mode[std::fread(mode, 1, sizeof(mode) - 1, file)] = '\0';
-        std::fclose(file);
-    }
-    return mode;
+    std::ostringstream mode;
+    mode << std::ifstream(g_folder + "standin.txt", std::ios::binary).rdbuf();
+    return mode.str().empty() ? "picture" : mode.str();
 }
 
-void Write(const std::string& path, const std::string& bytes, const char* how) {
-    if (FILE* file = std::fopen(path.c_str(), how)) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
-}
-
-void TakeJob() {
-    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName);
-    if (!mapping) return;
-    if (const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize)) {
-        const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
-        UnmapViewOfFile(view);
-        Write(g_folder + "job.bin", block, "wb");
-        pagesnap::Job job;
-        if (pagesnap::ParseJob(block.data(), block.size(), &job) && ReadMode() == "picture") {
-            Write(job.path + ".jpg", "stand-in picture", "wb");
-        }
-    }
-    CloseHandle(mapping);
+void Write(const std::string& path, const std::string& bytes,
+           std::ios::openmode how = std::ios::trunc) {
+    std::ofstream(path, std::ios::binary | how) << bytes;
 }
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONUP) {
+    if (message != WM_LBUTTONDOWN && message != WM_LBUTTONUP)
         return DefWindowProcA(window, message, wParam, lParam);
+    Write(g_folder + "clicks.txt", message == WM_LBUTTONDOWN ? "down\n" : "up\n", std::ios::app);
+    HANDLE mapping = message == WM_LBUTTONUP
+                         ? OpenFileMappingA(FILE_MAP_READ, FALSE, pagesnap::kJobMappingName)
+                         : nullptr;
+    const void* view =
+        mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, pagesnap::kJobBlockSize) : nullptr;
+    if (view) {
+        const std::string block(static_cast<const char*>(view), pagesnap::kJobBlockSize);
+        UnmapViewOfFile(view);
+        Write(g_folder + "job.bin", block);
+        pagesnap::Job job;
+        if (pagesnap::ParseJob(block.data(), block.size(), &job) && ReadMode() == "picture")
+            Write(job.path + ".jpg", "stand-in picture");
     }
-    Write(g_folder + "clicks.txt", message == WM_LBUTTONDOWN ? "down\n" : "up\n", "ab");
-    if (message == WM_LBUTTONUP) TakeJob();
+    if (mapping) CloseHandle(mapping);
     return 0;
-}
-
-HWND Window(HINSTANCE instance, const char* className, WNDPROC proc, const char* title, DWORD style,
-            HWND parent) {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = proc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = className;
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, className, title, style, 0, 0, 200, 100, parent, nullptr, instance,
-                           nullptr);
 }
 
 }  // namespace
@@ -78,13 +60,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     g_folder.erase(g_folder.find_last_of('\\') + 1);
     const std::string mode = ReadMode();
     if (mode != "no-window") {
+        // One class for both windows: nothing clicks the frame.
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = TargetProc;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = "Standin";
+        RegisterClassA(&windowClass);
         // Titled once its child exists, as Pagesnap does: whoever finds the one finds both.
-        HWND frame =
-            Window(instance, "StandinFrame", DefWindowProcA, "", WS_OVERLAPPEDWINDOW, nullptr);
-        if (mode != "no-child") {
-            Window(instance, "StandinTarget", TargetProc, pagesnap::kWindowTitle,
-                   WS_CHILD | WS_VISIBLE, frame);
-        }
+        HWND frame = CreateWindowExA(0, "Standin", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                     nullptr, instance, nullptr);
+        if (mode != "no-child")
+            CreateWindowExA(0, "Standin", pagesnap::kWindowTitle, WS_CHILD | WS_VISIBLE, 0, 0, 200,
+                            100, frame, nullptr, instance, nullptr);
         SetWindowTextA(frame, pagesnap::kWindowTitle);
         // Shown, so that a test sees the program hide it. The first call takes the show state
         // this process was started with, the second the one asked for.

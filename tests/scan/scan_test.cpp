@@ -250,9 +250,8 @@ TEST(Scan, NothingButReferenceValuesChanges) {
     }
 }
 
-// A hostile page scans in linear time (bench/scan_bench --hostile measures it); a stop
-// asked for while it runs ends the scan, and the text is not to be saved. A value longer
-// than a URL can be is left as it stands.
+// A stop ends the scan of a hostile page (bench/scan_bench --hostile measures its time), and
+// the text is not to be saved. A value longer than a URL can be is left as it stands.
 TEST(Scan, AStopEndsAScan) {
     CrawlState state;
     StartPage(state);

@@ -1,19 +1,157 @@
-// qm_SavePages and qm_OldSavePages against small sites on the scripted server.
+// The saving exports against small sites on the scripted server, and the saved files: every
+// saved reference must lead somewhere. qm_SavePictures puts the pictures flat in the chosen
+// folder, everything else in a temporary folder that is gone afterwards.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crawl_state.h"
 #include "qm_url.h"
 #include "qmsave_save.h"
-#include "saved_files.h"
 #include "test_server.h"
 #include "tls_front.h"
 
 namespace qmtest {
 namespace {
+
+namespace fs = std::filesystem;
+using Files = std::vector<std::string>;
+
+// A fresh folder of this test, deleted with its files. Cases run side by side, also from two
+// test trees at once: each case of each process has folders of its own.
+class Sandbox {
+public:
+    Sandbox() {
+        static const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
+        static int count = 0;
+        root_ = fs::temp_directory_path() /
+                ("qm-crawl-" +
+                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+                 std::to_string(run) + "-" + std::to_string(count++));
+        fs::create_directories(root_);
+    }
+    ~Sandbox() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    // A path in the sandbox as the library takes it: `name` joined with a backslash.
+    std::string Path(const std::string& name = "") const {
+        return name.empty() ? root_.string() : root_.string() + "\\" + name;
+    }
+    const fs::path& Root() const { return root_; }
+
+private:
+    fs::path root_;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Every regular file below `root`, relative to it, with '/' between folders, sorted.
+Files FilesBelow(const fs::path& root) {
+    Files files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files.push_back(fs::relative(entry.path(), root).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// The relative references (src=, href=, url() of the saved pages and style sheets that name
+// no saved file once decoded as a browser does, as "file: reference".
+Files BrokenReferences(const fs::path& root) {
+    // A value as a browser reads it: in quotes, or up to white space, '>' or ')'.
+    static const std::regex reference(R"((?:src=|href=|url\()\s*(?:"([^"]*)|'([^']*)|([^\s>)]*)))",
+                                      std::regex::icase);
+    static const std::regex online("^(#|[a-z][a-z0-9+.-]*:)", std::regex::icase);
+    Files broken;
+    for (const std::string& page : FilesBelow(root)) {
+        if (page.find(".htm") == std::string::npos && page.find(".css") == std::string::npos)
+            continue;
+        const std::string text = ReadFile(root / page);
+        for (std::sregex_iterator m(text.begin(), text.end(), reference), end; m != end; ++m) {
+            const std::string raw = (*m)[1].str() + (*m)[2].str() + (*m)[3].str();
+            std::string value = raw.substr(0, raw.find_first_of("#?")), file;
+            for (size_t at; (at = value.find("&amp;")) != std::string::npos;)
+                value.erase(at + 1, 4);
+            if (value.empty() || std::regex_search(raw, online)) continue;
+            // The file a browser opens: %-escapes decoded.
+            for (size_t i = 0; i < value.size(); ++i) {
+                bool escape = value[i] == '%' && i + 2 < value.size() &&
+                              std::isxdigit(static_cast<unsigned char>(value[i + 1])) &&
+                              std::isxdigit(static_cast<unsigned char>(value[i + 2]));
+                file += escape ? static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16))
+                               : value[i];
+                if (escape) i += 2;
+            }
+            if (!fs::is_regular_file((root / page).parent_path() / fs::path(file).make_preferred()))
+                broken.push_back(page + ": " + raw);
+        }
+    }
+    return broken;
+}
+
+// The host part of a local name for a server on loopback: "127.0.0.1-<port>".
+std::string LocalHost(uint16_t port) { return "127.0.0.1-" + std::to_string(port); }
+
+// The targets `server` was asked for after its first `before` requests, sorted.
+Files TargetsSince(const TestServer& server, size_t before = 0) {
+    Files targets;
+    std::vector<Request> log = server.Log();
+    for (size_t i = before; i < log.size(); ++i) targets.push_back(log[i].target);
+    std::sort(targets.begin(), targets.end());
+    return targets;
+}
+
+// The records the callback of the running call reported, in order.
+std::vector<PageRecord>& Reports() {
+    static std::vector<PageRecord> reports;
+    return reports;
+}
+
+void QM_CALLBACK RecordReport(int32_t, const PageRecord* record) { Reports().push_back(*record); }
+
+// Calls qm_StopSave from another thread once `server` is asked for `target` from now on.
+class StopWhenRequested {
+public:
+    StopWhenRequested(const SiteServer& server, const std::string& target)
+        : thread_([this, &server, target, before = server.Log().size()] {
+              auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+              while (!done_ && std::chrono::steady_clock::now() < deadline) {
+                  Files asked = TargetsSince(server, before);
+                  if (std::find(asked.begin(), asked.end(), target) != asked.end()) {
+                      qm_StopSave();
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              }
+          }) {}
+    ~StopWhenRequested() {
+        done_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 Files Sorted(Files files) {
     std::sort(files.begin(), files.end());
@@ -47,8 +185,8 @@ int32_t SavePages(const std::string& url, const std::string& savePath, SaveOptio
 // The paths of the items the callback reported, in order.
 Files Visited(const TestServer& server) {
     Files visited;
-    for (const Report& report : Reports())
-        visited.push_back(std::string(report.record.url).substr(server.Url("").size()));
+    for (const PageRecord& record : Reports())
+        visited.push_back(std::string(record.url).substr(server.Url("").size()));
     return visited;
 }
 
@@ -114,12 +252,10 @@ TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
         // Each report carries the record as it is written next; neither the fragment nor the
         // "./" are part of Q's, and the server saw the page Q was found on as its referer.
         const std::string h = site.Host();
-        EXPECT_EQ(Line(Reports()[1].record), "2 0 1 " + site.Url("/a.gif") + " " +
-                                                 box.Path("http-\\" + h + "\\a.gif") + " " +
-                                                 site.Url());
-        EXPECT_EQ(Line(Reports()[5].record), "1 1 1 " + site.Url("/Q.html") + " " +
-                                                 box.Path("http--" + h + "-Q.html") + " " +
-                                                 site.Url());
+        EXPECT_EQ(Line(Reports()[1]), "2 0 1 " + site.Url("/a.gif") + " " +
+                                          box.Path("http-\\" + h + "\\a.gif") + " " + site.Url());
+        EXPECT_EQ(Line(Reports()[5]), "1 1 1 " + site.Url("/Q.html") + " " +
+                                          box.Path("http--" + h + "-Q.html") + " " + site.Url());
         for (const Request& request : site.server.Log())
             EXPECT_TRUE(request.target != "/Q.html" || request.Header("Referer") == site.Url());
         // Saved pages link each other locally, whichever was saved first.
@@ -155,8 +291,7 @@ void AddRichSite(SiteServer& server, const std::string& farUrl) {
         server.AddPage(p, "picture", "image/png");
 }
 
-// Whatever the options, every saved page leads to saved files or to addresses online, never
-// to nothing, and no URL is asked for twice.
+// Whatever the options, every saved reference leads somewhere and no URL is asked for twice.
 TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
     // The far page stands on a second host that needs no name service.
     SiteServer server, far("127.0.0.2");
@@ -178,8 +313,7 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
     }
 }
 
-// The items of a page come over a few connections kept alive, fetched ahead of their turn,
-// and are visited in the page's order all the same.
+// Items come ahead over a few kept-alive connections and are visited in the page's order.
 TEST(SavePages, ItemsComeAheadOverAFewKeptAliveConnections) {
     SiteServer server;
     server.KeepConnectionsAlive();
@@ -202,7 +336,7 @@ TEST(SavePages, ItemsComeAheadOverAFewKeptAliveConnections) {
 
 // A stop, from the callback or from another thread while a body stalls, ends the save with
 // 0; no item is written after it, nothing of the item in hand is left (not even a temporary
-// file), what was saved names what was not by its address, and the next call runs normally.
+// file), and what was saved names what was not by its address.
 TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
     OrderSite site;
     Sandbox box;
@@ -222,11 +356,6 @@ TEST(SavePages, AStopEndsTheSaveAndLeavesNoPartialFile) {
                left.end());
     EXPECT_EQ(left, Files{"index.html"});
     EXPECT_EQ(BrokenReferences(stalled.Root()), Files());
-
-    OrderSite fresh;
-    Sandbox next;
-    EXPECT_EQ(SavePages(fresh.Url(), next.Path("index.html"), {1, 1, 0, 1}), 1);
-    EXPECT_EQ(FilesBelow(next.Root()).size(), 6u);
 }
 
 // The exports check their arguments before anything is done, and fail when the start page
@@ -241,28 +370,26 @@ TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
     std::string path260 = path259 + "p", shortPath = box.Path("index.html");
     std::string url511 = page + std::string(511 - page.size(), 'u'), url512 = url511 + "u";
     SaveOptions options{1, 1, 0, 0}, nothing{0, 0, 0, 0};
-    // A picture save keeps the page in a temporary folder beside it: a path of 259 characters
-    // leaves it no room. A URL of 511 characters passes but is too long to fetch: the page
-    // saved before (`present`) is neither fetched nor replaced.
+    // A URL of 511 characters passes but is too long to fetch: the page saved before
+    // (`present`) is neither fetched nor replaced. No row saves pictures: a picture save keeps
+    // the page in a temporary folder beside it, and a path of 259 characters leaves it no room.
     struct {
-        const char* name;
-        const char* url;
-        const char* path;
+        const char *name, *url, *path;
         SaveOptions* options;
         bool present;
-        int32_t pages, pictures;
+        int32_t pages;
     } cases[] = {
-        {"null url", nullptr, shortPath.c_str(), &options, false, 0, 0},
-        {"empty url", "", shortPath.c_str(), &options, false, 0, 0},
-        {"null path", page.c_str(), nullptr, &options, false, 0, 0},
-        {"empty path", page.c_str(), "", &options, false, 0, 0},
-        {"null options", page.c_str(), shortPath.c_str(), nullptr, false, 0, 0},
-        {"path of 259", page.c_str(), path259.c_str(), &options, false, 1, 0},
-        {"path of 260", page.c_str(), path260.c_str(), &options, false, 0, 0},
-        {"url of 511", url511.c_str(), shortPath.c_str(), &options, true, 1, 0},
-        {"url of 512", url512.c_str(), shortPath.c_str(), &options, true, 0, 0},
-        {"nobody there", nobody.c_str(), shortPath.c_str(), &options, false, 0, 0},
-        {"nothing asked", nobody.c_str(), shortPath.c_str(), &nothing, false, 1, 0},
+        {"null url", nullptr, shortPath.c_str(), &options, false, 0},
+        {"empty url", "", shortPath.c_str(), &options, false, 0},
+        {"null path", page.c_str(), nullptr, &options, false, 0},
+        {"empty path", page.c_str(), "", &options, false, 0},
+        {"null options", page.c_str(), shortPath.c_str(), nullptr, false, 0},
+        {"path of 259", page.c_str(), path259.c_str(), &options, false, 1},
+        {"path of 260", page.c_str(), path260.c_str(), &options, false, 0},
+        {"url of 511", url511.c_str(), shortPath.c_str(), &options, true, 1},
+        {"url of 512", url512.c_str(), shortPath.c_str(), &options, true, 0},
+        {"nobody there", nobody.c_str(), shortPath.c_str(), &options, false, 0},
+        {"nothing asked", nobody.c_str(), shortPath.c_str(), &nothing, false, 1},
     };
     for (const auto& c : cases) {
         if (c.present) WriteFile(box.Root() / "index.html", "saved before");
@@ -271,8 +398,7 @@ TEST(CrawlArguments, AreCheckedBeforeAnythingIsDone) {
         EXPECT_EQ(FilesBelow(box.Root()).size(), written ? 1u : 0u) << c.name;
         for (const auto& entry : fs::directory_iterator(box.Root())) fs::remove_all(entry);
         SaveOptions forced{7, 7, 7, 7};
-        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &forced : nullptr, nullptr),
-                  c.pictures)
+        EXPECT_EQ(qm_SavePictures(c.url, c.path, c.options ? &forced : nullptr, nullptr), 0)
             << c.name;
         // Options are forced once the texts and the record have passed their checks.
         bool checked = c.url && c.path && *c.url && *c.path && c.options;
@@ -312,8 +438,8 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     Sandbox box;
     FailureLog failures;
     EXPECT_EQ(SavePages(site.Url("/start"), box.Path("index.html"), {1, 1, 0, 0}), 1);
-    EXPECT_EQ(Reports().at(0).record.url, site.Url("/dir/page.html"));
-    EXPECT_EQ(Reports().at(0).record.kind, KIND_PAGE);
+    EXPECT_EQ(Reports().at(0).url, site.Url("/dir/page.html"));
+    EXPECT_EQ(Reports().at(0).kind, KIND_PAGE);
     EXPECT_EQ(FilesBelow(box.Root()),
               (Files{"http-/" + h + "/dir/a.gif", "http-/" + h + "/dir/j.js",
                      "http-/" + h + "/dir/moved.gif", "http-/" + h + "/dir/on.png",
@@ -330,9 +456,8 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     EXPECT_EQ(Failures(), Files{"0 1 " + site.Url("/broken") + ": HTTP status 404"});
 }
 
-// A frame whose document holds a frame with a new name, and a style sheet that imports the
-// next, each without end: both exports follow them MOST_EMBEDDING_LEVELS levels below the
-// page, and the last one saved names the next by its address.
+// Endless chains of frames and of imported style sheets: both exports follow them
+// MOST_EMBEDDING_LEVELS below the page, and the last one saved names the next by address.
 TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
     TestServer server([](const Request& r) {
         std::string body = "<iframe src=\"f1.html\"></iframe><link rel=stylesheet href=\"s1.css\">";
@@ -356,7 +481,6 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
     }
 }
 
-// The exports' save budget, shorter for one test.
 struct ShortBudget {
     explicit ShortBudget(qm::SaveBudget budget) { qm::ExportState().budget = budget; }
     ~ShortBudget() { qm::ExportState().budget = qm::SaveBudget(); }
@@ -414,6 +538,80 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
             "items; the items left out keep their addresses\n"),
         std::string::npos)
         << said;
+}
+
+// Pictures on the page, in its style sheet and in its frame; a link the picture save ignores.
+struct PictureSite {
+    SiteServer server;
+    PictureSite() {
+        server.AddPage(
+            "/d/index.html",
+            "<img src=\"a.gif\"><link rel=stylesheet href=\"s.css\"><frame src=\"f.html\">"
+            "<a href=\"other.html\">o</a>");
+        server.AddPage("/d/s.css", "b{background:url(img/b.png)}", "text/css");
+        server.AddPage("/d/f.html", "<img src=\"/c.gif\">");
+        server.AddPage("/d/other.html", "<img src=\"never.gif\">");
+        for (const char* p : {"/d/a.gif", "/d/img/b.png", "/c.gif"})
+            server.AddPage(p, p, "image/gif");
+    }
+    std::string Url() const { return server.Url("/d/index.html"); }
+};
+
+// As the desktop program calls it: the chosen folder with "\index.html" appended.
+int32_t SavePictures(const std::string& url, const std::string& folder, SaveOptions* options) {
+    Reports().clear();
+    std::string path = folder + "\\index.html";
+    return qm_SavePictures(url.c_str(), path.c_str(), options, RecordReport);
+}
+
+// Only the items' names are flattened, so a chosen folder whose name looks like a local name
+// still takes the pictures. A folder "temp" the user had is neither used nor deleted.
+TEST(SavePictures, SavesPicturesFlatAndDeletesTheTemporaryFolder) {
+    PictureSite site;
+    Sandbox box;
+    const fs::path in = box.Root() / "http-x" / "in";
+    fs::create_directories(in / "temp");
+    WriteFile(in / "temp" / "mine.txt", "mine");
+    SaveOptions options{0, 0, 1, 5};
+    ASSERT_EQ(SavePictures(site.Url(), box.Path("http-x\\in"), &options), 1);
+    EXPECT_EQ((std::vector<int32_t>{options.savePages, options.savePictures, options.sameSiteOnly,
+                                    options.maxDepth}),
+              (std::vector<int32_t>{1, 1, 0, 0}));
+    const std::string h = "http--" + LocalHost(site.server.Port()) + "-";
+    EXPECT_EQ(FilesBelow(in),
+              (Files{h + "c.gif", h + "d-a.gif", h + "d-img-b.png", "temp/mine.txt"}));
+    EXPECT_FALSE(fs::exists(in / "temp-1"));
+
+    // Every fetched item is reported with the path it was written to.
+    Files paths;
+    for (const PageRecord& r : Reports()) paths.push_back(r.localPath);
+    const std::string folder = box.Path("http-x\\in\\"), temp = folder + "temp-1\\";
+    EXPECT_EQ(paths,
+              (Files{temp + "index.html", folder + h + "d-a.gif", temp + h + "d-s.css",
+                     folder + h + "d-img-b.png", temp + h + "d-f.html", folder + h + "c.gif"}));
+}
+
+// A stop does not wait for the temporary folder to be deleted: it is out of the way when the
+// call returns, gone soon after, and the next call may take its name at once.
+TEST(SavePictures, AStopCleansUpInTheBackground) {
+    PictureSite site;
+    site.server.AddStalled("/d/a.gif", std::string(5000, 'a'), 10, 20000);
+    Sandbox box;
+    SaveOptions options{};
+    {
+        StopWhenRequested stop(site.server, "/d/a.gif");
+        EXPECT_EQ(SavePictures(site.Url(), box.Path(), &options), 0);
+    }
+    EXPECT_FALSE(fs::exists(box.Root() / "temp"));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::is_empty(box.Root()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(fs::is_empty(box.Root()));
+
+    site.server.AddPage("/d/a.gif", "a", "image/gif");
+    ASSERT_EQ(SavePictures(site.Url(), box.Path(), &options), 1);
+    EXPECT_EQ(FilesBelow(box.Root()).size(), 3u);
+    EXPECT_EQ(Reports()[0].localPath, box.Path("temp\\index.html"));
 }
 
 TEST(OldSavePages, WritesTheBodyOfOneFetch) {
