@@ -12,7 +12,7 @@ check() {  # DESCRIPTION COMMAND...
 }
 
 mkdir -p "$work/site/img"
-echo '<html><link href="s.css" rel=stylesheet><img src="img/a.gif"><a href="b.html">b</a></html>' >"$work/site/index.html"
+echo '<html><link href="s.css" rel=stylesheet><img src="img/a.gif"><a href="b.html">b</a><a href="http://127.0.0.2:1/far.html">far</a></html>' >"$work/site/index.html"
 echo '<img src="img/a.gif"><img src="c.png"><img src="gone.png">' >"$work/site/b.html"
 echo 'p{background:url(img/d.png)}' >"$work/site/s.css"
 for p in img/a.gif c.png img/d.png; do echo "picture $p" >"$work/site/$p"; done
@@ -28,6 +28,9 @@ check "pages gives the missing picture's reason" grep -q "picture  *$base/gone.p
 check "pages ends with the count" grep -qx "qmsave: 6 items saved (2 pages, 3 pictures, 1 style sheet, 0 frames, 0 scripts, 0 fonts, 0 media files), 1 failed" "$work/err"
 check "the saved page points at the saved picture" grep -q "src=\"http-/$host/img/a.gif\"" "$work/out/index.html"
 check "the counts run on" grep -q "^ *6  " "$work/err"
+check "pages stays on the site" test -z "$(grep 127.0.0.2 "$work/err")"
+"$bin/qmsave" pages "$base/index.html" "$work/far/index.html" --other-sites 2>"$work/err"
+check "--other-sites follows links elsewhere" grep -q "page  *http://127.0.0.2:1/far.html failed: connection refused$" "$work/err"
 
 "$bin/qmsave" pictures "$base/index.html" "$work/pics" 2>"$work/err"
 check "pictures exits 0" test $? -eq 0
