@@ -7,45 +7,13 @@
 #include <stdexcept>
 #include <thread>
 
-#ifdef _WIN32
-#  include <winsock2.h>
-#  include <ws2tcpip.h>
-#else
-#  include <arpa/inet.h>
-#  include <netinet/in.h>
-#  include <netinet/tcp.h>
-#  include <sys/socket.h>
-#  include <unistd.h>
-#endif
+#include "sockets.h"
 
 namespace qmtest {
 namespace {
 
-#ifdef _WIN32
-using Socket = SOCKET;
-const Socket kNoSocket = INVALID_SOCKET;
-void CloseSocket(Socket s) { closesocket(s); }
-constexpr int kNoSignal = 0;
-constexpr int kShutSend = SD_SEND;
-#else
-using Socket = int;
-const Socket kNoSocket = -1;
-void CloseSocket(Socket s) { close(s); }
-constexpr int kNoSignal = MSG_NOSIGNAL;
-constexpr int kShutSend = SHUT_WR;
-#endif
-
 using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 10;
-
-bool Ready(Socket s, bool toWrite, int ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return select(static_cast<int>(s) + 1, toWrite ? nullptr : &set, toWrite ? &set : nullptr,
-                  nullptr, &tv) > 0;
-}
 
 }  // namespace
 
@@ -184,25 +152,11 @@ void TestServer::State::Serve(Socket s) {
 
 TestServer::TestServer(Handler handler, const std::string& address)
     : state_(std::make_shared<State>()) {
-#ifdef _WIN32
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-#endif
     State& st = *state_;
     st.handler = std::move(handler);
     st.address = address;
-    Socket s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = inet_addr(address.c_str());
-    socklen_t len = sizeof addr;
-    if (s == kNoSocket || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        CloseSocket(s);
-        throw std::runtime_error("test server: cannot listen");
-    }
-    st.port = ntohs(addr.sin_port);
-    st.listener = s;
+    st.listener = Listen(address, &st.port);
+    if (st.listener == kNoSocket) throw std::runtime_error("test server: cannot listen");
     st.acceptThread = std::thread([&st] {
         while (!st.stopping) {
             if (!Ready(st.listener, false, kSliceMs)) continue;
@@ -222,9 +176,6 @@ TestServer::~TestServer() {
     state_->acceptThread.join();
     CloseSocket(state_->listener);
     for (std::thread& c : state_->connections) c.join();
-#ifdef _WIN32
-    WSACleanup();
-#endif
 }
 
 uint16_t TestServer::Port() const { return state_->port; }
