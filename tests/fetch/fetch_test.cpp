@@ -312,37 +312,22 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
     }
 }
 
-// A text without its NUL whose last byte is the last readable one.
-class TextBeforeAHole {
-public:
-    explicit TextBeforeAHole(const std::string& text) {
+// A copy of `text` without its NUL whose last byte is the last readable one, kept for the
+// process's life.
+const char* BeforeAHole(const std::string& text) {
+    const size_t page = 4096;
 #ifdef _WIN32
-        pages_ = static_cast<char*>(
-            VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old;
-        VirtualProtect(pages_ + kPage, kPage, PAGE_NOACCESS, &old);
+    char* pages = static_cast<char*>(
+        VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old;
+    VirtualProtect(pages + page, page, PAGE_NOACCESS, &old);
 #else
-        pages_ = static_cast<char*>(
-            mmap(nullptr, 2 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        mprotect(pages_ + kPage, kPage, PROT_NONE);
+    char* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(pages + page, page, PROT_NONE);
 #endif
-        text_ = pages_ + kPage - text.size();
-        std::memcpy(text_, text.data(), text.size());
-    }
-    ~TextBeforeAHole() {
-#ifdef _WIN32
-        VirtualFree(pages_, 0, MEM_RELEASE);
-#else
-        munmap(pages_, 2 * kPage);
-#endif
-    }
-    const char* get() const { return text_; }
-
-private:
-    static constexpr size_t kPage = 4096;
-    char* pages_;
-    char* text_;
-};
+    return static_cast<char*>(std::memcpy(pages + page - text.size(), text.data(), text.size()));
+}
 
 // The export sends the request to the URL's port, refuses what it cannot read and never reads
 // past it.
@@ -350,10 +335,9 @@ TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
     qmtest::SiteServer server;
     server.AddPage("/dir/page.html", "x");
     std::string url = server.Url("/dir/page.html?q=1");
-    TextBeforeAHole unterminatedUrl(url), unterminatedReferer("http://from/");
     UrlRequest request{}, noUrl{}, holeUrl{};
     request.url = url.c_str();
-    holeUrl.url = unterminatedUrl.get();
+    holeUrl.url = BeforeAHole(url);
     Caller caller;
     EXPECT_EQ(qm_UrlToHtml(nullptr, caller.buffer.data(), &caller.length, 0), 0);
     EXPECT_EQ(qm_UrlToHtml(&request, nullptr, &caller.length, 0), 0);
@@ -373,7 +357,7 @@ TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
                   std::to_string(server.Port()) + "\r\nConnection: Keep-Alive\r\n\r\n");
 
     // A referer that cannot be measured is left out, as a missing one is.
-    request.referer = unterminatedReferer.get();
+    request.referer = BeforeAHole("http://from/");
     request.refererLength = 0;
     EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
     EXPECT_EQ(server.Log().at(1).head.find("Referer"), std::string::npos);

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -41,15 +41,12 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> files;
     auto load = [&](const std::string& name, std::string* body) {
         std::lock_guard<std::mutex> lock(mutex);
-        auto it = files.find(name);
-        if (it == files.end()) {
+        if (files.count(name) == 0) {
             std::ifstream in(root + "/" + name, std::ios::binary);
             if (!in) return false;
-            std::ostringstream text;
-            text << in.rdbuf();
-            it = files.emplace(name, text.str()).first;
+            files[name].assign(std::istreambuf_iterator<char>(in), {});
         }
-        *body = it->second;
+        *body = files[name];
         return true;
     };
     // Crawlers decide by the type whether to look for links in a file.
