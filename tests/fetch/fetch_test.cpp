@@ -177,7 +177,9 @@ TEST(Fetch, RedirectChains) {
     ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
     const std::string secureEnd = tls->Url(qmtest::Certificate::kValid, "/end");
     site.AddPage("/end", "the end");
-    site.Add("/start", Redirect(301, "/end"));
+    // The first Location counts, without its blanks.
+    site.Add("/start", Script().Send(HttpResponse(
+                           301, {{"Location", "  /end "}, {"Location", "/other"}}, "")));
     site.Add("/dir/a/rel", Redirect(302, "../b/next?q=1#frag"));
     site.Add("/dir/b/next", Redirect(303, site.Url("/end")));
     site.Add("/temp", Redirect(307, "end", "a body that is not read").Then(Ending::StayOpen));

@@ -101,7 +101,6 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
         std::string out, reason;  // no reason: nothing on standard error
     } cases[] = {
         {"fetch " + site.Url("/page.html") + " -o \"" + file + "\"", 0, "", ""},
-        {"fetch " + site.Url("/coded"), 0, page, ""},
         {"fetch " + site.Url("/moved"), 0, "moved", ""},  // a redirect's own body
         {"fetch -L " + site.Url("/moved"), 0, page, ""},
         {"fetch " + tls->Url(qmtest::Certificate::kValid, "/coded"), 0, page, ""},

@@ -1,5 +1,6 @@
 #include "tls_front.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -49,8 +50,7 @@ bool StartProgram(uint16_t lifelinePort) {
     // Wine starts a Linux program by its path on drive Z:, but gives no handle to wait on:
     // the lifeline ends it.
     std::string path = std::string("Z:") + QM_TLSFRONT_PATH;
-    for (char& c : path)
-        if (c == '/') c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     std::string line = "qm_tlsfront " + port;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
