@@ -149,10 +149,10 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
 #endif
             SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : "") +
                          (secure ? ", https" : ""));
-            Script script =
-                piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
-            qmtest::TestServer server(
-                [&](const qmtest::Request&) { return script.Then(c.ending); });
+            const Script script =
+                (piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response))
+                    .Then(c.ending);
+            qmtest::TestServer server([&](const qmtest::Request&) { return script; });
             ASSERT_TRUE(!secure || tls->Route(server.Port()));
             Caller caller;
             std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
