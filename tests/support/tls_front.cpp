@@ -34,7 +34,8 @@ bool ReadUntil(uintptr_t s, const char* end, std::string* text, int limitMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     while (text->find(end) == std::string::npos) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 || !Ready(static_cast<Socket>(s), false, int(left.count())))
+        if (left.count() <= 0 ||
+            !Ready(static_cast<Socket>(s), false, static_cast<int>(left.count())))
             return false;
         char buffer[4096];
         int n = recv(static_cast<Socket>(s), buffer, sizeof buffer, 0);
