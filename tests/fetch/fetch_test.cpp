@@ -77,6 +77,9 @@ std::vector<Case> ResponseCases() {
     const std::string deflate = qmtest::Compress(page, Wrapper::Raw);
     const std::string zlib = qmtest::Compress(page, Wrapper::Zlib);
     const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
+    std::string damagedGzip = gzip;
+    damagedGzip[gzip.size() - 3] ^= 0x55;  // the length check at the end
+    const std::string big(FETCH_BUFFER_SIZE + 4096, 'a');
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", gzip.size());
     const std::string chunkedGzip = size + gzip + "\r\n0\r\n\r\n";
@@ -128,6 +131,16 @@ std::vector<Case> ResponseCases() {
         {"zlib labelled deflate", WithLength(zlib, {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed},
         {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed},
+        {"gzip with a damaged check", WithLength(damagedGzip, gzipped), Ending::StayOpen,
+         S::kDecodingFailed},
+        {"raw deflate labelled gzip", WithLength(deflate, gzipped), Ending::StayOpen,
+         S::kDecodingFailed},
+        {"deflate cut short",
+         WithLength(deflate.substr(0, deflate.size() - 1), {{"Content-Encoding", "deflate"}}),
+         Ending::StayOpen, S::kDecodingFailed},
+        {"gzip of more than the area fills it",
+         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kOk,
+         big.substr(0, FETCH_BUFFER_SIZE)},
         {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close,
          S::kDecodingFailed},
     };
