@@ -79,7 +79,7 @@ std::vector<Case> ResponseCases() {
     const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
     std::string damagedGzip = gzip;
     damagedGzip[gzip.size() - 3] ^= 0x55;  // the length check at the end
-    const std::string big(FETCH_BUFFER_SIZE + 4096, 'a');
+    const std::string big(FETCH_BUFFER_SIZE + 4096, 'a'), area = big.substr(0, FETCH_BUFFER_SIZE);
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", gzip.size());
     const std::string chunkedGzip = size + gzip + "\r\n0\r\n\r\n";
@@ -139,8 +139,12 @@ std::vector<Case> ResponseCases() {
          WithLength(deflate.substr(0, deflate.size() - 1), {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed},
         {"gzip of more than the area fills it",
-         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kOk,
-         big.substr(0, FETCH_BUFFER_SIZE)},
+         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kOk, area},
+        // The receive area has room for a header besides a body of its size; a longer body is
+        // cut there.
+        {"a body of the area's size", WithLength(area, {{"Server", std::string(2000, 's')}}),
+         Ending::StayOpen, S::kOk, area},
+        {"a longer body, cut", HttpResponse(200, {}, big), Ending::StayOpen, S::kOk, area},
         {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close,
          S::kDecodingFailed},
     };
@@ -155,10 +159,12 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
         const bool secure = round >= 2;
         const size_t piece = round % 2;  // 0: the whole response at once
         for (const Case& c : ResponseCases()) {
+            // Only the shorter responses one byte at a time. Wine passes a reset on as an
+            // orderly close now and then, so the reset rows are checked natively only.
 #ifdef _WIN32
-            // Wine passes a reset on as an orderly close now and then, so the reset rows are
-            // checked natively only; and only the short responses one byte at a time.
             if (c.ending == Ending::Reset || (piece && c.response.size() > 400)) continue;
+#else
+            if (piece && c.response.size() > 100000) continue;
 #endif
             SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : "") +
                          (secure ? ", https" : ""));
@@ -374,21 +380,6 @@ TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
     EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
     EXPECT_EQ(server.Log().at(1).head.find("Referer"), std::string::npos);
     EXPECT_EQ(request.refererLength, 0);
-}
-
-// The area has room for a header besides a body of FETCH_BUFFER_SIZE bytes; a longer body
-// is cut there.
-TEST(Fetch, ABodyOfTheAreasSizeComesWholeALongerOneIsCut) {
-    const std::string body(FETCH_BUFFER_SIZE, 'b');
-    qmtest::SiteServer server;
-    server.Add("/whole", Script().Send(WithLength(body, {{"Server", std::string(2000, 's')}})));
-    server.Add("/cut", Script().Send(HttpResponse(200, {}, body + "more")).Then(Ending::StayOpen));
-    for (const char* path : {"/whole", "/cut"}) {
-        Caller caller;
-        EXPECT_TRUE(FetchInto(server.Url(path), caller).ok());
-        EXPECT_EQ(caller.length, FETCH_BUFFER_SIZE);
-        EXPECT_EQ(caller.buffer.back(), 'b');
-    }
 }
 
 #ifdef _WIN32
