@@ -1,52 +1,11 @@
-// De-chunking and undoing codings, on bodies made here with zlib. The fetch table runs the
-// codings that work end to end; these are the failures and limits.
+// De-chunking on its own; the fetch table undoes the codings end to end.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "decode.h"
-#include "qm_url.h"
-#include "zlib_util.h"
 
 namespace {
-
-using qmtest::Compress;
-using qmtest::Wrapper;
-
-TEST(UndoCoding, FailuresAndTheCapacity) {
-    const std::string text = qmtest::SampleText(100000);
-    const std::string gzip = Compress(text, Wrapper::Gzip);
-    const std::string raw = Compress(text, Wrapper::Raw);
-    std::string damaged = gzip;
-    damaged[damaged.size() - 3] ^= 0x55;  // the length check at the end
-    const std::string big(FETCH_BUFFER_SIZE + 4096, 'a');
-    const struct {
-        const char* name;
-        qm::Coding coding;
-        std::string coded;
-        uint32_t capacity;
-        bool ok;
-        std::string out;  // empty on failure
-    } cases[] = {
-        {"raw deflate labelled gzip", qm::Coding::kGzip, raw, FETCH_BUFFER_SIZE, false, ""},
-        {"a damaged check", qm::Coding::kGzip, damaged, FETCH_BUFFER_SIZE, false, ""},
-        {"a raw stream cut short", qm::Coding::kDeflate, raw.substr(0, raw.size() - 1),
-         FETCH_BUFFER_SIZE, false, ""},
-        {"stops at the capacity", qm::Coding::kGzip, gzip, 1234, true, text.substr(0, 1234)},
-        {"fills the area and no more", qm::Coding::kGzip, Compress(big, Wrapper::Gzip),
-         FETCH_BUFFER_SIZE, true, big.substr(0, FETCH_BUFFER_SIZE)},
-    };
-    std::vector<char> area(FETCH_BUFFER_SIZE);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        uint32_t length = c.capacity;
-        bool ok = qm::UndoCoding(c.coding, c.coded.data(), static_cast<uint32_t>(c.coded.size()),
-                                 area.data(), &length);
-        EXPECT_EQ(ok, c.ok);
-        EXPECT_EQ(ok ? std::string(area.data(), length) : "", c.out);
-    }
-}
 
 TEST(Dechunk, Bodies) {
     const struct {

@@ -56,6 +56,8 @@ qm::FetchResult FetchInto(const std::string& url, Caller& caller, int silenceMs 
                         qm::FetchLimits(silenceMs, 4 * silenceMs));
 }
 
+const char kPartOfTheBody[] = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc";
+
 std::string WithLength(const std::string& body, qmtest::Headers more = {}, int status = 200) {
     more.emplace_back("Content-Length", std::to_string(body.size()));
     return HttpResponse(status, more, body);
@@ -75,6 +77,9 @@ std::vector<Case> ResponseCases() {
     const std::string deflate = qmtest::Compress(page, Wrapper::Raw);
     const std::string zlib = qmtest::Compress(page, Wrapper::Zlib);
     const std::string halfGzip = gzip.substr(0, gzip.size() / 2);
+    std::string damagedGzip = gzip;
+    damagedGzip[gzip.size() - 3] ^= 0x55;  // the length check at the end
+    const std::string big(FETCH_BUFFER_SIZE + 4096, 'a'), area = big.substr(0, FETCH_BUFFER_SIZE);
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", gzip.size());
     const std::string chunkedGzip = size + gzip + "\r\n0\r\n\r\n";
@@ -83,12 +88,7 @@ std::vector<Case> ResponseCases() {
     return {
         {"content length", WithLength(page), Ending::StayOpen, S::kOk, page},
         {"no length, closed", HttpResponse(200, {}, page), Ending::Close, S::kOk, page},
-        {"bytes past the length are not body", WithLength("abc") + "EXTRA", Ending::StayOpen,
-         S::kOk, "abc"},
-        {"zero length on a kept-alive connection", WithLength(""), Ending::StayOpen, S::kOk, ""},
         {"gzip", WithLength(gzip, gzipped), Ending::StayOpen, S::kOk, page},
-        {"x-gzip", WithLength(gzip, {{"Content-Encoding", "x-gzip"}}), Ending::StayOpen, S::kOk,
-         page},
         {"deflate", WithLength(deflate, {{"Content-Encoding", "deflate"}}), Ending::StayOpen,
          S::kOk, page},
         {"zlib labelled gzip", WithLength(zlib, gzipped), Ending::StayOpen, S::kOk, page},
@@ -114,12 +114,8 @@ std::vector<Case> ResponseCases() {
          S::kOk, page},
         {"gzip transfer without chunks", HttpResponse(200, {{"Transfer-Encoding", "gzip"}}, gzip),
          Ending::Close, S::kOk, page},
-        {"404", WithLength("not found", {}, 404), Ending::StayOpen, S::kHttpStatus},
         {"404 with gzip", HttpResponse(404, gzipped, qmtest::Compress("missing", Wrapper::Gzip)),
          Ending::Close, S::kHttpStatus},
-        {"500 on a kept-alive connection without length", HttpResponse(500, {}, "oops"),
-         Ending::StayOpen, S::kHttpStatus},
-        {"no status line", "Content-Length: 1\r\n\r\nx", Ending::Close, S::kMalformedResponse},
         {"endless interim responses",
          [] {
              std::string r;
@@ -131,17 +127,24 @@ std::vector<Case> ResponseCases() {
          Ending::Close, S::kTruncated},
         {"reset before the length arrived", HttpResponse(200, {{"Content-Length", "99"}}, "part"),
          Ending::Reset, S::kConnectionFailed},
-        {"closed during the header", "HTTP/1.1 200 OK\r\nServer: x", Ending::Close, S::kNoResponse},
         {"closed without a byte", "", Ending::Close, S::kNoResponse},
-        {"malformed chunk size", HttpResponse(200, chunked, "5\r\nhello\r\nx"), Ending::StayOpen,
-         S::kMalformedResponse},
-        {"chunks cut short by a close", HttpResponse(200, chunked, "5\r\nhel"), Ending::Close,
-         S::kTruncated},
-        {"br", WithLength("coded", {{"Content-Encoding", "br"}}), Ending::StayOpen,
-         S::kUnsupportedCoding},
         {"zlib labelled deflate", WithLength(zlib, {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed},
         {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed},
+        {"gzip with a damaged check", WithLength(damagedGzip, gzipped), Ending::StayOpen,
+         S::kDecodingFailed},
+        {"raw deflate labelled gzip", WithLength(deflate, gzipped), Ending::StayOpen,
+         S::kDecodingFailed},
+        {"deflate cut short",
+         WithLength(deflate.substr(0, deflate.size() - 1), {{"Content-Encoding", "deflate"}}),
+         Ending::StayOpen, S::kDecodingFailed},
+        {"gzip of more than the area fills it",
+         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kOk, area},
+        // The receive area has room for a header besides a body of its size; a longer body is
+        // cut there.
+        {"a body of the area's size", WithLength(area, {{"Server", std::string(2000, 's')}}),
+         Ending::StayOpen, S::kOk, area},
+        {"a longer body, cut", HttpResponse(200, {}, big), Ending::StayOpen, S::kOk, area},
         {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close,
          S::kDecodingFailed},
     };
@@ -156,16 +159,19 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
         const bool secure = round >= 2;
         const size_t piece = round % 2;  // 0: the whole response at once
         for (const Case& c : ResponseCases()) {
+            // Only the shorter responses one byte at a time. Wine passes a reset on as an
+            // orderly close now and then, so the reset rows are checked natively only.
 #ifdef _WIN32
-            // Wine passes a reset on as an orderly close now and then, so the reset rows are
-            // checked natively only; and only the short responses one byte at a time.
             if (c.ending == Ending::Reset || (piece && c.response.size() > 400)) continue;
+#else
+            if (piece && c.response.size() > 100000) continue;
 #endif
             SCOPED_TRACE(std::string(c.name) + (piece ? ", one byte at a time" : "") +
                          (secure ? ", https" : ""));
-            Script script =
-                piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response);
-            qmtest::ScriptedServer server({script.Then(c.ending)});
+            const Script script =
+                (piece ? Script().SendInPieces(c.response, piece) : Script().Send(c.response))
+                    .Then(c.ending);
+            qmtest::TestServer server([&](const qmtest::Request&) { return script; });
             ASSERT_TRUE(!secure || tls->Route(server.Port()));
             Caller caller;
             std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
@@ -190,7 +196,9 @@ TEST(Fetch, RedirectChains) {
     ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
     const std::string secureEnd = tls->Url(qmtest::Certificate::kValid, "/end");
     site.AddPage("/end", "the end");
-    site.Add("/start", Redirect(301, "/end"));
+    // The first Location counts, without its blanks.
+    site.Add("/start", Script().Send(HttpResponse(
+                           301, {{"Location", "  /end "}, {"Location", "/other"}}, "")));
     site.Add("/dir/a/rel", Redirect(302, "../b/next?q=1#frag"));
     site.Add("/dir/b/next", Redirect(303, site.Url("/end")));
     site.Add("/temp", Redirect(307, "end", "a body that is not read").Then(Ending::StayOpen));
@@ -251,16 +259,15 @@ TEST(Fetch, RedirectChains) {
 // A certificate not good for the address, or a server that speaks only TLS older than 1.2,
 // fails before the request goes out.
 TEST(Fetch, UnusableUrlsCertificatesAndServersFailWithTheirReasons) {
-    qmtest::ScriptedServer silent({
-        Script().Then(Ending::StayOpen),
-        Script().Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").Then(Ending::StayOpen),
-    });
+    qmtest::SiteServer silent;
+    silent.Add("/nothing-at-all", Script().Then(Ending::StayOpen));
+    silent.Add("/part-of-the-body", Script().Send(kPartOfTheBody).Then(Ending::StayOpen));
+    // A byte every 50 ms is never silent for long, but never done either.
+    silent.Add(
+        "/slowly",
+        Script().SendInPieces(WithLength(std::string(100000, 'd')), 1, 50).Then(Ending::StayOpen));
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_TRUE(tls != nullptr && tls->Route(silent.Port()));
-    // A byte every 50 ms is never silent for long, but never done either.
-    qmtest::ScriptedServer dripping({Script()
-                                         .SendInPieces(WithLength(std::string(100000, 'd')), 1, 50)
-                                         .Then(Ending::StayOpen)});
     using qmtest::Certificate;
     const struct {
         std::string url;
@@ -274,7 +281,7 @@ TEST(Fetch, UnusableUrlsCertificatesAndServersFailWithTheirReasons) {
         {"http://127.0.0.1:0/", S::kBadUrl, 400},
         {silent.Url("/nothing-at-all"), S::kTimedOut, 400},
         {silent.Url("/part-of-the-body"), S::kTimedOut, 400},
-        {dripping.Url("/slowly"), S::kTimedOut, 400},
+        {silent.Url("/slowly"), S::kTimedOut, 400},
         // Silent during the handshake, and after it.
         {"https://127.0.0.1:" + std::to_string(silent.Port()) + "/", S::kTimedOut, 400},
         {tls->Url(Certificate::kValid, "/part-of-the-body"), S::kTimedOut, 400},
@@ -297,12 +304,9 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
     ASSERT_NE(tls, nullptr);
     for (bool secure : {false, true}) {
         SCOPED_TRACE(secure ? "https" : "http");
-        qmtest::ScriptedServer server({
-            Script()
-                .Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
-                .Then(Ending::StayOpen),
-            Script().Send(WithLength("fine")),
-        });
+        qmtest::SiteServer server;
+        server.Add("/held", Script().Send(kPartOfTheBody).Then(Ending::StayOpen));
+        server.AddPage("/fine", "fine");
         ASSERT_TRUE(tls->Route(server.Port()));
         std::thread stopper([&] {
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -310,62 +314,51 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             qm_StopSave();
         });
+        auto at = [&](const char* path) {
+            return secure ? tls->Url(qmtest::Certificate::kValid, path) : server.Url(path);
+        };
         Caller caller;
         UrlRequest request{};
-        std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
-        request.url = url.c_str();
+        const std::string held = at("/held"), fine = at("/fine");
+        request.url = held.c_str();
         EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
         stopper.join();
         EXPECT_TRUE(caller.Untouched());
         EXPECT_TRUE(qm::StopRequested());
 
         // The export clears a request left over from an earlier call.
+        request.url = fine.c_str();
         EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
         EXPECT_EQ(caller.Text(), "fine");
     }
 }
 
-// A text without its NUL whose last byte is the last readable one.
-class TextBeforeAHole {
-public:
-    explicit TextBeforeAHole(const std::string& text) {
+// A copy of `text` without its NUL whose last byte is the last readable one, kept for the
+// process's life.
+const char* BeforeAHole(const std::string& text) {
+    const size_t page = 4096;
 #ifdef _WIN32
-        pages_ = static_cast<char*>(
-            VirtualAlloc(nullptr, 2 * kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-        DWORD old;
-        VirtualProtect(pages_ + kPage, kPage, PAGE_NOACCESS, &old);
+    char* pages = static_cast<char*>(
+        VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old;
+    VirtualProtect(pages + page, page, PAGE_NOACCESS, &old);
 #else
-        pages_ = static_cast<char*>(
-            mmap(nullptr, 2 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        mprotect(pages_ + kPage, kPage, PROT_NONE);
+    char* pages = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(pages + page, page, PROT_NONE);
 #endif
-        text_ = pages_ + kPage - text.size();
-        std::memcpy(text_, text.data(), text.size());
-    }
-    ~TextBeforeAHole() {
-#ifdef _WIN32
-        VirtualFree(pages_, 0, MEM_RELEASE);
-#else
-        munmap(pages_, 2 * kPage);
-#endif
-    }
-    const char* get() const { return text_; }
-
-private:
-    static constexpr size_t kPage = 4096;
-    char* pages_;
-    char* text_;
-};
+    return static_cast<char*>(std::memcpy(pages + page - text.size(), text.data(), text.size()));
+}
 
 // The export sends the request to the URL's port, refuses what it cannot read and never reads
 // past it.
 TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
-    qmtest::ScriptedServer server({Script().Send(WithLength("x"))});
+    qmtest::SiteServer server;
+    server.AddPage("/dir/page.html", "x");
     std::string url = server.Url("/dir/page.html?q=1");
-    TextBeforeAHole unterminatedUrl(url), unterminatedReferer("http://from/");
     UrlRequest request{}, noUrl{}, holeUrl{};
     request.url = url.c_str();
-    holeUrl.url = unterminatedUrl.get();
+    holeUrl.url = BeforeAHole(url);
     Caller caller;
     EXPECT_EQ(qm_UrlToHtml(nullptr, caller.buffer.data(), &caller.length, 0), 0);
     EXPECT_EQ(qm_UrlToHtml(&request, nullptr, &caller.length, 0), 0);
@@ -379,39 +372,22 @@ TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
     EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
     EXPECT_EQ(caller.Text(), "x");
     EXPECT_EQ(request.refererLength, 21);
-    EXPECT_EQ(server.Log().at(0).head,
-              "GET /dir/page.html?q=1 HTTP/1.1\r\nAccept: */*\r\nReferer: http://127.0.0.1/from\r\n"
-              "Accept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0\r\nHost: 127.0.0.1:" +
-                  std::to_string(server.Port()) + "\r\nConnection: Keep-Alive\r\n\r\n");
+    EXPECT_EQ(server.Log().at(0).Header("Referer"), "http://127.0.0.1/from");
 
     // A referer that cannot be measured is left out, as a missing one is.
-    request.referer = unterminatedReferer.get();
+    request.referer = BeforeAHole("http://from/");
     request.refererLength = 0;
     EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
     EXPECT_EQ(server.Log().at(1).head.find("Referer"), std::string::npos);
     EXPECT_EQ(request.refererLength, 0);
 }
 
-// The area has room for a header besides a body of FETCH_BUFFER_SIZE bytes; a longer body
-// is cut there.
-TEST(Fetch, ABodyOfTheAreasSizeComesWholeALongerOneIsCut) {
-    const std::string body(FETCH_BUFFER_SIZE, 'b');
-    qmtest::ScriptedServer server(
-        {Script().Send(WithLength(body, {{"Server", std::string(2000, 's')}})),
-         Script().Send(HttpResponse(200, {}, body + "more")).Then(Ending::StayOpen)});
-    for (int i = 0; i < 2; ++i) {
-        Caller caller;
-        EXPECT_TRUE(FetchInto(server.Url(), caller).ok());
-        EXPECT_EQ(caller.length, FETCH_BUFFER_SIZE);
-        EXPECT_EQ(caller.buffer.back(), 'b');
-    }
-}
-
 #ifdef _WIN32
 // The system's cookie store is consulted with the whole URL; a cookie that would not fit
 // in the request is left out rather than failing the fetch.
 TEST(Fetch, CookiesFromTheSystemStore) {
-    qmtest::ScriptedServer server({Script().Send(WithLength("x"))});
+    qmtest::TestServer server(
+        [](const qmtest::Request&) { return Script().Send(WithLength("x")); });
     std::string url = server.Url("/");
     ASSERT_TRUE(InternetSetCookieA(url.c_str(), nullptr, "session=abc123"));
     Caller caller;

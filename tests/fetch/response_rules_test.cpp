@@ -166,13 +166,4 @@ TEST(ResponseRules, WholeCutInTwoAtEveryOffsetAndOneByteAtATime) {
     }
 }
 
-TEST(ResponseRules, TheRedirectsStatusAndFirstLocation) {
-    std::string r = "HTTP/1.1 307 Temporary\r\nLocation:  /next?a=1 \r\nLocation: /other\r\n\r\n";
-    qm::ResponseRules follow(r.data(), RedirectPolicy::kFollow);
-    ASSERT_EQ(follow.Update(r.size()), qm::ResponseRules::Progress::kComplete);
-    EXPECT_TRUE(follow.IsRedirect());
-    EXPECT_EQ(follow.Status(), 307);
-    EXPECT_EQ(r.substr(follow.LocationStart(), follow.LocationLength()), "/next?a=1");
-}
-
 }  // namespace

@@ -26,15 +26,12 @@ inline std::string Compress(const std::string& text, Wrapper wrapper) {
     return out;
 }
 
-// Text that looks like a page and compresses about as well as one.
+// Text that looks like a page and does not compress to nothing.
 inline std::string SampleText(size_t size) {
-    static const char* const words[] = {"<p>",      "offline ",       "page ",
-                                        "quillon ", "</p>\n",         "saves ",
-                                        "the ",     "<a href=\"x\">", "link</a> "};
     std::string text;
     for (unsigned seed = 12345; text.size() < size;) {
         seed = seed * 1103515245u + 12345u;
-        text += words[(seed >> 16) % 9] + std::to_string(seed % 1000);
+        text += "<p>saves the <a href=\"x\">page</a> " + std::to_string(seed % 100000) + "</p>\n";
     }
     return text.substr(0, size);
 }

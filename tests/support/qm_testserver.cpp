@@ -6,21 +6,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "test_server.h"
 
 int main(int argc, char** argv) {
-    std::string root, portFile;
+    std::string root;
     int seconds = 300;
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string arg = argv[i];
         if (arg == "--root") root = argv[i + 1];
-        else if (arg == "--port-file") portFile = argv[i + 1];
         else if (arg == "--seconds") seconds = std::atoi(argv[i + 1]);
         else {
             root.clear();
@@ -29,9 +28,8 @@ int main(int argc, char** argv) {
     }
     if (root.empty() || argc % 2 == 0 || seconds <= 0) {
         std::fputs(
-            "usage: qm_testserver --root DIR [--port-file FILE] [--seconds N]\n"
-            "  Serves DIR on 127.0.0.1 for N seconds (300); says its port in FILE or on "
-            "standard output.\n",
+            "usage: qm_testserver --root DIR [--seconds N]\n"
+            "  Serves DIR on 127.0.0.1 for N seconds (300) and prints its port.\n",
             stderr);
         return 2;
     }
@@ -41,15 +39,12 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> files;
     auto load = [&](const std::string& name, std::string* body) {
         std::lock_guard<std::mutex> lock(mutex);
-        auto it = files.find(name);
-        if (it == files.end()) {
+        if (files.count(name) == 0) {
             std::ifstream in(root + "/" + name, std::ios::binary);
             if (!in) return false;
-            std::ostringstream text;
-            text << in.rdbuf();
-            it = files.emplace(name, text.str()).first;
+            files[name].assign(std::istreambuf_iterator<char>(in), {});
         }
-        *body = it->second;
+        *body = files[name];
         return true;
     };
     // Crawlers decide by the type whether to look for links in a file.
@@ -75,14 +70,8 @@ int main(int argc, char** argv) {
         return qmtest::Script().Send(response);
     });
 
-    if (portFile.empty()) {
-        std::printf("%u\n", server.Port());
-        std::fflush(stdout);
-    } else {
-        // Written whole, then renamed: a reader never sees half a number.
-        std::ofstream(portFile + ".tmp") << server.Port() << "\n";
-        std::rename((portFile + ".tmp").c_str(), portFile.c_str());
-    }
+    std::printf("%u\n", server.Port());
+    std::fflush(stdout);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     return 0;
 }

@@ -4,17 +4,12 @@
 // "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority in PEM;
 // then "route <port>\n" (answered "ok\n") sends later connections to 127.0.0.1:<port>.
 // It ends when the lifeline closes (Wine cannot wait for a Linux process), or after ten minutes.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -24,6 +19,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "sockets.h"
 
 namespace {
 
@@ -44,7 +41,7 @@ void Detach() {
     int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
     dup2(null, 1);
-    if (std::getenv("QM_TLSFRONT_LOG") == nullptr) dup2(null, 2);
+    dup2(null, 2);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
 }
 
@@ -67,10 +64,7 @@ X509* MakeCertificate(EVP_PKEY* key, const char* name, X509* issuer, EVP_PKEY* i
     X509_gmtime_adj(X509_getm_notBefore(cert), notBefore);
     X509_gmtime_adj(X509_getm_notAfter(cert), notAfter);
     X509_set_pubkey(cert, key);
-    X509_NAME* subject = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Quillon tests"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_ASC,
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
     X509* signer = issuer != nullptr ? issuer : cert;
     X509_set_issuer_name(cert, X509_get_subject_name(signer));
@@ -89,28 +83,12 @@ X509* MakeCertificate(EVP_PKEY* key, const char* name, X509* issuer, EVP_PKEY* i
     return cert;
 }
 
-sockaddr_in Loopback(int port) {
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons(static_cast<uint16_t>(port));
-    return at;
-}
-
-int Listen(uint16_t* port) {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in at = Loopback(0);
-    socklen_t size = sizeof at;
-    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 || listen(s, 64) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) != 0)
-        Fail("listen");
-    *port = ntohs(at.sin_port);
-    return s;
-}
-
 int ConnectLoopback(int port) {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to = Loopback(port);
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
     if (s >= 0 && connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return s;
     if (s >= 0) close(s);
     return -1;
@@ -209,7 +187,8 @@ int main(int argc, char** argv) {
     std::string hello;
     for (int i = 0; i < kPorts; ++i) {
         uint16_t port = 0;
-        listeners[i] = Listen(&port);
+        listeners[i] = qmtest::Listen("127.0.0.1", &port);
+        if (listeners[i] < 0) Fail("listen");
         hello += std::to_string(port) + (i < kPorts - 1 ? " " : "\n");
     }
     BIO* pem = BIO_new(BIO_s_mem());
@@ -244,7 +223,7 @@ int main(int argc, char** argv) {
         }
         for (int i = 0; i < kPorts; ++i) {
             if (p[i + 1].revents == 0) continue;
-            int client = accept4(listeners[i], nullptr, nullptr, SOCK_CLOEXEC);
+            int client = accept(listeners[i], nullptr, nullptr);
             if (client >= 0) std::thread(Relay, contexts[i], client).detach();
         }
     }

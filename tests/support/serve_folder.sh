@@ -12,7 +12,7 @@ trap stop_serving EXIT
 # Serves ROOT on loopback for at most SECONDS; sets $port and $base (http://127.0.0.1:PORT).
 serve_folder() {  # BINDIR ROOT SECONDS
   rm -f "$work/port"
-  "$1/qm_testserver" --root "$2" --port-file "$work/port" --seconds "$3" &
+  "$1/qm_testserver" --root "$2" --seconds "$3" >"$work/port" &
   server=$!
   local i
   for i in $(seq 1 200); do [ -s "$work/port" ] && break; sleep 0.05; done

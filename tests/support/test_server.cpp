@@ -4,51 +4,16 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <map>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
-#ifdef _WIN32
-#  include <winsock2.h>
-#  include <ws2tcpip.h>
-#else
-#  include <arpa/inet.h>
-#  include <netinet/in.h>
-#  include <netinet/tcp.h>
-#  include <sys/socket.h>
-#  include <unistd.h>
-#endif
+#include "sockets.h"
 
 namespace qmtest {
 namespace {
 
-#ifdef _WIN32
-using Socket = SOCKET;
-const Socket kNoSocket = INVALID_SOCKET;
-void CloseSocket(Socket s) { closesocket(s); }
-constexpr int kNoSignal = 0;
-constexpr int kShutSend = SD_SEND;
-#else
-using Socket = int;
-const Socket kNoSocket = -1;
-void CloseSocket(Socket s) { close(s); }
-constexpr int kNoSignal = MSG_NOSIGNAL;
-constexpr int kShutSend = SHUT_WR;
-#endif
-
 using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 10;
-
-// Waits up to `ms` for `s` to become readable, or writable.
-bool Ready(Socket s, bool toWrite, int ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return select(static_cast<int>(s) + 1, toWrite ? nullptr : &set, toWrite ? &set : nullptr,
-                  nullptr, &tv) > 0;
-}
 
 }  // namespace
 
@@ -86,12 +51,12 @@ std::string HttpResponseWithLength(int status, const std::string& body,
 }
 
 std::string Request::Header(const std::string& name) const {
+    auto sameLetter = [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    };
     for (size_t at = head.find('\n'); at != std::string::npos; at = head.find('\n', at + 1)) {
         std::string line = head.substr(at + 1, head.find('\n', at + 1) - at - 1);
-        auto sameLetter = [](char x, char y) {
-            return std::tolower(static_cast<unsigned char>(x)) ==
-                   std::tolower(static_cast<unsigned char>(y));
-        };
         if (line.find(':') != name.size() ||
             !std::equal(name.begin(), name.end(), line.begin(), sameLetter))
             continue;
@@ -102,39 +67,97 @@ std::string Request::Header(const std::string& name) const {
 }
 
 struct TestServer::State {
+    Handler handler;
+    std::string address;
+    uint16_t port = 0;
     std::atomic<bool> stopping{false};
     Socket listener = kNoSocket;
     std::thread acceptThread;
     mutable std::mutex mutex;
     std::vector<Request> log;
     std::vector<std::thread> connections;
+
+    void Serve(Socket s);
 };
 
-TestServer::TestServer(Handler handler, uint16_t port, const std::string& address)
-    : handler_(std::move(handler)),
-      address_(address),
-      state_(std::make_shared<State>()) {
-#ifdef _WIN32
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-#endif
-    Socket s = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = inet_addr(address.c_str());
-    addr.sin_port = htons(port);
-    socklen_t len = sizeof addr;
-    if (s == kNoSocket || bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        CloseSocket(s);
-        throw std::runtime_error("test server: cannot listen");
+void TestServer::State::Serve(Socket s) {
+    bool peerClosed = false;
+    std::string received;
+    // Reads the client until `done`, the time is up or the server stops: also while the
+    // script pauses or ends, so that the client's close is seen.
+    auto readUntil = [&](Clock::time_point until, const std::function<bool()>& done) {
+        while (!stopping && !done() && Clock::now() < until) {
+            char buf[16384];
+            if (peerClosed) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+            } else if (Ready(s, false, kSliceMs)) {
+                int n = static_cast<int>(recv(s, buf, sizeof buf, 0));
+                if (n > 0) received.append(buf, static_cast<size_t>(n));
+                else peerClosed = true;
+            }
+        }
+    };
+    const auto never = Clock::time_point::max();
+    auto closed = [&] { return peerClosed; };
+
+    // Each request head runs to the blank line, or to where the client stopped sending.
+    for (size_t consumed = 0;;) {
+        readUntil(never, [&] {
+            return peerClosed || received.find("\r\n\r\n", consumed) != std::string::npos;
+        });
+        size_t end = received.find("\r\n\r\n", consumed);
+        Request request;
+        request.head =
+            received.substr(consumed, end == std::string::npos ? end : end + 4 - consumed);
+        if (stopping || request.head.empty()) break;
+        consumed += request.head.size();
+        size_t space = request.head.find(' ');
+        if (space != std::string::npos)
+            request.target = request.head.substr(
+                space + 1, request.head.find_first_of(" \r\n", space + 1) - space - 1);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            log.push_back(request);
+        }
+        const Script script = handler(request);
+        bool sendFailed = false;
+        for (const Script::Step& step : script.steps) {
+            for (size_t sent = 0; sent < step.bytes.size() && !stopping && !sendFailed;) {
+                if (!Ready(s, true, kSliceMs)) continue;
+                int n =
+                    static_cast<int>(send(s, step.bytes.data() + sent,
+                                          static_cast<int>(step.bytes.size() - sent), kNoSignal));
+                if (n <= 0) sendFailed = true;
+                else sent += static_cast<size_t>(n);
+            }
+            readUntil(Clock::now() + std::chrono::milliseconds(step.pauseMs), [] { return false; });
+            if (stopping || sendFailed) break;
+        }
+        if (script.ending == Ending::KeepAlive && !sendFailed) continue;
+        if (script.ending == Ending::StayOpen) {
+            readUntil(never, closed);
+        } else if (script.ending == Ending::Reset) {
+            linger hard{1, 0};
+            setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+        } else {
+            // Takes what the client still sends until it closes too, so that the close does
+            // not turn into a reset.
+            shutdown(s, kShutSend);
+            readUntil(Clock::now() + std::chrono::seconds(2), closed);
+        }
+        break;
     }
-    port_ = ntohs(addr.sin_port);
-    state_->listener = s;
-    state_->acceptThread = std::thread([this] {
-        State& st = *state_;
+    CloseSocket(s);
+}
+
+TestServer::TestServer(Handler handler, const std::string& address)
+    : state_(std::make_shared<State>()) {
+    State& st = *state_;
+    st.handler = std::move(handler);
+    st.address = address;
+    st.listener = Listen(address, &st.port);
+    if (st.listener == kNoSocket) throw std::runtime_error("test server: cannot listen");
+    st.acceptThread = std::thread([&st] {
         while (!st.stopping) {
             if (!Ready(st.listener, false, kSliceMs)) continue;
             Socket c = accept(st.listener, nullptr, nullptr);
@@ -142,8 +165,7 @@ TestServer::TestServer(Handler handler, uint16_t port, const std::string& addres
             int on = 1;
             setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
             std::lock_guard<std::mutex> lock(st.mutex);
-            size_t index = st.connections.size();
-            st.connections.emplace_back([this, c, index] { Serve(c, index); });
+            st.connections.emplace_back([&st, c] { st.Serve(c); });
         }
     });
 }
@@ -154,13 +176,12 @@ TestServer::~TestServer() {
     state_->acceptThread.join();
     CloseSocket(state_->listener);
     for (std::thread& c : state_->connections) c.join();
-#ifdef _WIN32
-    WSACleanup();
-#endif
 }
 
+uint16_t TestServer::Port() const { return state_->port; }
+
 std::string TestServer::Url(const std::string& path) const {
-    return "http://" + address_ + ":" + std::to_string(port_) + path;
+    return "http://" + state_->address + ":" + std::to_string(state_->port) + path;
 }
 
 std::vector<Request> TestServer::Log() const {
@@ -168,118 +189,34 @@ std::vector<Request> TestServer::Log() const {
     return state_->log;
 }
 
+std::vector<std::string> TestServer::RequestedTargets() const {
+    std::vector<std::string> targets;
+    for (const Request& r : Log()) targets.push_back(r.target);
+    return targets;
+}
+
 size_t TestServer::ConnectionCount() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->connections.size();
 }
 
-void TestServer::Serve(uintptr_t socket, size_t index) {
-    State& st = *state_;
-    const Socket s = static_cast<Socket>(socket);
-    bool peerClosed = false;
-    std::string received;
-
-    // The client is read also while the script pauses or ends, so that its close is seen.
-    auto readSome = [&](int waitMs) {
-        if (peerClosed || !Ready(s, false, waitMs)) return;
-        char buf[16384];
-        int n = static_cast<int>(recv(s, buf, sizeof buf, 0));
-        if (n > 0) received.append(buf, static_cast<size_t>(n));
-        else peerClosed = true;
-    };
-    auto readUntil = [&](Clock::time_point until, bool orClosed) {
-        while (!st.stopping && !(orClosed && peerClosed) && Clock::now() < until) {
-            if (peerClosed) std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
-            else readSome(kSliceMs);
-        }
-    };
-
-    // Each request head runs to the blank line, or to where the client stopped sending.
-    size_t consumed = 0;
-    for (;;) {
-        while (!st.stopping && !peerClosed &&
-               received.find("\r\n\r\n", consumed) == std::string::npos)
-            readSome(kSliceMs);
-        size_t end = received.find("\r\n\r\n", consumed);
-        Request request;
-        request.connection = index;
-        request.head =
-            received.substr(consumed, end == std::string::npos ? end : end + 4 - consumed);
-        if (st.stopping || request.head.empty()) break;
-        consumed += request.head.size();
-        size_t space = request.head.find(' ');
-        if (space != std::string::npos)
-            request.target = request.head.substr(
-                space + 1, request.head.find_first_of(" \r\n", space + 1) - space - 1);
-        {
-            std::lock_guard<std::mutex> lock(st.mutex);
-            st.log.push_back(request);
-        }
-        Script script = handler_(request);
-        bool sendFailed = false;
-        for (const Script::Step& step : script.steps) {
-            for (size_t sent = 0; sent < step.bytes.size() && !st.stopping && !sendFailed;) {
-                if (!Ready(s, true, kSliceMs)) continue;
-                int n =
-                    static_cast<int>(send(s, step.bytes.data() + sent,
-                                          static_cast<int>(step.bytes.size() - sent), kNoSignal));
-                if (n <= 0) sendFailed = true;
-                else sent += static_cast<size_t>(n);
-            }
-            readUntil(Clock::now() + std::chrono::milliseconds(step.pauseMs), false);
-            if (st.stopping || sendFailed) break;
-        }
-        if (script.ending == Ending::KeepAlive && !sendFailed) continue;
-        if (script.ending == Ending::StayOpen) {
-            readUntil(Clock::time_point::max(), true);
-        } else if (script.ending == Ending::Reset) {
-            linger hard{1, 0};
-            setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-        } else {
-            // Take what the client still sends until it closes too, so that the close does not
-            // turn into a reset.
-            shutdown(s, kShutSend);
-            readUntil(Clock::now() + std::chrono::seconds(2), true);
-        }
-        break;
-    }
-    CloseSocket(s);
-}
-
-ScriptedServer::ScriptedServer(std::vector<Script> scripts)
-    : TestServer([scripts = std::move(scripts)](const Request& r) {
-          if (scripts.empty()) return Script();
-          return scripts[std::min(r.connection, scripts.size() - 1)];
-      }) {}
-
-struct SiteServer::Pages {
-    std::mutex mutex;
-    std::map<std::string, Script> byPath;
-    bool keepAlive = false;
-};
-
 SiteServer::SiteServer(const std::string& address)
-    : SiteServer(std::make_shared<Pages>(), address) {}
-
-SiteServer::SiteServer(std::shared_ptr<Pages> pages, const std::string& address)
     : TestServer(
-          [pages](const Request& r) {
-              std::lock_guard<std::mutex> lock(pages->mutex);
-              auto it = pages->byPath.find(r.target.substr(0, r.target.find('?')));
+          [this](const Request& r) {
+              std::lock_guard<std::mutex> lock(mutex);
+              auto it = byPath.find(r.target.substr(0, r.target.find('?')));
               Script script =
-                  it != pages->byPath.end()
+                  it != byPath.end()
                       ? it->second
                       : Script().Send(HttpResponseWithLength(404, "not found", "text/plain"));
-              if (pages->keepAlive && script.ending == Ending::Close)
-                  script.ending = Ending::KeepAlive;
+              if (keepAlive && script.ending == Ending::Close) script.ending = Ending::KeepAlive;
               return script;
           },
-          0, address),
-      pages_(std::move(pages)) {}
+          address) {}
 
 void SiteServer::Add(const std::string& path, Script script) {
-    std::lock_guard<std::mutex> lock(pages_->mutex);
-    pages_->byPath[path] = std::move(script);
+    std::lock_guard<std::mutex> lock(mutex);
+    byPath[path] = std::move(script);
 }
 
 void SiteServer::AddPage(const std::string& path, const std::string& body,
@@ -292,20 +229,13 @@ void SiteServer::AddStalled(const std::string& path, const std::string& body, si
     std::string whole = HttpResponseWithLength(200, body, contentType);
     Script script;
     script.Send(whole.substr(0, whole.size() - body.size() + std::min(sentBytes, body.size())));
-    if (stallMs >= 0) script.steps.push_back({"", stallMs});
-    else script.Then(Ending::StayOpen);
-    Add(path, script);
+    script.steps.push_back({"", std::max(stallMs, 0)});
+    Add(path, script.Then(stallMs < 0 ? Ending::StayOpen : Ending::Close));
 }
 
 void SiteServer::KeepConnectionsAlive() {
-    std::lock_guard<std::mutex> lock(pages_->mutex);
-    pages_->keepAlive = true;
-}
-
-std::vector<std::string> SiteServer::RequestedTargets() const {
-    std::vector<std::string> targets;
-    for (const Request& r : Log()) targets.push_back(r.target);
-    return targets;
+    std::lock_guard<std::mutex> lock(mutex);
+    keepAlive = true;
 }
 
 }  // namespace qmtest

@@ -1,18 +1,14 @@
 // A scripted HTTP server for tests, on loopback inside the test process (natively and under
-// Wine), one thread per connection, stopped and joined by its destructor. A script says what
-// the server sends once a request has arrived (pieces, pauses) and how the connection ends:
-//
-//     qmtest::ScriptedServer server({qmtest::Script()
-//         .SendInPieces(qmtest::HttpResponse(200, {{"Content-Length", "2"}}, "hi"), 1)
-//         .Then(qmtest::Ending::StayOpen)});
-//
-// A SiteServer answers by request path, for crawls and program tests that fetch many items.
+// Wine), one thread per connection, stopped and joined by its destructor. Its handler gives,
+// for each request, a script: what to send (pieces, pauses) and how the connection ends.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,14 +24,13 @@ enum class Ending {
 
 struct Script {
     struct Step {
-        std::string bytes;  // sent as one piece (TCP_NODELAY), when not empty
+        std::string bytes;  // sent as one piece (TCP_NODELAY)
         int pauseMs = 0;    // then waits this long
     };
     std::vector<Step> steps;
     Ending ending = Ending::Close;
 
     Script& Send(std::string bytes);
-    // Pieces of `piece` bytes (the last may be shorter) with `pauseMs` between them.
     Script& SendInPieces(const std::string& bytes, size_t piece, int pauseMs = 0);
     Script& Then(Ending how);
 };
@@ -50,9 +45,8 @@ std::string HttpResponseWithLength(int status, const std::string& body,
                                    const Headers& extraHeaders = {});
 
 struct Request {
-    size_t connection = 0;  // in accept order
-    std::string head;       // every byte up to and with the blank line
-    std::string target;     // as written on the request line
+    std::string head;    // every byte up to and with the blank line
+    std::string target;  // as written on the request line
     // The trimmed value of the first header of that name (in any case), or "".
     std::string Header(const std::string& name) const;
 };
@@ -61,37 +55,31 @@ class TestServer {
 public:
     using Handler = std::function<Script(const Request&)>;
 
-    // On `address` (127.0.0.2 stands for a second host without any name service), at a
-    // port the system picks unless `port` is given.
-    explicit TestServer(Handler handler, uint16_t port = 0,
-                        const std::string& address = "127.0.0.1");
-    virtual ~TestServer();
+    // 127.0.0.2 stands for a second host without any name service.
+    explicit TestServer(Handler handler, const std::string& address = "127.0.0.1");
+    ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
-    uint16_t Port() const { return port_; }
+    uint16_t Port() const;
     std::string Url(const std::string& path = "/") const;  // "http://<address>:<port>" + path
     std::vector<Request> Log() const;                      // in arrival order
+    std::vector<std::string> RequestedTargets() const;
     size_t ConnectionCount() const;
 
 private:
     struct State;
-    void Serve(uintptr_t socket, size_t index);
-
-    Handler handler_;
-    std::string address_;
-    uint16_t port_ = 0;
     std::shared_ptr<State> state_;
 };
 
-// One script per connection in order, the last one for every later connection.
-class ScriptedServer : public TestServer {
-public:
-    explicit ScriptedServer(std::vector<Script> scripts);
+struct SitePages {
+    std::mutex mutex;
+    std::map<std::string, Script> byPath;
+    bool keepAlive = false;
 };
 
 // A script per request path (the target without its query), 404 otherwise.
-class SiteServer : public TestServer {
+class SiteServer : private SitePages, public TestServer {
 public:
     explicit SiteServer(const std::string& address = "127.0.0.1");
 
@@ -102,15 +90,8 @@ public:
     // open connection without more when negative).
     void AddStalled(const std::string& path, const std::string& body, size_t sentBytes,
                     int stallMs = -1, const std::string& contentType = "text/html");
-
-    std::vector<std::string> RequestedTargets() const;
     // From now on a page's response ends by waiting for the next request on its connection.
     void KeepConnectionsAlive();
-
-private:
-    struct Pages;
-    std::shared_ptr<Pages> pages_;
-    SiteServer(std::shared_ptr<Pages> pages, const std::string& address);
 };
 
 }  // namespace qmtest

@@ -1,66 +1,42 @@
 #include "tls_front.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
-#include <thread>
+
+#include "sockets.h"
 
 #ifdef _WIN32
-#  include <winsock2.h>
-#  include <ws2tcpip.h>
 #  include <windows.h>
 #  include <wincrypt.h>
 #else
-#  include <arpa/inet.h>
 #  include <csignal>
-#  include <netinet/in.h>
 #  include <spawn.h>
-#  include <sys/select.h>
-#  include <sys/socket.h>
 #  include <sys/wait.h>
-#  include <unistd.h>
 extern char** environ;
 #endif
 
 namespace qmtest {
 namespace {
 
-#ifdef _WIN32
-using Socket = SOCKET;
-void CloseSocket(uintptr_t s) { closesocket(static_cast<SOCKET>(s)); }
-#else
-using Socket = int;
-void CloseSocket(uintptr_t s) { close(static_cast<int>(s)); }
+#ifndef _WIN32
 pid_t g_child = -1;
 #endif
 
 constexpr uintptr_t kNone = ~uintptr_t(0);
 // Making two RSA keys takes a while on a loaded machine, the more so from under Wine.
 constexpr int kStartLimitMs = 60000;
-constexpr char kPemEnd[] = "-----END CERTIFICATE-----\n";
 
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-bool Readable(uintptr_t s, int ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(static_cast<Socket>(s), &set);
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    return select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) > 0;
-}
-
-// Reads from `s` into `text` until it holds `end`, or the time is up.
-bool ReadUntil(uintptr_t s, const char* end, std::string* text, int limitMs = kStartLimitMs) {
+bool ReadUntil(uintptr_t s, const char* end, std::string* text, int limitMs) {
+    using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     while (text->find(end) == std::string::npos) {
-        if (!Readable(s, MsLeft(deadline))) return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0 ||
+            !Ready(static_cast<Socket>(s), false, static_cast<int>(left.count())))
+            return false;
         char buffer[4096];
         int n = recv(static_cast<Socket>(s), buffer, sizeof buffer, 0);
         if (n <= 0) return false;
@@ -75,8 +51,7 @@ bool StartProgram(uint16_t lifelinePort) {
     // Wine starts a Linux program by its path on drive Z:, but gives no handle to wait on:
     // the lifeline ends it.
     std::string path = std::string("Z:") + QM_TLSFRONT_PATH;
-    for (char& c : path)
-        if (c == '/') c = '\\';
+    std::replace(path.begin(), path.end(), '/', '\\');
     std::string line = "qm_tlsfront " + port;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -84,8 +59,8 @@ bool StartProgram(uint16_t lifelinePort) {
     if (!CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &info))
         return false;
-    if (info.hProcess) CloseHandle(info.hProcess);
-    if (info.hThread) CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
     return true;
 #else
     const char* argv[] = {"qm_tlsfront", port.c_str(), nullptr};
@@ -105,32 +80,22 @@ TlsFront* TlsFront::Get() {
 }
 
 bool TlsFront::Start() {
-#ifdef _WIN32
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-#endif
-    Socket listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof at;
+    uint16_t port = 0;
+    Socket listener = Listen("127.0.0.1", &port);
     const char* why = nullptr;
-    if (bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-        listen(listener, 1) != 0 ||
-        getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) != 0)
-        why = "no lifeline socket";
-    else if (!StartProgram(ntohs(at.sin_port))) why = "qm_tlsfront did not start";
-    else if (!Readable(static_cast<uintptr_t>(listener), kStartLimitMs))
-        why = "qm_tlsfront did not call";
+    if (listener == kNoSocket) why = "no lifeline socket";
+    else if (!StartProgram(port)) why = "qm_tlsfront did not start";
+    else if (!Ready(listener, false, kStartLimitMs)) why = "qm_tlsfront did not call";
     else lifeline_ = static_cast<uintptr_t>(accept(listener, nullptr, nullptr));
-    CloseSocket(static_cast<uintptr_t>(listener));
+    if (listener != kNoSocket) CloseSocket(listener);
 
-    if (why == nullptr && lifeline_ == kNone) why = "accept failed";
-    // It says its ports, then the authority in PEM.
+    // Its ports, then the authority in PEM.
     std::string hello;
     unsigned p[5] = {};
     if (why == nullptr &&
-        (!ReadUntil(lifeline_, kPemEnd, &hello) || hello.find("-----BEGIN") == std::string::npos ||
+        (lifeline_ == kNone ||
+         !ReadUntil(lifeline_, "-----END CERTIFICATE-----\n", &hello, kStartLimitMs) ||
+         hello.find("-----BEGIN") == std::string::npos ||
          std::sscanf(hello.c_str(), "%u %u %u %u %u", &p[0], &p[1], &p[2], &p[3], &p[4]) != 5))
         why = "no ports and authority from qm_tlsfront";
     if (why == nullptr && !Trust(hello.substr(hello.find("-----BEGIN"))))
@@ -179,7 +144,7 @@ TlsFront::~TlsFront() {
     if (authority_ != nullptr)
         CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(authority_));
     if (store_ != nullptr) CertCloseStore(static_cast<HCERTSTORE>(store_), 0);
-    if (lifeline_ != kNone) CloseSocket(lifeline_);
+    if (lifeline_ != kNone) CloseSocket(static_cast<Socket>(lifeline_));
 }
 
 #else
@@ -197,18 +162,10 @@ bool TlsFront::Trust(const std::string& pem) {
 
 TlsFront::~TlsFront() {
     if (!authorityFile_.empty()) std::remove(authorityFile_.c_str());
-    if (lifeline_ != kNone) CloseSocket(lifeline_);
-    // It ends as soon as it sees the lifeline close.
+    if (lifeline_ != kNone) CloseSocket(static_cast<Socket>(lifeline_));
     if (g_child > 0) {
-        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-        while (waitpid(g_child, nullptr, WNOHANG) == 0) {
-            if (MsLeft(deadline) == 0) {
-                kill(g_child, SIGKILL);
-                waitpid(g_child, nullptr, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        kill(g_child, SIGKILL);
+        waitpid(g_child, nullptr, 0);
     }
 }
 
