@@ -18,7 +18,7 @@ FetchAhead::~FetchAhead() {
         ending_ = true;
     }
     abandon_.store(true, std::memory_order_release);
-    changed_.notify_all();
+    work_.notify_all();
     for (std::thread& worker : workers_) worker.join();
 }
 
@@ -38,7 +38,7 @@ void FetchAhead::Plan(const std::vector<PlannedFetch>& next) {
             byUrl_.emplace(item->url, jobs_.begin());
         }
     }
-    changed_.notify_all();
+    work_.notify_all();
 }
 
 void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
@@ -64,14 +64,16 @@ void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
         jobs_.splice(jobs_.begin(), jobs_, known->second);
     }
     JobList::iterator job = known->second;
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return job->state == State::kDone; });
+    if (job->state == State::kWaiting) work_.notify_one();
+    done_.wait(lock, [&] { return job->state == State::kDone; });
+    const bool wasFull = held_ >= heldLimit_;
     held_ -= job->result.body.size();
     *out = std::move(job->result);
     byUrl_.erase(known);
     jobs_.erase(job);
+    const bool room = wasFull && held_ < heldLimit_;
     lock.unlock();
-    changed_.notify_all();  // room for a worker waiting on the held limit
+    if (room) work_.notify_all();  // for the workers that wait on the held limit
 }
 
 void FetchAhead::Discard(const std::string& url) {
@@ -89,7 +91,7 @@ void FetchAhead::Discard(const std::string& url) {
         if (job->state == State::kDone) held_ -= job->result.body.size();
         jobs_.erase(job);
     }
-    changed_.notify_all();
+    work_.notify_all();
 }
 
 size_t FetchAhead::HeldBytes() const {
@@ -102,7 +104,7 @@ void FetchAhead::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         JobList::iterator job = jobs_.end();
-        changed_.wait(lock, [&] {
+        work_.wait(lock, [&] {
             if (ending_) return true;
             const bool room = held_ < heldLimit_;
             for (job = jobs_.begin(); job != jobs_.end(); ++job)
@@ -124,7 +126,7 @@ void FetchAhead::Work() {
             job->state = State::kDone;
             held_ += job->result.body.size();
         }
-        changed_.notify_all();
+        done_.notify_all();
     }
 }
 

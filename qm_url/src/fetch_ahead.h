@@ -79,8 +79,9 @@ private:
     Fetcher fetcher_;
     const size_t heldLimit_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    JobList jobs_;  // in visit order as planned
+    std::condition_variable work_;  // a job to start, or room to start one, or the end
+    std::condition_variable done_;  // a fetch has ended (the visit waits for one)
+    JobList jobs_;                  // in visit order as planned
     std::unordered_map<std::string, JobList::iterator> byUrl_;
     std::unordered_set<std::string> planned_;  // every URL ever planned or taken
     size_t held_ = 0;
