@@ -159,7 +159,7 @@ print(count)
 EOF
 }
 
-printf '%s\n' "| Site | Made with | Files (qmsave / wget) | Time s (qmsave / wget) | Missing local references (qmsave / wget) | Script errors (online / qmsave / wget) | Likeness, min and mean (qmsave / wget) |"
+printf '%s\n' "| Site | Made with | Files (qmsave / wget) | Time s, median of 3 (qmsave / wget) | Missing local references (qmsave / wget) | Script errors (online / qmsave / wget) | Likeness, min and mean (qmsave / wget) |"
 printf '%s\n' "|---|---|---|---|---|---|---|"
 for s in "${sites[@]}"; do
   IFS='|' read -r name tool _ start <<<"$s"
