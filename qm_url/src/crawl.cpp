@@ -107,12 +107,17 @@ bool EndsWithNoCase(const char* s, const char* suffix) {
 }
 
 // Whether the text of a fetched item is scanned, and as what. The start page always is;
-// a link or frame only when its name says it may hold a page.
-bool ScanKindOf(const PageRecord& r, bool startPage, TextKind* kind) {
+// a link or frame only when its name says it may hold a page; a script only for the
+// pictures it names, so only when pictures are saved.
+bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options, TextKind* kind) {
     *kind = TextKind::kHtml;
-    if (r.kind == KIND_STYLE_SHEET || r.kind == KIND_SCRIPT) {
-        *kind = r.kind == KIND_SCRIPT ? TextKind::kScript : TextKind::kStyleSheet;
+    if (r.kind == KIND_STYLE_SHEET) {
+        *kind = TextKind::kStyleSheet;
         return true;
+    }
+    if (r.kind == KIND_SCRIPT) {
+        *kind = TextKind::kScript;
+        return options.savePictures != 0;
     }
     if (r.kind != KIND_PAGE && r.kind != KIND_FRAME) return false;
     if (startPage) return true;
@@ -187,7 +192,7 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& opti
                 TextKind kind;
                 const char* text = fetched.body.data();
                 int32_t length = static_cast<int32_t>(fetched.body.size());
-                if (ScanKindOf(r, startPage, &kind)) {
+                if (ScanKindOf(r, startPage, options, &kind)) {
                     if (ScanAndRewritePage(state, text, length, kind, options, scratch, &length,
                                            &spots) == ScanResult::kStopped)
                         return Stopped(state, r);
