@@ -1,8 +1,9 @@
 #!/bin/bash
-# Builds the Windows release archive build/release/Quillon-<version>-win32.zip: qmApp.exe,
-# qm_url.dll, Pagesnap.exe and a short read-me, nothing else needed on the user's machine.
+# Builds the Windows release archives build/release/Quillon-<version>-win32.zip and
+# Quillon-<version>-win64.zip: qmApp.exe, qm_url.dll, Pagesnap.exe and a short read-me
+# each, nothing else needed on the user's machine.
 #
-#   scripts/release.sh                  build a release tree and pack it
+#   scripts/release.sh                  build both release trees and pack them
 #   scripts/release.sh --from BIN OUT   pack the binaries already in BIN into folder OUT
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
@@ -13,17 +14,26 @@ system_dlls='^(kernel32|user32|gdi32|advapi32|shell32|shlwapi|ole32|oleaut32|com
 
 pack() {  # BIN OUT VERSION
   local bin=$1 out=$2 version=$3
-  local name="Quillon-$version-win32"
+  # The archive is named for the processor the binaries were built for.
+  local kind tools bits
+  kind=$(qm_pe_kind "$bin/qm_url.dll")
+  case $kind in
+    win32) tools=i686-w64-mingw32 bits=32 ;;
+    win64) tools=x86_64-w64-mingw32 bits=64 ;;
+    *) echo "release: $bin/qm_url.dll is not a Windows library" >&2; exit 1 ;;
+  esac
+  local name="Quillon-$version-$kind"
   local stage="$out/$name"
   rm -rf "$stage" "$out/$name.zip"
   mkdir -p "$stage"
   for b in "${binaries[@]}"; do
     [ -f "$bin/$b" ] || { echo "release: $bin/$b is missing" >&2; exit 1; }
     cp "$bin/$b" "$stage/"
-    i686-w64-mingw32-strip --strip-unneeded "$stage/$b"
+    [ "$(qm_pe_kind "$stage/$b")" = "$kind" ] || { echo "release: $b is not $kind" >&2; exit 1; }
+    $tools-strip --strip-unneeded "$stage/$b"
     # Anything beyond the system's DLLs would be missing on the user's machine.
     local dll
-    for dll in $(i686-w64-mingw32-objdump -p "$stage/$b" | awk '/DLL Name:/ {print tolower($3)}'); do
+    for dll in $($tools-objdump -p "$stage/$b" | awk '/DLL Name:/ {print tolower($3)}'); do
       if ! [[ $dll =~ $system_dlls ]]; then
         echo "release: $b needs $dll, which a Windows machine does not have" >&2
         exit 1
@@ -31,7 +41,8 @@ pack() {  # BIN OUT VERSION
     done
   done
   # Windows line ends, so that every editor shows it as written.
-  sed -e "s/@VERSION@/$version/" -e 's/$/\r/' "$QM_ROOT/packaging/README-win32.txt" >"$stage/README.txt"
+  sed -e "s/@VERSION@/$version/g" -e "s/@BITS@/$bits/g" -e 's/$/\r/' \
+    "$QM_ROOT/packaging/README-windows.txt" >"$stage/README.txt"
   (cd "$out" && cmake -E tar cf "$name.zip" --format=zip "$name")
   rm -rf "$stage"
   echo "$out/$name.zip"
@@ -50,6 +61,8 @@ fi
 
 "$QM_ROOT/scripts/setup-packages" build windows
 release=$QM_ROOT/build/release
-qm_configure_and_build "$release/win32" -DCMAKE_TOOLCHAIN_FILE="$QM_ROOT/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF
-pack "$release/win32/bin" "$release" "$(version_of "$release/win32")"
+for kind in win32 win64; do
+  qm_configure_and_build "$release/$kind" -DCMAKE_TOOLCHAIN_FILE="$(qm_windows_toolchain "$kind")" \
+    -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF
+  pack "$release/$kind/bin" "$release" "$(version_of "$release/$kind")"
+done

@@ -5,10 +5,19 @@ set -euo pipefail
 . "$(dirname "$0")/env.sh"
 
 "$QM_ROOT/scripts/setup-packages" build windows wine test
-cmake -S "$QM_ROOT" -B "$QM_WIN32" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$QM_ROOT/cmake/mingw-i686.cmake" >/dev/null
+# The 32-bit build where this machine runs 32-bit processes, else the 64-bit one.
+set -- $(qm_runnable_windows)
+kind=$1
+tree=$(qm_windows_tree "$kind")
+if [ "$kind" = win32 ]; then
+  echo "Starting the 32-bit build ($tree)."
+else
+  echo "Starting the 64-bit build ($tree): this machine runs no 32-bit process."
+fi
+cmake -S "$QM_ROOT" -B "$tree" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$(qm_windows_toolchain "$kind")" >/dev/null
 # The renderer too: the program starts it beside itself for "Save This Page as An Image".
-cmake --build "$QM_WIN32" --target qmApp Pagesnap -j "$QM_JOBS"
+cmake --build "$tree" --target qmApp Pagesnap -j "$QM_JOBS"
 
 virtual=0
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
@@ -17,15 +26,15 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 trap 'qm_wine_stop; qm_x_stop' EXIT
 echo "Starting Wine (the first start sets up its prefix and takes a while)..."
-qm_wine_start
+qm_wine_start "$kind"
 
-cd "$QM_WIN32/bin"
+cd "$tree/bin"
 if [ $virtual -eq 0 ]; then
-  wine qmApp.exe
+  "$WINELOADER" qmApp.exe
   exit 0
 fi
 
-wine qmApp.exe &
+"$WINELOADER" qmApp.exe &
 app=$!
 for _ in $(seq 1 300); do
   xwininfo -root -tree 2>/dev/null | grep -q '"Quillon"' && break
@@ -34,7 +43,7 @@ for _ in $(seq 1 300); do
 done
 # The window is found by its title before it has painted: take the picture once the
 # screen shows more than one colour.
-picture="$QM_WIN32/main-window.png"
+picture="$tree/main-window.png"
 for _ in $(seq 1 100); do
   import -window root -crop 480x480+0+0 "$picture" 2>/dev/null || true
   [ "$(convert "$picture" -format %k info: 2>/dev/null || echo 0)" -gt 1 ] && break

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds everything and runs every test: natively, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, each fuzz target briefly, and the Windows build under Wine.
+# UndefinedBehaviorSanitizer, each fuzz target briefly, and the Windows builds under Wine.
 # Installs what it needs.
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
@@ -9,7 +9,8 @@ set -euo pipefail
 
 qm_build_native
 qm_build_asan
-qm_build_win32
+qm_build_windows win32
+qm_build_windows win64
 
 status=0
 echo "== native tests"
@@ -22,11 +23,23 @@ echo "== sanitizer tests"
 echo "== fuzz targets"
 "$QM_ROOT/scripts/fuzz.sh" 5 || status=1
 
-echo "== Windows tests under Wine"
+runnable=$(qm_runnable_windows)
+if [ "$runnable" = "win32 win64" ]; then
+  echo "== Windows tests under Wine: the 32-bit and the 64-bit build (this machine runs 32-bit processes)"
+else
+  echo "== Windows tests under Wine: the 64-bit build only (this machine runs no 32-bit process);" \
+    "the 32-bit build is checked without running it"
+  # Its exports, calling convention and release archive, read from the files.
+  (cd "$QM_WIN32" && ctest --output-on-failure -L host) || status=1
+fi
 trap 'qm_wine_stop; qm_x_stop' EXIT
 qm_x_start
-qm_wine_start
-(cd "$QM_WIN32" && ctest --output-on-failure) || status=1
+for kind in $runnable; do
+  echo "== $kind build under Wine"
+  qm_wine_start "$kind"
+  (cd "$(qm_windows_tree "$kind")" && ctest --output-on-failure) || status=1
+  qm_wine_stop
+done
 
 [ $status -eq 0 ] && echo "All tests passed." || echo "Some tests failed." >&2
 exit $status

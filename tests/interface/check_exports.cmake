@@ -1,5 +1,8 @@
-# qm_url.dll exports exactly its public functions, by their plain names.
-execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+# qm_url.dll exports exactly its public functions, by their plain names, and each is compiled
+# as cdecl. The DLL is linked with --kill-at, which would strip a stdcall suffix from the
+# export name, so the calling convention is read from the symbol table: in the 32-bit build a
+# cdecl function is "_name", a stdcall one "_name@N".
+execute_process(COMMAND ${OBJDUMP} -p -t ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
@@ -14,3 +17,17 @@ if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "exports are '${entries}', expected '${expected}'")
 endif()
 message(STATUS "exports: ${entries}")
+
+if(PROCESSOR STREQUAL "i686")
+  set(prefix "_")
+endif()
+foreach(name ${expected})
+  # A function symbol (type 0x20) of the text section, and nothing decorated beside it.
+  if(NOT dump MATCHES "\\(ty +20\\)[^\n]* ${prefix}${name}\n")
+    message(FATAL_ERROR "no cdecl function ${prefix}${name} in the symbol table")
+  endif()
+  if(dump MATCHES " _?${name}@[0-9]+\n")
+    message(FATAL_ERROR "${name} is compiled as stdcall")
+  endif()
+endforeach()
+message(STATUS "every export is a cdecl function")
