@@ -41,14 +41,17 @@ for _ in $(seq 1 300); do
   kill -0 $app 2>/dev/null || break
   sleep 0.1
 done
-# The window is found by its title before it has painted: take the picture once the
-# screen shows more than one colour.
+# The window is found by its title before it has painted, and paints control by control:
+# take the picture once the screen shows more than one colour and two looks in a row agree.
 picture="$tree/main-window.png"
+last=
 for _ in $(seq 1 100); do
   import -window root -crop 480x480+0+0 "$picture" 2>/dev/null || true
-  [ "$(convert "$picture" -format %k info: 2>/dev/null || echo 0)" -gt 1 ] && break
+  look=$(convert "$picture" -format '%k %#' info: 2>/dev/null || echo "0 none")
+  [ "${look%% *}" -gt 1 ] && [ "$look" = "$last" ] && break
+  last=$look
   kill -0 $app 2>/dev/null || break
-  sleep 0.1
+  sleep 0.2
 done
 cat <<MSG
 There is no display here, so Quillon runs on the virtual display $DISPLAY.
