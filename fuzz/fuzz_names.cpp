@@ -6,6 +6,7 @@
 #include <string>
 
 #include "names.h"
+#include "url.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // A set of byte values, tested with one look-up: the scanner asks it for every character.
 #pragma once
 
+#include <cstddef>
+
 namespace qm {
 
 class CharSet {
@@ -13,5 +15,12 @@ public:
 private:
     bool has_[256] = {};
 };
+
+// The first of s[from, n) in `set`; n when none is.
+inline size_t FindAny(const char* s, size_t from, size_t n, const CharSet& set) {
+    for (size_t i = from; i < n; ++i)
+        if (set(s[i])) return i;
+    return n;
+}
 
 }  // namespace qm

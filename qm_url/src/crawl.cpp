@@ -19,6 +19,7 @@
 #include "platform/probe.h"
 #include "scan.h"
 #include "stop.h"
+#include "url.h"
 
 namespace qm {
 namespace {

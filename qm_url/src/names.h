@@ -1,5 +1,4 @@
-// What a reference found on a page stands for: its absolute URL, whether it is on the page's
-// own site, and the name of the file it is saved under.
+// The name of the file an item is saved under, unique within a save and safe to store.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +13,6 @@
 
 namespace qm {
 
-// The schemes the fetch speaks. A reference in any other is not ours to fetch or rename.
-constexpr const char* kFetchableSchemes[] = {"http", "https"};
-
 enum NameMode : int32_t {
     NAME_MODE_FLAT = 1,     // pages, style sheets, frames: one file name in the save folder
     NAME_MODE_FOLDERS = 2,  // pictures and other embedded files: host and folders become folders
@@ -24,43 +20,6 @@ enum NameMode : int32_t {
 
 // The name mode of a record kind.
 NameMode NameModeOf(PageKind kind);
-
-// How a reference reads once its scheme is looked at.
-enum class ReferenceScheme {
-    kFetchable,  // a URL in a scheme we fetch, absolute or relative to the page
-    kOther,      // mailto:, javascript:, data:, ... : not ours to fetch or rename
-};
-
-ReferenceScheme SchemeOf(const char* reference, size_t length);
-
-// A page URL taken apart once, for resolving many references against it.
-struct BaseUrl {
-    char scheme[8] = {};  // lower case, without ':'
-    std::string authority;
-    std::string path;    // begins with '/' unless empty
-    std::string folder;  // scheme, "://", authority and the path up to its last '/'
-    std::string root;    // scheme, "://" and authority
-    // The length of `folder` once n ".." segments are applied to it, for the n that
-    // ParseBase worked out; -1 for a folder that is not plain (one with "." or ".."
-    // segments, or characters to encode), where that is left to ResolveUrl's general way.
-    int32_t upFolders[4] = {-1, -1, -1, -1};
-    bool ok = false;
-};
-// False when `url` is no URL in a fetchable scheme (a URL without a scheme is taken as http).
-bool ParseBase(const char* url, BaseUrl* base);
-
-// Resolves `reference` (no fragment, entities already undone) against `base`. `url`
-// receives the absolute URL, NUL-terminated, with a lower-case scheme; blanks, control
-// characters, quotes, angle brackets and bytes above 127 in its path and query are
-// %-encoded, and tabs and line ends dropped, as a browser does. Returns its length, or 0
-// when no URL of fewer than URL_TEXT_SIZE characters in a fetchable scheme results.
-size_t ResolveUrl(const BaseUrl& base, const char* reference, size_t length,
-                  char (&url)[URL_TEXT_SIZE]);
-// The same against a page URL given as text.
-bool ResolveUrl(const char* base, const char* reference, size_t length, char (&url)[URL_TEXT_SIZE]);
-
-// True when `url` has the same host as `pageUrl` (ports and schemes aside).
-bool IsSameSite(const char* url, const char* pageUrl);
 
 // The local name of `url` for an item of `kind`, relative to the save folder, with
 // backslashes between folders. Every folder and file name is one Windows can store and none

@@ -4,7 +4,7 @@
 
 #include "bounded_text.h"
 #include "fetch.h"
-#include "names.h"
+#include "url.h"
 
 namespace qm {
 namespace {

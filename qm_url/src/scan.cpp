@@ -8,6 +8,7 @@
 #include "found_items.h"
 #include "names.h"
 #include "stop.h"
+#include "url.h"
 
 namespace qm {
 namespace {
@@ -36,17 +37,6 @@ template <class Text>
 void AppendPercent(unsigned char c, Text& out) {
     char e[3] = {'%', kHex[c >> 4], kHex[c & 15]};
     out.Append(e, 3);
-}
-
-// Whether the host of the absolute URL `url`, without port, is `host` (which holds none of
-// the characters that end one).
-bool HasHost(const char* url, size_t n, const std::string& host) {
-    const char* p = static_cast<const char*>(std::memchr(url, ':', n));
-    size_t start = p ? static_cast<size_t>(p - url) + 3 : 0;
-    if (start >= n) return host.empty();
-    size_t end = start + host.size();
-    if (end > n || std::memcmp(url + start, host.data(), host.size()) != 0) return false;
-    return end == n || url[end] == '/' || url[end] == '?' || url[end] == '#' || url[end] == ':';
 }
 
 // Text written straight into the page's output, at most `room` bytes, and refused whole
@@ -169,7 +159,7 @@ public:
           spots_(spots),
           found_(PageFacts(state)) {
         ParseBase(state.current().url, &base_);
-        pageHost_ = base_.authority.substr(0, base_.authority.find(':'));
+        pageHost_ = SiteHostOf(base_);
     }
 
     bool Found(const FoundReference& r) override;
@@ -252,7 +242,7 @@ bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
     x.ahead.made = false;
     x.sameSite = false;
     if (r.kind != kAddressOnly && !outOfRecords_) {
-        x.sameSite = HasHost(x.url, x.n, pageHost_);
+        x.sameSite = IsOnSite(x.url, x.n, pageHost_);
         MakeNameAhead(state_, found_, x.url, x.n, r.kind, x.sameSite, options_, &x.ahead);
     }
     return true;

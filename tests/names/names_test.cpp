@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "names.h"
+#include "url.h"
 
 namespace qm {
 namespace {
@@ -54,15 +55,24 @@ TEST(Resolve, GivesTheBrowsersAddress) {
 }
 
 TEST(SameSite, ComparesWholeHostsWithoutPort) {
-    EXPECT_TRUE(IsSameSite("http://host/a", "http://host/b/c"));
-    EXPECT_TRUE(IsSameSite("http://host:8080/a", "http://host/"));
-    EXPECT_TRUE(IsSameSite("http://host/a", "HTTP://host"));
-    EXPECT_TRUE(IsSameSite("http://host/a", "host/start.html"));
-    EXPECT_FALSE(IsSameSite("http://ho/a", "http://host/"));
-    EXPECT_FALSE(IsSameSite("http://hostx/a", "http://host/"));
-    EXPECT_FALSE(IsSameSite("http://HOST/a", "http://host/"));
-    // A site that moved to https links its http addresses too: the host is what counts.
-    EXPECT_TRUE(IsSameSite("https://host/a", "http://host/"));
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"http://host/b/c", "http://host/a", true},
+        {"http://host/", "http://host:8080/a", true},
+        {"HTTP://host", "http://host/a", true},
+        {"host/start.html", "http://host/a?q", true},
+        {"http://host:81/", "http://host#top", true},
+        {"http://host/", "http://ho/a", false},
+        {"http://host/", "http://hostx/a", false},
+        {"http://host/", "http://HOST/a", false},
+        {"http://host/", "http://host.example/a", false},
+        // A site that moved to https links its http addresses too: the host is what counts.
+        {"http://host/", "https://host/a", true},
+    };
+    for (const auto& [page, item, same] : cases) {
+        BaseUrl base;
+        ASSERT_TRUE(ParseBase(page, &base)) << page;
+        EXPECT_EQ(IsOnSite(item, std::strlen(item), SiteHostOf(base)), same) << page << " " << item;
+    }
 }
 
 TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
