@@ -210,148 +210,181 @@ NamePrefix MakeNamePrefix(const char* url, size_t length) {
     return prefix;
 }
 
-size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size,
-                     const NamePrefix* prefix) {
-    const NameMode mode = NameModeOf(kind);
+namespace {
+
+// What the end of a URL's path means for its name: where the query starts, the extension
+// of the last segment (one of up to five letters and digits), and what the name adds.
+struct NameShape {
+    size_t queryStart = 0;
+    size_t extLength = 0;  // 0: no extension
+    const char* added = "";
+    // A known extension, when a query is there, stays at the end of the name.
+    bool queryBeforeExtension = false;
+};
+
+NameShape ShapeOf(const char* url, size_t n, PageKind kind) {
+    NameShape shape;
     const void* question = std::memchr(url, '?', n);
-    size_t queryStart =
-        question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
-    size_t segment = queryStart;
+    shape.queryStart = question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
+    size_t segment = shape.queryStart;
     while (segment > 0 && url[segment - 1] != '/') --segment;
-    // The extension of the last path segment, when it has one of up to five letters and digits.
-    size_t dot = queryStart;
+    size_t dot = shape.queryStart;
     while (dot > segment && url[dot - 1] != '.') --dot;
-    size_t extLength = dot > segment && dot > segment + 1 ? queryStart - dot : 0;
+    size_t extLength = dot > segment && dot > segment + 1 ? shape.queryStart - dot : 0;
     if (extLength > 5) extLength = 0;
     for (size_t i = dot; i < dot + extLength; ++i)
         if (!IsAlnum(url[i])) extLength = 0;
+    shape.extLength = extLength;
     const char* ext = url + dot;
-    bool endsInSlash = segment == queryStart;
-    bool pageLike = kind == KIND_PAGE || kind == KIND_FRAME;
+    const bool endsInSlash = segment == shape.queryStart;
+    const size_t queryLength = n - shape.queryStart;
 
-    // The path, with the query before a known extension or after it, and the extension
-    // added, if any.
-    size_t pathEnd = queryStart, queryLength = n - queryStart;
-    const char* added = "";
-    bool queryBeforeExtension = false;
-    if (pageLike) {
+    if (kind == KIND_PAGE || kind == KIND_FRAME) {
         bool pageExt = extLength > 0 && IsOneOf(ext, extLength, kPageExtensions, 4);
         bool otherExt = !pageExt && extLength > 0 &&
                         IsOneOf(ext, extLength, kOtherExtensions,
                                 sizeof kOtherExtensions / sizeof *kOtherExtensions);
-        if (otherExt) queryBeforeExtension = true;
-        else if (!pageExt || queryLength > 0) added = ".html";
+        if (otherExt) shape.queryBeforeExtension = true;
+        else if (!pageExt || queryLength > 0) shape.added = ".html";
     } else if (kind == KIND_STYLE_SHEET) {
-        if (extLength == 3 && EqualNoCase(ext, "css", 3)) queryBeforeExtension = true;
-        else added = ".css";
+        if (extLength == 3 && EqualNoCase(ext, "css", 3)) shape.queryBeforeExtension = true;
+        else shape.added = ".css";
     } else {
-        if (endsInSlash) added = kind == KIND_SCRIPT ? "index.js" : "index";
-        queryBeforeExtension = extLength > 0;
+        if (endsInSlash) shape.added = kind == KIND_SCRIPT ? "index.js" : "index";
+        shape.queryBeforeExtension = extLength > 0;
     }
-    const size_t addedLength = std::strlen(added);
-    if (n + addedLength >= kWorkAreaSize) return 0;
+    return shape;
+}
 
-    // Characters a name cannot hold become '-'; a run of '/' becomes one backslash between
-    // folders, or one '-' in a flat name.
+// The URL mapped to a name in `raw` (kWorkAreaSize bytes): characters a name cannot hold
+// become '-', a run of '/' one backslash between folders or one '-' in a flat name, the
+// query goes where `shape` puts it. *checked receives how much of it is known to stand as it
+// is, *schemeEnd the length of its scheme and '-'. Returns its length; 0 when it is no
+// name of a fetchable URL.
+size_t MapName(const char* url, size_t n, const NameShape& shape, NameMode mode,
+               const NamePrefix* prefix, char* raw, size_t* checked, size_t* schemeEnd) {
+    const size_t addedLength = std::strlen(shape.added);
+    if (n + addedLength >= kWorkAreaSize) return 0;
     const NameCharacters& map = mode == NAME_MODE_FOLDERS ? kFolderName : kFlatName;
-    const char slash = mode == NAME_MODE_FOLDERS ? '\\' : '-';
-    char raw[kWorkAreaSize];
-    size_t rawLength = 0;
+    const size_t queryStart = shape.queryStart, extLength = shape.extLength;
+    const bool extensionLast = shape.queryBeforeExtension && n > queryStart && extLength > 0;
+    size_t rawLength = 0, from = 0;
     char prev = '\0';
-    const bool extensionLast = queryBeforeExtension && queryLength > 0 && extLength > 0;
+    *checked = 0;
     // The start that the page's URLs share is mapped once for them all.
-    size_t from = 0, checked = 0;
     const size_t p = prefix ? prefix->url.size() : 0;
-    if (p > 0 && p <= (extensionLast ? pathEnd - extLength - 1 : n) &&
+    if (p > 0 && p <= (extensionLast ? queryStart - extLength - 1 : n) &&
         std::memcmp(url, prefix->url.data(), p) == 0) {
         const std::string& mapped = mode == NAME_MODE_FOLDERS ? prefix->folders : prefix->flat;
         std::memcpy(raw, mapped.data(), mapped.size());
         rawLength = mapped.size();
         prev = url[p - 1];
         from = p;
-        if (mode == NAME_MODE_FOLDERS) checked = prefix->foldersChecked;
+        if (mode == NAME_MODE_FOLDERS) *checked = prefix->foldersChecked;
     }
     if (extensionLast) {
-        rawLength += map.Map(url + from, pathEnd - extLength - 1 - from, prev, raw + rawLength);
-        rawLength += map.Map(url + queryStart, queryLength, prev, raw + rawLength);
-        rawLength += map.Map(url + pathEnd - extLength - 1, extLength + 1, prev, raw + rawLength);
+        rawLength += map.Map(url + from, queryStart - extLength - 1 - from, prev, raw + rawLength);
+        rawLength += map.Map(url + queryStart, n - queryStart, prev, raw + rawLength);
+        rawLength += map.Map(url + queryStart - extLength - 1, extLength + 1, prev, raw + rawLength);
     } else {
         rawLength += map.Map(url + from, n - from, prev, raw + rawLength);
-        rawLength += map.Map(added, addedLength, prev, raw + rawLength);
+        rawLength += map.Map(shape.added, addedLength, prev, raw + rawLength);
     }
     raw[rawLength] = '\0';
     // It begins "http-" and a separator, "https-" and a separator, ...
-    size_t schemeEnd = 0;
+    const char slash = mode == NAME_MODE_FOLDERS ? '\\' : '-';
+    *schemeEnd = 0;
     for (const char* scheme : kFetchableSchemes) {
         size_t k = std::strlen(scheme);
         if (rawLength > k + 1 && std::memcmp(raw, scheme, k) == 0 && raw[k] == '-' &&
             raw[k + 1] == slash)
-            schemeEnd = k + 1;
+            *schemeEnd = k + 1;
     }
-    bool fetchable = schemeEnd > 0;
-    if (!fetchable || schemeEnd >= rawLength) return 0;
+    return *schemeEnd > 0 && *schemeEnd < rawLength ? rawLength : 0;
+}
 
-    std::string made;
-    if (mode == NAME_MODE_FOLDERS) {
-        // Most paths have no folder or file name to change: they stand as they are.
-        bool ordinary = rawLength < size;
-        for (size_t i = checked; ordinary && i < rawLength;) {
-            const void* slash = std::memchr(raw + i, '\\', rawLength - i);
-            size_t end =
-                slash ? static_cast<size_t>(static_cast<const char*>(slash) - raw) : rawLength;
-            ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(raw + i, end - i);
-            i = end + 1;
-        }
-        if (ordinary) {
-            std::memcpy(name, raw, rawLength + 1);
-            return rawLength;
-        }
-        char area[kWorkAreaSize];
-        BoundedText out(area);
-        for (size_t i = 0; i < rawLength;) {
-            size_t end = FindAny(raw, i, rawLength, kBackslash);
-            if (end - i > kLongestComponent) {
-                std::string component(raw + i, end - i);
-                if (!Shorten(component, kLongestComponent, url)) return 0;
-                AppendSafeComponent(component.data(), component.size(), out);
-            } else if (IsOrdinaryComponent(raw + i, end - i)) {
-                out.Append(raw + i, end - i);
-            } else {
-                AppendSafeComponent(raw + i, end - i, out);
-            }
-            if (end < rawLength) out.Append('\\');
-            i = end + 1;
-        }
-        if (!out.ok()) return 0;
-        if (out.length() < size) {
-            std::memcpy(name, area, out.length() + 1);
-            return out.length();
-        }
-        made = area;
-        {
-            // Too deep for the room there is: the host's folder and a short name.
-            size_t hostEnd = made.find('\\', schemeEnd + 1);
-            std::string last = made.substr(made.rfind('\\') + 1);
-            size_t lastDot = last.rfind('.');
-            char hash[9];
-            ShortHash(url, hash);
-            std::string shortName = hash;
-            if (lastDot != std::string::npos && last.size() - lastDot <= 8)
-                shortName += last.substr(lastDot);
-            made = made.substr(0, hostEnd + 1) + shortName;
-            if (made.size() >= size) made = made.substr(0, schemeEnd + 1) + shortName;
-        }
-    } else {
-        if (rawLength <= std::min(kLongestComponent, size - 1)) {
-            std::memcpy(name, raw, rawLength + 1);
-            return rawLength;
-        }
-        made = raw;
-        if (!Shorten(made, std::min(kLongestComponent, size - 1), url)) return 0;
-    }
+size_t Give(const std::string& made, char* name, size_t size) {
     if (made.size() >= size) return 0;
     std::memcpy(name, made.c_str(), made.size() + 1);
     return made.size();
+}
+
+// A name of folders: each folder and file name made safe to store and no longer than a
+// file system takes, and the whole shortened to the host's folder and a hash where it is
+// too deep for `size`.
+size_t FolderName(const char* raw, size_t rawLength, size_t checked, size_t schemeEnd,
+                  const char* url, char* name, size_t size) {
+    // Most paths have no folder or file name to change: they stand as they are.
+    bool ordinary = rawLength < size;
+    for (size_t i = checked; ordinary && i < rawLength;) {
+        const void* slash = std::memchr(raw + i, '\\', rawLength - i);
+        size_t end = slash ? static_cast<size_t>(static_cast<const char*>(slash) - raw) : rawLength;
+        ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(raw + i, end - i);
+        i = end + 1;
+    }
+    if (ordinary) {
+        std::memcpy(name, raw, rawLength + 1);
+        return rawLength;
+    }
+    char area[kWorkAreaSize];
+    BoundedText out(area);
+    for (size_t i = 0; i < rawLength;) {
+        size_t end = FindAny(raw, i, rawLength, kBackslash);
+        if (end - i > kLongestComponent) {
+            std::string component(raw + i, end - i);
+            if (!Shorten(component, kLongestComponent, url)) return 0;
+            AppendSafeComponent(component.data(), component.size(), out);
+        } else if (IsOrdinaryComponent(raw + i, end - i)) {
+            out.Append(raw + i, end - i);
+        } else {
+            AppendSafeComponent(raw + i, end - i, out);
+        }
+        if (end < rawLength) out.Append('\\');
+        i = end + 1;
+    }
+    if (!out.ok()) return 0;
+    if (out.length() < size) {
+        std::memcpy(name, area, out.length() + 1);
+        return out.length();
+    }
+    // Too deep for the room there is: the host's folder and a short name.
+    std::string made = area;
+    size_t hostEnd = made.find('\\', schemeEnd + 1);
+    std::string last = made.substr(made.rfind('\\') + 1);
+    size_t lastDot = last.rfind('.');
+    char hash[9];
+    ShortHash(url, hash);
+    std::string shortName = hash;
+    if (lastDot != std::string::npos && last.size() - lastDot <= 8) shortName += last.substr(lastDot);
+    made = made.substr(0, hostEnd + 1) + shortName;
+    if (made.size() >= size) made = made.substr(0, schemeEnd + 1) + shortName;
+    return Give(made, name, size);
+}
+
+// A flat name, shortened with a hash where it is too long for a file name or for `size`.
+size_t FlatName(const char* raw, size_t rawLength, const char* url, char* name, size_t size) {
+    const size_t limit = std::min(kLongestComponent, size - 1);
+    if (rawLength <= limit) {
+        std::memcpy(name, raw, rawLength + 1);
+        return rawLength;
+    }
+    std::string made = raw;
+    if (!Shorten(made, limit, url)) return 0;
+    return Give(made, name, size);
+}
+
+}  // namespace
+
+size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size,
+                     const NamePrefix* prefix) {
+    const NameMode mode = NameModeOf(kind);
+    const NameShape shape = ShapeOf(url, n, kind);
+    char raw[kWorkAreaSize];
+    size_t checked, schemeEnd;
+    const size_t rawLength = MapName(url, n, shape, mode, prefix, raw, &checked, &schemeEnd);
+    if (rawLength == 0) return 0;
+    return mode == NAME_MODE_FOLDERS ? FolderName(raw, rawLength, checked, schemeEnd, url, name, size)
+                                     : FlatName(raw, rawLength, url, name, size);
 }
 
 void NameRegistry::Clear() {
