@@ -1,5 +1,7 @@
-// Resolving a reference against a page and naming the file it is saved under: the URL fits
-// and is http or https, and every local path fits its size and lies inside the save folder.
+// Resolving a reference against a page and naming the file it is saved under, for every kind
+// of item: the URL fits and is http or https, every local path fits its size and lies
+// inside the save folder, and the name made with the page's prefix mapped once is the one
+// made without it.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -45,10 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
 
     const char folder[] = "C:\\save\\";
-    for (qm::NameMode mode : {qm::NAME_MODE_FLAT, qm::NAME_MODE_FOLDERS}) {
-        char name[LOCAL_PATH_SIZE + 1], path[LOCAL_PATH_SIZE + 1];
+    const qm::NamePrefix prefix = qm::MakeNamePrefix(base.c_str(), base.size());
+    const size_t length = std::strlen(url);
+    for (PageKind kind = KIND_PAGE; kind <= KIND_MEDIA; ++kind) {
+        char name[LOCAL_PATH_SIZE + 1], path[LOCAL_PATH_SIZE + 1], again[LOCAL_PATH_SIZE];
         name[LOCAL_PATH_SIZE] = path[LOCAL_PATH_SIZE] = '\x7f';
-        if (!qm::MakeLocalName(url, mode, name, LOCAL_PATH_SIZE)) continue;
+        const size_t n = qm::MakeLocalName(url, length, kind, name, LOCAL_PATH_SIZE);
+        if (qm::MakeLocalName(url, length, kind, again, sizeof again, &prefix) != n ||
+            std::memcmp(name, again, n) != 0)
+            std::abort();
+        if (n == 0) continue;
         if (name[LOCAL_PATH_SIZE] != '\x7f' || strnlen(name, LOCAL_PATH_SIZE) == LOCAL_PATH_SIZE)
             std::abort();
         if (std::strncmp(name, https ? "https-" : "http-", https ? 6 : 5) != 0 ||
