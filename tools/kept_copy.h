@@ -1,12 +1,10 @@
 // The page file a save replaces is kept until the new one exists: moved aside under a
 // temporary name in its own folder before the save, put back when the save leaves no new
 // file in its place (it failed, or was stopped before the start page was written), and
-// deleted once the new one stands there.
+// deleted once the new one stands there. Shared by qmsave and the desktop program.
 #pragma once
 
 #include <string>
-
-namespace qmsave {
 
 class KeptCopy {
 public:
@@ -19,5 +17,3 @@ public:
 private:
     std::string path_, aside_;
 };
-
-}  // namespace qmsave
