@@ -21,17 +21,6 @@ std::string WithHtmlEnding(std::string path) {
     return path;
 }
 
-bool OptionsFor(int32_t saveMode, int32_t contentMode, SaveOptions* options) {
-    const bool known = (contentMode == kWordsOnly || contentMode == kComplete) &&
-                       (saveMode == kThisPage || saveMode == kLinkedPagesToo);
-    if (!known) return false;
-    options->savePages = 1;
-    options->savePictures = contentMode == kComplete ? 1 : 0;
-    options->sameSiteOnly = 0;
-    options->maxDepth = saveMode == kLinkedPagesToo ? 1 : 0;
-    return true;
-}
-
 bool MakeRendererJob(const std::string& url, const std::string& path, std::string* job) {
     std::string text = url + pagesnap::kJobSeparator + path + pagesnap::kJobSeparator;
     if (text.size() + 1 > pagesnap::kJobBlockSize) return false;

@@ -25,7 +25,16 @@ std::string WithHtmlEnding(std::string path);
 // The library options a pair of modes means: always pages, pictures when complete, the
 // linked pages one level deep when asked for, other sites too. False, and *options
 // untouched, for a mode the program does not know.
-bool OptionsFor(int32_t saveMode, int32_t contentMode, SaveOptions* options);
+constexpr bool OptionsFor(int32_t saveMode, int32_t contentMode, SaveOptions* options) {
+    const bool known = (contentMode == kWordsOnly || contentMode == kComplete) &&
+                       (saveMode == kThisPage || saveMode == kLinkedPagesToo);
+    if (!known) return false;
+    options->savePages = 1;
+    options->savePictures = contentMode == kComplete ? 1 : 0;
+    options->sameSiteOnly = 0;
+    options->maxDepth = saveMode == kLinkedPagesToo ? 1 : 0;
+    return true;
+}
 
 // The renderer's job text for `url` and the picture path (without ".jpg"). False when it
 // and its NUL would not fit the shared block: cut short, it would name another page or
