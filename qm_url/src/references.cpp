@@ -41,6 +41,20 @@ bool IsIdentChar(char c) {
 
 // A tag or attribute name, lower case; names too long to be one we know are left empty.
 // Left uninitialised until Set: a tag is read for every '<' of the text.
+// A word of a table, with its length known when the program is compiled.
+struct Word {
+    const char* text;
+    size_t length;
+    template <size_t K>
+    constexpr Word(const char (&word)[K]) : text(word), length(K - 1) {}
+    constexpr bool operator==(const Word& other) const {
+        if (length != other.length) return false;
+        for (size_t i = 0; i < length; ++i)
+            if (text[i] != other.text[i]) return false;
+        return true;
+    }
+};
+
 template <size_t N>
 struct Name {
     char text[N];
@@ -53,9 +67,8 @@ struct Name {
     bool Is(const char (&word)[K]) const {
         return length == K - 1 && std::memcmp(text, word, K - 1) == 0;
     }
-    // For a word known only at run time; a literal takes Is, whose length is known.
-    bool IsWord(const char* word) const {
-        return length == std::strlen(word) && std::memcmp(text, word, length) == 0;
+    bool Is(const Word& word) const {
+        return length == word.length && std::memcmp(text, word.text, length) == 0;
     }
 };
 
@@ -77,8 +90,95 @@ struct Tag {
     }
 };
 
-const char* const kRawTextElements[] = {"script", "style",  "textarea", "title",
-                                        "xmp",    "iframe", "noembed",  "noframes"};
+// Elements whose content is text up to their end tag, never tags: a style sheet's is read
+// as one.
+struct RawTextElement {
+    Word name;
+    bool css;
+};
+constexpr RawTextElement kRawTextElements[] = {
+    {"script", false}, {"style", true},   {"textarea", false}, {"title", false},
+    {"xmp", false},    {"iframe", false}, {"noembed", false},  {"noframes", false},
+};
+
+// Which attribute of which element holds a reference, and what it stands for. The first row
+// whose attribute and element match counts; an empty element matches every element, and an
+// attribute no row names holds no reference.
+enum RuleNeeds : uint8_t {
+    kKindAlone = 0,
+    kLinkRel = 1,     // the kind is read from the link's rel (and as)
+    kInputImage = 2,  // a picture when type="image", else an address
+    kBaseUrl = 3,     // the page's base URL
+    kCandidates = 4,  // a srcset list of candidates
+};
+struct ReferenceRule {
+    Word element;
+    Word attribute;
+    PageKind kind;
+    RuleNeeds needs;
+};
+constexpr ReferenceRule kReferenceRules[] = {
+    {"a", "href", KIND_PAGE, kKindAlone},
+    {"area", "href", KIND_PAGE, kKindAlone},
+    {"image", "href", KIND_PICTURE, kKindAlone},
+    {"link", "href", kAddressOnly, kLinkRel},
+    {"base", "href", kAddressOnly, kBaseUrl},
+    {"", "href", kAddressOnly, kKindAlone},
+    {"a", "xlink:href", KIND_PAGE, kKindAlone},
+    {"area", "xlink:href", KIND_PAGE, kKindAlone},
+    {"image", "xlink:href", KIND_PICTURE, kKindAlone},
+    {"", "xlink:href", kAddressOnly, kKindAlone},
+    {"img", "src", KIND_PICTURE, kKindAlone},
+    {"input", "src", kAddressOnly, kInputImage},
+    {"frame", "src", KIND_FRAME, kKindAlone},
+    {"iframe", "src", KIND_FRAME, kKindAlone},
+    {"script", "src", KIND_SCRIPT, kKindAlone},
+    {"embed", "src", KIND_MEDIA, kKindAlone},
+    {"audio", "src", KIND_MEDIA, kKindAlone},
+    {"video", "src", KIND_MEDIA, kKindAlone},
+    {"source", "src", KIND_MEDIA, kKindAlone},
+    {"track", "src", KIND_MEDIA, kKindAlone},
+    {"", "src", kAddressOnly, kKindAlone},
+    {"img", "srcset", KIND_PICTURE, kCandidates},
+    {"source", "srcset", KIND_PICTURE, kCandidates},
+    // What scripts that load pictures and frames late put in place of src and srcset.
+    {"img", "data-src", KIND_PICTURE, kKindAlone},
+    {"source", "data-src", KIND_PICTURE, kKindAlone},
+    {"iframe", "data-src", KIND_FRAME, kKindAlone},
+    {"img", "data-srcset", KIND_PICTURE, kCandidates},
+    {"source", "data-srcset", KIND_PICTURE, kCandidates},
+    {"video", "poster", KIND_PICTURE, kKindAlone},
+    {"", "background", KIND_PICTURE, kKindAlone},
+    {"object", "data", KIND_MEDIA, kKindAlone},
+    {"", "action", kAddressOnly, kKindAlone},
+    {"", "formaction", kAddressOnly, kKindAlone},
+    {"", "cite", kAddressOnly, kKindAlone},
+    {"", "longdesc", kAddressOnly, kKindAlone},
+};
+constexpr size_t kRuleCount = sizeof kReferenceRules / sizeof *kReferenceRules;
+
+// For each row, the row after the last of those next to it that name the same attribute:
+// an attribute that does not match is passed over with its rows at once.
+struct RuleGroups {
+    size_t end[kRuleCount] = {};
+    constexpr RuleGroups() {
+        for (size_t i = kRuleCount; i-- > 0;)
+            end[i] = i + 1 < kRuleCount && kReferenceRules[i + 1].attribute ==
+                                                kReferenceRules[i].attribute
+                         ? end[i + 1]
+                         : i + 1;
+    }
+};
+constexpr RuleGroups kRuleGroups;
+
+// The lengths of the raw-text elements' names, one bit each: most tags are passed over
+// with one test.
+constexpr uint32_t RawTextLengths() {
+    uint32_t bits = 0;
+    for (const RawTextElement& e : kRawTextElements) bits |= 1u << e.name.length;
+    return bits;
+}
+constexpr uint32_t kRawTextLengths = RawTextLengths();
 const char* const kPictureExtensions[] = {"png",  "gif",  "jpg", "jpeg", "ico",  "svg",
                                           "webp", "avif", "bmp", "cur",  "jfif", "apng"};
 
@@ -149,11 +249,11 @@ bool Reader::Html() {
             if (i > n_) break;  // the text ends inside the tag
             if (!TagReferences(tag)) return false;
             if (tag.name.Is("plaintext")) break;
-            if (tag.name.length < 5 && !tag.name.Is("xmp")) continue;
-            for (const char* raw : kRawTextElements) {
-                if (!tag.name.IsWord(raw)) continue;
-                int32_t end = FindEndTag(i, raw);
-                if (tag.name.Is("style") && !Css(i, end, 0)) return false;
+            if (tag.name.length >= 32 || !(kRawTextLengths & (1u << tag.name.length))) continue;
+            for (const RawTextElement& raw : kRawTextElements) {
+                if (!tag.name.Is(raw.name)) continue;
+                int32_t end = FindEndTag(i, raw.name.text);
+                if (raw.css && !Css(i, end, 0)) return false;
                 i = end;
                 break;
             }
@@ -241,7 +341,7 @@ bool HasToken(const char* text, int32_t n, const char* word) {
 }
 
 // What a link element's href stands for, by its rel (and, for a preload, its as).
-int LinkKind(const char* t, const Tag& tag) {
+PageKind LinkKind(const char* t, const Tag& tag) {
     const Attribute* rel = tag.Find("rel");
     if (rel == nullptr) return kAddressOnly;
     const char* r = t + rel->begin;
@@ -263,51 +363,30 @@ int LinkKind(const char* t, const Tag& tag) {
     return kAddressOnly;
 }
 
-template <size_t... K>
-bool OneOf(const Name<16>& name, const char (&... words)[K]) {
-    return (name.Is(words) || ...);
+// The rule for attribute `a` of `tag`; null when the attribute holds no reference.
+const ReferenceRule* RuleFor(const Tag& tag, const Attribute& a) {
+    for (size_t i = 0; i < kRuleCount; i = kRuleGroups.end[i]) {
+        if (!a.name.Is(kReferenceRules[i].attribute)) continue;
+        for (size_t j = i; j < kRuleGroups.end[i]; ++j) {
+            const ReferenceRule& rule = kReferenceRules[j];
+            if (rule.element.length == 0 || tag.name.Is(rule.element)) return &rule;
+        }
+        return nullptr;
+    }
+    return nullptr;
 }
 
-// The kind of the reference in attribute `a` of `tag`; -1 when the attribute holds none.
-int Classify(const char* t, const Tag& tag, const Attribute& a, bool* base) {
-    const Name<16>& e = tag.name;
-    const Name<16>& n = a.name;
-    *base = false;
-    if (n.Is("href") || n.Is("xlink:href")) {
-        if (e.Is("a") || e.Is("area")) return KIND_PAGE;
-        if (e.Is("image")) return KIND_PICTURE;
-        if (e.Is("link") && n.Is("href")) return LinkKind(t, tag);
-        if (e.Is("base") && n.Is("href")) {
-            *base = true;
-            return kAddressOnly;
-        }
-        return kAddressOnly;
+// The kind of a reference its rule leaves to more than the element.
+PageKind KindBy(const char* t, const Tag& tag, const ReferenceRule& rule) {
+    if (rule.needs == kLinkRel) return LinkKind(t, tag);
+    if (rule.needs == kInputImage) {
+        const Attribute* type = tag.Find("type");
+        return type && IsWordNoCase(t + type->begin, static_cast<size_t>(type->end - type->begin),
+                                    "image")
+                   ? PageKind{KIND_PICTURE}
+                   : kAddressOnly;
     }
-    if (n.Is("src")) {
-        if (e.Is("img")) return KIND_PICTURE;
-        if (e.Is("input")) {
-            const Attribute* type = tag.Find("type");
-            bool image =
-                type && IsWordNoCase(t + type->begin, static_cast<size_t>(type->end - type->begin),
-                                     "image");
-            return image ? static_cast<int>(KIND_PICTURE) : static_cast<int>(kAddressOnly);
-        }
-        if (e.Is("frame") || e.Is("iframe")) return KIND_FRAME;
-        if (e.Is("script")) return KIND_SCRIPT;
-        if (OneOf(e, "embed", "audio", "video", "source", "track")) return KIND_MEDIA;
-        return kAddressOnly;
-    }
-    if (n.Is("srcset")) return e.Is("img") || e.Is("source") ? KIND_PICTURE : -1;
-    // What scripts that load pictures and frames late put in place of src and srcset.
-    if (n.Is("data-src") || n.Is("data-srcset")) {
-        if (e.Is("img") || e.Is("source")) return KIND_PICTURE;
-        return e.Is("iframe") && n.Is("data-src") ? KIND_FRAME : -1;
-    }
-    if (n.Is("poster")) return e.Is("video") ? KIND_PICTURE : -1;
-    if (n.Is("background")) return KIND_PICTURE;
-    if (n.Is("data")) return e.Is("object") ? KIND_MEDIA : -1;
-    if (OneOf(n, "action", "formaction", "cite", "longdesc")) return kAddressOnly;
-    return -1;
+    return rule.kind;
 }
 
 bool Reader::TagReferences(const Tag& tag) {
@@ -326,13 +405,13 @@ bool Reader::TagReferences(const Tag& tag) {
                 return false;
             continue;
         }
-        bool base;
-        int kind = Classify(t_, tag, a, &base);
-        if (kind < 0) continue;
-        bool srcset = a.name.Is("srcset") || a.name.Is("data-srcset");
-        bool ok = srcset ? Srcset(a, static_cast<PageKind>(kind))
-                         : Emit(a.begin, a.end, static_cast<PageKind>(kind),
-                                static_cast<uint8_t>(kInAttribute | a.quote), base);
+        const ReferenceRule* rule = RuleFor(tag, a);
+        if (rule == nullptr) continue;
+        const PageKind kind = KindBy(t_, tag, *rule);
+        bool ok = rule->needs == kCandidates
+                      ? Srcset(a, kind)
+                      : Emit(a.begin, a.end, kind, static_cast<uint8_t>(kInAttribute | a.quote),
+                             rule->needs == kBaseUrl);
         if (!ok) return false;
     }
     return true;
