@@ -87,12 +87,24 @@ bool IsHex(char c, unsigned* value) {
 // No chunk can be larger than the area it must fit in.
 constexpr uint64_t kLargestChunk = FETCH_BUFFER_SIZE;
 
+// "deflate" is the zlib format (RFC 9110), but many servers send raw deflate under that
+// name; browsers take both, told apart by the zlib header: a compression method of 8, a
+// window of at most 32 KiB, no preset dictionary and a header check that divides by 31.
+bool HasZlibHeader(const char* coded, uint32_t codedLength) {
+    if (codedLength < 2) return false;
+    unsigned cmf = static_cast<unsigned char>(coded[0]);
+    unsigned flg = static_cast<unsigned char>(coded[1]);
+    return (cmf & 0x0f) == 8 && (cmf >> 4) <= 7 && (flg & 0x20) == 0 && (cmf * 256 + flg) % 31 == 0;
+}
+
 }  // namespace
 
 bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
                 uint32_t* capacity) {
     bool whole = false;
-    int windowBits = coding == Coding::kGzip ? 15 + 32 : -15;
+    int windowBits = coding == Coding::kGzip               ? 15 + 32
+                     : HasZlibHeader(coded, codedLength) ? 15
+                                                         : -15;
     return Inflate(coded, codedLength, out, capacity, windowBits, &whole) && whole;
 }
 

@@ -13,8 +13,8 @@ enum class Coding : uint8_t { kGzip, kDeflate };
 // Undoes one coding of `coded` (codedLength bytes, never read past) into `out`, which has
 // room for *capacity bytes (at most FETCH_BUFFER_SIZE); *capacity then holds the bytes
 // produced. gzip takes a gzip or a zlib stream (told apart by its header) and every gzip
-// member after the first; bytes after the last are not looked at. deflate takes a raw
-// deflate stream. Output that reaches the capacity is cut there, as a success; a stream that
+// member after the first; bytes after the last are not looked at. deflate takes a zlib
+// stream or a raw deflate stream, told apart by the zlib header. Output that reaches the capacity is cut there, as a success; a stream that
 // ends before its own end fails: a body cut short is not the body.
 bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
                 uint32_t* capacity);

@@ -95,7 +95,7 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
         }
         if (got > 0) attempt.answered = true;
         count += got;
-        progress = got == 0 ? rules.Closed(count) : rules.Update(count);
+        progress = got == 0 ? rules.Closed(count, connection.EndConfirmed()) : rules.Update(count);
     }
     response->count = count;
     attempt.result = progress == ResponseRules::Progress::kFailed ? rules.Failure()

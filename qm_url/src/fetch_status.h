@@ -21,7 +21,9 @@ enum class FetchStatus : int32_t {
     kNoResponse,            // the connection ended before a whole header, or none came
     kMalformedResponse,     // the status line or the chunked framing cannot be read
     kHttpStatus,            // the final response's status is not 2xx (`httpStatus`)
-    kTruncated,             // closed after `received` of the `expected` body bytes
+    kTruncated,             // closed after `received` of the `expected` body bytes (-1: a
+                            // body running to the close, closed without TLS close_notify)
+    kBadContentLength,      // Content-Length unreadable: not digits, too large, or two values
     kUnsupportedCoding,     // a content or transfer coding that was not asked for (br, ...)
     kDecodingFailed,        // a gzip or deflate body does not decode
     kTooManyRedirects,      // more redirects than a crawl follows, or a loop

@@ -68,10 +68,15 @@ ResponseRules::Progress ResponseRules::Update(size_t count) {
     return progress_;
 }
 
-ResponseRules::Progress ResponseRules::Closed(size_t count) {
+ResponseRules::Progress ResponseRules::Closed(size_t count, bool confirmed) {
     if (Update(count) != Progress::kNeedMore) return progress_;
     switch (framing_) {
-        case Framing::kToClose: return Complete(count - bodyStart_);
+        // Only a close the server itself said it made ends such a body: over TLS, one
+        // without close_notify may be anyone's, or a connection that dropped.
+        case Framing::kToClose:
+            if (!confirmed)
+                return Fail(TruncatedResult(static_cast<int64_t>(count - bodyStart_), -1));
+            return Complete(count - bodyStart_);
         // A close before the announced end is a body cut short, whatever ended the
         // connection (a reset may read as an orderly close).
         case Framing::kLength:
@@ -213,7 +218,8 @@ bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* v
 }
 
 // Digits only; a field repeated, or a list, must give the same number every time. Anything
-// else leaves the body to run to the close.
+// else (no digits, a sign, more digits than any length, two numbers) makes the framing
+// unreadable: where the body ends cannot be known, so no end that comes may be trusted.
 bool ResponseRules::ReadLength(const char* value, size_t length) {
     if (lengthInvalid_) return false;
     bool ok = ForEachElement(value, length, [&](const char* digits, size_t n) {
@@ -283,6 +289,9 @@ ResponseRules::Progress ResponseRules::ChooseFraming() {
     for (size_t i = contentCount_; i > 0; --i) codings_[codingCount_++] = content_[i - 1];
 
     if (status_ == 204 || status_ == 304) return Complete(0);
+    // A transfer coding frames the body by itself; the length is then not read (RFC 9112
+    // section 6.3).
+    if (lengthInvalid_ && !hasTransferCoding_) return Fail(FetchStatus::kBadContentLength);
     if (hasTransferCoding_) {
         framing_ = chunked_ ? Framing::kChunked : Framing::kToClose;
     } else if (contentLength_ == 0) {

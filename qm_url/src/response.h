@@ -34,8 +34,10 @@ public:
 
     // The area now holds `count` bytes.
     Progress Update(size_t count);
-    // The server has closed the connection with `count` bytes in the area.
-    Progress Closed(size_t count);
+    // The server has closed the connection with `count` bytes in the area. `confirmed`: the
+    // close is known to be the server's own (always on plain TCP; over TLS, with
+    // close_notify). A body that runs to the close needs a confirmed one.
+    Progress Closed(size_t count, bool confirmed = true);
     // The area holds `count` bytes and may take no more: the body is cut there.
     Progress CutAtLimit(size_t count);
     // How many bytes the area may hold while the response is read.

@@ -26,6 +26,9 @@ public:
     platform::NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
     platform::NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,
                                     int silenceLimitMs);
+    // Once ReceiveSome has given 0 bytes: whether that end is the server's own word. A plain
+    // connection has nothing more to tell; over TLS only close_notify says it.
+    bool EndConfirmed() const { return !tls_ || tls_->CloseNotified(); }
     void Close();
 
 private:

@@ -129,7 +129,27 @@ std::vector<Case> ResponseCases() {
          Ending::Reset, S::kConnectionFailed},
         {"closed without a byte", "", Ending::Close, S::kNoResponse},
         {"zlib labelled deflate", WithLength(zlib, {{"Content-Encoding", "deflate"}}),
+         Ending::StayOpen, S::kOk, page},
+        {"zlib labelled deflate, cut in its check",
+         WithLength(zlib.substr(0, zlib.size() - 2), {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed},
+        {"gzip cut in its trailer, the length matching",
+         WithLength(gzip.substr(0, gzip.size() - 4), gzipped), Ending::StayOpen,
+         S::kDecodingFailed},
+        {"gzip cut in half, chunked",
+         HttpResponse(200, {{"Transfer-Encoding", "chunked"}, {"Content-Encoding", "gzip"}},
+                      [&] {
+                          char n[16];
+                          std::snprintf(n, sizeof n, "%zx\r\n", halfGzip.size());
+                          return n + halfGzip + "\r\n0\r\n\r\n";
+                      }()),
+         Ending::StayOpen, S::kDecodingFailed},
+        {"differing content lengths",
+         HttpResponse(200, {{"Content-Length", "5"}, {"Content-Length", "50"}}, page),
+         Ending::Close, S::kBadContentLength},
+        {"a content length past any number",
+         HttpResponse(200, {{"Content-Length", "100000000000000000000"}}, "0123456789"),
+         Ending::Close, S::kBadContentLength},
         {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed},
         {"gzip with a damaged check", WithLength(damagedGzip, gzipped), Ending::StayOpen,
          S::kDecodingFailed},
@@ -182,6 +202,38 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
                 EXPECT_TRUE(caller.Untouched());
             }
         }
+    }
+}
+
+// Over TLS a close without close_notify may be a cut on the path: it ends no body that only
+// the close could end. A body its own framing ended is whole, however the connection then ends.
+TEST(Fetch, OverTlsACloseWithoutCloseNotifyEndsNoBody) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    const std::string body = qmtest::SampleText(5000);
+    const struct {
+        const char* name;
+        std::string response;
+        S status;
+    } rows[] = {
+        {"read to the close", HttpResponse(200, {}, body), S::kTruncated},
+        {"gzip transfer without chunks",
+         HttpResponse(200, {{"Transfer-Encoding", "gzip"}}, qmtest::Compress(body, Wrapper::Gzip)),
+         S::kTruncated},
+        {"content length", WithLength(body), S::kOk},
+        {"chunked", HttpResponse(200, {{"Transfer-Encoding", "chunked"}}, "4\r\nbody\r\n0\r\n\r\n"),
+         S::kOk},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Script script = Script().Send(row.response).Then(Ending::Close);
+        qmtest::TestServer server([&](const qmtest::Request&) { return script; });
+        ASSERT_TRUE(tls->Route(server.Port(), qmtest::TlsFront::Closing::kWithoutNotify));
+        Caller caller;
+        qm::FetchResult result = FetchInto(tls->Url(qmtest::Certificate::kValid), caller);
+        EXPECT_EQ(result.status, row.status);
+        if (row.status == S::kOk) EXPECT_FALSE(caller.Untouched());
+        else EXPECT_TRUE(caller.Untouched());
     }
 }
 

@@ -84,6 +84,9 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     const std::string part =
         qmtest::HttpResponse(200, {{"Content-Length", "100000"}}, std::string(5000, 'x'));
     site.Add("/cut", qmtest::Script().Send(part));
+    site.Add("/two-lengths", qmtest::Script().Send(qmtest::HttpResponse(
+                                 200, {{"Content-Length", "5"}, {"Content-Length", "50"}},
+                                 std::string(50, 'x'))));
     // Under Wine a reset may read as an orderly close: either way the fetch fails.
     site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
@@ -102,6 +105,7 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
          "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
         {"fetch " + site.Url("/cut") + missing, 1, "", ": truncated after 5000 of 100000 bytes"},
         {"fetch " + site.Url("/reset") + missing, 1, "", "could not fetch"},
+        {"fetch " + site.Url("/two-lengths") + missing, 1, "", ": invalid Content-Length"},
         {"fetch " + tls->Url(qmtest::Certificate::kSelfSigned) + missing, 1, "",
          ": certificate not trusted"},
         {"fetch", 2, "", "needs a URL"},

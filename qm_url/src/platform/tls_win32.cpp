@@ -137,6 +137,7 @@ struct TlsChannel::State {
     std::vector<char> plain;     // decrypted, not yet handed out
     size_t plainAt = 0;
     bool peerClosed = false;
+    bool closeNotified = false;
 
     ~State() {
         if (haveContext) DeleteSecurityContext(&context);
@@ -293,8 +294,8 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
             status = DecryptMessage(&s.context, &desc, 0, nullptr);
         }
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            // A close without TLS's own farewell is taken as a close, as on a plain
-            // connection: whether the body is whole is for the HTTP rules to judge.
+            // A close without TLS's own farewell reads as a close too; CloseNotified
+            // tells the HTTP rules that it was not said, for a body only a close can end.
             if (s.peerClosed) {
                 *received = 0;
                 return NetStatus::Ok;
@@ -306,6 +307,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         if (status == SEC_I_CONTEXT_EXPIRED) {  // the server said it is done
             s.incoming.clear();
             s.peerClosed = true;
+            s.closeNotified = true;
             *received = 0;
             return NetStatus::Ok;
         }
@@ -332,5 +334,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         }
     }
 }
+
+bool TlsChannel::CloseNotified() const { return state_ != nullptr && state_->closeNotified; }
 
 }  // namespace qm::platform
