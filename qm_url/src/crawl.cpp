@@ -36,6 +36,9 @@ bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
 
 // Bodies fetched ahead and waiting for their turn are held up to this many bytes in all.
 constexpr size_t kHeldBodiesLimit = size_t{64} << 20;
+// Fetches running at once, over every host: two hosts' worth of connections, so that the
+// items of a page spread over a few hosts come in side by side.
+constexpr int kFetchWorkers = 2 * kMostConnectionsPerHost;
 // How many records of the queue after the one visited are asked for ahead.
 constexpr int kPlanWindow = 64;
 
@@ -48,7 +51,7 @@ class CrawlNetwork {
 public:
     CrawlNetwork()
         : ahead_([this](const PlannedFetch& item, FetchedBody* out) { Fetch(item, out); },
-                 kMostConnectionsPerHost, kHeldBodiesLimit) {}
+                 kFetchWorkers, kMostConnectionsPerHost, kHeldBodiesLimit) {}
 
     // Asks for the records after the current one that the crawl will fetch, as far as the
     // window reaches; `fetches` tells whether it will fetch a record.

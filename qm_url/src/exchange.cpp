@@ -115,9 +115,26 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
     const std::string key =
         pool != nullptr ? ConnectionPool::Key(secure, hostName, portNumber) : std::string();
 
+    // The place this exchange takes among the host's connections, given back with the
+    // connection when the response leaves it usable.
+    std::unique_ptr<Transport> connection;
+    if (pool != nullptr) {
+        NetStatus acquired = pool->Acquire(key, &connection, limits.NextWaitMs());
+        if (acquired != NetStatus::Ok) return Failed(acquired, FetchStatus::kTimedOut);
+    }
+    struct Place {
+        ConnectionPool* pool;
+        const std::string& key;
+        std::unique_ptr<Transport>& connection;
+        bool keep = false;
+        ~Place() {
+            if (!keep) connection.reset();  // closed before its place is free again
+            if (pool != nullptr) pool->Release(key, std::move(connection));
+        }
+    } place{pool, key, connection};
+
     // A kept connection the server has closed meanwhile fails before any byte of the
     // response: the request is then sent once more, on a new connection.
-    std::unique_ptr<Transport> connection = pool != nullptr ? pool->Take(key) : nullptr;
     for (;;) {
         const bool reused = connection != nullptr;
         if (!reused) {
@@ -138,9 +155,7 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
             connection.reset();
             continue;
         }
-        if (attempt.result.ok() && pool != nullptr &&
-            response->rules.KeepsConnection(response->count))
-            pool->Give(key, std::move(connection));
+        place.keep = attempt.result.ok() && response->rules.KeepsConnection(response->count);
         return attempt.result;
     }
 }
