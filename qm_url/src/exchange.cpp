@@ -138,13 +138,13 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
     for (;;) {
         const bool reused = connection != nullptr;
         if (!reused) {
-            platform::HostAddress address;
-            NetStatus status = ResolveHost(hostName, &address, limits.NextWaitMs(),
+            platform::HostAddresses addresses;
+            NetStatus status = ResolveHost(hostName, &addresses, limits.NextWaitMs(),
                                            pool != nullptr ? &pool->Hosts() : nullptr);
             if (status != NetStatus::Ok) return Failed(status, FetchStatus::kResolveFailed);
             connection = std::make_unique<Transport>();
             FetchStatus opened =
-                connection->Open(address, portNumber, hostName, secure, limits.NextWaitMs());
+                connection->Open(addresses, portNumber, hostName, secure, limits.NextWaitMs());
             if (opened != FetchStatus::kOk) return opened;
         }
         Attempt attempt =

@@ -153,7 +153,13 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     text.Append("\r\n");
     if (!text.ok()) return false;
 
-    std::memcpy(hostName, host, nameLength);
+    // An IPv6 address stands in brackets in a URL; the resolver takes it without them.
+    const char* name = host;
+    if (nameLength > 2 && host[0] == '[' && host[nameLength - 1] == ']') {
+        ++name;
+        nameLength -= 2;
+    }
+    std::memcpy(hostName, name, nameLength);
     hostName[nameLength] = '\0';
     if (secure != nullptr) *secure = tls;
     return true;

@@ -19,9 +19,9 @@ public:
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
-    // Connects to `address`:`port` and, when `secure`, runs the TLS handshake for `hostName`,
-    // whose certificate must be trusted and be for that name.
-    FetchStatus Open(const platform::HostAddress& address, uint16_t port, const char* hostName,
+    // Connects to the first of `addresses` that answers at `port` and, when `secure`, runs the
+    // TLS handshake for `hostName`, whose certificate must be trusted and be for that name.
+    FetchStatus Open(const platform::HostAddresses& addresses, uint16_t port, const char* hostName,
                      bool secure, int silenceLimitMs);
     platform::NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
     platform::NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,

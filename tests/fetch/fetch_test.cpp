@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "connection_pool.h"
 #include "fetch.h"
 #include "qm_url.h"
 #include "stop.h"
@@ -235,6 +236,82 @@ TEST(Fetch, OverTlsACloseWithoutCloseNotifyEndsNoBody) {
         if (row.status == S::kOk) EXPECT_FALSE(caller.Untouched());
         else EXPECT_TRUE(caller.Untouched());
     }
+}
+
+// A host with several addresses: each is tried, the two families in turns, the next one
+// beside a silent one after its head start and at once after one that refuses. The name
+// comes from the save's own table of looked-up names, so no name service is asked.
+TEST(Fetch, EveryAddressOfAHostIsTriedUntilOneAnswers) {
+    enum class At { kServer4, kServer6, kRefused, kSilent4, kSilent6 };
+    const struct {
+        const char* name;
+        std::vector<At> addresses;
+        S status;
+        std::string body;
+    } rows[] = {
+        {"first refuses", {At::kRefused, At::kServer4}, S::kOk, "four"},
+        {"first silent", {At::kSilent4, At::kServer4}, S::kOk, "four"},
+        {"IPv6 first", {At::kServer6, At::kServer4}, S::kOk, "six"},
+        {"IPv6 silent, IPv4 answers", {At::kSilent6, At::kServer4}, S::kOk, "four"},
+        {"IPv4 silent, IPv6 answers", {At::kSilent4, At::kServer6}, S::kOk, "six"},
+        {"every address refuses", {At::kRefused, At::kRefused}, S::kConnectRefused, ""},
+        {"every address silent", {At::kSilent4, At::kSilent6}, S::kTimedOut, ""},
+    };
+    qmtest::TestServer four([](const qmtest::Request&) { return Script().Send(WithLength("four")); });
+    const uint16_t port = four.Port();
+    auto address = [](const char* text) {
+        qm::platform::HostAddresses parsed;
+        EXPECT_TRUE(qm::platform::LookupHostBlocking(text, &parsed));  // a literal: no resolver
+        return parsed.at(0);
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<qmtest::TestServer> six;
+        std::vector<std::unique_ptr<qmtest::SilentAddress>> silent;
+        qm::platform::HostAddresses table;
+        for (At at : row.addresses) {
+            switch (at) {
+                case At::kServer4: table.push_back(address("127.0.0.1")); break;
+                case At::kServer6:
+                    six = std::make_unique<qmtest::TestServer>(
+                        [](const qmtest::Request&) { return Script().Send(WithLength("six")); },
+                        "::1", port);
+                    table.push_back(address("::1"));
+                    break;
+                case At::kRefused: table.push_back(address("127.0.0.3")); break;
+                case At::kSilent4:
+                case At::kSilent6: {
+                    const char* text = at == At::kSilent4 ? "127.0.0.4" : "::1";
+                    silent.push_back(std::make_unique<qmtest::SilentAddress>(text, port));
+                    ASSERT_TRUE(silent.back()->ok());
+                    table.push_back(address(text));
+                    break;
+                }
+            }
+        }
+        qm::ConnectionPool pool;
+        pool.Hosts().Remember("several.test", table);
+        const std::string url = "http://several.test:" + std::to_string(port) + "/";
+        UrlRequest request{};
+        request.url = url.c_str();
+        qm::CallScope clearStaleStop;
+        qm::Response response;
+        const int silenceMs = row.status == S::kTimedOut ? 1000 : 20000;
+        qm::FetchResult result = qm::FetchOnce(request, qm::RedirectPolicy::kReturn,
+                                               qm::FetchLimits(silenceMs, 2 * silenceMs),
+                                               &response, &pool);
+        std::string body;
+        if (result.ok()) result = qm::TakeBody(response, &body);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(body, row.body);
+    }
+    // An IPv6 address written in a URL, in its brackets.
+    qmtest::TestServer six([](const qmtest::Request&) { return Script().Send(WithLength("six")); },
+                           "::1");
+    Caller caller;
+    EXPECT_EQ(FetchInto(six.Url("/"), caller).status, S::kOk);
+    EXPECT_EQ(caller.Text(), "six");
+    EXPECT_EQ(six.Log().at(0).Header("Host"), "[::1]:" + std::to_string(six.Port()));
 }
 
 Script Redirect(int status, const std::string& location, const std::string& body = "") {

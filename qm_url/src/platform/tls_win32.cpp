@@ -57,11 +57,13 @@ std::wstring Widen(const char* text) {
     return wide;
 }
 
-// True when `certificate` names the IPv4 address `hostName` among its alternative names.
+// True when `certificate` names the address `hostName` among its alternative names.
 // Some SChannel versions (Wine's) compare an address only with the DNS names.
 bool NamesAddress(PCCERT_CONTEXT certificate, const char* hostName) {
-    HostAddress address;
-    if (!IsAddressLiteral(hostName) || !LookupHostBlocking(hostName, &address)) return false;
+    HostAddresses addresses;
+    if (!IsAddressLiteral(hostName) || !LookupHostBlocking(hostName, &addresses)) return false;
+    const HostAddress& address = addresses.front();
+    const DWORD addressSize = address.v6 ? 16 : 4;
     PCERT_EXTENSION extension =
         CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                           certificate->pCertInfo->rgExtension);
@@ -75,8 +77,9 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const char* hostName) {
     bool found = false;
     for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
         const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-                std::memcmp(entry.IPAddress.pbData, address.bytes, 4) == 0;
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+                entry.IPAddress.cbData == addressSize &&
+                std::memcmp(entry.IPAddress.pbData, address.bytes, addressSize) == 0;
     }
     LocalFree(names);
     return found;
