@@ -81,7 +81,7 @@ void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
     if (job->state == State::kWaiting) work_.notify_all();
     done_.wait(lock, [&] { return job->state == State::kDone; });
     const bool wasFull = held_ >= heldLimit_;
-    held_ -= job->result.body.size();
+    held_ -= job->result.body.memory().size();
     *out = std::move(job->result);
     byUrl_.erase(known);
     jobs_.erase(job);
@@ -102,7 +102,7 @@ void FetchAhead::Discard(const std::string& url) {
             job->discarded = true;
             return;
         }
-        if (job->state == State::kDone) held_ -= job->result.body.size();
+        if (job->state == State::kDone) held_ -= job->result.body.memory().size();
         jobs_.erase(job);
     }
     work_.notify_all();
@@ -150,7 +150,7 @@ void FetchAhead::Work() {
         } else {
             job->result = std::move(result);
             job->state = State::kDone;
-            held_ += job->result.body.size();
+            held_ += job->result.body.memory().size();
         }
         done_.notify_all();
     }

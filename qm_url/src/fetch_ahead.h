@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "body_sink.h"
 #include "fetch_status.h"
 
 namespace qm {
@@ -23,7 +24,7 @@ namespace qm {
 // One fetch's outcome as the crawl needs it.
 struct FetchedBody {
     FetchResult result = FetchStatus::kStopped;
-    std::string body;      // the decoded body when it succeeded
+    BodySink body;         // the decoded body when it succeeded, in memory or in its file
     std::string finalUrl;  // where the body came from, after redirects
 };
 
@@ -31,6 +32,7 @@ struct FetchedBody {
 struct PlannedFetch {
     std::string url;
     std::string referer;
+    std::string localPath;  // the file it is to become: a large body is kept beside it
 };
 
 class FetchAhead {
@@ -40,8 +42,9 @@ public:
     using Fetcher = std::function<void(const PlannedFetch& item, FetchedBody* out)>;
 
     // `workers` fetches at most at once, and at most `perHost` of them to one host (scheme,
-    // host and port of the item's URL); bodies fetched and not yet taken are held while
-    // they add up to less than `heldLimit` bytes (a worker waits for room before it starts).
+    // host and port of the item's URL); bodies fetched and not yet taken are held in memory
+    // while they add up to less than `heldLimit` bytes (a worker waits for room before it
+    // starts; bodies kept in files do not count).
     FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit);
     // Ends the fetches still running (their results are not wanted) and joins the workers.
     ~FetchAhead();
@@ -61,7 +64,7 @@ public:
     // fetched, is thrown away unwritten, and it no longer counts against the held limit.
     void Discard(const std::string& url);
 
-    // Bytes of bodies fetched ahead and not taken yet.
+    // Bytes of bodies fetched ahead, held in memory and not taken yet.
     size_t HeldBytes() const;
 
 private:

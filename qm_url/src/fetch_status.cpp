@@ -49,6 +49,14 @@ void DescribeFetchResult(const FetchResult& result, char* text, size_t size) {
                           static_cast<long long>(result.budget),
                           result.status == FetchStatus::kItemBudgetReached ? "items" : "bytes");
             return;
+        case FetchStatus::kTooLarge:
+            std::snprintf(text, size, "larger than the size limit of %lld bytes",
+                          static_cast<long long>(result.budget));
+            return;
+        case FetchStatus::kCut:
+            std::snprintf(text, size, "cut at %lld bytes: the body is longer than the buffer",
+                          static_cast<long long>(result.received));
+            return;
     }
     std::snprintf(text, size, "%s", plain != nullptr ? plain : "failed");
 }

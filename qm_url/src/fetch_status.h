@@ -33,6 +33,8 @@ enum class FetchStatus : int32_t {
     kNoMemory,              // a working area could not be had
     kItemBudgetReached,     // the save took as many items as its budget (`budget`) allows
     kByteBudgetReached,     // the save wrote as many bytes as its budget (`budget`) allows
+    kTooLarge,              // the body is larger than the size limit (`budget`)
+    kCut,                   // the body is longer than the caller's buffer: cut at `received`
 };
 
 // A status with the numbers its text names.
@@ -58,6 +60,18 @@ inline FetchResult TruncatedResult(int64_t received, int64_t expected) {
     FetchResult r(FetchStatus::kTruncated);
     r.received = received;
     r.expected = expected;
+    return r;
+}
+
+inline FetchResult SizeLimitResult(int64_t limit) {
+    FetchResult r(FetchStatus::kTooLarge);
+    r.budget = limit;
+    return r;
+}
+
+inline FetchResult CutResult(int64_t at) {
+    FetchResult r(FetchStatus::kCut);
+    r.received = at;
     return r;
 }
 

@@ -1,5 +1,6 @@
 #include "response.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ascii.h"
@@ -53,14 +54,17 @@ ResponseRules::Progress ResponseRules::Update(size_t count) {
                 if (static_cast<int64_t>(count - bodyStart_) >= contentLength_)
                     return Complete(static_cast<size_t>(contentLength_));
                 return progress_;
-            case Framing::kChunked:
-                switch (chunks_.Scan(data_ + bodyStart_, count - bodyStart_)) {
+            case Framing::kChunked: {
+                const size_t from = std::max(base_, bodyStart_);
+                switch (chunks_.ScanWindow(data_ + (from - base_), from - bodyStart_,
+                                           count - bodyStart_)) {
                     case ChunkScanner::Status::Complete: return Complete(chunks_.End());
                     case ChunkScanner::Status::Malformed:
                         return Fail(FetchStatus::kMalformedResponse);
                     case ChunkScanner::Status::NeedMore: return progress_;
                 }
                 return progress_;
+            }
             case Framing::kToClose:
             case Framing::kNone: return progress_;
         }
@@ -87,19 +91,15 @@ ResponseRules::Progress ResponseRules::Closed(size_t count, bool confirmed) {
     }
 }
 
-ResponseRules::Progress ResponseRules::CutAtLimit(size_t count) {
-    if (Update(count) != Progress::kNeedMore) return progress_;
-    if (framing_ == Framing::kHeader) return Fail(FetchStatus::kMalformedResponse);
-    cut_ = true;
-    return Complete(count - bodyStart_);
-}
-
-size_t ResponseRules::ReadLimit() const {
-    return framing_ == Framing::kHeader ? kHeaderRoom : bodyStart_ + FETCH_BUFFER_SIZE;
+size_t ResponseRules::BodyEndSoFar(size_t count) const {
+    if (framing_ == Framing::kLength)
+        return static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(count), static_cast<int64_t>(bodyStart_) + contentLength_));
+    return count;
 }
 
 bool ResponseRules::KeepsConnection(size_t count) const {
-    return progress_ == Progress::kComplete && !redirect_ && !cut_ && http11_ && !closes_ &&
+    return progress_ == Progress::kComplete && !redirect_ && http11_ && !closes_ &&
            framing_ != Framing::kToClose && count == bodyStart_ + bodyLength_;
 }
 
@@ -273,6 +273,7 @@ bool ResponseRules::AddCodings(const char* value, size_t length, bool transfer) 
 ResponseRules::Progress ResponseRules::ChooseFraming() {
     bodyStart_ = headerEnd_;
     framing_ = Framing::kNone;
+    framed_ = true;
     const bool success = status_ >= 200 && status_ < 300;
     if (policy_ == RedirectPolicy::kFollow && IsRedirectStatus(status_) && hasLocation_) {
         redirect_ = true;

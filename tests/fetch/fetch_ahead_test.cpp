@@ -33,7 +33,7 @@ public:
             changed_.wait(lock, [&] { return open_; });
             --running_[host];
             out->result = FetchStatus::kOk;
-            out->body = "body of " + item.url;
+            out->body.memory() = "body of " + item.url;
         };
     }
     // The most fetches that ran at once to each host ("http://a:1").
@@ -76,13 +76,13 @@ TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
     FetchedBody body;
     ahead.Take(Item("x"), &body);
     EXPECT_TRUE(body.result.ok());
-    EXPECT_EQ(body.body, "body of x");
+    EXPECT_EQ(body.body.memory(), "body of x");
     ahead.Take(Item("a"), &body);
-    EXPECT_EQ(body.body, "body of a");
+    EXPECT_EQ(body.body.memory(), "body of a");
     ahead.Discard("b");
     ahead.Discard("c");
     ahead.Take(Item("d"), &body);
-    EXPECT_EQ(body.body, "body of d");
+    EXPECT_EQ(body.body.memory(), "body of d");
     ahead.Plan({Item("a"), Item("d")});  // taken already: never fetched again
     const auto fetched = server.Fetched();
     for (const std::string& url : fetched) EXPECT_EQ(fetched.count(url), 1u) << url;
@@ -106,7 +106,7 @@ TEST(FetchAhead, EachHostHasItsShareOfTheWorkers) {
     for (const PlannedFetch& item : items) {
         FetchedBody body;
         ahead.Take(item, &body);
-        EXPECT_EQ(body.body, "body of " + item.url);
+        EXPECT_EQ(body.body.memory(), "body of " + item.url);
     }
     const std::map<std::string, int> most = server.MostAtOnce();
     EXPECT_EQ(most, (std::map<std::string, int>{{"http://a:1", 3}, {"http://b:1", 3}, {"http://c:1", 3}}));
