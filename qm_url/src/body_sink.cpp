@@ -60,6 +60,7 @@ bool BodySink::Put(const char* data, size_t length) {
 }
 
 bool BodySink::Spill() {
+    if (makeFolders_) platform::CreateFoldersFor(finalPath_.c_str());
     file_ = std::make_unique<platform::TempFile>();
     if (!file_->Create(finalPath_.c_str()) || !file_->Append(memory_.data(), memory_.size())) {
         failure_ = FetchStatus::kWriteFailed;

@@ -32,6 +32,9 @@ public:
     BodySink(BodySink&&) noexcept;
     BodySink& operator=(BodySink&&) noexcept;
 
+    // The folders of the final path are made when the body moves to its file.
+    void MakeFolders() { makeFolders_ = true; }
+
     bool Put(const char* data, size_t length) override;
     // Whether a coded body of `codedBytes` so far is still within the limit (a stream that
     // decodes to little or nothing must end too); sets the failure when not.
@@ -61,6 +64,7 @@ private:
     std::string finalPath_;
     int64_t mostBytes_;
     int64_t budget_;
+    bool makeFolders_ = false;
     std::string memory_;
     std::unique_ptr<platform::TempFile> file_;
     int64_t size_ = 0;

@@ -16,7 +16,6 @@
 #include "names.h"
 #include "pictures.h"
 #include "platform/files.h"
-#include "platform/probe.h"
 #include "scan.h"
 #include "stop.h"
 
@@ -106,6 +105,7 @@ private:
         request.refererLength = static_cast<int32_t>(item.referer.size());
         char finalUrl[URL_TEXT_SIZE] = {};
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
+        out->body.MakeFolders();
         out->result = FetchFollowing(request, &out->body, finalUrl, &pool_);
         out->finalUrl = finalUrl;
     }
@@ -325,26 +325,6 @@ extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* save
         return VisitQueue(state, *options, callback) == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
-    }
-}
-
-extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
-                                                  const void* reserved) {
-    CallScope scope;
-    if (!platform::ProbeReadable(request, sizeof *request) ||
-        !platform::ProbeReadable(filePath, 1) || !platform::ProbeReadable(reserved, 16))
-        return 0;
-    try {
-        Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
-        if (!buffer) return 0;
-        int32_t length = 0;
-        if (!FetchCallersRequest(*request, buffer.get(), &length).ok() || StopRequested()) return 0;
-        if (platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length)))
-            return 1;
-        ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kWriteFailed);
-        return 0;
-    } catch (...) {
-        return 0;
     }
 }
 

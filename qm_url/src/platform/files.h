@@ -33,7 +33,7 @@ public:
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    // Creates the temporary file beside `finalPath`, in its folder (made when missing).
+    // Creates the temporary file beside `finalPath`, in its folder.
     bool Create(const char* finalPath);
     bool Append(const char* data, size_t size);
     // Closes the file and renames it to `path`, replacing an older file there.

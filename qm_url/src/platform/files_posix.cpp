@@ -105,7 +105,6 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
 
 bool TempFile::Create(const char* finalPath) {
     Remove();
-    CreateFoldersFor(finalPath);
     std::string target = SystemPath(finalPath);
     size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);

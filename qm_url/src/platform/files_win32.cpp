@@ -115,7 +115,6 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
 
 bool TempFile::Create(const char* finalPath) {
     Remove();
-    CreateFoldersFor(finalPath);
     const char* cut = nullptr;
     for (const char* p = finalPath; *p; ++p)
         if (*p == '\\' || *p == '/' || *p == ':') cut = p + 1;
