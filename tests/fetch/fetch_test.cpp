@@ -460,6 +460,40 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
     }
 }
 
+std::vector<std::string>& Reasons() {
+    static std::vector<std::string> reasons;
+    return reasons;
+}
+
+void QM_CALLBACK KeepReason(int32_t, const PageRecord*, const char*, const char* reason) {
+    Reasons().push_back(reason);
+}
+
+// The export keeps its caller's buffer: a longer body is returned as far as it fits, and the
+// failure callback is told where it was cut.
+TEST(Fetch, ExportCutsALongerBodyAtTheBufferAndSaysSo) {
+    qmtest::SiteServer server;
+    const std::string big(FETCH_BUFFER_SIZE + 100, 'b'), fits(FETCH_BUFFER_SIZE, 'f');
+    server.AddPage("/big", big);
+    server.AddPage("/fits", fits);
+    qm_SetFailureCallback(KeepReason);
+    for (const char* path : {"/big", "/fits"}) {
+        SCOPED_TRACE(path);
+        Reasons().clear();
+        const std::string url = server.Url(path);
+        UrlRequest request{};
+        request.url = url.c_str();
+        Caller caller;
+        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
+        EXPECT_EQ(caller.length, FETCH_BUFFER_SIZE);
+        EXPECT_EQ(Reasons(), path == std::string("/big")
+                                 ? std::vector<std::string>{"cut at 10485760 bytes: the body is "
+                                                            "longer than the buffer"}
+                                 : std::vector<std::string>{});
+    }
+    qm_SetFailureCallback(nullptr);
+}
+
 // A copy of `text` without its NUL whose last byte is the last readable one, kept for the
 // process's life.
 const char* BeforeAHole(const std::string& text) {
