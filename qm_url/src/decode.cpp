@@ -85,7 +85,8 @@ bool Inflater::Feed(const char* data, size_t length, ByteSink& out) {
 }
 
 bool Inflater::Run(const unsigned char* data, size_t length, ByteSink& out) {
-    unsigned char area[65536];
+    // On the stack of a worker, once per coding a body stacks up: kept small.
+    unsigned char area[16384];
     bool pending = false;  // the last call filled the area: zlib may hold more output
     while (length > 0 || (pending && state_ == State::kRunning)) {
         switch (state_) {
