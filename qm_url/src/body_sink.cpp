@@ -11,6 +11,8 @@ namespace qm {
 BodySink::BodySink(size_t inMemory, std::string finalPath, int64_t mostBytes, int64_t budget)
     : inMemory_(inMemory), finalPath_(std::move(finalPath)), mostBytes_(mostBytes), budget_(budget) {}
 
+BodySink::BodySink(size_t inMemory) : BodySink(inMemory, std::string(), SAVE_BUDGET_BYTES) {}
+
 BodySink::~BodySink() = default;
 BodySink::BodySink(BodySink&&) noexcept = default;
 BodySink& BodySink::operator=(BodySink&&) noexcept = default;

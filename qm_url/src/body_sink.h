@@ -25,8 +25,9 @@ public:
     // kByteBudgetReached naming `budget` when that is not 0: the limit is then what a save of
     // that budget has left.
     BodySink(size_t inMemory, std::string finalPath, int64_t mostBytes, int64_t budget = 0);
-    // A body of at most `inMemory` bytes, cut there.
-    explicit BodySink(size_t inMemory) : BodySink(inMemory, std::string(), -1) {}
+    // A body of at most `inMemory` bytes, cut there. A coded body that gives less than that
+    // from more than SAVE_BUDGET_BYTES is refused as too large.
+    explicit BodySink(size_t inMemory);
     BodySink() : BodySink(0) {}
     ~BodySink();
     BodySink(BodySink&&) noexcept;
