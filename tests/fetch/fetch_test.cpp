@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -492,6 +495,62 @@ TEST(Fetch, ExportCutsALongerBodyAtTheBufferAndSaysSo) {
                                  : std::vector<std::string>{});
     }
     qm_SetFailureCallback(nullptr);
+}
+
+// A body straight into a file: whole, under any size, or no file at all (a file that stood
+// there stays as it was), whether the body is too large, cut short or stopped on its way.
+TEST(Fetch, IntoAFileWholeOrNotAtAll) {
+    namespace fs = std::filesystem;
+    const std::string body = qmtest::SampleText(3000000);  // past what stays in memory
+    const std::string response = WithLength(body);
+    qmtest::SiteServer server;
+    server.AddPage("/whole", body);
+    server.AddPage("/coded", qmtest::Compress(body, Wrapper::Gzip), "text/html",
+                   {{"Content-Encoding", "gzip"}});
+    server.Add("/cut", Script().Send(response.substr(0, response.size() - 1000)));
+    server.Add("/stalled", Script().Send(response.substr(0, 2500000)).Then(Ending::StayOpen));
+    const fs::path folder =
+        fs::temp_directory_path() /
+        ("qm-into-file-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(folder);
+    const std::string path = (folder / "body.html").string();
+    const struct {
+        const char* path;
+        int64_t limit;
+        bool stop;
+        int32_t result;
+    } rows[] = {
+        {"/whole", -1, false, 1},
+        {"/coded", 3000000, false, 1},  // the limit counts the body, not its coding
+        {"/whole", 2999999, false, 0},
+        {"/coded", 2999999, false, 0},
+        {"/cut", -1, false, 0},
+        {"/stalled", -1, true, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.path) + " " + std::to_string(row.limit));
+        { std::ofstream(path, std::ios::binary) << "older"; }
+        const std::string url = server.Url(row.path);
+        UrlRequest request{};
+        request.url = url.c_str();
+        // The stop comes once the body waits in its temporary file beside the older one.
+        auto entries = [&] {
+            return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+        };
+        std::thread stopper([&] {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (row.stop && entries() < 2 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (row.stop) qm_StopSave();
+        });
+        EXPECT_EQ(qm_UrlToFile(&request, path.c_str(), row.limit, 0), row.result);
+        stopper.join();
+        std::ifstream in(path, std::ios::binary);
+        const std::string now(std::istreambuf_iterator<char>(in), {});
+        EXPECT_TRUE(now == (row.result == 1 ? body : std::string("older")));
+        EXPECT_EQ(entries(), 1);
+    }
+    fs::remove_all(folder);
 }
 
 // A copy of `text` without its NUL whose last byte is the last readable one, kept for the
