@@ -121,7 +121,10 @@ QM_API void QM_CALL qm_SetFailureCallback(FailureCallback callback);
  * undone) and *outputLength its length; output must hold FETCH_BUFFER_SIZE bytes. A 2xx
  * or 3xx response is returned as it came (a redirect is not followed); any other status, a
  * body cut short or one that does not decode fails (0), leaving output and *outputLength
- * as they were. request->refererLength may be written. `reserved` is not read. */
+ * as they were. A body longer than FETCH_BUFFER_SIZE is returned cut there (1), and the
+ * failure callback is told so ("cut at 10485760 bytes: the body is longer than the
+ * buffer"); qm_UrlToFile takes bodies of any size. request->refererLength may be written.
+ * `reserved` is not read. */
 QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output, int32_t* outputLength,
                                     int32_t reserved);
 

@@ -18,6 +18,10 @@ std::string HostOf(const std::string& url) {
     return host;
 }
 
+// What a fetched body holds while it waits, in memory or in its temporary file: both count,
+// so that neither memory nor the disk fills with bodies fetched far ahead.
+size_t HeldSize(const FetchedBody& fetched) { return static_cast<size_t>(fetched.body.size()); }
+
 }  // namespace
 
 FetchAhead::FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit)
@@ -81,7 +85,7 @@ void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
     if (job->state == State::kWaiting) work_.notify_all();
     done_.wait(lock, [&] { return job->state == State::kDone; });
     const bool wasFull = held_ >= heldLimit_;
-    held_ -= job->result.body.memory().size();
+    held_ -= HeldSize(job->result);
     *out = std::move(job->result);
     byUrl_.erase(known);
     jobs_.erase(job);
@@ -102,7 +106,7 @@ void FetchAhead::Discard(const std::string& url) {
             job->discarded = true;
             return;
         }
-        if (job->state == State::kDone) held_ -= job->result.body.memory().size();
+        if (job->state == State::kDone) held_ -= HeldSize(job->result);
         jobs_.erase(job);
     }
     work_.notify_all();
@@ -150,7 +154,7 @@ void FetchAhead::Work() {
         } else {
             job->result = std::move(result);
             job->state = State::kDone;
-            held_ += job->result.body.memory().size();
+            held_ += HeldSize(job->result);
         }
         done_.notify_all();
     }

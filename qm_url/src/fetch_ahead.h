@@ -42,9 +42,9 @@ public:
     using Fetcher = std::function<void(const PlannedFetch& item, FetchedBody* out)>;
 
     // `workers` fetches at most at once, and at most `perHost` of them to one host (scheme,
-    // host and port of the item's URL); bodies fetched and not yet taken are held in memory
-    // while they add up to less than `heldLimit` bytes (a worker waits for room before it
-    // starts; bodies kept in files do not count).
+    // host and port of the item's URL); bodies fetched and not yet taken are held, in memory
+    // or in their files, while they add up to less than `heldLimit` bytes (a worker waits
+    // for room before it starts).
     FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit);
     // Ends the fetches still running (their results are not wanted) and joins the workers.
     ~FetchAhead();
@@ -64,7 +64,7 @@ public:
     // fetched, is thrown away unwritten, and it no longer counts against the held limit.
     void Discard(const std::string& url);
 
-    // Bytes of bodies fetched ahead, held in memory and not taken yet.
+    // Bytes of bodies fetched ahead and not taken yet.
     size_t HeldBytes() const;
 
 private:

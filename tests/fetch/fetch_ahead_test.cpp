@@ -33,7 +33,9 @@ public:
             changed_.wait(lock, [&] { return open_; });
             --running_[host];
             out->result = FetchStatus::kOk;
-            out->body.memory() = "body of " + item.url;
+            const std::string body = "body of " + item.url;
+            out->body = BodySink(body.size());
+            out->body.Put(body.data(), body.size());
         };
     }
     // The most fetches that ran at once to each host ("http://a:1").
