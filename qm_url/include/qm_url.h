@@ -121,7 +121,10 @@ QM_API void QM_CALL qm_SetFailureCallback(FailureCallback callback);
  * undone) and *outputLength its length; output must hold FETCH_BUFFER_SIZE bytes. A 2xx
  * or 3xx response is returned as it came (a redirect is not followed); any other status, a
  * body cut short or one that does not decode fails (0), leaving output and *outputLength
- * as they were. request->refererLength may be written. `reserved` is not read. */
+ * as they were. A body longer than FETCH_BUFFER_SIZE is returned cut there (1), and the
+ * failure callback is told so ("cut at 10485760 bytes: the body is longer than the
+ * buffer"); qm_UrlToFile takes bodies of any size. request->refererLength may be written.
+ * `reserved` is not read. */
 QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output, int32_t* outputLength,
                                     int32_t reserved);
 
@@ -144,10 +147,20 @@ QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output, int
 QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath, SaveOptions* options,
                                     SavePageCallback callback);
 
-/* Fetches one URL with a caller-made request and writes the body to filePath.
- * reserved must point at 16 readable bytes. */
+/* Fetches one URL with a caller-made request and writes the body to filePath, whole, as
+ * qm_UrlToFile does with a limit of SAVE_BUDGET_BYTES. reserved must point at 16 readable
+ * bytes. */
 QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
                                        const void* reserved);
+
+/* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)
+ * and writes its body, whatever its size, to filePath: under a temporary name in the same
+ * folder, renamed into place once the body is whole, replacing an older file. A body larger
+ * than mostBytes (negative: no limit), coded or decoded, fails with the reason "larger than
+ * the size limit of N bytes". 1 on success; 0 on failure, with no file left behind and the
+ * reason given to the failure callback. request->refererLength may be written. */
+QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
+                                    int32_t followRedirects);
 
 /* Saves every picture of the page at url flat into the folder of savePath. Overwrites
  * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused or

@@ -1,6 +1,9 @@
 #include "connection_pool.h"
 
+#include <chrono>
 #include <utility>
+
+#include "platform/wait.h"
 
 namespace qm {
 
@@ -12,20 +15,34 @@ std::string ConnectionPool::Key(bool secure, const char* hostName, int port) {
     return key;
 }
 
-std::unique_ptr<Transport> ConnectionPool::Take(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = idle_.find(key);
-    if (found == idle_.end() || found->second.empty()) return nullptr;
-    std::unique_ptr<Transport> connection = std::move(found->second.back());
-    found->second.pop_back();
-    return connection;
+platform::NetStatus ConnectionPool::Acquire(const std::string& key,
+                                            std::unique_ptr<Transport>* connection, int limitMs) {
+    using platform::NetStatus;
+    std::unique_lock<std::mutex> lock(mutex_);
+    return platform::WaitInSlices(limitMs, [&](int sliceMs) {
+        std::vector<std::unique_ptr<Transport>>& kept = idle_[key];
+        if (!kept.empty()) {
+            *connection = std::move(kept.back());
+            kept.pop_back();
+            return NetStatus::Ok;
+        }
+        int& open = open_[key];
+        if (open < kMostConnectionsPerHost) {
+            ++open;
+            return NetStatus::Ok;
+        }
+        released_.wait_for(lock, std::chrono::milliseconds(sliceMs));
+        return NetStatus::TimedOut;
+    });
 }
 
-void ConnectionPool::Give(const std::string& key, std::unique_ptr<Transport> connection) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::unique_ptr<Transport>>& kept = idle_[key];
-    if (kept.size() < static_cast<size_t>(kMostConnectionsPerHost))
-        kept.push_back(std::move(connection));
+void ConnectionPool::Release(const std::string& key, std::unique_ptr<Transport> connection) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (connection != nullptr) idle_[key].push_back(std::move(connection));
+        else --open_[key];
+    }
+    released_.notify_all();
 }
 
 }  // namespace qm

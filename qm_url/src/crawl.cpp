@@ -16,7 +16,6 @@
 #include "names.h"
 #include "pictures.h"
 #include "platform/files.h"
-#include "platform/probe.h"
 #include "scan.h"
 #include "stop.h"
 #include "url.h"
@@ -37,22 +36,33 @@ bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
 
 // Bodies fetched ahead and waiting for their turn are held up to this many bytes in all.
 constexpr size_t kHeldBodiesLimit = size_t{64} << 20;
+// Fetches running at once, over every host: two hosts' worth of connections, so that the
+// items of a page spread over a few hosts come in side by side.
+constexpr int kFetchWorkers = 2 * kMostConnectionsPerHost;
+// A body larger than this goes into a temporary file beside its own as it arrives, so that
+// the bodies in memory stay few megabytes whatever the items' sizes.
+constexpr size_t kBodyInMemory = size_t{1} << 20;
 // How many records of the queue after the one visited are asked for ahead.
 constexpr int kPlanWindow = 64;
 
-// The fetch of a record: its URL, with the page it was found on as Referer.
-PlannedFetch FetchOf(const PageRecord& r) { return PlannedFetch{r.url, r.referer}; }
+// The fetch of a record: its URL, with the page it was found on as Referer, into the file at
+// `localPath`.
+PlannedFetch FetchOf(const PageRecord& r, const char* localPath) {
+    return PlannedFetch{r.url, r.referer, localPath};
+}
 
 // The network side of a crawl: connections kept alive between items, and the items of the
 // queue fetched ahead of their visit, in queue order. The visit takes each body in turn.
 class CrawlNetwork {
 public:
-    CrawlNetwork()
-        : ahead_([this](const PlannedFetch& item, FetchedBody* out) { Fetch(item, out); },
-                 kMostConnectionsPerHost, kHeldBodiesLimit) {}
+    // Each item may take up to `budgetBytes`.
+    explicit CrawlNetwork(int64_t budgetBytes)
+        : budgetBytes_(budgetBytes),
+          ahead_([this](const PlannedFetch& item, FetchedBody* out) { Fetch(item, out); },
+                 kFetchWorkers, kMostConnectionsPerHost, kHeldBodiesLimit) {}
 
     // Asks for the records after the current one that the crawl will fetch, as far as the
-    // window reaches; `fetches` tells whether it will fetch a record.
+    // window reaches; `fetches` tells whether it will fetch a record, and into which file.
     template <typename Fetches>
     void PlanAhead(CrawlState& state, int32_t maxDepth, Fetches fetches) {
         std::vector<PlannedFetch> next;
@@ -60,17 +70,25 @@ public:
         for (int n = 0; n < kPlanWindow && index != NO_RECORD; ++n) {
             const PageRecord& r = state.record(index);
             if (static_cast<int32_t>(r.depth) > maxDepth) break;  // the crawl ends there
-            if (static_cast<size_t>(index) >= verdicts_.size()) verdicts_.resize(index + 1u, 0);
+            if (static_cast<size_t>(index) >= verdicts_.size()) {
+                verdicts_.resize(index + 1u, 0);
+                paths_.resize(index + 1u);
+            }
             uint8_t& verdict = verdicts_[static_cast<size_t>(index)];
-            if (verdict == 0) verdict = fetches(r) ? 1 : 2;
-            if (verdict == 1) next.push_back(FetchOf(r));
+            std::string& path = paths_[static_cast<size_t>(index)];
+            if (verdict == 0) {
+                char judged[LOCAL_PATH_SIZE];
+                verdict = fetches(r, judged) ? 1 : 2;
+                if (verdict == 1) path = judged;
+            }
+            if (verdict == 1) next.push_back(FetchOf(r, path.c_str()));
             index = r.next;
         }
         ahead_.Plan(next);
     }
 
     // The current record's body, and the URL it came from after redirects.
-    void Take(const PageRecord& r, FetchedBody* out) { ahead_.Take(FetchOf(r), out); }
+    void Take(const PageRecord& r, FetchedBody* out) { ahead_.Take(FetchOf(r, r.localPath), out); }
     // The current record will not be fetched: a body fetched ahead for it is thrown away.
     void Pass(const PageRecord& r) { ahead_.Discard(r.url); }
     // The record's number is free again: the next record given it is judged afresh.
@@ -87,13 +105,17 @@ private:
         request.referer = item.referer.c_str();
         request.refererLength = static_cast<int32_t>(item.referer.size());
         char finalUrl[URL_TEXT_SIZE] = {};
+        out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
+        out->body.MakeFolders();
         out->result = FetchFollowing(request, &out->body, finalUrl, &pool_);
         out->finalUrl = finalUrl;
     }
 
+    const int64_t budgetBytes_;
     ConnectionPool pool_;  // before ahead_: its workers use the pool until they are joined
     FetchAhead ahead_;
     std::vector<uint8_t> verdicts_;  // per record: 0 not judged yet, 1 fetched, 2 not
+    std::vector<std::string> paths_;  // per record fetched: the file it becomes
 };
 
 // The item in hand when a stop came: it is not written, and it is reported so.
@@ -155,7 +177,7 @@ Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions
 // thrown away); each is reported, scanned and written here, in queue order.
 CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& options,
                        SavePageCallback callback) {
-    CrawlNetwork network;
+    CrawlNetwork network(state.budget.itemBytes);
     CrawlOutcome outcome = CrawlOutcome::kDone;
     bool startPage = true;  // the first record visited is the start page
     std::vector<LocalSpot> spots;
@@ -165,10 +187,10 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& opti
         if (static_cast<int32_t>(r.depth) > options.maxDepth) break;
         if (!state.BytesLeft(r.url)) break;
         int32_t entry = state.entryOf(state.currentIndex);
-        network.PlanAhead(state, options.maxDepth, [&](const PageRecord& ahead) {
-            char path[LOCAL_PATH_SIZE];
-            return JudgeVisit(state, ahead, options, path) == Visit::kFetch;
-        });
+        network.PlanAhead(state, options.maxDepth,
+                          [&](const PageRecord& ahead, char (&path)[LOCAL_PATH_SIZE]) {
+                              return JudgeVisit(state, ahead, options, path) == Visit::kFetch;
+                          });
 
         char path[LOCAL_PATH_SIZE];
         const Visit visit = JudgeVisit(state, r, options, path);
@@ -183,6 +205,11 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& opti
             // A fetch cut short by a stop may have only part of the body: it is not kept.
             if (StopRequested()) return Stopped(state, r);
             FetchResult result = fetched.result;
+            // An item larger than the whole budget ends the save as the budget would.
+            if (result.status == FetchStatus::kByteBudgetReached) {
+                state.BudgetEndsAt(r.url);
+                break;
+            }
             if (result.ok()) {
                 // The item keeps its name and kind; its URL becomes the one the body came
                 // from, so that a page's references are read against it.
@@ -191,20 +218,35 @@ CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& opti
                             std::min(fetched.finalUrl.size(), sizeof r.url - 1));
                 spots.clear();
                 TextKind kind;
-                const char* text = fetched.body.data();
-                int32_t length = static_cast<int32_t>(fetched.body.size());
-                if (ScanKindOf(r, startPage, options, &kind)) {
-                    if (ScanAndRewritePage(state, text, length, kind, options, scratch, &length,
+                BodySink& body = fetched.body;
+                // A text is scanned as far as the page buffer holds its rewriting; a larger
+                // one is saved as it came.
+                bool scanned = ScanKindOf(r, startPage, options, &kind) &&
+                               body.size() <= static_cast<int64_t>(FETCH_BUFFER_SIZE);
+                int32_t length = 0;
+                if (scanned) {
+                    std::string page;
+                    const std::string* text = &body.memory();
+                    if (body.inFile()) {
+                        scanned = body.ReadInto(&page);
+                        text = &page;
+                    }
+                    if (scanned &&
+                        ScanAndRewritePage(state, text->data(), static_cast<int32_t>(text->size()),
+                                           kind, options, scratch, &length,
                                            &spots) == ScanResult::kStopped)
                         return Stopped(state, r);
-                    text = scratch;
                 }
                 if (callback != nullptr) callback(state.currentIndex, &r);
                 if (StopRequested()) return Stopped(state, r);
                 platform::CreateFoldersFor(r.localPath);
-                if (platform::WriteFileAtomically(r.localPath, text, static_cast<size_t>(length))) {
+                const bool written =
+                    scanned ? platform::WriteFileAtomically(r.localPath, scratch,
+                                                             static_cast<size_t>(length))
+                            : body.SaveAs(r.localPath);
+                if (written) {
                     fate = UrlFate::kSaved;
-                    state.CountBytes(static_cast<size_t>(length));
+                    state.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
                     if (!spots.empty() && state.variant == CrawlVariant::kPages)
                         state.savedPages.push_back(SavedPage{r.localPath, spots});
                 } else {
@@ -284,26 +326,6 @@ extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* save
         return VisitQueue(state, *options, callback) == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
-    }
-}
-
-extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
-                                                  const void* reserved) {
-    CallScope scope;
-    if (!platform::ProbeReadable(request, sizeof *request) ||
-        !platform::ProbeReadable(filePath, 1) || !platform::ProbeReadable(reserved, 16))
-        return 0;
-    try {
-        Buffer buffer(static_cast<char*>(std::calloc(FETCH_BUFFER_SIZE, 1)));
-        if (!buffer) return 0;
-        int32_t length = 0;
-        if (!FetchCallersRequest(*request, buffer.get(), &length).ok() || StopRequested()) return 0;
-        if (platform::WriteFileAtomically(filePath, buffer.get(), static_cast<size_t>(length)))
-            return 1;
-        ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kWriteFailed);
-        return 0;
-    } catch (...) {
-        return 0;
     }
 }
 

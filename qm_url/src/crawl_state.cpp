@@ -142,6 +142,12 @@ bool CrawlState::BytesLeft(std::string_view url) {
     return false;
 }
 
+void CrawlState::BudgetEndsAt(std::string_view url) {
+    if (!budgetEnd_.ok()) return;
+    budgetEnd_ = BudgetResult(FetchStatus::kByteBudgetReached, budget.itemBytes);
+    budgetEndUrl_ = url;
+}
+
 int32_t CrawlState::AddUrl(const char* url, size_t length, uint32_t hash) {
     entries_.emplace_back();
     return urls_.Add(std::string_view(url, length), hash);

@@ -56,6 +56,9 @@ enum class CrawlVariant {
 struct SaveBudget {
     int64_t items = SAVE_BUDGET_ITEMS;
     int64_t bytes = SAVE_BUDGET_BYTES;
+    // The most one item's body may have: the item that crosses the byte budget is still
+    // written whole, but one without end stops here, and ends the save as the budget does.
+    int64_t itemBytes = SAVE_BUDGET_BYTES;
 };
 
 class CrawlState {
@@ -123,6 +126,9 @@ public:
     // the bytes written have reached the byte budget.
     bool BytesLeft(std::string_view url);
     void CountBytes(size_t length) { bytesWritten_ += static_cast<int64_t>(length); }
+    // The item at `url` alone is larger than budget.itemBytes: the save ends there as it does
+    // when the byte budget is spent.
+    void BudgetEndsAt(std::string_view url);
     // The budget that ended the save (kOk while none has), and the first item it left out.
     const FetchResult& budgetEnd() const { return budgetEnd_; }
     const std::string& budgetEndUrl() const { return budgetEndUrl_; }

@@ -10,63 +10,11 @@
 namespace qm {
 namespace {
 
-// zlib stops by itself at both limits because it is never offered more: avail_in covers the
-// coded body up to codedLength and avail_out the room up to the capacity. One call then does
-// the work that byte-sized steps would, and the stopping points stay the same.
-// `whole` tells whether the stream reached its end or the output its limit.
-bool Inflate(const char* coded, uint32_t codedLength, char* out, uint32_t* capacity, int windowBits,
-             bool* whole) {
-    z_stream stream;
-    std::memset(&stream, 0, sizeof stream);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded));
-    stream.avail_in = 0;
-    stream.next_out = reinterpret_cast<Bytef*>(out);
-    if (inflateInit2(&stream, windowBits) != Z_OK) return false;
-
-    const uint32_t limit = std::min<uint32_t>(*capacity, FETCH_BUFFER_SIZE);
-    // Counted by the stream's pointers: a reset for the next gzip member clears its totals.
-    const Bytef* in = reinterpret_cast<const Bytef*>(coded);
-    const Bytef* start = reinterpret_cast<const Bytef*>(out);
-    auto used = [&] { return static_cast<uint32_t>(stream.next_in - in); };
-    auto made = [&] { return static_cast<uint32_t>(stream.next_out - start); };
-    bool ok = true;
-    bool ended = false;
-    while (made() < limit && used() < codedLength) {
-        stream.avail_in = codedLength - used();
-        stream.avail_out = limit - made();
-        int result = inflate(&stream, Z_NO_FLUSH);
-        if (result == Z_STREAM_END) {
-            ended = true;
-            // A gzip body may hold several members, one after the other: together they are
-            // the body. Anything else after the end is not looked at.
-            uint32_t at = used();
-            bool another = windowBits > 15 && codedLength - at >= 2 &&
-                           static_cast<unsigned char>(coded[at]) == 0x1f &&
-                           static_cast<unsigned char>(coded[at + 1]) == 0x8b;
-            if (!another || inflateReset(&stream) != Z_OK) break;
-            ended = false;
-            continue;
-        }
-        if (result == Z_OK) continue;
-        // zlib may look at input past the point where the output filled up, and find fault
-        // there; the output had reached its limit first, so that is success.
-        if (made() >= limit) break;
-        ok = false;  // a data error, or no progress possible
-        break;
-    }
-    uint32_t produced = made();
-    if (inflateEnd(&stream) != Z_OK) ok = false;
-    if (!ok) return false;
-    *whole = ended || produced >= limit || codedLength == 0;
-    *capacity = produced;
-    return true;
-}
-
 class Compactor : public ChunkScanner::DataSink {
 public:
     explicit Compactor(char* body) : body_(body) {}
-    void Data(size_t offset, size_t length) override {
-        std::memmove(body_ + written_, body_ + offset, length);
+    void Data(const char* data, size_t, size_t length) override {
+        std::memmove(body_ + written_, data, length);
         written_ += length;
     }
     size_t Written() const { return written_; }
@@ -87,21 +35,207 @@ bool IsHex(char c, unsigned* value) {
 // No chunk can be larger than the area it must fit in.
 constexpr uint64_t kLargestChunk = FETCH_BUFFER_SIZE;
 
+// "deflate" is the zlib format (RFC 9110), but many servers send raw deflate under that
+// name; browsers take both, told apart by the zlib header: a compression method of 8, a
+// window of at most 32 KiB, no preset dictionary and a header check that divides by 31.
+bool HasZlibHeader(const char* coded, uint32_t codedLength) {
+    if (codedLength < 2) return false;
+    unsigned cmf = static_cast<unsigned char>(coded[0]);
+    unsigned flg = static_cast<unsigned char>(coded[1]);
+    return (cmf & 0x0f) == 8 && (cmf >> 4) <= 7 && (flg & 0x20) == 0 && (cmf * 256 + flg) % 31 == 0;
+}
+
+}  // namespace
+
+// The zlib stream of an Inflater.
+struct Inflater::Stream {
+    z_stream z;
+    Stream() { std::memset(&z, 0, sizeof z); }
+    ~Stream() { inflateEnd(&z); }
+};
+
+Inflater::Inflater(Coding coding) : coding_(coding) {}
+Inflater::~Inflater() = default;
+
+bool Inflater::Start() {
+    int windowBits = coding_ == Coding::kGzip                              ? 15 + 32
+                     : HasZlibHeader(reinterpret_cast<const char*>(held_), heldCount_) ? 15
+                                                                                       : -15;
+    stream_ = std::make_unique<Stream>();
+    if (inflateInit2(&stream_->z, windowBits) != Z_OK) {
+        stream_.reset();
+        return false;
+    }
+    state_ = State::kRunning;
+    return true;
+}
+
+bool Inflater::Feed(const char* data, size_t length, ByteSink& out) {
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    if (length > 0) fed_ = true;
+    if (state_ == State::kHeader) {
+        // deflate is told apart by its first two bytes: hold them until both came.
+        while (heldCount_ < 2 && length > 0) held_[heldCount_++] = *bytes++, --length;
+        if (heldCount_ < 2) return true;
+        if (!Start()) return (state_ = State::kBad), false;
+        unsigned char first[2] = {held_[0], held_[1]};
+        if (!Run(first, 2, out)) return false;
+    }
+    return Run(bytes, length, out);
+}
+
+bool Inflater::Run(const unsigned char* data, size_t length, ByteSink& out) {
+    // On the stack of a worker, once per coding a body stacks up: kept small.
+    unsigned char area[16384];
+    bool pending = false;  // the last call filled the area: zlib may hold more output
+    while (length > 0 || (pending && state_ == State::kRunning)) {
+        switch (state_) {
+            case State::kAfterEnd: return true;  // bytes after the last member are not read
+            case State::kBad: return false;
+            case State::kHeader: return false;   // not reached: Feed starts the stream first
+            case State::kBetweenMembers:
+                // A gzip body may hold several members, one after the other: together they
+                // are the body. Anything else after the end is not looked at.
+                held_[heldCount_++] = *data++, --length;
+                if (heldCount_ < 2) continue;
+                if (held_[0] != 0x1f || held_[1] != 0x8b) {
+                    state_ = State::kAfterEnd;
+                    return true;
+                }
+                if (inflateReset(&stream_->z) != Z_OK) return (state_ = State::kBad), false;
+                state_ = State::kRunning;
+                if (!Run(held_, 2, out)) return false;
+                continue;
+            case State::kRunning: break;
+        }
+        z_stream& z = stream_->z;
+        z.next_in = const_cast<Bytef*>(data);
+        z.avail_in = static_cast<uInt>(std::min<size_t>(length, 1u << 30));
+        z.next_out = area;
+        z.avail_out = sizeof area;
+        const size_t offered = z.avail_in;
+        int result = inflate(&z, Z_NO_FLUSH);
+        const size_t used = offered - z.avail_in;
+        data += used;
+        length -= used;
+        const size_t made = sizeof area - z.avail_out;
+        pending = z.avail_out == 0;
+        if (made > 0 && !out.Put(reinterpret_cast<const char*>(area), made)) {
+            refused_ = true;
+            return false;
+        }
+        if (result == Z_STREAM_END) {
+            heldCount_ = 0;
+            state_ = coding_ == Coding::kGzip ? State::kBetweenMembers : State::kAfterEnd;
+            continue;
+        }
+        // Nothing more to give for the input so far is no fault.
+        if (result == Z_BUF_ERROR && offered == 0 && made == 0) return true;
+        if (result != Z_OK || (used == 0 && made == 0)) return (state_ = State::kBad), false;
+    }
+    return true;
+}
+
+bool Inflater::Ended() const {
+    return !fed_ || state_ == State::kBetweenMembers || state_ == State::kAfterEnd;
+}
+
+namespace {
+
+// The room of UndoCoding: what fits is kept, and reaching its end is a success.
+class Room : public ByteSink {
+public:
+    Room(char* out, uint32_t capacity) : out_(out), capacity_(capacity) {}
+    bool Put(const char* data, size_t length) override {
+        size_t take = std::min<size_t>(length, capacity_ - made_);
+        std::memcpy(out_ + made_, data, take);
+        made_ += static_cast<uint32_t>(take);
+        return made_ < capacity_;
+    }
+    uint32_t made() const { return made_; }
+    bool full() const { return made_ >= capacity_; }
+
+private:
+    char* out_;
+    uint32_t capacity_;
+    uint32_t made_ = 0;
+};
+
 }  // namespace
 
 bool UndoCoding(Coding coding, const char* coded, uint32_t codedLength, char* out,
                 uint32_t* capacity) {
-    bool whole = false;
-    int windowBits = coding == Coding::kGzip ? 15 + 32 : -15;
-    return Inflate(coded, codedLength, out, capacity, windowBits, &whole) && whole;
+    Room room(out, std::min<uint32_t>(*capacity, FETCH_BUFFER_SIZE));
+    Inflater inflater(coding);
+    bool fed = inflater.Feed(coded, codedLength, room);
+    if (!(fed ? inflater.Ended() : inflater.Refused()) && !room.full()) return false;
+    *capacity = room.made();
+    return true;
+}
+
+struct BodyDecoder::Stage : ByteSink {
+    Stage(Coding coding, ByteSink& next) : inflater(coding), next(next) {}
+    bool Put(const char* data, size_t length) override {
+        return inflater.Feed(data, length, next);
+    }
+    Inflater inflater;
+    ByteSink& next;
+};
+
+BodyDecoder::BodyDecoder(bool chunked, const Coding* codings, size_t codingCount, ByteSink& out)
+    : chunked_(chunked), out_(out) {
+    // Built from the last undone to the first, each handing its output to the one after it.
+    ByteSink* next = &out_;
+    std::vector<std::unique_ptr<Stage>> reversed;
+    for (size_t i = codingCount; i > 0; --i) {
+        reversed.push_back(std::make_unique<Stage>(codings[i - 1], *next));
+        next = reversed.back().get();
+    }
+    for (size_t i = reversed.size(); i > 0; --i) stages_.push_back(std::move(reversed[i - 1]));
+}
+
+BodyDecoder::~BodyDecoder() = default;
+
+bool BodyDecoder::Feed(const char* data, size_t offset, size_t length) {
+    if (!ok_) return false;
+    if (chunked_) {
+        if (chunks_.ScanWindow(data, offset, offset + length, this) ==
+            ChunkScanner::Status::Malformed)
+            ok_ = false;
+        return ok_;
+    }
+    return ok_ = Pass(data, length);
+}
+
+void BodyDecoder::Data(const char* data, size_t, size_t length) {
+    if (ok_) ok_ = Pass(data, length);
+}
+
+bool BodyDecoder::Pass(const char* data, size_t length) {
+    if (!stages_.empty()) return stages_.front()->Put(data, length);
+    refused_ = !out_.Put(data, length);
+    return !refused_;
+}
+
+bool BodyDecoder::Ended() const {
+    for (const auto& stage : stages_)
+        if (!stage->inflater.Ended()) return false;
+    return ok_;
+}
+
+bool BodyDecoder::Refused() const {
+    // Only the last coding hands its output to `out`.
+    return stages_.empty() ? refused_ : stages_.back()->inflater.Refused();
 }
 
 // Chunks: a size in hex, optional extensions after ';', a line end, that many bytes of data
 // and a line end; a size of 0 ends the body, after trailer lines and an empty line. Lines
 // end in CR LF; a bare LF is taken too, as most clients do.
-ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSink* sink) {
+ChunkScanner::Status ChunkScanner::ScanWindow(const char* window, size_t from, size_t length,
+                                              DataSink* sink) {
+    if (pos_ < from) return Status::Malformed;  // bytes it has not seen are gone
     while (pos_ < length && state_ != State::Done && state_ != State::Bad) {
-        char c = body[pos_];
+        char c = window[pos_ - from];
         unsigned digit = 0;
         switch (state_) {
             case State::SizeFirst:
@@ -129,7 +263,7 @@ ChunkScanner::Status ChunkScanner::Scan(const char* body, size_t length, DataSin
             case State::SizeExtension: EndsLine(c, AfterSizeLine()); break;
             case State::Data: {
                 size_t take = static_cast<size_t>(std::min<uint64_t>(size_, length - pos_));
-                if (sink != nullptr) sink->Data(pos_, take);
+                if (sink != nullptr) sink->Data(window + (pos_ - from), pos_, take);
                 pos_ += take;
                 size_ -= take;
                 if (size_ == 0) state_ = State::DataEnd;

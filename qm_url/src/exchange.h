@@ -37,26 +37,29 @@ struct FreeArea {
     void operator()(char* area) const { std::free(area); }
 };
 
+class BodySink;
 class ConnectionPool;
 
-// A received response, in a receive area of its own that grows up to kHeaderRoom +
-// FETCH_BUFFER_SIZE bytes.
+// A received response: its header in a receive area of its own (up to kHeaderRoom bytes),
+// through which the body passes, decoded into the body sink as it comes.
 struct Response {
     std::unique_ptr<char, FreeArea> area;
-    size_t capacity = 0;  // bytes the area has room for; it grows as the response arrives
+    size_t capacity = 0;  // bytes the area has room for; it grows as the header arrives
     size_t count = 0;     // bytes received
     ResponseRules rules{nullptr, RedirectPolicy::kReturn};
 };
 
 // Resolves hostName, connects to `port` (0 meaning 80, or 443 when `secure`), over TLS when
-// `secure`, sends the request text and reads the response until the rules find it complete.
-// On success `response` holds it; on failure (or a stop request) the result says why.
+// `secure`, sends the request text and reads the response until the rules find it complete,
+// its body (chunks joined, codings undone and checked to their ends) into `body`, which is
+// cleared first. The response's header stays in `response`. On failure (or a stop request)
+// the result says why; a body that `body` cut short is complete, and not kept alive.
 // With a `pool`, a connection kept there is used first (and the request sent again on a new
 // one when it turns out closed), names are resolved once, and a connection the response
 // leaves usable is kept for the next request; without one, the connection ends here.
 FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
                                 const char* requestText, int requestLength, RedirectPolicy policy,
-                                const FetchLimits& limits, Response* response,
+                                const FetchLimits& limits, Response* response, BodySink* body,
                                 ConnectionPool* pool = nullptr);
 
 }  // namespace qm

@@ -153,7 +153,13 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     text.Append("\r\n");
     if (!text.ok()) return false;
 
-    std::memcpy(hostName, host, nameLength);
+    // An IPv6 address stands in brackets in a URL; the resolver takes it without them.
+    const char* name = host;
+    if (nameLength > 2 && host[0] == '[' && host[nameLength - 1] == ']') {
+        ++name;
+        nameLength -= 2;
+    }
+    std::memcpy(hostName, name, nameLength);
     hostName[nameLength] = '\0';
     if (secure != nullptr) *secure = tls;
     return true;
@@ -173,8 +179,7 @@ void CopyUrl(const UrlRequest& request, char (&url)[URL_TEXT_SIZE]) {
 
 }  // namespace
 
-FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
-                                bool followRedirects) {
+FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects) {
     UrlRequest usable;
     if (!ProbeRequest(request, &usable)) {
         ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
@@ -183,13 +188,15 @@ FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outp
     FetchResult result;
     if (followRedirects) {
         char finalUrl[URL_TEXT_SIZE];
-        result = FetchFollowing(usable, output, outputLength, finalUrl);
+        result = FetchFollowing(usable, body, finalUrl, nullptr);
     } else {
-        result = FetchUrl(usable, output, outputLength);
+        Response response;
+        result = FetchOnce(usable, RedirectPolicy::kReturn, DefaultFetchLimits(), &response, body);
     }
     // A measured referer length goes back into the caller's record; a record that was only
     // readable is not written otherwise.
     if (usable.refererLength != request.refererLength) request.refererLength = usable.refererLength;
+    if (result.ok() && body->cut()) result = CutResult(body->size());
     if (!result.ok()) {
         char url[URL_TEXT_SIZE];
         CopyUrl(usable, url);
@@ -198,8 +205,30 @@ FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outp
     return result;
 }
 
+namespace {
+
+// A body fetched into memory, as far as the caller's buffer holds it, copied there.
+FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* output,
+                       int32_t* outputLength) {
+    if (!result.ok() && result.status != FetchStatus::kCut) return result;
+    std::memcpy(output, body.memory().data(), body.memory().size());
+    *outputLength = static_cast<int32_t>(body.memory().size());
+    return body.cut() ? CutResult(body.size()) : result;
+}
+
+}  // namespace
+
+FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
+                                bool followRedirects) {
+    BodySink body(FETCH_BUFFER_SIZE);
+    FetchResult result = FetchCallersRequest(request, &body, followRedirects);
+    result = IntoBuffer(result, body, output, outputLength);
+    // The cut text is still the caller's: the failure callback was told where it ends.
+    return result.status == FetchStatus::kCut ? FetchResult(FetchStatus::kOk) : result;
+}
+
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response, ConnectionPool* pool) {
+                      Response* response, BodySink* body, ConnectionPool* pool) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
@@ -208,88 +237,22 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
         return FetchStatus::kBadUrl;
     return ExchangeHttpRequest(hostName, port, secure, requestText,
                                static_cast<int>(std::strlen(requestText)), policy, limits, response,
-                               pool);
+                               body, pool);
 }
 
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
                      const FetchLimits& limits) {
     Response response;
-    FetchResult result = FetchOnce(request, RedirectPolicy::kReturn, limits, &response);
-    if (!result.ok()) return result;
-    return TakeBody(response, output, outputLength);
+    BodySink body(FETCH_BUFFER_SIZE);
+    FetchResult result = FetchOnce(request, RedirectPolicy::kReturn, limits, &response, &body);
+    return IntoBuffer(result, body, output, outputLength);
 }
 
-namespace {
-
-// The body of a complete response, chunks joined and codings undone, wherever that left it:
-// in the receive area, or in one of two decode areas of this call's own (fetches run in
-// parallel, so none is shared). Only the bytes an inflater produces are read back, so no
-// area is cleared.
-class DecodedBody {
-public:
-    FetchResult Decode(Response& response) {
-        const ResponseRules& rules = response.rules;
-        body_ = response.area.get() + rules.BodyStart();
-        length_ = static_cast<int32_t>(rules.BodyLength());
-        // Chunk-size lines are framing, not content: they go before any decoding.
-        if (rules.Chunked() && !Dechunk(body_, &length_, rules.Cut()))
-            return FetchStatus::kMalformedResponse;
-        for (size_t i = 0; i < rules.CodingCount(); ++i) {
-            FetchResult undone = Undo(rules.CodingAt(i), areas_[i % 2]);
-            if (!undone.ok()) return undone;
-        }
-        return FetchStatus::kOk;
-    }
-    const char* body() const { return body_; }
-    int32_t length() const { return length_; }
-
-private:
-    // Room for the first try of an inflater: most bodies inflate to less than this many
-    // times their coded size. Output that fills the room is inflated again with more, up to
-    // FETCH_BUFFER_SIZE, where it is cut.
-    static constexpr uint32_t kFirstRatio = 8;
-    static constexpr uint32_t kLeastRoom = 256 * 1024;
-
-    FetchResult Undo(Coding coding, std::unique_ptr<char, FreeArea>& area) {
-        uint64_t wanted = std::max<uint64_t>(kLeastRoom, uint64_t{kFirstRatio} * length_);
-        uint32_t room = static_cast<uint32_t>(std::min<uint64_t>(wanted, FETCH_BUFFER_SIZE));
-        for (;;) {
-            area.reset(static_cast<char*>(std::malloc(room)));
-            if (!area) return FetchStatus::kNoMemory;
-            uint32_t produced = room;
-            if (!UndoCoding(coding, body_, static_cast<uint32_t>(length_), area.get(), &produced))
-                return FetchStatus::kDecodingFailed;
-            if (produced < room || room == FETCH_BUFFER_SIZE) {
-                body_ = area.get();
-                length_ = static_cast<int32_t>(produced);
-                return FetchStatus::kOk;
-            }
-            room = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{room} * 4, FETCH_BUFFER_SIZE));
-        }
-    }
-
-    char* body_ = nullptr;
-    int32_t length_ = 0;
-    std::unique_ptr<char, FreeArea> areas_[2];
-};
-
-}  // namespace
-
-FetchResult TakeBody(Response& response, char* output, int32_t* outputLength) {
-    DecodedBody decoded;
-    FetchResult result = decoded.Decode(response);
-    if (!result.ok()) return result;
-    std::memcpy(output, decoded.body(), static_cast<size_t>(decoded.length()));
-    *outputLength = decoded.length();
-    return FetchStatus::kOk;
-}
-
-FetchResult TakeBody(Response& response, std::string* body) {
-    DecodedBody decoded;
-    FetchResult result = decoded.Decode(response);
-    if (!result.ok()) return result;
-    body->assign(decoded.body(), static_cast<size_t>(decoded.length()));
-    return FetchStatus::kOk;
+FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
+                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits) {
+    BodySink body(FETCH_BUFFER_SIZE);
+    FetchResult result = FetchFollowing(request, &body, finalUrl, nullptr, limits);
+    return IntoBuffer(result, body, output, outputLength);
 }
 
 }  // namespace qm

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "body_sink.h"
 #include "exchange.h"
 #include "fetch_status.h"
 #include "qm_url.h"
@@ -31,23 +32,18 @@ inline FetchLimits DefaultFetchLimits() {
     return FetchLimits(kSilenceLimitMs, FETCH_TIME_LIMIT_SECONDS * 1000);
 }
 
-// One request and its response (no redirect followed) into `response`, for a request whose
-// texts may be read as they stand. A redirect response is complete at its header with
-// RedirectPolicy::kFollow.
+// One request and its response (no redirect followed) into `response`, its body decoded
+// into `body`, for a request whose texts may be read as they stand. A redirect response is
+// complete at its header with RedirectPolicy::kFollow.
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response, ConnectionPool* pool = nullptr);
-
-// Turns a complete response into its body at the start of `output`: chunks joined and
-// codings undone. *outputLength receives its length. Nothing is written on failure.
-FetchResult TakeBody(Response& response, char* output, int32_t* outputLength);
-// The same into `body`, which is given the body's size.
-FetchResult TakeBody(Response& response, std::string* body);
+                      Response* response, BodySink* body, ConnectionPool* pool = nullptr);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records), without clearing a stop request. On success `output` starts
 // with the body and *outputLength holds its length; a 3xx response is returned as it came.
-// On failure (a stop request too, which ends it within 100 ms) `output` and *outputLength
-// are left as they were.
+// A body longer than FETCH_BUFFER_SIZE gives kCut, with its first FETCH_BUFFER_SIZE bytes in
+// `output`. On failure (a stop request too, which ends it within 100 ms) `output` and
+// *outputLength are left as they were.
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
                      const FetchLimits& limits = DefaultFetchLimits());
 
@@ -61,13 +57,16 @@ FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* out
                            char (&finalUrl)[URL_TEXT_SIZE],
                            const FetchLimits& limits = DefaultFetchLimits());
 // The same into `body`, over the connections of `pool` (which may be null).
-FetchResult FetchFollowing(const UrlRequest& request, std::string* body,
+FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
                            const FetchLimits& limits = DefaultFetchLimits());
 
 // FetchUrl (or FetchFollowing) for a request a caller passed in: what it points at is
-// probed first.
+// probed first. A body cut at the buffer's end is returned, and reported to the failure
+// callback with where it was cut.
 FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
                                 bool followRedirects = false);
+// The same into `body`, wherever it keeps the body.
+FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects);
 
 }  // namespace qm

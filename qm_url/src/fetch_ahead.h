@@ -16,6 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "body_sink.h"
 #include "fetch_status.h"
 
 namespace qm {
@@ -23,7 +24,7 @@ namespace qm {
 // One fetch's outcome as the crawl needs it.
 struct FetchedBody {
     FetchResult result = FetchStatus::kStopped;
-    std::string body;      // the decoded body when it succeeded
+    BodySink body;         // the decoded body when it succeeded, in memory or in its file
     std::string finalUrl;  // where the body came from, after redirects
 };
 
@@ -31,6 +32,7 @@ struct FetchedBody {
 struct PlannedFetch {
     std::string url;
     std::string referer;
+    std::string localPath;  // the file it is to become: a large body is kept beside it
 };
 
 class FetchAhead {
@@ -39,9 +41,11 @@ public:
     // several at once. It must notice the library's stop request, as every fetch does.
     using Fetcher = std::function<void(const PlannedFetch& item, FetchedBody* out)>;
 
-    // `workers` fetches at most at once; bodies fetched and not yet taken are held while
-    // they add up to less than `heldLimit` bytes (a worker waits for room before it starts).
-    FetchAhead(Fetcher fetcher, int workers, size_t heldLimit);
+    // `workers` fetches at most at once, and at most `perHost` of them to one host (scheme,
+    // host and port of the item's URL); bodies fetched and not yet taken are held, in memory
+    // or in their files, while they add up to less than `heldLimit` bytes (a worker waits
+    // for room before it starts).
+    FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit);
     // Ends the fetches still running (their results are not wanted) and joins the workers.
     ~FetchAhead();
     FetchAhead(const FetchAhead&) = delete;
@@ -67,6 +71,7 @@ private:
     enum class State { kWaiting, kRunning, kDone };
     struct Job {
         PlannedFetch item;
+        std::string host;
         State state = State::kWaiting;
         bool discarded = false;  // to be thrown away once its fetch ends
         bool wanted = false;     // the visit waits for it
@@ -75,8 +80,10 @@ private:
     using JobList = std::list<Job>;
 
     void Work();
+    JobList::iterator NewJob(const PlannedFetch& item, bool wanted);
 
     Fetcher fetcher_;
+    const int perHost_;
     const size_t heldLimit_;
     mutable std::mutex mutex_;
     std::condition_variable work_;  // a job to start, or room to start one, or the end
@@ -84,6 +91,7 @@ private:
     JobList jobs_;                  // in visit order as planned
     std::unordered_map<std::string, JobList::iterator> byUrl_;
     std::unordered_set<std::string> planned_;  // every URL ever planned or taken
+    std::unordered_map<std::string, int> runningPerHost_;
     size_t held_ = 0;
     bool ending_ = false;
     std::atomic<bool> abandon_{false};  // ends the fetches still running at the end

@@ -24,10 +24,18 @@ void DescribeFetchResult(const FetchResult& result, char* text, size_t size) {
             std::snprintf(text, size, "HTTP status %d", static_cast<int>(result.httpStatus));
             return;
         case FetchStatus::kTruncated:
-            std::snprintf(text, size, "truncated after %lld of %lld bytes",
-                          static_cast<long long>(result.received),
-                          static_cast<long long>(result.expected));
+            if (result.expected > 0)
+                std::snprintf(text, size, "truncated after %lld of %lld bytes",
+                              static_cast<long long>(result.received),
+                              static_cast<long long>(result.expected));
+            else if (result.expected < 0)
+                std::snprintf(text, size, "truncated after %lld bytes: closed without TLS close_notify",
+                              static_cast<long long>(result.received));
+            else
+                std::snprintf(text, size, "truncated after %lld bytes",
+                              static_cast<long long>(result.received));
             return;
+        case FetchStatus::kBadContentLength: plain = "invalid Content-Length"; break;
         case FetchStatus::kUnsupportedCoding: plain = "unsupported content coding"; break;
         case FetchStatus::kDecodingFailed: plain = "decoding failed"; break;
         case FetchStatus::kTooManyRedirects: plain = "too many redirects"; break;
@@ -40,6 +48,14 @@ void DescribeFetchResult(const FetchResult& result, char* text, size_t size) {
             std::snprintf(text, size, "save budget reached: %lld %s",
                           static_cast<long long>(result.budget),
                           result.status == FetchStatus::kItemBudgetReached ? "items" : "bytes");
+            return;
+        case FetchStatus::kTooLarge:
+            std::snprintf(text, size, "larger than the size limit of %lld bytes",
+                          static_cast<long long>(result.budget));
+            return;
+        case FetchStatus::kCut:
+            std::snprintf(text, size, "cut at %lld bytes: the body is longer than the buffer",
+                          static_cast<long long>(result.received));
             return;
     }
     std::snprintf(text, size, "%s", plain != nullptr ? plain : "failed");

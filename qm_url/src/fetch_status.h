@@ -21,7 +21,9 @@ enum class FetchStatus : int32_t {
     kNoResponse,            // the connection ended before a whole header, or none came
     kMalformedResponse,     // the status line or the chunked framing cannot be read
     kHttpStatus,            // the final response's status is not 2xx (`httpStatus`)
-    kTruncated,             // closed after `received` of the `expected` body bytes
+    kTruncated,             // closed after `received` of the `expected` body bytes (-1: a
+                            // body running to the close, closed without TLS close_notify)
+    kBadContentLength,      // Content-Length unreadable: not digits, too large, or two values
     kUnsupportedCoding,     // a content or transfer coding that was not asked for (br, ...)
     kDecodingFailed,        // a gzip or deflate body does not decode
     kTooManyRedirects,      // more redirects than a crawl follows, or a loop
@@ -31,6 +33,8 @@ enum class FetchStatus : int32_t {
     kNoMemory,              // a working area could not be had
     kItemBudgetReached,     // the save took as many items as its budget (`budget`) allows
     kByteBudgetReached,     // the save wrote as many bytes as its budget (`budget`) allows
+    kTooLarge,              // the body is larger than the size limit (`budget`)
+    kCut,                   // the body is longer than the caller's buffer: cut at `received`
 };
 
 // A status with the numbers its text names.
@@ -56,6 +60,18 @@ inline FetchResult TruncatedResult(int64_t received, int64_t expected) {
     FetchResult r(FetchStatus::kTruncated);
     r.received = received;
     r.expected = expected;
+    return r;
+}
+
+inline FetchResult SizeLimitResult(int64_t limit) {
+    FetchResult r(FetchStatus::kTooLarge);
+    r.budget = limit;
+    return r;
+}
+
+inline FetchResult CutResult(int64_t at) {
+    FetchResult r(FetchStatus::kCut);
+    r.received = at;
     return r;
 }
 

@@ -27,13 +27,9 @@ bool LocationReference(const char* location, size_t length, BoundedText& out) {
 
 }  // namespace
 
-namespace {
-
-// The hops of a fetch: `take` turns the final response into the body where the caller
-// wants it.
-template <typename Take>
-FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                   const FetchLimits& limits, Take take) {
+FetchResult FetchFollowing(const UrlRequest& first, BodySink* body,
+                           char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
+                           const FetchLimits& limits) {
     size_t length = first.urlLength == 0 ? strnlen(first.url, URL_TEXT_SIZE)
                                          : static_cast<size_t>(first.urlLength);
     if (first.urlLength < 0 || length >= URL_TEXT_SIZE) return FetchStatus::kBadUrl;
@@ -45,10 +41,11 @@ FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], Con
         request.url = finalUrl;
         request.urlLength = static_cast<int32_t>(std::strlen(finalUrl));
         Response response;
-        FetchResult result = FetchOnce(request, RedirectPolicy::kFollow, limits, &response, pool);
+        FetchResult result =
+            FetchOnce(request, RedirectPolicy::kFollow, limits, &response, body, pool);
         if (!result.ok()) return result;
         const ResponseRules& rules = response.rules;
-        if (!rules.IsRedirect()) return take(response);
+        if (!rules.IsRedirect()) return result;
         if (hop == kMostRedirects) return FetchStatus::kTooManyRedirects;
 
         char referenceArea[URL_TEXT_SIZE];
@@ -60,21 +57,6 @@ FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], Con
             return FetchStatus::kBadRedirect;
         std::memcpy(finalUrl, next, sizeof next);
     }
-}
-
-}  // namespace
-
-FetchResult FetchFollowing(const UrlRequest& first, char* output, int32_t* outputLength,
-                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits) {
-    return Follow(first, finalUrl, nullptr, limits,
-                  [&](Response& response) { return TakeBody(response, output, outputLength); });
-}
-
-FetchResult FetchFollowing(const UrlRequest& first, std::string* body,
-                           char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits) {
-    return Follow(first, finalUrl, pool, limits,
-                  [&](Response& response) { return TakeBody(response, body); });
 }
 
 }  // namespace qm

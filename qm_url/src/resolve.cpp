@@ -22,53 +22,67 @@ struct Lookup {
     std::condition_variable done;
     bool finished = false;
     bool found = false;
-    platform::HostAddress address;
+    platform::HostAddresses addresses;
 };
 
-platform::NetStatus LookUp(const char* name, platform::HostAddress* address, int timeLimitMs);
+platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses, int timeLimitMs);
 
 }  // namespace
 
-bool ResolvedHosts::Find(const char* name, platform::HostAddress* address) const {
+bool ResolvedHosts::Find(const char* name, platform::HostAddresses* addresses) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = found_.find(name);
     if (found == found_.end()) return false;
-    *address = found->second;
+    *addresses = found->second;
     return true;
 }
 
-void ResolvedHosts::Remember(const char* name, const platform::HostAddress& address) {
+void ResolvedHosts::Remember(const char* name, const platform::HostAddresses& addresses) {
     std::lock_guard<std::mutex> lock(mutex_);
-    found_[name] = address;
+    found_[name] = addresses;
 }
 
-platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address, int timeLimitMs,
-                                ResolvedHosts* known) {
+void InterleaveFamilies(platform::HostAddresses* addresses) {
+    if (addresses->empty()) return;
+    const bool firstV6 = addresses->front().v6;
+    platform::HostAddresses first, second, turns;
+    for (const platform::HostAddress& a : *addresses) (a.v6 == firstV6 ? first : second).push_back(a);
+    for (size_t i = 0; i < first.size() || i < second.size(); ++i) {
+        if (i < first.size()) turns.push_back(first[i]);
+        if (i < second.size()) turns.push_back(second[i]);
+    }
+    addresses->swap(turns);
+}
+
+platform::NetStatus ResolveHost(const char* name, platform::HostAddresses* addresses,
+                                int timeLimitMs, ResolvedHosts* known) {
     using platform::NetStatus;
     if (StopRequested()) return NetStatus::Stopped;
-    if (known != nullptr && known->Find(name, address)) return NetStatus::Ok;
-    NetStatus status = LookUp(name, address, timeLimitMs);
-    if (status == NetStatus::Ok && known != nullptr) known->Remember(name, *address);
+    if (known != nullptr && known->Find(name, addresses)) return NetStatus::Ok;
+    NetStatus status = LookUp(name, addresses, timeLimitMs);
+    if (status != NetStatus::Ok) return status;
+    InterleaveFamilies(addresses);
+    if (known != nullptr) known->Remember(name, *addresses);
     return status;
 }
 
 namespace {
 
-platform::NetStatus LookUp(const char* name, platform::HostAddress* address, int timeLimitMs) {
+platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses, int timeLimitMs) {
     using platform::NetStatus;
     // A literal address needs no resolver and returns at once.
     if (platform::IsAddressLiteral(name))
-        return platform::LookupHostBlocking(name, address) ? NetStatus::Ok : NetStatus::Failed;
+        return platform::LookupHostBlocking(name, addresses) ? NetStatus::Ok : NetStatus::Failed;
 
     auto lookup = std::make_shared<Lookup>();
     lookup->name = name;
     try {
         std::thread([lookup] {
-            platform::HostAddress found;
+            platform::HostAddresses found;
             bool ok = platform::LookupHostBlocking(lookup->name.c_str(), &found);
             std::lock_guard<std::mutex> lock(lookup->mutex);
             lookup->found = ok;
-            lookup->address = found;
+            lookup->addresses = std::move(found);
             lookup->finished = true;
             lookup->done.notify_all();
         }).detach();
@@ -84,7 +98,7 @@ platform::NetStatus LookUp(const char* name, platform::HostAddress* address, int
     });
     if (waited != NetStatus::Ok) return waited;
     if (!lookup->found) return NetStatus::Failed;
-    *address = lookup->address;
+    *addresses = lookup->addresses;
     return NetStatus::Ok;
 }
 

@@ -13,18 +13,23 @@ namespace qm {
 // workers that fetch ahead.
 class ResolvedHosts {
 public:
-    bool Find(const char* name, platform::HostAddress* address) const;
-    void Remember(const char* name, const platform::HostAddress& address);
+    bool Find(const char* name, platform::HostAddresses* addresses) const;
+    void Remember(const char* name, const platform::HostAddresses& addresses);
 
 private:
     mutable std::mutex mutex_;
-    std::unordered_map<std::string, platform::HostAddress> found_;
+    std::unordered_map<std::string, platform::HostAddresses> found_;
 };
 
-// Resolves `name` to an IPv4 address, from `known` when it holds it (and into it when it
-// does not). Returns Stopped within one wait slice of a stop request and TimedOut after
-// timeLimitMs; a lookup still running then is abandoned.
-platform::NetStatus ResolveHost(const char* name, platform::HostAddress* address, int timeLimitMs,
-                                ResolvedHosts* known = nullptr);
+// Puts the two families in turns, beginning with the family of the first address and keeping
+// the order within each: a host whose addresses of one family are all dead is reached
+// through the other after one head start, not after all of them (RFC 8305 section 4).
+void InterleaveFamilies(platform::HostAddresses* addresses);
+
+// Resolves `name` to its addresses, interleaved, from `known` when it holds them (and into
+// it when it does not). Returns Stopped within one wait slice of a stop request and TimedOut
+// after timeLimitMs; a lookup still running then is abandoned.
+platform::NetStatus ResolveHost(const char* name, platform::HostAddresses* addresses,
+                                int timeLimitMs, ResolvedHosts* known = nullptr);
 
 }  // namespace qm

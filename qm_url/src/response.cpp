@@ -1,5 +1,6 @@
 #include "response.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ascii.h"
@@ -53,14 +54,17 @@ ResponseRules::Progress ResponseRules::Update(size_t count) {
                 if (static_cast<int64_t>(count - bodyStart_) >= contentLength_)
                     return Complete(static_cast<size_t>(contentLength_));
                 return progress_;
-            case Framing::kChunked:
-                switch (chunks_.Scan(data_ + bodyStart_, count - bodyStart_)) {
+            case Framing::kChunked: {
+                const size_t from = std::max(base_, bodyStart_);
+                switch (chunks_.ScanWindow(data_ + (from - base_), from - bodyStart_,
+                                           count - bodyStart_)) {
                     case ChunkScanner::Status::Complete: return Complete(chunks_.End());
                     case ChunkScanner::Status::Malformed:
                         return Fail(FetchStatus::kMalformedResponse);
                     case ChunkScanner::Status::NeedMore: return progress_;
                 }
                 return progress_;
+            }
             case Framing::kToClose:
             case Framing::kNone: return progress_;
         }
@@ -68,10 +72,15 @@ ResponseRules::Progress ResponseRules::Update(size_t count) {
     return progress_;
 }
 
-ResponseRules::Progress ResponseRules::Closed(size_t count) {
+ResponseRules::Progress ResponseRules::Closed(size_t count, bool confirmed) {
     if (Update(count) != Progress::kNeedMore) return progress_;
     switch (framing_) {
-        case Framing::kToClose: return Complete(count - bodyStart_);
+        // Only a close the server itself said it made ends such a body: over TLS, one
+        // without close_notify may be anyone's, or a connection that dropped.
+        case Framing::kToClose:
+            if (!confirmed)
+                return Fail(TruncatedResult(static_cast<int64_t>(count - bodyStart_), -1));
+            return Complete(count - bodyStart_);
         // A close before the announced end is a body cut short, whatever ended the
         // connection (a reset may read as an orderly close).
         case Framing::kLength:
@@ -82,19 +91,15 @@ ResponseRules::Progress ResponseRules::Closed(size_t count) {
     }
 }
 
-ResponseRules::Progress ResponseRules::CutAtLimit(size_t count) {
-    if (Update(count) != Progress::kNeedMore) return progress_;
-    if (framing_ == Framing::kHeader) return Fail(FetchStatus::kMalformedResponse);
-    cut_ = true;
-    return Complete(count - bodyStart_);
-}
-
-size_t ResponseRules::ReadLimit() const {
-    return framing_ == Framing::kHeader ? kHeaderRoom : bodyStart_ + FETCH_BUFFER_SIZE;
+size_t ResponseRules::BodyEndSoFar(size_t count) const {
+    if (framing_ == Framing::kLength)
+        return static_cast<size_t>(
+            std::min<int64_t>(static_cast<int64_t>(count), static_cast<int64_t>(bodyStart_) + contentLength_));
+    return count;
 }
 
 bool ResponseRules::KeepsConnection(size_t count) const {
-    return progress_ == Progress::kComplete && !redirect_ && !cut_ && http11_ && !closes_ &&
+    return progress_ == Progress::kComplete && !redirect_ && http11_ && !closes_ &&
            framing_ != Framing::kToClose && count == bodyStart_ + bodyLength_;
 }
 
@@ -213,7 +218,8 @@ bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* v
 }
 
 // Digits only; a field repeated, or a list, must give the same number every time. Anything
-// else leaves the body to run to the close.
+// else (no digits, a sign, more digits than any length, two numbers) makes the framing
+// unreadable: where the body ends cannot be known, so no end that comes may be trusted.
 bool ResponseRules::ReadLength(const char* value, size_t length) {
     if (lengthInvalid_) return false;
     bool ok = ForEachElement(value, length, [&](const char* digits, size_t n) {
@@ -267,6 +273,7 @@ bool ResponseRules::AddCodings(const char* value, size_t length, bool transfer) 
 ResponseRules::Progress ResponseRules::ChooseFraming() {
     bodyStart_ = headerEnd_;
     framing_ = Framing::kNone;
+    framed_ = true;
     const bool success = status_ >= 200 && status_ < 300;
     if (policy_ == RedirectPolicy::kFollow && IsRedirectStatus(status_) && hasLocation_) {
         redirect_ = true;
@@ -283,6 +290,9 @@ ResponseRules::Progress ResponseRules::ChooseFraming() {
     for (size_t i = contentCount_; i > 0; --i) codings_[codingCount_++] = content_[i - 1];
 
     if (status_ == 204 || status_ == 304) return Complete(0);
+    // A transfer coding frames the body by itself; the length is then not read (RFC 9112
+    // section 6.3).
+    if (lengthInvalid_ && !hasTransferCoding_) return Fail(FetchStatus::kBadContentLength);
     if (hasTransferCoding_) {
         framing_ = chunked_ ? Framing::kChunked : Framing::kToClose;
     } else if (contentLength_ == 0) {

@@ -12,7 +12,7 @@
 namespace qm {
 
 // Room for the header blocks of one response (interim responses included) in the receive
-// area, besides the FETCH_BUFFER_SIZE bytes of body.
+// area; the body passes through it a read at a time.
 constexpr size_t kHeaderRoom = 65536;
 // The most content and transfer codings a response may stack up to be undone.
 constexpr size_t kMostCodings = 4;
@@ -31,15 +31,25 @@ public:
     ResponseRules(const char* data, RedirectPolicy policy) : data_(data), policy_(policy) {}
     // The receive area has moved (grown) to `data`, its bytes with it.
     void MovedTo(const char* data) { data_ = data; }
+    // Once the body has begun (Framed): the bytes before offset `base` are gone, and the area
+    // `data` holds those from `base` on. Counts stay offsets from the response's first byte.
+    void Slide(size_t base, const char* data) {
+        base_ = base;
+        data_ = data;
+    }
 
     // The area now holds `count` bytes.
     Progress Update(size_t count);
-    // The server has closed the connection with `count` bytes in the area.
-    Progress Closed(size_t count);
-    // The area holds `count` bytes and may take no more: the body is cut there.
-    Progress CutAtLimit(size_t count);
-    // How many bytes the area may hold while the response is read.
-    size_t ReadLimit() const;
+    // The server has closed the connection with `count` bytes in the area. `confirmed`: the
+    // close is known to be the server's own (always on plain TCP; over TLS, with
+    // close_notify). A body that runs to the close needs a confirmed one.
+    Progress Closed(size_t count, bool confirmed = true);
+    // Whether the final header has been read and the body begun: its bytes may then be
+    // taken out of the area as they come (Slide).
+    bool Framed() const { return framed_; }
+    // Once Framed, while not complete: where the body received so far ends, for `count`
+    // bytes received (bytes past a Content-Length are not body).
+    size_t BodyEndSoFar(size_t count) const;
 
     // Once failed: why.
     const FetchResult& Failure() const { return failure_; }
@@ -52,7 +62,6 @@ public:
     size_t BodyStart() const { return bodyStart_; }
     size_t BodyLength() const { return bodyLength_; }
     bool Chunked() const { return chunked_; }
-    bool Cut() const { return cut_; }
     // Once complete with `count` bytes received: whether the connection may carry the next
     // request. Only an HTTP/1.1 response that ended where its own framing said, with nothing
     // after it and no "Connection: close", leaves it so.
@@ -107,7 +116,8 @@ private:
 
     size_t bodyStart_ = 0;
     size_t bodyLength_ = 0;
-    bool cut_ = false;
+    bool framed_ = false;
+    size_t base_ = 0;  // the offset of the area's first byte
     ChunkScanner chunks_;
 };
 

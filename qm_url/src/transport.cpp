@@ -33,10 +33,10 @@ FetchStatus FromHandshake(platform::TlsStatus status) {
 Transport::Transport() = default;
 Transport::~Transport() { Close(); }
 
-FetchStatus Transport::Open(const platform::HostAddress& address, uint16_t port,
+FetchStatus Transport::Open(const platform::HostAddresses& addresses, uint16_t port,
                             const char* hostName, bool secure, int silenceLimitMs) {
     Close();
-    FetchStatus connected = FromConnect(connection_.Connect(address, port, silenceLimitMs));
+    FetchStatus connected = FromConnect(connection_.Connect(addresses, port, silenceLimitMs));
     if (connected != FetchStatus::kOk || !secure) return connected;
     tls_ = std::make_unique<platform::TlsChannel>(connection_);
     FetchStatus shaken = FromHandshake(tls_->Handshake(hostName, silenceLimitMs));

@@ -19,13 +19,16 @@ public:
     Transport(const Transport&) = delete;
     Transport& operator=(const Transport&) = delete;
 
-    // Connects to `address`:`port` and, when `secure`, runs the TLS handshake for `hostName`,
-    // whose certificate must be trusted and be for that name.
-    FetchStatus Open(const platform::HostAddress& address, uint16_t port, const char* hostName,
+    // Connects to the first of `addresses` that answers at `port` and, when `secure`, runs the
+    // TLS handshake for `hostName`, whose certificate must be trusted and be for that name.
+    FetchStatus Open(const platform::HostAddresses& addresses, uint16_t port, const char* hostName,
                      bool secure, int silenceLimitMs);
     platform::NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
     platform::NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,
                                     int silenceLimitMs);
+    // Once ReceiveSome has given 0 bytes: whether that end is the server's own word. A plain
+    // connection has nothing more to tell; over TLS only close_notify says it.
+    bool EndConfirmed() const { return !tls_ || tls_->CloseNotified(); }
     void Close();
 
 private:

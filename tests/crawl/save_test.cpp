@@ -540,6 +540,53 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
         << said;
 }
 
+// Bodies larger than the page buffer are saved whole, and a frame that goes to a file on its
+// way is still read and rewritten. An item larger than the most one item may have ends the
+// save as the byte budget does, leaving no file of it, not even a temporary one.
+std::string SampleBytes(size_t size) {
+    std::string bytes(size, '\0');
+    uint32_t seed = 2463534242u;
+    for (char& c : bytes) {
+        seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
+        c = static_cast<char>(seed);
+    }
+    return bytes;
+}
+
+TEST(SavePages, LargeBodiesAreSavedWholeAndOneWithoutEndEndsTheSave) {
+    SiteServer server;
+    const std::string big = SampleBytes(FETCH_BUFFER_SIZE + 3000000);
+    const std::string frame = std::string(2000000, ' ') + "<img src=\"in-frame.gif\">";
+    server.AddPage("/d/index.html", "<img src=\"big.bin\"><frame src=\"f.html\"><img src=\"s.gif\">");
+    server.AddPage("/d/big.bin", big, "application/octet-stream");
+    server.AddPage("/d/f.html", frame);
+    server.AddPage("/d/in-frame.gif", "GIF", "image/gif");
+    server.AddPage("/d/s.gif", "GIF", "image/gif");
+    {
+        Sandbox box;
+        ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 0}), 1);
+        // The frame's picture is there and named by the saved frame: it was read.
+        const Files files = FilesBelow(box.Root());
+        EXPECT_EQ(files.size(), 5u);
+        EXPECT_EQ(BrokenReferences(box.Root()), Files());
+        size_t whole = 0, inFrame = 0;
+        for (const auto& file : files) {
+            whole += file.find("big.bin") != std::string::npos && ReadFile(box.Root() / file) == big;
+            inFrame += file.find("in-frame.gif") != std::string::npos;
+        }
+        EXPECT_EQ(whole, 1u);
+        EXPECT_EQ(inFrame, 1u);
+    }
+    ShortBudget budget({SAVE_BUDGET_ITEMS, SAVE_BUDGET_BYTES, 1 << 20});
+    FailureLog failures;
+    Sandbox box;
+    EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 0}), 0);
+    EXPECT_EQ(Failures(),
+              Files{"-1 0 " + server.Url("/d/big.bin") + ": save budget reached: 1048576 bytes"});
+    EXPECT_EQ(FilesBelow(box.Root()), Files{"index.html"});
+    EXPECT_EQ(BrokenReferences(box.Root()), Files());
+}
+
 // Pictures on the page, in its style sheet and in its frame; a link the picture save ignores.
 struct PictureSite {
     SiteServer server;

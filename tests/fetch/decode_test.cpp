@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "decode.h"
+#include "qm_url.h"
+#include "zlib_util.h"
 
 namespace {
 
@@ -43,6 +46,39 @@ TEST(Dechunk, Bodies) {
         EXPECT_EQ(ok, c.ok);
         // A failed de-chunk leaves the body as it was.
         EXPECT_EQ(body.substr(0, static_cast<size_t>(length)), c.ok ? c.body : c.chunked);
+    }
+}
+
+// A coded body is whole only with its stream's end (and check): cut anywhere before it, it
+// fails, whatever it decoded to so far. "deflate" takes the zlib format and raw deflate.
+TEST(UndoCoding, EveryCutFailsAndTheWholeStreamDecodes) {
+    using qmtest::Wrapper;
+    const std::string text = qmtest::SampleText(200000);
+    const struct {
+        const char* name;
+        qm::Coding coding;
+        Wrapper wrapper;
+    } rows[] = {
+        {"gzip", qm::Coding::kGzip, Wrapper::Gzip},
+        {"zlib labelled gzip", qm::Coding::kGzip, Wrapper::Zlib},
+        {"zlib labelled deflate", qm::Coding::kDeflate, Wrapper::Zlib},
+        {"raw deflate", qm::Coding::kDeflate, Wrapper::Raw},
+    };
+    std::vector<char> out(text.size() + 1);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string coded = qmtest::Compress(text, row.wrapper);
+        uint32_t capacity = static_cast<uint32_t>(out.size());
+        ASSERT_TRUE(qm::UndoCoding(row.coding, coded.data(), static_cast<uint32_t>(coded.size()),
+                                   out.data(), &capacity));
+        EXPECT_EQ(std::string(out.data(), capacity), text);
+        // Every cut near both ends, and a spread between them.
+        for (size_t cut = 1; cut < coded.size(); cut += cut < 64 || cut > coded.size() - 64 ? 1 : 97) {
+            SCOPED_TRACE(cut);
+            capacity = static_cast<uint32_t>(out.size());
+            EXPECT_FALSE(qm::UndoCoding(row.coding, coded.data(), static_cast<uint32_t>(cut),
+                                        out.data(), &capacity));
+        }
     }
 }
 

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
+#include <cctype>
 #include <functional>
+#include <map>
 #include <set>
 #include <mutex>
 #include <thread>
@@ -22,11 +25,23 @@ public:
         return [this](const PlannedFetch& item, FetchedBody* out) {
             std::unique_lock<std::mutex> lock(mutex_);
             fetched_.insert(item.url);
+            std::string host = item.url.substr(0, item.url.find('/', 8));
+            std::transform(host.begin(), host.end(), host.begin(),
+                           [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+            mostAtOnce_[host] = std::max(mostAtOnce_[host], ++running_[host]);
             changed_.notify_all();
             changed_.wait(lock, [&] { return open_; });
+            --running_[host];
             out->result = FetchStatus::kOk;
-            out->body = "body of " + item.url;
+            const std::string body = "body of " + item.url;
+            out->body = BodySink(body.size());
+            out->body.Put(body.data(), body.size());
         };
+    }
+    // The most fetches that ran at once to each host ("http://a:1").
+    std::map<std::string, int> MostAtOnce() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return mostAtOnce_;
     }
     void Open() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -48,13 +63,14 @@ private:
     std::condition_variable changed_;
     bool open_ = false;
     std::multiset<std::string> fetched_;
+    std::map<std::string, int> running_, mostAtOnce_;
 };
 
-PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/"}; }
+PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/", ""}; }
 
 TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
     StandIn server;
-    FetchAhead ahead(server.Fetcher(), 2, std::string("body of a").size() + 1);  // room for two
+    FetchAhead ahead(server.Fetcher(), 2, 2, std::string("body of a").size() + 1);  // room for two
     ahead.Plan({Item("a"), Item("b"), Item("c"), Item("d")});
     ahead.Plan({Item("x"), Item("a"), Item("b")});  // found on the page just visited: x first
     ASSERT_TRUE(server.WaitForFetches(2));
@@ -62,18 +78,40 @@ TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
     FetchedBody body;
     ahead.Take(Item("x"), &body);
     EXPECT_TRUE(body.result.ok());
-    EXPECT_EQ(body.body, "body of x");
+    EXPECT_EQ(body.body.memory(), "body of x");
     ahead.Take(Item("a"), &body);
-    EXPECT_EQ(body.body, "body of a");
+    EXPECT_EQ(body.body.memory(), "body of a");
     ahead.Discard("b");
     ahead.Discard("c");
     ahead.Take(Item("d"), &body);
-    EXPECT_EQ(body.body, "body of d");
+    EXPECT_EQ(body.body.memory(), "body of d");
     ahead.Plan({Item("a"), Item("d")});  // taken already: never fetched again
     const auto fetched = server.Fetched();
     for (const std::string& url : fetched) EXPECT_EQ(fetched.count(url), 1u) << url;
     EXPECT_EQ(fetched.count("x"), 1u);
     EXPECT_EQ(ahead.HeldBytes(), 0u);
+}
+
+// The workers are one number, the fetches to one host another: items on three hosts run on
+// every worker, never more than the host's share to one host, whatever order they come in.
+TEST(FetchAhead, EachHostHasItsShareOfTheWorkers) {
+    StandIn server;
+    FetchAhead ahead(server.Fetcher(), 9, 3, 1 << 20);
+    std::vector<PlannedFetch> items;
+    for (const char* host : {"http://a:1", "HTTP://A:1", "http://b:1", "http://c:1"})
+        for (int i = 0; i < 4; ++i)
+            items.push_back(PlannedFetch{std::string(host) + "/" + std::to_string(i), "", ""});
+    ahead.Plan(items);
+    ASSERT_TRUE(server.WaitForFetches(9));
+    EXPECT_EQ(server.Fetched().size(), 9u);
+    server.Open();
+    for (const PlannedFetch& item : items) {
+        FetchedBody body;
+        ahead.Take(item, &body);
+        EXPECT_EQ(body.body.memory(), "body of " + item.url);
+    }
+    const std::map<std::string, int> most = server.MostAtOnce();
+    EXPECT_EQ(most, (std::map<std::string, int>{{"http://a:1", 3}, {"http://b:1", 3}, {"http://c:1", 3}}));
 }
 
 TEST(FetchAhead, AFetchNoLongerWantedEndsWithTheCrawl) {
@@ -89,7 +127,7 @@ TEST(FetchAhead, AFetchNoLongerWantedEndsWithTheCrawl) {
                 waitFor(StopRequested);
                 sawStop = StopRequested();
             },
-            1, 1 << 20);
+            1, 1, 1 << 20);
         ahead.Plan({Item("slow")});
         waitFor([&] { return started.load(); });
         ASSERT_TRUE(started);

@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "connection_pool.h"
 #include "fetch.h"
 #include "qm_url.h"
 #include "stop.h"
@@ -129,7 +133,27 @@ std::vector<Case> ResponseCases() {
          Ending::Reset, S::kConnectionFailed},
         {"closed without a byte", "", Ending::Close, S::kNoResponse},
         {"zlib labelled deflate", WithLength(zlib, {{"Content-Encoding", "deflate"}}),
+         Ending::StayOpen, S::kOk, page},
+        {"zlib labelled deflate, cut in its check",
+         WithLength(zlib.substr(0, zlib.size() - 2), {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed},
+        {"gzip cut in its trailer, the length matching",
+         WithLength(gzip.substr(0, gzip.size() - 4), gzipped), Ending::StayOpen,
+         S::kDecodingFailed},
+        {"gzip cut in half, chunked",
+         HttpResponse(200, {{"Transfer-Encoding", "chunked"}, {"Content-Encoding", "gzip"}},
+                      [&] {
+                          char n[16];
+                          std::snprintf(n, sizeof n, "%zx\r\n", halfGzip.size());
+                          return n + halfGzip + "\r\n0\r\n\r\n";
+                      }()),
+         Ending::StayOpen, S::kDecodingFailed},
+        {"differing content lengths",
+         HttpResponse(200, {{"Content-Length", "5"}, {"Content-Length", "50"}}, page),
+         Ending::Close, S::kBadContentLength},
+        {"a content length past any number",
+         HttpResponse(200, {{"Content-Length", "100000000000000000000"}}, "0123456789"),
+         Ending::Close, S::kBadContentLength},
         {"gzip cut in half", WithLength(halfGzip, gzipped), Ending::StayOpen, S::kDecodingFailed},
         {"gzip with a damaged check", WithLength(damagedGzip, gzipped), Ending::StayOpen,
          S::kDecodingFailed},
@@ -138,13 +162,12 @@ std::vector<Case> ResponseCases() {
         {"deflate cut short",
          WithLength(deflate.substr(0, deflate.size() - 1), {{"Content-Encoding", "deflate"}}),
          Ending::StayOpen, S::kDecodingFailed},
+        // A body longer than the caller's buffer is cut there, and said to be.
         {"gzip of more than the area fills it",
-         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kOk, area},
-        // The receive area has room for a header besides a body of its size; a longer body is
-        // cut there.
+         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kCut, area},
         {"a body of the area's size", WithLength(area, {{"Server", std::string(2000, 's')}}),
          Ending::StayOpen, S::kOk, area},
-        {"a longer body, cut", HttpResponse(200, {}, big), Ending::StayOpen, S::kOk, area},
+        {"a longer body, cut", HttpResponse(200, {}, big), Ending::StayOpen, S::kCut, area},
         {"gzip cut in half, no length", HttpResponse(200, gzipped, halfGzip), Ending::Close,
          S::kDecodingFailed},
     };
@@ -176,13 +199,120 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
             Caller caller;
             std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
             EXPECT_EQ(FetchInto(url, caller).status, c.status);
-            if (c.status == S::kOk) {
+            if (c.status == S::kOk || c.status == S::kCut) {
                 EXPECT_EQ(caller.Text(), c.body);
             } else {
                 EXPECT_TRUE(caller.Untouched());
             }
         }
     }
+}
+
+// Over TLS a close without close_notify may be a cut on the path: it ends no body that only
+// the close could end. A body its own framing ended is whole, however the connection then ends.
+TEST(Fetch, OverTlsACloseWithoutCloseNotifyEndsNoBody) {
+    qmtest::TlsFront* tls = qmtest::TlsFront::Get();
+    ASSERT_NE(tls, nullptr);
+    const std::string body = qmtest::SampleText(5000);
+    const struct {
+        const char* name;
+        std::string response;
+        S status;
+    } rows[] = {
+        {"read to the close", HttpResponse(200, {}, body), S::kTruncated},
+        {"gzip transfer without chunks",
+         HttpResponse(200, {{"Transfer-Encoding", "gzip"}}, qmtest::Compress(body, Wrapper::Gzip)),
+         S::kTruncated},
+        {"content length", WithLength(body), S::kOk},
+        {"chunked", HttpResponse(200, {{"Transfer-Encoding", "chunked"}}, "4\r\nbody\r\n0\r\n\r\n"),
+         S::kOk},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Script script = Script().Send(row.response).Then(Ending::Close);
+        qmtest::TestServer server([&](const qmtest::Request&) { return script; });
+        ASSERT_TRUE(tls->Route(server.Port(), qmtest::TlsFront::Closing::kWithoutNotify));
+        Caller caller;
+        qm::FetchResult result = FetchInto(tls->Url(qmtest::Certificate::kValid), caller);
+        EXPECT_EQ(result.status, row.status);
+        if (row.status == S::kOk) EXPECT_FALSE(caller.Untouched());
+        else EXPECT_TRUE(caller.Untouched());
+    }
+}
+
+// A host with several addresses: each is tried, the two families in turns, the next one
+// beside a silent one after its head start and at once after one that refuses. The name
+// comes from the save's own table of looked-up names, so no name service is asked.
+TEST(Fetch, EveryAddressOfAHostIsTriedUntilOneAnswers) {
+    enum class At { kServer4, kServer6, kRefused, kSilent4, kSilent6 };
+    const struct {
+        const char* name;
+        std::vector<At> addresses;
+        S status;
+        std::string body;
+    } rows[] = {
+        {"first refuses", {At::kRefused, At::kServer4}, S::kOk, "four"},
+        {"first silent", {At::kSilent4, At::kServer4}, S::kOk, "four"},
+        {"IPv6 first", {At::kServer6, At::kServer4}, S::kOk, "six"},
+        {"IPv6 silent, IPv4 answers", {At::kSilent6, At::kServer4}, S::kOk, "four"},
+        {"IPv4 silent, IPv6 answers", {At::kSilent4, At::kServer6}, S::kOk, "six"},
+        {"every address refuses", {At::kRefused, At::kRefused}, S::kConnectRefused, ""},
+        {"every address silent", {At::kSilent4, At::kSilent6}, S::kTimedOut, ""},
+    };
+    qmtest::TestServer four([](const qmtest::Request&) { return Script().Send(WithLength("four")); });
+    const uint16_t port = four.Port();
+    auto address = [](const char* text) {
+        qm::platform::HostAddresses parsed;
+        EXPECT_TRUE(qm::platform::LookupHostBlocking(text, &parsed));  // a literal: no resolver
+        return parsed.at(0);
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::unique_ptr<qmtest::TestServer> six;
+        std::vector<std::unique_ptr<qmtest::SilentAddress>> silent;
+        qm::platform::HostAddresses table;
+        for (At at : row.addresses) {
+            switch (at) {
+                case At::kServer4: table.push_back(address("127.0.0.1")); break;
+                case At::kServer6:
+                    six = std::make_unique<qmtest::TestServer>(
+                        [](const qmtest::Request&) { return Script().Send(WithLength("six")); },
+                        "::1", port);
+                    table.push_back(address("::1"));
+                    break;
+                case At::kRefused: table.push_back(address("127.0.0.3")); break;
+                case At::kSilent4:
+                case At::kSilent6: {
+                    const char* text = at == At::kSilent4 ? "127.0.0.4" : "::1";
+                    silent.push_back(std::make_unique<qmtest::SilentAddress>(text, port));
+                    ASSERT_TRUE(silent.back()->ok());
+                    table.push_back(address(text));
+                    break;
+                }
+            }
+        }
+        qm::ConnectionPool pool;
+        pool.Hosts().Remember("several.test", table);
+        const std::string url = "http://several.test:" + std::to_string(port) + "/";
+        UrlRequest request{};
+        request.url = url.c_str();
+        qm::CallScope clearStaleStop;
+        qm::Response response;
+        qm::BodySink body(1000);
+        const int silenceMs = row.status == S::kTimedOut ? 1000 : 20000;
+        qm::FetchResult result = qm::FetchOnce(request, qm::RedirectPolicy::kReturn,
+                                               qm::FetchLimits(silenceMs, 2 * silenceMs),
+                                               &response, &body, &pool);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(body.memory(), row.body);
+    }
+    // An IPv6 address written in a URL, in its brackets.
+    qmtest::TestServer six([](const qmtest::Request&) { return Script().Send(WithLength("six")); },
+                           "::1");
+    Caller caller;
+    EXPECT_EQ(FetchInto(six.Url("/"), caller).status, S::kOk);
+    EXPECT_EQ(caller.Text(), "six");
+    EXPECT_EQ(six.Log().at(0).Header("Host"), "[::1]:" + std::to_string(six.Port()));
 }
 
 Script Redirect(int status, const std::string& location, const std::string& body = "") {
@@ -332,6 +462,96 @@ TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
         EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
         EXPECT_EQ(caller.Text(), "fine");
     }
+}
+
+std::vector<std::string>& Reasons() {
+    static std::vector<std::string> reasons;
+    return reasons;
+}
+
+void QM_CALLBACK KeepReason(int32_t, const PageRecord*, const char*, const char* reason) {
+    Reasons().push_back(reason);
+}
+
+// The export keeps its caller's buffer: a longer body is returned as far as it fits, and the
+// failure callback is told where it was cut.
+TEST(Fetch, ExportCutsALongerBodyAtTheBufferAndSaysSo) {
+    qmtest::SiteServer server;
+    const std::string big(FETCH_BUFFER_SIZE + 100, 'b'), fits(FETCH_BUFFER_SIZE, 'f');
+    server.AddPage("/big", big);
+    server.AddPage("/fits", fits);
+    qm_SetFailureCallback(KeepReason);
+    for (const char* path : {"/big", "/fits"}) {
+        SCOPED_TRACE(path);
+        Reasons().clear();
+        const std::string url = server.Url(path);
+        UrlRequest request{};
+        request.url = url.c_str();
+        Caller caller;
+        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
+        EXPECT_EQ(caller.length, FETCH_BUFFER_SIZE);
+        EXPECT_EQ(Reasons(), path == std::string("/big")
+                                 ? std::vector<std::string>{"cut at 10485760 bytes: the body is "
+                                                            "longer than the buffer"}
+                                 : std::vector<std::string>{});
+    }
+    qm_SetFailureCallback(nullptr);
+}
+
+// A body straight into a file: whole, under any size, or no file at all (a file that stood
+// there stays as it was), whether the body is too large, cut short or stopped on its way.
+TEST(Fetch, IntoAFileWholeOrNotAtAll) {
+    namespace fs = std::filesystem;
+    const std::string body = qmtest::SampleText(3000000);  // past what stays in memory
+    const std::string response = WithLength(body);
+    qmtest::SiteServer server;
+    server.AddPage("/whole", body);
+    server.AddPage("/coded", qmtest::Compress(body, Wrapper::Gzip), "text/html",
+                   {{"Content-Encoding", "gzip"}});
+    server.Add("/cut", Script().Send(response.substr(0, response.size() - 1000)));
+    server.Add("/stalled", Script().Send(response.substr(0, 2500000)).Then(Ending::StayOpen));
+    const fs::path folder =
+        fs::temp_directory_path() /
+        ("qm-into-file-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(folder);
+    const std::string path = (folder / "body.html").string();
+    const struct {
+        const char* path;
+        int64_t limit;
+        bool stop;
+        int32_t result;
+    } rows[] = {
+        {"/whole", -1, false, 1},
+        {"/coded", 3000000, false, 1},  // the limit counts the body, not its coding
+        {"/whole", 2999999, false, 0},
+        {"/coded", 2999999, false, 0},
+        {"/cut", -1, false, 0},
+        {"/stalled", -1, true, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.path) + " " + std::to_string(row.limit));
+        { std::ofstream(path, std::ios::binary) << "older"; }
+        const std::string url = server.Url(row.path);
+        UrlRequest request{};
+        request.url = url.c_str();
+        // The stop comes once the body waits in its temporary file beside the older one.
+        auto entries = [&] {
+            return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
+        };
+        std::thread stopper([&] {
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (row.stop && entries() < 2 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (row.stop) qm_StopSave();
+        });
+        EXPECT_EQ(qm_UrlToFile(&request, path.c_str(), row.limit, 0), row.result);
+        stopper.join();
+        std::ifstream in(path, std::ios::binary);
+        const std::string now(std::istreambuf_iterator<char>(in), {});
+        EXPECT_TRUE(now == (row.result == 1 ? body : std::string("older")));
+        EXPECT_EQ(entries(), 1);
+    }
+    fs::remove_all(folder);
 }
 
 // A copy of `text` without its NUL whose last byte is the last readable one, kept for the

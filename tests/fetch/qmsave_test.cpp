@@ -84,6 +84,15 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     const std::string part =
         qmtest::HttpResponse(200, {{"Content-Length", "100000"}}, std::string(5000, 'x'));
     site.Add("/cut", qmtest::Script().Send(part));
+    // Longer than the 10 MiB buffer of a fetch; a coded body that decodes to far more than it is.
+    const std::string big = qmtest::SampleText(12500000);
+    site.AddPage("/big", big);
+    site.AddPage("/bomb", qmtest::Compress(std::string(40000000, '\0'), qmtest::Wrapper::Gzip),
+                 "text/html", {{"Content-Encoding", "gzip"}});
+    const std::string bigFile = Scratch("big");
+    site.Add("/two-lengths", qmtest::Script().Send(qmtest::HttpResponse(
+                                 200, {{"Content-Length", "5"}, {"Content-Length", "50"}},
+                                 std::string(50, 'x'))));
     // Under Wine a reset may read as an orderly close: either way the fetch fails.
     site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
@@ -102,6 +111,15 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
          "could not fetch " + site.Url("/nothing") + ": HTTP status 404"},
         {"fetch " + site.Url("/cut") + missing, 1, "", ": truncated after 5000 of 100000 bytes"},
         {"fetch " + site.Url("/reset") + missing, 1, "", "could not fetch"},
+        {"fetch " + site.Url("/two-lengths") + missing, 1, "", ": invalid Content-Length"},
+        {"fetch " + site.Url("/big"), 0, big, ""},
+        {"fetch " + site.Url("/big") + " -o \"" + bigFile + "\"", 0, "", ""},
+        {"fetch " + site.Url("/page.html") + " --max-filesize 1000" + missing, 1, "",
+         ": larger than the size limit of 1000 bytes"},
+        {"fetch " + site.Url("/bomb") + " --max-filesize 1000000" + missing, 1, "",
+         ": larger than the size limit of 1000000 bytes"},
+        {"fetch http://a/ --max-filesize", 2, "", "needs a size in bytes"},
+        {"fetch http://a/ --max-filesize 10k", 2, "", "needs a size in bytes"},
         {"fetch " + tls->Url(qmtest::Certificate::kSelfSigned) + missing, 1, "",
          ": certificate not trusted"},
         {"fetch", 2, "", "needs a URL"},
@@ -120,8 +138,11 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     }
     EXPECT_EQ(ReadFile(file), page);
     std::remove(file.c_str());
+    EXPECT_TRUE(ReadFile(bigFile) == big);
+    std::remove(bigFile.c_str());
     EXPECT_TRUE(ReadFile(Scratch("missing")).empty());
-    EXPECT_NE(Qmsave("--help").out.find("qmsave fetch URL [-L] [-o FILE]"), std::string::npos);
+    EXPECT_NE(Qmsave("--help").out.find("qmsave fetch URL [-L] [-o FILE] [--max-filesize BYTES]"),
+              std::string::npos);
 }
 
 // A page save that fails or is stopped leaves the file it would have replaced as it was;

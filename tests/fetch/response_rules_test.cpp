@@ -39,14 +39,24 @@ const Case kCases[] = {
      "ok"},
     {"no content length reads to the close", Head("Server: x\r\n") + "body", kAtClose, S::kOk,
      "body"},
-    {"invalid content length reads to the close", Head("Content-Length: 4x\r\n") + "body!",
-     kAtClose, S::kOk, "body!"},
-    {"negative content length reads to the close", Head("Content-Length: -4\r\n") + "body!",
-     kAtClose, S::kOk, "body!"},
-    {"content length of 20 digits reads to the close",
-     Head("Content-Length: 99999999999999999999\r\n") + "ab", kAtClose, S::kOk, "ab"},
-    {"differing content lengths read to the close",
-     Head("Content-Length: 1\r\nContent-Length: 2\r\n") + "abc", kAtClose, S::kOk, "abc"},
+    // Where the body ends cannot be known: each fails at the header (RFC 9112 section 6.3).
+    {"content length not a number", Head("Content-Length: 4x\r\n") + "body!", "\r\n\r\n",
+     S::kBadContentLength},
+    {"negative content length", Head("Content-Length: -4\r\n") + "body!", "\r\n\r\n",
+     S::kBadContentLength},
+    {"empty content length", Head("Content-Length: \r\n") + "body!", "\r\n\r\n",
+     S::kBadContentLength},
+    {"content length of 20 digits", Head("Content-Length: 99999999999999999999\r\n") + "ab",
+     "\r\n\r\n", S::kBadContentLength},
+    {"differing content lengths", Head("Content-Length: 5\r\nContent-Length: 50\r\n") + "abcde",
+     "\r\n\r\n", S::kBadContentLength},
+    {"differing lengths in one list", Head("Content-Length: 5, 50\r\n") + "abcde", "\r\n\r\n",
+     S::kBadContentLength},
+    {"a transfer coding frames the body past a bad length",
+     Head("Content-Length: x\r\nTransfer-Encoding: chunked\r\n") + "1\r\nz\r\n0\r\n\r\n",
+     "0\r\n\r\n", S::kOk, "1\r\nz\r\n0\r\n\r\n"},
+    {"a bad length on a 404 is the 404", "HTTP/1.1 404 No\r\nContent-Length: -1\r\n\r\n",
+     "\r\n\r\n", S::kHttpStatus},
     {"repeated equal content lengths", Head("Content-Length: 2, 2\r\nContent-Length: 2\r\n") + "ab",
      "ab", S::kOk, "ab"},
     {"zero length ends at the header", Head("Content-Length: 000\r\n"), "\r\n\r\n", S::kOk, ""},
@@ -163,6 +173,34 @@ TEST(ResponseRules, WholeCutInTwoAtEveryOffsetAndOneByteAtATime) {
         }
         SCOPED_TRACE("one byte at a time");
         Check(c, everyByte);
+    }
+}
+
+// A close the server did not confirm (TLS without close_notify) cannot end a body: only one
+// that its own framing ended, before the close, is whole.
+TEST(ResponseRules, AnUnconfirmedCloseEndsNoBody) {
+    const struct {
+        const char* name;
+        std::string response;
+        FetchStatus status;
+    } rows[] = {
+        {"read to the close", Head("Server: x\r\n") + "body", S::kTruncated},
+        {"transfer coding without chunks", Head("Transfer-Encoding: gzip\r\n") + "zz",
+         S::kTruncated},
+        {"length, whole", Head("Content-Length: 4\r\n") + "body", S::kOk},
+        {"length, short", Head("Content-Length: 9\r\n") + "body", S::kTruncated},
+        {"chunked, whole", Head("Transfer-Encoding: chunked\r\n") + "1\r\nz\r\n0\r\n\r\n", S::kOk},
+        {"204", "HTTP/1.1 204 No Content\r\n\r\n", S::kOk},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        qm::ResponseRules rules(row.response.data(), RedirectPolicy::kReturn);
+        qm::ResponseRules::Progress progress = rules.Update(row.response.size());
+        if (progress == qm::ResponseRules::Progress::kNeedMore)
+            progress = rules.Closed(row.response.size(), false);
+        EXPECT_EQ(progress == qm::ResponseRules::Progress::kFailed ? rules.Failure().status
+                                                                   : FetchStatus::kOk,
+                  row.status);
     }
 }
 

@@ -12,7 +12,7 @@ string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
 list(TRANSFORM entries REPLACE "^\\[ *[0-9]+\\] " "")
 list(SORT entries)
 set(expected qm_OldSavePages qm_SavePages qm_SavePictures qm_SetFailureCallback qm_StopSave
-  qm_UrlToHtml qm_UrlToHtmlFollow)
+  qm_UrlToFile qm_UrlToHtml qm_UrlToHtmlFollow)
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "exports are '${entries}', expected '${expected}'")
 endif()

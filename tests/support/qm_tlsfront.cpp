@@ -2,7 +2,8 @@
 // start natively and from under Wine. It makes an authority and the server certificates,
 // listens once per certificate, connects to the lifeline port and says there
 // "<valid> <other-host> <expired> <self-signed> <old-protocol>\n" and the authority in PEM;
-// then "route <port>\n" (answered "ok\n") sends later connections to 127.0.0.1:<port>.
+// then "route <port>\n" (answered "ok\n") sends later connections to 127.0.0.1:<port>, and
+// "route <port> bare\n" does the same but ends them without close_notify.
 // It ends when the lifeline closes (Wine cannot wait for a Linux process), or after ten minutes.
 #include <fcntl.h>
 #include <openssl/err.h>
@@ -29,6 +30,7 @@ constexpr int kIdleMs = 60000;
 constexpr long kDay = 24 * 3600;
 
 std::atomic<int> g_backendPort{0};
+std::atomic<bool> g_bareClose{false};
 
 void Fail(const char* what) {
     std::fprintf(stderr, "qm_tlsfront: %s\n", what);
@@ -105,8 +107,8 @@ bool SendText(int s, const std::string& text) {
 }
 
 // Relays one TLS connection to the backend until either side ends. The backend's orderly
-// close becomes TLS's own close; its reset becomes a reset.
-void Relay(SSL_CTX* ctx, int client) {
+// close becomes TLS's own close (or, routed bare, a TCP close alone); its reset becomes a reset.
+void Relay(SSL_CTX* ctx, int client, bool bare) {
     timeval limit{10, 0};
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
@@ -135,7 +137,7 @@ void Relay(SSL_CTX* ctx, int client) {
         if (n <= 0) break;
         if (!SendText(backend, std::string(buffer, static_cast<size_t>(n)))) break;
     }
-    if (orderly) SSL_shutdown(ssl);
+    if (orderly && !bare) SSL_shutdown(ssl);
     if (backend >= 0) close(backend);
     SSL_free(ssl);
     if (reset) {
@@ -215,6 +217,8 @@ int main(int argc, char** argv) {
             while ((end = commands.find('\n')) != std::string::npos) {
                 int port = 0;
                 if (std::sscanf(commands.c_str(), "route %d", &port) == 1) {
+                    g_bareClose = commands.compare(0, end, "route " + std::to_string(port) +
+                                                               " bare") == 0;
                     g_backendPort = port;
                     SendText(lifeline, "ok\n");
                 }
@@ -224,7 +228,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < kPorts; ++i) {
             if (p[i + 1].revents == 0) continue;
             int client = accept(listeners[i], nullptr, nullptr);
-            if (client >= 0) std::thread(Relay, contexts[i], client).detach();
+            if (client >= 0) std::thread(Relay, contexts[i], client, g_bareClose.load()).detach();
         }
     }
 }

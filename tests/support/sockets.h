@@ -42,23 +42,43 @@ inline bool Ready(Socket s, bool toWrite, int ms) {
                   nullptr, &tv) > 0;
 }
 
-// Listens on `address` at a port the system picks, or gives kNoSocket.
-inline Socket Listen(const std::string& address, uint16_t* port) {
+// Listens on `address` (IPv4, or IPv6 when it has a colon) at *port, or at a port the system
+// picks when *port is 0, and stores the port; kNoSocket when it cannot. `backlog` 0 with one
+// connection waiting makes an address that takes no more: their attempts go unanswered.
+inline Socket Listen(const std::string& address, uint16_t* port, int backlog = 64) {
 #ifdef _WIN32
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
 #endif
-    Socket s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = inet_addr(address.c_str());
-    socklen_t size = sizeof at;
-    if (s == kNoSocket || bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
-        listen(s, 64) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) != 0) {
+    const bool v6 = address.find(':') != std::string::npos;
+    Socket s = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    sockaddr_storage at{};
+    socklen_t size = 0;
+    if (v6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&at);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(*port);
+        inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr);
+        size = sizeof *in6;
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&at);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(*port);
+        in->sin_addr.s_addr = inet_addr(address.c_str());
+        size = sizeof *in;
+    }
+#ifndef _WIN32
+    // A port asked for again while an earlier connection to it waits out its close.
+    int on = 1;
+    if (s != kNoSocket && *port != 0) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#endif
+    if (s == kNoSocket || bind(s, reinterpret_cast<sockaddr*>(&at), size) != 0 ||
+        listen(s, backlog) != 0 || getsockname(s, reinterpret_cast<sockaddr*>(&at), &size) != 0) {
         if (s != kNoSocket) CloseSocket(s);
         return kNoSocket;
     }
-    *port = ntohs(at.sin_port);
+    *port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&at)->sin6_port
+                     : reinterpret_cast<sockaddr_in*>(&at)->sin_port);
     return s;
 }
 

@@ -150,11 +150,12 @@ void TestServer::State::Serve(Socket s) {
     CloseSocket(s);
 }
 
-TestServer::TestServer(Handler handler, const std::string& address)
+TestServer::TestServer(Handler handler, const std::string& address, uint16_t port)
     : state_(std::make_shared<State>()) {
     State& st = *state_;
     st.handler = std::move(handler);
     st.address = address;
+    st.port = port;
     st.listener = Listen(address, &st.port);
     if (st.listener == kNoSocket) throw std::runtime_error("test server: cannot listen");
     st.acceptThread = std::thread([&st] {
@@ -181,7 +182,9 @@ TestServer::~TestServer() {
 uint16_t TestServer::Port() const { return state_->port; }
 
 std::string TestServer::Url(const std::string& path) const {
-    return "http://" + state_->address + ":" + std::to_string(state_->port) + path;
+    const bool v6 = state_->address.find(':') != std::string::npos;
+    return "http://" + (v6 ? "[" + state_->address + "]" : state_->address) + ":" +
+           std::to_string(state_->port) + path;
 }
 
 std::vector<Request> TestServer::Log() const {
@@ -198,6 +201,26 @@ std::vector<std::string> TestServer::RequestedTargets() const {
 size_t TestServer::ConnectionCount() const {
     std::lock_guard<std::mutex> lock(state_->mutex);
     return state_->connections.size();
+}
+
+SilentAddress::SilentAddress(const std::string& address, uint16_t port) {
+    Socket listener = Listen(address, &port, 0);
+    listener_ = static_cast<uintptr_t>(listener);
+    waiting_ = static_cast<uintptr_t>(kNoSocket);
+    if (listener == kNoSocket) return;
+    Socket waiting = socket(address.find(':') != std::string::npos ? AF_INET6 : AF_INET,
+                            SOCK_STREAM, 0);
+    waiting_ = static_cast<uintptr_t>(waiting);
+    sockaddr_storage at{};
+    socklen_t size = sizeof at;
+    ok_ = waiting != kNoSocket &&
+          getsockname(listener, reinterpret_cast<sockaddr*>(&at), &size) == 0 &&
+          connect(waiting, reinterpret_cast<sockaddr*>(&at), size) == 0;
+}
+
+SilentAddress::~SilentAddress() {
+    if (static_cast<Socket>(waiting_) != kNoSocket) CloseSocket(static_cast<Socket>(waiting_));
+    if (static_cast<Socket>(listener_) != kNoSocket) CloseSocket(static_cast<Socket>(listener_));
 }
 
 SiteServer::SiteServer(const std::string& address)

@@ -55,8 +55,10 @@ class TestServer {
 public:
     using Handler = std::function<Script(const Request&)>;
 
-    // 127.0.0.2 stands for a second host without any name service.
-    explicit TestServer(Handler handler, const std::string& address = "127.0.0.1");
+    // 127.0.0.2 stands for a second host without any name service; "::1" for IPv6. `port` 0:
+    // one the system picks.
+    explicit TestServer(Handler handler, const std::string& address = "127.0.0.1",
+                        uint16_t port = 0);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -70,6 +72,21 @@ public:
 private:
     struct State;
     std::shared_ptr<State> state_;
+};
+
+// An address at a port where connection attempts go unanswered, as at a host that is down:
+// a listener that accepts nothing, its one waiting place taken.
+class SilentAddress {
+public:
+    SilentAddress(const std::string& address, uint16_t port);
+    ~SilentAddress();
+    SilentAddress(const SilentAddress&) = delete;
+    SilentAddress& operator=(const SilentAddress&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    uintptr_t listener_, waiting_;
+    bool ok_ = false;
 };
 
 struct SitePages {

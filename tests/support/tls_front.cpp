@@ -108,8 +108,10 @@ bool TlsFront::Start() {
     return true;
 }
 
-bool TlsFront::Route(uint16_t port) {
-    std::string command = "route " + std::to_string(port) + "\n", answer;
+bool TlsFront::Route(uint16_t port, Closing closing) {
+    std::string command = "route " + std::to_string(port) +
+                          (closing == Closing::kWithoutNotify ? " bare" : "") + "\n",
+                answer;
     return send(static_cast<Socket>(lifeline_), command.data(), static_cast<int>(command.size()),
                 0) == static_cast<int>(command.size()) &&
            ReadUntil(lifeline_, "\n", &answer, 10000) && answer == "ok\n";

@@ -22,8 +22,13 @@ public:
     // Null (with the reason on stderr) when the front cannot be started or trusted.
     static TlsFront* Get();
 
+    // How a relay ends when the server behind it closes.
+    enum class Closing {
+        kNotify,         // with TLS close_notify, as a server that means to end does
+        kWithoutNotify,  // the TCP connection alone, as a cut on the path looks
+    };
     // Relays later connections to 127.0.0.1:`port`.
-    bool Route(uint16_t port);
+    bool Route(uint16_t port, Closing closing = Closing::kNotify);
     // "https://127.0.0.1:<port>" + path, served with `certificate`.
     std::string Url(Certificate certificate, const std::string& path = "/") const;
 

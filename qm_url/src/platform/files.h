@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace qm::platform {
@@ -22,6 +23,31 @@ bool PathExists(const char* path);
 // renamed into place, replacing an older file. A failed or interrupted write leaves no file
 // under `path` and removes the temporary one.
 bool WriteFileAtomically(const char* path, const char* data, size_t size);
+
+// A file written in pieces under a temporary name in the folder of the file it is to become,
+// and renamed to that name once whole. One that is not renamed is removed with this object.
+class TempFile {
+public:
+    TempFile() = default;
+    ~TempFile() { Remove(); }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    // Creates the temporary file beside `finalPath`, in its folder.
+    bool Create(const char* finalPath);
+    bool Append(const char* data, size_t size);
+    // Closes the file and renames it to `path`, replacing an older file there.
+    bool RenameTo(const char* path);
+    // Closes and removes the file, if there is one.
+    void Remove();
+    bool open() const { return handle_ != kNoHandle; }
+    const std::string& path() const { return path_; }
+
+private:
+    static constexpr intptr_t kNoHandle = -1;
+    intptr_t handle_ = kNoHandle;
+    std::string path_;  // the system's own path of the temporary file
+};
 
 // Reads the whole file at `path` into `data`. False when it cannot be read.
 bool ReadWholeFile(const char* path, std::string* data);

@@ -103,6 +103,49 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
     return ok;
 }
 
+bool TempFile::Create(const char* finalPath) {
+    Remove();
+    std::string target = SystemPath(finalPath);
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        char name[16];
+        unsigned n = (g_tempCounter.fetch_add(1) + static_cast<unsigned>(::getpid()) * 7919u);
+        std::snprintf(name, sizeof name, "~qm%04x", n & 0xffffu);
+        std::string temp = folder + name;
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            handle_ = fd;
+            path_ = temp;
+            return true;
+        }
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+bool TempFile::Append(const char* data, size_t size) {
+    return handle_ != kNoHandle && WriteAll(static_cast<int>(handle_), data, size);
+}
+
+bool TempFile::RenameTo(const char* path) {
+    if (handle_ == kNoHandle) return false;
+    bool ok = ::close(static_cast<int>(handle_)) == 0;
+    handle_ = kNoHandle;
+    ok = ok && ::rename(path_.c_str(), SystemPath(path).c_str()) == 0;
+    if (!ok) ::unlink(path_.c_str());
+    path_.clear();
+    return ok;
+}
+
+void TempFile::Remove() {
+    if (handle_ == kNoHandle) return;
+    ::close(static_cast<int>(handle_));
+    ::unlink(path_.c_str());
+    handle_ = kNoHandle;
+    path_.clear();
+}
+
 bool RenameToNew(const char* from, const char* to) {
     std::string source = SystemPath(from), target = SystemPath(to);
     if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)

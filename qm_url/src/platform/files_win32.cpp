@@ -113,6 +113,54 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
     return ok;
 }
 
+bool TempFile::Create(const char* finalPath) {
+    Remove();
+    const char* cut = nullptr;
+    for (const char* p = finalPath; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') cut = p + 1;
+    size_t folderLength = cut ? static_cast<size_t>(cut - finalPath) : 0;
+    char temp[MAX_PATH * 2];
+    if (folderLength + 8 >= sizeof temp) return false;
+    std::memcpy(temp, finalPath, folderLength);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        unsigned n =
+            g_tempCounter.fetch_add(1) + static_cast<unsigned>(GetCurrentProcessId()) * 7919u;
+        std::snprintf(temp + folderLength, sizeof temp - folderLength, "~qm%04x", n & 0xffffu);
+        // Readable while it is written: a page is read back from it to be scanned.
+        HANDLE file = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            handle_ = reinterpret_cast<intptr_t>(file);
+            path_ = temp;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
+}
+
+bool TempFile::Append(const char* data, size_t size) {
+    return handle_ != kNoHandle && WriteAll(reinterpret_cast<HANDLE>(handle_), data, size);
+}
+
+bool TempFile::RenameTo(const char* path) {
+    if (handle_ == kNoHandle) return false;
+    bool ok = CloseHandle(reinterpret_cast<HANDLE>(handle_)) != 0;
+    handle_ = kNoHandle;
+    ok = ok && MoveFileExA(path_.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+    if (!ok) DeleteFileA(path_.c_str());
+    path_.clear();
+    return ok;
+}
+
+void TempFile::Remove() {
+    if (handle_ == kNoHandle) return;
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    DeleteFileA(path_.c_str());
+    handle_ = kNoHandle;
+    path_.clear();
+}
+
 bool DeleteTree(const char* path) {
     FullPath full(path);
     if (!full.ok || GetFileAttributesA(full.text) == INVALID_FILE_ATTRIBUTES) return false;

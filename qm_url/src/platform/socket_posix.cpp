@@ -1,6 +1,10 @@
 #include <arpa/inet.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <vector>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -34,24 +38,32 @@ NetSession::NetSession() = default;
 NetSession::~NetSession() = default;
 
 bool IsAddressLiteral(const char* name) {
-    in_addr ignored;
-    return inet_pton(AF_INET, name, &ignored) == 1;
+    in6_addr ignored;
+    return inet_pton(AF_INET, name, &ignored) == 1 || inet_pton(AF_INET6, name, &ignored) == 1;
 }
 
-bool LookupHostBlocking(const char* name, HostAddress* address) {
+bool LookupHostBlocking(const char* name, HostAddresses* addresses) {
+    addresses->clear();
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    bool ok = false;
-    if (found->ai_family == AF_INET && found->ai_addrlen >= sizeof(sockaddr_in)) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-        std::memcpy(address->bytes, &in->sin_addr, 4);
-        ok = true;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0) return false;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        HostAddress address;
+        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
+            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+        } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
+            address.v6 = true;
+            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
+                        16);
+        } else {
+            continue;
+        }
+        addresses->push_back(address);
     }
     freeaddrinfo(found);
-    return ok;
+    return !addresses->empty();
 }
 
 Connection::~Connection() { Close(); }
@@ -61,28 +73,96 @@ void Connection::Close() {
     socket_ = -1;
 }
 
-NetStatus Connection::Connect(const HostAddress& address, uint16_t port, int timeLimitMs) {
+namespace {
+
+// Starts a connection to `address` without waiting: the socket, or -1 when it failed at
+// once. *connected tells that it needs no wait.
+int StartConnecting(const HostAddress& address, uint16_t port, bool* connected) {
+    *connected = false;
+    sockaddr_storage to{};
+    socklen_t size = 0;
+    if (address.v6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&to);
+        in6->sin6_family = AF_INET6;
+        std::memcpy(&in6->sin6_addr, address.bytes, 16);
+        in6->sin6_port = htons(port);
+        size = sizeof *in6;
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&to);
+        in->sin_family = AF_INET;
+        std::memcpy(&in->sin_addr, address.bytes, 4);
+        in->sin_port = htons(port);
+        size = sizeof *in;
+    }
+    int fd = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), size) == 0) {
+        *connected = true;
+        return fd;
+    }
+    if (errno == EINPROGRESS || errno == EINTR) return fd;
+    close(fd);
+    return -1;
+}
+
+}  // namespace
+
+NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int timeLimitMs) {
+    using Clock = std::chrono::steady_clock;
     Close();
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return NetStatus::Failed;
-    socket_ = fd;
-    int flags = fcntl(fd, F_GETFL, 0);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return NetStatus::Failed;
-
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    std::memcpy(&to.sin_addr, address.bytes, 4);
-    to.sin_port = htons(port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return NetStatus::Ok;
-    if (errno != EINPROGRESS && errno != EINTR) return NetStatus::Failed;
-
-    NetStatus waited = WaitFor(fd, POLLOUT, timeLimitMs);
-    if (waited != NetStatus::Ok) return waited;
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-        return NetStatus::Failed;
-    return NetStatus::Ok;
+    std::vector<pollfd> attempts;
+    size_t next = 0;
+    Clock::time_point nextStart = Clock::now();
+    auto endAttempts = [&] {
+        for (const pollfd& a : attempts) close(a.fd);
+        attempts.clear();
+    };
+    NetStatus status = WaitInSlices(timeLimitMs, [&](int sliceMs) {
+        // The next address, when the last one started has had its head start, or failed.
+        while (next < addresses.size() && (attempts.empty() || Clock::now() >= nextStart)) {
+            bool connected = false;
+            int fd = StartConnecting(addresses[next++], port, &connected);
+            if (fd < 0) continue;
+            if (connected) {
+                endAttempts();
+                socket_ = fd;
+                return NetStatus::Ok;
+            }
+            attempts.push_back(pollfd{fd, POLLOUT, 0});
+            nextStart = Clock::now() + std::chrono::milliseconds(kConnectHeadStartMs);
+        }
+        if (attempts.empty()) return NetStatus::Failed;  // every address refused
+        int waitMs = sliceMs;
+        if (next < addresses.size()) {
+            auto untilNext = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 nextStart - Clock::now()).count();
+            waitMs = static_cast<int>(std::max<long long>(0, std::min<long long>(waitMs, untilNext)));
+        }
+        for (pollfd& a : attempts) a.revents = 0;
+        int n = poll(attempts.data(), attempts.size(), waitMs);
+        if (n < 0 && errno != EINTR) return NetStatus::Failed;
+        for (size_t i = 0; n > 0 && i < attempts.size();) {
+            if (attempts[i].revents == 0) {
+                ++i;
+                continue;
+            }
+            int error = 0;
+            socklen_t size = sizeof error;
+            int fd = attempts[i].fd;
+            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
+                attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+                endAttempts();
+                socket_ = fd;
+                return NetStatus::Ok;
+            }
+            close(fd);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+            nextStart = Clock::now();  // a failure lets the next address start at once
+        }
+        return NetStatus::TimedOut;
+    });
+    endAttempts();
+    return status;
 }
 
 NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitMs) {

@@ -2,7 +2,9 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <vector>
 
 #include "platform/socket.h"
 #include "platform/wait.h"
@@ -42,25 +44,35 @@ NetSession::NetSession() {
 NetSession::~NetSession() { WSACleanup(); }
 
 bool IsAddressLiteral(const char* name) {
-    if (*name == '\0') return false;
-    int dots = 0;
-    for (const char* p = name; *p != '\0'; ++p) {
-        if (*p == '.') ++dots;
-        else if (*p < '0' || *p > '9') return false;
-    }
-    return dots == 3 && inet_addr(name) != INADDR_NONE;
+    in6_addr ignored;
+    return inet_pton(AF_INET, name, &ignored) == 1 || inet_pton(AF_INET6, name, &ignored) == 1;
 }
 
-bool LookupHostBlocking(const char* name, HostAddress* address) {
+bool LookupHostBlocking(const char* name, HostAddresses* addresses) {
     // A session of its own: the caller may give up and clean up its session while this
     // lookup still runs on a helper thread.
     NetSession session;
-    const hostent* host = gethostbyname(name);
-    if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
-        host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr)
-        return false;
-    std::memcpy(address->bytes, host->h_addr_list[0], 4);
-    return true;
+    addresses->clear();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0) return false;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        HostAddress address;
+        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
+            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr, 4);
+        } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
+            address.v6 = true;
+            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
+                        16);
+        } else {
+            continue;
+        }
+        addresses->push_back(address);
+    }
+    freeaddrinfo(found);
+    return !addresses->empty();
 }
 
 Connection::~Connection() { Close(); }
@@ -70,21 +82,105 @@ void Connection::Close() {
     socket_ = -1;
 }
 
-NetStatus Connection::Connect(const HostAddress& address, uint16_t port, int timeLimitMs) {
-    Close();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return NetStatus::Failed;
-    socket_ = static_cast<intptr_t>(s);
-    u_long nonBlocking = 1;
-    if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0) return NetStatus::Failed;
+namespace {
 
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    std::memcpy(&to.sin_addr, address.bytes, 4);
-    to.sin_port = htons(port);
-    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return NetStatus::Ok;
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return NetStatus::Failed;
-    return WaitFor(s, Ready::Connect, timeLimitMs);
+// Starts a connection to `address` without waiting: the socket, or INVALID_SOCKET when it
+// failed at once. *connected tells that it needs no wait.
+SOCKET StartConnecting(const HostAddress& address, uint16_t port, bool* connected) {
+    *connected = false;
+    sockaddr_storage to{};
+    int size = 0;
+    if (address.v6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&to);
+        in6->sin6_family = AF_INET6;
+        std::memcpy(&in6->sin6_addr, address.bytes, 16);
+        in6->sin6_port = htons(port);
+        size = sizeof *in6;
+    } else {
+        auto* in = reinterpret_cast<sockaddr_in*>(&to);
+        in->sin_family = AF_INET;
+        std::memcpy(&in->sin_addr, address.bytes, 4);
+        in->sin_port = htons(port);
+        size = sizeof *in;
+    }
+    SOCKET s = socket(to.ss_family, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) return s;
+    u_long nonBlocking = 1;
+    if (ioctlsocket(s, FIONBIO, &nonBlocking) == 0) {
+        if (connect(s, reinterpret_cast<sockaddr*>(&to), size) == 0) {
+            *connected = true;
+            return s;
+        }
+        if (WSAGetLastError() == WSAEWOULDBLOCK) return s;
+    }
+    closesocket(s);
+    return INVALID_SOCKET;
+}
+
+}  // namespace
+
+NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int timeLimitMs) {
+    using Clock = std::chrono::steady_clock;
+    Close();
+    std::vector<SOCKET> attempts;  // never more than FD_SETSIZE: one per head start
+    size_t next = 0;
+    Clock::time_point nextStart = Clock::now();
+    auto endAttempts = [&] {
+        for (SOCKET a : attempts) closesocket(a);
+        attempts.clear();
+    };
+    NetStatus status = WaitInSlices(timeLimitMs, [&](int sliceMs) {
+        // The next address, when the last one started has had its head start, or failed.
+        while (next < addresses.size() && attempts.size() < FD_SETSIZE &&
+               (attempts.empty() || Clock::now() >= nextStart)) {
+            bool connected = false;
+            SOCKET s = StartConnecting(addresses[next++], port, &connected);
+            if (s == INVALID_SOCKET) continue;
+            if (connected) {
+                endAttempts();
+                socket_ = static_cast<intptr_t>(s);
+                return NetStatus::Ok;
+            }
+            attempts.push_back(s);
+            nextStart = Clock::now() + std::chrono::milliseconds(kConnectHeadStartMs);
+        }
+        if (attempts.empty()) return NetStatus::Failed;  // every address refused
+        long long waitMs = sliceMs;
+        if (next < addresses.size())
+            waitMs = std::max<long long>(
+                0, std::min<long long>(waitMs, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                   nextStart - Clock::now())
+                                                   .count()));
+        fd_set ready, failed;
+        FD_ZERO(&ready);
+        FD_ZERO(&failed);
+        for (SOCKET a : attempts) {
+            FD_SET(a, &ready);
+            FD_SET(a, &failed);
+        }
+        timeval tv{0, static_cast<long>(waitMs) * 1000};
+        int n = select(0, nullptr, &ready, &failed, &tv);
+        if (n == SOCKET_ERROR) return NetStatus::Failed;
+        for (size_t i = 0; n > 0 && i < attempts.size();) {
+            SOCKET a = attempts[i];
+            if (FD_ISSET(a, &ready) && !FD_ISSET(a, &failed)) {
+                attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+                endAttempts();
+                socket_ = static_cast<intptr_t>(a);
+                return NetStatus::Ok;
+            }
+            if (!FD_ISSET(a, &failed)) {
+                ++i;
+                continue;
+            }
+            closesocket(a);
+            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
+            nextStart = Clock::now();  // a failure lets the next address start at once
+        }
+        return NetStatus::TimedOut;
+    });
+    endAttempts();
+    return status;
 }
 
 NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitMs) {

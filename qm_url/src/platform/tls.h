@@ -45,8 +45,11 @@ public:
     TlsStatus Handshake(const char* hostName, int silenceLimitMs);
     NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
     // As Connection::ReceiveSome: 0 bytes when the peer has closed, whether or not it said
-    // so in TLS first.
+    // so in TLS first (CloseNotified tells which).
     NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received, int silenceLimitMs);
+    // True once the peer has ended the stream with TLS close_notify: only then is the end
+    // of the data the peer's own and not a cut by the network or someone on the path.
+    bool CloseNotified() const;
 
     struct State;  // each system's own
 

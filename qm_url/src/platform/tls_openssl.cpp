@@ -47,6 +47,7 @@ struct TlsChannel::State {
     BIO* in = nullptr;   // bytes from the server, for OpenSSL
     BIO* out = nullptr;  // bytes from OpenSSL, for the server
     bool peerClosed = false;
+    bool closeNotified = false;
     char record[kRecordSize];
 
     ~State() {
@@ -162,12 +163,13 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         NetStatus flushed = Flush(connection_, s.out, silenceLimitMs);
         if (flushed != NetStatus::Ok) return flushed;
         if (error == SSL_ERROR_ZERO_RETURN) {  // the server said it is done
+            s.closeNotified = true;
             *received = 0;
             return NetStatus::Ok;
         }
         if (error != SSL_ERROR_WANT_READ) return NetStatus::Failed;
-        // A close without TLS's own farewell is taken as a close, as on a plain connection:
-        // whether the body is whole is for the HTTP rules to judge.
+        // A close without TLS's own farewell reads as a close too; CloseNotified tells the
+        // HTTP rules that it was not said, for a body that only a close can end.
         if (s.peerClosed) {
             *received = 0;
             return NetStatus::Ok;
@@ -176,5 +178,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         if (filled != NetStatus::Ok) return filled;
     }
 }
+
+bool TlsChannel::CloseNotified() const { return state_ != nullptr && state_->closeNotified; }
 
 }  // namespace qm::platform

@@ -57,11 +57,13 @@ std::wstring Widen(const char* text) {
     return wide;
 }
 
-// True when `certificate` names the IPv4 address `hostName` among its alternative names.
+// True when `certificate` names the address `hostName` among its alternative names.
 // Some SChannel versions (Wine's) compare an address only with the DNS names.
 bool NamesAddress(PCCERT_CONTEXT certificate, const char* hostName) {
-    HostAddress address;
-    if (!IsAddressLiteral(hostName) || !LookupHostBlocking(hostName, &address)) return false;
+    HostAddresses addresses;
+    if (!IsAddressLiteral(hostName) || !LookupHostBlocking(hostName, &addresses)) return false;
+    const HostAddress& address = addresses.front();
+    const DWORD addressSize = address.v6 ? 16 : 4;
     PCERT_EXTENSION extension =
         CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                           certificate->pCertInfo->rgExtension);
@@ -75,8 +77,9 @@ bool NamesAddress(PCCERT_CONTEXT certificate, const char* hostName) {
     bool found = false;
     for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
         const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-                std::memcmp(entry.IPAddress.pbData, address.bytes, 4) == 0;
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+                entry.IPAddress.cbData == addressSize &&
+                std::memcmp(entry.IPAddress.pbData, address.bytes, addressSize) == 0;
     }
     LocalFree(names);
     return found;
@@ -137,6 +140,7 @@ struct TlsChannel::State {
     std::vector<char> plain;     // decrypted, not yet handed out
     size_t plainAt = 0;
     bool peerClosed = false;
+    bool closeNotified = false;
 
     ~State() {
         if (haveContext) DeleteSecurityContext(&context);
@@ -293,8 +297,8 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
             status = DecryptMessage(&s.context, &desc, 0, nullptr);
         }
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
-            // A close without TLS's own farewell is taken as a close, as on a plain
-            // connection: whether the body is whole is for the HTTP rules to judge.
+            // A close without TLS's own farewell reads as a close too; CloseNotified
+            // tells the HTTP rules that it was not said, for a body only a close can end.
             if (s.peerClosed) {
                 *received = 0;
                 return NetStatus::Ok;
@@ -306,6 +310,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         if (status == SEC_I_CONTEXT_EXPIRED) {  // the server said it is done
             s.incoming.clear();
             s.peerClosed = true;
+            s.closeNotified = true;
             *received = 0;
             return NetStatus::Ok;
         }
@@ -332,5 +337,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         }
     }
 }
+
+bool TlsChannel::CloseNotified() const { return state_ != nullptr && state_->closeNotified; }
 
 }  // namespace qm::platform
