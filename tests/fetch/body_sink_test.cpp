@@ -64,8 +64,10 @@ TEST(BodySink, MemoryThenAFileBesideItsNameAndNothingPastTheLimit) {
                 EXPECT_TRUE(sink.ReadInto(&read));
                 EXPECT_EQ(read, whole);
                 ASSERT_TRUE(sink.SaveAs(path.c_str()));
-                std::ifstream in(path, std::ios::binary);
-                EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), whole);
+                {
+                    std::ifstream in(path, std::ios::binary);
+                    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), whole);
+                }  // closed first: Windows removes no open file
                 fs::remove(path);
             }
         }

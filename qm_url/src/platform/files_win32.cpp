@@ -174,8 +174,9 @@ bool RenameToNew(const char* from, const char* to) {
 
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A body's temporary file is read back while its writer still holds it open.
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     char block[65536];
     DWORD n = 0;

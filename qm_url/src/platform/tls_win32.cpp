@@ -141,6 +141,7 @@ struct TlsChannel::State {
     size_t plainAt = 0;
     bool peerClosed = false;
     bool closeNotified = false;
+    bool emptyRecordLast = false;  // the last record read held no data
 
     ~State() {
         if (haveContext) DeleteSecurityContext(&context);
@@ -300,6 +301,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
             // A close without TLS's own farewell reads as a close too; CloseNotified
             // tells the HTTP rules that it was not said, for a body only a close can end.
             if (s.peerClosed) {
+                s.closeNotified = s.closeNotified || (s.emptyRecordLast && s.incoming.empty());
                 *received = 0;
                 return NetStatus::Ok;
             }
@@ -327,6 +329,10 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
             }
         }
         s.incoming.swap(extra);
+        // Some SChannels (Wine's) report the peer's close_notify as a record without data
+        // rather than as SEC_I_CONTEXT_EXPIRED. Such a record, authenticated like any other,
+        // counts as the farewell only when nothing but the connection's close follows it.
+        if (status == SEC_E_OK) s.emptyRecordLast = s.plain.empty() && s.incoming.empty();
         if (status == SEC_I_RENEGOTIATE) {
             // Handshake messages after the handshake: SChannel wants them through the
             // handshake call.
