@@ -33,7 +33,7 @@ namespace {
 // wants it.
 template <typename Take>
 FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                   const FetchLimits& limits, Take take) {
+                   CookieJar* jar, const FetchLimits& limits, Take take) {
     size_t length = first.urlLength == 0 ? strnlen(first.url, URL_TEXT_SIZE)
                                          : static_cast<size_t>(first.urlLength);
     if (first.urlLength < 0 || length >= URL_TEXT_SIZE) return FetchStatus::kBadUrl;
@@ -45,7 +45,8 @@ FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], Con
         request.url = finalUrl;
         request.urlLength = static_cast<int32_t>(std::strlen(finalUrl));
         Response response;
-        FetchResult result = FetchOnce(request, RedirectPolicy::kFollow, limits, &response, pool);
+        FetchResult result =
+            FetchOnce(request, RedirectPolicy::kFollow, limits, &response, pool, jar);
         if (!result.ok()) return result;
         const ResponseRules& rules = response.rules;
         if (!rules.IsRedirect()) return take(response);
@@ -65,15 +66,16 @@ FetchResult Follow(const UrlRequest& first, char (&finalUrl)[URL_TEXT_SIZE], Con
 }  // namespace
 
 FetchResult FetchFollowing(const UrlRequest& first, char* output, int32_t* outputLength,
-                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits) {
-    return Follow(first, finalUrl, nullptr, limits,
+                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits,
+                           CookieJar* jar) {
+    return Follow(first, finalUrl, nullptr, jar, limits,
                   [&](Response& response) { return TakeBody(response, output, outputLength); });
 }
 
 FetchResult FetchFollowing(const UrlRequest& first, std::string* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits) {
-    return Follow(first, finalUrl, pool, limits,
+                           const FetchLimits& limits, CookieJar* jar) {
+    return Follow(first, finalUrl, pool, jar, limits,
                   [&](Response& response) { return TakeBody(response, body); });
 }
 
