@@ -8,6 +8,7 @@
 
 #include "interrupt.h"
 #include "qm_url.h"
+#include "qmsave_cookies.h"
 #include "qmsave_save.h"
 
 #ifdef _WIN32
@@ -21,7 +22,8 @@ const char kHelp[] =
     "qmsave - save web pages for reading offline\n"
     "\n"
     "Usage:\n"
-    "  qmsave fetch URL [-L] [-o FILE]\n"
+    "  qmsave fetch URL [-L] [-o FILE] " QMSAVE_COOKIES_HELP
+    "\n"
     "                               fetch one URL over HTTP and write its body to standard\n"
     "                               output, or to FILE; -L follows redirects\n" QMSAVE_SAVE_HELP
     "  qmsave --help                show this help\n"
@@ -30,7 +32,7 @@ const char kHelp[] =
     "or deflate body is decoded, a chunked one joined. Without -L a redirect's own body is\n"
     "what you get; with -L up to 5 redirects are followed. A status other than 2xx (or 3xx\n"
     "without -L) fails. FILE is written only when the fetch succeeds.\n"
-    "\n" QMSAVE_SAVE_NOTES
+    "\n" QMSAVE_SAVE_NOTES QMSAVE_COOKIES_NOTES
     "URLs are http://host[:port]/path or https://host[:port]/path; an https server's\n"
     "certificate must be trusted by the system and be for that host.\n"
     "Exit status: 0 when everything was saved, 3 when the page was saved but some of its\n"
@@ -54,8 +56,12 @@ int Fetch(int argc, char** argv) {
     const char* url = nullptr;
     const char* outPath = nullptr;
     bool follow = false;
+    qmsave::CookieFiles cookies;
+    std::string problem;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-L") == 0) {
+        if (cookies.TakeOption(argc, argv, &i, &problem)) {
+            if (!problem.empty()) return Usage(problem.c_str());
+        } else if (std::strcmp(argv[i], "-L") == 0) {
             follow = true;
         } else if (std::strcmp(argv[i], "-o") == 0) {
             if (i + 1 >= argc) return Usage("-o needs a file name");
@@ -79,14 +85,15 @@ int Fetch(int argc, char** argv) {
         std::fprintf(stderr, "qmsave: out of memory\n");
         return 1;
     }
+    if (!cookies.Open()) return 2;
     UrlRequest request{};
     request.url = url;
     int32_t length = 0;
     qmsave::StopOnInterrupt();
     qm_SetFailureCallback(ReportFetchFailure);
-    int32_t fetched = follow ? qm_UrlToHtmlFollow(&request, body.get(), &length, 0)
-                             : qm_UrlToHtml(&request, body.get(), &length, 0);
-    if (fetched == 0) return 1;
+    int32_t fetched =
+        qm_UrlToHtmlWithCookies(&request, body.get(), &length, follow ? 1 : 0, cookies.jar());
+    if (!cookies.Close() || fetched == 0) return 1;
 
     if (outPath == nullptr) {
 #ifdef _WIN32
