@@ -16,6 +16,19 @@ bool IsAddress(std::string_view host) {
     return !host.empty() && host.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 
+bool HasControl(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
+// What the jar keeps must go into a request line and a cookies file as it is.
+bool Storable(const Cookie& cookie) {
+    return !cookie.name.empty() && !cookie.domain.empty() && !cookie.path.empty() &&
+           cookie.path.front() == '/' && !HasControl(cookie.name) && !HasControl(cookie.value) &&
+           !HasControl(cookie.domain) && !HasControl(cookie.path);
+}
+
 bool Expired(const Cookie& cookie, int64_t now) {
     return cookie.persistent && cookie.expires <= now;
 }
@@ -51,7 +64,10 @@ bool SplitCookieUrl(std::string_view url, CookieUrl* out) {
         authorityEnd == std::string_view::npos ? std::string_view() : url.substr(authorityEnd);
     path = path.substr(0, path.find_first_of("?#"));
     out->path = !path.empty() && path.front() == '/' ? std::string(path) : "/";
-    return !out->host.empty();
+    // A name that no cookies file could carry, or that would read as a domain cookie's.
+    const std::string_view unfit("\0\t\n\r \x7f", 6);
+    return !out->host.empty() && out->host.front() != '.' &&
+           out->host.find_first_of(unfit) == std::string::npos;
 }
 
 bool DomainMatches(std::string_view host, std::string_view domain) {
@@ -110,12 +126,13 @@ CookieJar::Verdict CookieJar::Receive(const CookieUrl& from, std::string_view se
     cookie.path = set.hasPath ? std::move(set.path) : DefaultCookiePath(from.path);
     cookie.secure = set.secure;
     cookie.httpOnly = set.httpOnly;
+    if (!Storable(cookie)) return Verdict::kUnreadable;
     return Store(std::move(cookie), now);
 }
 
 CookieJar::Verdict CookieJar::Add(Cookie cookie, int64_t now) {
-    if (cookie.name.empty() || cookie.domain.empty()) return Verdict::kUnreadable;
     if (cookie.name.size() + cookie.value.size() > kMostCookieBytes) return Verdict::kTooLarge;
+    if (!Storable(cookie)) return Verdict::kUnreadable;
     if (!cookie.hostOnly && IsPublicSuffix(cookie.domain)) return Verdict::kPublicSuffix;
     if (Expired(cookie, now)) return Verdict::kExpired;
     return Store(std::move(cookie), now);

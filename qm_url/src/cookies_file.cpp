@@ -1,5 +1,6 @@
 #include "cookies_file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "ascii.h"
@@ -21,12 +22,12 @@ bool HasControl(std::string_view text) {
 
 // Seconds as digits; more than any date needs are cut to a far one.
 bool ReadExpiry(std::string_view field, int64_t* seconds) {
-    constexpr int64_t kLongest = int64_t{1} << 40;
+    constexpr int64_t kLongest = int64_t{1} << 50;
     if (field.empty()) return false;
     int64_t value = 0;
     for (char c : field) {
         if (!IsDigit(c)) return false;
-        if (value < kLongest) value = value * 10 + (c - '0');
+        value = std::min(value * 10 + (c - '0'), kLongest);
     }
     *seconds = value;
     return true;
@@ -52,7 +53,10 @@ const char* ReadLine(std::string_view line, bool httpOnly, Cookie* cookie) {
 
     std::string_view domain = fields[0];
     if (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
-    if (domain.empty() || HasControl(domain) || domain.find(' ') != std::string_view::npos)
+    // What is left must be written back the same: no second dot, no '#' that would read as a
+    // comment.
+    if (domain.empty() || domain.front() == '.' || domain.front() == '#' || HasControl(domain) ||
+        domain.find(' ') != std::string_view::npos)
         return "no domain";
     if (fields[2].front() != '/') return "the path does not begin with /";
     int64_t expiry;
