@@ -16,12 +16,6 @@ bool IsAddress(std::string_view host) {
     return !host.empty() && host.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 
-bool HasControl(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
 // What the jar keeps must go into a request line and a cookies file as it is.
 bool Storable(const Cookie& cookie) {
     return !cookie.name.empty() && !cookie.domain.empty() && !cookie.path.empty() &&

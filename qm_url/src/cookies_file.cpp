@@ -14,12 +14,6 @@ constexpr size_t kFields = 7;
 
 bool IsTrue(std::string_view field) { return IsWordNoCase(field.data(), field.size(), "TRUE"); }
 
-bool HasControl(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
 // Seconds as digits; more than any date needs are cut to a far one.
 bool ReadExpiry(std::string_view field, int64_t* seconds) {
     constexpr int64_t kLongest = int64_t{1} << 50;

@@ -13,12 +13,6 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-bool HasControl(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
 bool IsWord(std::string_view text, const char* word) {
     return IsWordNoCase(text.data(), text.size(), word);
 }
@@ -136,6 +130,12 @@ int64_t DaysSinceEpoch(int year, int month, int day) {
 }
 
 }  // namespace
+
+bool HasControl(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+    return false;
+}
 
 bool ParseSetCookie(std::string_view field, SetCookie* cookie) {
     *cookie = SetCookie();
