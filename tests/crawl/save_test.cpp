@@ -614,8 +614,9 @@ TEST(SavePictures, AStopCleansUpInTheBackground) {
     EXPECT_EQ(Reports()[0].localPath, box.Path("temp\\index.html"));
 }
 
-// A site that lets in only the visitor it gave a session: /login sets it, and every other
-// path answers 403 without it. Its page has a style sheet with a picture, and two pictures.
+// A site that lets in only the visitor it gave a session: /login sets it, and so does /enter,
+// a redirect to the page; every other path answers 403 without it. Its page has a style sheet
+// with a picture, and two pictures.
 struct CookieSite {
     static constexpr char kPage[] =
         "<link rel=stylesheet href=\"s.css\"><img src=\"a.gif\"><img src=\"img/b.png\">";
@@ -627,6 +628,9 @@ struct CookieSite {
         if (r.target == "/login")
             return answer(200, kPage, "text/html",
                           {{"Set-Cookie", "session=s3cr3t; Path=/; HttpOnly"}});
+        if (r.target == "/enter")
+            return answer(302, "", "text/html",
+                          {{"Location", "/page.html"}, {"Set-Cookie", "session=s3cr3t; Path=/"}});
         if (r.Header("Cookie").find("session=s3cr3t") == std::string::npos)
             return answer(403, "forbidden", "text/plain");
         if (r.target == "/page.html") return answer(200, kPage, "text/html");
@@ -637,7 +641,8 @@ struct CookieSite {
 };
 
 // The session cookie the start page sets goes with every later request of the save, so its
-// style sheet and pictures are saved whole; the next save starts without it.
+// style sheet and pictures are saved whole; the next save starts without it. A cookie a
+// redirect sets goes with the request it leads to.
 TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
     CookieSite site;
     Sandbox box;
@@ -661,6 +666,12 @@ TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
     Sandbox later;
     EXPECT_EQ(SavePages(site.Url("/page.html"), later.Path("index.html"), {1, 1, 0, 0}), 0);
     EXPECT_EQ(Failures(), Files{"0 1 " + site.Url("/page.html") + ": HTTP status 403"});
+
+    Sandbox redirected;
+    Failures().clear();
+    EXPECT_EQ(SavePages(site.Url("/enter"), redirected.Path("index.html"), {1, 1, 0, 0}), 1);
+    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(FilesBelow(redirected.Root()).size(), 5u);
 }
 
 // qmsave page, pages or pictures with --cookies and --save-cookies, in this process.
