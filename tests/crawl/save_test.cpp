@@ -740,6 +740,16 @@ TEST(QmsaveCookies, AreReadFromAndWrittenToCookiesFiles) {
     EXPECT_EQ(qm_UrlToHtmlWithCookies(&request, body.data(), &length, 0, jar), 1);
     EXPECT_EQ(std::string(body.data(), length), CookieSite::kPage);
     qm_FreeCookieJar(jar);
+    // A pointer that is no jar of the library's is refused, by every call that takes one.
+    int32_t notAJar[64] = {};
+    CookieJar* fake = reinterpret_cast<CookieJar*>(notAJar);
+    EXPECT_EQ(qm_ReadCookiesFile(fake, written.c_str(), nullptr), 0);
+    EXPECT_EQ(qm_UrlToHtmlWithCookies(&request, body.data(), &length, 0, fake), 0);
+    SaveOptions options{1, 0, 0, 0};
+    EXPECT_EQ(qm_SavePagesWithCookies(page.c_str(), box.Path("fake.html").c_str(), &options,
+                                      nullptr, fake),
+              0);
+    EXPECT_FALSE(fs::exists(box.Root() / "fake.html"));
 
     QmsaveRun missing = RunQmsave(
         "page", {page, box.Path("x.html"), "--cookies", (box.Root() / "none.txt").string()});
