@@ -44,8 +44,8 @@ std::string CookieLineFor(const CookieJar* jar, const char* url, size_t urlLengt
             names.insert(name);
         }
     }
-    // The store's cookies come as "a=1; b=2". A cookie the save has set since goes in its
-    // place.
+    // The store's cookies come as "a=1; b=2". The jar's cookie of the same name goes in its
+    // place: the one the site set last, or the one the caller chose.
     char stored[kCookieSize] = {};
     if (!platform::LookupCookies(url, stored, sizeof stored)) return line;
     std::string_view rest(stored, strnlen(stored, sizeof stored));

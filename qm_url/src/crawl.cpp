@@ -274,12 +274,8 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
     state.entryOf(0) = entry;
 }
 
-}  // namespace
-
-namespace {
-
-int32_t SaveWithCookies(const char* url, const char* savePath, SaveOptions* options,
-                        SavePageCallback callback, ::CookieJar* handle) {
+int32_t SavePagesWithJar(const char* url, const char* savePath, SaveOptions* options,
+                         SavePageCallback callback, ::CookieJar* handle) {
     CallScope scope;
     size_t urlLength, pathLength;
     CookieJar* given = nullptr;
@@ -303,14 +299,14 @@ int32_t SaveWithCookies(const char* url, const char* savePath, SaveOptions* opti
 
 extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
                                                SaveOptions* options, SavePageCallback callback) {
-    return SaveWithCookies(url, savePath, options, callback, nullptr);
+    return SavePagesWithJar(url, savePath, options, callback, nullptr);
 }
 
 extern "C" QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const char* savePath,
                                                           SaveOptions* options,
                                                           SavePageCallback callback,
                                                           ::CookieJar* jar) {
-    return SaveWithCookies(url, savePath, options, callback, jar);
+    return SavePagesWithJar(url, savePath, options, callback, jar);
 }
 
 extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,

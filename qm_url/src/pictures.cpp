@@ -143,8 +143,8 @@ int32_t SavePicturesWithJar(const char* url, const char* savePath, SaveOptions* 
         if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPictures))
             return 0;
         ChooseTempFolder(state.saveFolder, state.tempName);
-        CrawlOutcome outcome =
-            VisitQueue(state, *options, callback, given != nullptr ? *given : own);
+        CookieJar& jar = given != nullptr ? *given : own;
+        CrawlOutcome outcome = VisitQueue(state, *options, callback, jar);
         if (outcome == CrawlOutcome::kNoMemory) return 0;
 
         // Without a save folder the pages had nowhere to go, and nothing is deleted.
