@@ -10,6 +10,7 @@
 
 #include "interrupt.h"
 #include "qm_url.h"
+#include "qmsave_cookies.h"
 #include "qmsave_save.h"
 
 #ifdef _WIN32
@@ -24,6 +25,7 @@ const char kHelp[] =
     "\n"
     "Usage:\n"
     "  qmsave fetch URL [-L] [-o FILE] [--max-filesize BYTES]\n"
+    "                  " QMSAVE_COOKIES_HELP "\n"
     "                               fetch one URL over HTTP and write its body to standard\n"
     "                               output, or to FILE; -L follows redirects\n" QMSAVE_SAVE_HELP
     "  qmsave --help                show this help\n"
@@ -32,8 +34,8 @@ const char kHelp[] =
     "decoded, a chunked one joined. Without -L a redirect's own body is what you get; with\n"
     "-L up to 5 redirects are followed. A status other than 2xx (or 3xx without -L) fails,\n"
     "and so does a body larger than --max-filesize (4294967296 bytes, 4 GiB, unless given),\n"
-    "coded or decoded. FILE is written only when the whole body is there.\n"
-    "\n" QMSAVE_SAVE_NOTES
+    "coded or decoded. The -o FILE is written only when the whole body is there.\n"
+    "\n" QMSAVE_SAVE_NOTES QMSAVE_COOKIES_NOTES
     "URLs are http://host[:port]/path or https://host[:port]/path; an https server's\n"
     "certificate must be trusted by the system and be for that host.\n"
     "Exit status: 0 when everything was saved, 3 when the page was saved but some of its\n"
@@ -86,8 +88,12 @@ int Fetch(int argc, char** argv) {
     const char* outPath = nullptr;
     bool follow = false;
     int64_t mostBytes = kDefaultMostBytes;
+    qmsave::CookieFiles cookies;
+    std::string problem;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-L") == 0) {
+        if (cookies.TakeOption(argc, argv, &i, &problem)) {
+            if (!problem.empty()) return Usage(problem.c_str());
+        } else if (std::strcmp(argv[i], "-L") == 0) {
             follow = true;
         } else if (std::strcmp(argv[i], "-o") == 0) {
             if (i + 1 >= argc) return Usage("-o needs a file name");
@@ -109,12 +115,15 @@ int Fetch(int argc, char** argv) {
     }
     if (url == nullptr) return Usage("fetch needs a URL");
 
+    if (!cookies.Open()) return 2;
     UrlRequest request{};
     request.url = url;
     qmsave::StopOnInterrupt();
     qm_SetFailureCallback(ReportFetchFailure);
-    if (outPath != nullptr)
-        return qm_UrlToFile(&request, outPath, mostBytes, follow ? 1 : 0) != 0 ? 0 : 1;
+    if (outPath != nullptr) {
+        int32_t fetched = qm_UrlToFile(&request, outPath, mostBytes, follow ? 1 : 0, cookies.jar());
+        return cookies.Close() && fetched != 0 ? 0 : 1;
+    }
 
     // Standard output gets the body only once it is whole: it waits in a file till then.
     std::error_code error;
@@ -124,7 +133,11 @@ int Fetch(int argc, char** argv) {
     const std::string held =
         (folder / ("qmsave-" + std::to_string(static_cast<unsigned long long>(ticks)) + ".body"))
             .string();
-    if (qm_UrlToFile(&request, held.c_str(), mostBytes, follow ? 1 : 0) == 0) return 1;
+    int32_t fetched = qm_UrlToFile(&request, held.c_str(), mostBytes, follow ? 1 : 0, cookies.jar());
+    if (!cookies.Close() || fetched == 0) {
+        std::remove(held.c_str());
+        return 1;
+    }
     bool copied = CopyToStandardOutput(held);
     std::remove(held.c_str());
     if (!copied) {

@@ -110,8 +110,12 @@ int Save(const char* verb, int argc, char** argv) {
     const bool pages = std::strcmp(verb, "pages") == 0;
     bool complete = false;
     bool otherSites = false;
+    CookieFiles cookies;
+    std::string problem;
     for (int i = 0; i < argc; ++i) {
-        if (!pictures && std::strcmp(argv[i], "--complete") == 0) {
+        if (cookies.TakeOption(argc, argv, &i, &problem)) {
+            if (!problem.empty()) return Refuse((problem + " (try qmsave --help)").c_str());
+        } else if (!pictures && std::strcmp(argv[i], "--complete") == 0) {
             complete = true;
         } else if (pages && std::strcmp(argv[i], "--other-sites") == 0) {
             otherSites = true;
@@ -141,6 +145,8 @@ int Save(const char* verb, int argc, char** argv) {
         return Refuse(pictures ? "the folder path is too long (248 characters at most)"
                                : "the file path is too long (259 characters at most)");
 
+    if (!cookies.Open()) return 2;
+
     // A page file saved before would be found present and kept: it is moved aside, so the
     // page is saved anew, and comes back when the save leaves nothing in its place.
     KeptCopy kept;
@@ -151,9 +157,13 @@ int Save(const char* verb, int argc, char** argv) {
     StopOnInterrupt();
     g_counts = Counts();
     qm_SetFailureCallback(ReportFailure);
-    int32_t result = pictures ? qm_SavePictures(url, savePath.c_str(), &options, Report)
-                              : qm_SavePages(url, savePath.c_str(), &options, Report);
+    int32_t result =
+        pictures
+            ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
+            : qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar());
     kept.Settle();
+    // Cookies set by a save that failed or stopped are kept too: a login page may set them.
+    const bool cookiesWritten = cookies.Close();
     if (Interrupted()) {
         PrintCount();
         std::fprintf(stderr, "qmsave: stopped\n");
@@ -177,7 +187,7 @@ int Save(const char* verb, int argc, char** argv) {
     // The start page's file was there already: it is kept, and nothing new was needed.
     if (g_counts.items == 0 && g_counts.failed == 0)
         std::fprintf(stderr, "qmsave: nothing new was saved\n");
-    return g_counts.failed == 0 ? 0 : 3;
+    return g_counts.failed == 0 && cookiesWritten ? 0 : 3;
 }
 
 }  // namespace qmsave

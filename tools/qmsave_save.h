@@ -1,16 +1,22 @@
 // The saving verbs of qmsave: page, pages and pictures.
 #pragma once
 
+#include "qmsave_cookies.h"
+
 // The help's lines for the saving verbs, and its paragraph on them (string literals, to be
 // joined into the help text).
 #define QMSAVE_SAVE_HELP                                                                  \
-  "  qmsave page URL FILE [--complete]\n"                                                 \
+  "  qmsave page URL FILE [--complete] " QMSAVE_COOKIES_HELP                              \
+  "\n"                                                                                    \
   "                               save the page into FILE, its frames and style sheets\n" \
   "                               (and with --complete its pictures) beside it\n"         \
-  "  qmsave pages URL FILE [--complete] [--other-sites]\n"                                \
+  "  qmsave pages URL FILE [--complete] [--other-sites] " QMSAVE_COOKIES_HELP             \
+  "\n"                                                                                    \
   "                               the same, and every page it links to, one level deep\n" \
   "                               (on other sites too with --other-sites)\n"              \
-  "  qmsave pictures URL FOLDER   save every picture of the page flat into FOLDER\n"
+  "  qmsave pictures URL FOLDER " QMSAVE_COOKIES_HELP                                     \
+  "\n"                                                                                    \
+  "                               save every picture of the page flat into FOLDER\n"
 #define QMSAVE_SAVE_NOTES                                                                   \
   "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
   "to FOLDER and never replaces a file there. A line on standard error reports each\n"      \

@@ -153,14 +153,6 @@ QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath, SaveO
 QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
                                        const void* reserved);
 
-/* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)
- * and writes its body, whatever its size, to filePath: under a temporary name in the same
- * folder, renamed into place once the body is whole, replacing an older file. A body larger
- * than mostBytes (negative: no limit), coded or decoded, fails with the reason "larger than
- * the size limit of N bytes". 1 on success; 0 on failure, with no file left behind and the
- * reason given to the failure callback. request->refererLength may be written. */
-QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
-                                    int32_t followRedirects);
 
 /* Saves every picture of the page at url flat into the folder of savePath. Overwrites
  * *options with 1, 1, 0, 0. 1 when the crawl ran, 0 when the arguments were refused or
@@ -168,6 +160,54 @@ QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, i
  * when a save budget ended the crawl (as for qm_SavePages). */
 QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath, SaveOptions* options,
                                        SavePageCallback callback);
+
+/* A jar of HTTP cookies, for the calls below that take one. The cookies read into it are
+ * sent back as RFC 6265 says (domain and path, Secure over https only, expiry, no cookie for
+ * a public suffix), and every Set-Cookie those calls receive, redirects included, goes into
+ * it. The calls without a jar keep what a site sets for that call alone, beside the system's
+ * store on Windows. The jar belongs to the caller; one call at a time may use it. */
+typedef struct CookieJar CookieJar;
+
+/* Called for each line of a cookies file that holds no cookie the jar takes: its number
+ * (from 1) and a short English reason. The reason may be read during the call only. */
+typedef void(QM_CALLBACK* CookieLineCallback)(int32_t lineNumber, const char* reason);
+
+/* A new, empty jar; NULL when there is no memory for one. */
+QM_API CookieJar* QM_CALL qm_NewCookieJar(void);
+/* Frees a jar made by qm_NewCookieJar; NULL is allowed. */
+QM_API void QM_CALL qm_FreeCookieJar(CookieJar* jar);
+
+/* Adds the cookies of a Netscape cookies.txt (as curl and browsers' export add-ons write it)
+ * to jar. Each line that is not read is told to skippedLine (which may be NULL) and passed
+ * over. 1 when the file was read, 0 when it could not be (nothing is added then). */
+QM_API int32_t QM_CALL qm_ReadCookiesFile(CookieJar* jar, const char* path,
+                                          CookieLineCallback skippedLine);
+/* Writes the jar's cookies that have not expired, session cookies included (expiry 0), in
+ * the same format, replacing path whole or not at all. 1 when written, else 0. */
+QM_API int32_t QM_CALL qm_WriteCookiesFile(const CookieJar* jar, const char* path);
+
+/* qm_UrlToHtml (followRedirects 0) or qm_UrlToHtmlFollow (any other value) with the cookies
+ * of jar. A NULL jar is as none. */
+QM_API int32_t QM_CALL qm_UrlToHtmlWithCookies(UrlRequest* request, char* output,
+                                               int32_t* outputLength, int32_t followRedirects,
+                                               CookieJar* jar);
+/* qm_SavePages and qm_SavePictures with the cookies of jar. A NULL jar is as none. */
+QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const char* savePath,
+                                               SaveOptions* options, SavePageCallback callback,
+                                               CookieJar* jar);
+QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* savePath,
+                                                  SaveOptions* options,
+                                                  SavePageCallback callback, CookieJar* jar);
+
+/* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)
+ * with the cookies of jar (NULL: none but what the server sets during the call) and writes
+ * its body, whatever its size, to filePath: under a temporary name in the same folder,
+ * renamed into place once the body is whole, replacing an older file. A body larger than
+ * mostBytes (negative: no limit), coded or decoded, fails with the reason "larger than the
+ * size limit of N bytes". 1 on success; 0 on failure, with no file left behind and the
+ * reason given to the failure callback. request->refererLength may be written. */
+QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
+                                    int32_t followRedirects, CookieJar* jar);
 
 /* Asks the running call, from any thread, to end: it returns within 100 ms, leaving no
  * socket or file open and no half-written file. The next call runs normally. A stopped

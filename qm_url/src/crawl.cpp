@@ -10,6 +10,7 @@
 #include "arguments.h"
 #include "ascii.h"
 #include "connection_pool.h"
+#include "cookie_handle.h"
 #include "failure_report.h"
 #include "fetch.h"
 #include "fetch_ahead.h"
@@ -51,13 +52,15 @@ PlannedFetch FetchOf(const PageRecord& r, const char* localPath) {
     return PlannedFetch{r.url, r.referer, localPath};
 }
 
-// The network side of a crawl: connections kept alive between items, and the items of the
-// queue fetched ahead of their visit, in queue order. The visit takes each body in turn.
+// The network side of a crawl: connections kept alive between items, the save's cookies, and
+// the items of the queue fetched ahead of their visit, in queue order. The visit takes each
+// body in turn.
 class CrawlNetwork {
 public:
-    // Each item may take up to `budgetBytes`.
-    explicit CrawlNetwork(int64_t budgetBytes)
+    // Each item may take up to `budgetBytes`; every exchange sets and sends the cookies of `jar`.
+    CrawlNetwork(int64_t budgetBytes, CookieJar& jar)
         : budgetBytes_(budgetBytes),
+          jar_(jar),
           ahead_([this](const PlannedFetch& item, FetchedBody* out) { Fetch(item, out); },
                  kFetchWorkers, kMostConnectionsPerHost, kHeldBodiesLimit) {}
 
@@ -107,11 +110,13 @@ private:
         char finalUrl[URL_TEXT_SIZE] = {};
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
         out->body.MakeFolders();
-        out->result = FetchFollowing(request, &out->body, finalUrl, &pool_);
+        out->result =
+            FetchFollowing(request, &out->body, finalUrl, &pool_, DefaultFetchLimits(), &jar_);
         out->finalUrl = finalUrl;
     }
 
     const int64_t budgetBytes_;
+    CookieJar& jar_;
     ConnectionPool pool_;  // before ahead_: its workers use the pool until they are joined
     FetchAhead ahead_;
     std::vector<uint8_t> verdicts_;  // per record: 0 not judged yet, 1 fetched, 2 not
@@ -176,8 +181,8 @@ Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions
 // stop request. The items ahead are fetched meanwhile (a body fetched and not needed is
 // thrown away); each is reported, scanned and written here, in queue order.
 CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& options,
-                       SavePageCallback callback) {
-    CrawlNetwork network(state.budget.itemBytes);
+                       SavePageCallback callback, CookieJar& jar) {
+    CrawlNetwork network(state.budget.itemBytes, jar);
     CrawlOutcome outcome = CrawlOutcome::kDone;
     bool startPage = true;  // the first record visited is the start page
     std::vector<LocalSpot> spots;
@@ -312,21 +317,39 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
     state.entryOf(0) = entry;
 }
 
+int32_t SavePagesWithJar(const char* url, const char* savePath, SaveOptions* options,
+                         SavePageCallback callback, ::CookieJar* handle) {
+    CallScope scope;
+    size_t urlLength, pathLength;
+    CookieJar* given = nullptr;
+    if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength) ||
+        !JarOfHandle(handle, &given))
+        return 0;
+    try {
+        // Without a jar of the caller's, what the site sets lives for this save alone.
+        CookieJar own;
+        CrawlState& state = ExportState();
+        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPages))
+            return 0;
+        CookieJar& jar = given != nullptr ? *given : own;
+        return VisitQueue(state, *options, callback, jar) == CrawlOutcome::kDone ? 1 : 0;
+    } catch (...) {
+        return 0;  // nothing may cross the C boundary
+    }
+}
+
 }  // namespace
 
 extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
                                                SaveOptions* options, SavePageCallback callback) {
-    CallScope scope;
-    size_t urlLength, pathLength;
-    if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength)) return 0;
-    try {
-        CrawlState& state = ExportState();
-        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPages))
-            return 0;
-        return VisitQueue(state, *options, callback) == CrawlOutcome::kDone ? 1 : 0;
-    } catch (...) {
-        return 0;  // nothing may cross the C boundary
-    }
+    return SavePagesWithJar(url, savePath, options, callback, nullptr);
+}
+
+extern "C" QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const char* savePath,
+                                                          SaveOptions* options,
+                                                          SavePageCallback callback,
+                                                          ::CookieJar* jar) {
+    return SavePagesWithJar(url, savePath, options, callback, jar);
 }
 
 bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char* savePath,
@@ -353,13 +376,13 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
 }
 
 CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& callerOptions,
-                        SavePageCallback callback) {
+                        SavePageCallback callback, CookieJar& jar) {
     const SaveOptions options = callerOptions;
     // A scanned text is rewritten into this buffer and saved from there; only pages that are
     // scanned touch it.
     Buffer scratch(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
     if (!scratch) return CrawlOutcome::kNoMemory;
-    CrawlOutcome outcome = CrawlLoop(state, scratch.get(), options, callback);
+    CrawlOutcome outcome = CrawlLoop(state, scratch.get(), options, callback, jar);
     MendSavedPages(state);
     if (outcome == CrawlOutcome::kDone && !state.budgetEnd().ok()) {
         ReportFailure(NO_RECORD, nullptr, state.budgetEndUrl().c_str(), state.budgetEnd());

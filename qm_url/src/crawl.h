@@ -10,6 +10,8 @@
 
 namespace qm {
 
+class CookieJar;
+
 // How a crawl ended.
 enum class CrawlOutcome {
     kDone,             // the queue was exhausted or the depth stop reached
@@ -28,8 +30,10 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
 
 // Visits the queue StartCrawl made, from record 0, then mends the saved pages that name
 // items this crawl did not save after all. Records are made and fetched within the state's
-// budget; where it left an item out, that is reported once, after the fix-up.
-CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& options, SavePageCallback callback);
+// budget; where it left an item out, that is reported once, after the fix-up. Every fetch
+// sends the cookies of `jar` and keeps what the site sets in it.
+CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& options, SavePageCallback callback,
+                        CookieJar& jar);
 
 // The fix-up pass: every local reference written to an item that was not saved becomes its
 // address. Reads and writes only the pages that hold such references.

@@ -8,25 +8,32 @@
 #include "arguments.h"
 #include "ascii.h"
 #include "bounded_text.h"
+#include "cookie_exchange.h"
+#include "cookie_handle.h"
 #include "decode.h"
 #include "failure_report.h"
-#include "platform/cookie.h"
 #include "platform/probe.h"
 #include "stop.h"
 
 namespace {
 
 int32_t FetchForCaller(UrlRequest* request, char* output, int32_t* outputLength,
-                       bool followRedirects) {
+                       bool followRedirects, CookieJar* handle) {
     qm::CallScope scope;
+    qm::CookieJar* given = nullptr;
     if (!qm::platform::ProbeReadable(request, sizeof(UrlRequest)) ||
-        !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1)) {
+        !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1) ||
+        !qm::JarOfHandle(handle, &given)) {
         qm::ReportFailure(NO_RECORD, nullptr, "", qm::FetchStatus::kBadUrl);
         return 0;
     }
     try {
-        return qm::FetchCallersRequest(*request, output, outputLength, followRedirects).ok() ? 1
-                                                                                             : 0;
+        // Without a jar of the caller's, what the server sets lives for this call alone.
+        qm::CookieJar own;
+        qm::CookieJar* jar = given != nullptr ? given : &own;
+        return qm::FetchCallersRequest(*request, output, outputLength, followRedirects, jar).ok()
+                   ? 1
+                   : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -36,12 +43,18 @@ int32_t FetchForCaller(UrlRequest* request, char* output, int32_t* outputLength,
 
 extern "C" QM_API int32_t QM_CALL qm_UrlToHtml(UrlRequest* request, char* output,
                                                int32_t* outputLength, int32_t /*reserved*/) {
-    return FetchForCaller(request, output, outputLength, false);
+    return FetchForCaller(request, output, outputLength, false, nullptr);
 }
 
 extern "C" QM_API int32_t QM_CALL qm_UrlToHtmlFollow(UrlRequest* request, char* output,
                                                      int32_t* outputLength, int32_t /*reserved*/) {
-    return FetchForCaller(request, output, outputLength, true);
+    return FetchForCaller(request, output, outputLength, true, nullptr);
+}
+
+extern "C" QM_API int32_t QM_CALL qm_UrlToHtmlWithCookies(UrlRequest* request, char* output,
+                                                          int32_t* outputLength,
+                                                          int32_t followRedirects, CookieJar* jar) {
+    return FetchForCaller(request, output, outputLength, followRedirects != 0, jar);
 }
 
 namespace qm {
@@ -84,7 +97,7 @@ size_t SchemePrefix(const char* url, size_t length, bool* secure) {
 }  // namespace
 
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
-                      bool* secure) {
+                      bool* secure, const CookieJar* jar) {
     const char* url = request->url;
     int32_t urlLength = request->urlLength;
     if (url == nullptr || urlLength < 0) return false;
@@ -137,16 +150,13 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     text.Append("\r\n");
     text.Append("Connection: Keep-Alive\r\n");
 
-    // The Cookie line goes only when the whole request, its closing blank line too, then
-    // still fits.
-    char cookies[kCookieSize] = {};
-    if (platform::LookupCookies(url, cookies, sizeof cookies)) {
-        size_t cookieLength = strnlen(cookies, sizeof cookies);
-        size_t lineLength = 8 + cookieLength + 2;
-        if (!BreaksALine(cookies, cookieLength) &&
-            text.length() + lineLength + 2 < kRequestTextSize) {
+    // The Cookie line takes as many cookies as leave room for the closing blank line.
+    const size_t used = text.length() + sizeof "Cookie: \r\n\r\n";
+    if (text.ok() && used < kRequestTextSize) {
+        std::string cookies = CookieLineFor(jar, url, length, kRequestTextSize - used);
+        if (!cookies.empty() && !BreaksALine(cookies.data(), cookies.size())) {
             text.Append("Cookie: ");
-            text.Append(cookies, cookieLength);
+            text.Append(cookies.data(), cookies.size());
             text.Append("\r\n");
         }
     }
@@ -179,7 +189,8 @@ void CopyUrl(const UrlRequest& request, char (&url)[URL_TEXT_SIZE]) {
 
 }  // namespace
 
-FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects) {
+FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects,
+                                CookieJar* jar) {
     UrlRequest usable;
     if (!ProbeRequest(request, &usable)) {
         ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
@@ -188,10 +199,11 @@ FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool follow
     FetchResult result;
     if (followRedirects) {
         char finalUrl[URL_TEXT_SIZE];
-        result = FetchFollowing(usable, body, finalUrl, nullptr);
+        result = FetchFollowing(usable, body, finalUrl, nullptr, DefaultFetchLimits(), jar);
     } else {
         Response response;
-        result = FetchOnce(usable, RedirectPolicy::kReturn, DefaultFetchLimits(), &response, body);
+        result = FetchOnce(usable, RedirectPolicy::kReturn, DefaultFetchLimits(), &response, body,
+                           nullptr, jar);
     }
     // A measured referer length goes back into the caller's record; a record that was only
     // readable is not written otherwise.
@@ -219,39 +231,48 @@ FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* ou
 }  // namespace
 
 FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
-                                bool followRedirects) {
+                                bool followRedirects, CookieJar* jar) {
     BodySink body(FETCH_BUFFER_SIZE);
-    FetchResult result = FetchCallersRequest(request, &body, followRedirects);
+    FetchResult result = FetchCallersRequest(request, &body, followRedirects, jar);
     result = IntoBuffer(result, body, output, outputLength);
     // The cut text is still the caller's: the failure callback was told where it ends.
     return result.status == FetchStatus::kCut ? FetchResult(FetchStatus::kOk) : result;
 }
 
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response, BodySink* body, ConnectionPool* pool) {
+                      Response* response, BodySink* body, ConnectionPool* pool, CookieJar* jar) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
     bool secure = false;
-    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure))
+    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar))
         return FetchStatus::kBadUrl;
-    return ExchangeHttpRequest(hostName, port, secure, requestText,
-                               static_cast<int>(std::strlen(requestText)), policy, limits, response,
-                               body, pool);
+    FetchResult result = ExchangeHttpRequest(hostName, port, secure, requestText,
+                                             static_cast<int>(std::strlen(requestText)), policy,
+                                             limits, response, body, pool);
+    // Whatever the status, a response whose header came may set cookies.
+    if (jar != nullptr)
+        TakeSetCookies(*jar, request.url,
+                       request.urlLength == 0 ? std::strlen(request.url)
+                                              : static_cast<size_t>(request.urlLength),
+                       *response);
+    return result;
 }
 
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
-                     const FetchLimits& limits) {
+                     const FetchLimits& limits, CookieJar* jar) {
     Response response;
     BodySink body(FETCH_BUFFER_SIZE);
-    FetchResult result = FetchOnce(request, RedirectPolicy::kReturn, limits, &response, &body);
+    FetchResult result =
+        FetchOnce(request, RedirectPolicy::kReturn, limits, &response, &body, nullptr, jar);
     return IntoBuffer(result, body, output, outputLength);
 }
 
 FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
-                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits) {
+                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits,
+                           CookieJar* jar) {
     BodySink body(FETCH_BUFFER_SIZE);
-    FetchResult result = FetchFollowing(request, &body, finalUrl, nullptr, limits);
+    FetchResult result = FetchFollowing(request, &body, finalUrl, nullptr, limits, jar);
     return IntoBuffer(result, body, output, outputLength);
 }
 

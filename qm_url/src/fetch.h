@@ -12,20 +12,25 @@
 
 namespace qm {
 
-constexpr size_t kRequestTextSize = 1024;  // the whole request text and its NUL
-constexpr size_t kHostNameSize = 256;      // the host part: 255 characters and a NUL
-constexpr size_t kPathSize = 256;          // the path, and the referer copy
-constexpr size_t kCookieSize = 1024;       // what the cookie lookup may return
-constexpr int32_t kLongestUrl = 1024;      // the most URL characters a request may use
+class CookieJar;
+
+// The whole request text and its NUL. Its own lines take at most about 900 bytes; the rest
+// is room for the Cookie line, up to the 8 KiB that servers take in a request's header.
+constexpr size_t kRequestTextSize = 8192;
+constexpr size_t kHostNameSize = 256;  // the host part: 255 characters and a NUL
+constexpr size_t kPathSize = 256;      // the path, and the referer copy
+constexpr size_t kCookieSize = 1024;   // what the system store's lookup may return
+constexpr int32_t kLongestUrl = 1024;  // the most URL characters a request may use
 
 // Splits the URL, writes the request text (NUL-terminated) into `requestText`
 // (kRequestTextSize bytes) and the name to resolve into `hostName` (kHostNameSize bytes), and
 // stores a port written in the URL into *port (443 for an https URL without one). The scheme
 // "http://" or "https://" is recognised in any letter case; *secure (when given) tells
 // which. May store the measured referer length into request->refererLength. False when the
-// URL cannot be used. The texts the request points at are read without probing.
+// URL cannot be used. The texts the request points at are read without probing. The Cookie
+// line carries the system store's cookies and those of `jar` (when given) for the URL.
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
-                      bool* secure = nullptr);
+                      bool* secure = nullptr, const CookieJar* jar = nullptr);
 
 // The limits every fetch of a call runs under; tests give shorter ones.
 inline FetchLimits DefaultFetchLimits() {
@@ -34,9 +39,11 @@ inline FetchLimits DefaultFetchLimits() {
 
 // One request and its response (no redirect followed) into `response`, its body decoded
 // into `body`, for a request whose texts may be read as they stand. A redirect response is
-// complete at its header with RedirectPolicy::kFollow.
+// complete at its header with RedirectPolicy::kFollow. With a `jar`, the request carries its
+// cookies for the URL, and the response's Set-Cookie fields go into it.
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response, BodySink* body, ConnectionPool* pool = nullptr);
+                      Response* response, BodySink* body, ConnectionPool* pool = nullptr,
+                      CookieJar* jar = nullptr);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records), without clearing a stop request. On success `output` starts
@@ -45,28 +52,32 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
 // `output`. On failure (a stop request too, which ends it within 100 ms) `output` and
 // *outputLength are left as they were.
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
-                     const FetchLimits& limits = DefaultFetchLimits());
+                     const FetchLimits& limits = DefaultFetchLimits(), CookieJar* jar = nullptr);
 
 // The most redirects one fetch follows.
 constexpr int kMostRedirects = MOST_REDIRECTS;
 
 // FetchUrl following 301, 302, 303, 307 and 308 redirects, at most kMostRedirects of them,
 // each Location resolved against the URL it answered. Every hop is one FetchOnce with the
-// same request but its URL. `finalUrl` receives the URL whose response is the body.
+// same request but its URL, and the cookies of `jar` (which may be null). `finalUrl` receives
+// the URL whose response is the body.
 FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
                            char (&finalUrl)[URL_TEXT_SIZE],
-                           const FetchLimits& limits = DefaultFetchLimits());
+                           const FetchLimits& limits = DefaultFetchLimits(),
+                           CookieJar* jar = nullptr);
 // The same into `body`, over the connections of `pool` (which may be null).
 FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits = DefaultFetchLimits());
+                           const FetchLimits& limits = DefaultFetchLimits(),
+                           CookieJar* jar = nullptr);
 
 // FetchUrl (or FetchFollowing) for a request a caller passed in: what it points at is
 // probed first. A body cut at the buffer's end is returned, and reported to the failure
 // callback with where it was cut.
 FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
-                                bool followRedirects = false);
+                                bool followRedirects = false, CookieJar* jar = nullptr);
 // The same into `body`, wherever it keeps the body.
-FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects);
+FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects,
+                                CookieJar* jar = nullptr);
 
 }  // namespace qm

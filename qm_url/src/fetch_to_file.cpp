@@ -8,6 +8,8 @@
 
 #include "arguments.h"
 #include "body_sink.h"
+#include "cookie_handle.h"
+#include "cookie_jar.h"
 #include "failure_report.h"
 #include "fetch.h"
 #include "platform/probe.h"
@@ -22,17 +24,22 @@ constexpr size_t kInMemory = 1 << 20;
 constexpr size_t kLongestPath = 4096;
 
 int32_t FetchToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
-                    bool followRedirects) {
+                    bool followRedirects, ::CookieJar* handle) {
     size_t pathLength = 0;
+    CookieJar* given = nullptr;
     if (!platform::ProbeReadable(request, sizeof *request) ||
         !MeasureText(filePath, kLongestPath, &pathLength) || pathLength == 0 ||
-        pathLength == kLongestPath) {
+        pathLength == kLongestPath || !JarOfHandle(handle, &given)) {
         ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
         return 0;
     }
     const std::string path(filePath, pathLength);
     BodySink body(kInMemory, path, mostBytes < 0 ? -1 : mostBytes);
-    if (!FetchCallersRequest(*request, &body, followRedirects).ok() || StopRequested()) return 0;
+    // Without a jar of the caller's, what the server sets lives for this call alone.
+    CookieJar own;
+    if (!FetchCallersRequest(*request, &body, followRedirects, given ? given : &own).ok() ||
+        StopRequested())
+        return 0;
     if (body.SaveAs(path.c_str())) return 1;
     // The URL passed the fetch's probes, as far as it reads it.
     const std::string url(request->url, strnlen(request->url, URL_TEXT_SIZE - 1));
@@ -44,10 +51,11 @@ int32_t FetchToFile(UrlRequest* request, const char* filePath, int64_t mostBytes
 }  // namespace qm
 
 extern "C" QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath,
-                                               int64_t mostBytes, int32_t followRedirects) {
+                                               int64_t mostBytes, int32_t followRedirects,
+                                               CookieJar* jar) {
     qm::CallScope scope;
     try {
-        return qm::FetchToFile(request, filePath, mostBytes, followRedirects != 0);
+        return qm::FetchToFile(request, filePath, mostBytes, followRedirects != 0, jar);
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -58,7 +66,7 @@ extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const cha
     qm::CallScope scope;
     if (!qm::platform::ProbeReadable(reserved, 16)) return 0;
     try {
-        return qm::FetchToFile(request, filePath, SAVE_BUDGET_BYTES, false);
+        return qm::FetchToFile(request, filePath, SAVE_BUDGET_BYTES, false, nullptr);
     } catch (...) {
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "cookie_handle.h"
 #include "crawl.h"
 #include "platform/files.h"
 #include "stop.h"
@@ -126,20 +127,24 @@ void DiscardTempFolder(const CrawlState& state, bool wait) {
     if (wait || !moved) g_remover.Wait(ticket);
 }
 
-}  // namespace
-
-extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
-                                                  SaveOptions* options, SavePageCallback callback) {
+int32_t SavePicturesWithJar(const char* url, const char* savePath, SaveOptions* options,
+                            SavePageCallback callback, ::CookieJar* handle) {
     CallScope scope;
     size_t urlLength, pathLength;
-    if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength)) return 0;
+    CookieJar* given = nullptr;
+    if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength) ||
+        !JarOfHandle(handle, &given))
+        return 0;
     *options = SaveOptions{1, 1, 0, 0};
     try {
+        // Without a jar of the caller's, what the site sets lives for this save alone.
+        CookieJar own;
         CrawlState& state = ExportState();
         if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPictures))
             return 0;
         ChooseTempFolder(state.saveFolder, state.tempName);
-        CrawlOutcome outcome = VisitQueue(state, *options, callback);
+        CookieJar& jar = given != nullptr ? *given : own;
+        CrawlOutcome outcome = VisitQueue(state, *options, callback, jar);
         if (outcome == CrawlOutcome::kNoMemory) return 0;
 
         // Without a save folder the pages had nowhere to go, and nothing is deleted.
@@ -149,6 +154,20 @@ extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* s
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
+}
+
+}  // namespace
+
+extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
+                                                  SaveOptions* options, SavePageCallback callback) {
+    return SavePicturesWithJar(url, savePath, options, callback, nullptr);
+}
+
+extern "C" QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* savePath,
+                                                             SaveOptions* options,
+                                                             SavePageCallback callback,
+                                                             ::CookieJar* jar) {
+    return SavePicturesWithJar(url, savePath, options, callback, jar);
 }
 
 int32_t AdjustPicturePath(const CrawlState& state, char* localPath, int32_t length, int32_t mode) {

@@ -661,6 +661,149 @@ TEST(SavePictures, AStopCleansUpInTheBackground) {
     EXPECT_EQ(Reports()[0].localPath, box.Path("temp\\index.html"));
 }
 
+// A site that lets in only the visitor it gave a session: /login sets it, and so does /enter,
+// a redirect to the page; every other path answers 403 without it. Its page has a style sheet
+// with a picture, and two pictures.
+struct CookieSite {
+    static constexpr char kPage[] =
+        "<link rel=stylesheet href=\"s.css\"><img src=\"a.gif\"><img src=\"img/b.png\">";
+    TestServer server{[](const Request& r) {
+        auto answer = [](int status, const std::string& body, const std::string& type,
+                         const Headers& more = {}) {
+            return Script().Send(HttpResponseWithLength(status, body, type, more));
+        };
+        if (r.target == "/login")
+            return answer(200, kPage, "text/html",
+                          {{"Set-Cookie", "session=s3cr3t; Path=/; HttpOnly"}});
+        if (r.target == "/enter")
+            return answer(302, "", "text/html",
+                          {{"Location", "/page.html"}, {"Set-Cookie", "session=s3cr3t; Path=/"}});
+        if (r.Header("Cookie").find("session=s3cr3t") == std::string::npos)
+            return answer(403, "forbidden", "text/plain");
+        if (r.target == "/page.html") return answer(200, kPage, "text/html");
+        if (r.target == "/s.css") return answer(200, "b{background:url(img/bg.png)}", "text/css");
+        return answer(200, "picture " + r.target, "image/png");
+    }};
+    std::string Url(const std::string& path) const { return server.Url(path); }
+};
+
+// The session cookie the start page sets goes with every later request of the save, so its
+// style sheet and pictures are saved whole; the next save starts without it. A cookie a
+// redirect sets goes with the request it leads to.
+TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
+    CookieSite site;
+    Sandbox box;
+    FailureLog failures;
+    ASSERT_EQ(SavePages(site.Url("/login"), box.Path("index.html"), {1, 1, 0, 0}), 1);
+    EXPECT_EQ(Failures(), Files());
+    const std::string h = LocalHost(site.server.Port());
+    EXPECT_EQ(FilesBelow(box.Root()),
+              (Files{"http--" + h + "-s.css", "http-/" + h + "/a.gif", "http-/" + h + "/img/b.png",
+                     "http-/" + h + "/img/bg.png", "index.html"}));
+    EXPECT_EQ(BrokenReferences(box.Root()), Files());
+    std::vector<Request> log = site.server.Log();
+    EXPECT_EQ(log.at(0).head.find("Cookie"), std::string::npos);
+    for (size_t i = 1; i < log.size(); ++i) EXPECT_EQ(log[i].Header("Cookie"), "session=s3cr3t");
+
+    Sandbox pictures;
+    SaveOptions options{};
+    ASSERT_EQ(SavePictures(site.Url("/login"), pictures.Path(), &options), 1);
+    EXPECT_EQ(FilesBelow(pictures.Root()).size(), 3u);
+
+    Sandbox later;
+    EXPECT_EQ(SavePages(site.Url("/page.html"), later.Path("index.html"), {1, 1, 0, 0}), 0);
+    EXPECT_EQ(Failures(), Files{"0 1 " + site.Url("/page.html") + ": HTTP status 403"});
+
+    Sandbox redirected;
+    Failures().clear();
+    EXPECT_EQ(SavePages(site.Url("/enter"), redirected.Path("index.html"), {1, 1, 0, 0}), 1);
+    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(FilesBelow(redirected.Root()).size(), 5u);
+}
+
+// qmsave page, pages or pictures with --cookies and --save-cookies, in this process.
+struct QmsaveRun {
+    int status;
+    std::string said;
+};
+QmsaveRun RunQmsave(const char* verb, std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    testing::internal::CaptureStderr();
+    int status = qmsave::Save(verb, static_cast<int>(argv.size()), argv.data());
+    QmsaveRun run{status, testing::internal::GetCapturedStderr()};
+    qm_SetFailureCallback(nullptr);
+    return run;
+}
+
+// What a save sets is written at its end as curl writes it, and lets a later save in. A
+// cookies file with Windows line ends, an HttpOnly line and a line that is no cookie is read
+// as curl reads it: the bad line is reported by its number, and the save goes on.
+TEST(QmsaveCookies, AreReadFromAndWrittenToCookiesFiles) {
+    CookieSite site;
+    Sandbox box;
+    const std::string written = (box.Root() / "written.txt").string();
+    QmsaveRun login = RunQmsave(
+        "page", {site.Url("/login"), box.Path("login\\index.html"), "--save-cookies", written});
+    EXPECT_EQ(login.status, 0) << login.said;
+    const std::string text = ReadFile(written);
+    EXPECT_EQ(text.substr(0, 28), "# Netscape HTTP Cookie File\n");
+    EXPECT_EQ(text.substr(text.find("\n\n") + 2),
+              "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cr3t\n");
+
+    QmsaveRun in = RunQmsave("pages", {site.Url("/page.html"), box.Path("in\\index.html"),
+                                       "--complete", "--cookies", written});
+    EXPECT_EQ(in.status, 0) << in.said;
+    EXPECT_EQ(FilesBelow(box.Root() / "in").size(), 5u);
+
+    QmsaveRun out = RunQmsave("page", {site.Url("/page.html"), box.Path("out\\index.html")});
+    EXPECT_EQ(out.status, 1);
+    EXPECT_NE(out.said.find(site.Url("/page.html") + " failed: HTTP status 403\n"),
+              std::string::npos)
+        << out.said;
+
+    const std::string byHand = (box.Root() / "by-hand.txt").string();
+    WriteFile(byHand,
+              "# Netscape HTTP Cookie File\r\n\r\n"
+              "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t0\tsession\ts3cr3t\r\n"
+              "127.0.0.1\tFALSE\t/\tFALSE\tsoon\tother\t1\r\n");
+    QmsaveRun read = RunQmsave("pictures", {site.Url("/page.html"), box.Path("pics"), "--cookies",
+                                            byHand, "--save-cookies", written});
+    EXPECT_EQ(read.status, 0) << read.said;
+    EXPECT_NE(read.said.find("qmsave: " + byHand +
+                             " line 4 skipped: the expiry is not a number of seconds\n"),
+              std::string::npos)
+        << read.said;
+    EXPECT_EQ(FilesBelow(box.Root() / "pics").size(), 3u);
+
+    // What was written reads back: the jar lets a fetch in.
+    CookieJar* jar = qm_NewCookieJar();
+    ASSERT_EQ(qm_ReadCookiesFile(jar, written.c_str(), nullptr), 1);
+    const std::string page = site.Url("/page.html");
+    UrlRequest request{};
+    request.url = page.c_str();
+    std::vector<char> body(FETCH_BUFFER_SIZE);
+    int32_t length = 0;
+    EXPECT_EQ(qm_UrlToHtmlWithCookies(&request, body.data(), &length, 0, jar), 1);
+    EXPECT_EQ(std::string(body.data(), length), CookieSite::kPage);
+    qm_FreeCookieJar(jar);
+    // A pointer that is no jar of the library's is refused, by every call that takes one.
+    int32_t notAJar[64] = {};
+    CookieJar* fake = reinterpret_cast<CookieJar*>(notAJar);
+    EXPECT_EQ(qm_ReadCookiesFile(fake, written.c_str(), nullptr), 0);
+    EXPECT_EQ(qm_UrlToHtmlWithCookies(&request, body.data(), &length, 0, fake), 0);
+    SaveOptions options{1, 0, 0, 0};
+    EXPECT_EQ(qm_SavePagesWithCookies(page.c_str(), box.Path("fake.html").c_str(), &options,
+                                      nullptr, fake),
+              0);
+    EXPECT_FALSE(fs::exists(box.Root() / "fake.html"));
+
+    QmsaveRun missing = RunQmsave(
+        "page", {page, box.Path("x.html"), "--cookies", (box.Root() / "none.txt").string()});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.said.find("qmsave: could not read the cookies file "), std::string::npos);
+}
+
 TEST(OldSavePages, WritesTheBodyOfOneFetch) {
     SiteServer server;
     server.AddPage("/x.html", "<img src=a.gif>");

@@ -604,11 +604,17 @@ TEST(Fetch, ExportSendsTheRequestAndRefusesWhatItCannotRead) {
 }
 
 #ifdef _WIN32
-// The system's cookie store is consulted with the whole URL; a cookie that would not fit
-// in the request is left out rather than failing the fetch.
+// The system's cookie store is consulted with the whole URL, and what it holds goes beside a
+// long path and referer. A cookie set during the call goes in place of the store's of that
+// name. What does not fit the store's area is left out rather than failing the fetch.
 TEST(Fetch, CookiesFromTheSystemStore) {
-    qmtest::TestServer server(
-        [](const qmtest::Request&) { return Script().Send(WithLength("x")); });
+    qmtest::TestServer server([](const qmtest::Request& r) {
+        if (r.target == "/set")
+            return Script().Send(HttpResponse(
+                302, {{"Location", "/"}, {"Set-Cookie", "session=fresh"}, {"Set-Cookie", "jar=1"}},
+                ""));
+        return Script().Send(WithLength("x"));
+    });
     std::string url = server.Url("/");
     ASSERT_TRUE(InternetSetCookieA(url.c_str(), nullptr, "session=abc123"));
     Caller caller;
@@ -624,7 +630,21 @@ TEST(Fetch, CookiesFromTheSystemStore) {
     request.referer = referer.c_str();
     Caller second;
     ASSERT_TRUE(qm::FetchUrl(request, second.buffer.data(), &second.length).ok());
-    EXPECT_EQ(server.Log().at(1).head.find("Cookie"), std::string::npos);
+    EXPECT_NE(server.Log().at(1).Header("Cookie").find("big=" + big), std::string::npos);
+
+    const std::string set = server.Url("/set");
+    UrlRequest follow{};
+    follow.url = set.c_str();
+    Caller third;
+    ASSERT_EQ(qm_UrlToHtmlFollow(&follow, third.buffer.data(), &third.length, 0), 1);
+    EXPECT_EQ(server.Log().at(3).Header("Cookie"), "session=fresh; jar=1; big=" + big);
+
+    ASSERT_TRUE(InternetSetCookieA(url.c_str(), "big", std::string(1100, 'c').c_str()));
+    Caller fourth;
+    ASSERT_TRUE(FetchInto(url, fourth).ok());
+    EXPECT_EQ(server.Log().at(4).head.find("Cookie"), std::string::npos);
+    for (const char* name : {"session", "big"})
+        InternetSetCookieA(url.c_str(), name, "x; expires=Thu, 01-Jan-1970 00:00:00 GMT");
 }
 #endif
 

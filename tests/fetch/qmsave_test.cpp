@@ -145,6 +145,40 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
               std::string::npos);
 }
 
+// fetch writes the cookies a login sets with --save-cookies, and with --cookies that file
+// lets a later fetch in; a cookies file that cannot be read is a usage error.
+TEST(Qmsave, FetchReadsAndWritesCookiesFiles) {
+    qmtest::TestServer server([](const qmtest::Request& r) {
+        if (r.target == "/login")
+            return qmtest::Script().Send(qmtest::HttpResponseWithLength(
+                200, "welcome", "text/plain", {{"Set-Cookie", "session=s3cr3t; Max-Age=3600"}}));
+        const bool in = r.Header("Cookie") == "session=s3cr3t";
+        return qmtest::Script().Send(
+            qmtest::HttpResponseWithLength(in ? 200 : 403, in ? "private" : "forbidden"));
+    });
+    const std::string jar = " \"" + Scratch("cookies.txt") + "\"";
+    const std::string login = "fetch " + server.Url("/login"), page = "fetch " + server.Url("/p");
+    const struct {
+        std::string arguments;
+        int status;
+        std::string out, reason;
+    } steps[] = {
+        {page, 1, "", ": HTTP status 403"},
+        {login + " --save-cookies" + jar, 0, "welcome", ""},
+        {page + " --cookies" + jar, 0, "private", ""},
+        {page + " --cookies \"" + Scratch("none.txt") + "\"", 2, "", "could not read the cookies"},
+        {page + " --cookies", 2, "", "--cookies needs a file name"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments);
+        ToolRun r = Qmsave(step.arguments);
+        EXPECT_EQ(r.status, step.status);
+        EXPECT_EQ(r.out, step.out);
+        EXPECT_NE(r.err.find(step.reason), std::string::npos) << r.err;
+    }
+    std::remove(Scratch("cookies.txt").c_str());
+}
+
 // A page save that fails or is stopped leaves the file it would have replaced as it was;
 // one that succeeds replaces it. No kept copy stays behind either way.
 TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
