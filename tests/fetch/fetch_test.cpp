@@ -544,7 +544,7 @@ TEST(Fetch, IntoAFileWholeOrNotAtAll) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             if (row.stop) qm_StopSave();
         });
-        EXPECT_EQ(qm_UrlToFile(&request, path.c_str(), row.limit, 0), row.result);
+        EXPECT_EQ(qm_UrlToFile(&request, path.c_str(), row.limit, 0, nullptr), row.result);
         stopper.join();
         std::ifstream in(path, std::ios::binary);
         const std::string now(std::istreambuf_iterator<char>(in), {});
