@@ -10,6 +10,7 @@
 #include <set>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@ public:
         return [this](const PlannedFetch& item, FetchedBody* out) {
             std::unique_lock<std::mutex> lock(mutex_);
             fetched_.insert(item.url);
+            started_.push_back(item.url);
             std::string host = item.url.substr(0, item.url.find('/', 8));
             std::transform(host.begin(), host.end(), host.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -57,18 +59,35 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return fetched_;
     }
+    // The items in the order their fetches began.
+    std::vector<std::string> Started() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return started_;
+    }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool open_ = false;
     std::multiset<std::string> fetched_;
+    std::vector<std::string> started_;
     std::map<std::string, int> running_, mostAtOnce_;
 };
 
 PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/", ""}; }
 
-TEST(FetchAhead, WorkersFetchInVisitOrderOnceEachAndWaitForRoom) {
+// A worker takes the items in the order the crawl will visit them.
+TEST(FetchAhead, AWorkerFetchesInVisitOrder) {
+    StandIn server;
+    server.Open();
+    FetchAhead ahead(server.Fetcher(), 1, 1, 1 << 20);
+    ahead.Plan({Item("x"), Item("a"), Item("b"), Item("c"), Item("d")});
+    FetchedBody body;
+    for (const char* url : {"x", "a", "b", "c", "d"}) ahead.Take(Item(url), &body);
+    EXPECT_EQ(server.Started(), (std::vector<std::string>{"x", "a", "b", "c", "d"}));
+}
+
+TEST(FetchAhead, WorkersFetchOnceEachAndWaitForRoom) {
     StandIn server;
     FetchAhead ahead(server.Fetcher(), 2, 2, std::string("body of a").size() + 1);  // room for two
     ahead.Plan({Item("a"), Item("b"), Item("c"), Item("d")});
