@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/socket.h"
+#include "platform/socket_address.h"
 #include "platform/wait.h"
 #include "stop.h"
 
@@ -43,27 +44,7 @@ bool IsAddressLiteral(const char* name) {
 }
 
 bool LookupHostBlocking(const char* name, HostAddresses* addresses) {
-    addresses->clear();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0) return false;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        HostAddress address;
-        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr, 4);
-        } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
-            address.v6 = true;
-            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
-                        16);
-        } else {
-            continue;
-        }
-        addresses->push_back(address);
-    }
-    freeaddrinfo(found);
-    return !addresses->empty();
+    return LookupAddresses(name, addresses);
 }
 
 Connection::~Connection() { Close(); }
@@ -79,21 +60,8 @@ namespace {
 // once. *connected tells that it needs no wait.
 int StartConnecting(const HostAddress& address, uint16_t port, bool* connected) {
     *connected = false;
-    sockaddr_storage to{};
-    socklen_t size = 0;
-    if (address.v6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&to);
-        in6->sin6_family = AF_INET6;
-        std::memcpy(&in6->sin6_addr, address.bytes, 16);
-        in6->sin6_port = htons(port);
-        size = sizeof *in6;
-    } else {
-        auto* in = reinterpret_cast<sockaddr_in*>(&to);
-        in->sin_family = AF_INET;
-        std::memcpy(&in->sin_addr, address.bytes, 4);
-        in->sin_port = htons(port);
-        size = sizeof *in;
-    }
+    sockaddr_storage to;
+    const int size = ToSocketAddress(address, port, &to);
     int fd = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return -1;
     if (connect(fd, reinterpret_cast<sockaddr*>(&to), size) == 0) {

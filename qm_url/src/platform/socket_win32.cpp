@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "platform/socket_address.h"
 #include "platform/wait.h"
 #include "stop.h"
 
@@ -52,27 +53,7 @@ bool LookupHostBlocking(const char* name, HostAddresses* addresses) {
     // A session of its own: the caller may give up and clean up its session while this
     // lookup still runs on a helper thread.
     NetSession session;
-    addresses->clear();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0) return false;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        HostAddress address;
-        if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(sockaddr_in)) {
-            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr, 4);
-        } else if (a->ai_family == AF_INET6 && a->ai_addrlen >= sizeof(sockaddr_in6)) {
-            address.v6 = true;
-            std::memcpy(address.bytes, &reinterpret_cast<const sockaddr_in6*>(a->ai_addr)->sin6_addr,
-                        16);
-        } else {
-            continue;
-        }
-        addresses->push_back(address);
-    }
-    freeaddrinfo(found);
-    return !addresses->empty();
+    return LookupAddresses(name, addresses);
 }
 
 Connection::~Connection() { Close(); }
@@ -88,21 +69,8 @@ namespace {
 // failed at once. *connected tells that it needs no wait.
 SOCKET StartConnecting(const HostAddress& address, uint16_t port, bool* connected) {
     *connected = false;
-    sockaddr_storage to{};
-    int size = 0;
-    if (address.v6) {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&to);
-        in6->sin6_family = AF_INET6;
-        std::memcpy(&in6->sin6_addr, address.bytes, 16);
-        in6->sin6_port = htons(port);
-        size = sizeof *in6;
-    } else {
-        auto* in = reinterpret_cast<sockaddr_in*>(&to);
-        in->sin_family = AF_INET;
-        std::memcpy(&in->sin_addr, address.bytes, 4);
-        in->sin_port = htons(port);
-        size = sizeof *in;
-    }
+    sockaddr_storage to;
+    const int size = ToSocketAddress(address, port, &to);
     SOCKET s = socket(to.ss_family, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) return s;
     u_long nonBlocking = 1;
