@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
         spots.clear();
         auto start = std::chrono::steady_clock::now();
         qm::ScanAndRewritePage(state, text.data(), static_cast<int32_t>(page.size()),
-                               qm::TextKind::kHtml, options, scratch.data(), &length, &spots);
+                               qm::TextKind::kHtml, options, scratch.data(), &length, &spots,
+                               qm::StopToken());
         double took =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (r == 0) {

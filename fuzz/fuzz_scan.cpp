@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "crawl_state.h"
+#include "pictures.h"
 #include "scan.h"
 
 using namespace qm;
@@ -50,8 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t setting = data[0];
     state.Reset();
     std::strcpy(state.saveFolder, kFolders[(setting >> 3) & 3]);
+    static FolderRemover remover;
+    static const PicturePolicy pictures(remover);
     if (setting & 0x20) {
-        state.variant = CrawlVariant::kPictures;
+        state.policy = &pictures;
         std::strcpy(state.tempName, "temp");
     }
     state.currentIndex = state.tailIndex = state.Allocate();
@@ -73,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<LocalSpot> spots;
     ScanResult result =
         ScanAndRewritePage(state, text.get(), static_cast<int32_t>(size - 1), kind,
-                           kOptions[(setting >> 1) & 3], out.data(), &length, &spots);
+                           kOptions[(setting >> 1) & 3], out.data(), &length, &spots, StopToken());
     if (result == ScanResult::kStopped || length < 0 || length > FETCH_BUFFER_SIZE) std::abort();
     // A script is saved as it came.
     if (kind == TextKind::kScript &&

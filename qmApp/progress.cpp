@@ -37,18 +37,17 @@ HANDLE StartWorker(HWND dialog, LPTHREAD_START_ROUTINE proc, void* param, DWORD*
     return thread;
 }
 
+bool StopPressed() { return g_nSaveResult.load() == kResultStopped; }
+
 void JoinWorker(HANDLE& thread) {
     if (!thread) return;
-    // A stop asked before the worker entered the library is cleared when the call begins,
-    // so it is asked again on every round until the thread has ended.
     for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, 5, QS_SENDMESSAGE);
+        const DWORD woke = MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
         if (woke == WAIT_OBJECT_0 + 1) {
             MSG msg;
             PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
-        qm_StopSave();
     }
     CloseHandle(thread);
     thread = nullptr;

@@ -26,8 +26,11 @@ void FinishWorker(std::atomic<int32_t>& running, int32_t result);
 // Starts a worker, or tells the user and ends the program when no thread can be had.
 HANDLE StartWorker(HWND dialog, LPTHREAD_START_ROUTINE proc, void* param, DWORD* threadId);
 
-// Waits until the worker has ended, asking the library to stop meanwhile, and closes its
-// handle. Messages the worker sends to this thread's windows are answered while waiting.
+// Whether Stop was pressed: a worker that has not entered the library yet does not.
+bool StopPressed();
+
+// Waits until the worker has ended and closes its handle. Messages the worker sends to this
+// thread's windows are answered while waiting.
 void JoinWorker(HANDLE& thread);
 
 }  // namespace progress

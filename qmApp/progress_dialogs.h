@@ -59,9 +59,11 @@ protected:
 private:
     Dialog& self() { return static_cast<Dialog&>(*this); }
 
+    // The worker reads the result before it enters the library, and the library's stop ends
+    // the call it is in.
     void OnBnClickedStop() {
-        qm_StopSave();
         g_nSaveResult = kResultStopped;
+        qm_StopSave();
         OnOK();
     }
 

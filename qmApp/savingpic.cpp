@@ -31,7 +31,7 @@ DWORD WINAPI SavePicturesThreadProc(LPVOID param) {
     auto* dlg = static_cast<savingpic*>(param);
     int32_t result = kResultError;
     // No separator test: a folder that ends in a backslash gets a second one.
-    if (progress::AppendText(dlg->m_szSavePath, "\\index.html")) {
+    if (progress::AppendText(dlg->m_szSavePath, "\\index.html") && !progress::StopPressed()) {
         SaveOptions options = {};  // the library sets every field itself
         if (qm_SavePictures(g_szPageUrl, dlg->m_szSavePath, &options, PictureCountCallback)) {
             result = kResultCompleted;

@@ -19,6 +19,7 @@ DWORD WINAPI SavePagesThreadProc(LPVOID param) {
     int32_t result = kResultError;
     SaveOptions options;
     if (rules::OptionsFor(dlg->m_nSaveMode, dlg->m_nContentMode, &options) &&
+        !progress::StopPressed() &&
         qm_SavePages(g_szPageUrl, dlg->m_szSavePath, &options, nullptr)) {
         result = kResultCompleted;
     }

@@ -16,10 +16,11 @@ std::string ConnectionPool::Key(bool secure, const char* hostName, int port) {
 }
 
 platform::NetStatus ConnectionPool::Acquire(const std::string& key,
-                                            std::unique_ptr<Transport>* connection, int limitMs) {
+                                            std::unique_ptr<Transport>* connection,
+                                            const WaitLimit& limit) {
     using platform::NetStatus;
     std::unique_lock<std::mutex> lock(mutex_);
-    return platform::WaitInSlices(limitMs, [&](int sliceMs) {
+    return platform::WaitInSlices(limit, [&](int sliceMs) {
         std::vector<std::unique_ptr<Transport>>& kept = idle_[key];
         if (!kept.empty()) {
             *connection = std::move(kept.back());

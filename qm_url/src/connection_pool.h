@@ -28,9 +28,9 @@ public:
 
     // A place among the connections to `key` for one exchange: *connection receives a kept
     // one, or stays null when the caller is to open one. Waits while `key` has
-    // kMostConnectionsPerHost in use; TimedOut after limitMs, Stopped on a stop request.
+    // kMostConnectionsPerHost in use; TimedOut after the limit, Stopped when its token is raised.
     platform::NetStatus Acquire(const std::string& key, std::unique_ptr<Transport>* connection,
-                                int limitMs);
+                                const WaitLimit& limit);
     // Ends the exchange Acquire let in: `connection` is kept for the next request to `key`,
     // or, when null, the place is free for a new one.
     void Release(const std::string& key, std::unique_ptr<Transport> connection);

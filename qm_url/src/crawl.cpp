@@ -7,18 +7,14 @@
 #include <memory>
 #include <string>
 
-#include "arguments.h"
 #include "ascii.h"
-#include "connection_pool.h"
-#include "cookie_handle.h"
-#include "failure_report.h"
+#include "crawl_policy.h"
 #include "fetch.h"
 #include "fetch_ahead.h"
 #include "names.h"
-#include "pictures.h"
 #include "platform/files.h"
+#include "save_context.h"
 #include "scan.h"
-#include "stop.h"
 #include "url.h"
 
 namespace qm {
@@ -28,12 +24,6 @@ struct FreeDeleter {
     void operator()(char* p) const { std::free(p); }
 };
 using Buffer = std::unique_ptr<char, FreeDeleter>;
-
-bool OptionSkips(const PageRecord& r, const SaveOptions& options) {
-    if (r.kind == KIND_PICTURE || r.kind == KIND_MEDIA) return options.savePictures == 0;
-    if (options.savePages == 0) return true;
-    return r.kind == KIND_PAGE && r.sameSite == 0 && options.sameSiteOnly == 1;
-}
 
 // Bodies fetched ahead and waiting for their turn are held up to this many bytes in all.
 constexpr size_t kHeldBodiesLimit = size_t{64} << 20;
@@ -52,17 +42,18 @@ PlannedFetch FetchOf(const PageRecord& r, const char* localPath) {
     return PlannedFetch{r.url, r.referer, localPath};
 }
 
-// The network side of a crawl: connections kept alive between items, the save's cookies, and
-// the items of the queue fetched ahead of their visit, in queue order. The visit takes each
-// body in turn.
+// The network side of a crawl: the items of the queue fetched ahead of their visit, in queue
+// order, over the connections and with the cookies of the call's context. The visit takes
+// each body in turn.
 class CrawlNetwork {
 public:
-    // Each item may take up to `budgetBytes`; every exchange sets and sends the cookies of `jar`.
-    CrawlNetwork(int64_t budgetBytes, CookieJar& jar)
+    // Each item may take up to `budgetBytes`.
+    CrawlNetwork(SaveContext& context, int64_t budgetBytes)
         : budgetBytes_(budgetBytes),
-          jar_(jar),
-          ahead_([this](const PlannedFetch& item, FetchedBody* out) { Fetch(item, out); },
-                 kFetchWorkers, kMostConnectionsPerHost, kHeldBodiesLimit) {}
+          context_(context),
+          ahead_([this](const PlannedFetch& item, const StopToken& stop,
+                        FetchedBody* out) { Fetch(item, stop, out); },
+                 kFetchWorkers, kMostConnectionsPerHost, kHeldBodiesLimit, context.stop) {}
 
     // Asks for the records after the current one that the crawl will fetch, as far as the
     // window reaches; `fetches` tells whether it will fetch a record, and into which file.
@@ -101,7 +92,7 @@ public:
     }
 
 private:
-    void Fetch(const PlannedFetch& item, FetchedBody* out) {
+    void Fetch(const PlannedFetch& item, const StopToken& stop, FetchedBody* out) {
         UrlRequest request = {};
         request.url = item.url.c_str();
         request.urlLength = static_cast<int32_t>(item.url.size());
@@ -110,22 +101,21 @@ private:
         char finalUrl[URL_TEXT_SIZE] = {};
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
         out->body.MakeFolders();
-        out->result =
-            FetchFollowing(request, &out->body, finalUrl, &pool_, DefaultFetchLimits(), &jar_);
+        out->result = FetchFollowing(request, &out->body, finalUrl, &context_.pool,
+                                     DefaultFetchLimits(stop), &context_.jar);
         out->finalUrl = finalUrl;
     }
 
     const int64_t budgetBytes_;
-    CookieJar& jar_;
-    ConnectionPool pool_;  // before ahead_: its workers use the pool until they are joined
+    SaveContext& context_;
     FetchAhead ahead_;
     std::vector<uint8_t> verdicts_;  // per record: 0 not judged yet, 1 fetched, 2 not
     std::vector<std::string> paths_;  // per record fetched: the file it becomes
 };
 
 // The item in hand when a stop came: it is not written, and it is reported so.
-CrawlOutcome Stopped(const CrawlState& state, const PageRecord& r) {
-    ReportFailure(state.currentIndex, &r, r.url, FetchStatus::kStopped);
+CrawlOutcome Stopped(const SaveContext& context, const CrawlState& state, const PageRecord& r) {
+    context.failures.Report(state.currentIndex, &r, r.url, FetchStatus::kStopped);
     return CrawlOutcome::kStopped;
 }
 
@@ -162,123 +152,148 @@ enum class Visit {
 };
 
 // What the visit of record `r` does, and the path its file has: `localPath` receives the
-// record's path as the visit adjusts it.
+// record's path as the crawl's policy places it.
 Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions& options,
                  char (&localPath)[LOCAL_PATH_SIZE]) {
-    std::memcpy(localPath, r.localPath, sizeof localPath);
-    if (state.variant == CrawlVariant::kPages) {
-        if (OptionSkips(r, options)) return Visit::kSkip;
-    } else {
-        int32_t mode = r.kind == KIND_PICTURE ? kFlattenPicture : kIntoTempFolder;
-        if (AdjustPicturePath(state, localPath, static_cast<int32_t>(std::strlen(localPath)),
-                              mode) != 1)
-            return Visit::kSkip;
-    }
+    if (!state.policy->Place(state, r, options, localPath)) return Visit::kSkip;
     return platform::FileExists(localPath) ? Visit::kPresent : Visit::kFetch;
 }
 
-// Visits the queue from record 0 until it is exhausted, the depth stop, the byte budget or a
-// stop request. The items ahead are fetched meanwhile (a body fetched and not needed is
+// One visit of a crawl's queue, from record 0 until it is exhausted, the depth stop, the byte
+// budget or a stop. The items ahead are fetched meanwhile (a body fetched and not needed is
 // thrown away); each is reported, scanned and written here, in queue order.
-CrawlOutcome CrawlLoop(CrawlState& state, char* scratch, const SaveOptions& options,
-                       SavePageCallback callback, CookieJar& jar) {
-    CrawlNetwork network(state.budget.itemBytes, jar);
+class QueueVisit {
+public:
+    QueueVisit(SaveContext& context, CrawlState& state, const SaveOptions& options,
+               SavePageCallback callback, char* scratch)
+        : context_(context),
+          state_(state),
+          options_(options),
+          callback_(callback),
+          scratch_(scratch),
+          network_(context, state.budget.itemBytes) {}
+
+    CrawlOutcome Run();
+
+private:
+    // What became of the body fetched for a record.
+    enum class Written { kSaved, kFailed, kStopped, kBudgetEnd };
+
+    Written WriteFetched(PageRecord& r, bool startPage, bool guessed);
+
+    SaveContext& context_;
+    CrawlState& state_;
+    const SaveOptions& options_;
+    SavePageCallback callback_;
+    char* scratch_;
+    CrawlNetwork network_;
+    std::vector<LocalSpot> spots_;
+};
+
+CrawlOutcome QueueVisit::Run() {
     CrawlOutcome outcome = CrawlOutcome::kDone;
     bool startPage = true;  // the first record visited is the start page
-    std::vector<LocalSpot> spots;
-    while (state.currentIndex >= 0) {
-        if (StopRequested()) return CrawlOutcome::kStopped;
-        PageRecord& r = state.current();
-        if (static_cast<int32_t>(r.depth) > options.maxDepth) break;
-        if (!state.BytesLeft(r.url)) break;
-        int32_t entry = state.entryOf(state.currentIndex);
-        network.PlanAhead(state, options.maxDepth,
-                          [&](const PageRecord& ahead, char (&path)[LOCAL_PATH_SIZE]) {
-                              return JudgeVisit(state, ahead, options, path) == Visit::kFetch;
-                          });
+    while (state_.currentIndex >= 0) {
+        if (context_.stop.requested()) return CrawlOutcome::kStopped;
+        PageRecord& r = state_.current();
+        if (static_cast<int32_t>(r.depth) > options_.maxDepth) break;
+        if (!state_.BytesLeft(r.url)) break;
+        int32_t entry = state_.entryOf(state_.currentIndex);
+        network_.PlanAhead(state_, options_.maxDepth,
+                           [&](const PageRecord& ahead, char(&path)[LOCAL_PATH_SIZE]) {
+                               return JudgeVisit(state_, ahead, options_, path) == Visit::kFetch;
+                           });
 
         char path[LOCAL_PATH_SIZE];
-        const Visit visit = JudgeVisit(state, r, options, path);
+        const Visit visit = JudgeVisit(state_, r, options_, path);
         if (visit != Visit::kSkip) std::memcpy(r.localPath, path, sizeof path);
         UrlFate fate = UrlFate::kFailed;
-        if (visit == Visit::kPresent) {
-            fate = UrlFate::kSaved;
-            network.Pass(r);
-        } else if (visit == Visit::kFetch) {
-            FetchedBody fetched;
-            network.Take(r, &fetched);
-            // A fetch cut short by a stop may have only part of the body: it is not kept.
-            if (StopRequested()) return Stopped(state, r);
-            FetchResult result = fetched.result;
-            // An item larger than the whole budget ends the save as the budget would.
-            if (result.status == FetchStatus::kByteBudgetReached) {
-                state.BudgetEndsAt(r.url);
-                break;
+        if (visit == Visit::kFetch) {
+            switch (WriteFetched(r, startPage, entry >= 0 && state_.entry(entry).guessed)) {
+                case Written::kSaved: fate = UrlFate::kSaved; break;
+                case Written::kFailed: break;
+                case Written::kStopped: return Stopped(context_, state_, r);
+                case Written::kBudgetEnd: return outcome;
             }
-            if (result.ok()) {
-                // The item keeps its name and kind; its URL becomes the one the body came
-                // from, so that a page's references are read against it.
-                std::memset(r.url, 0, sizeof r.url);
-                std::memcpy(r.url, fetched.finalUrl.data(),
-                            std::min(fetched.finalUrl.size(), sizeof r.url - 1));
-                spots.clear();
-                TextKind kind;
-                BodySink& body = fetched.body;
-                // A text is scanned as far as the page buffer holds its rewriting; a larger
-                // one is saved as it came.
-                bool scanned = ScanKindOf(r, startPage, options, &kind) &&
-                               body.size() <= static_cast<int64_t>(FETCH_BUFFER_SIZE);
-                int32_t length = 0;
-                if (scanned) {
-                    std::string page;
-                    const std::string* text = &body.memory();
-                    if (body.inFile()) {
-                        scanned = body.ReadInto(&page);
-                        text = &page;
-                    }
-                    if (scanned &&
-                        ScanAndRewritePage(state, text->data(), static_cast<int32_t>(text->size()),
-                                           kind, options, scratch, &length,
-                                           &spots) == ScanResult::kStopped)
-                        return Stopped(state, r);
-                }
-                if (callback != nullptr) callback(state.currentIndex, &r);
-                if (StopRequested()) return Stopped(state, r);
-                platform::CreateFoldersFor(r.localPath);
-                const bool written =
-                    scanned ? platform::WriteFileAtomically(r.localPath, scratch,
-                                                             static_cast<size_t>(length))
-                            : body.SaveAs(r.localPath);
-                if (written) {
-                    fate = UrlFate::kSaved;
-                    state.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
-                    if (!spots.empty() && state.variant == CrawlVariant::kPages)
-                        state.savedPages.push_back(SavedPage{r.localPath, spots});
-                } else {
-                    result = FetchStatus::kWriteFailed;
-                }
-            }
-            if (!result.ok() && !(entry >= 0 && state.entry(entry).guessed))
-                ReportFailure(state.currentIndex, &r, r.url, result);
         } else {
-            network.Pass(r);
-            // An item of a picture save for which no file name in the folder could be made.
-            if (state.variant == CrawlVariant::kPictures)
-                ReportFailure(state.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
+            if (visit == Visit::kPresent) fate = UrlFate::kSaved;
+            network_.Pass(r);
+            // An item for which the policy could make no file name.
+            if (visit == Visit::kSkip && state_.policy->SkipFails())
+                context_.failures.Report(state_.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
-        if (entry >= 0) state.entry(entry).fate = fate;
+        if (entry >= 0) state_.entry(entry).fate = fate;
         // Without its start page a save has nothing to show: the caller must not be told
         // it completed. A later item that fails is left out and reported, and the save goes on.
         if (startPage && fate != UrlFate::kSaved &&
-            (visit != Visit::kSkip || state.variant == CrawlVariant::kPictures))
+            (visit != Visit::kSkip || state_.policy->SkipFails()))
             outcome = CrawlOutcome::kStartPageFailed;
         startPage = false;
         int32_t next = r.next;  // read after the scan, which may have queued items behind r
-        network.Forget(state.currentIndex);
-        state.Release(state.currentIndex);
-        state.currentIndex = next;
+        network_.Forget(state_.currentIndex);
+        state_.Release(state_.currentIndex);
+        state_.currentIndex = next;
     }
     return outcome;
+}
+
+// Takes the body fetched for `r` and writes its file: scanned and rewritten when the crawl
+// reads such a text, as it came otherwise. A failure is reported, unless the item's address
+// was only `guessed` from a script.
+QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, bool startPage, bool guessed) {
+    FetchedBody fetched;
+    network_.Take(r, &fetched);
+    // A fetch cut short by a stop may have only part of the body: it is not kept.
+    if (context_.stop.requested()) return Written::kStopped;
+    FetchResult result = fetched.result;
+    // An item larger than the whole budget ends the save as the budget would.
+    if (result.status == FetchStatus::kByteBudgetReached) {
+        state_.BudgetEndsAt(r.url);
+        return Written::kBudgetEnd;
+    }
+    if (result.ok()) {
+        // The item keeps its name and kind; its URL becomes the one the body came from, so
+        // that a page's references are read against it.
+        std::memset(r.url, 0, sizeof r.url);
+        std::memcpy(r.url, fetched.finalUrl.data(),
+                    std::min(fetched.finalUrl.size(), sizeof r.url - 1));
+        spots_.clear();
+        TextKind kind;
+        BodySink& body = fetched.body;
+        // A text is scanned as far as the page buffer holds its rewriting; a larger one is
+        // saved as it came.
+        bool scanned = ScanKindOf(r, startPage, options_, &kind) &&
+                       body.size() <= static_cast<int64_t>(FETCH_BUFFER_SIZE);
+        int32_t length = 0;
+        if (scanned) {
+            std::string page;
+            const std::string* text = &body.memory();
+            if (body.inFile()) {
+                scanned = body.ReadInto(&page);
+                text = &page;
+            }
+            if (scanned &&
+                ScanAndRewritePage(state_, text->data(), static_cast<int32_t>(text->size()), kind,
+                                   options_, scratch_, &length, &spots_,
+                                   context_.stop) == ScanResult::kStopped)
+                return Written::kStopped;
+        }
+        if (callback_ != nullptr) callback_(state_.currentIndex, &r);
+        if (context_.stop.requested()) return Written::kStopped;
+        platform::CreateFoldersFor(r.localPath);
+        const bool written = scanned ? platform::WriteFileAtomically(r.localPath, scratch_,
+                                                                     static_cast<size_t>(length))
+                                     : body.SaveAs(r.localPath);
+        if (written) {
+            state_.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
+            if (!spots_.empty() && state_.policy->KeepsPages())
+                state_.savedPages.push_back(SavedPage{r.localPath, spots_});
+            return Written::kSaved;
+        }
+        result = FetchStatus::kWriteFailed;
+    }
+    if (!guessed) context_.failures.Report(state_.currentIndex, &r, r.url, result);
+    return Written::kFailed;
 }
 
 // The save folder of `savePath`: up to and with its last backslash, colon or slash (not
@@ -317,46 +332,13 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
     state.entryOf(0) = entry;
 }
 
-int32_t SavePagesWithJar(const char* url, const char* savePath, SaveOptions* options,
-                         SavePageCallback callback, ::CookieJar* handle) {
-    CallScope scope;
-    size_t urlLength, pathLength;
-    CookieJar* given = nullptr;
-    if (!CheckCrawlArguments(url, savePath, options, false, &urlLength, &pathLength) ||
-        !JarOfHandle(handle, &given))
-        return 0;
-    try {
-        // Without a jar of the caller's, what the site sets lives for this save alone.
-        CookieJar own;
-        CrawlState& state = ExportState();
-        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPages))
-            return 0;
-        CookieJar& jar = given != nullptr ? *given : own;
-        return VisitQueue(state, *options, callback, jar) == CrawlOutcome::kDone ? 1 : 0;
-    } catch (...) {
-        return 0;  // nothing may cross the C boundary
-    }
-}
-
 }  // namespace
 
-extern "C" QM_API int32_t QM_CALL qm_SavePages(const char* url, const char* savePath,
-                                               SaveOptions* options, SavePageCallback callback) {
-    return SavePagesWithJar(url, savePath, options, callback, nullptr);
-}
-
-extern "C" QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const char* savePath,
-                                                          SaveOptions* options,
-                                                          SavePageCallback callback,
-                                                          ::CookieJar* jar) {
-    return SavePagesWithJar(url, savePath, options, callback, jar);
-}
-
 bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char* savePath,
-                size_t pathLength, CrawlVariant variant) {
+                size_t pathLength, const CrawlPolicy& policy) {
     if (pathLength >= LOCAL_PATH_SIZE) return false;
     state.Reset();
-    state.variant = variant;
+    state.policy = &policy;
     DeriveSaveFolder(savePath, pathLength, state.saveFolder);
 
     int32_t start = state.Allocate();
@@ -375,19 +357,22 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
     return true;
 }
 
-CrawlOutcome VisitQueue(CrawlState& state, const SaveOptions& callerOptions,
-                        SavePageCallback callback, CookieJar& jar) {
+CrawlOutcome VisitQueue(SaveContext& context, CrawlState& state, const SaveOptions& callerOptions,
+                        SavePageCallback callback) {
     const SaveOptions options = callerOptions;
     // A scanned text is rewritten into this buffer and saved from there; only pages that are
     // scanned touch it.
     Buffer scratch(static_cast<char*>(std::malloc(FETCH_BUFFER_SIZE)));
     if (!scratch) return CrawlOutcome::kNoMemory;
-    CrawlOutcome outcome = CrawlLoop(state, scratch.get(), options, callback, jar);
+    state.policy->Begin(state);
+    CrawlOutcome outcome = QueueVisit(context, state, options, callback, scratch.get()).Run();
     MendSavedPages(state);
     if (outcome == CrawlOutcome::kDone && !state.budgetEnd().ok()) {
-        ReportFailure(NO_RECORD, nullptr, state.budgetEndUrl().c_str(), state.budgetEnd());
+        context.failures.Report(NO_RECORD, nullptr, state.budgetEndUrl().c_str(),
+                                state.budgetEnd());
         outcome = CrawlOutcome::kBudgetReached;
     }
+    state.policy->End(context, state, outcome == CrawlOutcome::kStopped);
     return outcome;
 }
 

@@ -61,7 +61,7 @@ void CrawlState::Reset() {
     tailIndex = 0;
     std::memset(saveFolder, 0, sizeof saveFolder);
     std::memset(tempName, 0, sizeof tempName);
-    variant = CrawlVariant::kPages;
+    policy = &pages_;
     names.Clear();
     savedPages.clear();
     urls_.Clear();
@@ -158,12 +158,6 @@ void CrawlState::SetLocalName(int32_t id, std::string_view name) {
     e.nameOffset = static_cast<uint32_t>(nameTexts_.size());
     e.nameLength = static_cast<uint32_t>(name.size());
     nameTexts_.append(name.data(), name.size());
-}
-
-CrawlState& ExportState() {
-    static PageRecord table[PAGE_TABLE_SIZE];
-    static CrawlState state(table);
-    return state;
 }
 
 }  // namespace qm

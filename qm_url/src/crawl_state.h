@@ -12,6 +12,7 @@
 
 #include "fetch_status.h"
 #include "names.h"
+#include "page_policy.h"
 #include "text_table.h"
 #include "qm_url.h"
 
@@ -44,12 +45,6 @@ struct LocalSpot {
 struct SavedPage {
     std::string path;
     std::vector<LocalSpot> spots;
-};
-
-// How the crawl loop treats each visited record.
-enum class CrawlVariant {
-    kPages,     // option skips apply, files go where the names say
-    kPictures,  // pictures only; pictures flattened, everything else into the temp folder
 };
 
 // The most one save takes: items (the start page included) and bytes written.
@@ -137,13 +132,15 @@ public:
     int32_t tailIndex = 0;     // last record of the queue
     char saveFolder[LOCAL_PATH_SIZE] = {};
     char tempName[16] = {};  // the picture save's temporary folder inside the save folder
-    CrawlVariant variant = CrawlVariant::kPages;
+    // What this crawl saves and where; the page save's unless StartCrawl is given another.
+    const CrawlPolicy* policy = &pages_;
     NameRegistry names;
     std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet
     // Kept by Reset: the exports save within the defaults; tests set it shorter.
     SaveBudget budget;
 
 private:
+    PagePolicy pages_;
     struct FreeDeleter {
         void operator()(PageRecord* p) const;
     };

@@ -24,11 +24,10 @@ FetchResult Failed(platform::NetStatus status, FetchStatus otherwise) {
 
 }  // namespace
 
-int FetchLimits::NextWaitMs() const {
+WaitLimit FetchLimits::NextWait() const {
     long long left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
-    if (left <= 0) return 0;
-    return static_cast<int>(std::min<long long>(left, silenceMs_));
+    return WaitLimit{static_cast<int>(std::clamp<long long>(left, 0, silenceMs_)), stop_};
 }
 
 namespace {
@@ -123,7 +122,7 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
     using Progress = ResponseRules::Progress;
     Attempt attempt;
     NetStatus status =
-        connection.SendAll(requestText, static_cast<size_t>(requestLength), limits.NextWaitMs());
+        connection.SendAll(requestText, static_cast<size_t>(requestLength), limits.NextWait());
     if (status != NetStatus::Ok) {
         attempt.result = Failed(status, FetchStatus::kConnectionFailed);
         return attempt;
@@ -142,13 +141,13 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
             attempt.result = FetchStatus::kNoMemory;
             return attempt;
         }
-        int waitMs = limits.NextWaitMs();
-        if (waitMs == 0) {
+        const WaitLimit wait = limits.NextWait();
+        if (wait.ms == 0) {
             attempt.result = FetchStatus::kTimedOut;
             return attempt;
         }
         size_t got = 0;
-        status = connection.ReceiveSome(response->area.get() + (count - base), want, &got, waitMs);
+        status = connection.ReceiveSome(response->area.get() + (count - base), want, &got, wait);
         if (status != NetStatus::Ok) {
             attempt.result = Failed(status, FetchStatus::kConnectionFailed);
             return attempt;
@@ -184,7 +183,7 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
     // connection when the response leaves it usable.
     std::unique_ptr<Transport> connection;
     if (pool != nullptr) {
-        NetStatus acquired = pool->Acquire(key, &connection, limits.NextWaitMs());
+        NetStatus acquired = pool->Acquire(key, &connection, limits.NextWait());
         if (acquired != NetStatus::Ok) return Failed(acquired, FetchStatus::kTimedOut);
     }
     struct Place {
@@ -204,12 +203,12 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
         const bool reused = connection != nullptr;
         if (!reused) {
             platform::HostAddresses addresses;
-            NetStatus status = ResolveHost(hostName, &addresses, limits.NextWaitMs(),
+            NetStatus status = ResolveHost(hostName, &addresses, limits.NextWait(),
                                            pool != nullptr ? &pool->Hosts() : nullptr);
             if (status != NetStatus::Ok) return Failed(status, FetchStatus::kResolveFailed);
             connection = std::make_unique<Transport>();
             FetchStatus opened =
-                connection->Open(addresses, portNumber, hostName, secure, limits.NextWaitMs());
+                connection->Open(addresses, portNumber, hostName, secure, limits.NextWait());
             if (opened != FetchStatus::kOk) return opened;
         }
         Attempt attempt =

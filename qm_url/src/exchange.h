@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "fetch_status.h"
+#include "platform/stop_token.h"
+#include "qm_url.h"
 #include "response.h"
 
 namespace qm {
@@ -16,22 +18,30 @@ constexpr int kReadSize = 10240;
 // A connection on which nothing happens for this long has failed.
 constexpr int kSilenceLimitMs = 60000;
 
-// The time limits of one fetch: each wait ends after `silenceMs` without progress, and the
-// whole fetch, redirects included, by its deadline.
+// The limits of one fetch: each wait ends after `silenceMs` without progress, the whole
+// fetch, redirects included, by its deadline, and everything once `stop` is raised.
 class FetchLimits {
 public:
     using Clock = std::chrono::steady_clock;
-    FetchLimits(int silenceMs, int totalMs)
+    FetchLimits(int silenceMs, int totalMs, StopToken stop)
         : silenceMs_(silenceMs),
-          deadline_(Clock::now() + std::chrono::milliseconds(totalMs)) {}
+          deadline_(Clock::now() + std::chrono::milliseconds(totalMs)),
+          stop_(stop) {}
     // The limit of the next wait: the silence limit, or less when the deadline is nearer;
-    // 0 once it has passed.
-    int NextWaitMs() const;
+    // 0 ms once it has passed.
+    WaitLimit NextWait() const;
+    const StopToken& stop() const { return stop_; }
 
 private:
     int silenceMs_;
     Clock::time_point deadline_;
+    StopToken stop_;
 };
+
+// The limits every fetch of a call runs under, ended by `stop`; tests give shorter ones.
+inline FetchLimits DefaultFetchLimits(StopToken stop) {
+    return FetchLimits(kSilenceLimitMs, FETCH_TIME_LIMIT_SECONDS * 1000, stop);
+}
 
 struct FreeArea {
     void operator()(char* area) const { std::free(area); }

@@ -11,27 +11,26 @@
 #include "cookie_exchange.h"
 #include "cookie_handle.h"
 #include "decode.h"
-#include "failure_report.h"
+#include "export_call.h"
 #include "platform/probe.h"
-#include "stop.h"
+#include "save_context.h"
 
 namespace {
 
 int32_t FetchForCaller(UrlRequest* request, char* output, int32_t* outputLength,
                        bool followRedirects, CookieJar* handle) {
-    qm::CallScope scope;
+    qm::ExportCall call;
     qm::CookieJar* given = nullptr;
     if (!qm::platform::ProbeReadable(request, sizeof(UrlRequest)) ||
         !qm::platform::ProbeWritable(output, 1) || !qm::platform::ProbeWritable(outputLength, 1) ||
         !qm::JarOfHandle(handle, &given)) {
-        qm::ReportFailure(NO_RECORD, nullptr, "", qm::FetchStatus::kBadUrl);
+        call.failures.Report(NO_RECORD, nullptr, "", qm::FetchStatus::kBadUrl);
         return 0;
     }
     try {
-        // Without a jar of the caller's, what the server sets lives for this call alone.
-        qm::CookieJar own;
-        qm::CookieJar* jar = given != nullptr ? given : &own;
-        return qm::FetchCallersRequest(*request, output, outputLength, followRedirects, jar).ok()
+        qm::SaveContext& context = call.Begin(given);
+        return qm::FetchCallersRequest(context, *request, output, outputLength, followRedirects)
+                       .ok()
                    ? 1
                    : 0;
     } catch (...) {
@@ -189,21 +188,22 @@ void CopyUrl(const UrlRequest& request, char (&url)[URL_TEXT_SIZE]) {
 
 }  // namespace
 
-FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects,
-                                CookieJar* jar) {
+FetchResult FetchCallersRequest(SaveContext& context, UrlRequest& request, BodySink* body,
+                                bool followRedirects) {
     UrlRequest usable;
     if (!ProbeRequest(request, &usable)) {
-        ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
+        context.failures.Report(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
         return FetchStatus::kBadUrl;
     }
     FetchResult result;
     if (followRedirects) {
         char finalUrl[URL_TEXT_SIZE];
-        result = FetchFollowing(usable, body, finalUrl, nullptr, DefaultFetchLimits(), jar);
+        result =
+            FetchFollowing(usable, body, finalUrl, &context.pool, context.Limits(), &context.jar);
     } else {
         Response response;
-        result = FetchOnce(usable, RedirectPolicy::kReturn, DefaultFetchLimits(), &response, body,
-                           nullptr, jar);
+        result = FetchOnce(usable, RedirectPolicy::kReturn, context.Limits(), &response, body,
+                           &context.pool, &context.jar);
     }
     // A measured referer length goes back into the caller's record; a record that was only
     // readable is not written otherwise.
@@ -212,7 +212,7 @@ FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool follow
     if (!result.ok()) {
         char url[URL_TEXT_SIZE];
         CopyUrl(usable, url);
-        ReportFailure(NO_RECORD, nullptr, url, result);
+        context.failures.Report(NO_RECORD, nullptr, url, result);
     }
     return result;
 }
@@ -230,10 +230,10 @@ FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* ou
 
 }  // namespace
 
-FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
-                                bool followRedirects, CookieJar* jar) {
+FetchResult FetchCallersRequest(SaveContext& context, UrlRequest& request, char* output,
+                                int32_t* outputLength, bool followRedirects) {
     BodySink body(FETCH_BUFFER_SIZE);
-    FetchResult result = FetchCallersRequest(request, &body, followRedirects, jar);
+    FetchResult result = FetchCallersRequest(context, request, &body, followRedirects);
     result = IntoBuffer(result, body, output, outputLength);
     // The cut text is still the caller's: the failure callback was told where it ends.
     return result.status == FetchStatus::kCut ? FetchResult(FetchStatus::kOk) : result;

@@ -13,6 +13,7 @@
 namespace qm {
 
 class CookieJar;
+struct SaveContext;
 
 // The whole request text and its NUL. Its own lines take at most about 900 bytes; the rest
 // is room for the Cookie line, up to the 8 KiB that servers take in a request's header.
@@ -32,11 +33,6 @@ constexpr int32_t kLongestUrl = 1024;  // the most URL characters a request may 
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
                       bool* secure = nullptr, const CookieJar* jar = nullptr);
 
-// The limits every fetch of a call runs under; tests give shorter ones.
-inline FetchLimits DefaultFetchLimits() {
-    return FetchLimits(kSilenceLimitMs, FETCH_TIME_LIMIT_SECONDS * 1000);
-}
-
 // One request and its response (no redirect followed) into `response`, its body decoded
 // into `body`, for a request whose texts may be read as they stand. A redirect response is
 // complete at its header with RedirectPolicy::kFollow. With a `jar`, the request carries its
@@ -46,13 +42,13 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
                       CookieJar* jar = nullptr);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
-// own, made from its records), without clearing a stop request. On success `output` starts
-// with the body and *outputLength holds its length; a 3xx response is returned as it came.
-// A body longer than FETCH_BUFFER_SIZE gives kCut, with its first FETCH_BUFFER_SIZE bytes in
-// `output`. On failure (a stop request too, which ends it within 100 ms) `output` and
-// *outputLength are left as they were.
+// own, made from its records). On success `output` starts with the body and *outputLength
+// holds its length; a 3xx response is returned as it came. A body longer than
+// FETCH_BUFFER_SIZE gives kCut, with its first FETCH_BUFFER_SIZE bytes in `output`. On
+// failure (the limits' stop too, which ends it within 100 ms) `output` and *outputLength are
+// left as they were.
 FetchResult FetchUrl(UrlRequest& request, char* output, int32_t* outputLength,
-                     const FetchLimits& limits = DefaultFetchLimits(), CookieJar* jar = nullptr);
+                     const FetchLimits& limits, CookieJar* jar = nullptr);
 
 // The most redirects one fetch follows.
 constexpr int kMostRedirects = MOST_REDIRECTS;
@@ -62,22 +58,20 @@ constexpr int kMostRedirects = MOST_REDIRECTS;
 // same request but its URL, and the cookies of `jar` (which may be null). `finalUrl` receives
 // the URL whose response is the body.
 FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
-                           char (&finalUrl)[URL_TEXT_SIZE],
-                           const FetchLimits& limits = DefaultFetchLimits(),
+                           char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits,
                            CookieJar* jar = nullptr);
 // The same into `body`, over the connections of `pool` (which may be null).
 FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits = DefaultFetchLimits(),
-                           CookieJar* jar = nullptr);
+                           const FetchLimits& limits, CookieJar* jar = nullptr);
 
-// FetchUrl (or FetchFollowing) for a request a caller passed in: what it points at is
-// probed first. A body cut at the buffer's end is returned, and reported to the failure
-// callback with where it was cut.
-FetchResult FetchCallersRequest(UrlRequest& request, char* output, int32_t* outputLength,
-                                bool followRedirects = false, CookieJar* jar = nullptr);
+// FetchUrl (or FetchFollowing) for a request a caller passed in, within the call's
+// `context`: what the request points at is probed first. A body cut at the buffer's end is
+// returned, and reported to the context's failures with where it was cut.
+FetchResult FetchCallersRequest(SaveContext& context, UrlRequest& request, char* output,
+                                int32_t* outputLength, bool followRedirects);
 // The same into `body`, wherever it keeps the body.
-FetchResult FetchCallersRequest(UrlRequest& request, BodySink* body, bool followRedirects,
-                                CookieJar* jar = nullptr);
+FetchResult FetchCallersRequest(SaveContext& context, UrlRequest& request, BodySink* body,
+                                bool followRedirects);
 
 }  // namespace qm

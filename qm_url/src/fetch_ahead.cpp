@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "ascii.h"
-#include "stop.h"
 
 namespace qm {
 namespace {
@@ -24,8 +23,9 @@ size_t HeldSize(const FetchedBody& fetched) { return static_cast<size_t>(fetched
 
 }  // namespace
 
-FetchAhead::FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit)
+FetchAhead::FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit, StopToken stop)
     : fetcher_(std::move(fetcher)),
+      stop_(stop),
       perHost_(perHost),
       heldLimit_(heldLimit) {
     for (int i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
@@ -69,7 +69,7 @@ void FetchAhead::Take(const PlannedFetch& item, FetchedBody* out) {
             byUrl_.erase(known);
         }
         lock.unlock();
-        fetcher_(item, out);
+        fetcher_(item, stop_, out);
         return;
     }
     // The item is wanted now: the next worker free takes it before any other, held limit or
@@ -124,7 +124,7 @@ FetchAhead::JobList::iterator FetchAhead::NewJob(const PlannedFetch& item, bool 
 }
 
 void FetchAhead::Work() {
-    ThreadStopScope stopWithUs(abandon_);
+    const StopToken stop = stop_.With(abandon_);
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         JobList::iterator job = jobs_.end();
@@ -144,7 +144,7 @@ void FetchAhead::Work() {
         PlannedFetch item = job->item;
         lock.unlock();
         FetchedBody result;
-        fetcher_(item, &result);
+        fetcher_(item, stop, &result);
         lock.lock();
         --runningPerHost_[host];
         work_.notify_all();  // the host has room for one more

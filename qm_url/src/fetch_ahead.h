@@ -18,6 +18,7 @@
 
 #include "body_sink.h"
 #include "fetch_status.h"
+#include "platform/stop_token.h"
 
 namespace qm {
 
@@ -38,14 +39,16 @@ struct PlannedFetch {
 class FetchAhead {
 public:
     // Fetches one item; runs on a worker or on the caller's thread, so it must be safe to run
-    // several at once. It must notice the library's stop request, as every fetch does.
-    using Fetcher = std::function<void(const PlannedFetch& item, FetchedBody* out)>;
+    // several at once. Its waits end once `stop` is raised.
+    using Fetcher =
+        std::function<void(const PlannedFetch& item, const StopToken& stop, FetchedBody* out)>;
 
     // `workers` fetches at most at once, and at most `perHost` of them to one host (scheme,
     // host and port of the item's URL); bodies fetched and not yet taken are held, in memory
     // or in their files, while they add up to less than `heldLimit` bytes (a worker waits
-    // for room before it starts).
-    FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit);
+    // for room before it starts). Every fetch ends on the call's `stop`; those of the workers
+    // also end once their results are no longer wanted.
+    FetchAhead(Fetcher fetcher, int workers, int perHost, size_t heldLimit, StopToken stop);
     // Ends the fetches still running (their results are not wanted) and joins the workers.
     ~FetchAhead();
     FetchAhead(const FetchAhead&) = delete;
@@ -83,6 +86,7 @@ private:
     JobList::iterator NewJob(const PlannedFetch& item, bool wanted);
 
     Fetcher fetcher_;
+    const StopToken stop_;
     const int perHost_;
     const size_t heldLimit_;
     mutable std::mutex mutex_;

@@ -10,10 +10,9 @@
 #include "body_sink.h"
 #include "cookie_handle.h"
 #include "cookie_jar.h"
-#include "failure_report.h"
+#include "export_call.h"
 #include "fetch.h"
 #include "platform/probe.h"
-#include "stop.h"
 
 namespace qm {
 namespace {
@@ -23,27 +22,26 @@ constexpr size_t kInMemory = 1 << 20;
 // The longest file path taken.
 constexpr size_t kLongestPath = 4096;
 
-int32_t FetchToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
+int32_t FetchToFile(ExportCall& call, UrlRequest* request, const char* filePath, int64_t mostBytes,
                     bool followRedirects, ::CookieJar* handle) {
     size_t pathLength = 0;
     CookieJar* given = nullptr;
     if (!platform::ProbeReadable(request, sizeof *request) ||
         !MeasureText(filePath, kLongestPath, &pathLength) || pathLength == 0 ||
         pathLength == kLongestPath || !JarOfHandle(handle, &given)) {
-        ReportFailure(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
+        call.failures.Report(NO_RECORD, nullptr, "", FetchStatus::kBadUrl);
         return 0;
     }
     const std::string path(filePath, pathLength);
     BodySink body(kInMemory, path, mostBytes < 0 ? -1 : mostBytes);
-    // Without a jar of the caller's, what the server sets lives for this call alone.
-    CookieJar own;
-    if (!FetchCallersRequest(*request, &body, followRedirects, given ? given : &own).ok() ||
-        StopRequested())
+    SaveContext& context = call.Begin(given);
+    if (!FetchCallersRequest(context, *request, &body, followRedirects).ok() ||
+        context.stop.requested())
         return 0;
     if (body.SaveAs(path.c_str())) return 1;
     // The URL passed the fetch's probes, as far as it reads it.
     const std::string url(request->url, strnlen(request->url, URL_TEXT_SIZE - 1));
-    ReportFailure(NO_RECORD, nullptr, url.c_str(), FetchStatus::kWriteFailed);
+    context.failures.Report(NO_RECORD, nullptr, url.c_str(), FetchStatus::kWriteFailed);
     return 0;
 }
 
@@ -53,9 +51,9 @@ int32_t FetchToFile(UrlRequest* request, const char* filePath, int64_t mostBytes
 extern "C" QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath,
                                                int64_t mostBytes, int32_t followRedirects,
                                                CookieJar* jar) {
-    qm::CallScope scope;
+    qm::ExportCall call;
     try {
-        return qm::FetchToFile(request, filePath, mostBytes, followRedirects != 0, jar);
+        return qm::FetchToFile(call, request, filePath, mostBytes, followRedirects != 0, jar);
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -63,10 +61,10 @@ extern "C" QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* 
 
 extern "C" QM_API int32_t QM_CALL qm_OldSavePages(UrlRequest* request, const char* filePath,
                                                   const void* reserved) {
-    qm::CallScope scope;
+    qm::ExportCall call;
     if (!qm::platform::ProbeReadable(reserved, 16)) return 0;
     try {
-        return qm::FetchToFile(request, filePath, SAVE_BUDGET_BYTES, false, nullptr);
+        return qm::FetchToFile(call, request, filePath, SAVE_BUDGET_BYTES, false, nullptr);
     } catch (...) {
         return 0;
     }

@@ -18,21 +18,6 @@ void Append(CrawlState& state, int32_t& head, int32_t& tail, int32_t index) {
 
 }  // namespace
 
-bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions& options,
-                 CrawlVariant variant) {
-    if (variant == CrawlVariant::kPictures)
-        return kind == KIND_PICTURE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME ||
-               (kind == KIND_PAGE && depth <= options.maxDepth);
-    switch (kind) {
-        case KIND_PAGE:
-            return options.savePages != 0 && !(options.sameSiteOnly == 1 && !sameSite) &&
-                   depth <= options.maxDepth;
-        case KIND_PICTURE:
-        case KIND_MEDIA: return options.savePictures != 0;
-        default: return options.savePages != 0;
-    }
-}
-
 FoundOnPage PageFacts(CrawlState& state) {
     FoundOnPage facts;
     facts.folderLength = std::strlen(state.saveFolder);
@@ -53,8 +38,7 @@ bool Saves(const CrawlState& state, const FoundOnPage& found, PageKind kind, boo
     *depth = found.depth;
     if (kind == KIND_PAGE && *depth < 255) ++*depth;
     *level = kind == KIND_PAGE ? 0 : found.level + 1;
-    return WillBeSaved(kind, *depth, sameSite, options, state.variant) &&
-           *level <= MOST_EMBEDDING_LEVELS;
+    return state.policy->Saves(kind, *depth, sameSite, options) && *level <= MOST_EMBEDDING_LEVELS;
 }
 
 void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url, size_t length,

@@ -45,11 +45,6 @@ struct ItemChoice {
     bool outOfRecords = false;  // no record was free: nothing was added
 };
 
-// Whether this crawl saves an item of `kind` at `depth` (`sameSite` when it is on the site
-// of the page that names it).
-bool WillBeSaved(PageKind kind, int32_t depth, bool sameSite, const SaveOptions& options,
-                 CrawlVariant variant);
-
 // Makes `*ahead` the local name of the item at `url` (NUL-terminated, `length` characters),
 // named on the current page as `kind`, when this crawl would save such an item; leaves it
 // unmade otherwise.

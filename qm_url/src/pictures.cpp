@@ -1,19 +1,11 @@
 #include "pictures.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "arguments.h"
-#include "cookie_handle.h"
-#include "crawl.h"
 #include "platform/files.h"
-#include "stop.h"
+#include "save_context.h"
 
 namespace qm {
 namespace {
@@ -41,133 +33,49 @@ bool ChooseTempFolder(const char* saveFolder, char (&tempName)[16]) {
     return false;
 }
 
-// Deletes the folders handed to it on a thread of its own, one after the other, so that a
-// call never waits for a large folder to go. At process end it finishes what is left.
-class Remover {
-public:
-    ~Remover() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        Join(lock);
-        // A thread ended by the system at process exit may have left its folder behind.
-        for (const std::string& path : pending_) platform::DeleteTree(path.c_str());
-    }
-
-    // Queues `path` and returns its ticket for Wait.
-    uint64_t Take(std::string path) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        pending_.push_back(std::move(path));
-        if (!running_) {
-            Join(lock);
-            running_ = true;
-            worker_ = std::thread([this] { Run(); });
-        }
-        return taken_ += 1;
-    }
-
-    // Waits until the folder of `ticket` is gone, or a stop is asked for.
-    void Wait(uint64_t ticket) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (done_ < ticket && !StopRequested())
-            changed_.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs));
-    }
-
-private:
-    void Run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!pending_.empty()) {
-            std::string path = pending_.front();
-            lock.unlock();
-            platform::DeleteTree(path.c_str());
-            lock.lock();
-            pending_.erase(pending_.begin());
-            ++done_;
-            changed_.notify_all();
-        }
-        running_ = false;
-    }
-
-    // Joins a worker that has ended its run (or is about to, with nothing left to do).
-    void Join(std::unique_lock<std::mutex>& lock) {
-        if (!worker_.joinable()) return;
-        std::thread ended = std::move(worker_);
-        lock.unlock();
-        ended.join();
-        lock.lock();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> pending_;
-    std::thread worker_;
-    bool running_ = false;
-    uint64_t taken_ = 0;
-    uint64_t done_ = 0;
-};
-
-Remover g_remover;
-
 // Moves this call's temporary folder out of the way, under a name that no call takes for
-// its own temporary folder, and has it deleted. The name is free again at once; a stopped
-// call does not wait for the folder to go, a finished one does.
-void DiscardTempFolder(const CrawlState& state, bool wait) {
+// its own temporary folder, and has `remover` delete it. The name is free again at once; a
+// stopped call does not wait for the folder to go, a finished one does.
+void DiscardTempFolder(const CrawlState& state, FolderRemover& remover, bool wait,
+                       const StopToken& stop) {
     char path[kTempPathSize], away[kTempPathSize + 32];
     TempFolderPath(state.saveFolder, state.tempName, path);
     if (!platform::PathExists(path)) return;
     // Another process may discard into the same folder: the clock tells the names apart.
-    static unsigned counter = 0;
     auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
     bool moved = false;
-    for (int attempt = 0; attempt < 64 && !moved; ++attempt) {
+    for (unsigned attempt = 0; attempt < 64 && !moved; ++attempt) {
         std::snprintf(away, sizeof away, "%s\\~qm-gone-%08x", state.saveFolder,
-                      static_cast<unsigned>(ticks) + counter++ * 2654435761u);
+                      static_cast<unsigned>(ticks) + attempt * 2654435761u);
         moved = platform::RenameToNew(path, away);
     }
     // A folder that cannot be renamed is deleted where it stands.
-    uint64_t ticket = g_remover.Take(moved ? away : path);
-    if (wait || !moved) g_remover.Wait(ticket);
-}
-
-int32_t SavePicturesWithJar(const char* url, const char* savePath, SaveOptions* options,
-                            SavePageCallback callback, ::CookieJar* handle) {
-    CallScope scope;
-    size_t urlLength, pathLength;
-    CookieJar* given = nullptr;
-    if (!CheckCrawlArguments(url, savePath, options, true, &urlLength, &pathLength) ||
-        !JarOfHandle(handle, &given))
-        return 0;
-    *options = SaveOptions{1, 1, 0, 0};
-    try {
-        // Without a jar of the caller's, what the site sets lives for this save alone.
-        CookieJar own;
-        CrawlState& state = ExportState();
-        if (!StartCrawl(state, url, urlLength, savePath, pathLength, CrawlVariant::kPictures))
-            return 0;
-        ChooseTempFolder(state.saveFolder, state.tempName);
-        CookieJar& jar = given != nullptr ? *given : own;
-        CrawlOutcome outcome = VisitQueue(state, *options, callback, jar);
-        if (outcome == CrawlOutcome::kNoMemory) return 0;
-
-        // Without a save folder the pages had nowhere to go, and nothing is deleted.
-        if (state.saveFolder[0] != '\0' && state.tempName[0] != '\0')
-            DiscardTempFolder(state, outcome != CrawlOutcome::kStopped);
-        return outcome == CrawlOutcome::kDone ? 1 : 0;
-    } catch (...) {
-        return 0;  // nothing may cross the C boundary
-    }
+    uint64_t ticket = remover.Take(moved ? away : path);
+    if (wait || !moved) remover.Wait(ticket, stop);
 }
 
 }  // namespace
 
-extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,
-                                                  SaveOptions* options, SavePageCallback callback) {
-    return SavePicturesWithJar(url, savePath, options, callback, nullptr);
+bool PicturePolicy::Saves(PageKind kind, int32_t depth, bool, const SaveOptions& options) const {
+    return kind == KIND_PICTURE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME ||
+           (kind == KIND_PAGE && depth <= options.maxDepth);
 }
 
-extern "C" QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* savePath,
-                                                             SaveOptions* options,
-                                                             SavePageCallback callback,
-                                                             ::CookieJar* jar) {
-    return SavePicturesWithJar(url, savePath, options, callback, jar);
+bool PicturePolicy::Place(const CrawlState& state, const PageRecord& r, const SaveOptions&,
+                          char (&path)[LOCAL_PATH_SIZE]) const {
+    std::memcpy(path, r.localPath, sizeof path);
+    int32_t mode = r.kind == KIND_PICTURE ? kFlattenPicture : kIntoTempFolder;
+    return AdjustPicturePath(state, path, static_cast<int32_t>(std::strlen(path)), mode) == 1;
+}
+
+void PicturePolicy::Begin(CrawlState& state) const {
+    ChooseTempFolder(state.saveFolder, state.tempName);
+}
+
+void PicturePolicy::End(const SaveContext& context, const CrawlState& state, bool stopped) const {
+    // Without a save folder the pages had nowhere to go, and nothing is deleted.
+    if (state.saveFolder[0] != '\0' && state.tempName[0] != '\0')
+        DiscardTempFolder(state, remover_, !stopped, context.stop);
 }
 
 int32_t AdjustPicturePath(const CrawlState& state, char* localPath, int32_t length, int32_t mode) {

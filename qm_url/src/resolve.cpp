@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "platform/wait.h"
-#include "stop.h"
 
 namespace qm {
 namespace {
@@ -25,7 +24,8 @@ struct Lookup {
     platform::HostAddresses addresses;
 };
 
-platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses, int timeLimitMs);
+platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses,
+                           const WaitLimit& limit);
 
 }  // namespace
 
@@ -55,11 +55,11 @@ void InterleaveFamilies(platform::HostAddresses* addresses) {
 }
 
 platform::NetStatus ResolveHost(const char* name, platform::HostAddresses* addresses,
-                                int timeLimitMs, ResolvedHosts* known) {
+                                const WaitLimit& limit, ResolvedHosts* known) {
     using platform::NetStatus;
-    if (StopRequested()) return NetStatus::Stopped;
+    if (limit.stop.requested()) return NetStatus::Stopped;
     if (known != nullptr && known->Find(name, addresses)) return NetStatus::Ok;
-    NetStatus status = LookUp(name, addresses, timeLimitMs);
+    NetStatus status = LookUp(name, addresses, limit);
     if (status != NetStatus::Ok) return status;
     InterleaveFamilies(addresses);
     if (known != nullptr) known->Remember(name, *addresses);
@@ -68,7 +68,8 @@ platform::NetStatus ResolveHost(const char* name, platform::HostAddresses* addre
 
 namespace {
 
-platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses, int timeLimitMs) {
+platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses,
+                           const WaitLimit& limit) {
     using platform::NetStatus;
     // A literal address needs no resolver and returns at once.
     if (platform::IsAddressLiteral(name))
@@ -91,7 +92,7 @@ platform::NetStatus LookUp(const char* name, platform::HostAddresses* addresses,
     }
 
     std::unique_lock<std::mutex> lock(lookup->mutex);
-    NetStatus waited = platform::WaitInSlices(timeLimitMs, [&](int sliceMs) {
+    NetStatus waited = platform::WaitInSlices(limit, [&](int sliceMs) {
         bool finished = lookup->done.wait_for(lock, std::chrono::milliseconds(sliceMs),
                                               [&] { return lookup->finished; });
         return finished ? NetStatus::Ok : NetStatus::TimedOut;

@@ -27,9 +27,9 @@ private:
 void InterleaveFamilies(platform::HostAddresses* addresses);
 
 // Resolves `name` to its addresses, interleaved, from `known` when it holds them (and into
-// it when it does not). Returns Stopped within one wait slice of a stop request and TimedOut
-// after timeLimitMs; a lookup still running then is abandoned.
+// it when it does not). Returns Stopped within one wait slice of the limit's stop and TimedOut
+// after its time; a lookup still running then is abandoned.
 platform::NetStatus ResolveHost(const char* name, platform::HostAddresses* addresses,
-                                int timeLimitMs, ResolvedHosts* known = nullptr);
+                                const WaitLimit& limit, ResolvedHosts* known = nullptr);
 
 }  // namespace qm

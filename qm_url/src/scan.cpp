@@ -7,7 +7,6 @@
 #include "char_set.h"
 #include "found_items.h"
 #include "names.h"
-#include "stop.h"
 #include "url.h"
 
 namespace qm {
@@ -149,7 +148,7 @@ struct Resolved {
 class PageScan final : public ReferenceVisitor {
 public:
     PageScan(CrawlState& state, const char* in, int32_t length, char* out, int32_t capacity,
-             const SaveOptions& options, std::vector<LocalSpot>* spots)
+             const SaveOptions& options, std::vector<LocalSpot>* spots, const StopToken& stop)
         : state_(state),
           in_(in),
           end_(length),
@@ -157,13 +156,14 @@ public:
           capacity_(capacity),
           options_(options),
           spots_(spots),
+          stop_(stop),
           found_(PageFacts(state)) {
         ParseBase(state.current().url, &base_);
         pageHost_ = SiteHostOf(base_);
     }
 
     bool Found(const FoundReference& r) override;
-    bool Continue() override { return !StopRequested(); }
+    bool Continue() override { return !stop_.requested(); }
 
     int32_t Finish() {
         AddWaiting();
@@ -196,6 +196,7 @@ private:
     int32_t copied_ = 0;  // the input before this index has been written to the output
     const SaveOptions& options_;
     std::vector<LocalSpot>* spots_;
+    const StopToken stop_;
     const FoundOnPage found_;
     BaseUrl base_;
     std::string pageHost_;
@@ -315,8 +316,8 @@ void AppendValue(const char* s, size_t n, bool localName, uint8_t context, Bound
 
 ScanResult ScanAndRewritePage(CrawlState& state, const char* text, int32_t length, TextKind kind,
                               const SaveOptions& options, char* out, int32_t* outLength,
-                              std::vector<LocalSpot>* spots) {
-    PageScan scan(state, text, length, out, FETCH_BUFFER_SIZE, options, spots);
+                              std::vector<LocalSpot>* spots, const StopToken& stop) {
+    PageScan scan(state, text, length, out, FETCH_BUFFER_SIZE, options, spots, stop);
     bool whole = ReadReferences(text, length, kind, scan);
     // What was found is queued even when a stop ended the scan (nothing of it is visited).
     *outLength = scan.Finish();

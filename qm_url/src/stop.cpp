@@ -1,30 +1,45 @@
 #include "stop.h"
 
-#include <atomic>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 
 #include "qm_url.h"
 
 namespace qm {
 namespace {
-std::atomic<bool> g_stopRequested{false};
-thread_local const std::atomic<bool>* t_threadStop = nullptr;
+
+// The calls running now, each for as long as its CallStop lives.
+struct RunningCalls {
+    std::mutex mutex;
+    std::vector<std::atomic<bool>*> flags;
+};
+
+RunningCalls& Running() {
+    static RunningCalls running;
+    return running;
+}
+
 }  // namespace
 
-void RequestStop() { g_stopRequested.store(true, std::memory_order_release); }
-
-bool StopRequested() {
-    if (g_stopRequested.load(std::memory_order_acquire)) return true;
-    return t_threadStop != nullptr && t_threadStop->load(std::memory_order_acquire);
+CallStop::CallStop() {
+    RunningCalls& running = Running();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    running.flags.push_back(&raised_);
 }
 
-ThreadStopScope::ThreadStopScope(const std::atomic<bool>& flag) : previous_(t_threadStop) {
-    t_threadStop = &flag;
+CallStop::~CallStop() {
+    RunningCalls& running = Running();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    running.flags.erase(std::find(running.flags.begin(), running.flags.end(), &raised_));
 }
 
-ThreadStopScope::~ThreadStopScope() { t_threadStop = previous_; }
-
-CallScope::CallScope() { g_stopRequested.store(false, std::memory_order_release); }
+void StopRunningCalls() {
+    RunningCalls& running = Running();
+    std::lock_guard<std::mutex> lock(running.mutex);
+    for (std::atomic<bool>* flag : running.flags) flag->store(true, std::memory_order_release);
+}
 
 }  // namespace qm
 
-extern "C" QM_API void QM_CALL qm_StopSave(void) { qm::RequestStop(); }
+extern "C" QM_API void QM_CALL qm_StopSave(void) { qm::StopRunningCalls(); }

@@ -1,39 +1,28 @@
-// The stop request: qm_StopSave raises it from any thread; every wait of the running call
-// polls it at least every kWaitSliceMs, so a call ends within 100 ms of the request.
+// qm_StopSave and the calls it reaches. Every export makes a CallStop first thing; from then
+// until the call returns, qm_StopSave raises it. A stop asked while no call runs reaches
+// nothing later, and one asked once a call has begun is never dropped.
 #pragma once
 
 #include <atomic>
 
+#include "platform/stop_token.h"
+
 namespace qm {
 
-constexpr int kWaitSliceMs = 20;
-
-// Raised by qm_StopSave.
-void RequestStop();
-// True once a stop was asked for the running call, or for the work of this thread alone
-// (see ThreadStopScope).
-bool StopRequested();
-
-// While one lives, the waits of this thread also end once `flag` is raised: a worker that
-// fetches ahead is ended with its fetch when its result is no longer wanted.
-class ThreadStopScope {
+class CallStop {
 public:
-    explicit ThreadStopScope(const std::atomic<bool>& flag);
-    ~ThreadStopScope();
-    ThreadStopScope(const ThreadStopScope&) = delete;
-    ThreadStopScope& operator=(const ThreadStopScope&) = delete;
+    CallStop();   // qm_StopSave reaches this call from now on
+    ~CallStop();  // and no longer
+    CallStop(const CallStop&) = delete;
+    CallStop& operator=(const CallStop&) = delete;
+
+    StopToken token() const { return StopToken(raised_); }
 
 private:
-    const std::atomic<bool>* previous_;
+    std::atomic<bool> raised_{false};
 };
 
-// Every export opens one of these first: a request applies to the call that is running,
-// so a new call starts with none pending.
-class CallScope {
-public:
-    CallScope();
-    CallScope(const CallScope&) = delete;
-    CallScope& operator=(const CallScope&) = delete;
-};
+// What qm_StopSave does: raises the stop of every call running now.
+void StopRunningCalls();
 
 }  // namespace qm

@@ -34,25 +34,24 @@ Transport::Transport() = default;
 Transport::~Transport() { Close(); }
 
 FetchStatus Transport::Open(const platform::HostAddresses& addresses, uint16_t port,
-                            const char* hostName, bool secure, int silenceLimitMs) {
+                            const char* hostName, bool secure, const WaitLimit& silence) {
     Close();
-    FetchStatus connected = FromConnect(connection_.Connect(addresses, port, silenceLimitMs));
+    FetchStatus connected = FromConnect(connection_.Connect(addresses, port, silence));
     if (connected != FetchStatus::kOk || !secure) return connected;
     tls_ = std::make_unique<platform::TlsChannel>(connection_);
-    FetchStatus shaken = FromHandshake(tls_->Handshake(hostName, silenceLimitMs));
+    FetchStatus shaken = FromHandshake(tls_->Handshake(hostName, silence));
     if (shaken != FetchStatus::kOk) Close();
     return shaken;
 }
 
-platform::NetStatus Transport::SendAll(const char* data, size_t length, int silenceLimitMs) {
-    return tls_ ? tls_->SendAll(data, length, silenceLimitMs)
-                : connection_.SendAll(data, length, silenceLimitMs);
+platform::NetStatus Transport::SendAll(const char* data, size_t length, const WaitLimit& silence) {
+    return tls_ ? tls_->SendAll(data, length, silence) : connection_.SendAll(data, length, silence);
 }
 
 platform::NetStatus Transport::ReceiveSome(char* buffer, size_t capacity, size_t* received,
-                                           int silenceLimitMs) {
-    return tls_ ? tls_->ReceiveSome(buffer, capacity, received, silenceLimitMs)
-                : connection_.ReceiveSome(buffer, capacity, received, silenceLimitMs);
+                                           const WaitLimit& silence) {
+    return tls_ ? tls_->ReceiveSome(buffer, capacity, received, silence)
+                : connection_.ReceiveSome(buffer, capacity, received, silence);
 }
 
 void Transport::Close() {

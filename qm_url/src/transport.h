@@ -22,10 +22,10 @@ public:
     // Connects to the first of `addresses` that answers at `port` and, when `secure`, runs the
     // TLS handshake for `hostName`, whose certificate must be trusted and be for that name.
     FetchStatus Open(const platform::HostAddresses& addresses, uint16_t port, const char* hostName,
-                     bool secure, int silenceLimitMs);
-    platform::NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
+                     bool secure, const WaitLimit& silence);
+    platform::NetStatus SendAll(const char* data, size_t length, const WaitLimit& silence);
     platform::NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,
-                                    int silenceLimitMs);
+                                    const WaitLimit& silence);
     // Once ReceiveSome has given 0 bytes: whether that end is the server's own word. A plain
     // connection has nothing more to tell; over TLS only close_notify says it.
     bool EndConfirmed() const { return !tls_ || tls_->CloseNotified(); }

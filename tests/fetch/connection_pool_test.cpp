@@ -2,11 +2,12 @@
 // more than its number open, in use or kept.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "connection_pool.h"
-#include "stop.h"
+#include "platform/stop_token.h"
 
 namespace qm {
 namespace {
@@ -14,32 +15,31 @@ namespace {
 using platform::NetStatus;
 
 TEST(ConnectionPool, AHostHasItsNumberOfConnectionsAndNoMore) {
-    CallScope noStaleStop;
     ConnectionPool pool;
     const std::string a = ConnectionPool::Key(false, "a", 80), b = ConnectionPool::Key(true, "a", 80);
     std::unique_ptr<Transport> connection;
     for (int i = 0; i < kMostConnectionsPerHost; ++i) {
-        ASSERT_EQ(pool.Acquire(a, &connection, 1000), NetStatus::Ok);
+        ASSERT_EQ(pool.Acquire(a, &connection, {1000, StopToken()}), NetStatus::Ok);
         EXPECT_EQ(connection, nullptr);  // none kept: the caller opens one
     }
-    EXPECT_EQ(pool.Acquire(a, &connection, 50), NetStatus::TimedOut);
-    EXPECT_EQ(pool.Acquire(b, &connection, 1000), NetStatus::Ok);  // another scheme, another host
+    EXPECT_EQ(pool.Acquire(a, &connection, {50, StopToken()}), NetStatus::TimedOut);
+    EXPECT_EQ(pool.Acquire(b, &connection, {1000, StopToken()}),
+              NetStatus::Ok);  // another scheme, another host
 
     // A connection given back is the next one handed out; a closed one frees its place.
     auto kept = std::make_unique<Transport>();
     Transport* keptAt = kept.get();
     pool.Release(a, std::move(kept));
-    ASSERT_EQ(pool.Acquire(a, &connection, 1000), NetStatus::Ok);
+    ASSERT_EQ(pool.Acquire(a, &connection, {1000, StopToken()}), NetStatus::Ok);
     EXPECT_EQ(connection.get(), keptAt);
-    EXPECT_EQ(pool.Acquire(a, &connection, 50), NetStatus::TimedOut);
+    EXPECT_EQ(pool.Acquire(a, &connection, {50, StopToken()}), NetStatus::TimedOut);
     pool.Release(a, nullptr);
     connection.reset();
-    EXPECT_EQ(pool.Acquire(a, &connection, 1000), NetStatus::Ok);
+    EXPECT_EQ(pool.Acquire(a, &connection, {1000, StopToken()}), NetStatus::Ok);
     EXPECT_EQ(connection, nullptr);
 
-    RequestStop();
-    EXPECT_EQ(pool.Acquire(a, &connection, 60000), NetStatus::Stopped);
-    CallScope clearTheStop;
+    const std::atomic<bool> raised{true};
+    EXPECT_EQ(pool.Acquire(a, &connection, {60000, StopToken(raised)}), NetStatus::Stopped);
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "fetch_ahead.h"
-#include "stop.h"
 
 namespace qm {
 namespace {
@@ -23,7 +22,7 @@ namespace {
 class StandIn {
 public:
     FetchAhead::Fetcher Fetcher() {
-        return [this](const PlannedFetch& item, FetchedBody* out) {
+        return [this](const PlannedFetch& item, const StopToken&, FetchedBody* out) {
             std::unique_lock<std::mutex> lock(mutex_);
             fetched_.insert(item.url);
             started_.push_back(item.url);
@@ -80,7 +79,7 @@ PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/", ""}; 
 TEST(FetchAhead, AWorkerFetchesInVisitOrder) {
     StandIn server;
     server.Open();
-    FetchAhead ahead(server.Fetcher(), 1, 1, 1 << 20);
+    FetchAhead ahead(server.Fetcher(), 1, 1, 1 << 20, StopToken());
     ahead.Plan({Item("x"), Item("a"), Item("b"), Item("c"), Item("d")});
     FetchedBody body;
     for (const char* url : {"x", "a", "b", "c", "d"}) ahead.Take(Item(url), &body);
@@ -89,7 +88,8 @@ TEST(FetchAhead, AWorkerFetchesInVisitOrder) {
 
 TEST(FetchAhead, WorkersFetchOnceEachAndWaitForRoom) {
     StandIn server;
-    FetchAhead ahead(server.Fetcher(), 2, 2, std::string("body of a").size() + 1);  // room for two
+    // Room for two.
+    FetchAhead ahead(server.Fetcher(), 2, 2, std::string("body of a").size() + 1, StopToken());
     ahead.Plan({Item("a"), Item("b"), Item("c"), Item("d")});
     ahead.Plan({Item("x"), Item("a"), Item("b")});  // found on the page just visited: x first
     ASSERT_TRUE(server.WaitForFetches(2));
@@ -115,7 +115,7 @@ TEST(FetchAhead, WorkersFetchOnceEachAndWaitForRoom) {
 // every worker, never more than the host's share to one host, whatever order they come in.
 TEST(FetchAhead, EachHostHasItsShareOfTheWorkers) {
     StandIn server;
-    FetchAhead ahead(server.Fetcher(), 9, 3, 1 << 20);
+    FetchAhead ahead(server.Fetcher(), 9, 3, 1 << 20, StopToken());
     std::vector<PlannedFetch> items;
     for (const char* host : {"http://a:1", "HTTP://A:1", "http://b:1", "http://c:1"})
         for (int i = 0; i < 4; ++i)
@@ -135,24 +135,25 @@ TEST(FetchAhead, EachHostHasItsShareOfTheWorkers) {
 
 TEST(FetchAhead, AFetchNoLongerWantedEndsWithTheCrawl) {
     std::atomic<bool> started{false}, sawStop{false};
+    const std::atomic<bool> callStop{false};
     auto waitFor = [](const std::function<bool()>& done) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     };
     {
         FetchAhead ahead(
-            [&](const PlannedFetch&, FetchedBody*) {
+            [&](const PlannedFetch&, const StopToken& stop, FetchedBody*) {
                 started = true;
-                waitFor(StopRequested);
-                sawStop = StopRequested();
+                waitFor([&] { return stop.requested(); });
+                sawStop = stop.requested();
             },
-            1, 1, 1 << 20);
+            1, 1, 1 << 20, StopToken(callStop));
         ahead.Plan({Item("slow")});
         waitFor([&] { return started.load(); });
         ASSERT_TRUE(started);
     }
     EXPECT_TRUE(sawStop);
-    EXPECT_FALSE(StopRequested());  // the caller's own call goes on
+    EXPECT_FALSE(callStop);  // the caller's own call goes on
 }
 
 }  // namespace

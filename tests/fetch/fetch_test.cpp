@@ -16,7 +16,7 @@
 #include "connection_pool.h"
 #include "fetch.h"
 #include "qm_url.h"
-#include "stop.h"
+#include "export_call.h"
 #include "test_server.h"
 #include "tls_front.h"
 #include "zlib_util.h"
@@ -52,12 +52,11 @@ struct Caller {
 };
 
 qm::FetchResult FetchInto(const std::string& url, Caller& caller, int silenceMs = 10000) {
-    qm::CallScope clearStaleStop;
     UrlRequest request{};
     request.url = url.c_str();
     request.referer = "";
     return qm::FetchUrl(request, caller.buffer.data(), &caller.length,
-                        qm::FetchLimits(silenceMs, 4 * silenceMs));
+                        qm::FetchLimits(silenceMs, 4 * silenceMs, qm::StopToken()));
 }
 
 const char kPartOfTheBody[] = "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc";
@@ -296,13 +295,12 @@ TEST(Fetch, EveryAddressOfAHostIsTriedUntilOneAnswers) {
         const std::string url = "http://several.test:" + std::to_string(port) + "/";
         UrlRequest request{};
         request.url = url.c_str();
-        qm::CallScope clearStaleStop;
         qm::Response response;
         qm::BodySink body(1000);
         const int silenceMs = row.status == S::kTimedOut ? 1000 : 20000;
-        qm::FetchResult result = qm::FetchOnce(request, qm::RedirectPolicy::kReturn,
-                                               qm::FetchLimits(silenceMs, 2 * silenceMs),
-                                               &response, &body, &pool);
+        qm::FetchResult result = qm::FetchOnce(
+            request, qm::RedirectPolicy::kReturn,
+            qm::FetchLimits(silenceMs, 2 * silenceMs, qm::StopToken()), &response, &body, &pool);
         EXPECT_EQ(result.status, row.status);
         EXPECT_EQ(body.memory(), row.body);
     }
@@ -366,9 +364,10 @@ TEST(Fetch, RedirectChains) {
         request.referer = "http://127.0.0.1/from";
         Caller caller;
         char finalUrl[URL_TEXT_SIZE] = {};
-        EXPECT_EQ(
-            qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl).status,
-            row.status);
+        EXPECT_EQ(qm::FetchFollowing(request, caller.buffer.data(), &caller.length, finalUrl,
+                                     qm::DefaultFetchLimits(qm::StopToken()))
+                      .status,
+                  row.status);
         if (row.status != S::kOk) {
             EXPECT_TRUE(caller.Untouched());
             continue;
@@ -430,37 +429,73 @@ TEST(Fetch, UnusableUrlsCertificatesAndServersFailWithTheirReasons) {
     for (const qmtest::Request& r : silent.Log()) EXPECT_NE(r.target, "/secret");
 }
 
-TEST(Fetch, AStopEndsAWaitingFetchAndTheNextCallRunsNormally) {
+// A stop reaches the calls running when it is asked, from the moment each began, and no
+// call after them.
+TEST(Fetch, AStopEndsTheCallsRunningAndNoLaterOne) {
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_NE(tls, nullptr);
+    enum class When { kBetweenCalls, kAsTheCallStarts, kWhileTheCallWaits };
+    const struct {
+        const char* name;
+        When when;
+        const char* path;
+        int32_t result;
+    } rows[] = {
+        {"asked between two calls", When::kBetweenCalls, "/fine", 1},
+        {"asked as the call starts", When::kAsTheCallStarts, "/fine", 0},
+        {"asked while the call waits", When::kWhileTheCallWaits, "/held", 0},
+    };
     for (bool secure : {false, true}) {
-        SCOPED_TRACE(secure ? "https" : "http");
         qmtest::SiteServer server;
         server.Add("/held", Script().Send(kPartOfTheBody).Then(Ending::StayOpen));
         server.AddPage("/fine", "fine");
         ASSERT_TRUE(tls->Route(server.Port()));
-        std::thread stopper([&] {
-            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (server.Log().empty() && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            qm_StopSave();
-        });
         auto at = [&](const char* path) {
             return secure ? tls->Url(qmtest::Certificate::kValid, path) : server.Url(path);
         };
-        Caller caller;
-        UrlRequest request{};
-        const std::string held = at("/held"), fine = at("/fine");
-        request.url = held.c_str();
-        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 0);
-        stopper.join();
-        EXPECT_TRUE(caller.Untouched());
-        EXPECT_TRUE(qm::StopRequested());
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(secure ? "https: " : "http: ") + row.name);
+            const size_t before = server.Log().size();
+            std::thread stopper([&] {
+                auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                while (row.when == When::kWhileTheCallWaits && server.Log().size() == before &&
+                       std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                if (row.when == When::kWhileTheCallWaits) qm_StopSave();
+            });
+            if (row.when == When::kBetweenCalls) qm_StopSave();
+            Caller caller;
+            UrlRequest request{};
+            const std::string url = at(row.path);
+            request.url = url.c_str();
+            int32_t result = 0;
+            if (row.when == When::kAsTheCallStarts) {
+                // The call has begun, and has not reached the network yet.
+                qm::ExportCall call;
+                qm_StopSave();
+                qm::SaveContext& context = call.Begin(nullptr);
+                result = qm::FetchCallersRequest(context, request, caller.buffer.data(),
+                                                 &caller.length, false)
+                                 .ok()
+                             ? 1
+                             : 0;
+            } else {
+                result = qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0);
+            }
+            stopper.join();
+            EXPECT_EQ(result, row.result);
+            EXPECT_EQ(caller.Untouched(), row.result == 0);
+            if (row.when == When::kAsTheCallStarts) {
+                EXPECT_EQ(server.Log().size(), before);
+            }
 
-        // The export clears a request left over from an earlier call.
-        request.url = fine.c_str();
-        EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
-        EXPECT_EQ(caller.Text(), "fine");
+            // The next call runs as if no stop had ever been asked.
+            const std::string fine = at("/fine");
+            request.url = fine.c_str();
+            Caller next;
+            EXPECT_EQ(qm_UrlToHtml(&request, next.buffer.data(), &next.length, 0), 1);
+            EXPECT_EQ(next.Text(), "fine");
+        }
     }
 }
 
@@ -629,7 +664,9 @@ TEST(Fetch, CookiesFromTheSystemStore) {
     std::string referer(250, 'r');
     request.referer = referer.c_str();
     Caller second;
-    ASSERT_TRUE(qm::FetchUrl(request, second.buffer.data(), &second.length).ok());
+    ASSERT_TRUE(qm::FetchUrl(request, second.buffer.data(), &second.length,
+                             qm::DefaultFetchLimits(qm::StopToken()))
+                    .ok());
     EXPECT_NE(server.Log().at(1).Header("Cookie").find("big=" + big), std::string::npos);
 
     const std::string set = server.Url("/set");

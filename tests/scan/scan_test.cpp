@@ -2,6 +2,7 @@
 // text reads afterwards, and that nothing but reference values ever changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <string>
@@ -10,7 +11,7 @@
 #include "crawl_state.h"
 #include "references.h"
 #include "scan.h"
-#include "stop.h"
+#include "platform/stop_token.h"
 
 namespace qm {
 namespace {
@@ -120,12 +121,12 @@ void StartPage(CrawlState& state) {
 
 // Scans `text` and puts the saved text in its place.
 ScanResult Scan(CrawlState& state, std::string* text, const SaveOptions& options,
-                TextKind kind = TextKind::kHtml) {
+                TextKind kind = TextKind::kHtml, const StopToken& stop = StopToken()) {
     static std::vector<char> out(FETCH_BUFFER_SIZE);
     int32_t length = 0;
     std::vector<LocalSpot> spots;
     ScanResult result = ScanAndRewritePage(state, text->data(), static_cast<int32_t>(text->size()),
-                                           kind, options, out.data(), &length, &spots);
+                                           kind, options, out.data(), &length, &spots, stop);
     text->assign(out.data(), length);
     return result;
 }
@@ -257,9 +258,9 @@ TEST(Scan, AStopEndsAScan) {
     StartPage(state);
     std::string text = "<img src=" + std::string(600, 'a') + ">";
     while (text.size() < 3 * 1048576) text += "img href=a <img src=x ";
-    RequestStop();
-    EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kStopped);
-    CallScope clear;
+    const std::atomic<bool> raised{true};
+    EXPECT_EQ(Scan(state, &text, kComplete, TextKind::kHtml, StopToken(raised)),
+              ScanResult::kStopped);
     EXPECT_EQ(Scan(state, &text, kComplete), ScanResult::kComplete);
     EXPECT_EQ(text.substr(0, 20), "<img src=aaaaaaaaaaa");
 }

@@ -1,11 +1,13 @@
 // TCP over IPv6 and IPv4 with waits that end: every wait gives up when its time limit passes
-// and notices a stop request (qm::StopRequested) within one wait slice.
+// and notices its call's stop (the StopToken of its WaitLimit) within one wait slice.
 // Winsock on Windows, BSD sockets elsewhere.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "platform/stop_token.h"
 
 namespace qm::platform {
 
@@ -56,12 +58,13 @@ public:
     // runs alone for kConnectHeadStartMs, then the next starts beside it (happy eyeballs,
     // RFC 8305). The first connected wins; the others are closed. Failed when every address
     // refused.
-    NetStatus Connect(const HostAddresses& addresses, uint16_t port, int timeLimitMs);
-    // Sends every byte; fails when no byte can be sent for silenceLimitMs.
-    NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
+    NetStatus Connect(const HostAddresses& addresses, uint16_t port, const WaitLimit& limit);
+    // Sends every byte; fails when no byte can be sent for silence.
+    NetStatus SendAll(const char* data, size_t length, const WaitLimit& silence);
     // Receives 1 to `capacity` bytes, or 0 when the peer has closed its side; fails when
-    // nothing arrives for silenceLimitMs.
-    NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received, int silenceLimitMs);
+    // nothing arrives for silence.
+    NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,
+                          const WaitLimit& silence);
     void Close();
 
 private:

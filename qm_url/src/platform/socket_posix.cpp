@@ -15,14 +15,13 @@
 #include "platform/socket.h"
 #include "platform/socket_address.h"
 #include "platform/wait.h"
-#include "stop.h"
 
 namespace qm::platform {
 namespace {
 
 // Waits for `events` on fd until the limit passes or a stop is requested.
-NetStatus WaitFor(int fd, short events, int limitMs) {
-    return WaitInSlices(limitMs, [&](int sliceMs) {
+NetStatus WaitFor(int fd, short events, const WaitLimit& limit) {
+    return WaitInSlices(limit, [&](int sliceMs) {
         pollfd p{fd, events, 0};
         int n = poll(&p, 1, sliceMs);
         if (n > 0) return NetStatus::Ok;  // ready, or an error the next call will report
@@ -75,7 +74,8 @@ int StartConnecting(const HostAddress& address, uint16_t port, bool* connected) 
 
 }  // namespace
 
-NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int timeLimitMs) {
+NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port,
+                              const WaitLimit& limit) {
     using Clock = std::chrono::steady_clock;
     Close();
     std::vector<pollfd> attempts;
@@ -85,7 +85,7 @@ NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int
         for (const pollfd& a : attempts) close(a.fd);
         attempts.clear();
     };
-    NetStatus status = WaitInSlices(timeLimitMs, [&](int sliceMs) {
+    NetStatus status = WaitInSlices(limit, [&](int sliceMs) {
         // The next address, when the last one started has had its head start, or failed.
         while (next < addresses.size() && (attempts.empty() || Clock::now() >= nextStart)) {
             bool connected = false;
@@ -133,10 +133,10 @@ NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int
     return status;
 }
 
-NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitMs) {
+NetStatus Connection::SendAll(const char* data, size_t length, const WaitLimit& silence) {
     size_t sent = 0;
     while (sent < length) {
-        if (StopRequested()) return NetStatus::Stopped;
+        if (silence.stop.requested()) return NetStatus::Stopped;
         ssize_t n = send(static_cast<int>(socket_), data + sent, length - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<size_t>(n);
@@ -144,7 +144,7 @@ NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitM
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && WouldBlock(errno)) {
-            NetStatus waited = WaitFor(static_cast<int>(socket_), POLLOUT, silenceLimitMs);
+            NetStatus waited = WaitFor(static_cast<int>(socket_), POLLOUT, silence);
             if (waited != NetStatus::Ok) return waited;
             continue;
         }
@@ -154,9 +154,9 @@ NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitM
 }
 
 NetStatus Connection::ReceiveSome(char* buffer, size_t capacity, size_t* received,
-                                  int silenceLimitMs) {
+                                  const WaitLimit& silence) {
     for (;;) {
-        if (StopRequested()) return NetStatus::Stopped;
+        if (silence.stop.requested()) return NetStatus::Stopped;
         ssize_t n = recv(static_cast<int>(socket_), buffer, capacity, 0);
         if (n >= 0) {
             *received = static_cast<size_t>(n);
@@ -164,7 +164,7 @@ NetStatus Connection::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         }
         if (errno == EINTR) continue;
         if (!WouldBlock(errno)) return NetStatus::Failed;
-        NetStatus waited = WaitFor(static_cast<int>(socket_), POLLIN, silenceLimitMs);
+        NetStatus waited = WaitFor(static_cast<int>(socket_), POLLIN, silence);
         if (waited != NetStatus::Ok) return waited;
     }
 }

@@ -9,7 +9,6 @@
 #include "platform/socket.h"
 #include "platform/socket_address.h"
 #include "platform/wait.h"
-#include "stop.h"
 
 namespace qm::platform {
 namespace {
@@ -18,8 +17,8 @@ enum class Ready { Read, Write, Connect };
 
 // Waits until the socket is ready, the limit passes or a stop is requested. A connection
 // attempt that fails is reported in the exception set, not the write set.
-NetStatus WaitFor(SOCKET s, Ready what, int limitMs) {
-    return WaitInSlices(limitMs, [&](int sliceMs) {
+NetStatus WaitFor(SOCKET s, Ready what, const WaitLimit& limit) {
+    return WaitInSlices(limit, [&](int sliceMs) {
         fd_set ready, failed;
         FD_ZERO(&ready);
         FD_ZERO(&failed);
@@ -87,7 +86,8 @@ SOCKET StartConnecting(const HostAddress& address, uint16_t port, bool* connecte
 
 }  // namespace
 
-NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int timeLimitMs) {
+NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port,
+                              const WaitLimit& limit) {
     using Clock = std::chrono::steady_clock;
     Close();
     std::vector<SOCKET> attempts;  // never more than FD_SETSIZE: one per head start
@@ -97,7 +97,7 @@ NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int
         for (SOCKET a : attempts) closesocket(a);
         attempts.clear();
     };
-    NetStatus status = WaitInSlices(timeLimitMs, [&](int sliceMs) {
+    NetStatus status = WaitInSlices(limit, [&](int sliceMs) {
         // The next address, when the last one started has had its head start, or failed.
         while (next < addresses.size() && attempts.size() < FD_SETSIZE &&
                (attempts.empty() || Clock::now() >= nextStart)) {
@@ -151,11 +151,11 @@ NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port, int
     return status;
 }
 
-NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitMs) {
+NetStatus Connection::SendAll(const char* data, size_t length, const WaitLimit& silence) {
     SOCKET s = static_cast<SOCKET>(socket_);
     size_t sent = 0;
     while (sent < length) {
-        if (StopRequested()) return NetStatus::Stopped;
+        if (silence.stop.requested()) return NetStatus::Stopped;
         int chunk = static_cast<int>(std::min<size_t>(length - sent, 1 << 20));
         int n = send(s, data + sent, chunk, 0);
         if (n > 0) {
@@ -163,7 +163,7 @@ NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitM
             continue;
         }
         if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-            NetStatus waited = WaitFor(s, Ready::Write, silenceLimitMs);
+            NetStatus waited = WaitFor(s, Ready::Write, silence);
             if (waited != NetStatus::Ok) return waited;
             continue;
         }
@@ -173,18 +173,18 @@ NetStatus Connection::SendAll(const char* data, size_t length, int silenceLimitM
 }
 
 NetStatus Connection::ReceiveSome(char* buffer, size_t capacity, size_t* received,
-                                  int silenceLimitMs) {
+                                  const WaitLimit& silence) {
     SOCKET s = static_cast<SOCKET>(socket_);
     int ask = static_cast<int>(std::min<size_t>(capacity, 1 << 20));
     for (;;) {
-        if (StopRequested()) return NetStatus::Stopped;
+        if (silence.stop.requested()) return NetStatus::Stopped;
         int n = recv(s, buffer, ask, 0);
         if (n >= 0) {
             *received = static_cast<size_t>(n);
             return NetStatus::Ok;
         }
         if (WSAGetLastError() != WSAEWOULDBLOCK) return NetStatus::Failed;
-        NetStatus waited = WaitFor(s, Ready::Read, silenceLimitMs);
+        NetStatus waited = WaitFor(s, Ready::Read, silence);
         if (waited != NetStatus::Ok) return waited;
     }
 }

@@ -42,11 +42,12 @@ public:
 
     // Runs the handshake with `hostName` (a name or a dotted IPv4 address) and verifies the
     // server's certificate for it.
-    TlsStatus Handshake(const char* hostName, int silenceLimitMs);
-    NetStatus SendAll(const char* data, size_t length, int silenceLimitMs);
+    TlsStatus Handshake(const char* hostName, const WaitLimit& silence);
+    NetStatus SendAll(const char* data, size_t length, const WaitLimit& silence);
     // As Connection::ReceiveSome: 0 bytes when the peer has closed, whether or not it said
     // so in TLS first (CloseNotified tells which).
-    NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received, int silenceLimitMs);
+    NetStatus ReceiveSome(char* buffer, size_t capacity, size_t* received,
+                          const WaitLimit& silence);
     // True once the peer has ended the stream with TLS close_notify: only then is the end
     // of the data the peer's own and not a cut by the network or someone on the path.
     bool CloseNotified() const;

@@ -60,19 +60,20 @@ TlsChannel::~TlsChannel() = default;
 
 namespace {
 
-NetStatus Flush(Connection& connection, BIO* out, int silenceLimitMs) {
+NetStatus Flush(Connection& connection, BIO* out, const WaitLimit& silence) {
     char* pending = nullptr;
     long length = BIO_get_mem_data(out, &pending);
     if (length <= 0) return NetStatus::Ok;
-    NetStatus sent = connection.SendAll(pending, static_cast<size_t>(length), silenceLimitMs);
+    NetStatus sent = connection.SendAll(pending, static_cast<size_t>(length), silence);
     (void)BIO_reset(out);
     return sent;
 }
 
 // Feeds what the server sends next to OpenSSL. Ok with *closed set when it has closed.
-NetStatus Fill(Connection& connection, BIO* in, char* area, bool* closed, int silenceLimitMs) {
+NetStatus Fill(Connection& connection, BIO* in, char* area, bool* closed,
+               const WaitLimit& silence) {
     size_t got = 0;
-    NetStatus status = connection.ReceiveSome(area, kRecordSize, &got, silenceLimitMs);
+    NetStatus status = connection.ReceiveSome(area, kRecordSize, &got, silence);
     if (status != NetStatus::Ok) return status;
     if (got == 0) {
         *closed = true;
@@ -84,7 +85,7 @@ NetStatus Fill(Connection& connection, BIO* in, char* area, bool* closed, int si
 
 }  // namespace
 
-TlsStatus TlsChannel::Handshake(const char* hostName, int silenceLimitMs) {
+TlsStatus TlsChannel::Handshake(const char* hostName, const WaitLimit& silence) {
     SSL_CTX* context = ClientContext();
     if (context == nullptr) return TlsStatus::HandshakeFailed;
     state_ = std::make_unique<State>();
@@ -115,7 +116,7 @@ TlsStatus TlsChannel::Handshake(const char* hostName, int silenceLimitMs) {
     for (;;) {
         ERR_clear_error();
         int result = SSL_do_handshake(s.ssl);
-        NetStatus flushed = Flush(connection_, s.out, silenceLimitMs);
+        NetStatus flushed = Flush(connection_, s.out, silence);
         if (result == 1) return FromNet(flushed);
         int error = SSL_get_error(s.ssl, result);
         if (error != SSL_ERROR_WANT_READ) {
@@ -125,13 +126,13 @@ TlsStatus TlsChannel::Handshake(const char* hostName, int silenceLimitMs) {
         }
         if (flushed != NetStatus::Ok) return FromNet(flushed);
         bool closed = false;
-        NetStatus filled = Fill(connection_, s.in, s.record, &closed, silenceLimitMs);
+        NetStatus filled = Fill(connection_, s.in, s.record, &closed, silence);
         if (filled != NetStatus::Ok) return FromNet(filled);
         if (closed) return TlsStatus::HandshakeFailed;
     }
 }
 
-NetStatus TlsChannel::SendAll(const char* data, size_t length, int silenceLimitMs) {
+NetStatus TlsChannel::SendAll(const char* data, size_t length, const WaitLimit& silence) {
     State& s = *state_;
     size_t sent = 0;
     while (sent < length) {
@@ -141,14 +142,14 @@ NetStatus TlsChannel::SendAll(const char* data, size_t length, int silenceLimitM
         // Memory buffers take every byte: a write either succeeds or the channel is broken.
         if (n <= 0) return NetStatus::Failed;
         sent += static_cast<size_t>(n);
-        NetStatus flushed = Flush(connection_, s.out, silenceLimitMs);
+        NetStatus flushed = Flush(connection_, s.out, silence);
         if (flushed != NetStatus::Ok) return flushed;
     }
     return NetStatus::Ok;
 }
 
 NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* received,
-                                  int silenceLimitMs) {
+                                  const WaitLimit& silence) {
     State& s = *state_;
     int ask = static_cast<int>(std::min<size_t>(capacity, 1 << 20));
     for (;;) {
@@ -160,7 +161,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         }
         int error = SSL_get_error(s.ssl, n);
         // Key updates and the like want an answer.
-        NetStatus flushed = Flush(connection_, s.out, silenceLimitMs);
+        NetStatus flushed = Flush(connection_, s.out, silence);
         if (flushed != NetStatus::Ok) return flushed;
         if (error == SSL_ERROR_ZERO_RETURN) {  // the server said it is done
             s.closeNotified = true;
@@ -174,7 +175,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
             *received = 0;
             return NetStatus::Ok;
         }
-        NetStatus filled = Fill(connection_, s.in, s.record, &s.peerClosed, silenceLimitMs);
+        NetStatus filled = Fill(connection_, s.in, s.record, &s.peerClosed, silence);
         if (filled != NetStatus::Ok) return filled;
     }
 }

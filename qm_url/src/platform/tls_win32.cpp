@@ -156,24 +156,23 @@ namespace {
 
 // Receives more bytes after what `incoming` holds. Ok with *closed set when the peer closed.
 NetStatus ReceiveMore(Connection& connection, std::vector<char>& incoming, bool* closed,
-                      int silenceLimitMs) {
+                      const WaitLimit& silence) {
     size_t had = incoming.size();
     incoming.resize(had + kReadPiece);
     size_t got = 0;
-    NetStatus status =
-        connection.ReceiveSome(incoming.data() + had, kReadPiece, &got, silenceLimitMs);
+    NetStatus status = connection.ReceiveSome(incoming.data() + had, kReadPiece, &got, silence);
     incoming.resize(had + (status == NetStatus::Ok ? got : 0));
     if (status == NetStatus::Ok && got == 0) *closed = true;
     return status;
 }
 
 // Sends a token SChannel made and frees it.
-NetStatus SendToken(Connection& connection, SecBuffer& token, int silenceLimitMs) {
+NetStatus SendToken(Connection& connection, SecBuffer& token, const WaitLimit& silence) {
     NetStatus sent = NetStatus::Ok;
     if (token.pvBuffer != nullptr) {
         if (token.cbBuffer > 0)
             sent = connection.SendAll(static_cast<const char*>(token.pvBuffer), token.cbBuffer,
-                                      silenceLimitMs);
+                                      silence);
         FreeContextBuffer(token.pvBuffer);
         token.pvBuffer = nullptr;
     }
@@ -182,12 +181,12 @@ NetStatus SendToken(Connection& connection, SecBuffer& token, int silenceLimitMs
 
 // Runs handshake messages until SChannel has what it needs: the whole handshake from the
 // start, or messages the server sends later (TLS 1.3 tickets, a key update).
-TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, int silenceLimitMs) {
+TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, const WaitLimit& silence) {
     bool needInput = !s.haveContext ? false : s.incoming.empty();
     for (;;) {
         if (needInput) {
             bool closed = false;
-            NetStatus got = ReceiveMore(connection, s.incoming, &closed, silenceLimitMs);
+            NetStatus got = ReceiveMore(connection, s.incoming, &closed, silence);
             if (got != NetStatus::Ok) return FromNet(got);
             if (closed) return TlsStatus::HandshakeFailed;
         }
@@ -211,7 +210,7 @@ TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, int silenceLim
             continue;
         }
         // A token goes out even with a failure: it tells the server why.
-        NetStatus sent = SendToken(connection, out[0], silenceLimitMs);
+        NetStatus sent = SendToken(connection, out[0], silence);
         if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0) {
             s.incoming.erase(s.incoming.begin(), s.incoming.end() - in[1].cbBuffer);
         } else if (status != SEC_E_INCOMPLETE_MESSAGE) {
@@ -229,13 +228,13 @@ TlsStatus Negotiate(TlsChannel::State& s, Connection& connection, int silenceLim
 
 }  // namespace
 
-TlsStatus TlsChannel::Handshake(const char* hostName, int silenceLimitMs) {
+TlsStatus TlsChannel::Handshake(const char* hostName, const WaitLimit& silence) {
     state_ = std::make_unique<State>();
     State& s = *state_;
     if (!IsAddressLiteral(hostName)) s.hostName = hostName;
     if (!AcquireCredentials(&s.credentials)) return TlsStatus::HandshakeFailed;
     s.haveCredentials = true;
-    TlsStatus negotiated = Negotiate(s, connection_, silenceLimitMs);
+    TlsStatus negotiated = Negotiate(s, connection_, silence);
     if (negotiated != TlsStatus::Ok) return negotiated;
 
     SecPkgContext_ConnectionInfo info = {};
@@ -249,7 +248,7 @@ TlsStatus TlsChannel::Handshake(const char* hostName, int silenceLimitMs) {
     return TlsStatus::Ok;
 }
 
-NetStatus TlsChannel::SendAll(const char* data, size_t length, int silenceLimitMs) {
+NetStatus TlsChannel::SendAll(const char* data, size_t length, const WaitLimit& silence) {
     State& s = *state_;
     std::vector<char> record(s.sizes.cbHeader + s.sizes.cbMaximumMessage + s.sizes.cbTrailer);
     size_t sent = 0;
@@ -267,7 +266,7 @@ NetStatus TlsChannel::SendAll(const char* data, size_t length, int silenceLimitM
         if (EncryptMessage(&s.context, 0, &desc, 0) != SEC_E_OK) return NetStatus::Failed;
         NetStatus status = connection_.SendAll(
             record.data(), buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer,
-            silenceLimitMs);
+            silence);
         if (status != NetStatus::Ok) return status;
         sent += piece;
     }
@@ -275,7 +274,7 @@ NetStatus TlsChannel::SendAll(const char* data, size_t length, int silenceLimitM
 }
 
 NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* received,
-                                  int silenceLimitMs) {
+                                  const WaitLimit& silence) {
     State& s = *state_;
     for (;;) {
         if (s.plainAt < s.plain.size()) {
@@ -305,7 +304,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
                 *received = 0;
                 return NetStatus::Ok;
             }
-            NetStatus got = ReceiveMore(connection_, s.incoming, &s.peerClosed, silenceLimitMs);
+            NetStatus got = ReceiveMore(connection_, s.incoming, &s.peerClosed, silence);
             if (got != NetStatus::Ok) return got;
             continue;
         }
@@ -336,7 +335,7 @@ NetStatus TlsChannel::ReceiveSome(char* buffer, size_t capacity, size_t* receive
         if (status == SEC_I_RENEGOTIATE) {
             // Handshake messages after the handshake: SChannel wants them through the
             // handshake call.
-            TlsStatus negotiated = Negotiate(s, connection_, silenceLimitMs);
+            TlsStatus negotiated = Negotiate(s, connection_, silence);
             if (negotiated == TlsStatus::TimedOut) return NetStatus::TimedOut;
             if (negotiated == TlsStatus::Stopped) return NetStatus::Stopped;
             if (negotiated != TlsStatus::Ok) return NetStatus::Failed;

@@ -1,23 +1,24 @@
 // The one wait loop of the library: every wait on the network or the resolver runs in slices
-// of kWaitSliceMs, so that it notices a stop request in time, until its time limit passes.
+// of kWaitSliceMs, so that it notices its call's stop in time, until its time limit passes.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 
 #include "platform/socket.h"
-#include "stop.h"
+#include "platform/stop_token.h"
 
 namespace qm::platform {
 
 // Calls `slice(ms)` until it returns anything but TimedOut, which means "nothing happened in
-// that slice". Gives Stopped on a stop request and TimedOut once `limitMs` have passed.
+// that slice". Gives Stopped once the limit's token is raised and TimedOut once `limit.ms`
+// have passed.
 template <typename Slice>
-NetStatus WaitInSlices(int limitMs, Slice slice) {
+NetStatus WaitInSlices(const WaitLimit& limit, Slice slice) {
     using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit.ms);
     for (;;) {
-        if (StopRequested()) return NetStatus::Stopped;
+        if (limit.stop.requested()) return NetStatus::Stopped;
         long long left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return NetStatus::TimedOut;

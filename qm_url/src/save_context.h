@@ -1,0 +1,31 @@
+// What one call of the library works with. Its export makes it as the call begins and hands
+// it down to the code that uses it: the call's stop, where its failures go, the cookies its
+// exchanges send and keep, and the connections kept alive between its fetches.
+#pragma once
+
+#include "connection_pool.h"
+#include "cookie_jar.h"
+#include "exchange.h"
+#include "failure_report.h"
+#include "platform/stop_token.h"
+
+namespace qm {
+
+struct SaveContext {
+    SaveContext(StopToken callStop, FailureSink failureSink, CookieJar& cookieJar)
+        : stop(callStop),
+          failures(failureSink),
+          jar(cookieJar) {}
+    SaveContext(const SaveContext&) = delete;
+    SaveContext& operator=(const SaveContext&) = delete;
+
+    // The limits of one fetch of this call.
+    FetchLimits Limits() const { return DefaultFetchLimits(stop); }
+
+    const StopToken stop;
+    const FailureSink failures;
+    CookieJar& jar;
+    ConnectionPool pool;
+};
+
+}  // namespace qm
