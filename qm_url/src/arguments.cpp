@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "fetch.h"
+#include "request_sizes.h"
 #include "platform/probe.h"
 
 namespace qm {

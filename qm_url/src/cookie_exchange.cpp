@@ -9,8 +9,8 @@
 #include "ascii.h"
 #include "cookie_jar.h"
 #include "exchange.h"
-#include "fetch.h"
 #include "platform/cookie.h"
+#include "request_sizes.h"
 
 namespace qm {
 namespace {

@@ -9,19 +9,12 @@
 #include "exchange.h"
 #include "fetch_status.h"
 #include "qm_url.h"
+#include "request_sizes.h"
 
 namespace qm {
 
 class CookieJar;
-struct SaveContext;
-
-// The whole request text and its NUL. Its own lines take at most about 900 bytes; the rest
-// is room for the Cookie line, up to the 8 KiB that servers take in a request's header.
-constexpr size_t kRequestTextSize = 8192;
-constexpr size_t kHostNameSize = 256;  // the host part: 255 characters and a NUL
-constexpr size_t kPathSize = 256;      // the path, and the referer copy
-constexpr size_t kCookieSize = 1024;   // what the system store's lookup may return
-constexpr int32_t kLongestUrl = 1024;  // the most URL characters a request may use
+class ConnectionPool;
 
 // Splits the URL, writes the request text (NUL-terminated) into `requestText`
 // (kRequestTextSize bytes) and the name to resolve into `hostName` (kHostNameSize bytes), and
@@ -65,13 +58,10 @@ FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
                            const FetchLimits& limits, CookieJar* jar = nullptr);
 
-// FetchUrl (or FetchFollowing) for a request a caller passed in, within the call's
-// `context`: what the request points at is probed first. A body cut at the buffer's end is
-// returned, and reported to the context's failures with where it was cut.
-FetchResult FetchCallersRequest(SaveContext& context, UrlRequest& request, char* output,
-                                int32_t* outputLength, bool followRedirects);
-// The same into `body`, wherever it keeps the body.
-FetchResult FetchCallersRequest(SaveContext& context, UrlRequest& request, BodySink* body,
-                                bool followRedirects);
+// A body fetched into memory with `result`, as far as the caller's buffer holds it, copied
+// to `output`: kCut, with the first FETCH_BUFFER_SIZE bytes, for a longer one. A failure
+// copies nothing.
+FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* output,
+                       int32_t* outputLength);
 
 }  // namespace qm

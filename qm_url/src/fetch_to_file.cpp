@@ -8,10 +8,10 @@
 
 #include "arguments.h"
 #include "body_sink.h"
+#include "callers_request.h"
 #include "cookie_handle.h"
 #include "cookie_jar.h"
 #include "export_call.h"
-#include "fetch.h"
 #include "platform/probe.h"
 
 namespace qm {

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "crawl_state.h"
-
 namespace qm {
 
 bool PagePolicy::Saves(PageKind kind, int32_t depth, bool sameSite,

@@ -16,6 +16,7 @@
 #include "connection_pool.h"
 #include "fetch.h"
 #include "qm_url.h"
+#include "callers_request.h"
 #include "export_call.h"
 #include "test_server.h"
 #include "tls_front.h"

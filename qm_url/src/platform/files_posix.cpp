@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/temp_name.h"
 
 namespace qm::platform {
 namespace {
@@ -21,8 +21,6 @@ std::string SystemPath(const char* path) {
         if (c == '\\') c = '/';
     return s;
 }
-
-std::atomic<unsigned> g_tempCounter{0};
 
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -86,10 +84,9 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
     // A short name, so the temporary path is hardly longer than the final one.
     std::string temp;
     int fd = -1;
-    for (int attempt = 0; attempt < 64 && fd < 0; ++attempt) {
+    for (unsigned attempt = 0; attempt < 64 && fd < 0; ++attempt) {
         char name[16];
-        unsigned n = (g_tempCounter.fetch_add(1) + static_cast<unsigned>(::getpid()) * 7919u);
-        std::snprintf(name, sizeof name, "~qm%04x", n & 0xffffu);
+        TempName(attempt, name);
         temp = folder + name;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
@@ -108,10 +105,9 @@ bool TempFile::Create(const char* finalPath) {
     std::string target = SystemPath(finalPath);
     size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    for (int attempt = 0; attempt < 64; ++attempt) {
+    for (unsigned attempt = 0; attempt < 64; ++attempt) {
         char name[16];
-        unsigned n = (g_tempCounter.fetch_add(1) + static_cast<unsigned>(::getpid()) * 7919u);
-        std::snprintf(name, sizeof name, "~qm%04x", n & 0xffffu);
+        TempName(attempt, name);
         std::string temp = folder + name;
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

@@ -2,12 +2,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/files.h"
+#include "platform/temp_name.h"
 
 namespace qm::platform {
 namespace {
@@ -23,8 +23,6 @@ struct FullPath {
         if (!ok) text[0] = '\0';
     }
 };
-
-std::atomic<unsigned> g_tempCounter{0};
 
 bool WriteAll(HANDLE file, const char* data, size_t size) {
     while (size > 0) {
@@ -96,10 +94,10 @@ bool WriteFileAtomically(const char* path, const char* data, size_t size) {
     if (folderLength + 8 >= sizeof temp) return false;
     std::memcpy(temp, path, folderLength);
     HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 64 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        unsigned n =
-            g_tempCounter.fetch_add(1) + static_cast<unsigned>(GetCurrentProcessId()) * 7919u;
-        std::snprintf(temp + folderLength, sizeof temp - folderLength, "~qm%04x", n & 0xffffu);
+    for (unsigned attempt = 0; attempt < 64 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        char name[16];
+        TempName(attempt, name);
+        std::snprintf(temp + folderLength, sizeof temp - folderLength, "%s", name);
         file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
@@ -122,10 +120,10 @@ bool TempFile::Create(const char* finalPath) {
     char temp[MAX_PATH * 2];
     if (folderLength + 8 >= sizeof temp) return false;
     std::memcpy(temp, finalPath, folderLength);
-    for (int attempt = 0; attempt < 64; ++attempt) {
-        unsigned n =
-            g_tempCounter.fetch_add(1) + static_cast<unsigned>(GetCurrentProcessId()) * 7919u;
-        std::snprintf(temp + folderLength, sizeof temp - folderLength, "~qm%04x", n & 0xffffu);
+    for (unsigned attempt = 0; attempt < 64; ++attempt) {
+        char name[16];
+        TempName(attempt, name);
+        std::snprintf(temp + folderLength, sizeof temp - folderLength, "%s", name);
         // Readable while it is written: a page is read back from it to be scanned.
         HANDLE file = CreateFileA(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -12,10 +12,10 @@ namespace {
 // The largest TLS record and its framing: one socket read fills at most one of them.
 constexpr size_t kRecordSize = 16384 + 2048;
 
-// One context for the process: loading the system's trust store costs more than a small
-// fetch. OpenSSL reads SSL_CERT_FILE and SSL_CERT_DIR when it loads it.
+// One context for the process, made once and never changed: loading the system's trust store
+// costs more than a small fetch. OpenSSL reads SSL_CERT_FILE and SSL_CERT_DIR when it loads it.
 SSL_CTX* ClientContext() {
-    static SSL_CTX* context = [] {
+    static SSL_CTX* const context = [] {
         SSL_CTX* made = SSL_CTX_new(TLS_client_method());
         if (made == nullptr) return made;
         SSL_CTX_set_min_proto_version(made, TLS1_2_VERSION);

@@ -1,0 +1,17 @@
+// The fixed areas a request is written into, and the most of a URL a request may use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qm {
+
+// The whole request text and its NUL. Its own lines take at most about 900 bytes; the rest
+// is room for the Cookie line, up to the 8 KiB that servers take in a request's header.
+constexpr size_t kRequestTextSize = 8192;
+constexpr size_t kHostNameSize = 256;  // the host part: 255 characters and a NUL
+constexpr size_t kPathSize = 256;      // the path, and the referer copy
+constexpr size_t kCookieSize = 1024;   // what the system store's lookup may return
+constexpr int32_t kLongestUrl = 1024;  // the most URL characters a request may use
+
+}  // namespace qm
