@@ -1,0 +1,82 @@
+#include "store_cookies_win32.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+
+#include "winutil_win32.h"
+
+namespace pagesnap {
+
+namespace {
+
+// More than any site sets; a store that claims more is not believed.
+constexpr DWORD kMaxCookieText = 1u << 20;
+
+std::string Utf8ToAnsi(const std::string& text) {
+    if (text.empty()) return std::string();
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    const int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(m), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), n, &ansi[0], m, nullptr, nullptr);
+    return ansi;
+}
+
+// One read of the store, asked first for its size. `flags` < 0: the plain InternetGetCookieA.
+bool ReadCookieText(const std::string& url, long flags, std::string* text) {
+    auto read = [&](char* data, DWORD* size) {
+        return flags < 0 ? InternetGetCookieA(url.c_str(), nullptr, data, size)
+                         : InternetGetCookieExA(url.c_str(), nullptr, data, size,
+                                                static_cast<DWORD>(flags), nullptr);
+    };
+    // The store may gain a cookie between the two calls; then it is asked again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD size = 0;
+        if (!read(nullptr, &size) || size == 0 || size > kMaxCookieText) return false;
+        std::string data(size + 1, '\0');
+        DWORD got = size;
+        if (read(&data[0], &got)) {
+            data.resize(std::min<std::size_t>(data.find('\0'), size));
+            *text = AnsiToUtf8(data);
+            return true;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<StoreCookie> ReadStoreCookies(const std::string& url) {
+    std::string plain;
+    std::string withHttpOnly;
+    const bool fuller = ReadCookieText(url, INTERNET_COOKIE_HTTPONLY, &withHttpOnly);
+    if (!ReadCookieText(url, -1, &plain) && !fuller) return {};
+    return StoreCookiesFromText(plain, withHttpOnly);
+}
+
+int WriteStoreCookies(const std::string& url, const std::vector<BrowserCookie>& cookies) {
+    int written = 0;
+    for (const BrowserCookie& cookie : cookies) {
+        const std::string name = Utf8ToAnsi(cookie.name);
+        const std::string data = Utf8ToAnsi(StoreCookieData(cookie));
+        bool taken;
+        if (cookie.httpOnly) {
+            // The plain call refuses HttpOnly cookies; they are given as such, never stripped
+            // of the flag that keeps them from the scripts of pages shown from the store.
+            const DWORD state = InternetSetCookieExA(url.c_str(), name.c_str(), data.c_str(),
+                                                     INTERNET_COOKIE_HTTPONLY, 0);
+            taken = state != COOKIE_STATE_UNKNOWN && state != COOKIE_STATE_REJECT;
+        } else {
+            taken = InternetSetCookieA(url.c_str(), name.c_str(), data.c_str()) != FALSE;
+        }
+        if (taken) ++written;
+    }
+    return written;
+}
+
+}  // namespace pagesnap
