@@ -4,6 +4,7 @@
 // store itself is read and written by store_cookies_win32.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 

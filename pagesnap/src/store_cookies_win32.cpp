@@ -14,24 +14,38 @@ namespace {
 // More than any site sets; a store that claims more is not believed.
 constexpr DWORD kMaxCookieText = 1u << 20;
 
-std::string Utf8ToAnsi(const std::string& text) {
-    if (text.empty()) return std::string();
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+// False when the text has a character the ANSI code page lacks: the store would get
+// another cookie than the browser's.
+bool Utf8ToAnsi(const std::string& text, std::string* ansi) {
+    ansi->clear();
+    if (text.empty()) return true;
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                      static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return false;
+    if (GetACP() == CP_UTF8) {
+        *ansi = text;
+        return true;
+    }
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    const int m = WideCharToMultiByte(CP_ACP, 0, wide.data(), n, nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<std::size_t>(m), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), n, &ansi[0], m, nullptr, nullptr);
-    return ansi;
+    BOOL lossy = FALSE;
+    const int m = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0,
+                                      nullptr, &lossy);
+    if (m <= 0 || lossy) return false;
+    ansi->assign(static_cast<std::size_t>(m), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), n, &(*ansi)[0], m, nullptr,
+                        nullptr);
+    return true;
 }
 
-// One read of the store, asked first for its size. `flags` < 0: the plain InternetGetCookieA.
-bool ReadCookieText(const std::string& url, long flags, std::string* text) {
+enum class StoreRead { kPlain, kWithHttpOnly };
+
+// One read of the store, asked first for its size.
+bool ReadCookieText(const std::string& url, StoreRead kind, std::string* text) {
     auto read = [&](char* data, DWORD* size) {
-        return flags < 0 ? InternetGetCookieA(url.c_str(), nullptr, data, size)
-                         : InternetGetCookieExA(url.c_str(), nullptr, data, size,
-                                                static_cast<DWORD>(flags), nullptr);
+        return kind == StoreRead::kPlain ? InternetGetCookieA(url.c_str(), nullptr, data, size)
+                                         : InternetGetCookieExA(url.c_str(), nullptr, data, size,
+                                                                INTERNET_COOKIE_HTTPONLY, nullptr);
     };
     // The store may gain a cookie between the two calls; then it is asked again.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -54,16 +68,18 @@ bool ReadCookieText(const std::string& url, long flags, std::string* text) {
 std::vector<StoreCookie> ReadStoreCookies(const std::string& url) {
     std::string plain;
     std::string withHttpOnly;
-    const bool fuller = ReadCookieText(url, INTERNET_COOKIE_HTTPONLY, &withHttpOnly);
-    if (!ReadCookieText(url, -1, &plain) && !fuller) return {};
+    const bool fuller = ReadCookieText(url, StoreRead::kWithHttpOnly, &withHttpOnly);
+    if (!ReadCookieText(url, StoreRead::kPlain, &plain) && !fuller) return {};
     return StoreCookiesFromText(plain, withHttpOnly);
 }
 
 int WriteStoreCookies(const std::string& url, const std::vector<BrowserCookie>& cookies) {
     int written = 0;
     for (const BrowserCookie& cookie : cookies) {
-        const std::string name = Utf8ToAnsi(cookie.name);
-        const std::string data = Utf8ToAnsi(StoreCookieData(cookie));
+        std::string name;
+        std::string data;
+        if (!Utf8ToAnsi(cookie.name, &name) || !Utf8ToAnsi(StoreCookieData(cookie), &data))
+            continue;
         bool taken;
         if (cookie.httpOnly) {
             // The plain call refuses HttpOnly cookies; they are given as such, never stripped

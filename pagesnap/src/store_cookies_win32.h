@@ -15,7 +15,8 @@ namespace pagesnap {
 std::vector<StoreCookie> ReadStoreCookies(const std::string& url);
 
 // Puts each cookie into the store for `url`: a session cookie as one, a persistent one with
-// its expiry, an HttpOnly one still HttpOnly. Returns how many the store took.
+// its expiry, an HttpOnly one still HttpOnly. A cookie the ANSI code page cannot spell is
+// left out. Returns how many the store took.
 int WriteStoreCookies(const std::string& url, const std::vector<BrowserCookie>& cookies);
 
 }  // namespace pagesnap
