@@ -165,7 +165,7 @@ std::string CookieDate(double secondsSince1970) {
     static const char* const kWeekdays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    char text[40];
+    char text[96];  // room for any number the format could be given
     std::snprintf(text, sizeof text, "%s, %02d-%s-%04lld %02lld:%02lld:%02lld GMT",
                   kWeekdays[days % 7], day, kMonths[month - 1], year, inDay / 3600, inDay / 60 % 60,
                   inDay % 60);
