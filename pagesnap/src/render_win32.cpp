@@ -3,11 +3,13 @@
 #include <cstdio>
 
 #include "base64.h"
+#include "browser_cookies.h"
 #include "browser_win32.h"
 #include "cdp.h"
 #include "devtools_win32.h"
 #include "jpeg_win32.h"
 #include "joblog_win32.h"
+#include "store_cookies_win32.h"
 
 namespace pagesnap {
 
@@ -21,9 +23,11 @@ std::string Seconds(Tick since) {
     return text;
 }
 
-// Loads the page in a tab of its own and takes its whole height as a PNG.
-bool CapturePage(DevToolsClient& devtools, const std::string& url, Tick clickedAt, JobLog* log,
-                 std::string* png, std::string* why) {
+// Loads the page in a tab of its own, with the store's cookies for it, and takes its whole
+// height as a PNG. `received` gets the cookies the browser holds for the page afterwards.
+bool CapturePage(DevToolsClient& devtools, const std::string& url,
+                 const std::vector<StoreCookie>& storeCookies, Tick clickedAt, JobLog* log,
+                 std::string* png, std::vector<BrowserCookie>* received, std::string* why) {
     const Tick loadedBy = clickedAt + kPageLoadedBy;
     JsonValue result;
     if (!devtools.Call("Target.createTarget", "{\"url\":\"about:blank\"}", "", loadedBy, &result,
@@ -57,8 +61,22 @@ bool CapturePage(DevToolsClient& devtools, const std::string& url, Tick clickedA
         return false;
     }
 
-    if (!devtools.Call("Page.navigate", "{\"url\":" + JsonQuote(AnsiToUtf8(url)) + "}", session,
-                       loadedBy, &result, why)) {
+    // The page is asked for as the desktop program's saves ask for it, with the cookies of
+    // the same store. Without them it is still drawn, as a visitor without them sees it.
+    const std::string pageUrl = AnsiToUtf8(url);
+    const std::string cookies = SetCookiesParams(storeCookies, pageUrl);
+    if (!cookies.empty()) {
+        std::string cookieWhy;
+        if (devtools.Call("Network.setCookies", cookies, session, loadedBy, &result, &cookieWhy)) {
+            log->Note("browser given the " + std::to_string(storeCookies.size()) +
+                      " cookies of the system store for the page");
+        } else {
+            log->Note("the store's cookies could not be given to the browser: " + cookieWhy);
+        }
+    }
+
+    if (!devtools.Call("Page.navigate", "{\"url\":" + JsonQuote(pageUrl) + "}", session, loadedBy,
+                       &result, why)) {
         *why = "the page did not answer in time (" + *why + ")";
         return false;
     }
@@ -96,6 +114,14 @@ bool CapturePage(DevToolsClient& devtools, const std::string& url, Tick clickedA
     }
     log->Note("screenshot of " + std::to_string(png->size()) + " bytes after " +
               Seconds(clickedAt));
+
+    std::string cookieWhy;
+    if (devtools.Call("Network.getCookies", "{\"urls\":[" + JsonQuote(pageUrl) + "]}", session,
+                      capturedBy, &result, &cookieWhy)) {
+        *received = BrowserCookiesFromResult(result);
+    } else {
+        log->Note("the browser's cookies for the page could not be read: " + cookieWhy);
+    }
     return true;
 }
 
@@ -114,6 +140,8 @@ void RenderJob(const Job& job, Tick clickedAt, const std::string& configuredBrow
         return;
     }
     log.Note("address " + url + ", picture " + job.path + ".jpg");
+
+    const std::vector<StoreCookie> storeCookies = ReadStoreCookies(url);
 
     std::string why;
     BrowserChoice choice;
@@ -135,15 +163,24 @@ void RenderJob(const Job& job, Tick clickedAt, const std::string& configuredBrow
              std::to_string(port));
 
     std::string png;
+    std::vector<BrowserCookie> received;
     bool captured;
     {
         DevToolsClient devtools;
         captured = devtools.Connect(port, endpoint, clickedAt + kPageLoadedBy, &why) &&
-                   CapturePage(devtools, url, clickedAt, &log, &png, &why);
+                   CapturePage(devtools, url, storeCookies, clickedAt, &log, &png, &received, &why);
         // Asked, not waited for: the browser may close the connection before it answers.
         JsonValue ignored;
         std::string closeWhy;
         devtools.Call("Browser.close", "", "", Now() + 300, &ignored, &closeWhy);
+    }
+    // What the page set comes back into the store, as into that of a browser sharing it, so
+    // that the program's next save sends it.
+    const std::vector<BrowserCookie> changed = CookiesForStore(received, storeCookies);
+    if (!changed.empty()) {
+        log.Note(std::to_string(WriteStoreCookies(url, changed)) + " of the " +
+                 std::to_string(changed.size()) +
+                 " cookies the browser got for the page written into the system store");
     }
     if (!captured) {
         log.Fail(job.url, why);

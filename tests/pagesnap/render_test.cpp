@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wininet.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver.h"
 #include "renderer_driver_win32.h"
@@ -128,6 +131,95 @@ TEST_F(RenderTest, AFailedJobLeavesAReasonAndNoPicture) {
     EXPECT_TRUE(
         WaitUntil([&] { return Log(later).find("ftp://x/") != std::string::npos; }, kJobTimeoutMs));
     EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), WAIT_TIMEOUT) << "still running";
+}
+
+// The store's cookies for a URL (its HttpOnly ones too with `httpOnly`), or "".
+std::string StoreCookies(const std::string& url, bool httpOnly) {
+    char text[4096] = "";
+    DWORD size = sizeof text;
+    const BOOL found = httpOnly ? InternetGetCookieExA(url.c_str(), nullptr, text, &size,
+                                                       INTERNET_COOKIE_HTTPONLY, nullptr)
+                                : InternetGetCookieA(url.c_str(), nullptr, text, &size);
+    return found ? text : "";
+}
+
+// The cookies a test leaves in the system store, gone before it and after it.
+class StoreCookiesGone {
+public:
+    StoreCookiesGone(std::string url, std::vector<std::string> names)
+        : url_(std::move(url)),
+          names_(std::move(names)) {
+        Expire();
+    }
+    ~StoreCookiesGone() { Expire(); }
+
+private:
+    void Expire() const {
+        for (const std::string& name : names_)
+            InternetSetCookieExA(url_.c_str(), name.c_str(),
+                                 "x; expires=Thu, 01-Jan-1970 00:00:00 GMT; path=/; httponly",
+                                 INTERNET_COOKIE_HTTPONLY, 0);
+    }
+    std::string url_;
+    std::vector<std::string> names_;
+};
+
+// The page is asked for with the cookies of the system store that the program's saves send,
+// and the cookies it sets come back into that store, HttpOnly ones still HttpOnly and
+// session ones for the renderer's session. The site is a host of its own (127.0.0.9), so
+// that no other test's cookies meet these.
+TEST_F(RenderTest, ThePageGetsTheStoresCookiesAndWhatItSetsComesBack) {
+    const auto colouredPage = [](const char* colour) {
+        return "<!doctype html><html><body style='margin:0;background:" + std::string(colour) +
+               "'><div style='height:900px'></div></body></html>";
+    };
+    qmtest::TestServer server(
+        [&](const qmtest::Request& r) {
+            const std::string cookies = r.Header("Cookie");
+            const auto has = [&](const char* c) { return cookies.find(c) != std::string::npos; };
+            if (r.target == "/member.html" && has("qm_member=yes")) {
+                return qmtest::Script().Send(qmtest::HttpResponseWithLength(
+                    200, colouredPage("rgb(20,160,60)"), "text/html",
+                    {{"Set-Cookie", "qm_member=renewed; Max-Age=3600; Path=/"},
+                     {"Set-Cookie", "qm_visit=2; Max-Age=3600; Path=/"},
+                     {"Set-Cookie", "qm_secret=h; Max-Age=3600; Path=/; HttpOnly"},
+                     {"Set-Cookie", "qm_tab=open; Path=/"}}));
+            }
+            if (r.target == "/tab.html" && has("qm_tab=open"))
+                return qmtest::Script().Send(qmtest::HttpResponseWithLength(
+                    200, colouredPage("rgb(30,60,200)"), "text/html"));
+            return qmtest::Script().Send(
+                qmtest::HttpResponseWithLength(403, colouredPage("rgb(200,30,30)"), "text/html"));
+        },
+        "127.0.0.9");
+    const std::string url = server.Url("/member.html");
+    StoreCookiesGone gone(url, {"qm_member", "qm_visit", "qm_secret", "qm_tab"});
+    // Persistent, as a login is: the store holds it for every program, the renderer too.
+    ASSERT_TRUE(InternetSetCookieA(url.c_str(), "qm_member",
+                                   "yes; expires=Fri, 01-Jan-2100 00:00:00 GMT; path=/"));
+
+    const std::wstring member = Render(url, L"member");
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(member + L".jpg"); }, kJobTimeoutMs))
+        << "no picture; log: " << Log(member);
+    EXPECT_TRUE(ReadJpeg(member + L".jpg").Shows(640, 400, 20, 160, 60))
+        << "the 403 page: the cookie did not reach it";
+    const std::string visible = StoreCookies(url, false);
+    EXPECT_NE(visible.find("qm_member=renewed"), std::string::npos) << visible;
+    EXPECT_NE(visible.find("qm_visit=2"), std::string::npos) << visible;
+    EXPECT_EQ(visible.find("qm_secret"), std::string::npos) << visible;
+    EXPECT_NE(StoreCookies(url, true).find("qm_secret=h"), std::string::npos);
+
+    // The next job hands in what the last one brought back, the HttpOnly and session ones too.
+    const std::wstring tab = Render(server.Url("/tab.html"), L"tab");
+    ASSERT_TRUE(WaitUntil([&] { return FileExists(tab + L".jpg"); }, kJobTimeoutMs))
+        << "no picture; log: " << Log(tab);
+    EXPECT_TRUE(ReadJpeg(tab + L".jpg").Shows(640, 400, 30, 60, 200))
+        << "the 403 page: the cookie did not reach it";
+    std::string sent;
+    for (const qmtest::Request& r : server.Log())
+        if (r.target == "/tab.html") sent = r.Header("Cookie");
+    for (const char* cookie : {"qm_member=renewed", "qm_visit=2", "qm_secret=h", "qm_tab=open"})
+        EXPECT_NE(sent.find(cookie), std::string::npos) << cookie << " not in: " << sent;
 }
 
 }  // namespace
