@@ -46,9 +46,9 @@ std::string CookieLineFor(const CookieJar* jar, const char* url, size_t urlLengt
     }
     // The store's cookies come as "a=1; b=2". The jar's cookie of the same name goes in its
     // place: the one the site set last, or the one the caller chose.
-    char stored[kCookieSize] = {};
-    if (!platform::LookupCookies(url, stored, sizeof stored)) return line;
-    std::string_view rest(stored, strnlen(stored, sizeof stored));
+    std::string stored;
+    if (!platform::LookupCookies(url, kStoredCookiesSize, &stored)) return line;
+    std::string_view rest(stored);
     if (BreaksALine(rest)) return line;
     while (!rest.empty()) {
         size_t end = rest.find(';');

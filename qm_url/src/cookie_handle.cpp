@@ -27,6 +27,16 @@ bool JarOfHandle(::CookieJar* handle, qm::CookieJar** jar) {
     return true;
 }
 
+namespace {
+
+// A cookies file's path as a caller passes it: readable, not empty, and shorter than a
+// save path may be.
+bool IsCookiesPath(const char* path) {
+    size_t length = 0;
+    return MeasureText(path, LOCAL_PATH_SIZE, &length) && length > 0 && length < LOCAL_PATH_SIZE;
+}
+
+}  // namespace
 }  // namespace qm
 
 extern "C" QM_API CookieJar* QM_CALL qm_NewCookieJar(void) {
@@ -43,11 +53,7 @@ extern "C" QM_API void QM_CALL qm_FreeCookieJar(CookieJar* jar) {
 extern "C" QM_API int32_t QM_CALL qm_ReadCookiesFile(CookieJar* jar, const char* path,
                                                      CookieLineCallback skippedLine) {
     qm::CookieJar* cookies = nullptr;
-    size_t pathLength = 0;
-    if (jar == nullptr || !qm::JarOfHandle(jar, &cookies) ||
-        !qm::MeasureText(path, LOCAL_PATH_SIZE, &pathLength) || pathLength == 0 ||
-        pathLength >= LOCAL_PATH_SIZE)
-        return 0;
+    if (jar == nullptr || !qm::JarOfHandle(jar, &cookies) || !qm::IsCookiesPath(path)) return 0;
     try {
         std::string text;
         if (!qm::platform::ReadWholeFile(path, &text)) return 0;
@@ -63,11 +69,7 @@ extern "C" QM_API int32_t QM_CALL qm_ReadCookiesFile(CookieJar* jar, const char*
 
 extern "C" QM_API int32_t QM_CALL qm_WriteCookiesFile(const CookieJar* jar, const char* path) {
     const qm::CookieJar* cookies = nullptr;
-    size_t pathLength = 0;
-    if (jar == nullptr || !qm::JarOfHandle(jar, &cookies) ||
-        !qm::MeasureText(path, LOCAL_PATH_SIZE, &pathLength) || pathLength == 0 ||
-        pathLength >= LOCAL_PATH_SIZE)
-        return 0;
+    if (jar == nullptr || !qm::JarOfHandle(jar, &cookies) || !qm::IsCookiesPath(path)) return 0;
     try {
         const std::string text = qm::WriteCookiesText(*cookies, qm::CookieClock());
         return qm::platform::WriteFileAtomically(path, text.data(), text.size()) ? 1 : 0;

@@ -11,7 +11,8 @@ namespace qm {
 constexpr size_t kRequestTextSize = 8192;
 constexpr size_t kHostNameSize = 256;  // the host part: 255 characters and a NUL
 constexpr size_t kPathSize = 256;      // the path, and the referer copy
-constexpr size_t kCookieSize = 1024;   // what the system store's lookup may return
 constexpr int32_t kLongestUrl = 1024;  // the most URL characters a request may use
+// The most of the system store's cookies for one URL that is read: more than a request holds.
+constexpr size_t kStoredCookiesSize = 64 * 1024;
 
 }  // namespace qm

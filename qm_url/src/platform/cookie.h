@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace qm::platform {
 
-// Writes the cookies the store holds for `url` ("name=value; ...", NUL-terminated) into
-// `out`. False when there are none or they do not fit in `capacity` bytes.
-bool LookupCookies(const char* url, char* out, size_t capacity);
+// The cookies the store holds for `url` ("name=value; ..."), up to `most` bytes of them.
+// False when there are none, or they could not be read whole.
+bool LookupCookies(const char* url, size_t most, std::string* out);
 
 }  // namespace qm::platform

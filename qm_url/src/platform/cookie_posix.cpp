@@ -3,6 +3,6 @@
 
 namespace qm::platform {
 
-bool LookupCookies(const char*, char*, size_t) { return false; }
+bool LookupCookies(const char*, size_t, std::string*) { return false; }
 
 }  // namespace qm::platform

@@ -5,10 +5,14 @@
 
 namespace qm::platform {
 
-bool LookupCookies(const char* url, char* out, size_t capacity) {
-    DWORD size = static_cast<DWORD>(capacity);
-    if (capacity == 0 || InternetGetCookieA(url, nullptr, out, &size) == FALSE) return false;
-    out[capacity - 1] = '\0';
+bool LookupCookies(const char* url, size_t most, std::string* out) {
+    // The store says how much room its text takes, its NUL included, when asked without any.
+    DWORD size = 0;
+    if (InternetGetCookieA(url, nullptr, nullptr, &size) == FALSE || size == 0 || size > most)
+        return false;
+    out->assign(size, '\0');
+    if (InternetGetCookieA(url, nullptr, &(*out)[0], &size) == FALSE) return false;
+    out->resize(strnlen(out->data(), out->size()));
     return true;
 }
 
