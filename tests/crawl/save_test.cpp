@@ -6,11 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +15,7 @@
 #include "crawl_state.h"
 #include "qm_url.h"
 #include "qmsave_save.h"
+#include "scratch.h"
 #include "test_server.h"
 #include "tls_front.h"
 
@@ -27,42 +25,17 @@ namespace {
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;
 
-// A fresh folder of this test, deleted with its files. Cases run side by side, also from two
-// test trees at once: each case of each process has folders of its own.
-class Sandbox {
+// A fresh folder of this test case; the library takes a path in it with a backslash.
+class Sandbox : public ScratchFolder {
 public:
-    Sandbox() {
-        static const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
-        static int count = 0;
-        root_ = fs::temp_directory_path() /
-                ("qm-crawl-" +
-                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
-                 std::to_string(run) + "-" + std::to_string(count++));
-        fs::create_directories(root_);
-    }
-    ~Sandbox() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    // A path in the sandbox as the library takes it: `name` joined with a backslash.
+    Sandbox()
+        : ScratchFolder("qm-crawl-" + std::string(testing::UnitTest::GetInstance()
+                                                      ->current_test_info()
+                                                      ->name())) {}
     std::string Path(const std::string& name = "") const {
-        return name.empty() ? root_.string() : root_.string() + "\\" + name;
+        return name.empty() ? Root().string() : Root().string() + "\\" + name;
     }
-    const fs::path& Root() const { return root_; }
-
-private:
-    fs::path root_;
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // Every regular file below `root`, relative to it, with '/' between folders, sorted.
 Files FilesBelow(const fs::path& root) {
@@ -133,15 +106,11 @@ class StopWhenRequested {
 public:
     StopWhenRequested(const SiteServer& server, const std::string& target)
         : thread_([this, &server, target, before = server.Log().size()] {
-              auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-              while (!done_ && std::chrono::steady_clock::now() < deadline) {
-                  Files asked = TargetsSince(server, before);
-                  if (std::find(asked.begin(), asked.end(), target) != asked.end()) {
-                      qm_StopSave();
-                      return;
-                  }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-              }
+              if (WaitUntil([&] {
+                      Files asked = TargetsSince(server, before);
+                      return done_ || std::find(asked.begin(), asked.end(), target) != asked.end();
+                  }) && !done_)
+                  qm_StopSave();
           }) {}
     ~StopWhenRequested() {
         done_ = true;
@@ -481,6 +450,21 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
     }
 }
 
+// qmsave page, pages or pictures, in this process.
+struct QmsaveRun {
+    int status;
+    std::string said;
+};
+QmsaveRun RunQmsave(const char* verb, std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    testing::internal::CaptureStderr();
+    int status = qmsave::Save(verb, static_cast<int>(argv.size()), argv.data());
+    QmsaveRun run{status, testing::internal::GetCapturedStderr()};
+    qm_SetFailureCallback(nullptr);
+    return run;
+}
+
 struct ShortBudget {
     explicit ShortBudget(qm::SaveBudget budget) { qm::ExportState().budget = budget; }
     ~ShortBudget() { qm::ExportState().budget = qm::SaveBudget(); }
@@ -524,20 +508,15 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
     // qmsave says so in its closing lines, and counts the save as one with items left out.
     ShortBudget budget({2, SAVE_BUDGET_BYTES});
     Sandbox box;
-    std::string url = server.Url("/d/index.html"), path = box.Path("index.html");
-    char* arguments[] = {url.data(), path.data()};
-    testing::internal::CaptureStderr();
-    int status = qmsave::Save("page", 2, arguments);
-    std::string said = testing::internal::GetCapturedStderr();
-    qm_SetFailureCallback(nullptr);
-    EXPECT_EQ(status, 3);
+    QmsaveRun run = RunQmsave("page", {server.Url("/d/index.html"), box.Path("index.html")});
+    EXPECT_EQ(run.status, 3);
     EXPECT_NE(
-        said.find(
+        run.said.find(
             "\nqmsave: 2 items saved (1 page, 0 pictures, 1 style sheet, 0 frames, 0 scripts, "
             "0 fonts, 0 media files), 0 failed\nqmsave: stopped at the save budget of 2 "
             "items; the items left out keep their addresses\n"),
         std::string::npos)
-        << said;
+        << run.said;
 }
 
 // Bodies larger than the page buffer are saved whole, and a frame that goes to a file on its
@@ -650,10 +629,7 @@ TEST(SavePictures, AStopCleansUpInTheBackground) {
         EXPECT_EQ(SavePictures(site.Url(), box.Path(), &options), 0);
     }
     EXPECT_FALSE(fs::exists(box.Root() / "temp"));
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!fs::is_empty(box.Root()) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_TRUE(fs::is_empty(box.Root()));
+    EXPECT_TRUE(WaitUntil([&] { return fs::is_empty(box.Root()); }));
 
     site.server.AddPage("/d/a.gif", "a", "image/gif");
     ASSERT_EQ(SavePictures(site.Url(), box.Path(), &options), 1);
@@ -719,21 +695,6 @@ TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
     EXPECT_EQ(SavePages(site.Url("/enter"), redirected.Path("index.html"), {1, 1, 0, 0}), 1);
     EXPECT_EQ(Failures(), Files());
     EXPECT_EQ(FilesBelow(redirected.Root()).size(), 5u);
-}
-
-// qmsave page, pages or pictures with --cookies and --save-cookies, in this process.
-struct QmsaveRun {
-    int status;
-    std::string said;
-};
-QmsaveRun RunQmsave(const char* verb, std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    testing::internal::CaptureStderr();
-    int status = qmsave::Save(verb, static_cast<int>(argv.size()), argv.data());
-    QmsaveRun run{status, testing::internal::GetCapturedStderr()};
-    qm_SetFailureCallback(nullptr);
-    return run;
 }
 
 // What a save sets is written at its end as curl writes it, and lets a later save in. A

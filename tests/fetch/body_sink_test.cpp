@@ -2,14 +2,12 @@
 // renamed into place once whole; past its limit it fails, and leaves nothing behind.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "body_sink.h"
+#include "scratch.h"
 
 namespace qm {
 namespace {
@@ -24,10 +22,8 @@ std::vector<std::string> Names(const fs::path& folder) {
 }
 
 TEST(BodySink, MemoryThenAFileBesideItsNameAndNothingPastTheLimit) {
-    const fs::path folder =
-        fs::temp_directory_path() /
-        ("qm-sink-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder);
+    qmtest::ScratchFolder scratch("qm-sink");
+    const fs::path& folder = scratch.Root();
     const std::string path = (folder / "body.bin").string();
     const struct {
         const char* name;
@@ -64,10 +60,7 @@ TEST(BodySink, MemoryThenAFileBesideItsNameAndNothingPastTheLimit) {
                 EXPECT_TRUE(sink.ReadInto(&read));
                 EXPECT_EQ(read, whole);
                 ASSERT_TRUE(sink.SaveAs(path.c_str()));
-                {
-                    std::ifstream in(path, std::ios::binary);
-                    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), whole);
-                }  // closed first: Windows removes no open file
+                EXPECT_EQ(qmtest::ReadFile(path), whole);
                 fs::remove(path);
             }
         }
@@ -80,7 +73,6 @@ TEST(BodySink, MemoryThenAFileBesideItsNameAndNothingPastTheLimit) {
     EXPECT_TRUE(cut.cut());
     EXPECT_TRUE(cut.failure().ok());
     EXPECT_EQ(cut.memory(), "abcd");
-    fs::remove_all(folder);
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "scratch.h"
 #include "test_server.h"
 #include "tls_front.h"
 #include "zlib_util.h"
@@ -36,10 +37,7 @@ std::string ToolPath() {
 #endif
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qmtest::ReadFile;
 
 // CTest may run the cases of this program side by side, and another test tree may run at the
 // same time: each case of each process keeps its own files.
@@ -71,6 +69,25 @@ ToolRun Qmsave(const std::string& arguments) {
     return r;
 }
 
+// A run of qmsave and what it should give; no reason: nothing on standard error, else the
+// reason on one line.
+struct Expected {
+    std::string arguments;
+    int status;
+    std::string out, reason;
+};
+
+void ExpectRuns(const std::vector<Expected>& runs) {
+    for (const Expected& e : runs) {
+        SCOPED_TRACE(e.arguments);
+        ToolRun r = Qmsave(e.arguments);
+        EXPECT_EQ(r.status, e.status);
+        EXPECT_EQ(r.out, e.out);
+        EXPECT_NE(r.err.find(e.reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\n'), e.reason.empty() ? std::string::npos : r.err.size() - 1);
+    }
+}
+
 // The body goes to the file or to standard output; a failure says why in one line, and
 // writes no file.
 TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
@@ -98,11 +115,7 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
     const std::string file = Scratch("page.html"), missing = " -o \"" + Scratch("missing") + "\"";
-    const struct {
-        std::string arguments;
-        int status;
-        std::string out, reason;  // no reason: nothing on standard error
-    } cases[] = {
+    ExpectRuns({
         {"fetch " + site.Url("/page.html") + " -o \"" + file + "\"", 0, "", ""},
         {"fetch " + site.Url("/moved"), 0, "moved", ""},  // a redirect's own body
         {"fetch -L " + site.Url("/moved"), 0, page, ""},
@@ -127,15 +140,7 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
         {"fetch http://a/ -o", 2, "", "needs a file name"},
         {"fetch http://a/ --fast", 2, "", "unknown option"},
         {"save http://a/", 2, "", "unknown command"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        ToolRun r = Qmsave(c.arguments);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find('\n'), c.reason.empty() ? std::string::npos : r.err.size() - 1);
-    }
+    });
     EXPECT_EQ(ReadFile(file), page);
     std::remove(file.c_str());
     EXPECT_TRUE(ReadFile(bigFile) == big);
@@ -158,24 +163,13 @@ TEST(Qmsave, FetchReadsAndWritesCookiesFiles) {
     });
     const std::string jar = " \"" + Scratch("cookies.txt") + "\"";
     const std::string login = "fetch " + server.Url("/login"), page = "fetch " + server.Url("/p");
-    const struct {
-        std::string arguments;
-        int status;
-        std::string out, reason;
-    } steps[] = {
+    ExpectRuns({
         {page, 1, "", ": HTTP status 403"},
         {login + " --save-cookies" + jar, 0, "welcome", ""},
         {page + " --cookies" + jar, 0, "private", ""},
         {page + " --cookies \"" + Scratch("none.txt") + "\"", 2, "", "could not read the cookies"},
         {page + " --cookies", 2, "", "--cookies needs a file name"},
-    };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.arguments);
-        ToolRun r = Qmsave(step.arguments);
-        EXPECT_EQ(r.status, step.status);
-        EXPECT_EQ(r.out, step.out);
-        EXPECT_NE(r.err.find(step.reason), std::string::npos) << r.err;
-    }
+    });
     std::remove(Scratch("cookies.txt").c_str());
 }
 
@@ -196,7 +190,7 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
     };
 
     for (const std::string& url : {site.Url("/missing.html"), std::string("http://127.0.0.1:1/")}) {
-        std::ofstream(file, std::ios::binary) << precious;
+        qmtest::WriteFile(file, precious);
         EXPECT_NE(Qmsave("page " + url + " \"" + file + "\"").status, 0);
         EXPECT_EQ(ReadFile(file), precious) << url;
         EXPECT_EQ(files(), 1) << url;
@@ -212,8 +206,7 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
         execl(tool.c_str(), "qmsave", "page", slow.c_str(), file.c_str(), nullptr);
         _exit(127);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (site.Log().size() == before && std::chrono::steady_clock::now() < deadline) usleep(5000);
+    qmtest::WaitUntil([&] { return site.Log().size() != before; });
     kill(child, SIGINT);
     int raw = 0;
     waitpid(child, &raw, 0);
