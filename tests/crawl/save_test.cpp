@@ -84,15 +84,6 @@ Files BrokenReferences(const fs::path& root) {
 // The host part of a local name for a server on loopback: "127.0.0.1-<port>".
 std::string LocalHost(uint16_t port) { return "127.0.0.1-" + std::to_string(port); }
 
-// The targets `server` was asked for after its first `before` requests, sorted.
-Files TargetsSince(const TestServer& server, size_t before = 0) {
-    Files targets;
-    std::vector<Request> log = server.Log();
-    for (size_t i = before; i < log.size(); ++i) targets.push_back(log[i].target);
-    std::sort(targets.begin(), targets.end());
-    return targets;
-}
-
 // The records the callback of the running call reported, in order.
 std::vector<PageRecord>& Reports() {
     static std::vector<PageRecord> reports;
@@ -107,7 +98,7 @@ public:
     StopWhenRequested(const SiteServer& server, const std::string& target)
         : thread_([this, &server, target, before = server.Log().size()] {
               if (WaitUntil([&] {
-                      Files asked = TargetsSince(server, before);
+                      Files asked = server.RequestedTargets(before);
                       return done_ || std::find(asked.begin(), asked.end(), target) != asked.end();
                   }) && !done_)
                   qm_StopSave();
@@ -213,7 +204,7 @@ TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
         EXPECT_EQ(result, 1) << testing::PrintToString(Failures());
         EXPECT_EQ(Visited(site.server), targets);
         // The fetches ahead ask in whatever order they run.
-        EXPECT_EQ(TargetsSince(site.server), Sorted(targets));
+        EXPECT_EQ(site.server.RequestedTargets(), Sorted(targets));
         EXPECT_EQ(FilesBelow(box.Root()).size(), targets.size());
         EXPECT_EQ(BrokenReferences(box.Root()), Files());
         if (maxDepth != 1) continue;
@@ -274,10 +265,10 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         size_t before = server.Log().size(), farBefore = far.Log().size();
         ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), o), 1);
         EXPECT_EQ(BrokenReferences(box.Root()), Files());
-        Files targets = TargetsSince(server, before);
+        Files targets = server.RequestedTargets(before);
         EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end());
         EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
-        EXPECT_EQ(TargetsSince(far, farBefore).size(),
+        EXPECT_EQ(far.RequestedTargets(farBefore).size(),
                   o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
     }
 }
@@ -445,7 +436,7 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
         SaveOptions options{1, 1, 0, 0};
         const std::string url = server.Url("/index.html"), path = box.Path("index.html");
         EXPECT_EQ(save(url.c_str(), path.c_str(), &options, nullptr), 1);
-        EXPECT_EQ(TargetsSince(server, before), Sorted(expected));
+        EXPECT_EQ(server.RequestedTargets(before), Sorted(expected));
         EXPECT_EQ(BrokenReferences(box.Root()), Files());
     }
 }
@@ -498,7 +489,7 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
         // Past the item budget nothing is even queued; past the byte budget, bodies already
         // fetched ahead are thrown away unwritten.
         if (c.budget.bytes == SAVE_BUDGET_BYTES) {
-            EXPECT_EQ(TargetsSince(server, before), c.targets);
+            EXPECT_EQ(server.RequestedTargets(before), c.targets);
         }
         EXPECT_EQ(Failures(), Files{c.failure});
         EXPECT_EQ(FilesBelow(box.Root()).size(), c.targets.size());

@@ -192,9 +192,11 @@ std::vector<Request> TestServer::Log() const {
     return state_->log;
 }
 
-std::vector<std::string> TestServer::RequestedTargets() const {
+std::vector<std::string> TestServer::RequestedTargets(size_t since) const {
     std::vector<std::string> targets;
-    for (const Request& r : Log()) targets.push_back(r.target);
+    const std::vector<Request> log = Log();
+    for (size_t i = since; i < log.size(); ++i) targets.push_back(log[i].target);
+    std::sort(targets.begin(), targets.end());
     return targets;
 }
 

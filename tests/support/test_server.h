@@ -66,7 +66,8 @@ public:
     uint16_t Port() const;
     std::string Url(const std::string& path = "/") const;  // "http://<address>:<port>" + path
     std::vector<Request> Log() const;                      // in arrival order
-    std::vector<std::string> RequestedTargets() const;
+    // The targets asked for after the first `since` requests, sorted.
+    std::vector<std::string> RequestedTargets(size_t since = 0) const;
     size_t ConnectionCount() const;
 
 private:
