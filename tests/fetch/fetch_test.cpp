@@ -256,37 +256,30 @@ TEST(Fetch, EveryAddressOfAHostIsTriedUntilOneAnswers) {
         {"every address refuses", {At::kRefused, At::kRefused}, S::kConnectRefused, ""},
         {"every address silent", {At::kSilent4, At::kSilent6}, S::kTimedOut, ""},
     };
-    qmtest::TestServer four([](const qmtest::Request&) { return Script().Send(WithLength("four")); });
-    const uint16_t port = four.Port();
-    auto address = [](const char* text) {
-        qm::platform::HostAddresses parsed;
-        EXPECT_TRUE(qm::platform::LookupHostBlocking(text, &parsed));  // a literal: no resolver
-        return parsed.at(0);
+    const auto answer = [](std::string body) {
+        return [body](const qmtest::Request&) { return Script().Send(WithLength(body)); };
     };
+    qmtest::TestServer four(answer("four"));
+    const uint16_t port = four.Port();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::unique_ptr<qmtest::TestServer> six;
         std::vector<std::unique_ptr<qmtest::SilentAddress>> silent;
         qm::platform::HostAddresses table;
         for (At at : row.addresses) {
-            switch (at) {
-                case At::kServer4: table.push_back(address("127.0.0.1")); break;
-                case At::kServer6:
-                    six = std::make_unique<qmtest::TestServer>(
-                        [](const qmtest::Request&) { return Script().Send(WithLength("six")); },
-                        "::1", port);
-                    table.push_back(address("::1"));
-                    break;
-                case At::kRefused: table.push_back(address("127.0.0.3")); break;
-                case At::kSilent4:
-                case At::kSilent6: {
-                    const char* text = at == At::kSilent4 ? "127.0.0.4" : "::1";
-                    silent.push_back(std::make_unique<qmtest::SilentAddress>(text, port));
-                    ASSERT_TRUE(silent.back()->ok());
-                    table.push_back(address(text));
-                    break;
-                }
+            const char* text = at == At::kServer4  ? "127.0.0.1"
+                               : at == At::kRefused ? "127.0.0.3"
+                               : at == At::kSilent4 ? "127.0.0.4"
+                                                    : "::1";
+            if (at == At::kServer6)
+                six = std::make_unique<qmtest::TestServer>(answer("six"), text, port);
+            if (at == At::kSilent4 || at == At::kSilent6) {
+                silent.push_back(std::make_unique<qmtest::SilentAddress>(text, port));
+                ASSERT_TRUE(silent.back()->ok());
             }
+            qm::platform::HostAddresses parsed;
+            ASSERT_TRUE(qm::platform::LookupHostBlocking(text, &parsed));  // a literal: no resolver
+            table.push_back(parsed.at(0));
         }
         qm::ConnectionPool pool;
         pool.Hosts().Remember("several.test", table);
@@ -303,8 +296,7 @@ TEST(Fetch, EveryAddressOfAHostIsTriedUntilOneAnswers) {
         EXPECT_EQ(body.memory(), row.body);
     }
     // An IPv6 address written in a URL, in its brackets.
-    qmtest::TestServer six([](const qmtest::Request&) { return Script().Send(WithLength("six")); },
-                           "::1");
+    qmtest::TestServer six(answer("six"), "::1");
     Caller caller;
     EXPECT_EQ(FetchInto(six.Url("/"), caller).status, S::kOk);
     EXPECT_EQ(caller.Text(), "six");
