@@ -6,7 +6,7 @@
 #include "browser_cookies.h"
 #include "browser_win32.h"
 #include "cdp.h"
-#include "devtools_win32.h"
+#include "devtools.h"
 #include "jpeg_win32.h"
 #include "joblog_win32.h"
 #include "store_cookies_win32.h"

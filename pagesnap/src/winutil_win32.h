@@ -1,20 +1,13 @@
-// Small Windows helpers shared by the renderer's parts: time, text conversion, files.
+// Small Windows helpers shared by the renderer's parts: text conversion, files.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "clock.h"
+
 namespace pagesnap {
-
-using Tick = ULONGLONG;  // milliseconds of GetTickCount64
-
-inline Tick Now() { return GetTickCount64(); }
-// Milliseconds left until `deadline`, never negative.
-inline DWORD Remaining(Tick deadline) {
-    const Tick now = Now();
-    return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-}
 
 std::wstring AnsiToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);

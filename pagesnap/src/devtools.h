@@ -2,14 +2,13 @@
 // deadline: the renderer has a fixed time for a job and must never hang on the browser.
 #pragma once
 
-#include <winsock2.h>
-
 #include <set>
 #include <string>
 
+#include "clock.h"
+#include "devtools_link.h"
 #include "json.h"
 #include "websocket.h"
-#include "winutil_win32.h"
 
 namespace pagesnap {
 
@@ -18,7 +17,6 @@ public:
     DevToolsClient();
     DevToolsClient(const DevToolsClient&) = delete;
     DevToolsClient& operator=(const DevToolsClient&) = delete;
-    ~DevToolsClient();
 
     bool Connect(int port, const std::string& path, Tick deadline, std::string* why);
     // Sends a command and waits for its answer. A protocol error answer is a failure with
@@ -30,14 +28,12 @@ public:
 
 private:
     unsigned NextRandom();
-    bool SendAll(const std::string& bytes, Tick deadline, std::string* why);
     bool Send(WsOpcode opcode, const std::string& payload, Tick deadline, std::string* why);
     // Remembers an event message ("method" without "id") for WaitForEvent.
     void NoteEvent(const JsonValue& message);
     bool ReadMessage(Tick deadline, JsonValue* message, std::string* why);
-    void Close();
 
-    SOCKET socket_ = INVALID_SOCKET;
+    DevToolsLink link_;
     WsReader reader_;
     std::set<std::string> events_;  // "session method"
     int nextId_ = 1;

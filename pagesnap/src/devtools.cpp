@@ -1,6 +1,7 @@
-#include "devtools_win32.h"
+#include "devtools.h"
 
-#include <ws2tcpip.h>
+#include <random>
+#include <vector>
 
 #include "base64.h"
 #include "cdp.h"
@@ -17,69 +18,16 @@ std::string EventKey(const std::string& session, const std::string& method) {
     return session + " " + method;
 }
 
-// Waits until the socket can be read (or written); false when the deadline passes first.
-bool WaitSocket(SOCKET s, bool forWrite, Tick deadline) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(s, &set);
-    const DWORD left = Remaining(deadline);
-    timeval timeout = {static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
-    const int ready = forWrite ? select(0, nullptr, &set, nullptr, &timeout)
-                               : select(0, &set, nullptr, nullptr, &timeout);
-    return ready == 1;
-}
-
 }  // namespace
 
-DevToolsClient::DevToolsClient() : reader_(kMaxMessageBytes) {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    random_ = static_cast<unsigned>(counter.QuadPart) ^ (GetCurrentThreadId() << 16) ^ 0x9E3779B9u;
-}
-
-DevToolsClient::~DevToolsClient() { Close(); }
-
-void DevToolsClient::Close() {
-    if (socket_ != INVALID_SOCKET) {
-        closesocket(socket_);
-        socket_ = INVALID_SOCKET;
-    }
-}
+DevToolsClient::DevToolsClient() : reader_(kMaxMessageBytes), random_(std::random_device{}()) {}
 
 bool DevToolsClient::Connect(int port, const std::string& path, Tick deadline, std::string* why) {
-    Close();
-    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (socket_ == INVALID_SOCKET) {
-        *why = "could not create a socket: " + LastErrorText(WSAGetLastError());
-        return false;
-    }
-    u_long nonBlocking = 1;
-    ioctlsocket(socket_, FIONBIO, &nonBlocking);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
-        *why = "could not reach the browser's DevTools port: " + LastErrorText(WSAGetLastError());
-        return false;
-    }
-    if (!WaitSocket(socket_, true, deadline)) {
-        *why = "the browser's DevTools port did not answer";
-        return false;
-    }
-    int error = 0;
-    int length = sizeof error;
-    getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-    if (error != 0) {
-        *why = "could not reach the browser's DevTools port: " + LastErrorText(error);
-        return false;
-    }
-
+    if (!link_.Connect(port, deadline, why)) return false;
     std::string key(16, '\0');
     for (char& c : key) c = static_cast<char>(NextRandom() >> 16);
     const std::string request = WsHandshakeRequest("127.0.0.1", port, path, Base64Encode(key));
-    if (!SendAll(request, deadline, why)) {
+    if (!link_.SendAll(request, deadline, why)) {
         *why = "the DevTools handshake could not be sent: " + *why;
         return false;
     }
@@ -96,17 +44,14 @@ bool DevToolsClient::Connect(int port, const std::string& path, Tick deadline, s
             reader_.Feed(answer.data() + end + 4, answer.size() - end - 4);
             return true;
         }
-        if (answer.size() > kMaxHandshakeBytes || !WaitSocket(socket_, false, deadline)) {
+        char chunk[2048];
+        std::size_t n = 0;
+        if (answer.size() > kMaxHandshakeBytes ||
+            !link_.Receive(chunk, sizeof chunk, deadline, &n, why)) {
             *why = "the browser did not answer the DevTools handshake";
             return false;
         }
-        char chunk[2048];
-        int n = recv(socket_, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            *why = "the browser closed the DevTools connection during the handshake";
-            return false;
-        }
-        answer.append(chunk, static_cast<std::size_t>(n));
+        answer.append(chunk, n);
     }
 }
 
@@ -115,26 +60,9 @@ unsigned DevToolsClient::NextRandom() {
     return random_;
 }
 
-bool DevToolsClient::SendAll(const std::string& bytes, Tick deadline, std::string* why) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        if (!WaitSocket(socket_, true, deadline)) {
-            *why = "the browser did not take what was sent in time";
-            return false;
-        }
-        int n = send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0) {
-            *why = "the DevTools connection broke while sending";
-            return false;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 bool DevToolsClient::Send(WsOpcode opcode, const std::string& payload, Tick deadline,
                           std::string* why) {
-    return SendAll(WsClientFrame(opcode, payload, NextRandom()), deadline, why);
+    return link_.SendAll(WsClientFrame(opcode, payload, NextRandom()), deadline, why);
 }
 
 void DevToolsClient::NoteEvent(const JsonValue& message) {
@@ -165,23 +93,16 @@ bool DevToolsClient::ReadMessage(Tick deadline, JsonValue* message, std::string*
             case WsReader::Event::kError: *why = reader_.error(); return false;
             case WsReader::Event::kNeedMore: break;
         }
-        if (!WaitSocket(socket_, false, deadline)) {
-            *why = "the browser did not answer in time";
-            return false;
-        }
-        int n = recv(socket_, chunk.data(), static_cast<int>(chunk.size()), 0);
-        if (n <= 0) {
-            *why = "the DevTools connection broke";
-            return false;
-        }
-        reader_.Feed(chunk.data(), static_cast<std::size_t>(n));
+        std::size_t n = 0;
+        if (!link_.Receive(chunk.data(), chunk.size(), deadline, &n, why)) return false;
+        reader_.Feed(chunk.data(), n);
     }
 }
 
 bool DevToolsClient::Call(const std::string& method, const std::string& params,
                           const std::string& session, Tick deadline, JsonValue* result,
                           std::string* why) {
-    if (socket_ == INVALID_SOCKET) {
+    if (!link_.connected()) {
         *why = "not connected to the browser";
         return false;
     }

@@ -1,0 +1,36 @@
+// The byte stream between the DevTools client and the browser: one TCP connection to its
+// DevTools port on the loopback address. Every wait ends at its deadline. Winsock on Windows,
+// BSD sockets elsewhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "clock.h"
+
+namespace pagesnap {
+
+class DevToolsLink {
+public:
+    DevToolsLink();
+    ~DevToolsLink();  // closes the connection
+    DevToolsLink(const DevToolsLink&) = delete;
+    DevToolsLink& operator=(const DevToolsLink&) = delete;
+
+    bool Connect(int port, Tick deadline, std::string* why);
+    bool connected() const { return socket_ != kNone; }
+    // Sends every byte; false, with the reason, when the browser does not take them in time.
+    bool SendAll(const std::string& bytes, Tick deadline, std::string* why);
+    // Receives 1 to `capacity` bytes into `buffer`; false when nothing came in time, or the
+    // browser closed the connection.
+    bool Receive(char* buffer, std::size_t capacity, Tick deadline, std::size_t* received,
+                 std::string* why);
+    void Close();
+
+private:
+    static constexpr intptr_t kNone = -1;
+    intptr_t socket_ = kNone;
+};
+
+}  // namespace pagesnap
