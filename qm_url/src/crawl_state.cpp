@@ -16,17 +16,6 @@ constexpr int32_t kFullWords = kUseWords / kWordBits;
 
 int LowestZeroBit(uint64_t word) { return __builtin_ctzll(~word); }
 
-// A page finds its items one after the other, and each takes the next free record: the
-// lines a new item fills are asked for four records ahead, while the page's scan goes on,
-// since the table is far larger than any cache (one record ahead leaves too little time).
-void PrefetchForFilling(const PageRecord& r) {
-    __builtin_prefetch(&r.prev, 1);
-    __builtin_prefetch(r.localPath, 1);
-    __builtin_prefetch(&r.inUse, 1);
-    __builtin_prefetch(r.referer + 32, 1);
-    __builtin_prefetch(&r.kind, 1);
-}
-
 }  // namespace
 
 void CrawlState::FreeDeleter::operator()(PageRecord* p) const { std::free(p); }
@@ -83,7 +72,6 @@ int32_t CrawlState::Allocate() {
         table_[index].inUse = 1;
         entryOfRecord_[index] = -1;
         levelOfRecord_[index] = 0;
-        if (index + 4 < PAGE_TABLE_SIZE) PrefetchForFilling(table_[index + 4]);
         return index;
     }
     return NO_RECORD;

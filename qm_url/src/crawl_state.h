@@ -88,14 +88,6 @@ public:
         uint32_t hash;
         return FindUrl(url, length, &hash);
     }
-    // The hash of `url` that FindUrl and AddUrl take; the place where it is looked for is
-    // brought near meanwhile.
-    uint32_t PrefetchUrl(const char* url, size_t length) const {
-        return urls_.Prefetch(std::string_view(url, length));
-    }
-    int32_t FindUrl(const char* url, size_t length, uint32_t hash) const {
-        return urls_.Find(std::string_view(url, length), hash);
-    }
     // A new entry for `url` (not yet in the index), whose hash FindUrl gave.
     int32_t AddUrl(const char* url, size_t length, uint32_t hash);
     int32_t AddUrl(const char* url, size_t length) {

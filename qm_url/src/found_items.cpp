@@ -25,7 +25,6 @@ FoundOnPage PageFacts(CrawlState& state) {
     facts.room = LOCAL_PATH_SIZE - facts.folderLength - (facts.folderLength > 0 ? 1 : 0);
     facts.depth = state.current().depth;
     facts.level = state.levelOf(state.currentIndex);
-    facts.prefix = MakeNamePrefix(state.current().url, facts.refererLength);
     return facts;
 }
 
@@ -41,30 +40,14 @@ bool Saves(const CrawlState& state, const FoundOnPage& found, PageKind kind, boo
     return state.policy->Saves(kind, *depth, sameSite, options) && *level <= MOST_EMBEDDING_LEVELS;
 }
 
-void MakeName(const CrawlState& state, const FoundOnPage& found, const char* url, size_t length,
-              PageKind kind, NameAhead* ahead) {
-    ahead->made = true;
-    ahead->length = MakeLocalName(url, length, kind, ahead->name, found.room, &found.prefix);
-    if (ahead->length > 0)
-        ahead->hash = state.names.Prefetch(ahead->name, ahead->length, ahead->lower);
-}
-
 }  // namespace
 
-void MakeNameAhead(const CrawlState& state, const FoundOnPage& found, const char* url,
-                   size_t length, PageKind kind, bool sameSite, const SaveOptions& options,
-                   NameAhead* ahead) {
-    int32_t depth, level;
-    ahead->made = false;
-    if (Saves(state, found, kind, sameSite, options, &depth, &level))
-        MakeName(state, found, url, length, kind, ahead);
-}
-
 ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
-                        const char* url, size_t length, uint32_t hash, PageKind kind, bool sameSite,
-                        const SaveOptions& options, NameAhead& ahead) {
+                        const char* url, size_t length, PageKind kind, bool sameSite,
+                        const SaveOptions& options) {
     ItemChoice choice;
-    choice.entry = state.FindUrl(url, length, hash);
+    uint32_t hash;
+    choice.entry = state.FindUrl(url, length, &hash);
     if (choice.entry >= 0) {
         UrlFate fate = state.entry(choice.entry).fate;
         choice.local = fate == UrlFate::kQueued || fate == UrlFate::kSaved;
@@ -78,12 +61,10 @@ ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups
     }
 
     if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
-    if (!ahead.made) MakeName(state, found, url, length, kind, &ahead);
-    char* name = ahead.name;
-    size_t nameLength = ahead.length;
+    char name[LOCAL_PATH_SIZE];
+    size_t nameLength = MakeLocalName(url, length, kind, name, found.room);
     char path[LOCAL_PATH_SIZE];
-    size_t pathLength = nameLength > 0 && state.names.Claim(name, ahead.lower, &nameLength,
-                                                            found.room, url, ahead.hash)
+    size_t pathLength = nameLength > 0 && state.names.Claim(name, &nameLength, found.room, url)
                             ? JoinSaveFolder(state.saveFolder, found.folderLength, name, nameLength,
                                              path, sizeof path)
                             : 0;

@@ -23,20 +23,9 @@ struct FoundOnPage {
     size_t room = 0;           // for a local name beside the save folder and its separator
     int32_t depth = 0;         // of the page
     int32_t level = 0;         // of embedding, of the page
-    NamePrefix prefix;         // of the page's URL, for the local names of its items
 };
 // Those of the current page of `state`.
 FoundOnPage PageFacts(CrawlState& state);
-
-// The local name of an item, made while the scan reads on, before the item is added: its
-// place in the name registry is brought near meanwhile.
-struct NameAhead {
-    bool made = false;
-    size_t length = 0;  // 0 when no name fits
-    uint32_t hash = 0;  // as NameRegistry::Prefetch gives it
-    char name[LOCAL_PATH_SIZE];
-    char lower[NameRegistry::kLowerArea];  // the name in lower case, as Prefetch made it
-};
 
 // What the page is to name an item by.
 struct ItemChoice {
@@ -45,19 +34,11 @@ struct ItemChoice {
     bool outOfRecords = false;  // no record was free: nothing was added
 };
 
-// Makes `*ahead` the local name of the item at `url` (NUL-terminated, `length` characters),
-// named on the current page as `kind`, when this crawl would save such an item; leaves it
-// unmade otherwise.
-void MakeNameAhead(const CrawlState& state, const FoundOnPage& found, const char* url,
-                   size_t length, PageKind kind, bool sameSite, const SaveOptions& options,
-                   NameAhead* ahead);
-
-// The item at `url` (absolute, NUL-terminated, `length` characters, `hash` as
-// CrawlState::PrefetchUrl gives it), named on the current page as `kind`. A URL met before
-// keeps its fate; a new one that this crawl saves gets a record in `groups` and a unique
-// local name: the one in `ahead` when MakeNameAhead made it.
+// The item at `url` (absolute, NUL-terminated, `length` characters), named on the current
+// page as `kind`. A URL met before keeps its fate; a new one that this crawl saves gets a
+// record in `groups` and a unique local name.
 ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups& groups,
-                        const char* url, size_t length, uint32_t hash, PageKind kind, bool sameSite,
-                        const SaveOptions& options, NameAhead& ahead);
+                        const char* url, size_t length, PageKind kind, bool sameSite,
+                        const SaveOptions& options);
 
 }  // namespace qm

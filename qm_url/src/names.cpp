@@ -181,35 +181,6 @@ void ShortHash(const char* text, char (&hex)[9]) {
     hex[8] = '\0';
 }
 
-NamePrefix MakeNamePrefix(const char* url, size_t length) {
-    NamePrefix prefix;
-    const char* authority = static_cast<const char*>(std::memchr(url, ':', length));
-    if (authority == nullptr || length - static_cast<size_t>(authority - url) < 3 ||
-        std::memcmp(authority, "://", 3) != 0)
-        return prefix;
-    authority += 3;
-    const void* slash = std::memchr(authority, '/', length - static_cast<size_t>(authority - url));
-    if (slash == nullptr) return prefix;
-    size_t n = static_cast<size_t>(static_cast<const char*>(slash) - url) + 1;
-    if (std::memchr(url, '?', n) != nullptr || std::memchr(url, '#', n) != nullptr) return prefix;
-    prefix.url.assign(url, n);
-    char mapped[URL_TEXT_SIZE];
-    char prev = '\0';
-    prefix.flat.assign(mapped, kFlatName.Map(url, n, prev, mapped));
-    prev = '\0';
-    prefix.folders.assign(mapped, kFolderName.Map(url, n, prev, mapped));
-    // Whether its folder names are all ordinary ones.
-    const std::string& f = prefix.folders;
-    bool ordinary = !f.empty() && f.back() == '\\';
-    for (size_t i = 0; ordinary && i < f.size();) {
-        size_t end = f.find('\\', i);
-        ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(f.data() + i, end - i);
-        i = end + 1;
-    }
-    prefix.foldersChecked = ordinary ? f.size() : 0;
-    return prefix;
-}
-
 namespace {
 
 // What the end of a URL's path means for its name: where the query starts, the extension
@@ -258,36 +229,23 @@ NameShape ShapeOf(const char* url, size_t n, PageKind kind) {
 
 // The URL mapped to a name in `raw` (kWorkAreaSize bytes): characters a name cannot hold
 // become '-', a run of '/' one backslash between folders or one '-' in a flat name, the
-// query goes where `shape` puts it. *checked receives how much of it is known to stand as it
-// is, *schemeEnd the length of its scheme and '-'. Returns its length; 0 when it is no
-// name of a fetchable URL.
-size_t MapName(const char* url, size_t n, const NameShape& shape, NameMode mode,
-               const NamePrefix* prefix, char* raw, size_t* checked, size_t* schemeEnd) {
+// query goes where `shape` puts it. *schemeEnd receives the length of its scheme and '-'.
+// Returns its length; 0 when it is no name of a fetchable URL.
+size_t MapName(const char* url, size_t n, const NameShape& shape, NameMode mode, char* raw,
+               size_t* schemeEnd) {
     const size_t addedLength = std::strlen(shape.added);
     if (n + addedLength >= kWorkAreaSize) return 0;
     const NameCharacters& map = mode == NAME_MODE_FOLDERS ? kFolderName : kFlatName;
     const size_t queryStart = shape.queryStart, extLength = shape.extLength;
     const bool extensionLast = shape.queryBeforeExtension && n > queryStart && extLength > 0;
-    size_t rawLength = 0, from = 0;
+    size_t rawLength = 0;
     char prev = '\0';
-    *checked = 0;
-    // The start that the page's URLs share is mapped once for them all.
-    const size_t p = prefix ? prefix->url.size() : 0;
-    if (p > 0 && p <= (extensionLast ? queryStart - extLength - 1 : n) &&
-        std::memcmp(url, prefix->url.data(), p) == 0) {
-        const std::string& mapped = mode == NAME_MODE_FOLDERS ? prefix->folders : prefix->flat;
-        std::memcpy(raw, mapped.data(), mapped.size());
-        rawLength = mapped.size();
-        prev = url[p - 1];
-        from = p;
-        if (mode == NAME_MODE_FOLDERS) *checked = prefix->foldersChecked;
-    }
     if (extensionLast) {
-        rawLength += map.Map(url + from, queryStart - extLength - 1 - from, prev, raw + rawLength);
+        rawLength += map.Map(url, queryStart - extLength - 1, prev, raw + rawLength);
         rawLength += map.Map(url + queryStart, n - queryStart, prev, raw + rawLength);
         rawLength += map.Map(url + queryStart - extLength - 1, extLength + 1, prev, raw + rawLength);
     } else {
-        rawLength += map.Map(url + from, n - from, prev, raw + rawLength);
+        rawLength += map.Map(url, n, prev, raw + rawLength);
         rawLength += map.Map(shape.added, addedLength, prev, raw + rawLength);
     }
     raw[rawLength] = '\0';
@@ -312,11 +270,11 @@ size_t Give(const std::string& made, char* name, size_t size) {
 // A name of folders: each folder and file name made safe to store and no longer than a
 // file system takes, and the whole shortened to the host's folder and a hash where it is
 // too deep for `size`.
-size_t FolderName(const char* raw, size_t rawLength, size_t checked, size_t schemeEnd,
-                  const char* url, char* name, size_t size) {
+size_t FolderName(const char* raw, size_t rawLength, size_t schemeEnd, const char* url,
+                  char* name, size_t size) {
     // Most paths have no folder or file name to change: they stand as they are.
     bool ordinary = rawLength < size;
-    for (size_t i = checked; ordinary && i < rawLength;) {
+    for (size_t i = 0; ordinary && i < rawLength;) {
         const void* slash = std::memchr(raw + i, '\\', rawLength - i);
         size_t end = slash ? static_cast<size_t>(static_cast<const char*>(slash) - raw) : rawLength;
         ordinary = end - i <= kLongestComponent && IsOrdinaryComponent(raw + i, end - i);
@@ -375,39 +333,29 @@ size_t FlatName(const char* raw, size_t rawLength, const char* url, char* name, 
 
 }  // namespace
 
-size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size,
-                     const NamePrefix* prefix) {
+size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size) {
     const NameMode mode = NameModeOf(kind);
     const NameShape shape = ShapeOf(url, n, kind);
     char raw[kWorkAreaSize];
-    size_t checked, schemeEnd;
-    const size_t rawLength = MapName(url, n, shape, mode, prefix, raw, &checked, &schemeEnd);
+    size_t schemeEnd;
+    const size_t rawLength = MapName(url, n, shape, mode, raw, &schemeEnd);
     if (rawLength == 0) return 0;
-    return mode == NAME_MODE_FOLDERS ? FolderName(raw, rawLength, checked, schemeEnd, url, name, size)
+    return mode == NAME_MODE_FOLDERS ? FolderName(raw, rawLength, schemeEnd, url, name, size)
                                      : FlatName(raw, rawLength, url, name, size);
 }
 
 void NameRegistry::Clear() {
     taken_.Clear();
     isFolder_.clear();
-    for (std::string& folder : knownFolders_) folder.clear();
-    nextKnown_ = 0;
 }
 
-// A name of up to kLongestClaim - 1 characters, and the hash that may be added to it.
-static_assert(kLongestClaim + 10 <= NameRegistry::kLowerArea);
-
-uint32_t NameRegistry::Prefetch(const char* name, size_t length, char* lower) const {
-    if (length >= kLongestClaim) return 0;  // Claim refuses it
-    LowerCopy(name, length + 1, lower);
-    return taken_.Prefetch(std::string_view(lower, length));
-}
-
-bool NameRegistry::Claim(char* name, char* lower, size_t* length, size_t size, const char* url,
-                         uint32_t hash) {
+bool NameRegistry::Claim(char* name, size_t* length, size_t size, const char* url) {
     size_t n = *length;
     if (n >= size || n >= kLongestClaim) return false;
-    uint32_t nameHash = hash;
+    // The name in lower case, with room for the hash that may be added to it.
+    char lower[kLongestClaim + 10];
+    LowerCopy(name, n + 1, lower);
+    uint32_t nameHash = TextTable::Hash(std::string_view(lower, n));
     auto find = [&](size_t length) { return taken_.Find(std::string_view(lower, length)); };
     auto isFile = [&](size_t length) {
         int32_t e = find(length);
@@ -415,7 +363,7 @@ bool NameRegistry::Claim(char* name, char* lower, size_t* length, size_t size, c
     };
     auto insert = [&](size_t at, const char* text) {
         size_t k = std::strlen(text);
-        if (n + k >= size) return false;
+        if (n + k >= size || n + k >= sizeof lower) return false;
         std::memmove(name + at + k, name + at, n - at + 1);
         std::memmove(lower + at + k, lower + at, n - at + 1);
         for (size_t i = 0; i < k; ++i) {
@@ -428,18 +376,10 @@ bool NameRegistry::Claim(char* name, char* lower, size_t* length, size_t size, c
     // A new folder must not bear a file's name: such a folder gets a '_' added.
     const char* lastSlash = std::strrchr(lower, '\\');
     const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - lower) : 0;
-    // A page's items come from a few folders: those of the last names are known at once.
     bool parentKnown = false;
-    for (size_t i = 0; folderLength > 0 && i < kKnownFolders && !parentKnown; ++i)
-        parentKnown = folderLength == knownFolders_[i].size() &&
-                      std::memcmp(lower, knownFolders_[i].data(), folderLength) == 0;
-    if (lastSlash && !parentKnown) {
+    if (lastSlash) {
         int32_t parent = find(folderLength);
         parentKnown = parent >= 0 && isFolder_[static_cast<size_t>(parent)];
-        if (parentKnown) {
-            knownFolders_[nextKnown_].assign(lower, folderLength);
-            nextKnown_ = (nextKnown_ + 1) % kKnownFolders;
-        }
     }
     if (lastSlash != nullptr && !parentKnown) {
         for (size_t cut = 0; cut < n; ++cut) {

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "text_table.h"
@@ -27,25 +26,12 @@ NameMode NameModeOf(PageKind kind);
 // and frames without a known extension that is not a page's), ".css" to style sheets
 // without it; a query goes before a known extension; a URL ending in '/' gets a name of
 // its own. A name longer than `size` - 1 is shortened with a hash of the URL. `url` is
-// NUL-terminated and `length` characters long; `prefix`, when given, may spare mapping its
-// start again. Returns the name's length; 0 when no name fits.
-struct NamePrefix;
-size_t MakeLocalName(const char* url, size_t length, PageKind kind, char* name, size_t size,
-                     const NamePrefix* prefix = nullptr);
+// NUL-terminated and `length` characters long. Returns the name's length; 0 when no name
+// fits.
+size_t MakeLocalName(const char* url, size_t length, PageKind kind, char* name, size_t size);
 inline size_t MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
     return MakeLocalName(url, std::strlen(url), kind, name, size);
 }
-
-// What the start of many URLs, "scheme://host/", becomes in local names of either mode,
-// worked out once for them all.
-struct NamePrefix {
-    std::string url;  // empty for none
-    std::string flat;
-    std::string folders;
-    size_t foldersChecked = 0;  // of `folders`, the part known to stand as it is
-};
-// That of the URL `url` (`length` characters).
-NamePrefix MakeNamePrefix(const char* url, size_t length);
 
 // The local names given out in one crawl, compared as a file system that ignores case does.
 class NameRegistry {
@@ -55,26 +41,11 @@ public:
     // file name taken, or a folder of that name, gets a hash of `url` before its extension;
     // a folder whose name a file took gets a '_' added. `*length` is the length of `name`
     // before and after. False when no name fits `size`.
-    bool Claim(char* name, size_t* length, size_t size, const char* url) {
-        char lower[kLowerArea];
-        return Claim(name, lower, length, size, url, Prefetch(name, *length, lower));
-    }
-    // The same for a name that Prefetch copied to `lower` and hashed as `hash`.
-    bool Claim(char* name, char* lower, size_t* length, size_t size, const char* url,
-               uint32_t hash);
-    // Copies `name` (`length` characters and a NUL) in lower case to `lower`, an area of
-    // kLowerArea bytes, and asks for the place where it is looked for to be brought near
-    // while other work goes on. Returns what Claim takes as its hash.
-    uint32_t Prefetch(const char* name, size_t length, char* lower) const;
-    static constexpr size_t kLowerArea = 2 * LOCAL_PATH_SIZE;
+    bool Claim(char* name, size_t* length, size_t size, const char* url);
 
 private:
     TextTable taken_;             // every file and folder name given out, in lower case
     std::vector<bool> isFolder_;  // for each of them
-    // The folders, in lower case, last found to be ones: a page's items come from a few.
-    static constexpr size_t kKnownFolders = 4;
-    std::string knownFolders_[kKnownFolders];
-    size_t nextKnown_ = 0;  // the one to be replaced next
 };
 
 // A short hash of `text`: eight hexadecimal digits.

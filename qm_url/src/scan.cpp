@@ -132,15 +132,11 @@ void WriteValue(const char* s, size_t n, bool localName, uint8_t context, Text& 
     }
 }
 
-// A reference read and resolved, waiting for its item to be added.
+// A reference read and resolved.
 struct Resolved {
-    FoundReference r;
     int32_t length;    // of the decoded value
     size_t urlLength;  // of its part before the fragment
     size_t n;          // of the absolute URL
-    uint32_t urlHash;
-    bool sameSite;
-    NameAhead ahead;
     char value[URL_TEXT_SIZE];
     char url[URL_TEXT_SIZE];
 };
@@ -166,7 +162,6 @@ public:
     bool Continue() override { return !stop_.requested(); }
 
     int32_t Finish() {
-        AddWaiting();
         // An empty text may come without a buffer: nothing to copy then.
         if (end_ > copied_)
             std::memcpy(out_ + outLength_, in_ + copied_, static_cast<size_t>(end_ - copied_));
@@ -180,11 +175,7 @@ public:
 
 private:
     bool Resolve(const FoundReference& r, Resolved& x) const;
-    void Add(Resolved& x);
-    void AddWaiting() {
-        if (waiting_ >= 0) Add(resolved_[waiting_]);
-        waiting_ = -1;
-    }
+    void Add(const FoundReference& r, const Resolved& x);
     bool Replace(const FoundReference& r, const char* text, size_t length);
 
     CrawlState& state_;
@@ -202,64 +193,43 @@ private:
     std::string pageHost_;
     FoundGroups groups_;
     bool outOfRecords_ = false;
-    // Each reference waits in one of these until the next is resolved: the URL index is far
-    // larger than any cache, and its look-up is asked for while the next reference is read.
-    Resolved resolved_[2];
-    int waiting_ = -1;  // the one that waits, or -1
 };
 
 bool PageScan::Found(const FoundReference& r) {
-    int fresh = waiting_ == 0 ? 1 : 0;
-    Resolved& x = resolved_[fresh];
+    Resolved x;
     if (!Resolve(r, x)) return true;
-    AddWaiting();
     if (r.base) {
         // References after it resolve against it; the saved page against its own folder.
         ParseBase(x.url, &base_);
         Replace(r, "", 0);
         return true;
     }
-    waiting_ = fresh;
+    Add(r, x);
     return true;
 }
 
 // False when the reference is kept as it is: empty, too long, a place in the page itself,
 // another scheme or no usable URL.
 bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
-    x.r.begin = r.begin;  // field by field, for the reason given at LocalSpot below
-    x.r.end = r.end;
-    x.r.kind = r.kind;
-    x.r.context = r.context;
-    x.r.base = r.base;
     x.length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value, sizeof x.value);
     if (x.length <= 0 || x.value[0] == '#') return false;
     const void* hash = std::memchr(x.value, '#', static_cast<size_t>(x.length));
     x.urlLength = hash ? static_cast<size_t>(static_cast<const char*>(hash) - x.value)
                        : static_cast<size_t>(x.length);
     x.n = ResolveUrl(base_, x.value, x.urlLength, x.url);
-    if (x.n == 0) return false;
-    x.urlHash = state_.PrefetchUrl(x.url, x.n);
-    // An item to add has its name made now, while the previous one waits for its look-up.
-    x.ahead.made = false;
-    x.sameSite = false;
-    if (r.kind != kAddressOnly && !outOfRecords_) {
-        x.sameSite = IsOnSite(x.url, x.n, pageHost_);
-        MakeNameAhead(state_, found_, x.url, x.n, r.kind, x.sameSite, options_, &x.ahead);
-    }
-    return true;
+    return x.n > 0;
 }
 
-void PageScan::Add(Resolved& x) {
-    const FoundReference& r = x.r;
+void PageScan::Add(const FoundReference& r, const Resolved& x) {
     const char* url = x.url;
     size_t n = x.n;
     // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
     const bool named = (r.context & kNamedInScript) != 0;
     if (r.kind != kAddressOnly && !outOfRecords_) {
-        bool known = named && state_.FindUrl(url, n, x.urlHash) >= 0;
-        choice = AddFoundItem(state_, found_, groups_, url, n, x.urlHash, r.kind, x.sameSite,
-                              options_, x.ahead);
+        bool known = named && state_.FindUrl(url, n) >= 0;
+        choice = AddFoundItem(state_, found_, groups_, url, n, r.kind,
+                              IsOnSite(url, n, pageHost_), options_);
         outOfRecords_ = choice.outOfRecords;
         if (choice.entry >= 0 && (!named || !known)) state_.entry(choice.entry).guessed = named;
     }

@@ -50,14 +50,6 @@ public:
         slots_.assign(kFirstSlots, Slot{});
     }
 
-    // Asks for the place where `s` would be looked for to be brought near, while other work
-    // goes on; the Hash of `s`.
-    uint32_t Prefetch(std::string_view s) const {
-        uint32_t h = Hash(s);
-        __builtin_prefetch(&slots_[h & (slots_.size() - 1)]);
-        return h;
-    }
-
     // The number of the text equal to `s`, or -1.
     int32_t Find(std::string_view s) const { return Find(s, Hash(s)); }
     // The same, for a text whose Hash is `h`.
