@@ -209,9 +209,10 @@ QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* s
 QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
                                     int32_t followRedirects, CookieJar* jar);
 
-/* Asks the running call, from any thread, to end: it returns within 100 ms, leaving no
- * socket or file open and no half-written file. The next call runs normally. A stopped
- * call returns 0; the items saved before the stop stay saved. */
+/* Asks the calls running now, from any thread, to end: each returns within 100 ms, leaving
+ * no socket or file open and no half-written file. A call is reached from the moment it has
+ * begun; a stop asked while no call runs reaches none, and the next call runs normally. A
+ * stopped call returns 0; the items saved before the stop stay saved. */
 QM_API void QM_CALL qm_StopSave(void);
 
 #ifdef __cplusplus
