@@ -31,6 +31,9 @@ sites=(
   "git|AsciiDoc|/usr/share/doc/git/html|git.html"
   "debian-handbook|Publican|/usr/share/doc/debian-handbook/html/en-US|index.html"
   "sqlite|by hand|/usr/share/doc/sqlite3|index.html"
+  "javadoc|Javadoc|/usr/share/doc/libcommons-lang3-java/api|index.html"
+  "rustdoc|rustdoc|/usr/share/doc/cargo/doc|quote/index.html"
+  "mkdocs|MkDocs|/usr/share/doc/mkdocs/html|index.html"
 )
 
 if [ ${#only[@]} -gt 0 ]; then
