@@ -11,6 +11,7 @@
 
 #include "qm_url.h"
 #include "qmsave_save.h"
+#include "single_file_outputs.h"
 #include "scratch.h"
 #include "test_server.h"
 
@@ -217,6 +218,53 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
     }
     qm_SetFailureCallback(nullptr);
     EXPECT_EQ(FilesIn(box.Root()).size(), FilesIn(box.Root() / "saved").size() + 1);  // and no temporary file
+}
+
+struct Collected : qm::Output {
+    bool Put(const char* data, size_t size) override {
+        text.append(data, size);
+        return true;
+    }
+    std::string text;
+};
+
+// The codings of items written into a page, fed in pieces that may cut anywhere.
+TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
+    struct {
+        const char* name;
+        std::vector<std::string> pieces;
+        std::string base64, script, attribute;
+    } cases[] = {
+        {"nothing", {}, "", "", ""},
+        {"one byte short of a block", {"ab"}, "YWI=", "ab", "ab"},
+        {"two bytes short", {"a"}, "YQ==", "a", "a"},
+        {"blocks across pieces", {"a", "bcd", "", "ef"}, "YWJjZGVm", "abcdef", "abcdef"},
+        {"an end tag in any case", {"x</SCRIPT>y"}, "eDwvU0NSSVBUPnk=", "x<\\/SCRIPT>y",
+         "x</SCRIPT>y"},
+        {"an end tag cut by the pieces", {"x<", "/scr", "ipt"}, "eDwvc2NyaXB0", "x<\\/script",
+         "x</script"},
+        {"other end tags and a last '<'", {"</b></scrip", "<"}, "PC9iPjwvc2NyaXA8", "</b></scrip<",
+         "</b></scrip<"},
+        {"quotes and ampersands", {"a\"&amp;", "\""}, "YSImYW1wOyI=", "a\"&amp;\"",
+         "a&quot;&amp;amp;&quot;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Collected base64, script, attribute;
+        qm::Base64Output coded(base64);
+        qm::RawTextOutput raw(script, "script");
+        qm::AttributeOutput escaped(attribute);
+        for (const std::string& piece : c.pieces) {
+            EXPECT_TRUE(coded.Put(piece.data(), piece.size()));
+            EXPECT_TRUE(raw.Put(piece.data(), piece.size()));
+            EXPECT_TRUE(escaped.Put(piece.data(), piece.size()));
+        }
+        EXPECT_TRUE(coded.Finish());
+        EXPECT_TRUE(raw.Finish());
+        EXPECT_EQ(base64.text, c.base64);
+        EXPECT_EQ(script.text, c.script);
+        EXPECT_EQ(attribute.text, c.attribute);
+    }
 }
 
 }  // namespace
