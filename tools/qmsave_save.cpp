@@ -9,6 +9,7 @@
 #include "interrupt.h"
 #include "kept_copy.h"
 #include "qm_url.h"
+#include "single_file_save.h"
 
 namespace qmsave {
 
@@ -21,6 +22,7 @@ struct Counts {
     int lines = 0;                 // the running count on the per-item lines
     int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
     std::string budget;            // the save budget that ended the save ("5 items"), if one did
+    SingleFileSave* singleFile = nullptr;  // with --single-file: where the pages go
 };
 Counts g_counts;
 
@@ -56,6 +58,8 @@ void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
     ++g_counts.items;
     if (record->kind >= 1 && record->kind <= 7) ++g_counts.byKind[record->kind];
     g_counts.lastItem = index;
+    if (g_counts.singleFile != nullptr && record->kind == KIND_PAGE)
+        g_counts.singleFile->PageSaved(record->localPath);
     std::fprintf(stderr, "%6d  %-11s %s -> %s\n", ++g_counts.lines, KindName(record->kind),
                  record->url, Shown(record->localPath).c_str());
 }
@@ -110,6 +114,7 @@ int Save(const char* verb, int argc, char** argv) {
     const bool pages = std::strcmp(verb, "pages") == 0;
     bool complete = false;
     bool otherSites = false;
+    bool singleFile = false;
     CookieFiles cookies;
     std::string problem;
     for (int i = 0; i < argc; ++i) {
@@ -117,6 +122,8 @@ int Save(const char* verb, int argc, char** argv) {
             if (!problem.empty()) return Refuse((problem + " (try qmsave --help)").c_str());
         } else if (!pictures && std::strcmp(argv[i], "--complete") == 0) {
             complete = true;
+        } else if (!pictures && std::strcmp(argv[i], "--single-file") == 0) {
+            singleFile = true;
         } else if (pages && std::strcmp(argv[i], "--other-sites") == 0) {
             otherSites = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -147,21 +154,44 @@ int Save(const char* verb, int argc, char** argv) {
 
     if (!cookies.Open()) return 2;
 
+    // With --single-file the save goes into a folder of its own beside FILE, and FILE is
+    // replaced only by the whole single file.
+    SingleFileSave single;
+    if (singleFile) {
+        if (!single.Begin(Shown(savePath.c_str())))
+            return Refuse("could not make a temporary folder beside the file");
+        savePath = single.savePath();
+        if (savePath.size() >= LOCAL_PATH_SIZE)
+            return Refuse("the file path is too long (249 characters at most with --single-file)");
+    }
+
     // A page file saved before would be found present and kept: it is moved aside, so the
     // page is saved anew, and comes back when the save leaves nothing in its place.
     KeptCopy kept;
-    if (!pictures) kept.MoveAside(Shown(savePath.c_str()));
+    if (!pictures && !singleFile) kept.MoveAside(Shown(savePath.c_str()));
 
     // pages stays on the start page's site unless asked to follow links elsewhere.
     SaveOptions options{1, complete ? 1 : 0, pages && !otherSites ? 1 : 0, pages ? 1 : 0};
     StopOnInterrupt();
     g_counts = Counts();
+    if (singleFile) g_counts.singleFile = &single;
     qm_SetFailureCallback(ReportFailure);
     int32_t result =
         pictures
             ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
             : qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar());
     kept.Settle();
+    // The start page is saved unless the save failed (a budget ends it only after that).
+    if (singleFile && !Interrupted() && (result == 1 || !g_counts.budget.empty())) {
+        const SingleFileSave::Outcome written = single.Write();
+        g_counts.failed += written.failed;
+        if (!written.startPage && !Interrupted()) {
+            cookies.Close();
+            PrintCount();
+            std::fprintf(stderr, "qmsave: nothing was saved: %s was not written\n", target);
+            return 1;
+        }
+    }
     // Cookies set by a save that failed or stopped are kept too: a login page may set them.
     const bool cookiesWritten = cookies.Close();
     if (Interrupted()) {

@@ -6,14 +6,17 @@
 // The help's lines for the saving verbs, and its paragraph on them (string literals, to be
 // joined into the help text).
 #define QMSAVE_SAVE_HELP                                                                  \
-  "  qmsave page URL FILE [--complete] " QMSAVE_COOKIES_HELP                              \
+  "  qmsave page URL FILE [--complete] [--single-file] " QMSAVE_COOKIES_HELP              \
   "\n"                                                                                    \
   "                               save the page into FILE, its frames and style sheets\n" \
-  "                               (and with --complete its pictures) beside it\n"         \
-  "  qmsave pages URL FILE [--complete] [--other-sites] " QMSAVE_COOKIES_HELP             \
+  "                               (and with --complete its pictures) beside it; with\n"   \
+  "                               --single-file all of it inside FILE, as one file\n"     \
+  "  qmsave pages URL FILE [--complete] [--other-sites] [--single-file] "                 \
+  QMSAVE_COOKIES_HELP                                                                     \
   "\n"                                                                                    \
   "                               the same, and every page it links to, one level deep\n" \
-  "                               (on other sites too with --other-sites)\n"              \
+  "                               (on other sites too with --other-sites); with\n"        \
+  "                               --single-file each page is one file of its own\n"       \
   "  qmsave pictures URL FOLDER " QMSAVE_COOKIES_HELP                                     \
   "\n"                                                                                    \
   "                               save every picture of the page flat into FOLDER\n"

@@ -209,6 +209,18 @@ QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* s
 QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, int64_t mostBytes,
                                     int32_t followRedirects, CookieJar* jar);
 
+/* Writes the page at savedPage, saved by qm_SavePages into the folder saveFolder (or a folder
+ * below it), as one HTML file at filePath that needs nothing else: the pictures, fonts, media
+ * files and style sheets it and its frames and style sheets name by their saved files are
+ * written into it as data: URLs, a linked style sheet as a style element, a script inlined
+ * as it came, an iframe's document as its srcdoc. Links, addresses and what was not saved
+ * stay as they are; nothing above saveFolder is read. The file is written under a temporary
+ * name beside filePath and renamed into place once whole. A file larger than mostBytes is not
+ * written ("larger than the size limit of N bytes"). 1 when written; 0, with no file left
+ * behind and the reason given to the failure callback (url savedPage), when not. */
+QM_API int32_t QM_CALL qm_WriteSingleFile(const char* saveFolder, const char* savedPage,
+                                          const char* filePath, int64_t mostBytes);
+
 /* Asks the calls running now, from any thread, to end: each returns within 100 ms, leaving
  * no socket or file open and no half-written file. A call is reached from the moment it has
  * begun; a stop asked while no call runs reaches none, and the next call runs normally. A

@@ -41,6 +41,7 @@ void DescribeFetchResult(const FetchResult& result, char* text, size_t size) {
         case FetchStatus::kTooManyRedirects: plain = "too many redirects"; break;
         case FetchStatus::kBadRedirect: plain = "redirect without a usable Location"; break;
         case FetchStatus::kWriteFailed: plain = "file could not be written"; break;
+        case FetchStatus::kReadFailed: plain = "file could not be read"; break;
         case FetchStatus::kStopped: plain = "stopped"; break;
         case FetchStatus::kNoMemory: plain = "out of memory"; break;
         case FetchStatus::kItemBudgetReached:

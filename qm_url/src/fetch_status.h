@@ -35,6 +35,7 @@ enum class FetchStatus : int32_t {
     kByteBudgetReached,     // the save wrote as many bytes as its budget (`budget`) allows
     kTooLarge,              // the body is larger than the size limit (`budget`)
     kCut,                   // the body is longer than the caller's buffer: cut at `received`
+    kReadFailed,            // a saved file could not be read
 };
 
 // A status with the numbers its text names.

@@ -74,12 +74,14 @@ struct Name {
 
 struct Attribute {
     Name<16> name;
+    int32_t from;        // the name's first byte
     int32_t begin, end;  // the value
     uint8_t quote;       // kDoubleQuoted, kSingleQuoted or 0
 };
 
 struct Tag {
     Name<16> name;
+    int32_t begin, end;  // the '<' and one past the '>'
     Attribute attributes[kMaxAttributes];
     int count = 0;
     template <size_t K>
@@ -203,6 +205,18 @@ private:
         if (end <= begin) return true;
         return v_.Found(FoundReference{begin, end, kind, context, base});
     }
+    // A reference that is a tag's attribute value as a whole.
+    bool EmitAttribute(const Tag& tag, const Attribute& a, PageKind kind, bool base) {
+        if (a.end <= a.begin) return true;
+        FoundReference r{a.begin, a.end, kind, static_cast<uint8_t>(kInAttribute | a.quote), base};
+        r.role = RoleOf(tag, a, kind);
+        r.tagBegin = tag.begin;
+        r.tagEnd = tag.end;
+        r.attributeBegin = a.from;
+        r.attributeEnd = a.quote != 0 ? a.end + 1 : a.end;
+        return v_.Found(r);
+    }
+    ElementRole RoleOf(const Tag& tag, const Attribute& a, PageKind kind) const;
     int32_t After(int32_t from, char c) const {
         if (from >= n_) return n_;
         const void* p = std::memchr(t_ + from, c, static_cast<size_t>(n_ - from));
@@ -280,10 +294,11 @@ int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
     int32_t i = from;
     while (i < n_ && !kTagBytes(t_[i], kEndsTagName)) ++i;
     tag->name.Set(t_ + from, i - from);
+    tag->begin = from - 1;
     for (;;) {
         while (i < n_ && (IsBlank(t_[i]) || t_[i] == '/')) ++i;
         if (i >= n_) return n_ + 1;
-        if (t_[i] == '>') return i + 1;
+        if (t_[i] == '>') return tag->end = i + 1;
         int32_t nameStart = i++;
         while (i < n_ && !kTagBytes(t_[i], kEndsAttributeName)) ++i;
         // Read in place: an attribute built aside and copied whole would be read back before
@@ -291,6 +306,7 @@ int32_t Reader::ReadTag(int32_t from, Tag* tag) const {
         Attribute spare;
         Attribute& a = tag->count < kMaxAttributes ? tag->attributes[tag->count] : spare;
         a.name.Set(t_ + nameStart, i - nameStart);
+        a.from = nameStart;
         a.quote = 0;
         while (i < n_ && IsBlank(t_[i])) ++i;
         if (i < n_ && t_[i] == '=') {
@@ -410,11 +426,36 @@ bool Reader::TagReferences(const Tag& tag) {
         const PageKind kind = KindBy(t_, tag, *rule);
         bool ok = rule->needs == kCandidates
                       ? Srcset(a, kind)
-                      : Emit(a.begin, a.end, kind, static_cast<uint8_t>(kInAttribute | a.quote),
-                             rule->needs == kBaseUrl);
+                      : EmitAttribute(tag, a, kind, rule->needs == kBaseUrl);
         if (!ok) return false;
     }
     return true;
+}
+
+ElementRole Reader::RoleOf(const Tag& tag, const Attribute& a, PageKind kind) const {
+    if (!a.name.Is("src") && !a.name.Is("href")) return ElementRole::kValue;
+    if (tag.name.Is("iframe")) return ElementRole::kFrameSource;
+    if (tag.name.Is("script")) {
+        const Attribute* type = tag.Find("type");
+        const bool module =
+            type && IsWordNoCase(t_ + type->begin, static_cast<size_t>(type->end - type->begin),
+                                 "module");
+        return !module && (tag.Find("defer") || tag.Find("async")) ? ElementRole::kLateScriptSource
+                                                                   : ElementRole::kScriptSource;
+    }
+    if (tag.name.Is("link") && kind != kAddressOnly) {
+        const Attribute* rel = tag.Find("rel");
+        // An alternate style sheet stays one the reader may pick: only its value changes.
+        if (rel && HasToken(t_ + rel->begin, rel->end - rel->begin, "stylesheet"))
+            return kind == KIND_STYLE_SHEET &&
+                           !HasToken(t_ + rel->begin, rel->end - rel->begin, "alternate")
+                       ? ElementRole::kStyleSheetLink
+                       : ElementRole::kValue;
+        if (rel && (HasToken(t_ + rel->begin, rel->end - rel->begin, "preload") ||
+                    HasToken(t_ + rel->begin, rel->end - rel->begin, "modulepreload")))
+            return ElementRole::kPreloadLink;
+    }
+    return ElementRole::kValue;
 }
 
 // The page a refresh goes to: "5; url=next.html", the URL perhaps quoted, or "0;next.html".

@@ -26,12 +26,28 @@ enum ValueContext : uint8_t {
 // would lose it otherwise): form actions, link relations we do not save, and the like.
 constexpr PageKind kAddressOnly = 0;
 
+// What the element of a reference does with the item, where writing the item into the page
+// itself takes more than a new value.
+enum class ElementRole : uint8_t {
+    kValue,             // the value alone names the item
+    kStyleSheetLink,    // the href of a link rel=stylesheet
+    kPreloadLink,       // the href of a link that only fetches ahead (preload, modulepreload)
+    kScriptSource,      // the src of a script that runs where it stands
+    kLateScriptSource,  // the src of a classic script with defer or async: it runs later
+    kFrameSource,       // the src of an iframe
+};
+
 struct FoundReference {
     int32_t begin;    // the value's first byte in the text
     int32_t end;      // one past its last byte
     PageKind kind;    // a record kind, or kAddressOnly
     uint8_t context;  // ValueContext flags
     bool base;        // the href of a base element
+    ElementRole role = ElementRole::kValue;
+    // For a reference in a tag's attribute: the tag from its '<' to one past its '>', and the
+    // attribute from its name to one past its value (and closing quote); else -1.
+    int32_t tagBegin = -1, tagEnd = -1;
+    int32_t attributeBegin = -1, attributeEnd = -1;
 };
 
 class ReferenceVisitor {

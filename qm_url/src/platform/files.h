@@ -49,6 +49,9 @@ private:
     std::string path_;  // the system's own path of the temporary file
 };
 
+// The size of the regular file at `path`; -1 when there is none.
+int64_t FileSize(const char* path);
+
 // Reads the whole file at `path` into `data`. False when it cannot be read.
 bool ReadWholeFile(const char* path, std::string* data);
 

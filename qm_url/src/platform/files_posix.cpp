@@ -159,6 +159,12 @@ bool DeleteTree(const char* path) {
     return ::nftw(target.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS) == 0;
 }
 
+int64_t FileSize(const char* path) {
+    struct stat st;
+    if (::stat(SystemPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     std::FILE* f = std::fopen(SystemPath(path).c_str(), "rb");

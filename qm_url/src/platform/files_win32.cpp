@@ -170,6 +170,15 @@ bool RenameToNew(const char* from, const char* to) {
     return MoveFileExA(from, to, 0) != 0;
 }
 
+int64_t FileSize(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return -1;
+    return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) |
+                                data.nFileSizeLow);
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     // A body's temporary file is read back while its writer still holds it open.

@@ -1,0 +1,301 @@
+#include "single_file.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ascii.h"
+#include "media_type.h"
+#include "platform/files.h"
+#include "qm_url.h"
+#include "references.h"
+#include "single_file_outputs.h"
+
+namespace qm {
+namespace {
+
+using Segments = std::vector<std::string>;
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// `path` below `folder`, as its folders and name; false when it is not below it.
+bool SegmentsBelow(const std::string& folder, const std::string& path, Segments* out) {
+    size_t n = folder.size();
+    while (n > 0 && IsSeparator(folder[n - 1])) --n;
+    if (path.size() <= n + 1 || path.compare(0, n, folder, 0, n) != 0 || !IsSeparator(path[n]))
+        return false;
+    out->clear();
+    std::string part;
+    for (size_t i = n + 1; i <= path.size(); ++i) {
+        if (i < path.size() && !IsSeparator(path[i])) {
+            part += path[i];
+        } else if (!part.empty()) {
+            if (part == "..") return false;
+            if (part != ".") out->push_back(part);
+            part.clear();
+        }
+    }
+    return !out->empty();
+}
+
+int HexDigit(char c) {
+    if (IsDigit(c)) return c - '0';
+    c = Lower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The saved file a reference value names, read against the folder of the text it stands in:
+// a relative name without a scheme or a host, %-escapes undone, kept below the save folder.
+// `fragment` receives its "#..." part.
+bool LocalFile(const std::string& value, const Segments& textFolder, Segments* file,
+               std::string* fragment) {
+    if (value.empty() || value[0] == '#' || IsSeparator(value[0])) return false;
+    for (char c : value) {
+        if (c == ':') return false;  // a scheme: an address, or data: and its like
+        if (IsSeparator(c) || c == '?' || c == '#') break;
+    }
+    size_t end = value.find_first_of("?#");
+    if (end == std::string::npos) end = value.size();
+    size_t hash = value.find('#');
+    *fragment = hash == std::string::npos ? "" : value.substr(hash);
+    *file = textFolder;
+    std::string part;
+    for (size_t i = 0; i <= end; ++i) {
+        if (i < end && !IsSeparator(value[i])) {
+            int high, low;
+            if (value[i] == '%' && i + 2 < end && (high = HexDigit(value[i + 1])) >= 0 &&
+                (low = HexDigit(value[i + 2])) >= 0) {
+                const char c = static_cast<char>(high * 16 + low);
+                if (c == '\0' || IsSeparator(c)) return false;
+                part += c;
+                i += 2;
+            } else {
+                part += value[i];
+            }
+            continue;
+        }
+        if (part == "..") {
+            if (file->empty()) return false;
+            file->pop_back();
+        } else if (!part.empty() && part != ".") {
+            file->push_back(part);
+        }
+        part.clear();
+    }
+    return !file->empty() && !IsSeparator(value[end - 1]);
+}
+
+struct References : ReferenceVisitor {
+    explicit References(const StopToken& s) : stop(s) {}
+    bool Found(const FoundReference& r) override {
+        list.push_back(r);
+        return true;
+    }
+    bool Continue() override { return !stop.requested(); }
+    const StopToken& stop;
+    std::vector<FoundReference> list;
+};
+
+// The index of "</name" in `text` from `from` on, as a raw-text element ends; its length when
+// there is none.
+size_t EndTagOf(const std::string& text, size_t from, const char* name) {
+    const size_t k = std::char_traits<char>::length(name);
+    for (size_t i = text.find("</", from); i != std::string::npos; i = text.find("</", i + 1)) {
+        const size_t after = i + 2 + k;
+        if (after <= text.size() && EqualNoCase(text.data() + i + 2, name, k) &&
+            (after == text.size() || text[after] == '>' || text[after] == '/' ||
+             text[after] == ' ' || text[after] == '\t' || text[after] == '\n' ||
+             text[after] == '\r' || text[after] == '\f'))
+            return i;
+    }
+    return text.size();
+}
+
+class SingleFileWriter {
+public:
+    SingleFileWriter(std::string saveFolder, FileOutput& file, const StopToken& stop)
+        : folder_(std::move(saveFolder)),
+          file_(file),
+          stop_(stop) {}
+
+    // Writes the text of `item` (a page or a style sheet) with its references in their new
+    // form.
+    bool WriteText(const Segments& item, TextKind kind, Output& out, int level);
+
+    FetchResult failure() const {
+        if (file_.tooLarge()) return SizeLimitResult(mostBytes_);
+        return failure_;
+    }
+    void SetMostBytes(int64_t mostBytes) { mostBytes_ = mostBytes; }
+
+private:
+    std::string PathOf(const Segments& item) const {
+        std::string path = folder_;
+        for (const std::string& s : item) path += "\\" + s;
+        return path;
+    }
+    bool Read(const Segments& item, std::string* text);
+    bool WriteReference(const std::string& text, const FoundReference& r, const Segments& at,
+                        Output& out, size_t* copied, int level);
+    bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
+                      Output& out, int level);
+    bool WriteScript(const Segments& item, Output& out);
+    bool Fail(const FetchResult& result) {
+        if (failure_.ok()) failure_ = result;
+        return false;
+    }
+    // Whether `item` is written empty: too deep, or inside itself.
+    bool CutAt(const Segments& item, int level) const {
+        return level > MOST_EMBEDDING_LEVELS ||
+               std::find(open_.begin(), open_.end(), item) != open_.end();
+    }
+
+    std::string folder_;
+    FileOutput& file_;
+    const StopToken& stop_;
+    int64_t mostBytes_ = 0;
+    std::vector<Segments> open_;  // the texts being written, outermost first
+    FetchResult failure_;
+};
+
+// Reads a saved item whole: one item at a time is held, and none larger than the room left.
+bool SingleFileWriter::Read(const Segments& item, std::string* text) {
+    const std::string path = PathOf(item);
+    const int64_t size = platform::FileSize(path.c_str());
+    if (size < 0) return Fail(FetchStatus::kReadFailed);
+    if (size > file_.room() || size > INT32_MAX) return Fail(SizeLimitResult(mostBytes_));
+    return platform::ReadWholeFile(path.c_str(), text) || Fail(FetchStatus::kReadFailed);
+}
+
+bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& out, int level) {
+    std::string text;
+    if (!Read(item, &text)) return false;
+    References references(stop_);
+    if (!ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, references))
+        return Fail(FetchStatus::kStopped);
+    const Segments folder(item.begin(), item.end() - 1);
+    open_.push_back(item);
+    size_t copied = 0;
+    for (const FoundReference& r : references.list) {
+        if (static_cast<size_t>(r.begin) < copied) continue;  // inside what was replaced
+        if (stop_.requested()) return Fail(FetchStatus::kStopped);
+        if (!WriteReference(text, r, folder, out, &copied, level)) return false;
+    }
+    open_.pop_back();
+    return out.Put(text.data() + copied, text.size() - copied);
+}
+
+bool SingleFileWriter::WriteReference(const std::string& text, const FoundReference& r,
+                                      const Segments& at, Output& out, size_t* copied, int level) {
+    if (r.base || r.kind == KIND_PAGE || r.kind == kAddressOnly || (r.context & kNamedInScript))
+        return true;
+    char value[4 * URL_TEXT_SIZE];
+    const int32_t n = DecodeValue(text.data() + r.begin, r.end - r.begin, r.context, value,
+                                  sizeof value);
+    Segments item;
+    std::string fragment;
+    if (n <= 0 || !LocalFile(std::string(value, static_cast<size_t>(n)), at, &item, &fragment) ||
+        !platform::FileExists(PathOf(item).c_str()))
+        return true;  // an address, or nothing saved: as it stands
+    auto copyTo = [&](size_t to) {
+        const bool ok = out.Put(text.data() + *copied, to - *copied);
+        *copied = to;
+        return ok;
+    };
+    const size_t tagBegin = static_cast<size_t>(r.tagBegin);
+    const size_t tagEnd = static_cast<size_t>(r.tagEnd);
+    const size_t attributeBegin = static_cast<size_t>(r.attributeBegin);
+    const size_t attributeEnd = static_cast<size_t>(r.attributeEnd);
+    switch (r.role) {
+        case ElementRole::kPreloadLink:
+            // It would only fetch ahead what the page holds already.
+            if (!copyTo(tagBegin)) return false;
+            *copied = tagEnd;
+            return true;
+        case ElementRole::kStyleSheetLink: {
+            // "<link" becomes "<style", with the tag's other attributes (media, title, ...).
+            if (!copyTo(tagBegin) || !out.Put("<style")) return false;
+            *copied = tagBegin + 5;
+            if (!copyTo(attributeBegin)) return false;
+            *copied = attributeEnd;
+            if (!copyTo(tagEnd)) return false;
+            RawTextOutput sheet(out, "style");
+            if (!CutAt(item, level + 1) &&
+                !WriteText(item, TextKind::kStyleSheet, sheet, level + 1))
+                return false;
+            return sheet.Finish() && out.Put("</style>");
+        }
+        case ElementRole::kScriptSource: {
+            std::string script;
+            if (!Read(item, &script)) return false;
+            // A comment opener in a script can keep its element's end tag from ending it:
+            // such a script goes into the page as a data: URL instead.
+            if (script.find("<!--") != std::string::npos) break;
+            if (!copyTo(attributeBegin)) return false;
+            *copied = attributeEnd;
+            if (!copyTo(tagEnd)) return false;
+            RawTextOutput inline_(out, "script");
+            if (!inline_.Put(script.data(), script.size()) || !inline_.Finish()) return false;
+            // What stood inside the element is not run beside a src.
+            *copied = EndTagOf(text, tagEnd, "script");
+            return true;
+        }
+        case ElementRole::kFrameSource: {
+            if (!copyTo(attributeBegin) || !out.Put("srcdoc=\"")) return false;
+            *copied = attributeEnd;
+            AttributeOutput document(out);
+            if (!CutAt(item, level + 1) && !WriteText(item, TextKind::kHtml, document, level + 1))
+                return false;
+            return out.Put("\"");
+        }
+        case ElementRole::kValue:
+        case ElementRole::kLateScriptSource: break;
+    }
+    if (!copyTo(static_cast<size_t>(r.begin))) return false;
+    *copied = static_cast<size_t>(r.end);
+    return WriteDataUrl(item, r.kind, fragment, out, level);
+}
+
+bool SingleFileWriter::WriteDataUrl(const Segments& item, PageKind kind,
+                                    const std::string& fragment, Output& out, int level) {
+    if (kind == KIND_STYLE_SHEET || kind == KIND_FRAME) {
+        const bool sheet = kind == KIND_STYLE_SHEET;
+        if (!out.Put(sheet ? "data:text/css;base64," : "data:text/html;base64,")) return false;
+        Base64Output coded(out);
+        if (!CutAt(item, level + 1) &&
+            !WriteText(item, sheet ? TextKind::kStyleSheet : TextKind::kHtml, coded, level + 1))
+            return false;
+        return coded.Finish();
+    }
+    std::string bytes;
+    if (!Read(item, &bytes)) return false;
+    const std::string& name = item.back();
+    const char* type = MediaTypeOf(name.data(), name.size(), bytes.data(),
+                                   std::min<size_t>(bytes.size(), 16));
+    if (!out.Put("data:") || !out.Put(type) || !out.Put(";base64,")) return false;
+    Base64Output coded(out);
+    return coded.Put(bytes.data(), bytes.size()) && coded.Finish() &&
+           out.Put(fragment.data(), fragment.size());
+}
+
+}  // namespace
+
+FetchResult WriteSingleFile(const char* saveFolder, const char* savedPage, const char* filePath,
+                            int64_t mostBytes, const StopToken& stop) {
+    Segments page;
+    if (!SegmentsBelow(saveFolder, savedPage, &page)) return FetchStatus::kReadFailed;
+    FileOutput file(filePath, mostBytes);
+    if (!file.opened()) return FetchStatus::kWriteFailed;
+    SingleFileWriter writer(saveFolder, file, stop);
+    writer.SetMostBytes(mostBytes);
+    if (!writer.WriteText(page, TextKind::kHtml, file, 0)) {
+        FetchResult failure = writer.failure();
+        return failure.ok() ? FetchResult(FetchStatus::kWriteFailed) : failure;
+    }
+    if (!file.Finish()) {
+        return file.tooLarge() ? SizeLimitResult(mostBytes) : FetchResult(FetchStatus::kWriteFailed);
+    }
+    return FetchStatus::kOk;
+}
+
+}  // namespace qm

@@ -1,0 +1,271 @@
+// qmsave page and pages with --single-file, and qm_WriteSingleFile beneath them: each saved
+// page becomes one file that names no saved file, holds every item byte for byte, and leaves
+// no folder behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "qm_url.h"
+#include "qmsave_save.h"
+#include "single_file_outputs.h"
+#include "scratch.h"
+#include "test_server.h"
+
+namespace qmtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPicture("\x89PNG\r\n\x1a\n\0\x01\xff picture", 20);
+const std::string kFont("wOF2\0\x02 font", 10);
+const std::string kScript = "var s = \"</script><b>not markup</b>\"; document.title = s;";
+
+// A page with a picture, a style sheet that imports another (and itself) and names a font
+// and the picture, a script holding an end tag in a string, a late script, a frame that
+// holds itself, a link to a second page and one to a file that is no page.
+void AddSite(SiteServer& server) {
+    server.AddPage("/index.html",
+                   "<html><head><link rel=\"stylesheet\" href=\"css/a.css\" media=\"screen\">"
+                   "<link rel=preload as=font href=\"css/f.woff2\">"
+                   "<script src=\"s.js\"></script><script defer src=\"late.js\"></script>"
+                   "</head><body><img src=\"p.png\" srcset=\"p.png 2x\">"
+                   "<iframe src=\"frame.html\"></iframe><a href=\"b.html\">b</a>"
+                   "<a href=\"notes.txt\">notes</a></body></html>");
+    server.AddPage("/css/a.css",
+                   "@import \"b.css\";\n@font-face{font-family:F;src:url(f.woff2)}\n"
+                   "body{background:url(\"../p.png\")}",
+                   "text/css");
+    server.AddPage("/css/b.css", "@import url(a.css);p{color:red} /* </style> */", "text/css");
+    server.AddPage("/css/f.woff2", kFont, "font/woff2");
+    server.AddPage("/s.js", kScript, "text/javascript");
+    server.AddPage("/late.js", "console.log('late')", "text/javascript");
+    server.AddPage("/p.png", kPicture, "image/png");
+    server.AddPage("/frame.html",
+                   "<p style=\"background:url(p.png)\">a \"frame\" &amp; more</p>"
+                   "<iframe src=\"frame.html\"></iframe>");
+    server.AddPage("/b.html", "<p>b</p><img src=\"p.png\"><a href=\"index.html\">back</a>");
+    server.AddPage("/notes.txt", "notes", "text/plain");
+}
+
+std::string Base64Decoded(const std::string& text) {
+    static const std::string digits =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (char c : text) {
+        size_t d = digits.find(c);
+        if (d == std::string::npos) break;
+        bits = (bits << 6) | static_cast<unsigned>(d);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xff);
+        }
+    }
+    return out;
+}
+
+// Every data: URL of `text` of the media type `type`, decoded.
+std::vector<std::string> DataOf(const std::string& text, const std::string& type) {
+    std::vector<std::string> found;
+    const std::string head = "data:" + type + ";base64,";
+    for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
+        size_t begin = at + head.size();
+        size_t end = text.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=", begin);
+        found.push_back(Base64Decoded(text.substr(begin, end - begin)));
+    }
+    return found;
+}
+
+// The values of src=, href= and url() that name something relative: a saved file.
+std::vector<std::string> LocalReferences(const std::string& text) {
+    static const std::regex reference(R"((?:src=|href=|url\()\s*(?:"([^"]*)|'([^']*)|([^\s>)]*)))",
+                                      std::regex::icase);
+    static const std::regex elsewhere("^(#|[a-z][a-z0-9+.-]*:|$)", std::regex::icase);
+    std::vector<std::string> local;
+    for (std::sregex_iterator m(text.begin(), text.end(), reference), end; m != end; ++m) {
+        std::string value = (*m)[1].matched ? (*m)[1] : (*m)[2].matched ? (*m)[2] : (*m)[3];
+        if (!std::regex_search(value, elsewhere)) local.push_back(value);
+    }
+    return local;
+}
+
+struct QmsaveRun {
+    int status;
+    std::string said;
+};
+QmsaveRun RunQmsave(const char* verb, std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    testing::internal::CaptureStderr();
+    int status = qmsave::Save(verb, static_cast<int>(argv.size()), argv.data());
+    QmsaveRun run{status, testing::internal::GetCapturedStderr()};
+    qm_SetFailureCallback(nullptr);
+    return run;
+}
+
+std::vector<std::string> FilesIn(const fs::path& root) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        files.push_back(fs::relative(entry.path(), root).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
+    SiteServer server;
+    AddSite(server);
+    const std::string host = "127.0.0.1-" + server.Url("").substr(server.Url("").rfind(':') + 1);
+    struct {
+        const char* name;
+        const char* verb;
+        std::vector<std::string> files;  // what the folder holds after the save
+    } cases[] = {
+        {"page: the start page alone", "page", {"index.html"}},
+        {"pages: each linked page too, the file that is no page as it came",
+         "pages",
+         {"http--" + host + "-b.html", "http--" + host + "-notes.txt", "index.html"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder box("qm-single-file");
+        const fs::path file = box.Root() / "index.html";
+        QmsaveRun run = RunQmsave(c.verb, {server.Url("/index.html"), file.string(), "--complete",
+                                     "--single-file"});
+        EXPECT_EQ(run.status, 0) << run.said;
+        EXPECT_EQ(FilesIn(box.Root()), c.files);  // the save's folder is gone
+        const std::string page = ReadFile(file);
+
+        EXPECT_EQ(LocalReferences(page), (std::string(c.verb) == "page"
+                                              ? std::vector<std::string>()
+                                              : std::vector<std::string>{
+                                                    "http--" + host + "-b.html",
+                                                    "http--" + host + "-notes.txt"}));
+        // The picture in the page, its srcset, the style sheet and the frame.
+        for (const std::string& bytes : DataOf(page, "image/png")) EXPECT_EQ(bytes, kPicture);
+        EXPECT_EQ(DataOf(page, "image/png").size(), 4u);
+        EXPECT_EQ(DataOf(page, "font/woff2"), std::vector<std::string>{kFont});
+        // The style sheet in a style element that keeps its media; the one it imports as a
+        // data: URL, whose import of the first is cut.
+        EXPECT_NE(page.find("<style rel=\"stylesheet\"  media=\"screen\">@import \"data:text/css;"),
+                  std::string::npos);
+        EXPECT_EQ(DataOf(page, "text/css"),
+                  std::vector<std::string>{"@import url(data:text/css;base64,);p{color:red} "
+                                           "/* </style> */"});
+        EXPECT_EQ(page.find("rel=preload"), std::string::npos);
+        // The script inline, its end tag kept from ending the element; the late one as a
+        // data: URL, so that it still runs late.
+        EXPECT_NE(page.find("<script >var s = \"<\\/script><b>not markup</b>\"; document.title = "
+                            "s;</script>"),
+                  std::string::npos);
+        EXPECT_EQ(DataOf(page, "text/javascript"), std::vector<std::string>{"console.log('late')"});
+        // The frame as srcdoc, escaped for its attribute; the frame inside itself cut.
+        EXPECT_NE(page.find("<iframe srcdoc=\"<p style=&quot;background:url(data:image/png;"),
+                  std::string::npos);
+        EXPECT_NE(page.find("&quot;frame&quot; &amp;amp; more</p><iframe srcdoc=&quot;&quot;></iframe>"),
+                  std::string::npos);
+        if (std::string(c.verb) == "pages") {
+            const std::string linked = ReadFile(box.Root() / ("http--" + host + "-b.html"));
+            EXPECT_EQ(DataOf(linked, "image/png"), std::vector<std::string>{kPicture});
+            EXPECT_EQ(LocalReferences(linked), std::vector<std::string>{"index.html"});
+        }
+    }
+}
+
+// A file past the size limit is not written, and says why; one that cannot be read either.
+TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
+    SiteServer server;
+    AddSite(server);
+    ScratchFolder box("qm-single-file-limit");
+    const std::string folder = (box.Root() / "saved").string();
+    SaveOptions options{1, 1, 0, 0};
+    ASSERT_EQ(qm_SavePages(server.Url("/index.html").c_str(), (folder + "/index.html").c_str(),
+                           &options, nullptr),
+              1);
+    static std::string reason;
+    qm_SetFailureCallback([](int32_t, const PageRecord*, const char*, const char* why) {
+        reason = why;
+    });
+    const fs::path file = box.Root() / "single.html";
+    struct {
+        const char* name;
+        std::string page;
+        int64_t mostBytes;
+        int32_t result;
+        const char* reason;
+    } cases[] = {
+        {"within the limit", folder + "/index.html", 1 << 20, 1, ""},
+        {"past the limit", folder + "/index.html", 100, 0, "larger than the size limit of 100 bytes"},
+        {"a page that is not there", folder + "/none.html", 1 << 20, 0, "file could not be read"},
+        {"a page outside the folder", box.Root().string() + "/index.html", 1 << 20, 0,
+         "file could not be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reason.clear();
+        fs::remove(file);
+        EXPECT_EQ(qm_WriteSingleFile(folder.c_str(), c.page.c_str(), file.string().c_str(),
+                                     c.mostBytes),
+                  c.result);
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(fs::exists(file), c.result == 1);
+    }
+    qm_SetFailureCallback(nullptr);
+    EXPECT_EQ(FilesIn(box.Root()).size(), FilesIn(box.Root() / "saved").size() + 1);  // and no temporary file
+}
+
+struct Collected : qm::Output {
+    bool Put(const char* data, size_t size) override {
+        text.append(data, size);
+        return true;
+    }
+    std::string text;
+};
+
+// The codings of items written into a page, fed in pieces that may cut anywhere.
+TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
+    struct {
+        const char* name;
+        std::vector<std::string> pieces;
+        std::string base64, script, attribute;
+    } cases[] = {
+        {"nothing", {}, "", "", ""},
+        {"one byte short of a block", {"ab"}, "YWI=", "ab", "ab"},
+        {"two bytes short", {"a"}, "YQ==", "a", "a"},
+        {"blocks across pieces", {"a", "bcd", "", "ef"}, "YWJjZGVm", "abcdef", "abcdef"},
+        {"an end tag in any case", {"x</SCRIPT>y"}, "eDwvU0NSSVBUPnk=", "x<\\/SCRIPT>y",
+         "x</SCRIPT>y"},
+        {"an end tag cut by the pieces", {"x<", "/scr", "ipt"}, "eDwvc2NyaXB0", "x<\\/script",
+         "x</script"},
+        {"other end tags and a last '<'", {"</b></scrip", "<"}, "PC9iPjwvc2NyaXA8", "</b></scrip<",
+         "</b></scrip<"},
+        {"quotes and ampersands", {"a\"&amp;", "\""}, "YSImYW1wOyI=", "a\"&amp;\"",
+         "a&quot;&amp;amp;&quot;"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Collected base64, script, attribute;
+        qm::Base64Output coded(base64);
+        qm::RawTextOutput raw(script, "script");
+        qm::AttributeOutput escaped(attribute);
+        for (const std::string& piece : c.pieces) {
+            EXPECT_TRUE(coded.Put(piece.data(), piece.size()));
+            EXPECT_TRUE(raw.Put(piece.data(), piece.size()));
+            EXPECT_TRUE(escaped.Put(piece.data(), piece.size()));
+        }
+        EXPECT_TRUE(coded.Finish());
+        EXPECT_TRUE(raw.Finish());
+        EXPECT_EQ(base64.text, c.base64);
+        EXPECT_EQ(script.text, c.script);
+        EXPECT_EQ(attribute.text, c.attribute);
+    }
+}
+
+}  // namespace
+}  // namespace qmtest
