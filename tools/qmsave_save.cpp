@@ -107,45 +107,92 @@ bool IsSaveVerb(const char* verb) {
            std::strcmp(verb, "pictures") == 0;
 }
 
-int Save(const char* verb, int argc, char** argv) {
-    const bool pictures = std::strcmp(verb, "pictures") == 0;
+namespace {
+
+// What a save command asks for.
+struct SaveRequest {
     const char* url = nullptr;
-    const char* target = nullptr;
-    const bool pages = std::strcmp(verb, "pages") == 0;
+    const char* target = nullptr;  // the file, or the folder of a picture save
+    bool pictures = false;
+    bool pages = false;
     bool complete = false;
     bool otherSites = false;
     bool singleFile = false;
-    CookieFiles cookies;
+};
+
+// Reads a save command's arguments into `request` and `cookies`: 0, or the exit status of a
+// refusal, which is said.
+int ReadSaveArguments(const char* verb, int argc, char** argv, SaveRequest* request,
+                      CookieFiles* cookies) {
+    SaveRequest& r = *request;
+    r.pictures = std::strcmp(verb, "pictures") == 0;
+    r.pages = std::strcmp(verb, "pages") == 0;
     std::string problem;
     for (int i = 0; i < argc; ++i) {
-        if (cookies.TakeOption(argc, argv, &i, &problem)) {
+        if (cookies->TakeOption(argc, argv, &i, &problem)) {
             if (!problem.empty()) return Refuse((problem + " (try qmsave --help)").c_str());
-        } else if (!pictures && std::strcmp(argv[i], "--complete") == 0) {
-            complete = true;
-        } else if (!pictures && std::strcmp(argv[i], "--single-file") == 0) {
-            singleFile = true;
-        } else if (pages && std::strcmp(argv[i], "--other-sites") == 0) {
-            otherSites = true;
+        } else if (!r.pictures && std::strcmp(argv[i], "--complete") == 0) {
+            r.complete = true;
+        } else if (!r.pictures && std::strcmp(argv[i], "--single-file") == 0) {
+            r.singleFile = true;
+        } else if (r.pages && std::strcmp(argv[i], "--other-sites") == 0) {
+            r.otherSites = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             return Refuse(
                 (std::string("unknown option '") + argv[i] + "' (try qmsave --help)").c_str());
-        } else if (url == nullptr) {
-            url = argv[i];
-        } else if (target == nullptr) {
-            target = argv[i];
+        } else if (r.url == nullptr) {
+            r.url = argv[i];
+        } else if (r.target == nullptr) {
+            r.target = argv[i];
         } else {
             return Refuse((std::string(verb) + " takes a URL and a " +
-                           (pictures ? "folder" : "file") + " (try qmsave --help)")
+                           (r.pictures ? "folder" : "file") + " (try qmsave --help)")
                               .c_str());
         }
     }
-    if (url == nullptr || target == nullptr || *url == '\0' || *target == '\0')
-        return Refuse((std::string(verb) + " needs a URL and a " + (pictures ? "folder" : "file") +
-                       " (try qmsave --help)")
+    if (r.url == nullptr || r.target == nullptr || *r.url == '\0' || *r.target == '\0')
+        return Refuse((std::string(verb) + " needs a URL and a " +
+                       (r.pictures ? "folder" : "file") + " (try qmsave --help)")
                           .c_str());
+    return 0;
+}
+
+// The closing lines of a save that ran to its end, and its exit status.
+int Conclude(int32_t result, bool cookiesWritten, const char* url) {
+    PrintCount();
+    if (Interrupted()) {
+        std::fprintf(stderr, "qmsave: stopped\n");
+        return 1;
+    }
+    // A budget ends a save only after its start page was saved.
+    if (result != 1 && !g_counts.budget.empty()) {
+        std::fprintf(stderr,
+                     "qmsave: stopped at the save budget of %s; the items left out keep "
+                     "their addresses\n",
+                     g_counts.budget.c_str());
+        return 3;
+    }
+    if (result != 1) {
+        std::fprintf(stderr, "qmsave: nothing was saved: the page at %s could not be saved\n", url);
+        return 1;
+    }
+    // The start page's file was there already: it is kept, and nothing new was needed.
+    if (g_counts.items == 0 && g_counts.failed == 0)
+        std::fprintf(stderr, "qmsave: nothing new was saved\n");
+    return g_counts.failed == 0 && cookiesWritten ? 0 : 3;
+}
+
+}  // namespace
+
+int Save(const char* verb, int argc, char** argv) {
+    SaveRequest request;
+    CookieFiles cookies;
+    if (int refused = ReadSaveArguments(verb, argc, argv, &request, &cookies)) return refused;
+    const bool pictures = request.pictures;
+    const char* url = request.url;
 
     // The desktop program's rule: the chosen folder with "\index.html" appended, as it is.
-    std::string savePath = pictures ? std::string(target) + "\\index.html" : target;
+    std::string savePath = pictures ? std::string(request.target) + "\\index.html" : request.target;
     if (std::strlen(url) >= URL_TEXT_SIZE)
         return Refuse("the URL is too long (511 characters at most)");
     if (savePath.size() >= LOCAL_PATH_SIZE)
@@ -157,7 +204,7 @@ int Save(const char* verb, int argc, char** argv) {
     // With --single-file the save goes into a folder of its own beside FILE, and FILE is
     // replaced only by the whole single file.
     SingleFileSave single;
-    if (singleFile) {
+    if (request.singleFile) {
         if (!single.Begin(Shown(savePath.c_str())))
             return Refuse("could not make a temporary folder beside the file");
         savePath = single.savePath();
@@ -168,13 +215,14 @@ int Save(const char* verb, int argc, char** argv) {
     // A page file saved before would be found present and kept: it is moved aside, so the
     // page is saved anew, and comes back when the save leaves nothing in its place.
     KeptCopy kept;
-    if (!pictures && !singleFile) kept.MoveAside(Shown(savePath.c_str()));
+    if (!pictures && !request.singleFile) kept.MoveAside(Shown(savePath.c_str()));
 
     // pages stays on the start page's site unless asked to follow links elsewhere.
-    SaveOptions options{1, complete ? 1 : 0, pages && !otherSites ? 1 : 0, pages ? 1 : 0};
+    SaveOptions options{1, request.complete ? 1 : 0, request.pages && !request.otherSites ? 1 : 0,
+                        request.pages ? 1 : 0};
     StopOnInterrupt();
     g_counts = Counts();
-    if (singleFile) g_counts.singleFile = &single;
+    if (request.singleFile) g_counts.singleFile = &single;
     qm_SetFailureCallback(ReportFailure);
     int32_t result =
         pictures
@@ -182,42 +230,19 @@ int Save(const char* verb, int argc, char** argv) {
             : qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar());
     kept.Settle();
     // The start page is saved unless the save failed (a budget ends it only after that).
-    if (singleFile && !Interrupted() && (result == 1 || !g_counts.budget.empty())) {
+    if (request.singleFile && !Interrupted() && (result == 1 || !g_counts.budget.empty())) {
         const SingleFileSave::Outcome written = single.Write();
         g_counts.failed += written.failed;
         if (!written.startPage && !Interrupted()) {
             cookies.Close();
             PrintCount();
-            std::fprintf(stderr, "qmsave: nothing was saved: %s was not written\n", target);
+            std::fprintf(stderr, "qmsave: nothing was saved: %s was not written\n", request.target);
             return 1;
         }
     }
     // Cookies set by a save that failed or stopped are kept too: a login page may set them.
     const bool cookiesWritten = cookies.Close();
-    if (Interrupted()) {
-        PrintCount();
-        std::fprintf(stderr, "qmsave: stopped\n");
-        return 1;
-    }
-    // A budget ends a save only after its start page was saved.
-    if (result != 1 && !g_counts.budget.empty()) {
-        PrintCount();
-        std::fprintf(stderr,
-                     "qmsave: stopped at the save budget of %s; the items left out keep "
-                     "their addresses\n",
-                     g_counts.budget.c_str());
-        return 3;
-    }
-    if (result != 1) {
-        PrintCount();
-        std::fprintf(stderr, "qmsave: nothing was saved: the page at %s could not be saved\n", url);
-        return 1;
-    }
-    PrintCount();
-    // The start page's file was there already: it is kept, and nothing new was needed.
-    if (g_counts.items == 0 && g_counts.failed == 0)
-        std::fprintf(stderr, "qmsave: nothing new was saved\n");
-    return g_counts.failed == 0 && cookiesWritten ? 0 : 3;
+    return Conclude(result, cookiesWritten, url);
 }
 
 }  // namespace qmsave

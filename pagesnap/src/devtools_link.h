@@ -29,6 +29,19 @@ public:
     void Close();
 
 private:
+    // Each system's own. A non-blocking socket that begins to connect to `port` on the
+    // loopback address: 0, or the system's error.
+    int BeginConnect(int port);
+    // The error the connection's setting up ended with; 0 when it connected.
+    int ConnectError() const;
+    // Whether the socket became ready to read (or to write) before the deadline.
+    bool Wait(bool forWrite, Tick deadline) const;
+    // Bytes sent or received: more than 0; 0 when it is to be tried again; less than 0 when
+    // the connection broke or, receiving, was closed.
+    long SendSome(const char* data, std::size_t length);
+    long ReceiveSome(char* buffer, std::size_t capacity);
+    static std::string ErrorText(int error);
+
     static constexpr intptr_t kNone = -1;
     intptr_t socket_ = kNone;
 };

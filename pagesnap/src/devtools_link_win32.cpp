@@ -6,10 +6,37 @@
 
 namespace pagesnap {
 
-namespace {
+void DevToolsLink::Close() {
+    if (socket_ != kNone) closesocket(static_cast<SOCKET>(socket_));
+    socket_ = kNone;
+}
 
-// Waits until the socket can be read (or written); false when the deadline passes first.
-bool WaitSocket(SOCKET s, bool forWrite, Tick deadline) {
+int DevToolsLink::BeginConnect(int port) {
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return WSAGetLastError();
+    socket_ = static_cast<intptr_t>(s);
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        return WSAGetLastError();
+    return 0;
+}
+
+int DevToolsLink::ConnectError() const {
+    int error = 0;
+    int length = sizeof error;
+    getsockopt(static_cast<SOCKET>(socket_), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+               &length);
+    return error;
+}
+
+bool DevToolsLink::Wait(bool forWrite, Tick deadline) const {
+    const SOCKET s = static_cast<SOCKET>(socket_);
     fd_set set;
     FD_ZERO(&set);
     FD_SET(s, &set);
@@ -20,81 +47,18 @@ bool WaitSocket(SOCKET s, bool forWrite, Tick deadline) {
     return ready == 1;
 }
 
-}  // namespace
-
-DevToolsLink::DevToolsLink() = default;
-DevToolsLink::~DevToolsLink() { Close(); }
-
-void DevToolsLink::Close() {
-    if (socket_ != kNone) closesocket(static_cast<SOCKET>(socket_));
-    socket_ = kNone;
+long DevToolsLink::SendSome(const char* data, std::size_t length) {
+    const int n = send(static_cast<SOCKET>(socket_), data, static_cast<int>(length), 0);
+    if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+    return n == 0 ? -1 : n;
 }
 
-bool DevToolsLink::Connect(int port, Tick deadline, std::string* why) {
-    Close();
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) {
-        *why = "could not create a socket: " + LastErrorText(WSAGetLastError());
-        return false;
-    }
-    socket_ = static_cast<intptr_t>(s);
-    u_long nonBlocking = 1;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-        WSAGetLastError() != WSAEWOULDBLOCK) {
-        *why = "could not reach the browser's DevTools port: " + LastErrorText(WSAGetLastError());
-        return false;
-    }
-    if (!WaitSocket(s, true, deadline)) {
-        *why = "the browser's DevTools port did not answer";
-        return false;
-    }
-    int error = 0;
-    int length = sizeof error;
-    getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-    if (error != 0) {
-        *why = "could not reach the browser's DevTools port: " + LastErrorText(error);
-        return false;
-    }
-    return true;
+long DevToolsLink::ReceiveSome(char* buffer, std::size_t capacity) {
+    const int n = recv(static_cast<SOCKET>(socket_), buffer, static_cast<int>(capacity), 0);
+    if (n == SOCKET_ERROR) return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+    return n == 0 ? -1 : n;
 }
 
-bool DevToolsLink::SendAll(const std::string& bytes, Tick deadline, std::string* why) {
-    const SOCKET s = static_cast<SOCKET>(socket_);
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        if (!WaitSocket(s, true, deadline)) {
-            *why = "the browser did not take what was sent in time";
-            return false;
-        }
-        int n = send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-        if (n <= 0) {
-            *why = "the DevTools connection broke while sending";
-            return false;
-        }
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool DevToolsLink::Receive(char* buffer, std::size_t capacity, Tick deadline, std::size_t* received,
-                           std::string* why) {
-    const SOCKET s = static_cast<SOCKET>(socket_);
-    if (!WaitSocket(s, false, deadline)) {
-        *why = "the browser did not answer in time";
-        return false;
-    }
-    int n = recv(s, buffer, static_cast<int>(capacity), 0);
-    if (n <= 0) {
-        *why = "the DevTools connection broke";
-        return false;
-    }
-    *received = static_cast<std::size_t>(n);
-    return true;
-}
+std::string DevToolsLink::ErrorText(int error) { return LastErrorText(static_cast<DWORD>(error)); }
 
 }  // namespace pagesnap
