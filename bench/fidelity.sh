@@ -51,42 +51,8 @@ for s in "${sites[@]}"; do
   ln -s "$folder" "$work/www/$name"
 done
 
-# nginx on a free port of 127.0.0.1, gzip on for every text type.
-for port in $(seq 18180 18199); do
-  cat >"$work/nginx/nginx.conf" <<EOF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 256; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  gzip on;
-  gzip_types text/css application/javascript text/javascript application/json image/svg+xml text/plain application/xml;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-  }
-}
-EOF
-  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
-  nginx_pid=$!
-  for _ in $(seq 1 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" 2>/dev/null && break
-    kill -0 "$nginx_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$nginx_pid" 2>/dev/null && break
-  nginx_pid=
-done
-[ -n "$nginx_pid" ] || { echo "fidelity: nginx did not start" >&2; exit 1; }
-base=http://127.0.0.1:$port
+. "$here/serve_www.sh"
+serve_www 18180 fidelity
 
 now() { date +%s%N; }
 
