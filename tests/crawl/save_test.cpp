@@ -14,6 +14,7 @@
 
 #include "crawl_state.h"
 #include "qm_url.h"
+#include "qmsave_run.h"
 #include "qmsave_save.h"
 #include "scratch.h"
 #include "test_server.h"
@@ -439,21 +440,6 @@ TEST(SavePages, ChainsOfFramesAndStyleSheetsEndAtTheLevelLimit) {
         EXPECT_EQ(server.RequestedTargets(before), Sorted(expected));
         EXPECT_EQ(BrokenReferences(box.Root()), Files());
     }
-}
-
-// qmsave page, pages or pictures, in this process.
-struct QmsaveRun {
-    int status;
-    std::string said;
-};
-QmsaveRun RunQmsave(const char* verb, std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    testing::internal::CaptureStderr();
-    int status = qmsave::Save(verb, static_cast<int>(argv.size()), argv.data());
-    QmsaveRun run{status, testing::internal::GetCapturedStderr()};
-    qm_SetFailureCallback(nullptr);
-    return run;
 }
 
 struct ShortBudget {

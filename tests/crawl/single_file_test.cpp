@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qm_url.h"
+#include "qmsave_run.h"
 #include "qmsave_save.h"
 #include "single_file_outputs.h"
 #include "scratch.h"
@@ -94,20 +95,6 @@ std::vector<std::string> LocalReferences(const std::string& text) {
         if (!std::regex_search(value, elsewhere)) local.push_back(value);
     }
     return local;
-}
-
-struct QmsaveRun {
-    int status;
-    std::string said;
-};
-QmsaveRun RunQmsave(const char* verb, std::vector<std::string> arguments) {
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    testing::internal::CaptureStderr();
-    int status = qmsave::Save(verb, static_cast<int>(argv.size()), argv.data());
-    QmsaveRun run{status, testing::internal::GetCapturedStderr()};
-    qm_SetFailureCallback(nullptr);
-    return run;
 }
 
 std::vector<std::string> FilesIn(const fs::path& root) {
