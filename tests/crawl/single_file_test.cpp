@@ -165,6 +165,11 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
     }
 }
 
+std::string reason;  // what the failure callback was told last
+void QM_CALLBACK KeepReason(int32_t, const PageRecord*, const char*, const char* why) {
+    reason = why;
+}
+
 // A file past the size limit is not written, and says why; one that cannot be read either.
 TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
     SiteServer server;
@@ -175,10 +180,7 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
     ASSERT_EQ(qm_SavePages(server.Url("/index.html").c_str(), (folder + "/index.html").c_str(),
                            &options, nullptr),
               1);
-    static std::string reason;
-    qm_SetFailureCallback([](int32_t, const PageRecord*, const char*, const char* why) {
-        reason = why;
-    });
+    qm_SetFailureCallback(KeepReason);
     const fs::path file = box.Root() / "single.html";
     struct {
         const char* name;
