@@ -13,15 +13,8 @@ bin=$(cd "$1" && pwd)
 linked=${2:-4}
 only=("${@:3}")
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-chmod 755 "$work"  # nginx workers read the site through it
-nginx_pid=
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-  # KEEP=1 keeps the copies and screenshots for a look afterwards.
-  if [ -n "${KEEP:-}" ]; then echo "fidelity: kept $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
+. "$here/serve_www.sh"
+make_workspace fidelity
 
 # name | generator | folder | start page
 sites=(
@@ -36,13 +29,7 @@ sites=(
   "mkdocs|MkDocs|/usr/share/doc/mkdocs/html|index.html"
 )
 
-if [ ${#only[@]} -gt 0 ]; then
-  chosen=()
-  for s in "${sites[@]}"; do
-    for o in "${only[@]}"; do [ "${s%%|*}" = "$o" ] && chosen+=("$s"); done
-  done
-  sites=("${chosen[@]}")
-fi
+choose_sites "${only[@]}"
 
 mkdir -p "$work/www" "$work/nginx/logs"
 for s in "${sites[@]}"; do
@@ -51,7 +38,6 @@ for s in "${sites[@]}"; do
   ln -s "$folder" "$work/www/$name"
 done
 
-. "$here/serve_www.sh"
 serve_www 18180 fidelity
 
 now() { date +%s%N; }

@@ -1,6 +1,31 @@
-# Sourced by the benchmarks that serve documentation sites: nginx serving $work/www (gzip on
-# for every text type) on the first free port of 127.0.0.1 from FIRST_PORT on. Sets nginx_pid
-# and base; the caller ends nginx_pid.
+# Sourced by the benchmarks that serve documentation sites.
+
+# A scratch folder $work for the run, removed at the end with the nginx it started (KEEP=1
+# keeps it for a look afterwards).
+make_workspace() {  # NAME-FOR-MESSAGES
+  bench_name=$1
+  work=$(mktemp -d)
+  chmod 755 "$work"  # nginx workers read the site through it
+  nginx_pid=
+  trap end_workspace EXIT
+}
+end_workspace() {
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
+  if [ -n "${KEEP:-}" ]; then echo "$bench_name: kept $work" >&2; else rm -rf "$work"; fi
+}
+
+# Keeps of the array `sites` ("name|...") those whose names are given; all when none is.
+choose_sites() {  # NAME...
+  [ $# -gt 0 ] || return 0
+  local chosen=() s o
+  for s in "${sites[@]}"; do
+    for o in "$@"; do [ "${s%%|*}" = "$o" ] && chosen+=("$s"); done
+  done
+  sites=("${chosen[@]}")
+}
+
+# nginx serving $work/www (gzip on for every text type) on the first free port of 127.0.0.1
+# from FIRST_PORT on. Sets nginx_pid and base; end_workspace ends it.
 serve_www() {  # FIRST_PORT NAME-FOR-MESSAGES
   local port
   for port in $(seq "$1" $(($1 + 19))); do

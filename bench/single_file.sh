@@ -15,14 +15,8 @@ set -euo pipefail
 bin=$(cd "$1" && pwd)
 only=("${@:2}")
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-chmod 755 "$work"  # nginx workers read the site through it
-nginx_pid=
-cleanup() {
-  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-  if [ -n "${KEEP:-}" ]; then echo "single_file: kept $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
+. "$here/serve_www.sh"
+make_workspace single_file
 
 # name | folder | start page (as in fidelity.sh)
 sites=(
@@ -33,13 +27,7 @@ sites=(
   "debian-handbook|/usr/share/doc/debian-handbook/html/en-US|index.html"
   "sqlite|/usr/share/doc/sqlite3|index.html"
 )
-if [ ${#only[@]} -gt 0 ]; then
-  chosen=()
-  for s in "${sites[@]}"; do
-    for o in "${only[@]}"; do [ "${s%%|*}" = "$o" ] && chosen+=("$s"); done
-  done
-  sites=("${chosen[@]}")
-fi
+choose_sites "${only[@]}"
 
 singlefile=$here/single-file-cli/node_modules/.bin/single-file
 [ -x "$singlefile" ] || singlefile=
@@ -50,7 +38,6 @@ for s in "${sites[@]}"; do
   [ -d "$folder" ] || { echo "single_file: $folder is missing (run scripts/setup-packages fidelity)" >&2; exit 1; }
   ln -s "$folder" "$work/www/$name"
 done
-. "$here/serve_www.sh"
 serve_www 18200 single_file
 
 # A copy opened from disk with the network blocked: its screenshot, then on standard output
