@@ -23,6 +23,8 @@ struct Counts {
     int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
     std::string budget;            // the save budget that ended the save ("5 items"), if one did
     SingleFileSave* singleFile = nullptr;  // with --single-file: where the pages go
+    const char* webArchive = nullptr;      // with --warc: the archive's file
+    bool webArchiveFailed = false;         // it could not be written
 };
 Counts g_counts;
 
@@ -75,6 +77,9 @@ void QM_CALLBACK ReportFailure(int32_t index, const PageRecord* record, const ch
         return;
     }
     ++g_counts.failed;
+    if (index == NO_RECORD && g_counts.webArchive != nullptr &&
+        std::strcmp(url, g_counts.webArchive) == 0)
+        g_counts.webArchiveFailed = true;
     // An item whose file could not be written was reported as fetched just before.
     if (index != NO_RECORD && index == g_counts.lastItem) {
         --g_counts.items;
@@ -118,6 +123,7 @@ struct SaveRequest {
     bool complete = false;
     bool otherSites = false;
     bool singleFile = false;
+    const char* webArchive = nullptr;  // --warc FILE
 };
 
 // Reads a save command's arguments into `request` and `cookies`: 0, or the exit status of a
@@ -135,6 +141,10 @@ int ReadSaveArguments(const char* verb, int argc, char** argv, SaveRequest* requ
             r.complete = true;
         } else if (!r.pictures && std::strcmp(argv[i], "--single-file") == 0) {
             r.singleFile = true;
+        } else if (std::strcmp(argv[i], "--warc") == 0) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return Refuse("--warc needs a file name (try qmsave --help)");
+            r.webArchive = argv[++i];
         } else if (r.pages && std::strcmp(argv[i], "--other-sites") == 0) {
             r.otherSites = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -200,6 +210,15 @@ int Save(const char* verb, int argc, char** argv) {
                                : "the file path is too long (259 characters at most)");
 
     if (!cookies.Open()) return 2;
+    SaveSettings* settings = qm_NewSaveSettings();
+    if (settings == nullptr) return Refuse("out of memory");
+    struct Freed {
+        SaveSettings* settings;
+        ~Freed() { qm_FreeSaveSettings(settings); }
+    } freed{settings};
+    qm_SetSaveCookieJar(settings, cookies.jar());
+    if (request.webArchive != nullptr && !qm_SetSaveWebArchive(settings, request.webArchive))
+        return Refuse("the web archive's path is too long (259 characters at most)");
 
     // With --single-file the save goes into a folder of its own beside FILE, and FILE is
     // replaced only by the whole single file.
@@ -223,11 +242,13 @@ int Save(const char* verb, int argc, char** argv) {
     StopOnInterrupt();
     g_counts = Counts();
     if (request.singleFile) g_counts.singleFile = &single;
+    g_counts.webArchive = request.webArchive;
     qm_SetFailureCallback(ReportFailure);
     int32_t result =
-        pictures
-            ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
-            : qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar());
+        pictures ? qm_SavePicturesWithSettings(url, savePath.c_str(), &options, Report, settings)
+                 : qm_SavePagesWithSettings(url, savePath.c_str(), &options, Report, settings);
+    // A save whose archive alone failed saved its items: the archive counts as one failed.
+    if (result != 1 && g_counts.webArchiveFailed && g_counts.items > 0) result = 1;
     kept.Settle();
     // The start page is saved unless the save failed (a budget ends it only after that).
     if (request.singleFile && !Interrupted() && (result == 1 || !g_counts.budget.empty())) {

@@ -199,6 +199,41 @@ QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* s
                                                   SaveOptions* options,
                                                   SavePageCallback callback, CookieJar* jar);
 
+/* What a crawl takes besides its options: the cookie jar its fetches share, and a web archive
+ * to write beside its files. Made empty by qm_NewSaveSettings, filled by the setters below and
+ * passed to qm_SavePagesWithSettings or qm_SavePicturesWithSettings, which only read it. It
+ * belongs to the caller; one call at a time may use it. */
+typedef struct SaveSettings SaveSettings;
+
+/* New settings that add nothing (no jar, no archive); NULL when there is no memory for them. */
+QM_API SaveSettings* QM_CALL qm_NewSaveSettings(void);
+/* Frees settings made by qm_NewSaveSettings (not the jar they name); NULL is allowed. */
+QM_API void QM_CALL qm_FreeSaveSettings(SaveSettings* settings);
+/* The jar whose cookies the save sends and into which it keeps those set, as for
+ * qm_SavePagesWithCookies; NULL (the default) is as none. The jar must outlive the save. 1 when
+ * taken, 0 for a handle that is not one. */
+QM_API int32_t QM_CALL qm_SetSaveCookieJar(SaveSettings* settings, CookieJar* jar);
+/* Records every exchange of the save, redirects and failed ones included, in a web archive
+ * at path: a WARC/1.1 file whose every record is a gzip member of its own (name it
+ * ".warc.gz"). It opens with a warcinfo record; each request sent is a request record, and
+ * each response as it came off the connection (codings not undone) a response record, the
+ * two naming each other (WARC-Concurrent-To), with sha1 digests of each record's block and
+ * payload in base32; a response not read to its end says so (WARC-Truncated). The file is
+ * written under a temporary name beside path and put in place, replacing an older one, when
+ * the save ends, stopped or not. NULL or "" (the default) writes none. 1 when taken, 0 when
+ * path has LOCAL_PATH_SIZE characters or more, or the handle is not one. */
+QM_API int32_t QM_CALL qm_SetSaveWebArchive(SaveSettings* settings, const char* path);
+/* qm_SavePages and qm_SavePictures with settings (NULL: as none). A web archive that cannot be
+ * written whole makes the call return 0, with no archive left and the failure callback told
+ * (recordIndex NO_RECORD, record NULL, url the archive's path); the files saved stay saved. */
+QM_API int32_t QM_CALL qm_SavePagesWithSettings(const char* url, const char* savePath,
+                                                SaveOptions* options, SavePageCallback callback,
+                                                const SaveSettings* settings);
+QM_API int32_t QM_CALL qm_SavePicturesWithSettings(const char* url, const char* savePath,
+                                                   SaveOptions* options,
+                                                   SavePageCallback callback,
+                                                   const SaveSettings* settings);
+
 /* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)
  * with the cookies of jar (NULL: none but what the server sets during the call) and writes
  * its body, whatever its size, to filePath: under a temporary name in the same folder,

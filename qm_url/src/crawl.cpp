@@ -102,7 +102,7 @@ private:
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
         out->body.MakeFolders();
         out->result = FetchFollowing(request, &out->body, finalUrl, &context_.pool,
-                                     DefaultFetchLimits(stop), &context_.jar);
+                                     DefaultFetchLimits(stop), &context_.jar, context_.archive);
         out->finalUrl = finalUrl;
     }
 

@@ -9,6 +9,7 @@
 #include "qm_url.h"
 #include "resolve.h"
 #include "connection_pool.h"
+#include "exchange_capture.h"
 #include "transport.h"
 
 namespace qm {
@@ -117,7 +118,7 @@ private:
 // `body`.
 Attempt Exchange(Transport& connection, const char* requestText, int requestLength,
                  RedirectPolicy policy, const FetchLimits& limits, Response* response,
-                 BodySink* body) {
+                 BodySink* body, ExchangeCapture* capture) {
     using platform::NetStatus;
     using Progress = ResponseRules::Progress;
     Attempt attempt;
@@ -127,6 +128,7 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
         attempt.result = Failed(status, FetchStatus::kConnectionFailed);
         return attempt;
     }
+    if (capture != nullptr) capture->Sent(requestText, static_cast<size_t>(requestLength));
     ResponseRules& rules = response->rules;
     rules = ResponseRules(response->area.get(), policy);
     BodyReader reader(body);
@@ -153,6 +155,7 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
             return attempt;
         }
         if (got > 0) attempt.answered = true;
+        if (capture != nullptr) capture->Received(response->area.get() + (count - base), got);
         count += got;
         progress = got == 0 ? rules.Closed(count, connection.EndConfirmed()) : rules.Update(count);
         progress = reader.Take(rules, progress, response->area.get(), &base, count, &why);
@@ -167,12 +170,27 @@ Attempt Exchange(Transport& connection, const char* requestText, int requestLeng
     return attempt;
 }
 
+// Tells `capture` how far the attempt read its response, when not to its end.
+void NoteEnd(const Attempt& attempt, const ResponseRules& rules, ExchangeCapture* capture) {
+    if (capture == nullptr) return;
+    const bool whole = rules.HeldWhole(static_cast<size_t>(capture->responseSize()));
+    if (attempt.result.ok() && !attempt.cut && whole) return;
+    switch (attempt.result.status) {
+        case FetchStatus::kTimedOut: capture->Truncated("time"); break;
+        case FetchStatus::kConnectionFailed:
+        case FetchStatus::kTruncated: capture->Truncated("disconnect"); break;
+        default:
+            if (attempt.cut) capture->Truncated("length");
+            else if (!whole) capture->Truncated("unspecified");
+    }
+}
+
 }  // namespace
 
 FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
                                 const char* requestText, int requestLength, RedirectPolicy policy,
                                 const FetchLimits& limits, Response* response, BodySink* body,
-                                ConnectionPool* pool) {
+                                ConnectionPool* pool, ExchangeCapture* capture) {
     using platform::NetStatus;
     platform::NetSession session;
     uint16_t portNumber = static_cast<uint16_t>(port != 0 ? port : secure ? 443 : 80);
@@ -211,8 +229,10 @@ FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
                 connection->Open(addresses, portNumber, hostName, secure, limits.NextWait());
             if (opened != FetchStatus::kOk) return opened;
         }
-        Attempt attempt =
-            Exchange(*connection, requestText, requestLength, policy, limits, response, body);
+        if (capture != nullptr) capture->Restart();
+        Attempt attempt = Exchange(*connection, requestText, requestLength, policy, limits,
+                                   response, body, capture);
+        NoteEnd(attempt, response->rules, capture);
         const FetchStatus status = attempt.result.status;
         if (reused && !attempt.answered && status != FetchStatus::kStopped &&
             status != FetchStatus::kTimedOut && status != FetchStatus::kNoMemory) {

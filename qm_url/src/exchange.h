@@ -49,6 +49,7 @@ struct FreeArea {
 
 class BodySink;
 class ConnectionPool;
+class ExchangeCapture;
 
 // A received response: its header in a receive area of its own (up to kHeaderRoom bytes),
 // through which the body passes, decoded into the body sink as it comes.
@@ -67,9 +68,11 @@ struct Response {
 // With a `pool`, a connection kept there is used first (and the request sent again on a new
 // one when it turns out closed), names are resolved once, and a connection the response
 // leaves usable is kept for the next request; without one, the connection ends here.
+// With a `capture`, the request sent and the response's bytes as they came go into it (those
+// of the attempt that counted, when a kept connection turned out closed).
 FetchResult ExchangeHttpRequest(const char* hostName, int port, bool secure,
                                 const char* requestText, int requestLength, RedirectPolicy policy,
                                 const FetchLimits& limits, Response* response, BodySink* body,
-                                ConnectionPool* pool = nullptr);
+                                ConnectionPool* pool = nullptr, ExchangeCapture* capture = nullptr);
 
 }  // namespace qm

@@ -9,6 +9,7 @@
 #include "bounded_text.h"
 #include "cookie_exchange.h"
 #include "decode.h"
+#include "web_archive.h"
 
 namespace qm {
 namespace {
@@ -137,22 +138,23 @@ FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* ou
 }
 
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
-                      Response* response, BodySink* body, ConnectionPool* pool, CookieJar* jar) {
+                      Response* response, BodySink* body, ConnectionPool* pool, CookieJar* jar,
+                      WebArchive* archive) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
     bool secure = false;
     if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar))
         return FetchStatus::kBadUrl;
+    std::unique_ptr<ExchangeCapture> capture = archive != nullptr ? archive->NewCapture() : nullptr;
     FetchResult result = ExchangeHttpRequest(hostName, port, secure, requestText,
                                              static_cast<int>(std::strlen(requestText)), policy,
-                                             limits, response, body, pool);
+                                             limits, response, body, pool, capture.get());
+    const size_t urlLength = request.urlLength == 0 ? std::strlen(request.url)
+                                                    : static_cast<size_t>(request.urlLength);
+    if (archive != nullptr) archive->Record(std::string(request.url, urlLength).c_str(), *capture);
     // Whatever the status, a response whose header came may set cookies.
-    if (jar != nullptr)
-        TakeSetCookies(*jar, request.url,
-                       request.urlLength == 0 ? std::strlen(request.url)
-                                              : static_cast<size_t>(request.urlLength),
-                       *response);
+    if (jar != nullptr) TakeSetCookies(*jar, request.url, urlLength, *response);
     return result;
 }
 

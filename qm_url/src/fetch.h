@@ -15,6 +15,7 @@ namespace qm {
 
 class CookieJar;
 class ConnectionPool;
+class WebArchive;
 
 // Splits the URL, writes the request text (NUL-terminated) into `requestText`
 // (kRequestTextSize bytes) and the name to resolve into `hostName` (kHostNameSize bytes), and
@@ -29,10 +30,11 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
 // One request and its response (no redirect followed) into `response`, its body decoded
 // into `body`, for a request whose texts may be read as they stand. A redirect response is
 // complete at its header with RedirectPolicy::kFollow. With a `jar`, the request carries its
-// cookies for the URL, and the response's Set-Cookie fields go into it.
+// cookies for the URL, and the response's Set-Cookie fields go into it. With an `archive`,
+// the exchange is recorded there as it went, failed or not.
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
                       Response* response, BodySink* body, ConnectionPool* pool = nullptr,
-                      CookieJar* jar = nullptr);
+                      CookieJar* jar = nullptr, WebArchive* archive = nullptr);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records). On success `output` starts with the body and *outputLength
@@ -53,10 +55,12 @@ constexpr int kMostRedirects = MOST_REDIRECTS;
 FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
                            char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits,
                            CookieJar* jar = nullptr);
-// The same into `body`, over the connections of `pool` (which may be null).
+// The same into `body`, over the connections of `pool` (which may be null), each hop recorded
+// in `archive` when there is one.
 FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits, CookieJar* jar = nullptr);
+                           const FetchLimits& limits, CookieJar* jar = nullptr,
+                           WebArchive* archive = nullptr);
 
 // A body fetched into memory with `result`, as far as the caller's buffer holds it, copied
 // to `output`: kCut, with the first FETCH_BUFFER_SIZE bytes, for a longer one. A failure

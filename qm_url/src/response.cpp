@@ -103,6 +103,12 @@ bool ResponseRules::KeepsConnection(size_t count) const {
            framing_ != Framing::kToClose && count == bodyStart_ + bodyLength_;
 }
 
+bool ResponseRules::HeldWhole(size_t count) const {
+    if (progress_ == Progress::kComplete && !redirect_) return true;
+    return framed_ && !hasTransferCoding_ && !lengthInvalid_ && contentLength_ >= 0 &&
+           static_cast<int64_t>(count - bodyStart_) >= contentLength_;
+}
+
 ResponseRules::Progress ResponseRules::Fail(const FetchResult& why) {
     failure_ = why;
     return progress_ = Progress::kFailed;

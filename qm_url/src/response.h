@@ -66,6 +66,9 @@ public:
     // request. Only an HTTP/1.1 response that ended where its own framing said, with nothing
     // after it and no "Connection: close", leaves it so.
     bool KeepsConnection(size_t count) const;
+    // Whether `count` bytes received hold the whole response: one read to its end, or one
+    // left early (a redirect followed, a status refused) whose length came with it.
+    bool HeldWhole(size_t count) const;
     // The codings to undo, in the order they are to be undone.
     size_t CodingCount() const { return codingCount_; }
     Coding CodingAt(size_t i) const { return codings_[i]; }

@@ -1,6 +1,7 @@
 // What one call of the library works with. Its export makes it as the call begins and hands
 // it down to the code that uses it: the call's stop, where its failures go, the cookies its
-// exchanges send and keep, and the connections kept alive between its fetches.
+// exchanges send and keep, the connections kept alive between its fetches, and the web
+// archive its exchanges go into, when it writes one.
 #pragma once
 
 #include "connection_pool.h"
@@ -10,6 +11,8 @@
 #include "platform/stop_token.h"
 
 namespace qm {
+
+class WebArchive;
 
 struct SaveContext {
     SaveContext(StopToken callStop, FailureSink failureSink, CookieJar& cookieJar)
@@ -26,6 +29,8 @@ struct SaveContext {
     const FailureSink failures;
     CookieJar& jar;
     ConnectionPool pool;
+    // Where the call records its exchanges, when it writes a web archive.
+    WebArchive* archive = nullptr;
 };
 
 }  // namespace qm

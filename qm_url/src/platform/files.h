@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qm::platform {
@@ -54,6 +55,11 @@ int64_t FileSize(const char* path);
 
 // Reads the whole file at `path` into `data`. False when it cannot be read.
 bool ReadWholeFile(const char* path, std::string* data);
+
+// Hands the file at `path` to `take` from its start, a piece at a time, while `take` returns
+// true. False when the file cannot be read or `take` refused a piece. A temporary file can
+// be read so while its writer holds it open.
+bool ReadFileInPieces(const char* path, const std::function<bool(const char*, size_t)>& take);
 
 // Deletes the folder `path` with everything in it. Links are removed, never followed.
 bool DeleteTree(const char* path);

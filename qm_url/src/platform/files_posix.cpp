@@ -167,12 +167,20 @@ int64_t FileSize(const char* path) {
 
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
+    return ReadFileInPieces(path, [data](const char* piece, size_t n) {
+        data->append(piece, n);
+        return true;
+    });
+}
+
+bool ReadFileInPieces(const char* path, const std::function<bool(const char*, size_t)>& take) {
     std::FILE* f = std::fopen(SystemPath(path).c_str(), "rb");
     if (f == nullptr) return false;
-    char block[65536];
+    std::string block(65536, '\0');
     size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0) data->append(block, n);
-    bool ok = std::ferror(f) == 0;
+    bool taken = true;
+    while (taken && (n = std::fread(&block[0], 1, block.size(), f)) > 0) taken = take(block.data(), n);
+    bool ok = taken && std::ferror(f) == 0;
     std::fclose(f);
     return ok;
 }

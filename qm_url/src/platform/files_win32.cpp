@@ -181,17 +181,26 @@ int64_t FileSize(const char* path) {
 
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
-    // A body's temporary file is read back while its writer still holds it open.
+    return ReadFileInPieces(path, [data](const char* piece, size_t n) {
+        data->append(piece, n);
+        return true;
+    });
+}
+
+bool ReadFileInPieces(const char* path, const std::function<bool(const char*, size_t)>& take) {
+    // A temporary file is read back while its writer still holds it open.
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    char block[65536];
+    std::string block(65536, '\0');
     DWORD n = 0;
-    bool ok;
-    while ((ok = ReadFile(file, block, sizeof block, &n, nullptr) != 0) && n > 0)
-        data->append(block, n);
+    bool ok = false, taken = true;
+    while (taken && (ok = ReadFile(file, &block[0], static_cast<DWORD>(block.size()), &n,
+                                   nullptr) != 0) &&
+           n > 0)
+        taken = take(block.data(), n);
     CloseHandle(file);
-    return ok;
+    return ok && taken;
 }
 
 }  // namespace qm::platform
