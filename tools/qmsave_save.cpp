@@ -182,6 +182,11 @@ int Conclude(int32_t result, bool cookiesWritten, const char* url) {
                      g_counts.budget.c_str());
         return 3;
     }
+    if (result != 1 && g_counts.webArchiveFailed) {
+        std::fprintf(stderr, "qmsave: nothing was saved: the web archive %s could not be written\n",
+                     g_counts.webArchive);
+        return 1;
+    }
     if (result != 1) {
         std::fprintf(stderr, "qmsave: nothing was saved: the page at %s could not be saved\n", url);
         return 1;
