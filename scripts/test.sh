@@ -5,7 +5,12 @@
 set -euo pipefail
 . "$(dirname "$0")/env.sh"
 
-"$QM_ROOT/scripts/setup-packages" build windows wine test fuzz
+"$QM_ROOT/scripts/setup-packages" build windows wine test fuzz warc
+# warcio.js, which reads the web archives back, at the versions its lock file names.
+command -v npm >/dev/null || "$QM_ROOT/scripts/setup-packages" node
+if ! (cd "$QM_ROOT/tests/warc" && npm ci --no-audit --no-fund --loglevel=error); then
+  echo "== warcio.js could not be installed: the web archive read-back (warc_readback) is skipped" >&2
+fi
 
 qm_build_native
 qm_build_asan
