@@ -5,21 +5,20 @@
 
 // The help's lines for the saving verbs, and its paragraph on them (string literals, to be
 // joined into the help text).
-#define QMSAVE_SAVE_HELP                                                                  \
-  "  qmsave page URL FILE [--complete] [--single-file] [--warc ARCHIVE] "                 \
-  QMSAVE_COOKIES_HELP                                                                     \
-  "\n"                                                                                    \
-  "                               save the page into FILE, its frames and style sheets\n" \
-  "                               (and with --complete its pictures) beside it; with\n"   \
-  "                               --single-file all of it inside FILE, as one file\n"     \
-  "  qmsave pages URL FILE [--complete] [--other-sites] [--single-file] [--warc ARCHIVE] " \
-  QMSAVE_COOKIES_HELP                                                                     \
-  "\n"                                                                                    \
-  "                               the same, and every page it links to, one level deep\n" \
-  "                               (on other sites too with --other-sites); with\n"        \
-  "                               --single-file each page is one file of its own\n"       \
-  "  qmsave pictures URL FOLDER [--warc ARCHIVE] " QMSAVE_COOKIES_HELP                    \
-  "\n"                                                                                    \
+#define QMSAVE_SAVE_HELP                                                                      \
+  "  qmsave page URL FILE [--complete] [--single-file] [--warc ARCHIVE] " QMSAVE_COOKIES_HELP \
+  "\n"                                                                                        \
+  "                               save the page into FILE, its frames and style sheets\n"     \
+  "                               (and with --complete its pictures) beside it; with\n"       \
+  "                               --single-file all of it inside FILE, as one file\n"         \
+  "  qmsave pages URL FILE [--complete] [--other-sites] [--single-file] [--warc "             \
+  "ARCHIVE] " QMSAVE_COOKIES_HELP                                                             \
+  "\n"                                                                                        \
+  "                               the same, and every page it links to, one level deep\n"     \
+  "                               (on other sites too with --other-sites); with\n"            \
+  "                               --single-file each page is one file of its own\n"           \
+  "  qmsave pictures URL FOLDER [--warc ARCHIVE] " QMSAVE_COOKIES_HELP                        \
+  "\n"                                                                                        \
   "                               save every picture of the page flat into FOLDER\n"
 #define QMSAVE_SAVE_NOTES                                                                   \
   "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
@@ -27,9 +26,9 @@
   "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"   \
   "leaves no half-written file. A save takes at most 131072 items and 4 GiB, and follows\n" \
   "frames in frames, style sheets imported by style sheets and the like 8 levels deep;\n"   \
-  "what it leaves out keeps its address online. --warc ARCHIVE also records every\n"       \
-  "request and response of the save, as it went over the network, in a web archive\n"      \
-  "(WARC, gzip'd: name it .warc.gz), written when the save ends.\n"                        \
+  "what it leaves out keeps its address online. --warc ARCHIVE also records every\n"        \
+  "request and response of the save, as it went over the network, in a web archive\n"       \
+  "(WARC, gzip'd: name it .warc.gz), written when the save ends.\n"                         \
   "\n"
 
 namespace qmsave {

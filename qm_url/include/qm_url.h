@@ -230,8 +230,7 @@ QM_API int32_t QM_CALL qm_SavePagesWithSettings(const char* url, const char* sav
                                                 SaveOptions* options, SavePageCallback callback,
                                                 const SaveSettings* settings);
 QM_API int32_t QM_CALL qm_SavePicturesWithSettings(const char* url, const char* savePath,
-                                                   SaveOptions* options,
-                                                   SavePageCallback callback,
+                                                   SaveOptions* options, SavePageCallback callback,
                                                    const SaveSettings* settings);
 
 /* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)

@@ -7,7 +7,8 @@
 namespace qm {
 
 ExchangeCapture::ExchangeCapture(std::string spoolBeside, size_t inMemory)
-    : spoolBeside_(std::move(spoolBeside)), inMemory_(inMemory) {}
+    : spoolBeside_(std::move(spoolBeside)),
+      inMemory_(inMemory) {}
 
 ExchangeCapture::~ExchangeCapture() = default;
 
@@ -50,7 +51,8 @@ void ExchangeCapture::Received(const char* data, size_t length) {
     }
     if (!spool_) {
         spool_ = std::make_unique<platform::TempFile>();
-        kept_ = spool_->Create(spoolBeside_.c_str()) && spool_->Append(memory_.data(), memory_.size());
+        kept_ =
+            spool_->Create(spoolBeside_.c_str()) && spool_->Append(memory_.data(), memory_.size());
         std::string().swap(memory_);
     }
     kept_ = kept_ && spool_->Append(data, length);

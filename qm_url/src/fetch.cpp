@@ -150,8 +150,8 @@ FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLim
     FetchResult result = ExchangeHttpRequest(hostName, port, secure, requestText,
                                              static_cast<int>(std::strlen(requestText)), policy,
                                              limits, response, body, pool, capture.get());
-    const size_t urlLength = request.urlLength == 0 ? std::strlen(request.url)
-                                                    : static_cast<size_t>(request.urlLength);
+    const size_t urlLength =
+        request.urlLength == 0 ? std::strlen(request.url) : static_cast<size_t>(request.urlLength);
     if (archive != nullptr) archive->Record(std::string(request.url, urlLength).c_str(), *capture);
     // Whatever the status, a response whose header came may set cookies.
     if (jar != nullptr) TakeSetCookies(*jar, request.url, urlLength, *response);

@@ -27,9 +27,9 @@ bool LocationReference(const char* location, size_t length, BoundedText& out) {
 
 }  // namespace
 
-FetchResult FetchFollowing(const UrlRequest& first, BodySink* body,
-                           char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits, CookieJar* jar, WebArchive* archive) {
+FetchResult FetchFollowing(const UrlRequest& first, BodySink* body, char (&finalUrl)[URL_TEXT_SIZE],
+                           ConnectionPool* pool, const FetchLimits& limits, CookieJar* jar,
+                           WebArchive* archive) {
     size_t length = first.urlLength == 0 ? strnlen(first.url, URL_TEXT_SIZE)
                                          : static_cast<size_t>(first.urlLength);
     if (first.urlLength < 0 || length >= URL_TEXT_SIZE) return FetchStatus::kBadUrl;
@@ -41,8 +41,8 @@ FetchResult FetchFollowing(const UrlRequest& first, BodySink* body,
         request.url = finalUrl;
         request.urlLength = static_cast<int32_t>(std::strlen(finalUrl));
         Response response;
-        FetchResult result =
-            FetchOnce(request, RedirectPolicy::kFollow, limits, &response, body, pool, jar, archive);
+        FetchResult result = FetchOnce(request, RedirectPolicy::kFollow, limits, &response, body,
+                                       pool, jar, archive);
         if (!result.ok()) return result;
         const ResponseRules& rules = response.rules;
         if (!rules.IsRedirect()) return result;

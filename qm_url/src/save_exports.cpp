@@ -134,8 +134,7 @@ extern "C" QM_API int32_t QM_CALL qm_SavePagesWithSettings(const char* url, cons
     return qm::SavePages(url, savePath, options, callback, nullptr, settings);
 }
 
-extern "C" QM_API int32_t QM_CALL qm_SavePicturesWithSettings(const char* url,
-                                                              const char* savePath,
+extern "C" QM_API int32_t QM_CALL qm_SavePicturesWithSettings(const char* url, const char* savePath,
                                                               SaveOptions* options,
                                                               SavePageCallback callback,
                                                               const SaveSettings* settings) {

@@ -73,7 +73,8 @@ void Sha1::Final(uint8_t (&digest)[kSize]) {
     for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
     Update(length, sizeof length);
     for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<uint8_t>(state_[i] >> (24 - 8 * j));
+        for (int j = 0; j < 4; ++j)
+            digest[4 * i + j] = static_cast<uint8_t>(state_[i] >> (24 - 8 * j));
 }
 
 std::string Base32(const uint8_t* data, size_t length) {

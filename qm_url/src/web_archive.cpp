@@ -135,11 +135,11 @@ bool WebArchive::Open(const std::string& path) {
     random_.seed((uint64_t{device()} << 32) ^ device());
     warcinfoId_ = NewRecordId();
     const std::string fields = "software: qm_url\r\nformat: WARC File Format 1.1\r\n";
-    const std::string header = "WARC/1.1\r\nWARC-Type: warcinfo\r\nWARC-Date: " +
-                               WarcDate(std::time(nullptr)) + "\r\nWARC-Filename: " +
-                               FileNameOf(path) + "\r\nWARC-Record-ID: " + warcinfoId_ +
-                               "\r\nContent-Type: application/warc-fields\r\nWARC-Block-Digest: " +
-                               Digest(fields) + "\r\n";
+    const std::string header =
+        "WARC/1.1\r\nWARC-Type: warcinfo\r\nWARC-Date: " + WarcDate(std::time(nullptr)) +
+        "\r\nWARC-Filename: " + FileNameOf(path) + "\r\nWARC-Record-ID: " + warcinfoId_ +
+        "\r\nContent-Type: application/warc-fields\r\nWARC-Block-Digest: " + Digest(fields) +
+        "\r\n";
     sound_ = true;
     return WriteRecord(header, fields, nullptr);
 }
@@ -161,21 +161,20 @@ void WebArchive::Record(const char* url, const ExchangeCapture& capture) {
     const std::string common = "WARC-Target-URI: " + std::string(url) +
                                "\r\nWARC-Date: " + WarcDate(capture.sentAt()) +
                                "\r\nWARC-Warcinfo-ID: " + warcinfoId_ + "\r\n";
-    std::string request = "WARC/1.1\r\nWARC-Type: request\r\n" + common +
-                          "WARC-Record-ID: " + requestId + "\r\n";
+    std::string request =
+        "WARC/1.1\r\nWARC-Type: request\r\n" + common + "WARC-Record-ID: " + requestId + "\r\n";
     if (answered) request += "WARC-Concurrent-To: " + responseId + "\r\n";
     request += "Content-Type: application/http; msgtype=request\r\nWARC-Block-Digest: " +
-               Digest(capture.request()) + "\r\nWARC-Payload-Digest: " +
-               RequestPayloadDigest(capture.request()) + "\r\n";
+               Digest(capture.request()) +
+               "\r\nWARC-Payload-Digest: " + RequestPayloadDigest(capture.request()) + "\r\n";
     if (!WriteRecord(request, capture.request(), nullptr) || !answered) return;
 
-    std::string response = "WARC/1.1\r\nWARC-Type: response\r\n" + common +
-                           "WARC-Record-ID: " + responseId + "\r\nWARC-Concurrent-To: " +
-                           requestId +
-                           "\r\nContent-Type: application/http; msgtype=response\r\n"
-                           "WARC-Block-Digest: " +
-                           capture.BlockDigest() + "\r\nWARC-Payload-Digest: " +
-                           capture.PayloadDigest() + "\r\n";
+    std::string response =
+        "WARC/1.1\r\nWARC-Type: response\r\n" + common + "WARC-Record-ID: " + responseId +
+        "\r\nWARC-Concurrent-To: " + requestId +
+        "\r\nContent-Type: application/http; msgtype=response\r\n"
+        "WARC-Block-Digest: " +
+        capture.BlockDigest() + "\r\nWARC-Payload-Digest: " + capture.PayloadDigest() + "\r\n";
     if (capture.truncated() != nullptr)
         response += "WARC-Truncated: " + std::string(capture.truncated()) + "\r\n";
     WriteRecord(response, std::string(), &capture);
@@ -186,14 +185,12 @@ bool WebArchive::WriteRecord(const std::string& header, const std::string& block
     const int64_t length =
         response != nullptr ? response->responseSize() : static_cast<int64_t>(block.size());
     GzipMember member(*file_);
-    bool ok = member.Add(header) &&
-              member.Add("Content-Length: " + std::to_string(length) + "\r\n\r\n");
+    bool ok =
+        member.Add(header) && member.Add("Content-Length: " + std::to_string(length) + "\r\n\r\n");
     if (response != nullptr)
-        ok = ok && response->ReadResponse([&member](const char* piece, size_t n) {
-                 return member.Add(piece, n);
-             });
-    else
-        ok = ok && member.Add(block);
+        ok = ok && response->ReadResponse(
+                       [&member](const char* piece, size_t n) { return member.Add(piece, n); });
+    else ok = ok && member.Add(block);
     ok = ok && member.Add("\r\n\r\n", 4) && member.End();
     sound_ = sound_ && ok;
     return sound_;

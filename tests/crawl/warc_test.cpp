@@ -47,9 +47,12 @@ TEST(WebArchiveFields, DigestsAndDatesAreThoseOfTheirStandards) {
         EXPECT_EQ(qm::WarcDigest(hash), v.sha1Base32) << v.input.substr(0, 20);
     }
     // RFC 4648's examples.
-    const std::pair<std::string, std::string> base32[] = {
-        {"", ""},           {"f", "MY======"},     {"fo", "MZXQ===="},
-        {"foo", "MZXW6==="}, {"foob", "MZXW6YQ="}, {"foobar", "MZXW6YTBOI======"}};
+    const std::pair<std::string, std::string> base32[] = {{"", ""},
+                                                          {"f", "MY======"},
+                                                          {"fo", "MZXQ===="},
+                                                          {"foo", "MZXW6==="},
+                                                          {"foob", "MZXW6YQ="},
+                                                          {"foobar", "MZXW6YTBOI======"}};
     for (const auto& [in, out] : base32)
         EXPECT_EQ(qm::Base32(reinterpret_cast<const uint8_t*>(in.data()), in.size()), out);
     const std::pair<std::time_t, std::string> dates[] = {
@@ -102,7 +105,8 @@ std::vector<WarcRecord> ReadArchive(const std::string& bytes) {
         EXPECT_EQ(text.rfind("WARC/1.1\r\n", 0), 0u);
         for (size_t line = text.find("\r\n") + 2; line < head;) {
             const size_t end = text.find("\r\n", line), colon = text.find(": ", line);
-            record.fields[text.substr(line, colon - line)] = text.substr(colon + 2, end - colon - 2);
+            record.fields[text.substr(line, colon - line)] =
+                text.substr(colon + 2, end - colon - 2);
             line = end + 2;
         }
         const size_t length = std::stoul(record.Field("Content-Length"));
@@ -175,11 +179,10 @@ int32_t SaveWithArchive(const std::string& url, const std::string& savePath,
     SaveSettings* settings = qm_NewSaveSettings();
     EXPECT_EQ(qm_SetSaveWebArchive(settings, archive.c_str()), 1);
     SaveOptions options{1, 1, 1, 0};
-    const int32_t result =
-        pictures ? qm_SavePicturesWithSettings(url.c_str(), savePath.c_str(), &options, nullptr,
-                                               settings)
-                 : qm_SavePagesWithSettings(url.c_str(), savePath.c_str(), &options, nullptr,
-                                            settings);
+    const int32_t result = pictures ? qm_SavePicturesWithSettings(url.c_str(), savePath.c_str(),
+                                                                  &options, nullptr, settings)
+                                    : qm_SavePagesWithSettings(url.c_str(), savePath.c_str(),
+                                                               &options, nullptr, settings);
     qm_FreeSaveSettings(settings);
     return result;
 }
@@ -214,8 +217,8 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
                       chunked),
          ""},
         {"/p.gif", HttpResponseWithLength(200, "GIF89a picture", "image/gif"), ""},
-        {"/moved.gif", HttpResponse(301, {{"Location", "/p2.gif"}, {"Content-Length", "5"}}, "moved"),
-         "", true},
+        {"/moved.gif",
+         HttpResponse(301, {{"Location", "/p2.gif"}, {"Content-Length", "5"}}, "moved"), "", true},
         {"/p2.gif", HttpResponseWithLength(200, "GIF89a second", "image/gif"), ""},
         {"/gone.gif", HttpResponseWithLength(404, "not here", "text/plain"), "", true},
         {"/cut.gif", HttpResponse(200, {{"Content-Length", "100"}}, "only ten.."), "disconnect"},
@@ -279,7 +282,8 @@ TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
     // The exchange the stop broke off is there as far as it went.
     const auto slow = RecordsOf(records, "response", server.Url("/slow.gif"));
     if (!slow.empty()) EXPECT_FALSE(slow[0]->Field("WARC-Truncated").empty());
-    EXPECT_EQ(box.Leftovers({"index.html", "stopped.warc.gz", "http-"}), std::vector<std::string>{});
+    EXPECT_EQ(box.Leftovers({"index.html", "stopped.warc.gz", "http-"}),
+              std::vector<std::string>{});
 }
 
 std::vector<std::string>& Told() {
@@ -334,7 +338,8 @@ TEST(WebArchive, PictureSavesAndQmsaveWriteOneToo) {
     records = ReadArchive(ReadFile(box.File("qmsave.warc.gz")));
     ExpectSound(records);
     EXPECT_EQ(records.size(), 5u);
-    EXPECT_EQ(RunQmsave("pictures", {server.Url("/index.html"), box.Path("q"), "--warc"}).status, 2);
+    EXPECT_EQ(RunQmsave("pictures", {server.Url("/index.html"), box.Path("q"), "--warc"}).status,
+              2);
 }
 
 TEST(WebArchive, SettingsRefuseWhatTheyCannotTake) {

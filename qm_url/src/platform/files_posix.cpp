@@ -179,7 +179,8 @@ bool ReadFileInPieces(const char* path, const std::function<bool(const char*, si
     std::string block(65536, '\0');
     size_t n;
     bool taken = true;
-    while (taken && (n = std::fread(&block[0], 1, block.size(), f)) > 0) taken = take(block.data(), n);
+    while (taken && (n = std::fread(&block[0], 1, block.size(), f)) > 0)
+        taken = take(block.data(), n);
     bool ok = taken && std::ferror(f) == 0;
     std::fclose(f);
     return ok;

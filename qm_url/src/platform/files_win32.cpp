@@ -195,8 +195,8 @@ bool ReadFileInPieces(const char* path, const std::function<bool(const char*, si
     std::string block(65536, '\0');
     DWORD n = 0;
     bool ok = false, taken = true;
-    while (taken && (ok = ReadFile(file, &block[0], static_cast<DWORD>(block.size()), &n,
-                                   nullptr) != 0) &&
+    while (taken &&
+           (ok = ReadFile(file, &block[0], static_cast<DWORD>(block.size()), &n, nullptr) != 0) &&
            n > 0)
         taken = take(block.data(), n);
     CloseHandle(file);
