@@ -25,8 +25,9 @@ choose_sites() {  # NAME...
 }
 
 # nginx serving $work/www (gzip on for every text type) on the first free port of 127.0.0.1
-# from FIRST_PORT on. Sets nginx_pid and base; end_workspace ends it.
-serve_www() {  # FIRST_PORT NAME-FOR-MESSAGES
+# from FIRST_PORT on, with the server directives given besides (a redirect, ...). Sets
+# nginx_pid and base; end_workspace ends it.
+serve_www() {  # FIRST_PORT NAME-FOR-MESSAGES [SERVER-DIRECTIVES]
   local port
   for port in $(seq "$1" $(($1 + 19))); do
     cat >"$work/nginx/nginx.conf" <<CONF
@@ -48,6 +49,7 @@ http {
     fastcgi_temp_path $work/nginx/fastcgi;
     uwsgi_temp_path $work/nginx/uwsgi;
     scgi_temp_path $work/nginx/scgi;
+    ${3:-}
   }
 }
 CONF

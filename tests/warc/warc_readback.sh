@@ -20,54 +20,11 @@ command -v node >/dev/null || skip "node is not installed"
 command -v nginx >/dev/null || skip "nginx is not installed (scripts/setup-packages warc)"
 [ -f "$site/$start" ] || skip "$site is missing (scripts/setup-packages warc)"
 
-work=$(mktemp -d)
-chmod 755 "$work"  # nginx's workers read the site through it
-server=
-finish() {
-  if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap finish EXIT
+. "$here/../../bench/serve_www.sh"
+make_workspace warc_readback
 mkdir -p "$work/nginx/logs" "$work/www"
 ln -s "$site" "$work/www/site"
-
-# nginx on the first free port of 127.0.0.1 from 18400 on.
-for port in $(seq 18400 18419); do
-  cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 64; }
-http {
-  include /etc/nginx/mime.types;
-  access_log off;
-  gzip on;
-  gzip_types text/css application/javascript image/svg+xml text/plain;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-    location = /start { return 301 /site/$start; }
-  }
-}
-CONF
-  nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>/dev/null &
-  server=$!
-  for _ in $(seq 1 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/start" 2>/dev/null && break
-    kill -0 "$server" 2>/dev/null || break
-    sleep 0.05
-  done
-  kill -0 "$server" 2>/dev/null && break
-  server=
-done
-[ -n "$server" ] || { echo "warc_readback: nginx did not start"; exit 1; }
-base=http://127.0.0.1:$port
+serve_www 18400 warc_readback "location = /start { return 301 /site/$start; }"
 
 if [ -n "$windows" ]; then
   "$here/../../scripts/wine-exec" "$bin/qmsave.exe" pages "$base/start" "Z:$work/out/index.html" \
