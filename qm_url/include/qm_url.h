@@ -220,7 +220,8 @@ QM_API int32_t QM_CALL qm_SetSaveCookieJar(SaveSettings* settings, CookieJar* ja
  * two naming each other (WARC-Concurrent-To), with sha1 digests of each record's block and
  * payload in base32; a response not read to its end says so (WARC-Truncated). The file is
  * written under a temporary name beside path and put in place, replacing an older one, when
- * the save ends, stopped or not. NULL or "" (the default) writes none. 1 when taken, 0 when
+ * the save ends, stopped or not, with its CDXJ index beside it (path with ".warc.gz"
+ * replaced by ".cdxj", or with ".cdxj" added): a sorted line per response record. NULL or "" (the default) writes none. 1 when taken, 0 when
  * path has LOCAL_PATH_SIZE characters or more, or the handle is not one. */
 QM_API int32_t QM_CALL qm_SetSaveWebArchive(SaveSettings* settings, const char* path);
 /* qm_SavePages and qm_SavePictures with settings (NULL: as none). A web archive that cannot be

@@ -5,6 +5,11 @@
 #include "platform/files.h"
 
 namespace qm {
+namespace {
+
+constexpr size_t kHeadRoom = 65536;
+
+}  // namespace
 
 ExchangeCapture::ExchangeCapture(std::string spoolBeside, size_t inMemory)
     : spoolBeside_(std::move(spoolBeside)),
@@ -15,6 +20,7 @@ ExchangeCapture::~ExchangeCapture() = default;
 void ExchangeCapture::Restart() {
     request_.clear();
     sentAt_ = 0;
+    head_.clear();
     memory_.clear();
     spool_.reset();
     responseSize_ = 0;
@@ -42,6 +48,7 @@ void ExchangeCapture::Received(const char* data, size_t length) {
         if (c == kEnd[headerEndMatched_]) ++headerEndMatched_;
         else headerEndMatched_ = c == '\r' ? 1 : 0;
     }
+    head_.append(data, std::min(i, kHeadRoom - std::min(kHeadRoom, head_.size())));
     if (i < length) payload_.Update(data + i, length - i);
 
     if (!kept_) return;

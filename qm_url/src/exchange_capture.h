@@ -39,6 +39,8 @@ public:
     bool sent() const { return sentAt_ != 0; }
     std::time_t sentAt() const { return sentAt_; }
     const std::string& request() const { return request_; }
+    // The response's status line and header (as far as they came, up to 64 KiB).
+    const std::string& head() const { return head_; }
     int64_t responseSize() const { return responseSize_; }
     const char* truncated() const { return truncated_; }
     // False once a part of the response could not be kept: it cannot be recorded whole.
@@ -54,6 +56,7 @@ private:
     const size_t inMemory_;
     std::string request_;
     std::time_t sentAt_ = 0;
+    std::string head_;
     std::string memory_;
     std::unique_ptr<platform::TempFile> spool_;
     int64_t responseSize_ = 0;

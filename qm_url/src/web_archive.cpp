@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ascii.h"
 #include "platform/files.h"
 
 namespace qm {
@@ -17,7 +18,7 @@ constexpr size_t kCaptureInMemory = size_t{1} << 20;
 // One record as a gzip member of its own, deflated into the archive's file as it is given.
 class GzipMember {
 public:
-    explicit GzipMember(platform::TempFile& file) : file_(file) {
+    GzipMember(platform::TempFile& file, int64_t& written) : file_(file), written_(written) {
         ok_ = deflateInit2(&z_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8,
                            Z_DEFAULT_STRATEGY) == Z_OK;
         begun_ = ok_;
@@ -47,14 +48,17 @@ private:
                 z_.next_out = out_;
                 z_.avail_out = sizeof out_;
                 status = ok_ ? deflate(&z_, mode) : Z_STREAM_ERROR;
+                const size_t made = sizeof out_ - z_.avail_out;
                 ok_ = ok_ && status != Z_STREAM_ERROR &&
-                      file_.Append(reinterpret_cast<const char*>(out_), sizeof out_ - z_.avail_out);
+                      file_.Append(reinterpret_cast<const char*>(out_), made);
+                written_ += static_cast<int64_t>(made);
             } while (ok_ && (z_.avail_out == 0 || (mode == Z_FINISH && status != Z_STREAM_END)));
         } while (ok_ && length > 0);
         return ok_;
     }
 
     platform::TempFile& file_;
+    int64_t& written_;
     z_stream z_ = {};
     Bytef out_[16384];
     bool ok_ = false;
@@ -71,6 +75,15 @@ std::string Digest(const std::string& bytes) {
 std::string RequestPayloadDigest(const std::string& request) {
     const size_t end = request.find("\r\n\r\n");
     return Digest(end == std::string::npos ? std::string() : request.substr(end + 4));
+}
+
+// The index beside the archive `path`: "site.warc.gz" has "site.cdxj".
+std::string IndexPathOf(const std::string& path) {
+    const std::string suffix = ".warc.gz";
+    const bool named =
+        path.size() > suffix.size() &&
+        EqualNoCase(path.data() + path.size() - suffix.size(), suffix.c_str(), suffix.size());
+    return (named ? path.substr(0, path.size() - suffix.size()) : path) + ".cdxj";
 }
 
 // The file name the warcinfo record gives: the last part of `path`.
@@ -128,6 +141,7 @@ std::string WebArchive::NewRecordId() {
 
 bool WebArchive::Open(const std::string& path) {
     path_ = path;
+    indexPath_ = IndexPathOf(path);
     file_ = std::make_unique<platform::TempFile>();
     if (!file_->Create(path.c_str())) return false;
     // Seeded once from the system's random source; each record id draws from it.
@@ -158,8 +172,8 @@ void WebArchive::Record(const char* url, const ExchangeCapture& capture) {
     }
     const bool answered = capture.responseSize() > 0;
     const std::string requestId = NewRecordId(), responseId = answered ? NewRecordId() : "";
-    const std::string common = "WARC-Target-URI: " + std::string(url) +
-                               "\r\nWARC-Date: " + WarcDate(capture.sentAt()) +
+    const std::string date = WarcDate(capture.sentAt());
+    const std::string common = "WARC-Target-URI: " + std::string(url) + "\r\nWARC-Date: " + date +
                                "\r\nWARC-Warcinfo-ID: " + warcinfoId_ + "\r\n";
     std::string request =
         "WARC/1.1\r\nWARC-Type: request\r\n" + common + "WARC-Record-ID: " + requestId + "\r\n";
@@ -177,14 +191,16 @@ void WebArchive::Record(const char* url, const ExchangeCapture& capture) {
         capture.BlockDigest() + "\r\nWARC-Payload-Digest: " + capture.PayloadDigest() + "\r\n";
     if (capture.truncated() != nullptr)
         response += "WARC-Truncated: " + std::string(capture.truncated()) + "\r\n";
-    WriteRecord(response, std::string(), &capture);
+    const int64_t offset = written_;
+    if (WriteRecord(response, std::string(), &capture))
+        index_.Add(url, date, capture.head(), capture.PayloadDigest(), offset, written_ - offset);
 }
 
 bool WebArchive::WriteRecord(const std::string& header, const std::string& block,
                              const ExchangeCapture* response) {
     const int64_t length =
         response != nullptr ? response->responseSize() : static_cast<int64_t>(block.size());
-    GzipMember member(*file_);
+    GzipMember member(*file_, written_);
     bool ok =
         member.Add(header) && member.Add("Content-Length: " + std::to_string(length) + "\r\n\r\n");
     if (response != nullptr)
@@ -199,7 +215,12 @@ bool WebArchive::WriteRecord(const std::string& header, const std::string& block
 bool WebArchive::Finish() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!file_) return false;
-    if (sound_ && file_->RenameTo(path_.c_str())) return true;
+    if (sound_) {
+        const std::string index = index_.Text(FileNameOf(path_));
+        if (platform::WriteFileAtomically(indexPath_.c_str(), index.data(), index.size()) &&
+            file_->RenameTo(path_.c_str()))
+            return true;
+    }
     file_->Remove();
     return false;
 }

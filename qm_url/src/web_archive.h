@@ -2,7 +2,8 @@
 // every exchange of the save is a request record and a response record, the response as it
 // came off the connection, each record a gzip member of its own. Records are written whole,
 // one at a time, from any thread; the file is made under a temporary name beside its own and
-// renamed into place when the save ends, so that it always ends on a whole record.
+// renamed into place when the save ends, so that it always ends on a whole record. Its CDXJ
+// index is written beside it then.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <random>
 #include <string>
 
+#include "cdxj_index.h"
 #include "exchange_capture.h"
 
 namespace qm {
@@ -38,8 +40,8 @@ public:
     // Records the exchange with `url` that `capture` holds: its request, and its response
     // when a byte of one came. Nothing when the request was never sent.
     void Record(const char* url, const ExchangeCapture& capture);
-    // Puts the archive in place. False, with no file left, when a record could not be
-    // written whole.
+    // Puts the archive and its index in place. False, with no archive left, when a record or
+    // the index could not be written whole.
     bool Finish();
     const std::string& path() const { return path_; }
 
@@ -49,10 +51,13 @@ private:
                      const ExchangeCapture* response);
 
     std::string path_;
+    std::string indexPath_;
     std::mutex mutex_;
     std::unique_ptr<platform::TempFile> file_;
     std::mt19937_64 random_;
     std::string warcinfoId_;
+    CdxjIndex index_;
+    int64_t written_ = 0;  // bytes of the archive's file
     bool sound_ = false;
 };
 

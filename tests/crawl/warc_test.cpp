@@ -17,6 +17,7 @@
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "scratch.h"
+#include "cdxj_index.h"
 #include "sha1.h"
 #include "test_server.h"
 #include "web_archive.h"
@@ -62,6 +63,16 @@ TEST(WebArchiveFields, DigestsAndDatesAreThoseOfTheirStandards) {
         {4102444799LL, "2099-12-31T23:59:59Z"},
     };
     for (const auto& [when, text] : dates) EXPECT_EQ(qm::WarcDate(when), text);
+    // Index keys as replay tools make them.
+    const std::pair<std::string, std::string> keys[] = {
+        {"http://www.Example.org/A/b.html", "org,example)/a/b.html"},
+        {"https://www2.example.org:8443/?b=2&a=1#top", "org,example:8443)/?a=1&b=2"},
+        {"http://example.org:80", "org,example)/"},
+        {"https://example.org:443/x?", "org,example)/x?"},
+        {"http://127.0.0.1:8080/p", "1,0,0,127:8080)/p"},
+        {"ftp://example.org/", "ftp://example.org/"},
+    };
+    for (const auto& [url, key] : keys) EXPECT_EQ(qm::SurtKey(url), key) << url;
 }
 
 // One record of an archive: its WARC fields and its block.
@@ -252,7 +263,18 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
             EXPECT_EQ(responses[0]->Field("WARC-Truncated"), got == c.served ? "" : "unspecified");
         }
     }
-    EXPECT_EQ(box.Leftovers({"index.html", "site.warc.gz", "http-"}), std::vector<std::string>{});
+    EXPECT_EQ(box.Leftovers({"index.html", "site.warc.gz", "site.cdxj", "http-"}),
+              std::vector<std::string>{});
+    // The index has a line for each response, sorted, the large one's naming its place.
+    const std::string index = ReadFile(box.File("site.cdxj"));
+    EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), sizeof cases / sizeof cases[0]);
+    const auto largeRecord = RecordsOf(records, "response", server.Url("/large.gif"));
+    const std::string digest = largeRecord[0]->Field("WARC-Payload-Digest").substr(5);
+    EXPECT_NE(
+        index.find("\"url\":\"" + server.Url("/large.gif") +
+                   "\",\"mime\":\"image/gif\",\"status\":\"200\",\"digest\":\"" + digest + "\""),
+        std::string::npos)
+        << index;
 }
 
 TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
@@ -282,7 +304,7 @@ TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
     // The exchange the stop broke off is there as far as it went.
     const auto slow = RecordsOf(records, "response", server.Url("/slow.gif"));
     if (!slow.empty()) EXPECT_FALSE(slow[0]->Field("WARC-Truncated").empty());
-    EXPECT_EQ(box.Leftovers({"index.html", "stopped.warc.gz", "http-"}),
+    EXPECT_EQ(box.Leftovers({"index.html", "stopped.warc.gz", "stopped.cdxj", "http-"}),
               std::vector<std::string>{});
 }
 

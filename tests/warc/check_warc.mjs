@@ -2,12 +2,15 @@
 // elsewhere, and checks it against the save: every record's digests, the records' links to
 // each other, and for every item the save reported, a response whose payload, decoded, is the
 // file the site served (and, for an item saved as it came, the saved file).
-// Usage: node check_warc.mjs ARCHIVE QMSAVE-STDERR SITE-URL SITE-FOLDER
+// With an INDEX, the CDXJ index written beside the archive must be the one warcio.js makes of
+// it.
+// Usage: node check_warc.mjs ARCHIVE QMSAVE-STDERR SITE-URL SITE-FOLDER [INDEX]
 import { createHash } from "node:crypto";
 import { createReadStream, readFileSync } from "node:fs";
-import { WARCParser } from "warcio";
+import { basename } from "node:path";
+import { CDXIndexer, WARCParser } from "warcio";
 
-const [archive, said, siteUrl, siteFolder] = process.argv.slice(2);
+const [archive, said, siteUrl, siteFolder, index] = process.argv.slice(2);
 let passed = 0;
 let failed = 0;
 function check(what, ok) {
@@ -127,6 +130,20 @@ for (const { kind, url, file } of items) {
   }
   if (kindsAsTheyCame.has(kind))
     check(`${url}: the payload, decoded, is the saved file`, decoded.equals(readFileSync(file)));
+}
+
+if (index) {
+  const indexer = new CDXIndexer({ format: "cdxj" });
+  const made = [];
+  for await (const entry of indexer.iterIndex([
+    { filename: basename(archive), reader: createReadStream(archive) },
+  ]))
+    made.push(indexer.serialize(entry).trimEnd());
+  const written = readFileSync(index, "utf8").split("\n").filter((line) => line);
+  check("the index has a line per response", written.length === made.length);
+  check("the index is sorted", written.every((line, i) => i === 0 || written[i - 1] <= line));
+  const expected = new Set(made);
+  for (const line of written) check(`index line as warcio.js makes it: ${line}`, expected.has(line));
 }
 
 console.log(`warcio read ${blocks.length} records back; ${items.length} items saved`);

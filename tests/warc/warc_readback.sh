@@ -1,6 +1,7 @@
 #!/bin/bash
 # A documentation site saved with `qmsave pages --complete --warc`, its archive read back by
-# warcio.js (check_warc.mjs): every digest, and for every item saved the response it came in.
+# warcio.js (check_warc.mjs): every digest, for every item saved the response it came in, and
+# the CDXJ index beside it.
 # The site is a Debian documentation package served by nginx with gzip on, so that pages and
 # style sheets come chunked and gzip'd; the save begins at an address that redirects.
 # Exits 77 (skipped, said on standard output) where node, warcio.js, nginx or the site are
@@ -36,4 +37,4 @@ fi
 status=$?
 tail -1 "$work/said"
 [ $status -eq 0 ] || { echo "warc_readback: qmsave exited $status"; cat "$work/said"; exit 1; }
-node "$here/check_warc.mjs" "$work/site.warc.gz" "$work/said" "$base/site/" "$site"
+node "$here/check_warc.mjs" "$work/site.warc.gz" "$work/said" "$base/site/" "$site" "$work/site.cdxj"
