@@ -97,7 +97,7 @@ check("responses are stored as they came, chunked and gzip'd", codedAndChunked >
 
 // The items qmsave reported: "   N  KIND URL -> FILE".
 const kindsAsTheyCame = new Set(["picture", "script", "font", "media"]);
-const items = said.length ? readFileSync(said, "latin1").split("\n")
+const items = said.length ? readFileSync(said, "latin1").split(/\r?\n/)
   .map((line) => line.match(/^\s*\d+ {2}(.{11}) (\S+) -> (.+)$/))
   .filter(Boolean)
   .map(([, kind, url, file]) => ({ kind: kind.trim(), url, file: file.replace(/^Z:/i, "").replace(/\\/g, "/") }))
