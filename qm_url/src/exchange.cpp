@@ -179,6 +179,9 @@ void NoteEnd(const Attempt& attempt, const ResponseRules& rules, ExchangeCapture
         case FetchStatus::kTimedOut: capture->Truncated("time"); break;
         case FetchStatus::kConnectionFailed:
         case FetchStatus::kTruncated: capture->Truncated("disconnect"); break;
+        // The body was refused past the item's size limit or the save's budget.
+        case FetchStatus::kTooLarge:
+        case FetchStatus::kByteBudgetReached: capture->Truncated("length"); break;
         default:
             if (attempt.cut) capture->Truncated("length");
             else if (!whole) capture->Truncated("unspecified");
