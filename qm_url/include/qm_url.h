@@ -198,6 +198,15 @@ QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const char* save
 QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* savePath,
                                                   SaveOptions* options,
                                                   SavePageCallback callback, CookieJar* jar);
+/* qm_SavePagesWithCookies into a folder an earlier save filled, asking again for the items it
+ * left there rather than keeping them unseen: a page, frame or style sheet (and a script whose
+ * pictures are saved) is fetched and rewritten anew, any other item only when the server says
+ * it changed since its file was written (If-Modified-Since). An item that
+ * cannot be fetched again keeps its file and is reported to the failure callback. *reused
+ * (which must not be NULL) receives how many items the server said were unchanged. */
+QM_API int32_t QM_CALL qm_ResavePages(const char* url, const char* savePath, SaveOptions* options,
+                                      SavePageCallback callback, CookieJar* jar,
+                                      int32_t* reused);
 
 /* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)
  * with the cookies of jar (NULL: none but what the server sets during the call) and writes

@@ -22,9 +22,12 @@ class ConnectionPool;
 // "http://" or "https://" is recognised in any letter case; *secure (when given) tells
 // which. May store the measured referer length into request->refererLength. False when the
 // URL cannot be used. The texts the request points at are read without probing. The Cookie
-// line carries the system store's cookies and those of `jar` (when given) for the URL.
+// line carries the system store's cookies and those of `jar` (when given) for the URL. With
+// an `ifModifiedSince` date (as HttpDate writes it) the request asks for the body only when
+// it changed since then: a 304 answer comes back as kHttpStatus.
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
-                      bool* secure = nullptr, const CookieJar* jar = nullptr);
+                      bool* secure = nullptr, const CookieJar* jar = nullptr,
+                      const char* ifModifiedSince = nullptr);
 
 // One request and its response (no redirect followed) into `response`, its body decoded
 // into `body`, for a request whose texts may be read as they stand. A redirect response is
@@ -32,7 +35,7 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
 // cookies for the URL, and the response's Set-Cookie fields go into it.
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
                       Response* response, BodySink* body, ConnectionPool* pool = nullptr,
-                      CookieJar* jar = nullptr);
+                      CookieJar* jar = nullptr, const char* ifModifiedSince = nullptr);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records). On success `output` starts with the body and *outputLength
@@ -53,10 +56,12 @@ constexpr int kMostRedirects = MOST_REDIRECTS;
 FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* outputLength,
                            char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits,
                            CookieJar* jar = nullptr);
-// The same into `body`, over the connections of `pool` (which may be null).
+// The same into `body`, over the connections of `pool` (which may be null), every hop asking
+// for the body only when it changed since `ifModifiedSince` when that is given.
 FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits, CookieJar* jar = nullptr);
+                           const FetchLimits& limits, CookieJar* jar = nullptr,
+                           const char* ifModifiedSince = nullptr);
 
 // A body fetched into memory with `result`, as far as the caller's buffer holds it, copied
 // to `output`: kCut, with the first FETCH_BUFFER_SIZE bytes, for a longer one. A failure

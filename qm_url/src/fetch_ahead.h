@@ -34,6 +34,7 @@ struct PlannedFetch {
     std::string url;
     std::string referer;
     std::string localPath;  // the file it is to become: a large body is kept beside it
+    std::string ifModifiedSince;  // when not empty, the body is asked for only if it changed
 };
 
 class FetchAhead {

@@ -29,7 +29,8 @@ bool LocationReference(const char* location, size_t length, BoundedText& out) {
 
 FetchResult FetchFollowing(const UrlRequest& first, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
-                           const FetchLimits& limits, CookieJar* jar) {
+                           const FetchLimits& limits, CookieJar* jar,
+                           const char* ifModifiedSince) {
     size_t length = first.urlLength == 0 ? strnlen(first.url, URL_TEXT_SIZE)
                                          : static_cast<size_t>(first.urlLength);
     if (first.urlLength < 0 || length >= URL_TEXT_SIZE) return FetchStatus::kBadUrl;
@@ -42,7 +43,8 @@ FetchResult FetchFollowing(const UrlRequest& first, BodySink* body,
         request.urlLength = static_cast<int32_t>(std::strlen(finalUrl));
         Response response;
         FetchResult result =
-            FetchOnce(request, RedirectPolicy::kFollow, limits, &response, body, pool, jar);
+            FetchOnce(request, RedirectPolicy::kFollow, limits, &response, body, pool, jar,
+                      ifModifiedSince);
         if (!result.ok()) return result;
         const ResponseRules& rules = response.rules;
         if (!rules.IsRedirect()) return result;

@@ -1,5 +1,5 @@
 // The crawling exports: qm_SavePages and qm_SavePictures, each also with the caller's cookie
-// jar. They share one way in and differ only in the crawl's policy.
+// jar, and qm_ResavePages. They share one way in and differ only in the crawl's policy.
 #include <cstddef>
 #include <cstdint>
 
@@ -29,7 +29,8 @@ FolderRemover& TheFolderRemover() {
 }
 
 int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, SaveOptions* options,
-             SavePageCallback callback, ::CookieJar* handle, bool optionsWritten) {
+             SavePageCallback callback, ::CookieJar* handle, bool optionsWritten,
+             int32_t* reused = nullptr) {
     ExportCall call;
     size_t urlLength, pathLength;
     CookieJar* given = nullptr;
@@ -42,7 +43,9 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
         SaveContext& context = call.Begin(given);
         CrawlState& state = ExportState();
         if (!StartCrawl(state, url, urlLength, savePath, pathLength, policy)) return 0;
-        return VisitQueue(context, state, *options, callback) == CrawlOutcome::kDone ? 1 : 0;
+        const CrawlOutcome outcome = VisitQueue(context, state, *options, callback);
+        if (reused != nullptr) *reused = state.reusedItems;
+        return outcome == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
     }
@@ -52,6 +55,14 @@ int32_t SavePages(const char* url, const char* savePath, SaveOptions* options,
                   SavePageCallback callback, ::CookieJar* jar) {
     const PagePolicy pages;
     return Save(pages, url, savePath, options, callback, jar, false);
+}
+
+int32_t ResavePages(const char* url, const char* savePath, SaveOptions* options,
+                    SavePageCallback callback, ::CookieJar* jar, int32_t* reused) {
+    if (reused == nullptr) return 0;
+    *reused = 0;
+    const PagePolicy pages(true);
+    return Save(pages, url, savePath, options, callback, jar, false, reused);
 }
 
 int32_t SavePictures(const char* url, const char* savePath, SaveOptions* options,
@@ -73,6 +84,12 @@ extern "C" QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const
                                                           SavePageCallback callback,
                                                           CookieJar* jar) {
     return qm::SavePages(url, savePath, options, callback, jar);
+}
+
+extern "C" QM_API int32_t QM_CALL qm_ResavePages(const char* url, const char* savePath,
+                                                 SaveOptions* options, SavePageCallback callback,
+                                                 CookieJar* jar, int32_t* reused) {
+    return qm::ResavePages(url, savePath, options, callback, jar, reused);
 }
 
 extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,

@@ -11,10 +11,10 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)+" table "${dump
 string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
 list(TRANSFORM entries REPLACE "^\\[ *[0-9]+\\] " "")
 list(SORT entries)
-set(expected qm_FreeCookieJar qm_NewCookieJar qm_OldSavePages qm_ReadCookiesFile qm_SavePages
-  qm_SavePagesWithCookies qm_SavePictures qm_SavePicturesWithCookies qm_SetFailureCallback
-  qm_StopSave qm_UrlToFile qm_UrlToHtml qm_UrlToHtmlFollow qm_UrlToHtmlWithCookies
-  qm_WriteCookiesFile qm_WriteSingleFile)
+set(expected qm_FreeCookieJar qm_NewCookieJar qm_OldSavePages qm_ReadCookiesFile
+  qm_ResavePages qm_SavePages qm_SavePagesWithCookies qm_SavePictures qm_SavePicturesWithCookies
+  qm_SetFailureCallback qm_StopSave qm_UrlToFile qm_UrlToHtml qm_UrlToHtmlFollow
+  qm_UrlToHtmlWithCookies qm_WriteCookiesFile qm_WriteSingleFile)
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "exports are '${entries}', expected '${expected}'")
 endif()

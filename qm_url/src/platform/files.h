@@ -51,6 +51,9 @@ private:
 
 // The size of the regular file at `path`; -1 when there is none.
 int64_t FileSize(const char* path);
+// When the file at `path` was last written, in seconds since 1970 (UTC); -1 when there is
+// no such file.
+int64_t FileWrittenAt(const char* path);
 
 // Reads the whole file at `path` into `data`. False when it cannot be read.
 bool ReadWholeFile(const char* path, std::string* data);

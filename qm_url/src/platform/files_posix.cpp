@@ -165,6 +165,12 @@ int64_t FileSize(const char* path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+int64_t FileWrittenAt(const char* path) {
+    struct stat st;
+    if (::stat(SystemPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_mtime);
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     std::FILE* f = std::fopen(SystemPath(path).c_str(), "rb");

@@ -179,6 +179,17 @@ int64_t FileSize(const char* path) {
                                 data.nFileSizeLow);
 }
 
+int64_t FileWrittenAt(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return -1;
+    // FILETIME counts 100 ns steps from 1601.
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000u) - int64_t{11644473600};
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     // A body's temporary file is read back while its writer still holds it open.
