@@ -117,10 +117,11 @@ private:
         char finalUrl[URL_TEXT_SIZE] = {};
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
         out->body.MakeFolders();
-        out->result =
-            FetchFollowing(request, &out->body, finalUrl, &context_.pool, DefaultFetchLimits(stop),
-                           &context_.jar, item.ifModifiedSince.c_str());
+        Freshness freshness{item.ifModifiedSince};
+        out->result = FetchFollowing(request, &out->body, finalUrl, &context_.pool,
+                                     DefaultFetchLimits(stop), &context_.jar, &freshness);
         out->finalUrl = finalUrl;
+        out->lastModified = freshness.lastModified;
     }
 
     const int64_t budgetBytes_;
@@ -312,6 +313,9 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool st
                                                                      static_cast<size_t>(length))
                                      : body.SaveAs(r.localPath);
         if (written) {
+            // A later save asks whether the item changed since the date its server gave.
+            if (state_.policy->RefreshesSavedItems() && fetched.lastModified >= 0)
+                platform::SetFileWrittenAt(r.localPath, fetched.lastModified);
             state_.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
             if (!spots_.empty() && state_.policy->KeepsPages())
                 state_.savedPages.push_back(SavedPage{r.localPath, spots_});

@@ -144,16 +144,18 @@ FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* ou
 
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
                       Response* response, BodySink* body, ConnectionPool* pool, CookieJar* jar,
-                      const char* ifModifiedSince) {
+                      Freshness* freshness) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
     bool secure = false;
-    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar, ifModifiedSince))
+    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar,
+                          freshness != nullptr ? freshness->ifModifiedSince.c_str() : nullptr))
         return FetchStatus::kBadUrl;
     FetchResult result = ExchangeHttpRequest(hostName, port, secure, requestText,
                                              static_cast<int>(std::strlen(requestText)), policy,
                                              limits, response, body, pool);
+    if (freshness != nullptr) freshness->lastModified = response->rules.LastModified();
     // Whatever the status, a response whose header came may set cookies.
     if (jar != nullptr)
         TakeSetCookies(*jar, request.url,

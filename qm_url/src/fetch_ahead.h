@@ -27,6 +27,7 @@ struct FetchedBody {
     FetchResult result = FetchStatus::kStopped;
     BodySink body;         // the decoded body when it succeeded, in memory or in its file
     std::string finalUrl;  // where the body came from, after redirects
+    int64_t lastModified = -1;  // its Last-Modified date, in seconds since 1970; -1: none
 };
 
 // An item the crawl is about to visit.

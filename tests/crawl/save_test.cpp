@@ -677,7 +677,8 @@ TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
 // Saving again into the folder of an earlier save: the page and its style sheet are read
 // anew, and every other item is asked for only if it changed since its file was written. An
 // item the server says is unchanged, or that can no longer be fetched, keeps its file, and
-// the page still leads to it; qmsave counts the items reused.
+// the page still leads to it; qmsave counts the items reused. The date asked about is the
+// one the server gave (Last-Modified), or else the time the file was written.
 TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
     struct Item {
         const char* path;
@@ -686,6 +687,7 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
         const char* second;
         const char* kept;  // what the file holds after the second save
         bool asked;        // whether the second save asks If-Modified-Since
+        const char* lastModified = "";
     };
     const Item items[] = {
         {"/index.html", "text/html",
@@ -693,7 +695,7 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
          "<img src=b.gif><img src=c.gif>two",
          "two", false},
         {"/s.css", "text/css", "body{background:url(bg.png)} /*2*/", "/*2*/", false},
-        {"/a.gif", "image/gif", "304", "first /a.gif", true},
+        {"/a.gif", "image/gif", "304", "first /a.gif", true, "Sun, 06 Nov 1994 08:49:37 GMT"},
         {"/b.gif", "image/gif", "B2", "B2", true},
         {"/c.gif", "image/gif", "404", "first /c.gif", true},
         {"/bg.png", "image/png", "304", "first /bg.png", true},
@@ -711,8 +713,10 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
             const std::string second = item.second;
             if (round == 2 && (second == "304" || second == "404"))
                 return Script().Send(HttpResponseWithLength(std::stoi(second), ""));
+            Headers headers;
+            if (*item.lastModified != '\0') headers.push_back({"Last-Modified", item.lastModified});
             return Script().Send(
-                HttpResponseWithLength(200, round == 1 ? first : second, item.type));
+                HttpResponseWithLength(200, round == 1 ? first : second, item.type, headers));
         }
         return Script().Send(HttpResponseWithLength(404, ""));
     });
@@ -736,6 +740,9 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
         ASSERT_NE(item, std::end(items)) << log[i].target;
         EXPECT_EQ(!since.empty(), i >= firstRequests && item->asked) << log[i].head;
         EXPECT_TRUE(since.empty() || std::regex_match(since, httpDate)) << since;
+        if (!since.empty() && *item->lastModified != '\0') {
+            EXPECT_EQ(since, item->lastModified);
+        }
     }
     EXPECT_EQ(log.size(), 2 * std::size(items));
 

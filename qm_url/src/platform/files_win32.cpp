@@ -190,6 +190,19 @@ int64_t FileWrittenAt(const char* path) {
     return static_cast<int64_t>(ticks / 10000000u) - int64_t{11644473600};
 }
 
+bool SetFileWrittenAt(const char* path, int64_t unixSeconds) {
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + int64_t{11644473600}) * 10000000u;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(ticks);
+    written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    const bool ok = SetFileTime(file, nullptr, nullptr, &written) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     // A body's temporary file is read back while its writer still holds it open.
