@@ -211,8 +211,10 @@ bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* v
             return true;
         });
     }
-    if (IsWordNoCase(name, nameLength, "last-modified") && lastModified_ < 0)
-        lastModified_ = ParseHttpDate(value, valueLength);
+    int64_t seconds;
+    if (IsWordNoCase(name, nameLength, "last-modified") && lastModified_ < 0 &&
+        ParseHttpDate(std::string_view(value, valueLength), &seconds) && seconds >= 0)
+        lastModified_ = seconds;
     if (IsWordNoCase(name, nameLength, "location") && !hasLocation_) {
         hasLocation_ = true;
         locationStart_ = static_cast<size_t>(value - data_);

@@ -58,8 +58,7 @@ public:
     bool IsRedirect() const { return redirect_; }
     size_t LocationStart() const { return locationStart_; }
     size_t LocationLength() const { return locationLength_; }
-    // Its Last-Modified date in seconds since 1970; -1 when it gives none, or none HTTP's
-    // date format.
+    // Its Last-Modified date in seconds since 1970; -1 when it gives none that can be read.
     int64_t LastModified() const { return lastModified_; }
     // Once complete: the body's bytes in the area, still chunked when Chunked().
     size_t BodyStart() const { return bodyStart_; }
