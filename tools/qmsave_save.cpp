@@ -19,6 +19,7 @@ struct Counts {
     int items = 0;
     int byKind[8] = {};
     int failed = 0;
+    int32_t reused = 0;            // items of an earlier save the server said are unchanged
     int lines = 0;                 // the running count on the per-item lines
     int32_t lastItem = NO_RECORD;  // the item reported last, until its file is written
     std::string budget;            // the save budget that ended the save ("5 items"), if one did
@@ -100,9 +101,11 @@ void PrintCount() {
     auto s = [](int n) { return n == 1 ? "" : "s"; };
     std::fprintf(stderr,
                  "qmsave: %d item%s saved (%d page%s, %d picture%s, %d style sheet%s, "
-                 "%d frame%s, %d script%s, %d font%s, %d media file%s), %d failed\n",
+                 "%d frame%s, %d script%s, %d font%s, %d media file%s), %d failed",
                  g_counts.items, s(g_counts.items), k[1], s(k[1]), k[2], s(k[2]), k[3], s(k[3]),
                  k[4], s(k[4]), k[5], s(k[5]), k[6], s(k[6]), k[7], s(k[7]), g_counts.failed);
+    if (g_counts.reused > 0) std::fprintf(stderr, ", %d reused", static_cast<int>(g_counts.reused));
+    std::fprintf(stderr, "\n");
 }
 
 }  // namespace
@@ -237,7 +240,8 @@ int Save(const char* verb, int argc, char** argv) {
     }
 
     // A page file saved before would be found present and kept: it is moved aside, so the
-    // page is saved anew, and comes back when the save leaves nothing in its place.
+    // page is saved anew, and comes back when the save leaves nothing in its place. The other
+    // items of an earlier save in the folder are asked for again.
     KeptCopy kept;
     if (!pictures && !request.singleFile) kept.MoveAside(Shown(savePath.c_str()));
 
@@ -249,6 +253,7 @@ int Save(const char* verb, int argc, char** argv) {
     if (request.singleFile) g_counts.singleFile = &single;
     g_counts.webArchive = request.webArchive;
     qm_SetFailureCallback(ReportFailure);
+    if (!pictures) qm_SetSaveRefresh(settings, &g_counts.reused);
     int32_t result =
         pictures ? qm_SavePicturesWithSettings(url, savePath.c_str(), &options, Report, settings)
                  : qm_SavePagesWithSettings(url, savePath.c_str(), &options, Report, settings);

@@ -198,7 +198,6 @@ QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const char* save
 QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* savePath,
                                                   SaveOptions* options,
                                                   SavePageCallback callback, CookieJar* jar);
-
 /* What a crawl takes besides its options: the cookie jar its fetches share, and a web archive
  * to write beside its files. Made empty by qm_NewSaveSettings, filled by the setters below and
  * passed to qm_SavePagesWithSettings or qm_SavePicturesWithSettings, which only read it. It
@@ -213,6 +212,16 @@ QM_API void QM_CALL qm_FreeSaveSettings(SaveSettings* settings);
  * qm_SavePagesWithCookies; NULL (the default) is as none. The jar must outlive the save. 1 when
  * taken, 0 for a handle that is not one. */
 QM_API int32_t QM_CALL qm_SetSaveCookieJar(SaveSettings* settings, CookieJar* jar);
+/* Makes qm_SavePagesWithSettings ask again for the items an earlier save left in the folder,
+ * rather than keep them unseen: a page, frame or style sheet (and a script whose pictures are
+ * saved) is fetched and rewritten anew, any other item only when the server says it changed
+ * since the date it gave for it (Last-Modified, which its file takes; without one, the time
+ * the file was written). An item that cannot be fetched again keeps its file and is reported
+ * to the failure callback. Each such save writes to *reused how many items the server said
+ * were unchanged. NULL (the default) keeps what is there unasked, as qm_SavePages does; a
+ * picture save always does. 1 when taken, 0 for a handle that is not one or a reused that
+ * cannot be written. */
+QM_API int32_t QM_CALL qm_SetSaveRefresh(SaveSettings* settings, int32_t* reused);
 /* Records every exchange of the save, redirects and failed ones included, in a web archive
  * at path: a WARC/1.1 file whose every record is a gzip member of its own (name it
  * ".warc.gz"). It opens with a warcinfo record; each request sent is a request record, and

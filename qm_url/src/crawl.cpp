@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "ascii.h"
 #include "crawl_policy.h"
 #include "fetch.h"
 #include "fetch_ahead.h"
+#include "http_date.h"
 #include "names.h"
 #include "platform/files.h"
 #include "save_context.h"
@@ -36,10 +38,21 @@ constexpr size_t kBodyInMemory = size_t{1} << 20;
 // How many records of the queue after the one visited are asked for ahead.
 constexpr int kPlanWindow = 64;
 
+// What the visit of a record does.
+enum class Visit {
+    kSkip,     // an option skips it, or a picture save has no name for it
+    kPresent,  // its file exists: it was saved before, and is neither fetched nor followed
+    kRefresh,  // its file exists, and it is fetched only if it changed since
+    kFetch,
+};
+
 // The fetch of a record: its URL, with the page it was found on as Referer, into the file at
-// `localPath`.
-PlannedFetch FetchOf(const PageRecord& r, const char* localPath) {
-    return PlannedFetch{r.url, r.referer, localPath};
+// `localPath`; for a refresh, asked for only if it changed since that file was written.
+PlannedFetch FetchOf(const PageRecord& r, const char* localPath, Visit visit) {
+    PlannedFetch fetch{r.url, r.referer, localPath, std::string()};
+    if (visit == Visit::kRefresh)
+        fetch.ifModifiedSince = HttpDate(platform::FileWrittenAt(localPath));
+    return fetch;
 }
 
 // The network side of a crawl: the items of the queue fetched ahead of their visit, in queue
@@ -56,39 +69,42 @@ public:
                  kFetchWorkers, kMostConnectionsPerHost, kHeldBodiesLimit, context.stop) {}
 
     // Asks for the records after the current one that the crawl will fetch, as far as the
-    // window reaches; `fetches` tells whether it will fetch a record, and into which file.
-    template <typename Fetches>
-    void PlanAhead(CrawlState& state, int32_t maxDepth, Fetches fetches) {
+    // window reaches; `judge` tells what the visit of a record does, and into which file.
+    template <typename Judge>
+    void PlanAhead(CrawlState& state, int32_t maxDepth, Judge judge) {
         std::vector<PlannedFetch> next;
         int32_t index = state.current().next;
         for (int n = 0; n < kPlanWindow && index != NO_RECORD; ++n) {
             const PageRecord& r = state.record(index);
             if (static_cast<int32_t>(r.depth) > maxDepth) break;  // the crawl ends there
             if (static_cast<size_t>(index) >= verdicts_.size()) {
-                verdicts_.resize(index + 1u, 0);
+                verdicts_.resize(index + 1u);
                 paths_.resize(index + 1u);
             }
-            uint8_t& verdict = verdicts_[static_cast<size_t>(index)];
+            std::optional<Visit>& verdict = verdicts_[static_cast<size_t>(index)];
             std::string& path = paths_[static_cast<size_t>(index)];
-            if (verdict == 0) {
+            if (!verdict) {
                 char judged[LOCAL_PATH_SIZE];
-                verdict = fetches(r, judged) ? 1 : 2;
-                if (verdict == 1) path = judged;
+                verdict = judge(r, judged);
+                if (*verdict == Visit::kFetch || *verdict == Visit::kRefresh) path = judged;
             }
-            if (verdict == 1) next.push_back(FetchOf(r, path.c_str()));
+            if (*verdict == Visit::kFetch || *verdict == Visit::kRefresh)
+                next.push_back(FetchOf(r, path.c_str(), *verdict));
             index = r.next;
         }
         ahead_.Plan(next);
     }
 
     // The current record's body, and the URL it came from after redirects.
-    void Take(const PageRecord& r, FetchedBody* out) { ahead_.Take(FetchOf(r, r.localPath), out); }
+    void Take(const PageRecord& r, Visit visit, FetchedBody* out) {
+        ahead_.Take(FetchOf(r, r.localPath, visit), out);
+    }
     // The current record will not be fetched: a body fetched ahead for it is thrown away.
     void Pass(const PageRecord& r) { ahead_.Discard(r.url); }
     // The record's number is free again: the next record given it is judged afresh.
     void Forget(int32_t index) {
         if (static_cast<size_t>(index) < verdicts_.size())
-            verdicts_[static_cast<size_t>(index)] = 0;
+            verdicts_[static_cast<size_t>(index)].reset();
     }
 
 private:
@@ -101,16 +117,19 @@ private:
         char finalUrl[URL_TEXT_SIZE] = {};
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
         out->body.MakeFolders();
+        Freshness freshness{item.ifModifiedSince};
         out->result = FetchFollowing(request, &out->body, finalUrl, &context_.pool,
-                                     DefaultFetchLimits(stop), &context_.jar, context_.archive);
+                                     DefaultFetchLimits(stop), &context_.jar, context_.archive,
+                                     &freshness);
         out->finalUrl = finalUrl;
+        out->lastModified = freshness.lastModified;
     }
 
     const int64_t budgetBytes_;
     SaveContext& context_;
     FetchAhead ahead_;
-    std::vector<uint8_t> verdicts_;  // per record: 0 not judged yet, 1 fetched, 2 not
-    std::vector<std::string> paths_;  // per record fetched: the file it becomes
+    std::vector<std::optional<Visit>> verdicts_;  // per record, once judged
+    std::vector<std::string> paths_;              // per record judged: the file it becomes
 };
 
 // The item in hand when a stop came: it is not written, and it is reported so.
@@ -144,19 +163,16 @@ bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options,
     return false;
 }
 
-// What the visit of a record does.
-enum class Visit {
-    kSkip,     // an option skips it, or a picture save has no name for it
-    kPresent,  // its file exists: it was saved before, and is neither fetched nor followed
-    kFetch,
-};
-
 // What the visit of record `r` does, and the path its file has: `localPath` receives the
 // record's path as the crawl's policy places it.
-Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions& options,
-                 char (&localPath)[LOCAL_PATH_SIZE]) {
+Visit JudgeVisit(const CrawlState& state, const PageRecord& r, bool startPage,
+                 const SaveOptions& options, char (&localPath)[LOCAL_PATH_SIZE]) {
     if (!state.policy->Place(state, r, options, localPath)) return Visit::kSkip;
-    return platform::FileExists(localPath) ? Visit::kPresent : Visit::kFetch;
+    if (!platform::FileExists(localPath)) return Visit::kFetch;
+    if (!state.policy->RefreshesSavedItems()) return Visit::kPresent;
+    // A text the crawl reads is read anew: its saved file has its references rewritten.
+    TextKind kind;
+    return ScanKindOf(r, startPage, options, &kind) ? Visit::kFetch : Visit::kRefresh;
 }
 
 // One visit of a crawl's queue, from record 0 until it is exhausted, the depth stop, the byte
@@ -176,10 +192,11 @@ public:
     CrawlOutcome Run();
 
 private:
-    // What became of the body fetched for a record.
+    // What became of the body fetched for a record. A record refreshed keeps its file
+    // (kSaved) when the server says it has not changed, and when the fetch fails.
     enum class Written { kSaved, kFailed, kStopped, kBudgetEnd };
 
-    Written WriteFetched(PageRecord& r, bool startPage, bool guessed);
+    Written WriteFetched(PageRecord& r, Visit visit, bool startPage, bool guessed);
 
     SaveContext& context_;
     CrawlState& state_;
@@ -201,15 +218,15 @@ CrawlOutcome QueueVisit::Run() {
         int32_t entry = state_.entryOf(state_.currentIndex);
         network_.PlanAhead(state_, options_.maxDepth,
                            [&](const PageRecord& ahead, char(&path)[LOCAL_PATH_SIZE]) {
-                               return JudgeVisit(state_, ahead, options_, path) == Visit::kFetch;
+                               return JudgeVisit(state_, ahead, false, options_, path);
                            });
 
         char path[LOCAL_PATH_SIZE];
-        const Visit visit = JudgeVisit(state_, r, options_, path);
+        const Visit visit = JudgeVisit(state_, r, startPage, options_, path);
         if (visit != Visit::kSkip) std::memcpy(r.localPath, path, sizeof path);
         UrlFate fate = UrlFate::kFailed;
-        if (visit == Visit::kFetch) {
-            switch (WriteFetched(r, startPage, entry >= 0 && state_.entry(entry).guessed)) {
+        if (visit == Visit::kFetch || visit == Visit::kRefresh) {
+            switch (WriteFetched(r, visit, startPage, entry >= 0 && state_.entry(entry).guessed)) {
                 case Written::kSaved: fate = UrlFate::kSaved; break;
                 case Written::kFailed: break;
                 case Written::kStopped: return Stopped(context_, state_, r);
@@ -240,12 +257,24 @@ CrawlOutcome QueueVisit::Run() {
 // Takes the body fetched for `r` and writes its file: scanned and rewritten when the crawl
 // reads such a text, as it came otherwise. A failure is reported, unless the item's address
 // was only `guessed` from a script.
-QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, bool startPage, bool guessed) {
+QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool startPage,
+                                             bool guessed) {
     FetchedBody fetched;
-    network_.Take(r, &fetched);
+    network_.Take(r, visit, &fetched);
     // A fetch cut short by a stop may have only part of the body: it is not kept.
     if (context_.stop.requested()) return Written::kStopped;
     FetchResult result = fetched.result;
+    if (visit == Visit::kRefresh && !result.ok()) {
+        if (result.status == FetchStatus::kHttpStatus && result.httpStatus == 304) {
+            ++state_.reusedItems;
+            return Written::kSaved;
+        }
+        // The copy of the earlier save stays, and pages keep leading to it.
+        if (result.status != FetchStatus::kByteBudgetReached) {
+            if (!guessed) context_.failures.Report(state_.currentIndex, &r, r.url, result);
+            return Written::kSaved;
+        }
+    }
     // An item larger than the whole budget ends the save as the budget would.
     if (result.status == FetchStatus::kByteBudgetReached) {
         state_.BudgetEndsAt(r.url);
@@ -285,6 +314,9 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, bool startPage, bool
                                                                      static_cast<size_t>(length))
                                      : body.SaveAs(r.localPath);
         if (written) {
+            // A later save asks whether the item changed since the date its server gave.
+            if (state_.policy->RefreshesSavedItems() && fetched.lastModified >= 0)
+                platform::SetFileWrittenAt(r.localPath, fetched.lastModified);
             state_.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
             if (!spots_.empty() && state_.policy->KeepsPages())
                 state_.savedPages.push_back(SavedPage{r.localPath, spots_});

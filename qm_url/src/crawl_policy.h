@@ -27,6 +27,10 @@ public:
     // Whether the saved pages stay for the user, and are mended where they name an item that
     // was not saved after all.
     virtual bool KeepsPages() const = 0;
+    // Whether an item whose file exists from an earlier save is asked for again: a text the
+    // crawl reads is fetched anew, anything else only if it changed since its file was
+    // written. Otherwise such an item is kept as it is and neither fetched nor followed.
+    virtual bool RefreshesSavedItems() const { return false; }
 
     // Before the first record is visited, and once the visit has ended (`stopped` when a stop
     // ended it).

@@ -53,6 +53,7 @@ void CrawlState::Reset() {
     policy = &pages_;
     names.Clear();
     savedPages.clear();
+    reusedItems = 0;
     urls_.Clear();
     entries_.clear();
     nameTexts_.clear();

@@ -128,6 +128,7 @@ public:
     const CrawlPolicy* policy = &pages_;
     NameRegistry names;
     std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet
+    int32_t reusedItems = 0;  // items kept from an earlier save, the server saying unchanged
     // Kept by Reset: the exports save within the defaults; tests set it shorter.
     SaveBudget budget;
 

@@ -51,7 +51,7 @@ size_t SchemePrefix(const char* url, size_t length, bool* secure) {
 }  // namespace
 
 bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* hostName,
-                      bool* secure, const CookieJar* jar) {
+                      bool* secure, const CookieJar* jar, const char* ifModifiedSince) {
     const char* url = request->url;
     int32_t urlLength = request->urlLength;
     if (url == nullptr || urlLength < 0) return false;
@@ -103,6 +103,12 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
     text.Append(host, hostLength);
     text.Append("\r\n");
     text.Append("Connection: Keep-Alive\r\n");
+    if (ifModifiedSince != nullptr && *ifModifiedSince != '\0' &&
+        !BreaksALine(ifModifiedSince, std::strlen(ifModifiedSince))) {
+        text.Append("If-Modified-Since: ");
+        text.Append(ifModifiedSince, std::strlen(ifModifiedSince));
+        text.Append("\r\n");
+    }
 
     // The Cookie line takes as many cookies as leave room for the closing blank line.
     const size_t used = text.length() + sizeof "Cookie: \r\n\r\n";
@@ -139,17 +145,19 @@ FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* ou
 
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
                       Response* response, BodySink* body, ConnectionPool* pool, CookieJar* jar,
-                      WebArchive* archive) {
+                      WebArchive* archive, Freshness* freshness) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
     bool secure = false;
-    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar))
+    if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar,
+                          freshness != nullptr ? freshness->ifModifiedSince.c_str() : nullptr))
         return FetchStatus::kBadUrl;
     std::unique_ptr<ExchangeCapture> capture = archive != nullptr ? archive->NewCapture() : nullptr;
     FetchResult result = ExchangeHttpRequest(hostName, port, secure, requestText,
                                              static_cast<int>(std::strlen(requestText)), policy,
                                              limits, response, body, pool, capture.get());
+    if (freshness != nullptr) freshness->lastModified = response->rules.LastModified();
     const size_t urlLength =
         request.urlLength == 0 ? std::strlen(request.url) : static_cast<size_t>(request.urlLength);
     if (archive != nullptr) archive->Record(std::string(request.url, urlLength).c_str(), *capture);

@@ -27,6 +27,7 @@ struct FetchedBody {
     FetchResult result = FetchStatus::kStopped;
     BodySink body;         // the decoded body when it succeeded, in memory or in its file
     std::string finalUrl;  // where the body came from, after redirects
+    int64_t lastModified = -1;  // its Last-Modified date, in seconds since 1970; -1: none
 };
 
 // An item the crawl is about to visit.
@@ -34,6 +35,7 @@ struct PlannedFetch {
     std::string url;
     std::string referer;
     std::string localPath;  // the file it is to become: a large body is kept beside it
+    std::string ifModifiedSince;  // when not empty, the body is asked for only if it changed
 };
 
 class FetchAhead {

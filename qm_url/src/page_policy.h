@@ -8,12 +8,19 @@ namespace qm {
 
 class PagePolicy final : public CrawlPolicy {
 public:
+    // With `refresh`, the items saved by an earlier save are asked for again.
+    explicit PagePolicy(bool refresh = false) : refresh_(refresh) {}
+
     bool Saves(PageKind kind, int32_t depth, bool sameSite,
                const SaveOptions& options) const override;
     bool Place(const CrawlState& state, const PageRecord& r, const SaveOptions& options,
                char (&path)[LOCAL_PATH_SIZE]) const override;
     bool SkipFails() const override { return false; }
     bool KeepsPages() const override { return true; }
+    bool RefreshesSavedItems() const override { return refresh_; }
+
+private:
+    bool refresh_;
 };
 
 }  // namespace qm

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ascii.h"
+#include "http_date.h"
 #include "qm_url.h"
 
 namespace qm {
@@ -153,6 +154,7 @@ ResponseRules::Progress ResponseRules::ReadHeaderBlock() {
     contentLength_ = -1;
     lengthInvalid_ = hasTransferCoding_ = chunked_ = chunkedNotLast_ = false;
     unsupportedCoding_ = hasLocation_ = false;
+    lastModified_ = -1;
     transferCount_ = contentCount_ = 0;
 
     const char* line = data_ + blockStart_;
@@ -215,6 +217,10 @@ bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* v
             return true;
         });
     }
+    int64_t seconds;
+    if (IsWordNoCase(name, nameLength, "last-modified") && lastModified_ < 0 &&
+        ParseHttpDate(std::string_view(value, valueLength), &seconds) && seconds >= 0)
+        lastModified_ = seconds;
     if (IsWordNoCase(name, nameLength, "location") && !hasLocation_) {
         hasLocation_ = true;
         locationStart_ = static_cast<size_t>(value - data_);

@@ -58,6 +58,8 @@ public:
     bool IsRedirect() const { return redirect_; }
     size_t LocationStart() const { return locationStart_; }
     size_t LocationLength() const { return locationLength_; }
+    // Its Last-Modified date in seconds since 1970; -1 when it gives none that can be read.
+    int64_t LastModified() const { return lastModified_; }
     // Once complete: the body's bytes in the area, still chunked when Chunked().
     size_t BodyStart() const { return bodyStart_; }
     size_t BodyLength() const { return bodyLength_; }
@@ -115,6 +117,7 @@ private:
     size_t locationStart_ = 0;
     size_t locationLength_ = 0;
     bool hasLocation_ = false;
+    int64_t lastModified_ = -1;
     bool redirect_ = false;
 
     size_t bodyStart_ = 0;

@@ -82,6 +82,8 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
             !archive.Begin(settings, context))
             return 0;
         const CrawlOutcome outcome = VisitQueue(context, state, *options, callback);
+        if (settings != nullptr && settings->reused != nullptr)
+            *settings->reused = state.reusedItems;
         return archive.End(context) && outcome == CrawlOutcome::kDone ? 1 : 0;
     } catch (...) {
         return 0;  // nothing may cross the C boundary
@@ -90,7 +92,10 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
 
 int32_t SavePages(const char* url, const char* savePath, SaveOptions* options,
                   SavePageCallback callback, ::CookieJar* jar, const ::SaveSettings* settings) {
-    const PagePolicy pages;
+    // Settings that count the items reused ask for the saved ones again.
+    const ::SaveSettings* given = nullptr;
+    const PagePolicy pages(SettingsOfHandle(settings, &given) && given != nullptr &&
+                           given->reused != nullptr);
     return Save(pages, url, savePath, options, callback, jar, settings, false);
 }
 

@@ -45,6 +45,14 @@ extern "C" QM_API int32_t QM_CALL qm_SetSaveCookieJar(SaveSettings* settings, Co
     return 1;
 }
 
+extern "C" QM_API int32_t QM_CALL qm_SetSaveRefresh(SaveSettings* settings, int32_t* reused) {
+    if (Writable(settings) == nullptr ||
+        (reused != nullptr && !qm::platform::ProbeWritable(reused, sizeof *reused)))
+        return 0;
+    settings->reused = reused;
+    return 1;
+}
+
 extern "C" QM_API int32_t QM_CALL qm_SetSaveWebArchive(SaveSettings* settings, const char* path) {
     size_t length = 0;
     if (Writable(settings) == nullptr ||

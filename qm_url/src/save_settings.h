@@ -14,6 +14,9 @@ struct SaveSettings {
     uint32_t mark = kMark;
     CookieJar* jar = nullptr;
     std::string webArchive;  // empty: none
+    // Where a page save that asks again for the items an earlier save left counts those the
+    // server said are unchanged; null: such items are kept unasked.
+    int32_t* reused = nullptr;
 };
 
 namespace qm {

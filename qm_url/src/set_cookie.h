@@ -36,8 +36,5 @@ bool ParseSetCookie(std::string_view field, SetCookie* cookie);
 // A byte below 0x20, or 0x7f: no cookie holds one, in its name, value, domain or path.
 bool HasControl(std::string_view text);
 
-// A date in any of the forms servers write (RFC 6265 section 5.1.1) as seconds since
-// 1970-01-01 UTC. False when it names no day of the years 1601 to 9999.
-bool ParseCookieDate(std::string_view text, int64_t* seconds);
 
 }  // namespace qm

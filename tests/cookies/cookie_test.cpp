@@ -9,6 +9,7 @@
 #include "cookie_jar.h"
 #include "cookies_file.h"
 #include "fetch.h"
+#include "http_date.h"
 #include "set_cookie.h"
 
 namespace {
@@ -141,7 +142,7 @@ TEST(CookieJar, KeepsABoundedNumber) {
     EXPECT_EQ(Line(jar, "http://h10.example.org/"), "d=1");
 }
 
-TEST(SetCookie, ReadsTheDatesServersWrite) {
+TEST(HttpDate, ReadsTheDatesServersWrite) {
     const struct {
         const char* text;
         bool ok;
@@ -166,7 +167,7 @@ TEST(SetCookie, ReadsTheDatesServersWrite) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
         int64_t seconds = -1;
-        EXPECT_EQ(qm::ParseCookieDate(row.text, &seconds), row.ok);
+        EXPECT_EQ(qm::ParseHttpDate(row.text, &seconds), row.ok);
         if (row.ok) {
             EXPECT_EQ(seconds, row.seconds);
         }

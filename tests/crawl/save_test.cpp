@@ -674,6 +674,92 @@ TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
     EXPECT_EQ(FilesBelow(redirected.Root()).size(), 5u);
 }
 
+// Saving again into the folder of an earlier save: the page and its style sheet are read
+// anew, and every other item is asked for only if it changed since its file was written. An
+// item the server says is unchanged, or that can no longer be fetched, keeps its file, and
+// the page still leads to it; qmsave counts the items reused. The date asked about is the
+// one the server gave (Last-Modified), or else the time the file was written.
+TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
+    struct Item {
+        const char* path;
+        const char* type;
+        // In the second save: "304" for unchanged, "404" for gone, else the new body.
+        const char* second;
+        const char* kept;  // what the file holds after the second save
+        bool asked;        // whether the second save asks If-Modified-Since
+        const char* lastModified = "";
+    };
+    const Item items[] = {
+        {"/index.html", "text/html",
+         "<link rel=stylesheet href=s.css><img src=a.gif>"
+         "<img src=b.gif><img src=c.gif>two",
+         "two", false},
+        {"/s.css", "text/css", "body{background:url(bg.png)} /*2*/", "/*2*/", false},
+        {"/a.gif", "image/gif", "304", "first /a.gif", true, "Sun, 06 Nov 1994 08:49:37 GMT"},
+        {"/b.gif", "image/gif", "B2", "B2", true},
+        {"/c.gif", "image/gif", "404", "first /c.gif", true},
+        {"/bg.png", "image/png", "304", "first /bg.png", true},
+    };
+    std::atomic<int> round{1};
+    TestServer server([&](const Request& request) {
+        for (const Item& item : items) {
+            if (request.target != item.path) continue;
+            std::string first = std::string("first ") + item.path;
+            if (std::string(item.path) == "/index.html")
+                first =
+                    "<link rel=stylesheet href=s.css><img src=a.gif><img src=b.gif>"
+                    "<img src=c.gif>one";
+            if (std::string(item.path) == "/s.css") first = "body{background:url(bg.png)}";
+            const std::string second = item.second;
+            if (round == 2 && (second == "304" || second == "404"))
+                return Script().Send(HttpResponseWithLength(std::stoi(second), ""));
+            Headers headers;
+            if (*item.lastModified != '\0') headers.push_back({"Last-Modified", item.lastModified});
+            return Script().Send(
+                HttpResponseWithLength(200, round == 1 ? first : second, item.type, headers));
+        }
+        return Script().Send(HttpResponseWithLength(404, ""));
+    });
+    Sandbox box;
+    const std::string url = server.Url("/index.html"), file = box.Path("index.html");
+    QmsaveRun run = RunQmsave("page", {url, file, "--complete"});
+    ASSERT_EQ(run.status, 0) << run.said;
+    const size_t firstRequests = server.Log().size();
+    round = 2;
+    run = RunQmsave("page", {url, file, "--complete"});
+    EXPECT_EQ(run.status, 3) << run.said;  // c.gif failed
+    EXPECT_NE(run.said.find("), 1 failed, 2 reused\n"), std::string::npos) << run.said;
+
+    const std::vector<Request> log = server.Log();
+    static const std::regex httpDate(
+        "(Mon|Tue|Wed|Thu|Fri|Sat|Sun), [0-9]{2} [A-Z][a-z]{2} [0-9]{4} [0-9:]{8} GMT");
+    for (size_t i = 0; i < log.size(); ++i) {
+        const std::string since = log[i].Header("If-Modified-Since");
+        const auto item = std::find_if(std::begin(items), std::end(items),
+                                       [&](const Item& it) { return log[i].target == it.path; });
+        ASSERT_NE(item, std::end(items)) << log[i].target;
+        EXPECT_EQ(!since.empty(), i >= firstRequests && item->asked) << log[i].head;
+        EXPECT_TRUE(since.empty() || std::regex_match(since, httpDate)) << since;
+        if (!since.empty() && *item->lastModified != '\0') {
+            EXPECT_EQ(since, item->lastModified);
+        }
+    }
+    EXPECT_EQ(log.size(), 2 * std::size(items));
+
+    const std::string h = LocalHost(server.Port());
+    for (const Item& item : items) {
+        const std::string path = std::string(item.path).substr(1);
+        Files found;
+        for (const std::string& f : FilesBelow(box.Root()))
+            if (f.size() >= path.size() &&
+                f.compare(f.size() - path.size(), path.size(), path) == 0)
+                found.push_back(f);
+        ASSERT_EQ(found.size(), 1u) << item.path;
+        EXPECT_NE(ReadFile(box.Root() / found[0]).find(item.kept), std::string::npos) << item.path;
+    }
+    EXPECT_EQ(BrokenReferences(box.Root()), Files());
+}
+
 // What a save sets is written at its end as curl writes it, and lets a later save in. A
 // cookies file with Windows line ends, an HttpOnly line and a line that is no cookie is read
 // as curl reads it: the bad line is reported by its number, and the save goes on.

@@ -73,7 +73,7 @@ private:
     std::map<std::string, int> running_, mostAtOnce_;
 };
 
-PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/", ""}; }
+PlannedFetch Item(const char* url) { return PlannedFetch{url, "http://h/", "", ""}; }
 
 // A worker takes the items in the order the crawl will visit them.
 TEST(FetchAhead, AWorkerFetchesInVisitOrder) {
@@ -119,7 +119,7 @@ TEST(FetchAhead, EachHostHasItsShareOfTheWorkers) {
     std::vector<PlannedFetch> items;
     for (const char* host : {"http://a:1", "HTTP://A:1", "http://b:1", "http://c:1"})
         for (int i = 0; i < 4; ++i)
-            items.push_back(PlannedFetch{std::string(host) + "/" + std::to_string(i), "", ""});
+            items.push_back(PlannedFetch{std::string(host) + "/" + std::to_string(i), "", "", ""});
     ahead.Plan(items);
     ASSERT_TRUE(server.WaitForFetches(9));
     EXPECT_EQ(server.Fetched().size(), 9u);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fetch.h"
+#include "http_date.h"
 
 namespace {
 
@@ -129,6 +130,48 @@ TEST(RequestText, HostPortAndLengthLimits) {
     }
     // A given length counts, not the NUL.
     EXPECT_EQ(Build("http://h/abcdef", nullptr, 0, 0, 0, 12).text.substr(0, 15), "GET /abc HTTP/1");
+}
+
+}  // namespace
+
+namespace {
+
+// A save made again asks for an item only if it changed since its file was written.
+TEST(RequestText, IfModifiedSinceFromTheFileTime) {
+    const struct {
+        int64_t seconds;
+        const char* date;
+    } dates[] = {
+        {0, "Thu, 01 Jan 1970 00:00:00 GMT"},
+        {784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
+        {951782400, "Tue, 29 Feb 2000 00:00:00 GMT"},
+        {4107542399, "Sun, 28 Feb 2100 23:59:59 GMT"},
+        {253402300799, "Fri, 31 Dec 9999 23:59:59 GMT"},
+        {-1, ""},
+        {253402300800, ""},
+    };
+    for (const auto& d : dates) {
+        EXPECT_EQ(qm::HttpDate(d.seconds), d.date) << d.seconds;
+        int64_t seconds = -1;
+        if (*d.date != '\0') {
+            EXPECT_TRUE(qm::ParseHttpDate(d.date, &seconds));
+            EXPECT_EQ(seconds, d.seconds) << d.date;
+        }
+    }
+
+    const std::string url = "http://h/a.gif";
+    UrlRequest request{};
+    request.url = url.c_str();
+    for (const char* since : {"Sun, 06 Nov 1994 08:49:37 GMT", "", "x\r\nInjected: 1"}) {
+        char text[qm::kRequestTextSize] = {}, host[qm::kHostNameSize] = {};
+        int port = 80;
+        ASSERT_TRUE(qm::BuildHttpRequest(&port, &request, text, host, nullptr, nullptr, since));
+        const std::string line = std::string("If-Modified-Since: ") + since + "\r\n";
+        EXPECT_EQ(std::string(text).find(line) != std::string::npos,
+                  since == std::string("Sun, 06 Nov 1994 08:49:37 GMT"))
+            << text;
+        EXPECT_EQ(std::string(text).find("Injected"), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -165,6 +165,21 @@ int64_t FileSize(const char* path) {
     return static_cast<int64_t>(st.st_size);
 }
 
+int64_t FileWrittenAt(const char* path) {
+    struct stat st;
+    if (::stat(SystemPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<int64_t>(st.st_mtime);
+}
+
+bool SetFileWrittenAt(const char* path, int64_t unixSeconds) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(unixSeconds);
+    times[1].tv_nsec = 0;
+    return ::utimensat(AT_FDCWD, SystemPath(path).c_str(), times, 0) == 0;
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     return ReadFileInPieces(path, [data](const char* piece, size_t n) {

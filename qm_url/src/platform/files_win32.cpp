@@ -179,6 +179,30 @@ int64_t FileSize(const char* path) {
                                 data.nFileSizeLow);
 }
 
+int64_t FileWrittenAt(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return -1;
+    // FILETIME counts 100 ns steps from 1601.
+    const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                           data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000u) - int64_t{11644473600};
+}
+
+bool SetFileWrittenAt(const char* path, int64_t unixSeconds) {
+    HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const uint64_t ticks = static_cast<uint64_t>(unixSeconds + int64_t{11644473600}) * 10000000u;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(ticks);
+    written.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    const bool ok = SetFileTime(file, nullptr, nullptr, &written) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
 bool ReadWholeFile(const char* path, std::string* data) {
     data->clear();
     return ReadFileInPieces(path, [data](const char* piece, size_t n) {
