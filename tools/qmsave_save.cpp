@@ -224,10 +224,15 @@ int Save(const char* verb, int argc, char** argv) {
     g_counts = Counts();
     if (request.singleFile) g_counts.singleFile = &single;
     qm_SetFailureCallback(ReportFailure);
+    // A folder of files keeps the site's own layout, so that the paths its pages and scripts
+    // make relative to a page lead to the saved files; FILE opens the saved start page. A
+    // single file holds everything it needs, and is made from the flat layout, whose pages
+    // stand beside each other as the single files do.
     int32_t result =
-        pictures
-            ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
-            : qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar());
+        pictures ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
+        : request.singleFile
+            ? qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
+            : qm_SavePagesAsSite(url, savePath.c_str(), &options, Report, cookies.jar());
     kept.Settle();
     // The start page is saved unless the save failed (a budget ends it only after that).
     if (request.singleFile && !Interrupted() && (result == 1 || !g_counts.budget.empty())) {

@@ -199,6 +199,18 @@ QM_API int32_t QM_CALL qm_SavePicturesWithCookies(const char* url, const char* s
                                                   SaveOptions* options,
                                                   SavePageCallback callback, CookieJar* jar);
 
+/* qm_SavePagesWithCookies with every item, the start page included, saved in the folders of
+ * its host and path, as the site lays them out, below the folder of savePath: a page,
+ * frame or style sheet keeps its own file name (".html" added only where a page's name
+ * would not open as one), and a reference between saved items is relative to the folder
+ * of the item that holds it. savePath becomes a small page that opens the saved start page
+ * (a refresh and a link), written once the start page is saved; the start page is fetched
+ * anew even where an earlier save left its file. Where the start page's name in that tree
+ * does not fit beside the folder, it is saved at savePath itself. */
+QM_API int32_t QM_CALL qm_SavePagesAsSite(const char* url, const char* savePath,
+                                          SaveOptions* options, SavePageCallback callback,
+                                          CookieJar* jar);
+
 /* Fetches one URL (following up to MOST_REDIRECTS redirects when followRedirects is not 0)
  * with the cookies of jar (NULL: none but what the server sets during the call) and writes
  * its body, whatever its size, to filePath: under a temporary name in the same folder,

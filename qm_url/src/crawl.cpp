@@ -11,6 +11,7 @@
 #include "crawl_policy.h"
 #include "fetch.h"
 #include "fetch_ahead.h"
+#include "leading_page.h"
 #include "names.h"
 #include "platform/files.h"
 #include "save_context.h"
@@ -152,10 +153,12 @@ enum class Visit {
 };
 
 // What the visit of record `r` does, and the path its file has: `localPath` receives the
-// record's path as the crawl's policy places it.
+// record's path as the crawl's policy places it. A start page in the site's tree is fetched
+// anew whatever an earlier save left there, as the file the caller names is.
 Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions& options,
-                 char (&localPath)[LOCAL_PATH_SIZE]) {
+                 bool startPage, char (&localPath)[LOCAL_PATH_SIZE]) {
     if (!state.policy->Place(state, r, options, localPath)) return Visit::kSkip;
+    if (startPage && !state.leadingPage.empty()) return Visit::kFetch;
     return platform::FileExists(localPath) ? Visit::kPresent : Visit::kFetch;
 }
 
@@ -201,11 +204,12 @@ CrawlOutcome QueueVisit::Run() {
         int32_t entry = state_.entryOf(state_.currentIndex);
         network_.PlanAhead(state_, options_.maxDepth,
                            [&](const PageRecord& ahead, char(&path)[LOCAL_PATH_SIZE]) {
-                               return JudgeVisit(state_, ahead, options_, path) == Visit::kFetch;
+                               return JudgeVisit(state_, ahead, options_, false, path) ==
+                                      Visit::kFetch;
                            });
 
         char path[LOCAL_PATH_SIZE];
-        const Visit visit = JudgeVisit(state_, r, options_, path);
+        const Visit visit = JudgeVisit(state_, r, options_, startPage, path);
         if (visit != Visit::kSkip) std::memcpy(r.localPath, path, sizeof path);
         UrlFate fate = UrlFate::kFailed;
         if (visit == Visit::kFetch) {
@@ -281,9 +285,14 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, bool startPage, bool
         if (callback_ != nullptr) callback_(state_.currentIndex, &r);
         if (context_.stop.requested()) return Written::kStopped;
         platform::CreateFoldersFor(r.localPath);
-        const bool written = scanned ? platform::WriteFileAtomically(r.localPath, scratch_,
-                                                                     static_cast<size_t>(length))
-                                     : body.SaveAs(r.localPath);
+        bool written = scanned ? platform::WriteFileAtomically(r.localPath, scratch_,
+                                                               static_cast<size_t>(length))
+                               : body.SaveAs(r.localPath);
+        // The file the caller named opens the start page only once that page is there.
+        if (written && startPage && !state_.leadingPage.empty())
+            written = WriteLeadingPage(state_.leadingPage.c_str(),
+                                       state_.LocalNameOf(state_.startEntry),
+                                       state_.UrlOf(state_.startEntry));
         if (written) {
             state_.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
             if (!spots_.empty() && state_.policy->KeepsPages())
@@ -309,8 +318,28 @@ void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_
     }
 }
 
-// The start page in the URL index, so that pages naming it name its file.
-void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
+// The name of the start page at `url` in the site's tree, claimed, and its path: false when
+// none fits beside the save folder.
+bool PlaceInTree(CrawlState& state, const char* url, std::string* name,
+                 char (&path)[LOCAL_PATH_SIZE]) {
+    const size_t folderLength = std::strlen(state.saveFolder);
+    const size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
+    char made[LOCAL_PATH_SIZE];
+    size_t length =
+        MakeLocalName(url, std::strlen(url), KIND_PAGE, NameLayout::kSiteTree, made, room);
+    if (length == 0 || !state.names.Claim(made, &length, room, url) ||
+        JoinSaveFolder(state.saveFolder, folderLength, made, length, path, sizeof path) == 0)
+        return false;
+    name->assign(made, length);
+    return true;
+}
+
+// The start page in the URL index, so that pages naming it name its file. In the site's
+// tree it is saved where its name there says, and the file the caller named leads to it;
+// where no name there fits, it is saved at that file, as in the flat layout.
+void IndexStartPage(CrawlState& state, PageRecord& start) {
+    const char* url = start.url;
+    char(&savePath)[LOCAL_PATH_SIZE] = start.localPath;
     std::string absolute = SchemeOf(url, std::strlen(url)) == ReferenceScheme::kFetchable &&
                                    std::strstr(url, "://") != nullptr
                                ? url
@@ -327,9 +356,17 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
     std::memcpy(claimed, name.c_str(), name.size() + 1);
     size_t claimedLength = name.size();
     state.names.Claim(claimed, &claimedLength, sizeof claimed, resolved);
+    char treePath[LOCAL_PATH_SIZE];
+    if (state.policy->Layout() == NameLayout::kSiteTree &&
+        PlaceInTree(state, resolved, &name, treePath)) {
+        state.leadingPage = savePath;
+        std::memset(savePath, 0, sizeof savePath);
+        std::memcpy(savePath, treePath, std::strlen(treePath));
+    }
     state.SetLocalName(entry, name);
     state.entry(entry).fate = UrlFate::kQueued;
     state.entryOf(0) = entry;
+    state.startEntry = entry;
 }
 
 }  // namespace
@@ -353,7 +390,7 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
     std::memcpy(r.url, url, urlLength);
     std::memcpy(r.localPath, savePath, pathLength);
     state.TakeItem(r.url);
-    IndexStartPage(state, r.url, r.localPath);
+    IndexStartPage(state, r);
     return true;
 }
 

@@ -53,6 +53,8 @@ void CrawlState::Reset() {
     policy = &pages_;
     names.Clear();
     savedPages.clear();
+    startEntry = -1;
+    leadingPage.clear();
     urls_.Clear();
     entries_.clear();
     nameTexts_.clear();

@@ -1,5 +1,5 @@
 // The crawling exports: qm_SavePages and qm_SavePictures, each also with the caller's cookie
-// jar. They share one way in and differ only in the crawl's policy.
+// jar, and qm_SavePagesAsSite. They share one way in and differ only in the crawl's policy.
 #include <cstddef>
 #include <cstdint>
 
@@ -54,6 +54,12 @@ int32_t SavePages(const char* url, const char* savePath, SaveOptions* options,
     return Save(pages, url, savePath, options, callback, jar, false);
 }
 
+int32_t SaveSite(const char* url, const char* savePath, SaveOptions* options,
+                 SavePageCallback callback, ::CookieJar* jar) {
+    const PagePolicy site(NameLayout::kSiteTree);
+    return Save(site, url, savePath, options, callback, jar, false);
+}
+
 int32_t SavePictures(const char* url, const char* savePath, SaveOptions* options,
                      SavePageCallback callback, ::CookieJar* jar) {
     const PicturePolicy pictures(TheFolderRemover());
@@ -73,6 +79,12 @@ extern "C" QM_API int32_t QM_CALL qm_SavePagesWithCookies(const char* url, const
                                                           SavePageCallback callback,
                                                           CookieJar* jar) {
     return qm::SavePages(url, savePath, options, callback, jar);
+}
+
+extern "C" QM_API int32_t QM_CALL qm_SavePagesAsSite(const char* url, const char* savePath,
+                                                     SaveOptions* options,
+                                                     SavePageCallback callback, CookieJar* jar) {
+    return qm::SaveSite(url, savePath, options, callback, jar);
 }
 
 extern "C" QM_API int32_t QM_CALL qm_SavePictures(const char* url, const char* savePath,

@@ -692,7 +692,8 @@ TEST(QmsaveCookies, AreReadFromAndWrittenToCookiesFiles) {
     QmsaveRun in = RunQmsave("pages", {site.Url("/page.html"), box.Path("in\\index.html"),
                                        "--complete", "--cookies", written});
     EXPECT_EQ(in.status, 0) << in.said;
-    EXPECT_EQ(FilesBelow(box.Root() / "in").size(), 5u);
+    // The five items, and the named file that leads to the start page.
+    EXPECT_EQ(FilesBelow(box.Root() / "in").size(), 6u);
 
     QmsaveRun out = RunQmsave("page", {site.Url("/page.html"), box.Path("out\\index.html")});
     EXPECT_EQ(out.status, 1);

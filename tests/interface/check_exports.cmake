@@ -12,7 +12,7 @@ string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
 list(TRANSFORM entries REPLACE "^\\[ *[0-9]+\\] " "")
 list(SORT entries)
 set(expected qm_FreeCookieJar qm_NewCookieJar qm_OldSavePages qm_ReadCookiesFile qm_SavePages
-  qm_SavePagesWithCookies qm_SavePictures qm_SavePicturesWithCookies qm_SetFailureCallback
+  qm_SavePagesAsSite qm_SavePagesWithCookies qm_SavePictures qm_SavePicturesWithCookies qm_SetFailureCallback
   qm_StopSave qm_UrlToFile qm_UrlToHtml qm_UrlToHtmlFollow qm_UrlToHtmlWithCookies
   qm_WriteCookiesFile qm_WriteSingleFile)
 if(NOT entries STREQUAL expected)
