@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // In the site's tree the page stands in its folders, and names what it saves from there.
     if (state.policy == &site) {
         char name[LOCAL_PATH_SIZE];
-        const size_t n = MakeLocalName(page.url, page.kind, name, sizeof name, NameLayout::kSiteTree);
+        const size_t n =
+            MakeLocalName(page.url, page.kind, name, sizeof name, NameLayout::kSiteTree);
         const int32_t self = state.AddUrl(page.url, std::strlen(page.url));
         state.SetLocalName(self, std::string_view(name, n));
         state.entryOf(state.currentIndex) = self;

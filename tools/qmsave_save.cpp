@@ -229,7 +229,8 @@ int Save(const char* verb, int argc, char** argv) {
     // single file holds everything it needs, and is made from the flat layout, whose pages
     // stand beside each other as the single files do.
     int32_t result =
-        pictures ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
+        pictures
+            ? qm_SavePicturesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
         : request.singleFile
             ? qm_SavePagesWithCookies(url, savePath.c_str(), &options, Report, cookies.jar())
             : qm_SavePagesAsSite(url, savePath.c_str(), &options, Report, cookies.jar());

@@ -202,11 +202,10 @@ CrawlOutcome QueueVisit::Run() {
         if (static_cast<int32_t>(r.depth) > options_.maxDepth) break;
         if (!state_.BytesLeft(r.url)) break;
         int32_t entry = state_.entryOf(state_.currentIndex);
-        network_.PlanAhead(state_, options_.maxDepth,
-                           [&](const PageRecord& ahead, char(&path)[LOCAL_PATH_SIZE]) {
-                               return JudgeVisit(state_, ahead, options_, false, path) ==
-                                      Visit::kFetch;
-                           });
+        network_.PlanAhead(
+            state_, options_.maxDepth, [&](const PageRecord& ahead, char(&path)[LOCAL_PATH_SIZE]) {
+                return JudgeVisit(state_, ahead, options_, false, path) == Visit::kFetch;
+            });
 
         char path[LOCAL_PATH_SIZE];
         const Visit visit = JudgeVisit(state_, r, options_, startPage, path);
@@ -290,9 +289,9 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, bool startPage, bool
                                : body.SaveAs(r.localPath);
         // The file the caller named opens the start page only once that page is there.
         if (written && startPage && !state_.leadingPage.empty())
-            written = WriteLeadingPage(state_.leadingPage.c_str(),
-                                       state_.LocalNameOf(state_.startEntry),
-                                       state_.UrlOf(state_.startEntry));
+            written =
+                WriteLeadingPage(state_.leadingPage.c_str(), state_.LocalNameOf(state_.startEntry),
+                                 state_.UrlOf(state_.startEntry));
         if (written) {
             state_.CountBytes(static_cast<size_t>(scanned ? length : body.size()));
             if (!spots_.empty() && state_.policy->KeepsPages())

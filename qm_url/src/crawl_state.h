@@ -128,7 +128,7 @@ public:
     const CrawlPolicy* policy = &pages_;
     NameRegistry names;
     std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet
-    int32_t startEntry = -1;  // the start page's entry in the URL index
+    int32_t startEntry = -1;            // the start page's entry in the URL index
     // In the site's tree, the file the caller named, which leads to the start page; empty
     // where the start page is saved at that file itself.
     std::string leadingPage;

@@ -229,9 +229,9 @@ NameShape ShapeOf(const char* url, size_t n, PageKind kind, NameLayout layout) {
     if (endsInSlash && layout == NameLayout::kSiteTree) {
         shape.stem = "index";
         shape.added = kind == KIND_PAGE || kind == KIND_FRAME ? ".html"
-                      : kind == KIND_STYLE_SHEET             ? ".css"
-                      : kind == KIND_SCRIPT                  ? ".js"
-                                                             : "";
+                      : kind == KIND_STYLE_SHEET              ? ".css"
+                      : kind == KIND_SCRIPT                   ? ".js"
+                                                              : "";
         return shape;
     }
     if (kind == KIND_PAGE || kind == KIND_FRAME) {

@@ -270,17 +270,18 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         {1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
     for (const SaveOptions& o : options) {
         SCOPED_TRACE(testing::Message() << o.savePictures << o.sameSiteOnly << o.maxDepth);
-      for (auto save : {SavePages, SaveSite}) {
-        Sandbox box;
-        size_t before = server.Log().size(), farBefore = far.Log().size();
-        ASSERT_EQ(save(server.Url("/d/index.html"), box.Path("index.html"), o, RecordReport), 1);
-        EXPECT_EQ(BrokenReferences(box.Root()), Files());
-        Files targets = server.RequestedTargets(before);
-        EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end());
-        EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
-        EXPECT_EQ(far.RequestedTargets(farBefore).size(),
-                  o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
-      }
+        for (auto save : {SavePages, SaveSite}) {
+            Sandbox box;
+            size_t before = server.Log().size(), farBefore = far.Log().size();
+            ASSERT_EQ(save(server.Url("/d/index.html"), box.Path("index.html"), o, RecordReport),
+                      1);
+            EXPECT_EQ(BrokenReferences(box.Root()), Files());
+            Files targets = server.RequestedTargets(before);
+            EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end());
+            EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
+            EXPECT_EQ(far.RequestedTargets(farBefore).size(),
+                      o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
+        }
     }
 }
 
@@ -300,9 +301,11 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
                        longName +
                        "\">5</a><a href=\"a/..%2f..%2fcon. /nul\">6</a>"
                        "<a href=\"q*z|w.html\">7</a>");
-    const std::string css = "@font-face{src:url(../fonts/f.woff)}p{background:url(\"../img/bg.png\")}";
+    const std::string css =
+        "@font-face{src:url(../fonts/f.woff)}p{background:url(\"../img/bg.png\")}";
     server.AddPage("/docs/style/x.css", css, "text/css");
-    server.AddPage("/docs/guide/ch1.html", "<a href=\"./\">up</a><link rel=stylesheet href=\"../style/x.css\">");
+    server.AddPage("/docs/guide/ch1.html",
+                   "<a href=\"./\">up</a><link rel=stylesheet href=\"../style/x.css\">");
     server.AddPage("/Docs/Guide/CH1.html", "<a href=\"/docs/guide/ch1.html\">other</a>");
     server.AddPage("/docs/frames/f", "<img src=\"../img/bg.png\">");
     for (const std::string& page :
@@ -348,8 +351,7 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
     const std::string page = ReadFile(box.Root() / (d + "guide/index.html"));
     EXPECT_NE(page.find("<a href=\"../../Docs/Guide/CH1-"), std::string::npos) << page;
     EXPECT_NE(page.find("<iframe src=\"../frames/f.html\">"), std::string::npos) << page;
-    EXPECT_NE(page.find("<a href=\"../../" + hashed(longName) + ".html\">"),
-              std::string::npos)
+    EXPECT_NE(page.find("<a href=\"../../" + hashed(longName) + ".html\">"), std::string::npos)
         << page;
     const std::string leading = ReadFile(box.Root() / "index.html");
     EXPECT_NE(leading.find("content=\"0; url=" + d + "guide/index.html\""), std::string::npos);
