@@ -361,6 +361,16 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
     const size_t before = server.Log().size();
     ASSERT_EQ(SaveSite(start, box.Path("index.html"), {1, 1, 0, 1}), 1);
     EXPECT_EQ(server.RequestedTargets(before), Files{"/docs/guide/"});
+
+    // A folder that leaves no room for the site's folders within MAX_PATH: the start page is
+    // saved at the named file itself, and names what found no room by its address.
+    const std::string deep(244 - box.Path().size(), 'f');
+    ASSERT_EQ(SaveSite(start, box.Path(deep + "\\p.html"), {1, 1, 0, 0}), 1);
+    const std::string alone = ReadFile(box.Root() / deep / "p.html");
+    EXPECT_EQ(alone.find("http-equiv"), std::string::npos) << alone;
+    EXPECT_NE(alone.find("<img src=\"" + server.Url("/docs/guide/pic.png") + "\">"),
+              std::string::npos)
+        << alone;
 }
 
 // Items come ahead over a few kept-alive connections and are visited in the page's order.
