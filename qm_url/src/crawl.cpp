@@ -162,6 +162,41 @@ Visit JudgeVisit(const CrawlState& state, const PageRecord& r, const SaveOptions
     return platform::FileExists(localPath) ? Visit::kPresent : Visit::kFetch;
 }
 
+// The name of the page at `url` in the site's tree, claimed, and its path: false when none
+// fits beside the save folder.
+bool PlaceInTree(CrawlState& state, const char* url, std::string* name,
+                 char (&path)[LOCAL_PATH_SIZE]) {
+    const size_t folderLength = std::strlen(state.saveFolder);
+    const size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
+    char made[LOCAL_PATH_SIZE];
+    size_t length =
+        MakeLocalName(url, std::strlen(url), KIND_PAGE, NameLayout::kSiteTree, made, room);
+    if (length == 0 || !state.names.Claim(made, &length, room, url) ||
+        JoinSaveFolder(state.saveFolder, folderLength, made, length, path, sizeof path) == 0)
+        return false;
+    name->assign(made, length);
+    return true;
+}
+
+// A start page in the site's tree that came from another address than the one asked for
+// stands where it came from, so that the paths it makes relative to its address lead where
+// they led online (a folder asked for without its '/' is that folder's index page); the
+// address asked for names the same file. Where no name fits, it stays where it was.
+void MoveStartPage(CrawlState& state, PageRecord& r) {
+    const size_t length = std::strlen(r.url);
+    uint32_t hash;
+    if (state.FindUrl(r.url, length, &hash) >= 0) return;
+    std::string name;
+    char path[LOCAL_PATH_SIZE];
+    if (!PlaceInTree(state, r.url, &name, path)) return;
+    const int32_t arrived = state.AddUrl(r.url, length, hash);
+    state.SetLocalName(arrived, name);
+    state.SetLocalName(state.startEntry, name);
+    state.startEntry = arrived;
+    std::memset(r.localPath, 0, sizeof r.localPath);
+    std::memcpy(r.localPath, path, std::strlen(path));
+}
+
 // One visit of a crawl's queue, from record 0 until it is exhausted, the depth stop, the byte
 // budget or a stop. The items ahead are fetched meanwhile (a body fetched and not needed is
 // thrown away); each is reported, scanned and written here, in queue order.
@@ -226,6 +261,8 @@ CrawlOutcome QueueVisit::Run() {
                 context_.failures.Report(state_.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
         if (entry >= 0) state_.entry(entry).fate = fate;
+        // The address a start page came from, where it differs from the one asked for.
+        if (startPage && state_.startEntry >= 0) state_.entry(state_.startEntry).fate = fate;
         // Without its start page a save has nothing to show: the caller must not be told
         // it completed. A later item that fails is left out and reported, and the save goes on.
         if (startPage && fate != UrlFate::kSaved &&
@@ -260,6 +297,7 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, bool startPage, bool
         std::memset(r.url, 0, sizeof r.url);
         std::memcpy(r.url, fetched.finalUrl.data(),
                     std::min(fetched.finalUrl.size(), sizeof r.url - 1));
+        if (startPage && !state_.leadingPage.empty()) MoveStartPage(state_, r);
         spots_.clear();
         TextKind kind;
         BodySink& body = fetched.body;
@@ -315,22 +353,6 @@ void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_
             return;
         }
     }
-}
-
-// The name of the start page at `url` in the site's tree, claimed, and its path: false when
-// none fits beside the save folder.
-bool PlaceInTree(CrawlState& state, const char* url, std::string* name,
-                 char (&path)[LOCAL_PATH_SIZE]) {
-    const size_t folderLength = std::strlen(state.saveFolder);
-    const size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
-    char made[LOCAL_PATH_SIZE];
-    size_t length =
-        MakeLocalName(url, std::strlen(url), KIND_PAGE, NameLayout::kSiteTree, made, room);
-    if (length == 0 || !state.names.Claim(made, &length, room, url) ||
-        JoinSaveFolder(state.saveFolder, folderLength, made, length, path, sizeof path) == 0)
-        return false;
-    name->assign(made, length);
-    return true;
 }
 
 // The start page in the URL index, so that pages naming it name its file. In the site's

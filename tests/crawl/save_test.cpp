@@ -357,10 +357,15 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
     EXPECT_NE(leading.find("content=\"0; url=" + d + "guide/index.html\""), std::string::npos);
     EXPECT_NE(leading.find("<a href=\"" + d + "guide/index.html\">"), std::string::npos);
 
-    // A later save into the same folder fetches the start page anew and finds the rest there.
+    // A later save into the same folder, of the folder asked for without its '/', fetches the
+    // start page anew, keeps it where it came from and finds the rest there.
+    server.Add("/docs/guide", Script().Send(HttpResponse(301, {{"Location", "/docs/guide/"}}, "")));
+    const Files saved = FilesBelow(box.Root());
     const size_t before = server.Log().size();
-    ASSERT_EQ(SaveSite(start, box.Path("index.html"), {1, 1, 0, 1}), 1);
-    EXPECT_EQ(server.RequestedTargets(before), Files{"/docs/guide/"});
+    ASSERT_EQ(SaveSite(server.Url("/docs/guide"), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_EQ(server.RequestedTargets(before), (Files{"/docs/guide", "/docs/guide/"}));
+    EXPECT_EQ(FilesBelow(box.Root()), saved);
+    EXPECT_EQ(ReadFile(box.Root() / "index.html"), leading);
 
     // A folder that leaves no room for the site's folders within MAX_PATH: the start page is
     // saved at the named file itself, and names what found no room by its address.
