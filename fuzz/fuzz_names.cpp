@@ -1,6 +1,7 @@
 // Resolving a reference against a page and naming the file it is saved under, for every kind
-// of item: the URL fits and is http or https, and every local path fits its size and lies
-// inside the save folder.
+// of item in either layout: the URL fits and is http or https, every local path fits its
+// size and lies inside the save folder, and the reference from one name to another leads
+// there.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,27 @@ bool StaysInside(const std::string& path) {
     return true;
 }
 
+// `relative`, read from the folder of `from` as a browser reads it, names `to`.
+bool LeadsTo(const std::string& from, const std::string& relative, const std::string& to) {
+    std::string path = from.substr(0, from.rfind('\\') + 1);
+    if (from.find('\\') == std::string::npos) path.clear();
+    size_t start = 0;
+    for (size_t end; start <= relative.size(); start = end + 1) {
+        end = relative.find('\\', start);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        if (part == "..") {
+            if (path.empty()) return false;
+            path.pop_back();
+            path.erase(path.rfind('\\') == std::string::npos ? 0 : path.rfind('\\') + 1);
+        } else {
+            path += part;
+            if (end < relative.size()) path += '\\';
+        }
+    }
+    return path == to;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,17 +68,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
 
     const char folder[] = "C:\\save\\";
+    std::string previous, relative;
     const size_t length = std::strlen(url);
-    for (PageKind kind = KIND_PAGE; kind <= KIND_MEDIA; ++kind) {
+    for (int k = 0; k < 2 * KIND_MEDIA; ++k) {
+        const PageKind kind = static_cast<PageKind>(KIND_PAGE + k / 2);
+        const qm::NameLayout layout = k % 2 ? qm::NameLayout::kSiteTree : qm::NameLayout::kFlat;
         char name[LOCAL_PATH_SIZE + 1], path[LOCAL_PATH_SIZE + 1];
         name[LOCAL_PATH_SIZE] = path[LOCAL_PATH_SIZE] = '\x7f';
-        const size_t n = qm::MakeLocalName(url, length, kind, name, LOCAL_PATH_SIZE);
+        const size_t n = qm::MakeLocalName(url, length, kind, layout, name, LOCAL_PATH_SIZE);
         if (n == 0) continue;
         if (name[LOCAL_PATH_SIZE] != '\x7f' || strnlen(name, LOCAL_PATH_SIZE) == LOCAL_PATH_SIZE)
             std::abort();
         if (std::strncmp(name, https ? "https-" : "http-", https ? 6 : 5) != 0 ||
             !StaysInside(name))
             std::abort();
+        // A reference between two saved items leads from the one to the other.
+        if (!previous.empty()) {
+            qm::RelativeName(previous, name, &relative);
+            if (!LeadsTo(previous, relative, name)) std::abort();
+        }
+        previous = name;
         if (!qm::JoinSaveFolder(folder, name, path, LOCAL_PATH_SIZE)) continue;
         if (path[LOCAL_PATH_SIZE] != '\x7f' || std::strncmp(path, folder, sizeof folder - 1) != 0 ||
             !StaysInside(path + sizeof folder - 1))

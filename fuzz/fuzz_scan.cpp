@@ -1,5 +1,5 @@
-// The page scan on any page or style sheet, under several option sets, save folders and
-// page addresses: the saved text stays within its buffer, every local spot within the saved
+// The page scan on any page or style sheet, under several option sets, save folders, page
+// addresses and both layouts: the saved text stays within its buffer, every local spot within the saved
 // text, and every queued record holds a terminated URL, referer and local path, the path
 // inside the save folder. The first byte picks the setting, the rest is the text.
 #include <cstdint>
@@ -53,9 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::strcpy(state.saveFolder, kFolders[(setting >> 3) & 3]);
     static FolderRemover remover;
     static const PicturePolicy pictures(remover);
+    static const PagePolicy site(NameLayout::kSiteTree);
     if (setting & 0x20) {
         state.policy = &pictures;
         std::strcpy(state.tempName, "temp");
+    } else if (setting & 0x40) {
+        state.policy = &site;
     }
     state.currentIndex = state.tailIndex = state.Allocate();
     PageRecord& page = state.current();
@@ -68,6 +71,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 : kind == TextKind::kScript ? KIND_SCRIPT
                                             : KIND_STYLE_SHEET;
     std::strcpy(page.url, kPages[setting >> 6]);
+    // In the site's tree the page stands in its folders, and names what it saves from there.
+    if (state.policy == &site) {
+        char name[LOCAL_PATH_SIZE];
+        const size_t n =
+            MakeLocalName(page.url, page.kind, name, sizeof name, NameLayout::kSiteTree);
+        const int32_t self = state.AddUrl(page.url, std::strlen(page.url));
+        state.SetLocalName(self, std::string_view(name, n));
+        state.entryOf(state.currentIndex) = self;
+    }
 
     // Exactly the text's size, so a read past it is seen; never null, as a fetch buffer is not.
     std::unique_ptr<char[]> text(new char[size - 1]);

@@ -253,7 +253,14 @@ int Save(const char* verb, int argc, char** argv) {
     if (request.singleFile) g_counts.singleFile = &single;
     g_counts.webArchive = request.webArchive;
     qm_SetFailureCallback(ReportFailure);
-    if (!pictures) qm_SetSaveRefresh(settings, &g_counts.reused);
+    // A folder of files keeps the site's own layout, so that the paths its pages and scripts
+    // make relative to a page lead to the saved files; FILE opens the saved start page. A
+    // single file holds everything it needs, and is made from the flat layout, whose pages
+    // stand beside each other as the single files do.
+    if (!pictures) {
+        qm_SetSaveRefresh(settings, &g_counts.reused);
+        qm_SetSaveSiteLayout(settings, request.singleFile ? 0 : 1);
+    }
     int32_t result =
         pictures ? qm_SavePicturesWithSettings(url, savePath.c_str(), &options, Report, settings)
                  : qm_SavePagesWithSettings(url, savePath.c_str(), &options, Report, settings);

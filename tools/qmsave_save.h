@@ -8,9 +8,10 @@
 #define QMSAVE_SAVE_HELP                                                                      \
   "  qmsave page URL FILE [--complete] [--single-file] [--warc ARCHIVE] " QMSAVE_COOKIES_HELP \
   "\n"                                                                                        \
-  "                               save the page into FILE, its frames and style sheets\n"     \
-  "                               (and with --complete its pictures) beside it; with\n"       \
-  "                               --single-file all of it inside FILE, as one file\n"         \
+  "                               save the page, its frames and style sheets (and with\n"     \
+  "                               --complete its pictures) in the site's folders beside\n"    \
+  "                               FILE, which opens the saved page; with --single-file\n"     \
+  "                               all of it inside FILE, as one file\n"                       \
   "  qmsave pages URL FILE [--complete] [--other-sites] [--single-file] [--warc "             \
   "ARCHIVE] " QMSAVE_COOKIES_HELP                                                             \
   "\n"                                                                                        \
@@ -20,9 +21,11 @@
   "  qmsave pictures URL FOLDER [--warc ARCHIVE] " QMSAVE_COOKIES_HELP                        \
   "\n"                                                                                        \
   "                               save every picture of the page flat into FOLDER\n"
-#define QMSAVE_SAVE_NOTES                                                                   \
-  "page and pages replace FILE and write everything else beside it; pictures only adds\n"   \
-  "to FOLDER and never replaces a file there. A line on standard error reports each\n"      \
+#define QMSAVE_SAVE_NOTES                                                                    \
+  "page and pages replace FILE and write everything else beside it, in folders named\n"      \
+  "after each item's address; pictures only adds to FOLDER and never replaces a file\n"      \
+  "there. Saving again into the same folder fetches the pages anew and asks the server\n"    \
+  "whether each other file saved there changed. A line on standard error reports each\n"    \
   "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"   \
   "leaves no half-written file. A save takes at most 131072 items and 4 GiB, and follows\n" \
   "frames in frames, style sheets imported by style sheets and the like 8 levels deep;\n"   \

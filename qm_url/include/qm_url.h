@@ -212,6 +212,16 @@ QM_API void QM_CALL qm_FreeSaveSettings(SaveSettings* settings);
  * qm_SavePagesWithCookies; NULL (the default) is as none. The jar must outlive the save. 1 when
  * taken, 0 for a handle that is not one. */
 QM_API int32_t QM_CALL qm_SetSaveCookieJar(SaveSettings* settings, CookieJar* jar);
+/* Makes qm_SavePagesWithSettings save every item (siteLayout not 0), the start page included,
+ * in the folders of its host and path, as the site lays them out, below the folder of
+ * savePath: a page, frame or style sheet keeps its own file name (".html" added only where a
+ * page's name would not open as one), and a reference between saved items is relative to the
+ * folder of the item that holds it. savePath becomes a small page that opens the saved start
+ * page (a refresh and a link), written once the start page is saved; the start page is fetched
+ * anew even where an earlier save left its file. Where the start page's name in that tree does
+ * not fit beside the folder, it is saved at savePath itself. 0 (the default) keeps the flat
+ * names of qm_SavePages. 1 when taken, 0 for a handle that is not one. */
+QM_API int32_t QM_CALL qm_SetSaveSiteLayout(SaveSettings* settings, int32_t siteLayout);
 /* Makes qm_SavePagesWithSettings ask again for the items an earlier save left in the folder,
  * rather than keep them unseen: a page, frame or style sheet (and a script whose pictures are
  * saved) is fetched and rewritten anew, any other item only when the server says it changed

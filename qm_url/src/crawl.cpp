@@ -13,6 +13,7 @@
 #include "fetch.h"
 #include "fetch_ahead.h"
 #include "http_date.h"
+#include "leading_page.h"
 #include "names.h"
 #include "platform/files.h"
 #include "save_context.h"
@@ -164,15 +165,52 @@ bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options,
 }
 
 // What the visit of record `r` does, and the path its file has: `localPath` receives the
-// record's path as the crawl's policy places it.
+// record's path as the crawl's policy places it. A start page in the site's tree is fetched
+// anew whatever an earlier save left there, as the file the caller names is.
 Visit JudgeVisit(const CrawlState& state, const PageRecord& r, bool startPage,
                  const SaveOptions& options, char (&localPath)[LOCAL_PATH_SIZE]) {
     if (!state.policy->Place(state, r, options, localPath)) return Visit::kSkip;
+    if (startPage && !state.leadingPage.empty()) return Visit::kFetch;
     if (!platform::FileExists(localPath)) return Visit::kFetch;
     if (!state.policy->RefreshesSavedItems()) return Visit::kPresent;
     // A text the crawl reads is read anew: its saved file has its references rewritten.
     TextKind kind;
     return ScanKindOf(r, startPage, options, &kind) ? Visit::kFetch : Visit::kRefresh;
+}
+
+// The name of the page at `url` in the site's tree, claimed, and its path: false when none
+// fits beside the save folder.
+bool PlaceInTree(CrawlState& state, const char* url, std::string* name,
+                 char (&path)[LOCAL_PATH_SIZE]) {
+    const size_t folderLength = std::strlen(state.saveFolder);
+    const size_t room = LOCAL_PATH_SIZE - folderLength - (folderLength > 0 ? 1 : 0);
+    char made[LOCAL_PATH_SIZE];
+    size_t length =
+        MakeLocalName(url, std::strlen(url), KIND_PAGE, NameLayout::kSiteTree, made, room);
+    if (length == 0 || !state.names.Claim(made, &length, room, url) ||
+        JoinSaveFolder(state.saveFolder, folderLength, made, length, path, sizeof path) == 0)
+        return false;
+    name->assign(made, length);
+    return true;
+}
+
+// A start page in the site's tree that came from another address than the one asked for
+// stands where it came from, so that the paths it makes relative to its address lead where
+// they led online (a folder asked for without its '/' is that folder's index page); the
+// address asked for names the same file. Where no name fits, it stays where it was.
+void MoveStartPage(CrawlState& state, PageRecord& r) {
+    const size_t length = std::strlen(r.url);
+    uint32_t hash;
+    if (state.FindUrl(r.url, length, &hash) >= 0) return;
+    std::string name;
+    char path[LOCAL_PATH_SIZE];
+    if (!PlaceInTree(state, r.url, &name, path)) return;
+    const int32_t arrived = state.AddUrl(r.url, length, hash);
+    state.SetLocalName(arrived, name);
+    state.SetLocalName(state.startEntry, name);
+    state.startEntry = arrived;
+    std::memset(r.localPath, 0, sizeof r.localPath);
+    std::memcpy(r.localPath, path, std::strlen(path));
 }
 
 // One visit of a crawl's queue, from record 0 until it is exhausted, the depth stop, the byte
@@ -240,6 +278,8 @@ CrawlOutcome QueueVisit::Run() {
                 context_.failures.Report(state_.currentIndex, &r, r.url, FetchStatus::kWriteFailed);
         }
         if (entry >= 0) state_.entry(entry).fate = fate;
+        // The address a start page came from, where it differs from the one asked for.
+        if (startPage && state_.startEntry >= 0) state_.entry(state_.startEntry).fate = fate;
         // Without its start page a save has nothing to show: the caller must not be told
         // it completed. A later item that fails is left out and reported, and the save goes on.
         if (startPage && fate != UrlFate::kSaved &&
@@ -286,6 +326,7 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool st
         std::memset(r.url, 0, sizeof r.url);
         std::memcpy(r.url, fetched.finalUrl.data(),
                     std::min(fetched.finalUrl.size(), sizeof r.url - 1));
+        if (startPage && !state_.leadingPage.empty()) MoveStartPage(state_, r);
         spots_.clear();
         TextKind kind;
         BodySink& body = fetched.body;
@@ -310,9 +351,14 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool st
         if (callback_ != nullptr) callback_(state_.currentIndex, &r);
         if (context_.stop.requested()) return Written::kStopped;
         platform::CreateFoldersFor(r.localPath);
-        const bool written = scanned ? platform::WriteFileAtomically(r.localPath, scratch_,
-                                                                     static_cast<size_t>(length))
-                                     : body.SaveAs(r.localPath);
+        bool written = scanned ? platform::WriteFileAtomically(r.localPath, scratch_,
+                                                               static_cast<size_t>(length))
+                               : body.SaveAs(r.localPath);
+        // The file the caller named opens the start page only once that page is there.
+        if (written && startPage && !state_.leadingPage.empty())
+            written =
+                WriteLeadingPage(state_.leadingPage.c_str(), state_.LocalNameOf(state_.startEntry),
+                                 state_.UrlOf(state_.startEntry));
         if (written) {
             // A later save asks whether the item changed since the date its server gave.
             if (state_.policy->RefreshesSavedItems() && fetched.lastModified >= 0)
@@ -341,8 +387,12 @@ void DeriveSaveFolder(const char* savePath, size_t length, char (&folder)[LOCAL_
     }
 }
 
-// The start page in the URL index, so that pages naming it name its file.
-void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
+// The start page in the URL index, so that pages naming it name its file. In the site's
+// tree it is saved where its name there says, and the file the caller named leads to it;
+// where no name there fits, it is saved at that file, as in the flat layout.
+void IndexStartPage(CrawlState& state, PageRecord& start) {
+    const char* url = start.url;
+    char(&savePath)[LOCAL_PATH_SIZE] = start.localPath;
     std::string absolute = SchemeOf(url, std::strlen(url)) == ReferenceScheme::kFetchable &&
                                    std::strstr(url, "://") != nullptr
                                ? url
@@ -359,9 +409,17 @@ void IndexStartPage(CrawlState& state, const char* url, const char* savePath) {
     std::memcpy(claimed, name.c_str(), name.size() + 1);
     size_t claimedLength = name.size();
     state.names.Claim(claimed, &claimedLength, sizeof claimed, resolved);
+    char treePath[LOCAL_PATH_SIZE];
+    if (state.policy->Layout() == NameLayout::kSiteTree &&
+        PlaceInTree(state, resolved, &name, treePath)) {
+        state.leadingPage = savePath;
+        std::memset(savePath, 0, sizeof savePath);
+        std::memcpy(savePath, treePath, std::strlen(treePath));
+    }
     state.SetLocalName(entry, name);
     state.entry(entry).fate = UrlFate::kQueued;
     state.entryOf(0) = entry;
+    state.startEntry = entry;
 }
 
 }  // namespace
@@ -385,7 +443,7 @@ bool StartCrawl(CrawlState& state, const char* url, size_t urlLength, const char
     std::memcpy(r.url, url, urlLength);
     std::memcpy(r.localPath, savePath, pathLength);
     state.TakeItem(r.url);
-    IndexStartPage(state, r.url, r.localPath);
+    IndexStartPage(state, r);
     return true;
 }
 

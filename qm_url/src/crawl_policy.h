@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "names.h"
 #include "qm_url.h"
 
 namespace qm {
@@ -22,6 +23,8 @@ public:
     // Where the file of record `r` goes: `path` receives it. False when the record is skipped.
     virtual bool Place(const CrawlState& state, const PageRecord& r, const SaveOptions& options,
                        char (&path)[LOCAL_PATH_SIZE]) const = 0;
+    // How the saved files are laid out in the save folder.
+    virtual NameLayout Layout() const { return NameLayout::kFlat; }
     // Whether a skipped record is a failure: one no name could be made for.
     virtual bool SkipFails() const = 0;
     // Whether the saved pages stay for the user, and are mended where they name an item that

@@ -54,6 +54,8 @@ void CrawlState::Reset() {
     names.Clear();
     savedPages.clear();
     reusedItems = 0;
+    startEntry = -1;
+    leadingPage.clear();
     urls_.Clear();
     entries_.clear();
     nameTexts_.clear();

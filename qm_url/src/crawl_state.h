@@ -129,6 +129,10 @@ public:
     NameRegistry names;
     std::vector<SavedPage> savedPages;  // pages with local references to items not saved yet
     int32_t reusedItems = 0;  // items kept from an earlier save, the server saying unchanged
+    int32_t startEntry = -1;            // the start page's entry in the URL index
+    // In the site's tree, the file the caller named, which leads to the start page; empty
+    // where the start page is saved at that file itself.
+    std::string leadingPage;
     // Kept by Reset: the exports save within the defaults; tests set it shorter.
     SaveBudget budget;
 

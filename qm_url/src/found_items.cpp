@@ -62,7 +62,7 @@ ItemChoice AddFoundItem(CrawlState& state, const FoundOnPage& found, FoundGroups
 
     if (choice.entry < 0) choice.entry = state.AddUrl(url, length, hash);
     char name[LOCAL_PATH_SIZE];
-    size_t nameLength = MakeLocalName(url, length, kind, name, found.room);
+    size_t nameLength = MakeLocalName(url, length, kind, state.policy->Layout(), name, found.room);
     char path[LOCAL_PATH_SIZE];
     size_t pathLength = nameLength > 0 && state.names.Claim(name, &nameLength, found.room, url)
                             ? JoinSaveFolder(state.saveFolder, found.folderLength, name, nameLength,

@@ -162,9 +162,22 @@ constexpr size_t kLongestComponent = 240;
 
 }  // namespace
 
-NameMode NameModeOf(PageKind kind) {
-    return kind == KIND_PAGE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME ? NAME_MODE_FLAT
-                                                                               : NAME_MODE_FOLDERS;
+NameMode NameModeOf(PageKind kind, NameLayout layout) {
+    const bool text = kind == KIND_PAGE || kind == KIND_STYLE_SHEET || kind == KIND_FRAME;
+    return text && layout == NameLayout::kFlat ? NAME_MODE_FLAT : NAME_MODE_FOLDERS;
+}
+
+void RelativeName(std::string_view from, std::string_view to, std::string* out) {
+    // The folders both names begin with, compared as they are spelt: a folder spelt in
+    // another case is another folder where case counts, and the same where it does not,
+    // and the climb and descent lead to it either way.
+    size_t common = 0;
+    for (size_t i = 0; i < from.size() && i < to.size() && from[i] == to[i]; ++i)
+        if (from[i] == '\\') common = i + 1;
+    out->clear();
+    for (size_t i = common; i < from.size(); ++i)
+        if (from[i] == '\\') out->append("..\\");
+    out->append(to.substr(common));
 }
 
 void CollapseBackslashes(char* s) {
@@ -189,11 +202,12 @@ struct NameShape {
     size_t queryStart = 0;
     size_t extLength = 0;  // 0: no extension
     const char* added = "";
+    const char* stem = "";  // what goes before the query, when the name ends a folder
     // A known extension, when a query is there, stays at the end of the name.
     bool queryBeforeExtension = false;
 };
 
-NameShape ShapeOf(const char* url, size_t n, PageKind kind) {
+NameShape ShapeOf(const char* url, size_t n, PageKind kind, NameLayout layout) {
     NameShape shape;
     const void* question = std::memchr(url, '?', n);
     shape.queryStart = question ? static_cast<size_t>(static_cast<const char*>(question) - url) : n;
@@ -210,6 +224,16 @@ NameShape ShapeOf(const char* url, size_t n, PageKind kind) {
     const bool endsInSlash = segment == shape.queryStart;
     const size_t queryLength = n - shape.queryStart;
 
+    // In the site's tree a folder's own page, style sheet or script is its index file, as
+    // a server names it; flat, the folder's name is the name.
+    if (endsInSlash && layout == NameLayout::kSiteTree) {
+        shape.stem = "index";
+        shape.added = kind == KIND_PAGE || kind == KIND_FRAME ? ".html"
+                      : kind == KIND_STYLE_SHEET              ? ".css"
+                      : kind == KIND_SCRIPT                   ? ".js"
+                                                              : "";
+        return shape;
+    }
     if (kind == KIND_PAGE || kind == KIND_FRAME) {
         bool pageExt = extLength > 0 && IsOneOf(ext, extLength, kPageExtensions, 4);
         bool otherExt = !pageExt && extLength > 0 &&
@@ -233,8 +257,8 @@ NameShape ShapeOf(const char* url, size_t n, PageKind kind) {
 // Returns its length; 0 when it is no name of a fetchable URL.
 size_t MapName(const char* url, size_t n, const NameShape& shape, NameMode mode, char* raw,
                size_t* schemeEnd) {
-    const size_t addedLength = std::strlen(shape.added);
-    if (n + addedLength >= kWorkAreaSize) return 0;
+    const size_t addedLength = std::strlen(shape.added), stemLength = std::strlen(shape.stem);
+    if (n + stemLength + addedLength >= kWorkAreaSize) return 0;
     const NameCharacters& map = mode == NAME_MODE_FOLDERS ? kFolderName : kFlatName;
     const size_t queryStart = shape.queryStart, extLength = shape.extLength;
     const bool extensionLast = shape.queryBeforeExtension && n > queryStart && extLength > 0;
@@ -244,6 +268,11 @@ size_t MapName(const char* url, size_t n, const NameShape& shape, NameMode mode,
         rawLength += map.Map(url, queryStart - extLength - 1, prev, raw + rawLength);
         rawLength += map.Map(url + queryStart, n - queryStart, prev, raw + rawLength);
         rawLength += map.Map(url + queryStart - extLength - 1, extLength + 1, prev, raw + rawLength);
+    } else if (stemLength > 0) {
+        rawLength += map.Map(url, queryStart, prev, raw + rawLength);
+        rawLength += map.Map(shape.stem, stemLength, prev, raw + rawLength);
+        rawLength += map.Map(url + queryStart, n - queryStart, prev, raw + rawLength);
+        rawLength += map.Map(shape.added, addedLength, prev, raw + rawLength);
     } else {
         rawLength += map.Map(url, n, prev, raw + rawLength);
         rawLength += map.Map(shape.added, addedLength, prev, raw + rawLength);
@@ -333,9 +362,10 @@ size_t FlatName(const char* raw, size_t rawLength, const char* url, char* name, 
 
 }  // namespace
 
-size_t MakeLocalName(const char* url, size_t n, PageKind kind, char* name, size_t size) {
-    const NameMode mode = NameModeOf(kind);
-    const NameShape shape = ShapeOf(url, n, kind);
+size_t MakeLocalName(const char* url, size_t n, PageKind kind, NameLayout layout, char* name,
+                     size_t size) {
+    const NameMode mode = NameModeOf(kind, layout);
+    const NameShape shape = ShapeOf(url, n, kind, layout);
     char raw[kWorkAreaSize];
     size_t schemeEnd;
     const size_t rawLength = MapName(url, n, shape, mode, raw, &schemeEnd);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "text_table.h"
@@ -13,25 +15,42 @@
 namespace qm {
 
 enum NameMode : int32_t {
-    NAME_MODE_FLAT = 1,     // pages, style sheets, frames: one file name in the save folder
-    NAME_MODE_FOLDERS = 2,  // pictures and other embedded files: host and folders become folders
+    NAME_MODE_FLAT = 1,     // one file name in the save folder
+    NAME_MODE_FOLDERS = 2,  // host and folders become folders
 };
 
-// The name mode of a record kind.
-NameMode NameModeOf(PageKind kind);
+// How a save lays out its files.
+enum class NameLayout : uint8_t {
+    // Pages, style sheets and frames flat in the save folder, every other item in the
+    // folders of its host and path.
+    kFlat,
+    // Every item in the folders of its host and path, as the site has it: the paths a page
+    // or its scripts make relative to its own address lead to the saved files.
+    kSiteTree,
+};
+
+// The name mode of a record kind in `layout`.
+NameMode NameModeOf(PageKind kind, NameLayout layout);
 
 // The local name of `url` for an item of `kind`, relative to the save folder, with
 // backslashes between folders. Every folder and file name is one Windows can store and none
 // can climb out of the save folder. ".html" is added only where a page may be (to pages
 // and frames without a known extension that is not a page's), ".css" to style sheets
 // without it; a query goes before a known extension; a URL ending in '/' gets a name of
-// its own. A name longer than `size` - 1 is shortened with a hash of the URL. `url` is
-// NUL-terminated and `length` characters long. Returns the name's length; 0 when no name
-// fits.
-size_t MakeLocalName(const char* url, size_t length, PageKind kind, char* name, size_t size);
-inline size_t MakeLocalName(const char* url, PageKind kind, char* name, size_t size) {
-    return MakeLocalName(url, std::strlen(url), kind, name, size);
+// its own (in the site's tree, "index" and the extension of its kind in that folder). A
+// name longer than `size` - 1 is shortened with a hash of the URL. `url` is NUL-terminated
+// and `length` characters long. Returns the name's length; 0 when no name fits.
+size_t MakeLocalName(const char* url, size_t length, PageKind kind, NameLayout layout, char* name,
+                     size_t size);
+inline size_t MakeLocalName(const char* url, PageKind kind, char* name, size_t size,
+                            NameLayout layout = NameLayout::kFlat) {
+    return MakeLocalName(url, std::strlen(url), kind, layout, name, size);
 }
+
+// The reference from the file with local name `from` to the one named `to`, as a page
+// there writes it: `to` relative to the folder of `from`, with ".." for each folder to
+// climb and backslashes between folders, into `out`.
+void RelativeName(std::string_view from, std::string_view to, std::string* out);
 
 // The local names given out in one crawl, compared as a file system that ignores case does.
 class NameRegistry {

@@ -1,5 +1,5 @@
 // The crawl of qm_SavePages: the options choose what is saved, and every item goes to the
-// file its name gives.
+// file its name gives, in the layout the policy is made with.
 #pragma once
 
 #include "crawl_policy.h"
@@ -8,8 +8,9 @@ namespace qm {
 
 class PagePolicy final : public CrawlPolicy {
 public:
-    // With `refresh`, the items saved by an earlier save are asked for again.
-    explicit PagePolicy(bool refresh = false) : refresh_(refresh) {}
+    explicit PagePolicy(NameLayout layout = NameLayout::kFlat, bool refresh = false)
+        : layout_(layout),
+          refresh_(refresh) {}
 
     bool Saves(PageKind kind, int32_t depth, bool sameSite,
                const SaveOptions& options) const override;
@@ -18,8 +19,10 @@ public:
     bool SkipFails() const override { return false; }
     bool KeepsPages() const override { return true; }
     bool RefreshesSavedItems() const override { return refresh_; }
+    NameLayout Layout() const override { return layout_; }
 
 private:
+    NameLayout layout_;
     bool refresh_;
 };
 

@@ -92,10 +92,12 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
 
 int32_t SavePages(const char* url, const char* savePath, SaveOptions* options,
                   SavePageCallback callback, ::CookieJar* jar, const ::SaveSettings* settings) {
-    // Settings that count the items reused ask for the saved ones again.
+    // The settings choose the layout, and whether what an earlier save left is asked for
+    // again (when they count the items reused).
     const ::SaveSettings* given = nullptr;
-    const PagePolicy pages(SettingsOfHandle(settings, &given) && given != nullptr &&
-                           given->reused != nullptr);
+    const bool known = SettingsOfHandle(settings, &given) && given != nullptr;
+    const PagePolicy pages(known && given->siteLayout ? NameLayout::kSiteTree : NameLayout::kFlat,
+                           known && given->reused != nullptr);
     return Save(pages, url, savePath, options, callback, jar, settings, false);
 }
 

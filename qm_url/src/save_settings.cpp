@@ -45,6 +45,13 @@ extern "C" QM_API int32_t QM_CALL qm_SetSaveCookieJar(SaveSettings* settings, Co
     return 1;
 }
 
+extern "C" QM_API int32_t QM_CALL qm_SetSaveSiteLayout(SaveSettings* settings,
+                                                      int32_t siteLayout) {
+    if (Writable(settings) == nullptr) return 0;
+    settings->siteLayout = siteLayout != 0;
+    return 1;
+}
+
 extern "C" QM_API int32_t QM_CALL qm_SetSaveRefresh(SaveSettings* settings, int32_t* reused) {
     if (Writable(settings) == nullptr ||
         (reused != nullptr && !qm::platform::ProbeWritable(reused, sizeof *reused)))

@@ -17,6 +17,7 @@ struct SaveSettings {
     // Where a page save that asks again for the items an earlier save left counts those the
     // server said are unchanged; null: such items are kept unasked.
     int32_t* reused = nullptr;
+    bool siteLayout = false;  // a page save keeps the site's folders and names
 };
 
 namespace qm {

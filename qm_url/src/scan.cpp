@@ -156,6 +156,9 @@ public:
           found_(PageFacts(state)) {
         ParseBase(state.current().url, &base_);
         pageHost_ = SiteHostOf(base_);
+        const int32_t self = state.entryOf(state.currentIndex);
+        if (self >= 0) selfName_ = state.LocalNameOf(self);
+        inFolder_ = selfName_.find('\\') != std::string::npos;
     }
 
     bool Found(const FoundReference& r) override;
@@ -189,6 +192,11 @@ private:
     std::vector<LocalSpot>* spots_;
     const StopToken stop_;
     const FoundOnPage found_;
+    // The text's own local name: its references to saved items are written relative to its
+    // folder (in the save folder itself, as they are).
+    std::string selfName_;
+    bool inFolder_ = false;
+    std::string relative_;
     BaseUrl base_;
     std::string pageHost_;
     FoundGroups groups_;
@@ -243,6 +251,10 @@ void PageScan::Add(const FoundReference& r, const Resolved& x) {
     OutputText insert(out_ + at, static_cast<size_t>(room));
     if (choice.local) {
         std::string_view name = state_.LocalNameOf(choice.entry);
+        if (inFolder_) {
+            RelativeName(selfName_, name, &relative_);
+            name = relative_;
+        }
         WriteValue(name.data(), name.size(), true, r.context, insert);
     } else {
         WriteValue(url, n, false, r.context, insert);

@@ -22,11 +22,12 @@ host=127.0.0.1-$port
 
 "$bin/qmsave" pages "$base/index.html" "$work/out/index.html" --complete 2>"$work/err"
 check "pages with a missing picture exits 3" test $? -eq 3
-check "pages reports the start page first" grep -q "^ *1  page  *$base/index.html -> $work/out/index.html$" "$work/err"
+check "pages reports the start page first, in the site's folders" grep -q "^ *1  page  *$base/index.html -> $work/out/http-/$host/index.html$" "$work/err"
 check "pages reports the picture of the linked page" grep -q "picture  *$base/c.png -> $work/out/http-/$host/c.png$" "$work/err"
 check "pages gives the missing picture's reason" grep -q "picture  *$base/gone.png failed: HTTP status 404$" "$work/err"
 check "pages ends with the count" grep -qx "qmsave: 6 items saved (2 pages, 3 pictures, 1 style sheet, 0 frames, 0 scripts, 0 fonts, 0 media files), 1 failed" "$work/err"
-check "the saved page points at the saved picture" grep -q "src=\"http-/$host/img/a.gif\"" "$work/out/index.html"
+check "the saved page points at the saved picture" grep -q "src=\"img/a.gif\"" "$work/out/http-/$host/index.html"
+check "the named file opens the saved page" grep -q "url=http-/$host/index.html\"" "$work/out/index.html"
 check "the counts run on" grep -q "^ *6  " "$work/err"
 check "pages stays on the site" test -z "$(grep 127.0.0.2 "$work/err")"
 "$bin/qmsave" pages "$base/index.html" "$work/far/index.html" --other-sites 2>"$work/err"

@@ -143,6 +143,18 @@ int32_t SavePages(const std::string& url, const std::string& savePath, SaveOptio
     return qm_SavePages(url.c_str(), savePath.c_str(), &options, callback);
 }
 
+// qmsave's save: the same in the site's own layout.
+int32_t SaveSite(const std::string& url, const std::string& savePath, SaveOptions options,
+                 SavePageCallback callback = RecordReport) {
+    Reports().clear();
+    SaveSettings* settings = qm_NewSaveSettings();
+    qm_SetSaveSiteLayout(settings, 1);
+    const int32_t result =
+        qm_SavePagesWithSettings(url.c_str(), savePath.c_str(), &options, callback, settings);
+    qm_FreeSaveSettings(settings);
+    return result;
+}
+
 // The paths of the items the callback reported, in order.
 Files Visited(const TestServer& server) {
     Files visited;
@@ -252,7 +264,8 @@ void AddRichSite(SiteServer& server, const std::string& farUrl) {
         server.AddPage(p, "picture", "image/png");
 }
 
-// Whatever the options, every saved reference leads somewhere and no URL is asked for twice.
+// Whatever the options and the layout, every saved reference leads somewhere and no URL is
+// asked for twice.
 TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
     // The far page stands on a second host that needs no name service.
     SiteServer server, far("127.0.0.2");
@@ -262,16 +275,112 @@ TEST(SavePages, EveryReferenceLeadsSomewhereUnderEveryOption) {
         {1, 1, 0, 0}, {1, 1, 0, 1}, {1, 0, 0, 1}, {1, 1, 1, 1}, {1, 0, 0, 0}};
     for (const SaveOptions& o : options) {
         SCOPED_TRACE(testing::Message() << o.savePictures << o.sameSiteOnly << o.maxDepth);
-        Sandbox box;
-        size_t before = server.Log().size(), farBefore = far.Log().size();
-        ASSERT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), o), 1);
-        EXPECT_EQ(BrokenReferences(box.Root()), Files());
-        Files targets = server.RequestedTargets(before);
-        EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end());
-        EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
-        EXPECT_EQ(far.RequestedTargets(farBefore).size(),
-                  o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
+        for (auto save : {SavePages, SaveSite}) {
+            Sandbox box;
+            size_t before = server.Log().size(), farBefore = far.Log().size();
+            ASSERT_EQ(save(server.Url("/d/index.html"), box.Path("index.html"), o, RecordReport),
+                      1);
+            EXPECT_EQ(BrokenReferences(box.Root()), Files());
+            Files targets = server.RequestedTargets(before);
+            EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end());
+            EXPECT_EQ(std::count(targets.begin(), targets.end(), "/d/frame.html"), 1);
+            EXPECT_EQ(far.RequestedTargets(farBefore).size(),
+                      o.maxDepth >= 1 && o.sameSiteOnly != 1 ? 1u : 0u);
+        }
     }
+}
+
+// The site's own layout: every item in the folders of its host and path under its own name,
+// each reference written relative to the folder of the item that holds it, and the named file
+// leading to the start page, which stands where the site has it. A query, a case clash, a name
+// too long for the folder and hostile parts keep safe names of their own.
+TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
+    SiteServer server;
+    // Longer than a file name may be, and with its folders too long for MAX_PATH.
+    const std::string longName = "/" + std::string(245, 'l') + ".html";
+    server.AddPage("/docs/guide/",
+                   "<link rel=stylesheet href=\"../style/x.css\"><img src=\"pic.png\">"
+                   "<a href=\"ch1.html\">1</a><a href=\"/Docs/Guide/CH1.html\">2</a>"
+                   "<a href=\"page?id=1\">3</a><a href=\"page?id=2\">4</a>"
+                   "<iframe src=\"../frames/f\"></iframe><a href=\"" +
+                       longName +
+                       "\">5</a><a href=\"a/..%2f..%2fcon. /nul\">6</a>"
+                       "<a href=\"q*z|w.html\">7</a>");
+    const std::string css =
+        "@font-face{src:url(../fonts/f.woff)}p{background:url(\"../img/bg.png\")}";
+    server.AddPage("/docs/style/x.css", css, "text/css");
+    server.AddPage("/docs/guide/ch1.html",
+                   "<a href=\"./\">up</a><link rel=stylesheet href=\"../style/x.css\">");
+    server.AddPage("/Docs/Guide/CH1.html", "<a href=\"/docs/guide/ch1.html\">other</a>");
+    server.AddPage("/docs/frames/f", "<img src=\"../img/bg.png\">");
+    for (const std::string& page :
+         Files{"/docs/guide/page", longName, "/docs/guide/a/..%2f..%2fcon.%20/nul",
+               "/docs/guide/q*z|w.html"})
+        server.AddPage(page, "<img src=\"/docs/guide/pic.png\">");
+    for (const char* file : {"/docs/fonts/f.woff", "/docs/img/bg.png", "/docs/guide/pic.png"})
+        server.AddPage(file, "bytes", "application/octet-stream");
+
+    Sandbox box;
+    FailureLog failures;
+    const std::string h = LocalHost(server.Port()), start = server.Url("/docs/guide/");
+    ASSERT_EQ(SaveSite(start, box.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(std::string(Reports().at(0).localPath),
+              box.Path("http-\\" + h + "\\docs\\guide\\index.html"));
+    auto hashed = [&](const std::string& path) {
+        char hex[9];
+        qm::ShortHash(server.Url(path).c_str(), hex);
+        return std::string(hex);
+    };
+    const std::string d = "http-/" + h + "/docs/";
+    // Compared in lower case: where case does not count, the second spelling of a folder is
+    // the first one's.
+    auto lower = [](Files files) {
+        for (std::string& f : files)
+            for (char& c : f) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return Sorted(files);
+    };
+    EXPECT_EQ(lower(FilesBelow(box.Root())),
+              lower({"index.html", d + "guide/index.html", d + "style/x.css", d + "fonts/f.woff",
+                     d + "img/bg.png", d + "guide/pic.png", d + "guide/ch1.html",
+                     "http-/" + h + "/Docs/Guide/CH1-" + hashed("/Docs/Guide/CH1.html") + ".html",
+                     d + "guide/page-id=1.html", d + "guide/page-id=2.html", d + "frames/f.html",
+                     "http-/" + h + "/" + hashed(longName) + ".html",
+                     d + "guide/a/..%2f..%2fcon.%20/nul-.html", d + "guide/q-z-w.html"}));
+    EXPECT_EQ(BrokenReferences(box.Root()), Files());
+    // Written from where each item stands: the style sheet as it came, a page's links to the
+    // start page and to the page whose name clashed climbing to them.
+    EXPECT_EQ(ReadFile(box.Root() / (d + "style/x.css")), css);
+    EXPECT_EQ(ReadFile(box.Root() / (d + "guide/ch1.html")),
+              "<a href=\"index.html\">up</a><link rel=stylesheet href=\"../style/x.css\">");
+    const std::string page = ReadFile(box.Root() / (d + "guide/index.html"));
+    EXPECT_NE(page.find("<a href=\"../../Docs/Guide/CH1-"), std::string::npos) << page;
+    EXPECT_NE(page.find("<iframe src=\"../frames/f.html\">"), std::string::npos) << page;
+    EXPECT_NE(page.find("<a href=\"../../" + hashed(longName) + ".html\">"), std::string::npos)
+        << page;
+    const std::string leading = ReadFile(box.Root() / "index.html");
+    EXPECT_NE(leading.find("content=\"0; url=" + d + "guide/index.html\""), std::string::npos);
+    EXPECT_NE(leading.find("<a href=\"" + d + "guide/index.html\">"), std::string::npos);
+
+    // A later save into the same folder, of the folder asked for without its '/', fetches the
+    // start page anew, keeps it where it came from and finds the rest there.
+    server.Add("/docs/guide", Script().Send(HttpResponse(301, {{"Location", "/docs/guide/"}}, "")));
+    const Files saved = FilesBelow(box.Root());
+    const size_t before = server.Log().size();
+    ASSERT_EQ(SaveSite(server.Url("/docs/guide"), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_EQ(server.RequestedTargets(before), (Files{"/docs/guide", "/docs/guide/"}));
+    EXPECT_EQ(FilesBelow(box.Root()), saved);
+    EXPECT_EQ(ReadFile(box.Root() / "index.html"), leading);
+
+    // A folder that leaves no room for the site's folders within MAX_PATH: the start page is
+    // saved at the named file itself, and names what found no room by its address.
+    const std::string deep(244 - box.Path().size(), 'f');
+    ASSERT_EQ(SaveSite(start, box.Path(deep + "\\p.html"), {1, 1, 0, 0}), 1);
+    const std::string alone = ReadFile(box.Root() / deep / "p.html");
+    EXPECT_EQ(alone.find("http-equiv"), std::string::npos) << alone;
+    EXPECT_NE(alone.find("<img src=\"" + server.Url("/docs/guide/pic.png") + "\">"),
+              std::string::npos)
+        << alone;
 }
 
 // Items come ahead over a few kept-alive connections and are visited in the page's order.
@@ -778,7 +887,8 @@ TEST(QmsaveCookies, AreReadFromAndWrittenToCookiesFiles) {
     QmsaveRun in = RunQmsave("pages", {site.Url("/page.html"), box.Path("in\\index.html"),
                                        "--complete", "--cookies", written});
     EXPECT_EQ(in.status, 0) << in.said;
-    EXPECT_EQ(FilesBelow(box.Root() / "in").size(), 5u);
+    // The five items, and the named file that leads to the start page.
+    EXPECT_EQ(FilesBelow(box.Root() / "in").size(), 6u);
 
     QmsaveRun out = RunQmsave("page", {site.Url("/page.html"), box.Path("out\\index.html")});
     EXPECT_EQ(out.status, 1);

@@ -215,9 +215,12 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
     EXPECT_EQ(files(), 1);
 #endif
 
+    // The start page stands in the site's tree, and the file leads to it.
     EXPECT_EQ(Qmsave("page " + site.Url("/page.html") + " \"" + file + "\"").status, 0);
-    EXPECT_EQ(ReadFile(file), "new page");
-    EXPECT_EQ(files(), 1);
+    const std::string start = "http-/127.0.0.1-" + std::to_string(site.Port()) + "/page.html";
+    EXPECT_EQ(ReadFile(folder / start), "new page");
+    EXPECT_NE(ReadFile(file).find("content=\"0; url=" + start + "\""), std::string::npos);
+    EXPECT_EQ(files(), 2);
     std::filesystem::remove_all(folder);
 }
 

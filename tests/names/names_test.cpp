@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstring>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -116,17 +117,88 @@ TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
     }
 }
 
-// Whatever the URL, every part of a picture's path stays inside the save folder on both
+// In the site's tree pages, frames and style sheets keep their folders and names as well,
+// ".html" added only where a page's name would not open as one; hostile parts are made safe
+// as a picture's are.
+TEST(LocalName, InTheSiteTreeKeepsTheSitesFoldersAndIsSafeToStore) {
+    const std::tuple<const char*, PageKind, const char*> cases[] = {
+        {"http://h/d/", KIND_PAGE, "http-\\h\\d\\index.html"},
+        {"http://h/d/?x=1", KIND_PAGE, "http-\\h\\d\\index-x=1.html"},
+        {"http://h/d/p.html", KIND_PAGE, "http-\\h\\d\\p.html"},
+        {"http://h/d/p.HTM", KIND_FRAME, "http-\\h\\d\\p.HTM"},
+        {"http://h/d/p", KIND_FRAME, "http-\\h\\d\\p.html"},
+        {"http://h/d/page.asp?id=7", KIND_PAGE, "http-\\h\\d\\page.asp-id=7.html"},
+        {"http://h/d/p.html?a=1&b=2", KIND_PAGE, "http-\\h\\d\\p.html-a=1&b=2.html"},
+        {"http://h/f.pdf?v=2", KIND_PAGE, "http-\\h\\f-v=2.pdf"},
+        {"http://h/static.files/rustdoc-1.css", KIND_STYLE_SHEET,
+         "http-\\h\\static.files\\rustdoc-1.css"},
+        {"http://h/s/x.css?v=2", KIND_STYLE_SHEET, "http-\\h\\s\\x-v=2.css"},
+        {"http://h/s/", KIND_STYLE_SHEET, "http-\\h\\s\\index.css"},
+        {"http://h/s/style", KIND_STYLE_SHEET, "http-\\h\\s\\style.css"},
+        {"http://h/s/", KIND_SCRIPT, "http-\\h\\s\\index.js"},
+        {"https://h:8443//a//b/", KIND_PAGE, "https-\\h-8443\\a\\b\\index.html"},
+        // Hostile parts: nothing climbs, nothing is a device, nothing ends in a dot or space,
+        // nothing holds a character Windows refuses.
+        {"http://h/%2e%2E/./x.html", KIND_PAGE, "http-\\h\\--\\-\\x.html"},
+        {"http://h/con/aux.html", KIND_PAGE, "http-\\h\\con-\\aux-.html"},
+        {"http://h/Nul/CONOUT$", KIND_FRAME, "http-\\h\\Nul-\\CONOUT$-.html"},
+        {"http://h/trail. /x.css", KIND_STYLE_SHEET, "http-\\h\\trail--\\x.css"},
+        {"http://h/end./", KIND_PAGE, "http-\\h\\end-\\index.html"},
+        {"http://h/a|b<c>:d\"*.html", KIND_PAGE, "http-\\h\\a-b-c--d--.html"},
+        {"http://h/a\\..\\..\\b.html", KIND_PAGE, "http-\\h\\a-..-..-b.html"},
+        {"http://h/q?u=/../../x", KIND_PAGE, "http-\\h\\q-u=\\--\\--\\x.html"},
+    };
+    for (const auto& [url, kind, expected] : cases) {
+        char name[LOCAL_PATH_SIZE];
+        size_t length = MakeLocalName(url, kind, name, sizeof name, NameLayout::kSiteTree);
+        ASSERT_NE(length, 0u) << url;
+        EXPECT_STREQ(name, expected) << url;
+        EXPECT_EQ(length, std::strlen(name)) << url;
+    }
+    // Too deep for the room there is (a save folder that leaves little of MAX_PATH): the
+    // host's folder and a hash, with the page's extension.
+    std::string deep = "http://h/" + std::string(60, 'd') + "/" + std::string(60, 'e') + "/p.html";
+    char name[LOCAL_PATH_SIZE];
+    ASSERT_TRUE(MakeLocalName(deep.c_str(), KIND_PAGE, name, 80, NameLayout::kSiteTree));
+    EXPECT_TRUE(std::regex_match(name, std::regex(R"(http-\\h\\[0-9A-F]{8}\.html)"))) << name;
+}
+
+// A reference from one saved file to another, relative to the folder of the first.
+TEST(RelativeName, ClimbsToTheCommonFolderAndDescends) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"index.html", "http-\\h\\a.gif", "http-\\h\\a.gif"},
+        {"http-\\h\\d\\p.html", "http-\\h\\d\\q.html", "q.html"},
+        {"http-\\h\\d\\p.html", "http-\\h\\d\\p.html", "p.html"},
+        {"http-\\h\\d\\style\\x.css", "http-\\h\\d\\fonts\\f.woff", "..\\fonts\\f.woff"},
+        {"http-\\h\\a\\p.html", "http-\\h\\a\\b\\c.html", "b\\c.html"},
+        {"http-\\h\\ab\\p.html", "http-\\h\\a\\q.html", "..\\a\\q.html"},
+        // A folder spelt in another case is another folder where case counts.
+        {"http-\\h\\D\\p.html", "http-\\h\\d\\q.html", "..\\d\\q.html"},
+        {"http-\\h\\d\\p.html", "https-\\h\\x.gif", "..\\..\\..\\https-\\h\\x.gif"},
+        {"http-\\h\\d\\p.html", "index.html", "..\\..\\..\\index.html"},
+    };
+    std::string relative;
+    for (const auto& [from, to, expected] : cases) {
+        RelativeName(from, to, &relative);
+        EXPECT_EQ(relative, expected) << from << " -> " << to;
+    }
+}
+
+// Whatever the URL, every part of an item's path stays inside the save folder on both
 // systems: no dots alone, no trailing dot or space, no device name, nothing Windows refuses.
 TEST(LocalName, NoRandomUrlGivesAnEscapingOrDeviceName) {
     const char alphabet[] = "./\\%2eE:cCoOnNuUlLaAxX1 \x01?#";
+    const std::pair<PageKind, NameLayout> kinds[] = {{KIND_PICTURE, NameLayout::kFlat},
+                                                     {KIND_PAGE, NameLayout::kSiteTree},
+                                                     {KIND_STYLE_SHEET, NameLayout::kSiteTree}};
     std::mt19937 random(7);
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < 30000; ++round) {
         std::string url = "http://";
         for (int i = 0, n = 1 + static_cast<int>(random() % 40); i < n; ++i)
             url += alphabet[random() % (sizeof alphabet - 1)];
         char name[LOCAL_PATH_SIZE];
-        if (!MakeLocalName(url.c_str(), KIND_PICTURE, name, sizeof name)) continue;
+        const auto [kind, layout] = kinds[round % 3];
+        if (!MakeLocalName(url.c_str(), kind, name, sizeof name, layout)) continue;
         std::stringstream parts(name);
         for (std::string part; std::getline(parts, part, '\\');) {
             std::string base = part.substr(0, part.find('.'));
