@@ -303,7 +303,7 @@ TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
     EXPECT_EQ(RecordsOf(records, "response", server.Url("/index.html")).size(), 1u);
     // The exchange the stop broke off is there as far as it went.
     const auto slow = RecordsOf(records, "response", server.Url("/slow.gif"));
-    if (!slow.empty()) EXPECT_FALSE(slow[0]->Field("WARC-Truncated").empty());
+    EXPECT_TRUE(slow.empty() || !slow[0]->Field("WARC-Truncated").empty());
     EXPECT_EQ(box.Leftovers({"index.html", "stopped.warc.gz", "stopped.cdxj", "http-"}),
               std::vector<std::string>{});
 }
