@@ -80,17 +80,17 @@ public:
             if (static_cast<int32_t>(r.depth) > maxDepth) break;  // the crawl ends there
             if (static_cast<size_t>(index) >= verdicts_.size()) {
                 verdicts_.resize(index + 1u);
-                paths_.resize(index + 1u);
+                fetches_.resize(index + 1u);
             }
             std::optional<Visit>& verdict = verdicts_[static_cast<size_t>(index)];
-            std::string& path = paths_[static_cast<size_t>(index)];
+            PlannedFetch& fetch = fetches_[static_cast<size_t>(index)];
             if (!verdict) {
                 char judged[LOCAL_PATH_SIZE];
                 verdict = judge(r, judged);
-                if (*verdict == Visit::kFetch || *verdict == Visit::kRefresh) path = judged;
+                if (*verdict == Visit::kFetch || *verdict == Visit::kRefresh)
+                    fetch = FetchOf(r, judged, *verdict);
             }
-            if (*verdict == Visit::kFetch || *verdict == Visit::kRefresh)
-                next.push_back(FetchOf(r, path.c_str(), *verdict));
+            if (*verdict == Visit::kFetch || *verdict == Visit::kRefresh) next.push_back(fetch);
             index = r.next;
         }
         ahead_.Plan(next);
@@ -130,7 +130,7 @@ private:
     SaveContext& context_;
     FetchAhead ahead_;
     std::vector<std::optional<Visit>> verdicts_;  // per record, once judged
-    std::vector<std::string> paths_;              // per record judged: the file it becomes
+    std::vector<PlannedFetch> fetches_;           // per record judged to be fetched: its fetch
 };
 
 // The item in hand when a stop came: it is not written, and it is reported so.
