@@ -145,9 +145,11 @@ bool EndsWithNoCase(const char* s, const char* suffix) {
 }
 
 // Whether the text of a fetched item is scanned, and as what. The start page always is;
-// a link or frame only when its name says it may hold a page; a script only for the
-// pictures it names, so only when pictures are saved.
-bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options, TextKind* kind) {
+// a link or frame only when its name says it may hold a page; a script only for the files
+// it names: the pictures, when pictures are saved, and what it loads where the site's layout
+// is kept.
+bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options,
+                NameLayout layout, TextKind* kind) {
     *kind = TextKind::kHtml;
     if (r.kind == KIND_STYLE_SHEET) {
         *kind = TextKind::kStyleSheet;
@@ -155,7 +157,7 @@ bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options,
     }
     if (r.kind == KIND_SCRIPT) {
         *kind = TextKind::kScript;
-        return options.savePictures != 0;
+        return options.savePictures != 0 || layout == NameLayout::kSiteTree;
     }
     if (r.kind != KIND_PAGE && r.kind != KIND_FRAME) return false;
     if (startPage) return true;
@@ -175,7 +177,7 @@ Visit JudgeVisit(const CrawlState& state, const PageRecord& r, bool startPage,
     if (!state.policy->RefreshesSavedItems()) return Visit::kPresent;
     // A text the crawl reads is read anew: its saved file has its references rewritten.
     TextKind kind;
-    return ScanKindOf(r, startPage, options, &kind) ? Visit::kFetch : Visit::kRefresh;
+    return ScanKindOf(r, startPage, options, state.policy->Layout(), &kind) ? Visit::kFetch : Visit::kRefresh;
 }
 
 // The name of the page at `url` in the site's tree, claimed, and its path: false when none
@@ -332,7 +334,7 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool st
         BodySink& body = fetched.body;
         // A text is scanned as far as the page buffer holds its rewriting; a larger one is
         // saved as it came.
-        bool scanned = ScanKindOf(r, startPage, options_, &kind) &&
+        bool scanned = ScanKindOf(r, startPage, options_, state_.policy->Layout(), &kind) &&
                        body.size() <= static_cast<int64_t>(FETCH_BUFFER_SIZE);
         int32_t length = 0;
         if (scanned) {

@@ -35,6 +35,16 @@ CrawlState::CrawlState(PageRecord* table)
     if (!table_) throw std::bad_alloc();
 }
 
+void CrawlState::AddSiteRoot(std::string_view url) {
+    constexpr size_t kMostRoots = 16;
+    std::string root(url);
+    if (root.empty()) return;
+    if (root.back() != '/') root += '/';
+    for (const std::string& known : siteRoots_)
+        if (known == root) return;
+    if (siteRoots_.size() < kMostRoots) siteRoots_.push_back(std::move(root));
+}
+
 void CrawlState::Reset() {
     std::memset(table_, 0, sizeof(PageRecord) * static_cast<size_t>(highWater_));
     std::fill(useMap_.begin(), useMap_.begin() + (highWater_ + kWordBits - 1) / kWordBits, 0);
@@ -56,6 +66,7 @@ void CrawlState::Reset() {
     reusedItems = 0;
     startEntry = -1;
     leadingPage.clear();
+    siteRoots_.clear();
     urls_.Clear();
     entries_.clear();
     nameTexts_.clear();

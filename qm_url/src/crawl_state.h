@@ -133,6 +133,10 @@ public:
     // In the site's tree, the file the caller named, which leads to the start page; empty
     // where the start page is saved at that file itself.
     std::string leadingPage;
+    // The folders the pages name as their site's root for their scripts (kSiteRoot), each
+    // ending in '/', the first few only.
+    void AddSiteRoot(std::string_view url);
+    const std::vector<std::string>& siteRoots() const { return siteRoots_; }
     // Kept by Reset: the exports save within the defaults; tests set it shorter.
     SaveBudget budget;
 
@@ -152,6 +156,7 @@ private:
     int64_t bytesWritten_ = 0;
     FetchResult budgetEnd_;
     std::string budgetEndUrl_;
+    std::vector<std::string> siteRoots_;
     TextTable urls_;  // entry number = text number
     std::vector<UrlEntry> entries_;
     TextArea nameTexts_;

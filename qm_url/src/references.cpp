@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "ascii.h"
 
@@ -156,6 +157,8 @@ constexpr ReferenceRule kReferenceRules[] = {
     {"", "formaction", kAddressOnly, kKindAlone},
     {"", "cite", kAddressOnly, kKindAlone},
     {"", "longdesc", kAddressOnly, kKindAlone},
+    {"", "data-root-path", kSiteRoot, kKindAlone},
+    {"", "data-url_root", kSiteRoot, kKindAlone},
 };
 constexpr size_t kRuleCount = sizeof kReferenceRules / sizeof *kReferenceRules;
 
@@ -196,6 +199,9 @@ public:
     bool Script();
 
 private:
+    bool SiteRoots(int32_t from, int32_t to);
+    int32_t JoinedName(int32_t extension, int32_t end);
+    PageKind ScriptNameKind(int32_t begin, int32_t end) const;
     bool Poll(int32_t at) {
         if (at < nextPoll_) return true;
         nextPoll_ = at + kPollBytes;
@@ -241,6 +247,7 @@ private:
     int32_t n_;
     ReferenceVisitor& v_;
     int32_t nextPoll_ = 0;
+    std::string joined_;
 };
 
 bool Reader::Html() {
@@ -268,6 +275,7 @@ bool Reader::Html() {
                 if (!tag.name.Is(raw.name)) continue;
                 int32_t end = FindEndTag(i, raw.name.text);
                 if (raw.css && !Css(i, end, 0)) return false;
+                if (tag.name.Is("script") && !SiteRoots(i, end)) return false;
                 i = end;
                 break;
             }
@@ -433,6 +441,13 @@ bool Reader::TagReferences(const Tag& tag) {
 }
 
 ElementRole Reader::RoleOf(const Tag& tag, const Attribute& a, PageKind kind) const {
+    if (a.name.Is("action") && tag.name.Is("form")) {
+        const Attribute* method = tag.Find("method");
+        const bool get = method == nullptr ||
+                         IsWordNoCase(t_ + method->begin,
+                                      static_cast<size_t>(method->end - method->begin), "get");
+        return get ? ElementRole::kGetFormAction : ElementRole::kValue;
+    }
     if (!a.name.Is("src") && !a.name.Is("href")) return ElementRole::kValue;
     if (tag.name.Is("iframe")) return ElementRole::kFrameSource;
     if (tag.name.Is("script")) {
@@ -689,32 +704,110 @@ int32_t CharacterReference(const char* s, int32_t n, uint32_t* code) {
 
 }  // namespace
 
-// A picture's name that ends a string: letters, digits and "_-./%" back to the quote or the
-// '}' of a template's part that opens it, with a picture extension; not a "//host" address.
+// The variables that name a site's root in a page's inline script: a string assigned to them
+// ("pathtoroot = './'", "var base_url = '..'", "URL_ROOT: '../'").
+constexpr Word kSiteRootVariables[] = {"pathtoroot", "base_url", "URL_ROOT"};
+
+bool Reader::SiteRoots(int32_t from, int32_t to) {
+    for (int32_t i = from; i < to; ++i) {
+        if (!Poll(i)) return false;
+        const char c = t_[i];
+        if ((c != 'p' && c != 'b' && c != 'U') || (i > from && IsIdentChar(t_[i - 1]))) continue;
+        int32_t k = -1;
+        for (const Word& name : kSiteRootVariables)
+            if (i + static_cast<int32_t>(name.length) < to &&
+                std::memcmp(t_ + i, name.text, name.length) == 0)
+                k = i + static_cast<int32_t>(name.length);
+        if (k < 0 || IsIdentChar(t_[k])) continue;
+        while (k < to && IsBlank(t_[k])) ++k;
+        if (k >= to || (t_[k] != '=' && t_[k] != ':')) continue;
+        ++k;
+        while (k < to && IsBlank(t_[k])) ++k;
+        if (k >= to || (t_[k] != '"' && t_[k] != '\'')) continue;
+        // The string, up to its quote on the same line.
+        int32_t end = k + 1;
+        while (end < to && end - k <= 256 && t_[end] != t_[k] && t_[end] != '\n') ++end;
+        if (end >= to || t_[end] != t_[k]) continue;
+        if (!Emit(k + 1, end, kSiteRoot, kNamedInScript)) return false;
+        i = end;
+    }
+    return true;
+}
+
+// What a name in a script's string stands for by its extension: a picture, a script or the
+// data a script loads, a style sheet, a font; kAddressOnly for anything else.
+PageKind Reader::ScriptNameKind(int32_t begin, int32_t end) const {
+    int32_t dot = end;
+    while (dot > begin && t_[dot - 1] != '.' && t_[dot - 1] != '/') --dot;
+    if (dot == begin || t_[dot - 1] != '.') return kAddressOnly;
+    const char* ext = t_ + dot;
+    const size_t n = static_cast<size_t>(end - dot);
+    for (const char* picture : kPictureExtensions)
+        if (IsWordNoCase(ext, n, picture)) return KIND_PICTURE;
+    static const struct {
+        const char* extension;
+        PageKind kind;
+    } kLoaded[] = {{"js", KIND_SCRIPT},    {"mjs", KIND_SCRIPT},        {"json", KIND_SCRIPT},
+                   {"css", KIND_STYLE_SHEET}, {"woff", KIND_FONT},      {"woff2", KIND_FONT},
+                   {"ttf", KIND_FONT},     {"otf", KIND_FONT},          {"eot", KIND_FONT}};
+    for (const auto& loaded : kLoaded)
+        if (IsWordNoCase(ext, n, loaded.extension)) return loaded.kind;
+    return kAddressOnly;
+}
+
+bool IsNameChar(char c) {
+    return IsAlnum(c) || c == '_' || c == '-' || c == '.' || c == '/' || c == '%';
+}
+
+// A name and its extension given apart, as a function's two strings ("search-index", ".js"):
+// `extension` is the string's first byte after its opening quote, `end` its closing quote.
+// Makes the name whole in joined_; its length, or 0 when the strings are not such a pair.
+int32_t Reader::JoinedName(int32_t extension, int32_t end) {
+    int32_t k = extension - 2;  // before the opening quote
+    while (k >= 0 && IsBlank(t_[k])) --k;
+    if (k < 0 || t_[k] != ',') return 0;
+    --k;
+    while (k >= 0 && IsBlank(t_[k])) --k;
+    if (k < 1 || (t_[k] != '"' && t_[k] != '\'')) return 0;
+    const int32_t close = k;
+    int32_t open = close - 1;
+    while (open >= 0 && close - open <= 64 && IsNameChar(t_[open]) && t_[open] != '.') --open;
+    if (open < 0 || t_[open] != t_[close] || open + 1 == close) return 0;
+    joined_.assign(t_ + open + 1, static_cast<size_t>(close - open - 1));
+    joined_.append(t_ + extension, static_cast<size_t>(end - extension));
+    return static_cast<int32_t>(joined_.size());
+}
+
+// A file's name that ends a string: letters, digits and "_-./%" back to the quote or the '}'
+// of a template's part that opens it, with an extension that says what it is; not a "//host"
+// address. Or a name and its extension as two strings side by side.
 bool Reader::Script() {
     constexpr int32_t kLongestName = 200;
-    // A script names a few pictures for its own look; a long list of them is data (an emoji
-    // table, a gallery) that the page does not show as it opens.
+    // A script names a few files for its own look and work; a long list of them is data (an
+    // emoji table, a gallery) that the page does not show as it opens.
     constexpr int kMostNames = 32;
     int names = 0;
-    for (int32_t i = 0; i < n_; ++i) {
+    for (int32_t i = 0; i < n_ && names < kMostNames; ++i) {
         if (!Poll(i)) return false;
         const char c = t_[i];
         if (c != '"' && c != '\'' && c != '`') continue;
-        int32_t start = i, dot = -1;
-        while (start > 0 && i - start < kLongestName) {
-            char b = t_[start - 1];
-            if (!IsAlnum(b) && b != '_' && b != '-' && b != '.' && b != '/' && b != '%') break;
-            if (b == '.' && dot < 0) dot = start - 1;
-            --start;
-        }
-        if (start == 0 || dot < 0 || dot == start || start == i) continue;
+        int32_t start = i;
+        while (start > 0 && i - start < kLongestName && IsNameChar(t_[start - 1])) --start;
+        if (start == 0 || start == i) continue;
         const char before = t_[start - 1];
         if (before != '"' && before != '\'' && before != '`' && before != '}') continue;
         if (i - start >= 2 && t_[start] == '/' && t_[start + 1] == '/') continue;
-        if (ByExtension(start, i) != KIND_PICTURE) continue;
-        if (!Emit(start, i, KIND_PICTURE, kNamedInScript)) return false;
-        if (++names == kMostNames) break;
+        const PageKind kind = ScriptNameKind(start, i);
+        if (kind == kAddressOnly) continue;
+        FoundReference r{start, i, kind, kNamedInScript, false};
+        if (t_[start] == '.' && std::memchr(t_ + start + 1, '.', i - start - 1) == nullptr) {
+            // Only an extension: the name may stand in the string before it.
+            if (before == '}' || JoinedName(start, i) == 0) continue;
+            r.joined = joined_.data();
+            r.joinedLength = static_cast<int32_t>(joined_.size());
+        }
+        if (!v_.Found(r)) return false;
+        ++names;
     }
     return true;
 }

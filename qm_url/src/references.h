@@ -19,12 +19,17 @@ enum ValueContext : uint8_t {
     kSingleQuoted = 16,     // an attribute value inside '...'
     kCssDoubleQuoted = 32,  // a CSS string inside "..."
     kCssSingleQuoted = 64,  // a CSS string inside '...'
-    kNamedInScript = 128,   // a picture's name in a script's string: fetched, never rewritten
+    kNamedInScript = 128,   // a name in a script's string: fetched, never rewritten
 };
 
 // The kind of a reference that is rewritten to its address but never fetched (the page
 // would lose it otherwise): form actions, link relations we do not save, and the like.
 constexpr PageKind kAddressOnly = 0;
+
+// The kind of a value that names the folder a page's scripts build their paths from (rustdoc's
+// data-root-path, Sphinx's data-url_root, Javadoc's pathtoroot, MkDocs' base_url): neither
+// fetched nor rewritten; the names in the site's scripts are read against it too.
+constexpr PageKind kSiteRoot = 255;
 
 // What the element of a reference does with the item, where writing the item into the page
 // itself takes more than a new value.
@@ -35,6 +40,7 @@ enum class ElementRole : uint8_t {
     kScriptSource,      // the src of a script that runs where it stands
     kLateScriptSource,  // the src of a classic script with defer or async: it runs later
     kFrameSource,       // the src of an iframe
+    kGetFormAction,     // the action of a form sent with GET: a page, the fields its query
 };
 
 struct FoundReference {
@@ -48,6 +54,10 @@ struct FoundReference {
     // attribute from its name to one past its value (and closing quote); else -1.
     int32_t tagBegin = -1, tagEnd = -1;
     int32_t attributeBegin = -1, attributeEnd = -1;
+    // A value put together from pieces of the text (a script's name and its extension, apart):
+    // read from here, not from the text between begin and end.
+    const char* joined = nullptr;
+    int32_t joinedLength = 0;
 };
 
 class ReferenceVisitor {
@@ -59,9 +69,11 @@ public:
     virtual bool Continue() = 0;
 };
 
-// A script is read only for the names of pictures it puts together at run time from
-// strings ('sync_off.png', `${dir}plus.png`): they are fetched beside it, so that a name made
-// from the script's folder or a saved picture's path finds them; the script is not changed.
+// A script is read only for the names of the files it puts together at run time from strings
+// ('sync_off.png', `${dir}plus.png`, 'search.js', ("search-index", ".js")): pictures, and
+// scripts, data, style sheets and fonts it loads. They are fetched beside it, so that a name
+// made from the script's folder, the site's root or a saved picture's path finds them; the
+// script is not changed.
 enum class TextKind { kHtml, kStyleSheet, kScript };
 
 // Reads `length` bytes of `text` once, handing every reference to `visitor`. False when the

@@ -159,6 +159,15 @@ public:
         const int32_t self = state.entryOf(state.currentIndex);
         if (self >= 0) selfName_ = state.LocalNameOf(self);
         inFolder_ = selfName_.find('\\') != std::string::npos;
+        siteTree_ = state.policy->Layout() == NameLayout::kSiteTree;
+        // The deepest root that holds this text: what its names may also be read against.
+        const std::string_view url(state.current().url);
+        const std::string* deepest = nullptr;
+        for (const std::string& root : state.siteRoots())
+            if (url.compare(0, root.size(), root) == 0 &&
+                (deepest == nullptr || root.size() > deepest->size()))
+                deepest = &root;
+        hasRoot_ = deepest != nullptr && ParseBase(deepest->c_str(), &root_);
     }
 
     bool Found(const FoundReference& r) override;
@@ -178,6 +187,7 @@ public:
 
 private:
     bool Resolve(const FoundReference& r, Resolved& x) const;
+    void AddAtRoot(const FoundReference& r, const Resolved& x);
     void Add(const FoundReference& r, const Resolved& x);
     bool Replace(const FoundReference& r, const char* text, size_t length);
 
@@ -198,28 +208,63 @@ private:
     bool inFolder_ = false;
     std::string relative_;
     BaseUrl base_;
+    // The saved files keep the site's layout: the files a script loads are saved too.
+    bool siteTree_ = false;
+    BaseUrl root_;
+    bool hasRoot_ = false;
     std::string pageHost_;
     FoundGroups groups_;
     bool outOfRecords_ = false;
 };
 
 bool PageScan::Found(const FoundReference& r) {
+    const bool loaded = (r.context & kNamedInScript) && r.kind != KIND_PICTURE;
+    // What a script loads by a name it builds works only where the site's layout is kept.
+    if (loaded && !siteTree_) return true;
     Resolved x;
     if (!Resolve(r, x)) return true;
+    if (r.kind == kSiteRoot) {
+        state_.AddSiteRoot(std::string_view(x.url, x.n));
+        return true;
+    }
     if (r.base) {
         // References after it resolve against it; the saved page against its own folder.
         ParseBase(x.url, &base_);
         Replace(r, "", 0);
         return true;
     }
+    if (r.role == ElementRole::kGetFormAction && siteTree_) {
+        // Where the saved pages keep their places, a search form leads to a saved search page.
+        FoundReference page = r;
+        page.kind = KIND_PAGE;
+        Add(page, x);
+        return true;
+    }
     Add(r, x);
+    if (loaded && hasRoot_) AddAtRoot(r, x);
     return true;
+}
+
+// A name a script builds from the site's root ("pathtoroot + 'search.js'", base_url +
+// "/search/worker.js") names a file there, wherever the script itself is.
+void PageScan::AddAtRoot(const FoundReference& r, const Resolved& x) {
+    Resolved y = x;
+    const char* value = x.value;
+    size_t n = x.urlLength;
+    if (n >= 2 && value[0] == '/' && value[1] != '/') {
+        ++value;
+        --n;
+    }
+    y.n = ResolveUrl(root_, value, n, y.url);
+    if (y.n > 0 && (y.n != x.n || std::memcmp(y.url, x.url, x.n) != 0)) Add(r, y);
 }
 
 // False when the reference is kept as it is: empty, too long, a place in the page itself,
 // another scheme or no usable URL.
 bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
-    x.length = DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value, sizeof x.value);
+    x.length = r.joined ? DecodeValue(r.joined, r.joinedLength, r.context, x.value, sizeof x.value)
+                        : DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value,
+                                      sizeof x.value);
     if (x.length <= 0 || x.value[0] == '#') return false;
     const void* hash = std::memchr(x.value, '#', static_cast<size_t>(x.length));
     x.urlLength = hash ? static_cast<size_t>(static_cast<const char*>(hash) - x.value)

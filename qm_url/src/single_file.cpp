@@ -187,7 +187,8 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
 
 bool SingleFileWriter::WriteReference(const std::string& text, const FoundReference& r,
                                       const Segments& at, Output& out, size_t* copied, int level) {
-    if (r.base || r.kind == KIND_PAGE || r.kind == kAddressOnly || (r.context & kNamedInScript))
+    if (r.base || r.kind == KIND_PAGE || r.kind == kAddressOnly || r.kind == kSiteRoot ||
+        (r.context & kNamedInScript))
         return true;
     char value[4 * URL_TEXT_SIZE];
     const int32_t n = DecodeValue(text.data() + r.begin, r.end - r.begin, r.context, value,
@@ -249,6 +250,7 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
             return out.Put("\"");
         }
         case ElementRole::kValue:
+        case ElementRole::kGetFormAction:
         case ElementRole::kLateScriptSource: break;
     }
     if (!copyTo(static_cast<size_t>(r.begin))) return false;

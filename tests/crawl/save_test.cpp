@@ -383,6 +383,31 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
         << alone;
 }
 
+// In the site's layout, what a script loads is saved where the script and the site's root name
+// it, one that does not exist being no failure, and a search form leads to the saved page.
+TEST(SaveSite, KeepsWhatScriptsLoadAndLeadsSearchFormsToTheSavedPage) {
+    SiteServer server;
+    server.AddPage("/doc/api/index.html",
+                   "<script>var pathtoroot = \"../\";</script><script src=\"../js/main.js\">"
+                   "</script><form action=\"../search.html\"><input name=q></form>"
+                   "<a href=\"../search.html\">search</a>");
+    const std::string script = "load(pathtoroot + 'search-index.js'); load('missing.js')";
+    server.AddPage("/doc/js/main.js", script, "text/javascript");
+    server.AddPage("/doc/search-index.js", "index=[]", "text/javascript");
+    server.AddPage("/doc/search.html", "<script src=\"search-index.js\"></script>");
+    Sandbox box;
+    FailureLog failures;
+    ASSERT_EQ(SaveSite(server.Url("/doc/api/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
+    EXPECT_EQ(Failures(), Files());
+    const std::string d = "http-/" + LocalHost(server.Port()) + "/doc/";
+    EXPECT_EQ(Sorted(FilesBelow(box.Root())),
+              Sorted({"index.html", d + "api/index.html", d + "js/main.js", d + "search-index.js",
+                      d + "search.html"}));
+    EXPECT_EQ(ReadFile(box.Root() / (d + "js/main.js")), script);
+    const std::string page = ReadFile(box.Root() / (d + "api/index.html"));
+    EXPECT_NE(page.find("<form action=\"../search.html\">"), std::string::npos) << page;
+}
+
 // Items come ahead over a few kept-alive connections and are visited in the page's order.
 TEST(SavePages, ItemsComeAheadOverAFewKeptAliveConnections) {
     SiteServer server;

@@ -25,7 +25,8 @@ struct Collect : ReferenceVisitor {
     }
     bool Found(const FoundReference& r) override {
         found += (found.empty() ? "" : "|") + std::to_string(r.kind) + (r.base ? "b " : " ") +
-                 text.substr(r.begin, r.end - r.begin);
+                 (r.joined ? std::string(r.joined, static_cast<size_t>(r.joinedLength))
+                           : text.substr(r.begin, r.end - r.begin));
         skeleton += text.substr(done, r.begin - done) + "\1" + std::to_string(r.kind) + "\1";
         done = r.end;
         return true;
@@ -80,6 +81,11 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
          "data-src=f.html></iframe><div data-src=no.gif>",
          "2 blank.gif|2 real.jpg|2 r2.jpg|4 f.html"},
         {"<img src=\"unterminated.gif", ""},
+        // What a page names as its site's root for its scripts.
+        {"<div id=rustdoc-vars data-root-path=\"../\"></div><script data-url_root='./'>var "
+         "pathtoroot = \"../../\";o={URL_ROOT : './x/', b:base_url};base_url='..';mybase_url='no'"
+         "</script>",
+         "255 ../|255 ./|255 ../../|255 ./x/|255 .."},
     };
     for (const auto& [text, found] : cases) EXPECT_EQ(Collect(text).found, found) << text;
     EXPECT_EQ(Collect("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
@@ -91,6 +97,13 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
                       TextKind::kScript)
                   .found,
               "2 sync_off.png|2 plus.png");
+    // The files a script loads: by their extension, or a name and extension given apart.
+    EXPECT_EQ(Collect("createElem(doc, tag, 'search.js');x='a-search-index.js';"
+                      "loadScript(resourcePath(\"search-index\", \".js\"));c=\"s.css\";f='f.woff2';"
+                      "d='d.json';n=\"x.txt\";e='.js';m=`${a}.css`;q=(x,\".json\")",
+                      TextKind::kScript)
+                  .found,
+              "5 search.js|5 a-search-index.js|5 search-index.js|3 s.css|6 f.woff2|5 d.json");
     std::string list;
     for (int i = 0; i < 40; ++i) list += "'" + std::to_string(i) + ".gif',";
     EXPECT_EQ(Collect(list, TextKind::kScript).found.find("|2 32.gif"), std::string::npos);
@@ -219,6 +232,41 @@ TEST(Scan, RewritesAndQueues) {
         std::string text = c.in;
         EXPECT_EQ(Scan(state, &text, c.options, c.kind), ScanResult::kComplete);
         EXPECT_EQ(text, c.out);
+        EXPECT_EQ(Queue(state), c.queue);
+    }
+}
+
+// What a script loads is saved only where the site's layout is kept, as the script's folder
+// and the site's root (the deepest a page named that holds the script) would name it; the
+// page and the script stay as they are.
+TEST(Scan, AScriptsFilesAreQueuedFromItsFolderAndTheSitesRoot) {
+    const std::string page =
+        "<div data-root-path=\"../\"></div><script>var pathtoroot = './';</script>";
+    const std::string script =
+        "a='search.js';b=f('idx', '.js');c=base_url+'/w/worker.js';d='i.png';e='../up.css'";
+    const struct {
+        NameLayout layout;
+        const char* queue;
+    } cases[] = {
+        {NameLayout::kSiteTree,
+         "5 0 http://h/d/js/search.js\n5 0 http://h/d/search.js\n5 0 http://h/d/js/idx.js\n"
+         "5 0 http://h/d/idx.js\n5 0 http://h/w/worker.js\n5 0 http://h/d/w/worker.js\n"
+         "2 0 http://h/d/js/i.png\n3 0 http://h/d/up.css\n3 0 http://h/up.css\n"},
+        {NameLayout::kFlat, "2 0 http://h/d/js/i.png\n"},
+    };
+    for (const auto& c : cases) {
+        PagePolicy policy(c.layout);
+        CrawlState state;
+        StartPage(state);
+        state.policy = &policy;
+        std::string text = page;
+        Scan(state, &text, kThisPageOnly);
+        EXPECT_EQ(text, page);
+        std::strcpy(state.current().url, "http://h/d/js/s.js");
+        state.current().kind = KIND_SCRIPT;
+        text = script;
+        Scan(state, &text, kThisPageOnly, TextKind::kScript);
+        EXPECT_EQ(text, script);
         EXPECT_EQ(Queue(state), c.queue);
     }
 }
