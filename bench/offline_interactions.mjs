@@ -22,7 +22,8 @@ const waitFor = `async (test, ms = 8000) => {
 }`;
 
 // site | what a reader does | page in the site's folder | in the page: an answer, or none.
-// An answer that is a list of file: URLs passes when each names a saved file.
+// An answer that is a list of file: URLs passes when each names a saved file; one that is
+// {frame, then} passes when `then` answers in the page's frame of that name.
 const rows = [
   ['javadoc', 'search for a class', 'index.html', `async () => {
     const box = await waitFor(() => { const i = document.querySelector('#search-input'); return i && !i.disabled && i; });
@@ -70,6 +71,16 @@ const rows = [
   ['python', 'quick search leads to the saved search page', 'index.html', `async () => {
     const f = document.querySelector('form[action*="search"]');
     return f && f.action.startsWith('file:') ? [f.action] : '';
+  }`],
+  ['lmdb', 'search for a word', 'index.html', `async () => {
+    const box = document.querySelector('#MSearchField');
+    if (!box || typeof searchBox === 'undefined') return '';
+    box.value = 'txn';
+    searchBox.Search();
+    return { frame: 'MSearchResults', then: \`async () => {
+      const n = await waitFor(() => [...document.querySelectorAll('.SRResult')].filter((e) => e.style.display === 'block').length);
+      return n ? n + ' results' : '';
+    }\` };
   }`],
   ['mkdocs', 'search for a word', 'index.html', `async () => {
     const box = document.querySelector('#mkdocs-search-query');
@@ -142,6 +153,25 @@ class Browser {
   }
 }
 
+// The frame named `name` in the page, once it shows a file; its id.
+async function frameNamed(browser, sessionId, name) {
+  const end = Date.now() + 8000;
+  while (Date.now() < end) {
+    const { frameTree } = await browser.send('Page.getFrameTree', {}, sessionId);
+    const child = (frameTree.childFrames || []).find((c) => c.frame.name === name);
+    if (child && child.frame.url.startsWith('file:')) return child.frame.id;
+    await new Promise((r) => setTimeout(r, 100));
+  }
+  return undefined;
+}
+
+async function evaluate(browser, sessionId, action, contextId) {
+  const { result } = await browser.send('Runtime.evaluate', {
+    expression: `(async () => { const waitFor = ${waitFor}; return (${action})(); })()`,
+    awaitPromise: true, returnByValue: true, contextId }, sessionId);
+  return result.value;
+}
+
 async function check(browser, url, action) {
   const { targetId } = await browser.send('Target.createTarget', { url: 'about:blank' });
   const { sessionId } = await browser.send('Target.attachToTarget', { targetId, flatten: true });
@@ -150,10 +180,13 @@ async function check(browser, url, action) {
     const loaded = browser.event(sessionId, 'Page.loadEventFired', 20000);
     await browser.send('Page.navigate', { url }, sessionId);
     if (!await loaded) return 'no load event';
-    const { result } = await browser.send('Runtime.evaluate', {
-      expression: `(async () => { const waitFor = ${waitFor}; return (${action})(); })()`,
-      awaitPromise: true, returnByValue: true }, sessionId);
-    const answer = result.value;
+    let answer = await evaluate(browser, sessionId, action);
+    if (answer && answer.frame) {
+      const frameId = await frameNamed(browser, sessionId, answer.frame);
+      if (!frameId) return 'no ' + answer.frame + ' frame';
+      const { executionContextId } = await browser.send('Page.createIsolatedWorld', { frameId }, sessionId);
+      answer = await evaluate(browser, sessionId, answer.then, executionContextId);
+    }
     if (!answer) return 'no answer';
     if (!Array.isArray(answer)) return 'works: ' + answer;
     const files = answer.map((u) => fileURLToPath(u.replace(/[?#].*$/, '')));

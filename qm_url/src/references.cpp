@@ -1,8 +1,11 @@
 #include "references.h"
 
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ascii.h"
 
@@ -200,6 +203,9 @@ public:
 
 private:
     bool SiteRoots(int32_t from, int32_t to);
+    bool SearchResultPages(int32_t contents, int32_t names);
+    int32_t Find(const char* word, int32_t from) const;
+    int32_t StringAt(int32_t at, int32_t* end) const;
     int32_t JoinedName(int32_t extension, int32_t end);
     PageKind ScriptNameKind(int32_t begin, int32_t end) const;
     bool Poll(int32_t at) {
@@ -778,6 +784,89 @@ int32_t Reader::JoinedName(int32_t extension, int32_t end) {
     return static_cast<int32_t>(joined_.size());
 }
 
+// Where `word` stands in the text from `from` on; -1 where it does not.
+int32_t Reader::Find(const char* word, int32_t from) const {
+    const size_t k = std::strlen(word);
+    for (int32_t i = from; i + static_cast<int32_t>(k) <= n_; ++i) {
+        const void* p = std::memchr(t_ + i, word[0], static_cast<size_t>(n_ - i));
+        if (p == nullptr) return -1;
+        i = static_cast<int32_t>(static_cast<const char*>(p) - t_);
+        if (i + static_cast<int32_t>(k) <= n_ && std::memcmp(t_ + i, word, k) == 0) return i;
+    }
+    return -1;
+}
+
+// The string whose opening quote is at `at`, read from one past it up to `*end`, its closing
+// quote; -1 where none is there.
+int32_t Reader::StringAt(int32_t at, int32_t* end) const {
+    if (at >= n_ || (t_[at] != '"' && t_[at] != '\'')) return -1;
+    int32_t i = at + 1;
+    while (i < n_ && t_[i] != t_[at] && t_[i] != '\n') i += t_[i] == '\\' ? 2 : 1;
+    if (i >= n_ || t_[i] != t_[at]) return -1;
+    *end = i;
+    return at + 1;
+}
+
+// Doxygen's search data names each section of the search index and the first letters it has
+// entries for ("indexSectionNames = {0: "all", ...}", "indexSectionsWithContent = {0: "abc",
+// ...}"). The entries of each letter are a page of their own beside it, named after the section
+// and the letter's place in hexadecimal ("all_1a.html"), with a script of the same name; one
+// more page says there is no match.
+bool Reader::SearchResultPages(int32_t contents, int32_t names) {
+    constexpr int kMostPages = 512;
+    // The string of each numbered entry of the object after `from`.
+    auto entries = [this](int32_t from, std::vector<std::pair<int32_t, int32_t>>* out) {
+        int32_t i = After(from, '{');
+        while (i < n_ && t_[i] != '}' && out->size() < 64) {
+            while (i < n_ && (IsBlank(t_[i]) || t_[i] == ',')) ++i;
+            int32_t number = 0, digits = 0;
+            for (; i < n_ && IsDigit(t_[i]) && digits < 3; ++i, ++digits)
+                number = number * 10 + (t_[i] - '0');
+            while (i < n_ && IsBlank(t_[i])) ++i;
+            if (digits == 0 || i >= n_ || t_[i] != ':') return;
+            ++i;
+            while (i < n_ && IsBlank(t_[i])) ++i;
+            int32_t end;
+            const int32_t begin = StringAt(i, &end);
+            if (begin < 0) return;
+            if (static_cast<size_t>(number) >= out->size()) out->resize(number + 1, {-1, -1});
+            (*out)[number] = {begin, end};
+            i = end + 1;
+        }
+    };
+    std::vector<std::pair<int32_t, int32_t>> letters, sections;
+    entries(contents, &letters);
+    entries(names, &sections);
+    int pages = 0;
+    for (size_t s = 0; s < sections.size() && s < letters.size(); ++s) {
+        const auto [begin, end] = sections[s];
+        if (begin < 0 || end - begin > 32 || letters[s].first < 0) continue;
+        int32_t place = 0;
+        for (int32_t c = letters[s].first; c < letters[s].second && pages < kMostPages; ++c) {
+            // One letter: a character of UTF-8 or an escape.
+            if ((static_cast<unsigned char>(t_[c]) & 0xC0) == 0x80) continue;
+            if (t_[c] == '\\') c += t_[c + 1] == 'u' ? 5 : 1;
+            char hex[12];
+            std::snprintf(hex, sizeof hex, "_%x", static_cast<unsigned>(place++));
+            for (const auto& [extension, kind] :
+                 {std::pair<const char*, PageKind>{".html", KIND_FRAME}, {".js", KIND_SCRIPT}}) {
+                joined_.assign(t_ + begin, static_cast<size_t>(end - begin));
+                joined_.append(hex).append(extension);
+                FoundReference r{begin, end, kind, kNamedInScript, false};
+                r.joined = joined_.data();
+                r.joinedLength = static_cast<int32_t>(joined_.size());
+                if (!v_.Found(r)) return false;
+            }
+            ++pages;
+        }
+    }
+    joined_ = "nomatches.html";
+    FoundReference r{names, names + 1, KIND_FRAME, kNamedInScript, false};
+    r.joined = joined_.data();
+    r.joinedLength = static_cast<int32_t>(joined_.size());
+    return v_.Found(r);
+}
+
 // A file's name that ends a string: letters, digits and "_-./%" back to the quote or the '}'
 // of a template's part that opens it, with an extension that says what it is; not a "//host"
 // address. Or a name and its extension as two strings side by side.
@@ -786,6 +875,9 @@ bool Reader::Script() {
     // A script names a few files for its own look and work; a long list of them is data (an
     // emoji table, a gallery) that the page does not show as it opens.
     constexpr int kMostNames = 32;
+    const int32_t contents = Find("indexSectionsWithContent", 0);
+    const int32_t sections = contents < 0 ? -1 : Find("indexSectionNames", 0);
+    if (sections >= 0) return SearchResultPages(contents, sections);
     int names = 0;
     for (int32_t i = 0; i < n_ && names < kMostNames; ++i) {
         if (!Poll(i)) return false;

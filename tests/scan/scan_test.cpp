@@ -104,6 +104,18 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
                       TextKind::kScript)
                   .found,
               "5 search.js|5 a-search-index.js|5 search-index.js|3 s.css|6 f.woff2|5 d.json");
+    // Doxygen's search data: a results page and its script per section and first letter.
+    EXPECT_EQ(Collect("var indexSectionsWithContent =\n{\n  0: \"a\\u00e9\xC3\xA9z\",\n  1: \"m\"\n};\n"
+                      "var indexSectionNames =\n{\n  0: \"all\",\n  1: \"classes\"\n};",
+                      TextKind::kScript)
+                  .found,
+              "4 all_0.html|5 all_0.js|4 all_1.html|5 all_1.js|4 all_2.html|5 all_2.js|"
+              "4 all_3.html|5 all_3.js|4 classes_0.html|5 classes_0.js|4 nomatches.html");
+    std::string letters(17, 'a');
+    EXPECT_NE(Collect("indexSectionsWithContent={0:'" + letters + "'};indexSectionNames={0:'f'}",
+                      TextKind::kScript)
+                  .found.find("|5 f_f.js|4 f_10.html|5 f_10.js|4 nomatches.html"),
+              std::string::npos);
     std::string list;
     for (int i = 0; i < 40; ++i) list += "'" + std::to_string(i) + ".gif',";
     EXPECT_EQ(Collect(list, TextKind::kScript).found.find("|2 32.gif"), std::string::npos);
