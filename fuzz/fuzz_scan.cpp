@@ -63,10 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.currentIndex = state.tailIndex = state.Allocate();
     PageRecord& page = state.current();
     page.prev = page.next = NO_RECORD;
-    // Scripts in picture saves: never so in a crawl, but their reading is the same.
-    const TextKind kind = !(setting & 1)   ? TextKind::kHtml
-                          : setting & 0x20 ? TextKind::kScript
-                                           : TextKind::kStyleSheet;
+    // Scripts in picture saves: never so in a crawl, but their reading is the same. In the
+    // site's tree, scripts with a site root to read their names against too.
+    const bool script = (setting & 0x20) || (state.policy == &site && (setting & 4));
+    const TextKind kind = !(setting & 1) ? TextKind::kHtml
+                          : script       ? TextKind::kScript
+                                         : TextKind::kStyleSheet;
     page.kind = kind == TextKind::kHtml     ? KIND_PAGE
                 : kind == TextKind::kScript ? KIND_SCRIPT
                                             : KIND_STYLE_SHEET;
@@ -79,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int32_t self = state.AddUrl(page.url, std::strlen(page.url));
         state.SetLocalName(self, std::string_view(name, n));
         state.entryOf(state.currentIndex) = self;
+        state.AddSiteRoot("http://host/");
     }
 
     // Exactly the text's size, so a read past it is seen; never null, as a fetch buffer is not.

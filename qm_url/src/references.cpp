@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -204,6 +205,8 @@ public:
 private:
     bool SiteRoots(int32_t from, int32_t to);
     bool SearchResultPages(int32_t contents, int32_t names);
+    bool NavTreeIndexScripts();
+    int32_t TreeChildScript(int32_t begin, int32_t end);
     int32_t Find(const char* word, int32_t from) const;
     int32_t StringAt(int32_t at, int32_t* end) const;
     int32_t JoinedName(int32_t extension, int32_t end);
@@ -867,6 +870,58 @@ bool Reader::SearchResultPages(int32_t contents, int32_t names) {
     return v_.Found(r);
 }
 
+// Doxygen's navigation tree data: "var NAVTREEINDEX = [...]" has an entry for each script of
+// the tree's index beside it, "navtreeindex0.js" on.
+bool Reader::NavTreeIndexScripts() {
+    constexpr int kMostScripts = 512;
+    for (int32_t at = Find("NAVTREEINDEX", 0); at >= 0; at = Find("NAVTREEINDEX", at + 1)) {
+        int32_t i = at + 12;
+        while (i < n_ && IsBlank(t_[i])) ++i;
+        if (i >= n_ || t_[i] != '=') continue;
+        ++i;
+        while (i < n_ && IsBlank(t_[i])) ++i;
+        if (i >= n_ || t_[i] != '[') continue;
+        int count = 0;
+        for (++i; i < n_ && t_[i] != ']' && count < kMostScripts; ++i) {
+            int32_t end;
+            if (StringAt(i, &end) < 0) continue;
+            joined_ = "navtreeindex" + std::to_string(count++) + ".js";
+            FoundReference r{i + 1, end, KIND_SCRIPT, kNamedInScript, false};
+            r.joined = joined_.data();
+            r.joinedLength = static_cast<int32_t>(joined_.size());
+            if (!v_.Found(r)) return false;
+            i = end;
+        }
+        return true;
+    }
+    return true;
+}
+
+// A node of Doxygen's navigation tree whose children are a script of their own:
+// [ "title", "page.html", "name" ] loads "name.js". The string from `begin` to `end` (its
+// closing quote) is the node's last; makes its script's name in joined_ and gives its length,
+// or 0 where the string is no such name.
+int32_t Reader::TreeChildScript(int32_t begin, int32_t end) {
+    int32_t k = end + 1;
+    while (k < n_ && IsBlank(t_[k])) ++k;
+    if (k >= n_ || t_[k] != ']') return 0;
+    k = begin - 2;  // before the opening quote
+    while (k >= 0 && IsBlank(t_[k])) --k;
+    if (k < 0 || t_[k] != ',') return 0;
+    --k;
+    while (k >= 0 && IsBlank(t_[k])) --k;
+    if (k < 5 || t_[k] != '"') return 0;
+    // The page the node leads to, before it.
+    int32_t open = k - 1;
+    while (open >= 0 && k - open < 256 && t_[open] != '"' && t_[open] != '\n') --open;
+    if (open < 0 || t_[open] != '"' ||
+        std::string_view(t_ + open + 1, static_cast<size_t>(k - open - 1)).find(".html") ==
+            std::string_view::npos)
+        return 0;
+    joined_.assign(t_ + begin, static_cast<size_t>(end - begin)).append(".js");
+    return static_cast<int32_t>(joined_.size());
+}
+
 // A file's name that ends a string: letters, digits and "_-./%" back to the quote or the '}'
 // of a template's part that opens it, with an extension that says what it is; not a "//host"
 // address. Or a name and its extension as two strings side by side.
@@ -878,6 +933,7 @@ bool Reader::Script() {
     const int32_t contents = Find("indexSectionsWithContent", 0);
     const int32_t sections = contents < 0 ? -1 : Find("indexSectionNames", 0);
     if (sections >= 0) return SearchResultPages(contents, sections);
+    if (!NavTreeIndexScripts()) return false;
     int names = 0;
     for (int32_t i = 0; i < n_ && names < kMostNames; ++i) {
         if (!Poll(i)) return false;
@@ -889,7 +945,15 @@ bool Reader::Script() {
         const char before = t_[start - 1];
         if (before != '"' && before != '\'' && before != '`' && before != '}') continue;
         if (i - start >= 2 && t_[start] == '/' && t_[start + 1] == '/') continue;
-        const PageKind kind = ScriptNameKind(start, i);
+        PageKind kind = ScriptNameKind(start, i);
+        if (kind == kAddressOnly && before == '"' && TreeChildScript(start, i) > 0) {
+            FoundReference r{start, i, KIND_SCRIPT, kNamedInScript, false};
+            r.joined = joined_.data();
+            r.joinedLength = static_cast<int32_t>(joined_.size());
+            if (!v_.Found(r)) return false;
+            ++names;
+            continue;
+        }
         if (kind == kAddressOnly) continue;
         FoundReference r{start, i, kind, kNamedInScript, false};
         if (t_[start] == '.' && std::memchr(t_ + start + 1, '.', i - start - 1) == nullptr) {

@@ -111,6 +111,14 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
                   .found,
               "4 all_0.html|5 all_0.js|4 all_1.html|5 all_1.js|4 all_2.html|5 all_2.js|"
               "4 all_3.html|5 all_3.js|4 classes_0.html|5 classes_0.js|4 nomatches.html");
+    // Doxygen's navigation tree: the scripts of its index, and of a node's children.
+    EXPECT_EQ(Collect("var NAVTREE =\n[\n  [ \"SDL\", \"index.html\", [\n    [ \"Files\", "
+                      "\"files.html\", \"files_dup\" ],\n    [ \"A\", \"a.html#x\", null ],\n"
+                      "    [ \"B\", \"b\", \"no\" ] ] ]\n];\nvar NAVTREEINDEX =\n[\n\"a.html\",\n"
+                      "\"d1/b.html#c\"\n];",
+                      TextKind::kScript)
+                  .found,
+              "5 navtreeindex0.js|5 navtreeindex1.js|5 files_dup.js");
     std::string letters(17, 'a');
     EXPECT_NE(Collect("indexSectionsWithContent={0:'" + letters + "'};indexSectionNames={0:'f'}",
                       TextKind::kScript)
