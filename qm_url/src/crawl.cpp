@@ -148,8 +148,8 @@ bool EndsWithNoCase(const char* s, const char* suffix) {
 // a link or frame only when its name says it may hold a page; a script only for the files
 // it names: the pictures, when pictures are saved, and what it loads where the site's layout
 // is kept.
-bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options,
-                NameLayout layout, TextKind* kind) {
+bool ScanKindOf(const PageRecord& r, bool startPage, const SaveOptions& options, NameLayout layout,
+                TextKind* kind) {
     *kind = TextKind::kHtml;
     if (r.kind == KIND_STYLE_SHEET) {
         *kind = TextKind::kStyleSheet;
@@ -177,7 +177,8 @@ Visit JudgeVisit(const CrawlState& state, const PageRecord& r, bool startPage,
     if (!state.policy->RefreshesSavedItems()) return Visit::kPresent;
     // A text the crawl reads is read anew: its saved file has its references rewritten.
     TextKind kind;
-    return ScanKindOf(r, startPage, options, state.policy->Layout(), &kind) ? Visit::kFetch : Visit::kRefresh;
+    return ScanKindOf(r, startPage, options, state.policy->Layout(), &kind) ? Visit::kFetch
+                                                                            : Visit::kRefresh;
 }
 
 // The name of the page at `url` in the site's tree, claimed, and its path: false when none

@@ -756,9 +756,9 @@ PageKind Reader::ScriptNameKind(int32_t begin, int32_t end) const {
     static const struct {
         const char* extension;
         PageKind kind;
-    } kLoaded[] = {{"js", KIND_SCRIPT},    {"mjs", KIND_SCRIPT},        {"json", KIND_SCRIPT},
-                   {"css", KIND_STYLE_SHEET}, {"woff", KIND_FONT},      {"woff2", KIND_FONT},
-                   {"ttf", KIND_FONT},     {"otf", KIND_FONT},          {"eot", KIND_FONT}};
+    } kLoaded[] = {{"js", KIND_SCRIPT},       {"mjs", KIND_SCRIPT}, {"json", KIND_SCRIPT},
+                   {"css", KIND_STYLE_SHEET}, {"woff", KIND_FONT},  {"woff2", KIND_FONT},
+                   {"ttf", KIND_FONT},        {"otf", KIND_FONT},   {"eot", KIND_FONT}};
     for (const auto& loaded : kLoaded)
         if (IsWordNoCase(ext, n, loaded.extension)) return loaded.kind;
     return kAddressOnly;

@@ -262,9 +262,9 @@ void PageScan::AddAtRoot(const FoundReference& r, const Resolved& x) {
 // False when the reference is kept as it is: empty, too long, a place in the page itself,
 // another scheme or no usable URL.
 bool PageScan::Resolve(const FoundReference& r, Resolved& x) const {
-    x.length = r.joined ? DecodeValue(r.joined, r.joinedLength, r.context, x.value, sizeof x.value)
-                        : DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value,
-                                      sizeof x.value);
+    x.length =
+        r.joined ? DecodeValue(r.joined, r.joinedLength, r.context, x.value, sizeof x.value)
+                 : DecodeValue(in_ + r.begin, r.end - r.begin, r.context, x.value, sizeof x.value);
     if (x.length <= 0 || x.value[0] == '#') return false;
     const void* hash = std::memchr(x.value, '#', static_cast<size_t>(x.length));
     x.urlLength = hash ? static_cast<size_t>(static_cast<const char*>(hash) - x.value)

@@ -105,12 +105,13 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
                   .found,
               "5 search.js|5 a-search-index.js|5 search-index.js|3 s.css|6 f.woff2|5 d.json");
     // Doxygen's search data: a results page and its script per section and first letter.
-    EXPECT_EQ(Collect("var indexSectionsWithContent =\n{\n  0: \"a\\u00e9\xC3\xA9z\",\n  1: \"m\"\n};\n"
-                      "var indexSectionNames =\n{\n  0: \"all\",\n  1: \"classes\"\n};",
-                      TextKind::kScript)
-                  .found,
-              "4 all_0.html|5 all_0.js|4 all_1.html|5 all_1.js|4 all_2.html|5 all_2.js|"
-              "4 all_3.html|5 all_3.js|4 classes_0.html|5 classes_0.js|4 nomatches.html");
+    EXPECT_EQ(
+        Collect("var indexSectionsWithContent =\n{\n  0: \"a\\u00e9\xC3\xA9z\",\n  1: \"m\"\n};\n"
+                "var indexSectionNames =\n{\n  0: \"all\",\n  1: \"classes\"\n};",
+                TextKind::kScript)
+            .found,
+        "4 all_0.html|5 all_0.js|4 all_1.html|5 all_1.js|4 all_2.html|5 all_2.js|"
+        "4 all_3.html|5 all_3.js|4 classes_0.html|5 classes_0.js|4 nomatches.html");
     // Doxygen's navigation tree: the scripts of its index, and of a node's children.
     EXPECT_EQ(Collect("var NAVTREE =\n[\n  [ \"SDL\", \"index.html\", [\n    [ \"Files\", "
                       "\"files.html\", \"files_dup\" ],\n    [ \"A\", \"a.html#x\", null ],\n"
