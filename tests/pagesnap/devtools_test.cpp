@@ -3,15 +3,11 @@
 // browser apart from an answer.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
+#include "browser_posix.h"
 #include "devtools.h"
 #include "scratch.h"
 
@@ -20,69 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kChromium[] = "/usr/bin/chromium";
-
-// Headless Chromium on a profile of its own, with DevTools on a port it chooses; killed with
-// its process group at the end.
-class HeadlessChromium {
-public:
-    explicit HeadlessChromium(const std::string& profile) {
-        const std::string dataDir = "--user-data-dir=" + profile;
-        std::vector<std::string> args = {kChromium,
-                                         "--headless",
-                                         "--no-sandbox",
-                                         "--disable-gpu",
-                                         "--disable-quic",
-                                         "--no-first-run",
-                                         "--disable-background-networking",
-                                         "--disable-component-update",
-                                         "--disable-sync",
-                                         "--remote-debugging-port=0",
-                                         dataDir,
-                                         "about:blank"};
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            std::vector<char*> argv;
-            for (std::string& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            freopen("/dev/null", "w", stderr);
-            execv(kChromium, argv.data());
-            _exit(127);
-        }
-    }
-    ~HeadlessChromium() { Kill(); }
-
-    // The port and path the browser writes into its profile once DevTools listens.
-    bool Endpoint(const std::string& profile, int* port, std::string* path) {
-        return qmtest::WaitUntil([&] {
-            std::ifstream in(profile + "/DevToolsActivePort");
-            return static_cast<bool>(in >> *port >> *path);
-        });
-    }
-    void Kill() {
-        if (pid_ <= 0) return;
-        kill(-pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
 TEST(DevTools, RunsCommandsAndTellsARefusalAndALostBrowserApart) {
-    if (!fs::exists(kChromium)) GTEST_SKIP() << "no " << kChromium;
-    qmtest::ScratchFolder folder("qm-devtools");
-    const std::string profile = folder.Root().string();
-    HeadlessChromium browser(profile);
+    if (!fs::exists(kSystemChromium)) GTEST_SKIP() << "no " << kSystemChromium;
+    PosixBrowser browser;
+    std::string why;
+    ASSERT_TRUE(browser.Start(kSystemChromium, &why)) << why;
+    const Tick deadline = Now() + 30000;
     int port = 0;
     std::string path;
-    ASSERT_TRUE(browser.Endpoint(profile, &port, &path));
+    ASSERT_TRUE(browser.WaitForEndpoint(deadline, &port, &path, &why)) << why;
 
     DevToolsClient devtools;
-    std::string why;
-    const Tick deadline = Now() + 30000;
     ASSERT_TRUE(devtools.Connect(port, path, deadline, &why)) << why;
     JsonValue result;
     ASSERT_TRUE(devtools.Call("Browser.getVersion", "", "", deadline, &result, &why)) << why;
@@ -113,9 +57,36 @@ TEST(DevTools, RunsCommandsAndTellsARefusalAndALostBrowserApart) {
     EXPECT_FALSE(devtools.Call("No.suchMethod", "", "", deadline, &result, &why));
     EXPECT_NE(why.find("No.suchMethod was refused by the browser"), std::string::npos) << why;
 
-    browser.Kill();
+    browser.End();
     EXPECT_FALSE(devtools.Call("Browser.getVersion", "", "", deadline, &result, &why));
     EXPECT_NE(why.find("Browser.getVersion: "), std::string::npos) << why;
+}
+
+// The browser that cannot start, or ends before it listens, is a failure with its reason; the
+// profile folder is gone after every ending.
+TEST(DevTools, ABrowserThatDoesNotListenIsAFailureAndLeavesNoProfile) {
+    if (!fs::exists(kSystemChromium)) GTEST_SKIP() << "no " << kSystemChromium;
+    qmtest::ScratchFolder folder("qm-browser");
+    const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", folder.Root().c_str(), 1);
+    std::string why;
+    int port = 0;
+    std::string path;
+    {
+        PosixBrowser missing;
+        EXPECT_FALSE(missing.Start(folder.Root() / "no-such-browser", &why));
+        EXPECT_NE(why.find("cannot be run"), std::string::npos) << why;
+        PosixBrowser quitting;
+        ASSERT_TRUE(quitting.Start("/bin/true", &why)) << why;
+        EXPECT_FALSE(quitting.WaitForEndpoint(Now() + 30000, &port, &path, &why));
+        EXPECT_NE(why.find("ended before it listened"), std::string::npos) << why;
+        PosixBrowser running;
+        ASSERT_TRUE(running.Start(kSystemChromium, &why)) << why;
+        ASSERT_TRUE(running.WaitForEndpoint(Now() + 30000, &port, &path, &why)) << why;
+    }
+    if (saved.empty()) unsetenv("TMPDIR");
+    else setenv("TMPDIR", saved.c_str(), 1);
+    EXPECT_TRUE(fs::is_empty(folder.Root()));
 }
 
 }  // namespace
