@@ -3,12 +3,14 @@
 #include "qmsave_save.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "interrupt.h"
 #include "kept_copy.h"
 #include "qm_url.h"
+#include "rendered_page.h"
 #include "single_file_save.h"
 
 namespace qmsave {
@@ -127,6 +129,9 @@ struct SaveRequest {
     bool otherSites = false;
     bool singleFile = false;
     const char* webArchive = nullptr;  // --warc FILE
+    bool rendered = false;             // page: the page as the browser shows it
+    bool keepScripts = false;
+    uint32_t waitLimitMs = 20000;
 };
 
 // Reads a save command's arguments into `request` and `cookies`: 0, or the exit status of a
@@ -148,6 +153,18 @@ int ReadSaveArguments(const char* verb, int argc, char** argv, SaveRequest* requ
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Refuse("--warc needs a file name (try qmsave --help)");
             r.webArchive = argv[++i];
+        } else if (!r.pictures && !r.pages && std::strcmp(argv[i], "--rendered") == 0) {
+            r.rendered = true;
+        } else if (!r.pictures && !r.pages && std::strcmp(argv[i], "--keep-scripts") == 0) {
+            r.keepScripts = true;
+        } else if (!r.pictures && !r.pages && std::strcmp(argv[i], "--wait-limit") == 0) {
+            char* end = nullptr;
+            const long seconds = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
+            if (end == nullptr || *end != '\0' || seconds < 1 || seconds > 600)
+                return Refuse(
+                    "--wait-limit needs a number of seconds, 1 to 600 (try qmsave --help)");
+            r.waitLimitMs = static_cast<uint32_t>(seconds) * 1000;
+            ++i;
         } else if (r.pages && std::strcmp(argv[i], "--other-sites") == 0) {
             r.otherSites = true;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -227,6 +244,27 @@ int Save(const char* verb, int argc, char** argv) {
     qm_SetSaveCookieJar(settings, cookies.jar());
     if (request.webArchive != nullptr && !qm_SetSaveWebArchive(settings, request.webArchive))
         return Refuse("the web archive's path is too long (259 characters at most)");
+
+    // With --rendered the start page is what the browser shows once the page is done.
+    RenderedPage rendered;
+    if (request.rendered) {
+        StopOnInterrupt();
+        std::string why;
+        if (!RenderPage(url, request.waitLimitMs, request.keepScripts, Interrupted, &rendered,
+                        &why)) {
+            if (Interrupted()) return Refuse("stopped");
+            std::fprintf(stderr, "qmsave: the page could not be rendered: %s\n", why.c_str());
+            return 1;
+        }
+        std::fprintf(stderr, "qmsave: rendered in the browser, done at %s\n",
+                     rendered.doneBy.c_str());
+        if (!qm_SetSaveStartPageText(
+                settings, rendered.html.data(), static_cast<int64_t>(rendered.html.size()),
+                rendered.url.size() < URL_TEXT_SIZE && rendered.url.rfind("http", 0) == 0
+                    ? rendered.url.c_str()
+                    : nullptr))
+            return Refuse("the rendered page could not be handed to the save");
+    }
 
     // With --single-file the save goes into a folder of its own beside FILE, and FILE is
     // replaced only by the whole single file.

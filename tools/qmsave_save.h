@@ -11,7 +11,9 @@
   "                               save the page, its frames and style sheets (and with\n"     \
   "                               --complete its pictures) in the site's folders beside\n"    \
   "                               FILE, which opens the saved page; with --single-file\n"     \
-  "                               all of it inside FILE, as one file\n"                       \
+  "                               all of it inside FILE, as one file; with --rendered\n"      \
+  "                               [--wait-limit SECONDS] [--keep-scripts] the page as\n"      \
+  "                               headless Chromium shows it once its scripts are done\n"     \
   "  qmsave pages URL FILE [--complete] [--other-sites] [--single-file] [--warc "             \
   "ARCHIVE] " QMSAVE_COOKIES_HELP                                                             \
   "\n"                                                                                        \

@@ -238,6 +238,13 @@ private:
     enum class Written { kSaved, kFailed, kStopped, kBudgetEnd };
 
     Written WriteFetched(PageRecord& r, Visit visit, bool startPage, bool guessed);
+    // The start page as the caller gave it, as though it had been fetched.
+    void TakeGiven(const PageRecord& r, FetchedBody* out) const {
+        const std::string& text = *context_.startPageText;
+        out->body = BodySink(text.size() + 1);
+        out->result = out->body.Put(text.data(), text.size()) ? FetchResult() : out->body.failure();
+        out->finalUrl = context_.startPageUrl.empty() ? r.url : context_.startPageUrl;
+    }
 
     SaveContext& context_;
     CrawlState& state_;
@@ -303,7 +310,8 @@ CrawlOutcome QueueVisit::Run() {
 QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool startPage,
                                              bool guessed) {
     FetchedBody fetched;
-    network_.Take(r, visit, &fetched);
+    if (startPage && context_.startPageText != nullptr) TakeGiven(r, &fetched);
+    else network_.Take(r, visit, &fetched);
     // A fetch cut short by a stop may have only part of the body: it is not kept.
     if (context_.stop.requested()) return Written::kStopped;
     FetchResult result = fetched.result;

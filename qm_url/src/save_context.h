@@ -4,6 +4,8 @@
 // archive its exchanges go into, when it writes one.
 #pragma once
 
+#include <string>
+
 #include "connection_pool.h"
 #include "cookie_jar.h"
 #include "exchange.h"
@@ -31,6 +33,9 @@ struct SaveContext {
     ConnectionPool pool;
     // Where the call records its exchanges, when it writes a web archive.
     WebArchive* archive = nullptr;
+    // The start page as the caller gives it, in place of its fetch; null: it is fetched.
+    const std::string* startPageText = nullptr;
+    std::string startPageUrl;  // where it was found; empty: the call's url
 };
 
 }  // namespace qm

@@ -78,6 +78,10 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
         SaveContext& context = call.Begin(given);
         CrawlState& state = ExportState();
         SaveArchive archive;
+        if (settings != nullptr && settings->startPageGiven) {
+            context.startPageText = &settings->startPageText;
+            context.startPageUrl = settings->startPageUrl;
+        }
         if (!StartCrawl(state, url, urlLength, savePath, pathLength, policy) ||
             !archive.Begin(settings, context))
             return 0;

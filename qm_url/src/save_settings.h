@@ -18,6 +18,11 @@ struct SaveSettings {
     // server said are unchanged; null: such items are kept unasked.
     int32_t* reused = nullptr;
     bool siteLayout = false;  // a page save keeps the site's folders and names
+    // The start page as given, in place of its fetch, and where it was found; none when
+    // startPageGiven is false.
+    bool startPageGiven = false;
+    std::string startPageText;
+    std::string startPageUrl;  // empty: the call's url
 };
 
 namespace qm {
