@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "crawl_state.h"
+#include "failure_log.h"
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "qmsave_save.h"
@@ -174,26 +175,6 @@ std::string Line(const PageRecord& r) {
            std::to_string(r.sameSite) + " " + r.url + " " + r.localPath + " " + r.referer;
 }
 
-// What the failure callback reported while a FailureLog lived: "index kind url: reason".
-Files& Failures() {
-    static Files failures;
-    return failures;
-}
-
-void QM_CALLBACK RecordFailure(int32_t index, const PageRecord* record, const char* url,
-                               const char* reason) {
-    Failures().push_back(std::to_string(index) + " " + std::to_string(record ? record->kind : 0) +
-                         " " + url + ": " + reason);
-}
-
-struct FailureLog {
-    FailureLog() {
-        Failures().clear();
-        qm_SetFailureCallback(RecordFailure);
-    }
-    ~FailureLog() { qm_SetFailureCallback(nullptr); }
-};
-
 // Embedded items right after their page, links at the end with one more depth: each visited
 // in that order, fetched once and written, and no saved reference leads nowhere.
 TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
@@ -214,7 +195,7 @@ TEST(SavePages, VisitsInQueueOrderAndStopsAtTheDepth) {
         const std::string path = maxDepth == 0 ? "index.html" : box.Path("index.html");
         int32_t result = SavePages(site.Url(), path, {1, 1, 0, maxDepth});
         fs::current_path(previous);
-        EXPECT_EQ(result, 1) << testing::PrintToString(Failures());
+        EXPECT_EQ(result, 1) << testing::PrintToString(FailureLog::Lines());
         EXPECT_EQ(Visited(site.server), targets);
         // The fetches ahead ask in whatever order they run.
         EXPECT_EQ(site.server.RequestedTargets(), Sorted(targets));
@@ -324,7 +305,7 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
     FailureLog failures;
     const std::string h = LocalHost(server.Port()), start = server.Url("/docs/guide/");
     ASSERT_EQ(SaveSite(start, box.Path("index.html"), {1, 1, 0, 1}), 1);
-    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(FailureLog::Lines(), Files());
     EXPECT_EQ(std::string(Reports().at(0).localPath),
               box.Path("http-\\" + h + "\\docs\\guide\\index.html"));
     auto hashed = [&](const std::string& path) {
@@ -540,15 +521,15 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
                      "http-/" + h + "/dir/moved.gif", "http-/" + h + "/dir/on.png",
                      "https-/" + hs + "/s.gif", "index.html"}));
     EXPECT_EQ(ReadFile(box.Root() / "http-" / h / "dir" / "moved.gif"), "GIF-real");
-    EXPECT_EQ(Failures(),
+    EXPECT_EQ(FailureLog::Lines(),
               (Files{"3 2 " + site.Url("/dir/gone.gif") + ": HTTP status 404",
                      "4 2 " + site.Url("/dir/loop.gif") + ": too many redirects",
                      "5 2 " + site.Url("/dir/cut.gif") + ": truncated after 4 of 100 bytes"}));
 
     // A start page that fails fails the save, with its reason.
-    Failures().clear();
+    FailureLog::Clear();
     EXPECT_EQ(SavePages(site.Url("/broken"), box.Path("other.html"), {1, 1, 0, 0}), 0);
-    EXPECT_EQ(Failures(), Files{"0 1 " + site.Url("/broken") + ": HTTP status 404"});
+    EXPECT_EQ(FailureLog::Lines(), Files{"0 1 " + site.Url("/broken") + ": HTTP status 404"});
 }
 
 // Endless chains of frames and of imported style sheets: both exports follow them
@@ -611,7 +592,7 @@ TEST(SavePages, ABudgetEndsTheSaveWithWhatWasSavedSound) {
         if (c.budget.bytes == SAVE_BUDGET_BYTES) {
             EXPECT_EQ(server.RequestedTargets(before), c.targets);
         }
-        EXPECT_EQ(Failures(), Files{c.failure});
+        EXPECT_EQ(FailureLog::Lines(), Files{c.failure});
         EXPECT_EQ(FilesBelow(box.Root()).size(), c.targets.size());
         EXPECT_EQ(BrokenReferences(box.Root()), Files());
     }
@@ -671,7 +652,7 @@ TEST(SavePages, LargeBodiesAreSavedWholeAndOneWithoutEndEndsTheSave) {
     FailureLog failures;
     Sandbox box;
     EXPECT_EQ(SavePages(server.Url("/d/index.html"), box.Path("index.html"), {1, 1, 0, 0}), 0);
-    EXPECT_EQ(Failures(),
+    EXPECT_EQ(FailureLog::Lines(),
               Files{"-1 0 " + server.Url("/d/big.bin") + ": save budget reached: 1048576 bytes"});
     EXPECT_EQ(FilesBelow(box.Root()), Files{"index.html"});
     EXPECT_EQ(BrokenReferences(box.Root()), Files());
@@ -782,7 +763,7 @@ TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
     Sandbox box;
     FailureLog failures;
     ASSERT_EQ(SavePages(site.Url("/login"), box.Path("index.html"), {1, 1, 0, 0}), 1);
-    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(FailureLog::Lines(), Files());
     const std::string h = LocalHost(site.server.Port());
     EXPECT_EQ(FilesBelow(box.Root()),
               (Files{"http--" + h + "-s.css", "http-/" + h + "/a.gif", "http-/" + h + "/img/b.png",
@@ -799,12 +780,12 @@ TEST(SavePages, SendsTheCookiesTheSiteSetsForTheRestOfTheSave) {
 
     Sandbox later;
     EXPECT_EQ(SavePages(site.Url("/page.html"), later.Path("index.html"), {1, 1, 0, 0}), 0);
-    EXPECT_EQ(Failures(), Files{"0 1 " + site.Url("/page.html") + ": HTTP status 403"});
+    EXPECT_EQ(FailureLog::Lines(), Files{"0 1 " + site.Url("/page.html") + ": HTTP status 403"});
 
     Sandbox redirected;
-    Failures().clear();
+    FailureLog::Clear();
     EXPECT_EQ(SavePages(site.Url("/enter"), redirected.Path("index.html"), {1, 1, 0, 0}), 1);
-    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(FailureLog::Lines(), Files());
     EXPECT_EQ(FilesBelow(redirected.Root()).size(), 5u);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "failure_log.h"
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "qmsave_save.h"
@@ -165,11 +166,6 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
     }
 }
 
-std::string reason;  // what the failure callback was told last
-void QM_CALLBACK KeepReason(int32_t, const PageRecord*, const char*, const char* why) {
-    reason = why;
-}
-
 // A file past the size limit is not written, and says why; one that cannot be read either.
 TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
     SiteServer server;
@@ -180,7 +176,7 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
     ASSERT_EQ(qm_SavePages(server.Url("/index.html").c_str(), (folder + "/index.html").c_str(),
                            &options, nullptr),
               1);
-    qm_SetFailureCallback(KeepReason);
+    FailureLog failures;
     const fs::path file = box.Root() / "single.html";
     struct {
         const char* name;
@@ -197,15 +193,15 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        reason.clear();
+        FailureLog::Clear();
         fs::remove(file);
         EXPECT_EQ(qm_WriteSingleFile(folder.c_str(), c.page.c_str(), file.string().c_str(),
                                      c.mostBytes),
                   c.result);
-        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(FailureLog::Reasons(),
+                  *c.reason ? std::vector<std::string>{c.reason} : std::vector<std::string>{});
         EXPECT_EQ(fs::exists(file), c.result == 1);
     }
-    qm_SetFailureCallback(nullptr);
     EXPECT_EQ(FilesIn(box.Root()).size(), FilesIn(box.Root() / "saved").size() + 1);  // and no temporary file
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../fetch/zlib_util.h"
+#include "failure_log.h"
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "scratch.h"
@@ -308,28 +309,17 @@ TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
               std::vector<std::string>{});
 }
 
-std::vector<std::string>& Told() {
-    static std::vector<std::string> told;
-    return told;
-}
-
-void QM_CALLBACK KeepFailure(int32_t index, const PageRecord*, const char* url,
-                             const char* reason) {
-    Told().push_back(std::to_string(index) + " " + url + ": " + reason);
-}
-
 TEST(WebArchive, OneThatCannotBeWrittenFailsTheCallAndLeavesNone) {
     SiteServer server;
     server.AddPage("/index.html", "<img src=\"a.gif\">");
     server.AddPage("/a.gif", "GIF89a a", "image/gif");
     Sandbox box;
     const std::string nowhere = box.Path("missing\\folder\\site.warc.gz");
-    Told().clear();
-    qm_SetFailureCallback(KeepFailure);
+    FailureLog failures;
     // Refused before anything is fetched.
     EXPECT_EQ(SaveWithArchive(server.Url("/index.html"), box.Path("index.html"), nowhere), 0);
-    qm_SetFailureCallback(nullptr);
-    EXPECT_EQ(Told(), std::vector<std::string>{"-1 " + nowhere + ": file could not be written"});
+    EXPECT_EQ(FailureLog::Lines(),
+              std::vector<std::string>{"-1 0 " + nowhere + ": file could not be written"});
     EXPECT_TRUE(server.Log().empty());
     EXPECT_EQ(box.Leftovers({}), std::vector<std::string>{});
 

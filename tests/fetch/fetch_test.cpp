@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "connection_pool.h"
+#include "failure_log.h"
 #include "fetch.h"
 #include "qm_url.h"
 #include "callers_request.h"
@@ -489,15 +490,6 @@ TEST(Fetch, AStopEndsTheCallsRunningAndNoLaterOne) {
     }
 }
 
-std::vector<std::string>& Reasons() {
-    static std::vector<std::string> reasons;
-    return reasons;
-}
-
-void QM_CALLBACK KeepReason(int32_t, const PageRecord*, const char*, const char* reason) {
-    Reasons().push_back(reason);
-}
-
 // The export keeps its caller's buffer: a longer body is returned as far as it fits, and the
 // failure callback is told where it was cut.
 TEST(Fetch, ExportCutsALongerBodyAtTheBufferAndSaysSo) {
@@ -505,22 +497,21 @@ TEST(Fetch, ExportCutsALongerBodyAtTheBufferAndSaysSo) {
     const std::string big(FETCH_BUFFER_SIZE + 100, 'b'), fits(FETCH_BUFFER_SIZE, 'f');
     server.AddPage("/big", big);
     server.AddPage("/fits", fits);
-    qm_SetFailureCallback(KeepReason);
+    qmtest::FailureLog failures;
     for (const char* path : {"/big", "/fits"}) {
         SCOPED_TRACE(path);
-        Reasons().clear();
+        qmtest::FailureLog::Clear();
         const std::string url = server.Url(path);
         UrlRequest request{};
         request.url = url.c_str();
         Caller caller;
         EXPECT_EQ(qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0), 1);
         EXPECT_EQ(caller.length, FETCH_BUFFER_SIZE);
-        EXPECT_EQ(Reasons(), path == std::string("/big")
+        EXPECT_EQ(qmtest::FailureLog::Reasons(), path == std::string("/big")
                                  ? std::vector<std::string>{"cut at 10485760 bytes: the body is "
                                                             "longer than the buffer"}
                                  : std::vector<std::string>{});
     }
-    qm_SetFailureCallback(nullptr);
 }
 
 // A body straight into a file: whole, under any size, or no file at all (a file that stood

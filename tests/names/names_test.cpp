@@ -76,81 +76,70 @@ TEST(SameSite, ComparesWholeHostsWithoutPort) {
     }
 }
 
+// Flat, pages, frames and style sheets lie in the save folder itself; in the site's tree
+// they keep their folders and names as well, ".html" added only where a page's name would not
+// open as one. Either way hostile parts are made safe to store.
 TEST(LocalName, FollowsTheNamingRulesAndIsSafeToStore) {
-    const std::tuple<const char*, PageKind, const char*> cases[] = {
-        {"http://h/d/a.gif", KIND_PICTURE, "http-\\h\\d\\a.gif"},
-        {"http://h/d/page.asp?id=7", KIND_PAGE, "http--h-d-page.asp-id=7.html"},
-        {"http://h/d/", KIND_PAGE, "http--h-d-.html"},
-        {"https://h/d/a.gif", KIND_PICTURE, "https-\\h\\d\\a.gif"},
-        {"http://h/d/", KIND_PICTURE, "http-\\h\\d\\index"},
-        {"http://h/d/", KIND_SCRIPT, "http-\\h\\d\\index.js"},
-        {"http://h/a.htm?x=1", KIND_FRAME, "http--h-a.htm-x=1.html"},
-        {"http://h/o.xml", KIND_PAGE, "http--h-o.xml"},
-        {"http://h/py.svg", KIND_PAGE, "http--h-py.svg"},
-        {"http://h/f.PDF?v=2", KIND_PAGE, "http--h-f-v=2.PDF"},
-        {"http://h/s.CSS", KIND_STYLE_SHEET, "http--h-s.CSS"},
-        {"http://h/s.css?2022.1", KIND_STYLE_SHEET, "http--h-s-2022.1.css"},
-        {"http://h/style", KIND_STYLE_SHEET, "http--h-style.css"},
-        {"http://h/j.js?v=3", KIND_SCRIPT, "http-\\h\\j-v=3.js"},
-        {"http://h:81/a|b<c>.gif", KIND_PICTURE, "http-\\h-81\\a-b-c-.gif"},
+    constexpr NameLayout F = NameLayout::kFlat, T = NameLayout::kSiteTree;
+    const std::tuple<const char*, PageKind, NameLayout, const char*> cases[] = {
+        {"http://h/d/a.gif", KIND_PICTURE, F, "http-\\h\\d\\a.gif"},
+        {"http://h/d/page.asp?id=7", KIND_PAGE, F, "http--h-d-page.asp-id=7.html"},
+        {"http://h/d/", KIND_PAGE, F, "http--h-d-.html"},
+        {"https://h/d/a.gif", KIND_PICTURE, F, "https-\\h\\d\\a.gif"},
+        {"http://h/d/", KIND_PICTURE, F, "http-\\h\\d\\index"},
+        {"http://h/d/", KIND_SCRIPT, F, "http-\\h\\d\\index.js"},
+        {"http://h/a.htm?x=1", KIND_FRAME, F, "http--h-a.htm-x=1.html"},
+        {"http://h/o.xml", KIND_PAGE, F, "http--h-o.xml"},
+        {"http://h/py.svg", KIND_PAGE, F, "http--h-py.svg"},
+        {"http://h/f.PDF?v=2", KIND_PAGE, F, "http--h-f-v=2.PDF"},
+        {"http://h/s.CSS", KIND_STYLE_SHEET, F, "http--h-s.CSS"},
+        {"http://h/s.css?2022.1", KIND_STYLE_SHEET, F, "http--h-s-2022.1.css"},
+        {"http://h/style", KIND_STYLE_SHEET, F, "http--h-style.css"},
+        {"http://h/j.js?v=3", KIND_SCRIPT, F, "http-\\h\\j-v=3.js"},
+        {"http://h:81/a|b<c>.gif", KIND_PICTURE, F, "http-\\h-81\\a-b-c-.gif"},
         // Hostile names: nothing climbs, nothing is a device, nothing ends in a dot or space.
-        {"http://../x.gif", KIND_PICTURE, "http-\\--\\x.gif"},
-        {"http://h/./%2e%2E/x.gif", KIND_PICTURE, "http-\\h\\-\\--\\x.gif"},
-        {"http://h/a/..%2f..%2fx.gif", KIND_PICTURE, "http-\\h\\a\\..%2f..%2fx.gif"},
-        {"http://h/con/AUX.gif", KIND_PICTURE, "http-\\h\\con-\\AUX-.gif"},
-        {"http://h/com1.x.gif", KIND_PICTURE, "http-\\h\\com1-.x.gif"},
-        {"http://h/LPT9 .gif", KIND_PICTURE, "http-\\h\\LPT9 -.gif"},
-        {"http://h/nul", KIND_PICTURE, "http-\\h\\nul-"},
-        {"http://h/console.gif", KIND_PICTURE, "http-\\h\\console.gif"},
-        {"http://h/dir. ./x.gif", KIND_PICTURE, "http-\\h\\dir---\\x.gif"},
+        {"http://../x.gif", KIND_PICTURE, F, "http-\\--\\x.gif"},
+        {"http://h/./%2e%2E/x.gif", KIND_PICTURE, F, "http-\\h\\-\\--\\x.gif"},
+        {"http://h/a/..%2f..%2fx.gif", KIND_PICTURE, F, "http-\\h\\a\\..%2f..%2fx.gif"},
+        {"http://h/con/AUX.gif", KIND_PICTURE, F, "http-\\h\\con-\\AUX-.gif"},
+        {"http://h/com1.x.gif", KIND_PICTURE, F, "http-\\h\\com1-.x.gif"},
+        {"http://h/LPT9 .gif", KIND_PICTURE, F, "http-\\h\\LPT9 -.gif"},
+        {"http://h/nul", KIND_PICTURE, F, "http-\\h\\nul-"},
+        {"http://h/console.gif", KIND_PICTURE, F, "http-\\h\\console.gif"},
+        {"http://h/dir. ./x.gif", KIND_PICTURE, F, "http-\\h\\dir---\\x.gif"},
         {"http://h/a\x01\x1f\x7f"
          "b.gif",
-         KIND_PICTURE, "http-\\h\\a---b.gif"},
-        {"http://h/a\\..\\..\\b.gif", KIND_PICTURE, "http-\\h\\a-..-..-b.gif"},
-    };
-    for (const auto& [url, kind, expected] : cases) {
-        char name[LOCAL_PATH_SIZE];
-        size_t length = MakeLocalName(url, kind, name, sizeof name);
-        ASSERT_NE(length, 0u) << url;
-        EXPECT_STREQ(name, expected) << url;
-        EXPECT_EQ(length, std::strlen(name)) << url;
-    }
-}
-
-// In the site's tree pages, frames and style sheets keep their folders and names as well,
-// ".html" added only where a page's name would not open as one; hostile parts are made safe
-// as a picture's are.
-TEST(LocalName, InTheSiteTreeKeepsTheSitesFoldersAndIsSafeToStore) {
-    const std::tuple<const char*, PageKind, const char*> cases[] = {
-        {"http://h/d/", KIND_PAGE, "http-\\h\\d\\index.html"},
-        {"http://h/d/?x=1", KIND_PAGE, "http-\\h\\d\\index-x=1.html"},
-        {"http://h/d/p.html", KIND_PAGE, "http-\\h\\d\\p.html"},
-        {"http://h/d/p.HTM", KIND_FRAME, "http-\\h\\d\\p.HTM"},
-        {"http://h/d/p", KIND_FRAME, "http-\\h\\d\\p.html"},
-        {"http://h/d/page.asp?id=7", KIND_PAGE, "http-\\h\\d\\page.asp-id=7.html"},
-        {"http://h/d/p.html?a=1&b=2", KIND_PAGE, "http-\\h\\d\\p.html-a=1&b=2.html"},
-        {"http://h/f.pdf?v=2", KIND_PAGE, "http-\\h\\f-v=2.pdf"},
-        {"http://h/static.files/rustdoc-1.css", KIND_STYLE_SHEET,
+         KIND_PICTURE, F, "http-\\h\\a---b.gif"},
+        {"http://h/a\\..\\..\\b.gif", KIND_PICTURE, F, "http-\\h\\a-..-..-b.gif"},
+        {"http://h/d/", KIND_PAGE, T, "http-\\h\\d\\index.html"},
+        {"http://h/d/?x=1", KIND_PAGE, T, "http-\\h\\d\\index-x=1.html"},
+        {"http://h/d/p.html", KIND_PAGE, T, "http-\\h\\d\\p.html"},
+        {"http://h/d/p.HTM", KIND_FRAME, T, "http-\\h\\d\\p.HTM"},
+        {"http://h/d/p", KIND_FRAME, T, "http-\\h\\d\\p.html"},
+        {"http://h/d/page.asp?id=7", KIND_PAGE, T, "http-\\h\\d\\page.asp-id=7.html"},
+        {"http://h/d/p.html?a=1&b=2", KIND_PAGE, T, "http-\\h\\d\\p.html-a=1&b=2.html"},
+        {"http://h/f.pdf?v=2", KIND_PAGE, T, "http-\\h\\f-v=2.pdf"},
+        {"http://h/static.files/rustdoc-1.css", KIND_STYLE_SHEET, T,
          "http-\\h\\static.files\\rustdoc-1.css"},
-        {"http://h/s/x.css?v=2", KIND_STYLE_SHEET, "http-\\h\\s\\x-v=2.css"},
-        {"http://h/s/", KIND_STYLE_SHEET, "http-\\h\\s\\index.css"},
-        {"http://h/s/style", KIND_STYLE_SHEET, "http-\\h\\s\\style.css"},
-        {"http://h/s/", KIND_SCRIPT, "http-\\h\\s\\index.js"},
-        {"https://h:8443//a//b/", KIND_PAGE, "https-\\h-8443\\a\\b\\index.html"},
+        {"http://h/s/x.css?v=2", KIND_STYLE_SHEET, T, "http-\\h\\s\\x-v=2.css"},
+        {"http://h/s/", KIND_STYLE_SHEET, T, "http-\\h\\s\\index.css"},
+        {"http://h/s/style", KIND_STYLE_SHEET, T, "http-\\h\\s\\style.css"},
+        {"http://h/s/", KIND_SCRIPT, T, "http-\\h\\s\\index.js"},
+        {"https://h:8443//a//b/", KIND_PAGE, T, "https-\\h-8443\\a\\b\\index.html"},
         // Hostile parts: nothing climbs, nothing is a device, nothing ends in a dot or space,
         // nothing holds a character Windows refuses.
-        {"http://h/%2e%2E/./x.html", KIND_PAGE, "http-\\h\\--\\-\\x.html"},
-        {"http://h/con/aux.html", KIND_PAGE, "http-\\h\\con-\\aux-.html"},
-        {"http://h/Nul/CONOUT$", KIND_FRAME, "http-\\h\\Nul-\\CONOUT$-.html"},
-        {"http://h/trail. /x.css", KIND_STYLE_SHEET, "http-\\h\\trail--\\x.css"},
-        {"http://h/end./", KIND_PAGE, "http-\\h\\end-\\index.html"},
-        {"http://h/a|b<c>:d\"*.html", KIND_PAGE, "http-\\h\\a-b-c--d--.html"},
-        {"http://h/a\\..\\..\\b.html", KIND_PAGE, "http-\\h\\a-..-..-b.html"},
-        {"http://h/q?u=/../../x", KIND_PAGE, "http-\\h\\q-u=\\--\\--\\x.html"},
+        {"http://h/%2e%2E/./x.html", KIND_PAGE, T, "http-\\h\\--\\-\\x.html"},
+        {"http://h/con/aux.html", KIND_PAGE, T, "http-\\h\\con-\\aux-.html"},
+        {"http://h/Nul/CONOUT$", KIND_FRAME, T, "http-\\h\\Nul-\\CONOUT$-.html"},
+        {"http://h/trail. /x.css", KIND_STYLE_SHEET, T, "http-\\h\\trail--\\x.css"},
+        {"http://h/end./", KIND_PAGE, T, "http-\\h\\end-\\index.html"},
+        {"http://h/a|b<c>:d\"*.html", KIND_PAGE, T, "http-\\h\\a-b-c--d--.html"},
+        {"http://h/a\\..\\..\\b.html", KIND_PAGE, T, "http-\\h\\a-..-..-b.html"},
+        {"http://h/q?u=/../../x", KIND_PAGE, T, "http-\\h\\q-u=\\--\\--\\x.html"},
     };
-    for (const auto& [url, kind, expected] : cases) {
+    for (const auto& [url, kind, layout, expected] : cases) {
         char name[LOCAL_PATH_SIZE];
-        size_t length = MakeLocalName(url, kind, name, sizeof name, NameLayout::kSiteTree);
+        size_t length = MakeLocalName(url, kind, name, sizeof name, layout);
         ASSERT_NE(length, 0u) << url;
         EXPECT_STREQ(name, expected) << url;
         EXPECT_EQ(length, std::strlen(name)) << url;
