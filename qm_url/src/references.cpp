@@ -232,7 +232,9 @@ private:
     bool TagReferences(const Tag& tag);
     bool RefreshUrl(const Attribute& content);
     bool Srcset(const Attribute& a, PageKind kind);
-    int32_t CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok);
+    int32_t CssUrlValue(int32_t at, int32_t to, FoundReference* r) const;
+    int32_t CssUrl(int32_t at, int32_t to, uint8_t context, bool* ok);
+    int32_t Import(int32_t at, int32_t to, uint8_t context, bool* ok);
     int32_t EscapeEnd(int32_t at, int32_t to) const;
     int32_t CssStringEnd(int32_t from, int32_t to, char quote) const;
     PageKind ByExtension(int32_t begin, int32_t end) const;
@@ -547,9 +549,10 @@ int32_t Reader::EscapeEnd(int32_t at, int32_t to) const {
     return j < to && IsBlank(t_[j]) ? j + 1 : j;
 }
 
-// At "url(": takes its value. Returns where the scan goes on.
-int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok) {
-    *ok = true;
+// At "url(": finds its value, `r` receiving its place and quotes (begin == end when there is
+// none). Returns where the scan goes on: after the ')'.
+int32_t Reader::CssUrlValue(int32_t at, int32_t to, FoundReference* r) const {
+    r->begin = r->end = 0;
     int32_t j = at + 4;
     while (j < to && IsBlank(t_[j])) ++j;
     int32_t begin, end;
@@ -558,7 +561,7 @@ int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* 
         begin = j + 1;
         end = CssStringEnd(begin, to, q);
         if (end >= to) return end;
-        context |= q == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
+        r->context |= q == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
         j = end + 1;
     } else {
         begin = j;
@@ -568,8 +571,50 @@ int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* 
         while (j < to && IsBlank(t_[j])) ++j;
         if (j >= to || t_[j] != ')') return j;
     }
-    PageKind k = kind >= 0 ? static_cast<PageKind>(kind) : ByExtension(begin, end);
-    *ok = Emit(begin, end, k, static_cast<uint8_t>(context | kInCss));
+    r->begin = begin;
+    r->end = end;
+    return j;
+}
+
+// At "url(": takes its value. Returns where the scan goes on.
+int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, bool* ok) {
+    FoundReference r{0, 0, 0, static_cast<uint8_t>(context | kInCss), false};
+    const int32_t j = CssUrlValue(at, to, &r);
+    *ok = r.end <= r.begin ||
+          v_.Found(FoundReference{r.begin, r.end, ByExtension(r.begin, r.end), r.context, false});
+    return j;
+}
+
+// At "@import": reports its sheet with the rule around it. Returns where the scan goes on.
+int32_t Reader::Import(int32_t at, int32_t to, uint8_t context, bool* ok) {
+    *ok = true;
+    int32_t j = at + 7;
+    while (j < to && IsBlank(t_[j])) ++j;
+    FoundReference r{0, 0, KIND_STYLE_SHEET, static_cast<uint8_t>(context | kInCss), false};
+    if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
+        r.begin = j + 1;
+        r.end = CssStringEnd(j + 1, to, t_[j]);
+        if (r.end >= to) return r.end + 1;
+        r.context |= t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
+        j = r.end + 1;
+    } else if (MatchesNoCase(j, to, "url(")) {
+        j = CssUrlValue(j, to, &r);
+        while (j < to && IsBlank(t_[j])) ++j;
+        if (j < to && t_[j] == ')') ++j;
+    }
+    if (r.end <= r.begin) return j;
+    r.role = ElementRole::kImportRule;
+    r.tagBegin = at;
+    r.attributeBegin = j;
+    int32_t end = j;
+    while (end < to && t_[end] != ';' && t_[end] != '{' && t_[end] != '}') {
+        if (t_[end] == '"' || t_[end] == '\'') end = CssStringEnd(end + 1, to, t_[end]);
+        ++end;
+    }
+    end = end < to ? end : to;
+    r.attributeEnd = end;
+    r.tagEnd = end < to && t_[end] == ';' ? end + 1 : end;
+    *ok = v_.Found(r);
     return j;
 }
 
@@ -586,26 +631,13 @@ bool Reader::Css(int32_t from, int32_t to, uint8_t context) {
         } else if (c == '\\') {
             i += 2;
         } else if (c == '@' && MatchesNoCase(i, to, "@import")) {
-            int32_t j = i + 7;
-            while (j < to && IsBlank(t_[j])) ++j;
             bool ok = true;
-            if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
-                int32_t end = CssStringEnd(j + 1, to, t_[j]);
-                if (end < to)
-                    ok = Emit(
-                        j + 1, end, KIND_STYLE_SHEET,
-                        static_cast<uint8_t>(context | kInCss |
-                                             (t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted)));
-                j = end + 1;
-            } else if (MatchesNoCase(j, to, "url(")) {
-                j = CssUrl(j, to, context, KIND_STYLE_SHEET, &ok);
-            }
+            i = Import(i, to, context, &ok);
             if (!ok) return false;
-            i = j;
         } else if ((c == 'u' || c == 'U') && (i == from || !IsIdentChar(t_[i - 1])) &&
                    MatchesNoCase(i, to, "url(")) {
             bool ok;
-            i = CssUrl(i, to, context, -1, &ok);
+            i = CssUrl(i, to, context, &ok);
             if (!ok) return false;
         } else {
             ++i;

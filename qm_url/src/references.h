@@ -35,6 +35,7 @@ enum class ElementRole : uint8_t {
     kScriptSource,      // the src of a script that runs where it stands
     kLateScriptSource,  // the src of a classic script with defer or async: it runs later
     kFrameSource,       // the src of an iframe
+    kImportRule,        // the sheet of a CSS @import
 };
 
 struct FoundReference {
@@ -45,7 +46,9 @@ struct FoundReference {
     bool base;        // the href of a base element
     ElementRole role = ElementRole::kValue;
     // For a reference in a tag's attribute: the tag from its '<' to one past its '>', and the
-    // attribute from its name to one past its value (and closing quote); else -1.
+    // attribute from its name to one past its value (and closing quote); else -1. For an
+    // @import: the rule from its '@' to one past its ';' (or the end of the CSS), and its
+    // conditions (the media list, layer(), supports()) between the URL and the ';'.
     int32_t tagBegin = -1, tagEnd = -1;
     int32_t attributeBegin = -1, attributeEnd = -1;
 };

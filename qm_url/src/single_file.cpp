@@ -111,6 +111,30 @@ size_t EndTagOf(const std::string& text, size_t from, const char* name) {
     return text.size();
 }
 
+bool ContainsNoCase(const char* text, size_t length, const char* word) {
+    const size_t k = std::char_traits<char>::length(word);
+    for (size_t i = 0; i + k <= length; ++i)
+        if (EqualNoCase(text + i, word, k)) return true;
+    return false;
+}
+
+// Whether the conditions of an @import are a media list alone, which an @media block around
+// the sheet's text says as well.
+bool IsMediaList(const char* text, size_t length) {
+    return !ContainsNoCase(text, length, "layer") && !ContainsNoCase(text, length, "supports") &&
+           std::find(text, text + length, '{') == text + length;
+}
+
+// Whether a sheet's text may stand in the place of the @import that names it: one that must
+// come first in its sheet (@namespace), or is read in an encoding of its own, may not.
+bool MayStandInPlace(const std::string& sheet) {
+    if (sheet.compare(0, 3, "\xEF\xBB\xBF") == 0) return false;
+    if (StartsWithNoCase(sheet.data(), sheet.size(), "@charset") &&
+        !StartsWithNoCase(sheet.data(), sheet.size(), "@charset \"utf-8\";"))
+        return false;
+    return !ContainsNoCase(sheet.data(), sheet.size(), "@namespace");
+}
+
 class SingleFileWriter {
 public:
     SingleFileWriter(std::string saveFolder, FileOutput& file, const StopToken& stop)
@@ -140,6 +164,12 @@ private:
     bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
                       Output& out, int level);
     bool WriteScript(const Segments& item, Output& out);
+    bool LocalItem(const std::string& text, const FoundReference& r, const Segments& at,
+                   Segments* item, std::string* fragment);
+    bool ImportsAsText(const std::string& text, const std::vector<FoundReference>& references,
+                       const Segments& at, int level);
+    bool WriteImport(const std::string& text, const FoundReference& r, const Segments& at,
+                     TextKind kind, Output& out, size_t* copied, int level);
     bool Fail(const FetchResult& result) {
         if (failure_.ok()) failure_ = result;
         return false;
@@ -175,28 +205,96 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
         return Fail(FetchStatus::kStopped);
     const Segments folder(item.begin(), item.end() - 1);
     open_.push_back(item);
+    const bool importsAsText = ImportsAsText(text, references.list, folder, level);
+    if (!failure_.ok()) return false;
     size_t copied = 0;
     for (const FoundReference& r : references.list) {
         if (static_cast<size_t>(r.begin) < copied) continue;  // inside what was replaced
         if (stop_.requested()) return Fail(FetchStatus::kStopped);
-        if (!WriteReference(text, r, folder, out, &copied, level)) return false;
+        const bool ok = importsAsText && r.role == ElementRole::kImportRule
+                            ? WriteImport(text, r, folder, kind, out, &copied, level)
+                            : WriteReference(text, r, folder, out, &copied, level);
+        if (!ok) return false;
     }
     open_.pop_back();
     return out.Put(text.data() + copied, text.size() - copied);
+}
+
+// The saved file reference `r` of `text` names, read against the folder `at`; false for an
+// address or an item not saved.
+bool SingleFileWriter::LocalItem(const std::string& text, const FoundReference& r,
+                                 const Segments& at, Segments* item, std::string* fragment) {
+    char value[4 * URL_TEXT_SIZE];
+    const int32_t n =
+        DecodeValue(text.data() + r.begin, r.end - r.begin, r.context, value, sizeof value);
+    return n > 0 && LocalFile(std::string(value, static_cast<size_t>(n)), at, item, fragment) &&
+           platform::FileExists(PathOf(*item).c_str());
+}
+
+// Whether every @import of `text` (read against the folder `at`) can be written as the text of
+// its sheet in place: each names a saved sheet under a media list at most, and so, all the
+// way down, do the imports of those sheets. Then none is left to follow a rule, where it
+// would not count. A sheet cut from the chain is written as nothing.
+bool SingleFileWriter::ImportsAsText(const std::string& text,
+                                     const std::vector<FoundReference>& references,
+                                     const Segments& at, int level) {
+    for (const FoundReference& r : references) {
+        if (r.role != ElementRole::kImportRule) continue;
+        Segments item;
+        std::string fragment, sheet;
+        if ((r.context & kInAttribute) ||
+            !IsMediaList(text.data() + r.attributeBegin,
+                         static_cast<size_t>(r.attributeEnd - r.attributeBegin)) ||
+            !LocalItem(text, r, at, &item, &fragment))
+            return false;
+        if (CutAt(item, level + 1)) continue;
+        if (!Read(item, &sheet) || !MayStandInPlace(sheet)) return false;
+        References inner(stop_);
+        if (!ReadReferences(sheet.data(), static_cast<int32_t>(sheet.size()), TextKind::kStyleSheet,
+                            inner))
+            return Fail(FetchStatus::kStopped);
+        open_.push_back(item);
+        const bool asText =
+            ImportsAsText(sheet, inner.list, Segments(item.begin(), item.end() - 1), level + 1);
+        open_.pop_back();
+        if (!asText) return false;
+    }
+    return true;
+}
+
+// The @import `r` as the text of its sheet, inside an @media block for its media list.
+bool SingleFileWriter::WriteImport(const std::string& text, const FoundReference& r,
+                                   const Segments& at, TextKind kind, Output& out, size_t* copied,
+                                   int level) {
+    Segments item;
+    std::string fragment;
+    LocalItem(text, r, at, &item, &fragment);
+    if (!out.Put(text.data() + *copied, static_cast<size_t>(r.tagBegin) - *copied)) return false;
+    *copied = static_cast<size_t>(r.tagEnd);
+    if (CutAt(item, level + 1)) return true;
+    std::string media(text, static_cast<size_t>(r.attributeBegin),
+                      static_cast<size_t>(r.attributeEnd - r.attributeBegin));
+    const size_t first = media.find_first_not_of(" \t\r\n\f");
+    media = first == std::string::npos
+                ? ""
+                : media.substr(first, media.find_last_not_of(" \t\r\n\f") + 1 - first);
+    if (!media.empty() &&
+        (!out.Put("@media ") || !out.Put(media.data(), media.size()) || !out.Put("{")))
+        return false;
+    // In a page, the sheet's text stands in a style element.
+    RawTextOutput style(out, "style");
+    Output& sheet = kind == TextKind::kHtml ? static_cast<Output&>(style) : out;
+    if (!WriteText(item, TextKind::kStyleSheet, sheet, level + 1) || !style.Finish()) return false;
+    return media.empty() || out.Put("}");
 }
 
 bool SingleFileWriter::WriteReference(const std::string& text, const FoundReference& r,
                                       const Segments& at, Output& out, size_t* copied, int level) {
     if (r.base || r.kind == KIND_PAGE || r.kind == kAddressOnly || (r.context & kNamedInScript))
         return true;
-    char value[4 * URL_TEXT_SIZE];
-    const int32_t n = DecodeValue(text.data() + r.begin, r.end - r.begin, r.context, value,
-                                  sizeof value);
     Segments item;
     std::string fragment;
-    if (n <= 0 || !LocalFile(std::string(value, static_cast<size_t>(n)), at, &item, &fragment) ||
-        !platform::FileExists(PathOf(item).c_str()))
-        return true;  // an address, or nothing saved: as it stands
+    if (!LocalItem(text, r, at, &item, &fragment)) return true;  // an address, or nothing saved
     auto copyTo = [&](size_t to) {
         const bool ok = out.Put(text.data() + *copied, to - *copied);
         *copied = to;
@@ -249,6 +347,7 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
             return out.Put("\"");
         }
         case ElementRole::kValue:
+        case ElementRole::kImportRule:
         case ElementRole::kLateScriptSource: break;
     }
     if (!copyTo(static_cast<size_t>(r.begin))) return false;

@@ -138,13 +138,12 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         for (const std::string& bytes : DataOf(page, "image/png")) EXPECT_EQ(bytes, kPicture);
         EXPECT_EQ(DataOf(page, "image/png").size(), 4u);
         EXPECT_EQ(DataOf(page, "font/woff2"), std::vector<std::string>{kFont});
-        // The style sheet in a style element that keeps its media; the one it imports as a
-        // data: URL, whose import of the first is cut.
-        EXPECT_NE(page.find("<style rel=\"stylesheet\"  media=\"screen\">@import \"data:text/css;"),
+        // The style sheet in a style element that keeps its media, the one it imports as text
+        // in its place, whose import of the first is cut.
+        EXPECT_NE(page.find("<style rel=\"stylesheet\"  media=\"screen\">p{color:red} "
+                            "/* <\\/style> */\n@font-face{font-family:F;src:url(data:font/woff2;"),
                   std::string::npos);
-        EXPECT_EQ(DataOf(page, "text/css"),
-                  std::vector<std::string>{"@import url(data:text/css;base64,);p{color:red} "
-                                           "/* </style> */"});
+        EXPECT_EQ(DataOf(page, "text/css"), std::vector<std::string>{});
         EXPECT_EQ(page.find("rel=preload"), std::string::npos);
         // The script inline, its end tag kept from ending the element; the late one as a
         // data: URL, so that it still runs late.
@@ -253,6 +252,79 @@ TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
         EXPECT_EQ(base64.text, c.base64);
         EXPECT_EQ(script.text, c.script);
         EXPECT_EQ(attribute.text, c.attribute);
+    }
+}
+
+std::string CssData(const std::string& sheet) {
+    Collected coded;
+    qm::Base64Output base64(coded);
+    base64.Put(sheet.data(), sheet.size());
+    base64.Finish();
+    return "data:text/css;base64," + coded.text;
+}
+
+// An imported sheet is written as its text in the place of the @import where every import of
+// its sheet can be, all the way down; else each stays an @import of a data: URL.
+TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
+    const std::string ns = "@namespace svg url(http://www.w3.org/2000/svg);n{}";
+    struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // the page first
+        std::string written;
+    } cases[] = {
+        {"under a media list, with its own import and pictures read against its folder",
+         {{"index.html", "<style>@import url(\"c/a.css\") print;p{}</style>"},
+          {"c/a.css", "@import 'b/b.css';i{background:url(p.png)}"},
+          {"c/b/b.css", "b{background:url(../p.png)}</style>"},
+          {"c/p.png", "abc"}},
+         "<style>@media print{b{background:url(data:image/png;base64,YWJj)}<\\/style>"
+         "i{background:url(data:image/png;base64,YWJj)}}p{}</style>"},
+        {"a linked sheet's import under a media query",
+         {{"index.html", "<link rel=stylesheet href=a.css media=screen>"},
+          {"a.css", "@import 'b.css' screen and (min-width: 10em);a{}"},
+          {"b.css", "b{}"}},
+         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){b{}}a{}</style>"},
+        {"an import of itself, written as nothing",
+         {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';a{}"}},
+         "<style>a{}</style>"},
+        {"a layer",
+         {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
+          {"a.css", "a{}"},
+          {"b.css", "b{}"}},
+         "<style>@import '" + CssData("a{}") + "' layer(x);@import '" + CssData("b{}") +
+             "';</style>"},
+        {"a sheet not saved beside one saved",
+         {{"index.html", "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
+                         "</style>"},
+          {"a.css", "a{}"}},
+         "<style>@import '" + CssData("a{}") +
+             "';@import 'gone.css';@import 'http://h/x.css';</style>"},
+        {"a namespace further down",
+         {{"index.html", "<style>@import 'a.css';</style>"},
+          {"a.css", "@import 'n.css';a{}"},
+          {"n.css", ns}},
+         "<style>@import '" + CssData("@import '" + CssData(ns) + "';a{}") + "';</style>"},
+        {"an encoding of its own",
+         {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
+          {"a.css", "@charset \"iso-8859-1\";a{}"},
+          {"u.css", "@charset \"UTF-8\";u{}"}},
+         "<style>@import '" + CssData("@charset \"iso-8859-1\";a{}") + "';@import '" +
+             CssData("@charset \"UTF-8\";u{}") + "';</style>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder box("qm-single-file-import");
+        const fs::path folder = box.Root() / "saved";
+        for (const auto& [name, bytes] : c.files) {
+            fs::create_directories((folder / name).parent_path());
+            WriteFile(folder / name, bytes);
+        }
+        const fs::path file = box.Root() / "single.html";
+        ASSERT_EQ(qm_WriteSingleFile(folder.string().c_str(),
+                                     (folder / c.files[0].first).string().c_str(),
+                                     file.string().c_str(), 1 << 20),
+                  1);
+        EXPECT_EQ(ReadFile(file), c.written);
     }
 }
 

@@ -97,6 +97,35 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
     EXPECT_NE(Collect(list, TextKind::kScript).found.find("|2 31.gif"), std::string::npos);
 }
 
+// An @import is found with the rule around it and the conditions after its URL.
+TEST(ReadReferences, AnImportComesWithItsRule) {
+    struct Rules : ReferenceVisitor {
+        explicit Rules(const std::string& css) : css(css) {
+            ReadReferences(css.data(), static_cast<int32_t>(css.size()), TextKind::kStyleSheet,
+                           *this);
+        }
+        bool Found(const FoundReference& r) override {
+            if (r.role != ElementRole::kImportRule) return true;
+            found += "[" + css.substr(r.tagBegin, r.tagEnd - r.tagBegin) + "|" +
+                     css.substr(r.attributeBegin, r.attributeEnd - r.attributeBegin) + "]";
+            return true;
+        }
+        bool Continue() override { return true; }
+        const std::string css;
+        std::string found;
+    };
+    const std::pair<const char*, const char*> cases[] = {
+        {"@import \"a.css\";p{}", "[@import \"a.css\";|]"},
+        {"@import url( 'a.css' ) print, screen;@import url(b.css)", "[@import url( 'a.css' ) print, screen;| print, screen][@import url(b.css)|]"},
+        {"@import url(a.css) layer(x) supports(display: grid) screen;",
+         "[@import url(a.css) layer(x) supports(display: grid) screen;| layer(x) supports(display: grid) screen]"},
+        {"@import 'a.css' \"b;c\";", "[@import 'a.css' \"b;c\";| \"b;c\"]"},
+        {"@import 'a.css' x{p{}}", "[@import 'a.css' x| x]"},
+        {"@import '';@import url();@import x.css;@import 'open", ""},
+    };
+    for (const auto& [css, found] : cases) EXPECT_EQ(Rules(css).found, found) << css;
+}
+
 // Decoded, a value just fits its area, or is one byte too long for it.
 TEST(DecodeValue, FitsToTheLastByte) {
     char out[URL_TEXT_SIZE];
