@@ -230,6 +230,7 @@ private:
     int32_t ReadTag(int32_t from, Tag* tag) const;
     int32_t FindEndTag(int32_t from, const char* name) const;
     bool TagReferences(const Tag& tag);
+    bool StartTag(const Tag& tag);
     bool RefreshUrl(const Attribute& content);
     bool Srcset(const Attribute& a, PageKind kind);
     int32_t CssUrlValue(int32_t at, int32_t to, FoundReference* r) const;
@@ -246,10 +247,16 @@ private:
 };
 
 bool Reader::Html() {
+    const bool markup = v_.WantsMarkup();
     int32_t i = 0;
     while (i < n_) {
         if (!Poll(i)) return false;
+        const int32_t textBegin = i;
         i = After(i, '<');
+        const int32_t textEnd = i > textBegin && t_[i - 1] == '<' ? i - 1 : i;
+        if (markup && textEnd > textBegin &&
+            !v_.Markup(FoundMarkup{FoundMarkup::kText, textBegin, textEnd, "", 0, nullptr, 0}))
+            return false;
         if (i >= n_) break;
         char c = t_[i];
         if (c == '!') {
@@ -257,13 +264,21 @@ bool Reader::Html() {
         } else if (c == '?') {
             i = After(i, '>');
         } else if (c == '/') {
-            Tag ignored;
-            i = i + 1 < n_ && IsAlpha(t_[i + 1]) ? ReadTag(i + 1, &ignored) : After(i, '>');
+            if (i + 1 >= n_ || !IsAlpha(t_[i + 1])) {
+                i = After(i, '>');
+                continue;
+            }
+            Tag end;
+            i = ReadTag(i + 1, &end);
+            if (markup && i <= n_ &&
+                !v_.Markup(FoundMarkup{FoundMarkup::kEndTag, textEnd, i, end.name.text,
+                                       end.name.length, nullptr, 0}))
+                return false;
         } else if (IsAlpha(c)) {
             Tag tag;
             i = ReadTag(i, &tag);
             if (i > n_) break;  // the text ends inside the tag
-            if (!TagReferences(tag)) return false;
+            if (!TagReferences(tag) || (markup && !StartTag(tag))) return false;
             if (tag.name.Is("plaintext")) break;
             if (tag.name.length >= 32 || !(kRawTextLengths & (1u << tag.name.length))) continue;
             for (const RawTextElement& raw : kRawTextElements) {
@@ -276,6 +291,16 @@ bool Reader::Html() {
         }
     }
     return true;
+}
+
+bool Reader::StartTag(const Tag& tag) {
+    MarkupAttribute attributes[kMaxAttributes];
+    for (int k = 0; k < tag.count; ++k) {
+        const Attribute& a = tag.attributes[k];
+        attributes[k] = MarkupAttribute{a.name.text, a.name.length, a.begin, a.end, a.quote};
+    }
+    return v_.Markup(FoundMarkup{FoundMarkup::kStartTag, tag.begin, tag.end, tag.name.text,
+                                 tag.name.length, attributes, tag.count});
 }
 
 // After "<!--": the index after the comment's end, or the text's end.

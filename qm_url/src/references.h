@@ -53,9 +53,31 @@ struct FoundReference {
     int32_t attributeBegin = -1, attributeEnd = -1;
 };
 
+// The markup of a page around its references, for a visitor that writes the page anew.
+struct MarkupAttribute {
+    const char* name;  // lower case; empty when longer than any name we know
+    size_t nameLength;
+    int32_t begin, end;  // the value, without its quotes
+    uint8_t quote;       // kDoubleQuoted, kSingleQuoted or 0
+};
+struct FoundMarkup {
+    enum Kind : uint8_t { kStartTag, kEndTag, kText } kind;
+    int32_t begin, end;  // a tag from its '<' to one past its '>'; text between tags
+    const char* name;    // a tag's name, lower case; empty when longer than any name we know
+    size_t nameLength;
+    const MarkupAttribute* attributes;  // a start tag's
+    int attributeCount;
+};
+
 class ReferenceVisitor {
 public:
     virtual ~ReferenceVisitor() = default;
+    // Whether Markup is to be called: the tags of a page and the text between them that
+    // stands outside raw-text elements, in the order of the text, after the references of
+    // each tag.
+    virtual bool WantsMarkup() const { return false; }
+    // False ends the reading.
+    virtual bool Markup(const FoundMarkup&) { return true; }
     // A reference, in the order of the text. False ends the reading.
     virtual bool Found(const FoundReference& reference) = 0;
     // Asked at least every 64 KiB of text. False ends the reading.

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "qm_url.h"
 #include "references.h"
+#include "single_file_markup.h"
 #include "single_file_outputs.h"
 
 namespace qm {
@@ -86,13 +87,27 @@ bool LocalFile(const std::string& value, const Segments& textFolder, Segments* f
 }
 
 struct References : ReferenceVisitor {
-    explicit References(const StopToken& s) : stop(s) {}
+    // `edits`, when given, receives the markup of `text`.
+    References(const StopToken& s, const std::string& text, MarkupEdits* edits = nullptr)
+        : stop(s),
+          text(text),
+          edits(edits) {}
     bool Found(const FoundReference& r) override {
         list.push_back(r);
         return true;
     }
     bool Continue() override { return !stop.requested(); }
+    bool WantsMarkup() const override { return edits != nullptr; }
+    bool Markup(const FoundMarkup& markup) override {
+        edits->Add(text.data(), markup, list);
+        return true;
+    }
+    bool Read(TextKind kind) {
+        return ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, *this);
+    }
     const StopToken& stop;
+    const std::string& text;
+    MarkupEdits* edits;
     std::vector<FoundReference> list;
 };
 
@@ -151,6 +166,8 @@ public:
         return failure_;
     }
     void SetMostBytes(int64_t mostBytes) { mostBytes_ = mostBytes; }
+    // Whether the page is written without what its look can do without.
+    void SetCompactPage(bool compact) { compactPage_ = compact; }
 
 private:
     std::string PathOf(const Segments& item) const {
@@ -160,7 +177,9 @@ private:
     }
     bool Read(const Segments& item, std::string* text);
     bool WriteReference(const std::string& text, const FoundReference& r, const Segments& at,
-                        Output& out, size_t* copied, int level);
+                        Output& out, EditedCopy& copy, int level);
+    bool AddKept(const std::string& text, TextKind kind, const Segments& at, int level,
+                 KeptWhiteSpace* kept);
     bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
                       Output& out, int level);
     bool WriteScript(const Segments& item, Output& out);
@@ -169,7 +188,7 @@ private:
     bool ImportsAsText(const std::string& text, const std::vector<FoundReference>& references,
                        const Segments& at, int level);
     bool WriteImport(const std::string& text, const FoundReference& r, const Segments& at,
-                     TextKind kind, Output& out, size_t* copied, int level);
+                     TextKind kind, Output& out, EditedCopy& copy, int level);
     bool Fail(const FetchResult& result) {
         if (failure_.ok()) failure_ = result;
         return false;
@@ -184,6 +203,7 @@ private:
     FileOutput& file_;
     const StopToken& stop_;
     int64_t mostBytes_ = 0;
+    bool compactPage_ = false;
     std::vector<Segments> open_;  // the texts being written, outermost first
     FetchResult failure_;
 };
@@ -200,24 +220,52 @@ bool SingleFileWriter::Read(const Segments& item, std::string* text) {
 bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& out, int level) {
     std::string text;
     if (!Read(item, &text)) return false;
-    References references(stop_);
-    if (!ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, references))
-        return Fail(FetchStatus::kStopped);
     const Segments folder(item.begin(), item.end() - 1);
+    // A page written into the file (not one the reader may save under another name) is
+    // written without what its look can do without.
+    const bool compact = kind == TextKind::kHtml && (level > 0 || compactPage_);
+    KeptWhiteSpace kept;
+    if (compact && !AddKept(text, TextKind::kHtml, folder, level, &kept)) return false;
+    MarkupEdits edits(kept);
+    References references(stop_, text, compact ? &edits : nullptr);
+    if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     open_.push_back(item);
     const bool importsAsText = ImportsAsText(text, references.list, folder, level);
     if (!failure_.ok()) return false;
-    size_t copied = 0;
+    EditedCopy copy(text, std::move(edits.edits()));
     for (const FoundReference& r : references.list) {
-        if (static_cast<size_t>(r.begin) < copied) continue;  // inside what was replaced
+        if (static_cast<size_t>(r.begin) < copy.at()) continue;  // inside what was replaced
         if (stop_.requested()) return Fail(FetchStatus::kStopped);
         const bool ok = importsAsText && r.role == ElementRole::kImportRule
-                            ? WriteImport(text, r, folder, kind, out, &copied, level)
-                            : WriteReference(text, r, folder, out, &copied, level);
+                            ? WriteImport(text, r, folder, kind, out, copy, level)
+                            : WriteReference(text, r, folder, out, copy, level);
         if (!ok) return false;
     }
     open_.pop_back();
-    return out.Put(text.data() + copied, text.size() - copied);
+    return copy.To(text.size(), out);
+}
+
+// Adds to `kept` what the CSS of `text` keeps, and that of the saved sheets it names, all the
+// way down.
+bool SingleFileWriter::AddKept(const std::string& text, TextKind kind, const Segments& at,
+                               int level, KeptWhiteSpace* kept) {
+    kept->AddFromCss(text.data(), text.size());
+    References references(stop_, text);
+    if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
+    for (const FoundReference& r : references.list) {
+        Segments item;
+        std::string fragment, sheet;
+        if (r.kind != KIND_STYLE_SHEET || !LocalItem(text, r, at, &item, &fragment) ||
+            CutAt(item, level + 1))
+            continue;
+        if (!Read(item, &sheet)) return false;
+        open_.push_back(item);
+        const bool ok = AddKept(sheet, TextKind::kStyleSheet,
+                                Segments(item.begin(), item.end() - 1), level + 1, kept);
+        open_.pop_back();
+        if (!ok) return false;
+    }
+    return true;
 }
 
 // The saved file reference `r` of `text` names, read against the folder `at`; false for an
@@ -249,10 +297,8 @@ bool SingleFileWriter::ImportsAsText(const std::string& text,
             return false;
         if (CutAt(item, level + 1)) continue;
         if (!Read(item, &sheet) || !MayStandInPlace(sheet)) return false;
-        References inner(stop_);
-        if (!ReadReferences(sheet.data(), static_cast<int32_t>(sheet.size()), TextKind::kStyleSheet,
-                            inner))
-            return Fail(FetchStatus::kStopped);
+        References inner(stop_, sheet);
+        if (!inner.Read(TextKind::kStyleSheet)) return Fail(FetchStatus::kStopped);
         open_.push_back(item);
         const bool asText =
             ImportsAsText(sheet, inner.list, Segments(item.begin(), item.end() - 1), level + 1);
@@ -264,13 +310,13 @@ bool SingleFileWriter::ImportsAsText(const std::string& text,
 
 // The @import `r` as the text of its sheet, inside an @media block for its media list.
 bool SingleFileWriter::WriteImport(const std::string& text, const FoundReference& r,
-                                   const Segments& at, TextKind kind, Output& out, size_t* copied,
-                                   int level) {
+                                   const Segments& at, TextKind kind, Output& out,
+                                   EditedCopy& copy, int level) {
     Segments item;
     std::string fragment;
     LocalItem(text, r, at, &item, &fragment);
-    if (!out.Put(text.data() + *copied, static_cast<size_t>(r.tagBegin) - *copied)) return false;
-    *copied = static_cast<size_t>(r.tagEnd);
+    if (!copy.To(static_cast<size_t>(r.tagBegin), out)) return false;
+    copy.SkipTo(static_cast<size_t>(r.tagEnd));
     if (CutAt(item, level + 1)) return true;
     std::string media(text, static_cast<size_t>(r.attributeBegin),
                       static_cast<size_t>(r.attributeEnd - r.attributeBegin));
@@ -289,17 +335,13 @@ bool SingleFileWriter::WriteImport(const std::string& text, const FoundReference
 }
 
 bool SingleFileWriter::WriteReference(const std::string& text, const FoundReference& r,
-                                      const Segments& at, Output& out, size_t* copied, int level) {
-    if (r.base || r.kind == KIND_PAGE || r.kind == kAddressOnly || (r.context & kNamedInScript))
-        return true;
+                                      const Segments& at, Output& out, EditedCopy& copy,
+                                      int level) {
+    if (!IsWrittenAnew(r)) return true;
     Segments item;
     std::string fragment;
     if (!LocalItem(text, r, at, &item, &fragment)) return true;  // an address, or nothing saved
-    auto copyTo = [&](size_t to) {
-        const bool ok = out.Put(text.data() + *copied, to - *copied);
-        *copied = to;
-        return ok;
-    };
+    auto copyTo = [&](size_t to) { return copy.To(to, out); };
     const size_t tagBegin = static_cast<size_t>(r.tagBegin);
     const size_t tagEnd = static_cast<size_t>(r.tagEnd);
     const size_t attributeBegin = static_cast<size_t>(r.attributeBegin);
@@ -308,14 +350,14 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
         case ElementRole::kPreloadLink:
             // It would only fetch ahead what the page holds already.
             if (!copyTo(tagBegin)) return false;
-            *copied = tagEnd;
+            copy.SkipTo(tagEnd);
             return true;
         case ElementRole::kStyleSheetLink: {
             // "<link" becomes "<style", with the tag's other attributes (media, title, ...).
             if (!copyTo(tagBegin) || !out.Put("<style")) return false;
-            *copied = tagBegin + 5;
+            copy.SkipTo(tagBegin + 5);
             if (!copyTo(attributeBegin)) return false;
-            *copied = attributeEnd;
+            copy.SkipTo(attributeEnd);
             if (!copyTo(tagEnd)) return false;
             RawTextOutput sheet(out, "style");
             if (!CutAt(item, level + 1) &&
@@ -330,17 +372,17 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
             // such a script goes into the page as a data: URL instead.
             if (script.find("<!--") != std::string::npos) break;
             if (!copyTo(attributeBegin)) return false;
-            *copied = attributeEnd;
+            copy.SkipTo(attributeEnd);
             if (!copyTo(tagEnd)) return false;
             RawTextOutput inline_(out, "script");
             if (!inline_.Put(script.data(), script.size()) || !inline_.Finish()) return false;
             // What stood inside the element is not run beside a src.
-            *copied = EndTagOf(text, tagEnd, "script");
+            copy.SkipTo(EndTagOf(text, tagEnd, "script"));
             return true;
         }
         case ElementRole::kFrameSource: {
             if (!copyTo(attributeBegin) || !out.Put("srcdoc=\"")) return false;
-            *copied = attributeEnd;
+            copy.SkipTo(attributeEnd);
             AttributeOutput document(out);
             if (!CutAt(item, level + 1) && !WriteText(item, TextKind::kHtml, document, level + 1))
                 return false;
@@ -351,7 +393,7 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
         case ElementRole::kLateScriptSource: break;
     }
     if (!copyTo(static_cast<size_t>(r.begin))) return false;
-    *copied = static_cast<size_t>(r.end);
+    copy.SkipTo(static_cast<size_t>(r.end));
     return WriteDataUrl(item, r.kind, fragment, out, level);
 }
 
@@ -387,6 +429,12 @@ FetchResult WriteSingleFile(const char* saveFolder, const char* savedPage, const
     if (!file.opened()) return FetchStatus::kWriteFailed;
     SingleFileWriter writer(saveFolder, file, stop);
     writer.SetMostBytes(mostBytes);
+    // A file a browser reads as HTML; XHTML would need every quote.
+    const std::string name(filePath);
+    const size_t dot = name.rfind('.');
+    writer.SetCompactPage(dot != std::string::npos &&
+                          (IsWordNoCase(name.data() + dot, name.size() - dot, ".html") ||
+                           IsWordNoCase(name.data() + dot, name.size() - dot, ".htm")));
     if (!writer.WriteText(page, TextKind::kHtml, file, 0)) {
         FetchResult failure = writer.failure();
         return failure.ok() ? FetchResult(FetchStatus::kWriteFailed) : failure;

@@ -140,7 +140,7 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         EXPECT_EQ(DataOf(page, "font/woff2"), std::vector<std::string>{kFont});
         // The style sheet in a style element that keeps its media, the one it imports as text
         // in its place, whose import of the first is cut.
-        EXPECT_NE(page.find("<style rel=\"stylesheet\"  media=\"screen\">p{color:red} "
+        EXPECT_NE(page.find("<style rel=stylesheet  media=screen>p{color:red} "
                             "/* <\\/style> */\n@font-face{font-family:F;src:url(data:font/woff2;"),
                   std::string::npos);
         EXPECT_EQ(DataOf(page, "text/css"), std::vector<std::string>{});
@@ -255,6 +255,23 @@ TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
     }
 }
 
+// The single file of the page a save left in a folder of `files` (the page first).
+std::string WrittenFrom(const std::vector<std::pair<std::string, std::string>>& files,
+                        const std::string& name = "single.html") {
+    ScratchFolder box("qm-single-file-written");
+    const fs::path folder = box.Root() / "saved";
+    for (const auto& [path, bytes] : files) {
+        fs::create_directories((folder / path).parent_path());
+        WriteFile(folder / path, bytes);
+    }
+    const fs::path file = box.Root() / name;
+    const fs::path page = folder / files[0].first;
+    EXPECT_EQ(qm_WriteSingleFile(folder.string().c_str(), page.string().c_str(),
+                                 file.string().c_str(), 1 << 20),
+              1);
+    return ReadFile(file);
+}
+
 std::string CssData(const std::string& sheet) {
     Collected coded;
     qm::Base64Output base64(coded);
@@ -313,19 +330,56 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScratchFolder box("qm-single-file-import");
-        const fs::path folder = box.Root() / "saved";
-        for (const auto& [name, bytes] : c.files) {
-            fs::create_directories((folder / name).parent_path());
-            WriteFile(folder / name, bytes);
-        }
-        const fs::path file = box.Root() / "single.html";
-        ASSERT_EQ(qm_WriteSingleFile(folder.string().c_str(),
-                                     (folder / c.files[0].first).string().c_str(),
-                                     file.string().c_str(), 1 << 20),
-                  1);
-        EXPECT_EQ(ReadFile(file), c.written);
+        EXPECT_EQ(WrittenFrom(c.files), c.written);
     }
+}
+
+// Blanks between tags fold where the page's style folds them anyway, and quotes go where the
+// value reads the same without them.
+TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
+    struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::string written;
+    } cases[] = {
+        {"runs of blanks, one line break kept",
+         {{"index.html", "<ul>\n  <li>a   b</li>\n\n  <li>c\t</li> </ul>"}},
+         "<ul>\n<li>a b</li>\n<li>c\t</li> </ul>"},
+        {"preformatted and raw text as it stands, nested in itself too",
+         {{"index.html", "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
+                         "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"}},
+         "<pre>  a\n\n<pre> b </pre>  </pre> <textarea>  x  </textarea>"
+         "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"},
+        {"an element whose style attribute sets white-space, and what it holds",
+         {{"index.html", "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div>  d"}},
+         "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div> d"},
+        {"elements the page's CSS keeps by class or by name",
+         {{"index.html", "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
+                         "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
+         "<style>td > div.verse, code{white-space: pre}</style><div class=\"x verse\">  a  "
+         "</div><CODE>  b  </code><p> c </p>"},
+        {"a rule of an imported sheet whose selector names neither: nothing folds",
+         {{"index.html", "<link rel=stylesheet href=a.css><p>  a  </p>"},
+          {"a.css", "@import 'b.css';"},
+          {"b.css", "#x{white-space:pre-line}"}},
+         "<style rel=stylesheet >#x{white-space:pre-line}</style><p>  a  </p>"},
+        {"white-space that folds",
+         {{"index.html", "<style>p{white-space:nowrap}</style><p>  a  </p>"}},
+         "<style>p{white-space:nowrap}</style><p> a </p>"},
+        {"quotes",
+         {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
+                         "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
+          {"p.png", "abc"}},
+         "<a href=b.html title=\"two words\" class=c id=\"\" data-x=\"a=b\"><br clear=\"all\"/>"
+         "<img alt=\"x\"src=\"data:image/png;base64,YWJj\">"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WrittenFrom(c.files), c.written);
+    }
+    // A file read as XHTML keeps every quote and blank.
+    const std::string page = "<p class=\"a\">  b  </p>";
+    EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
 }
 
 }  // namespace

@@ -116,9 +116,11 @@ TEST(ReadReferences, AnImportComesWithItsRule) {
     };
     const std::pair<const char*, const char*> cases[] = {
         {"@import \"a.css\";p{}", "[@import \"a.css\";|]"},
-        {"@import url( 'a.css' ) print, screen;@import url(b.css)", "[@import url( 'a.css' ) print, screen;| print, screen][@import url(b.css)|]"},
+        {"@import url( 'a.css' ) print, screen;@import url(b.css)",
+         "[@import url( 'a.css' ) print, screen;| print, screen][@import url(b.css)|]"},
         {"@import url(a.css) layer(x) supports(display: grid) screen;",
-         "[@import url(a.css) layer(x) supports(display: grid) screen;| layer(x) supports(display: grid) screen]"},
+         "[@import url(a.css) layer(x) supports(display: grid) screen;"
+         "| layer(x) supports(display: grid) screen]"},
         {"@import 'a.css' \"b;c\";", "[@import 'a.css' \"b;c\";| \"b;c\"]"},
         {"@import 'a.css' x{p{}}", "[@import 'a.css' x| x]"},
         {"@import '';@import url();@import x.css;@import 'open", ""},

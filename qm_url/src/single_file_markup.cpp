@@ -1,0 +1,231 @@
+#include "single_file_markup.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ascii.h"
+
+namespace qm {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsNameChar(char c) {
+    return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+bool Is(const char* text, size_t length, const char* word) {
+    return IsWordNoCase(text, length, word);
+}
+
+// Values of white-space (and white-space-collapse) under which a run of blanks shows as one.
+bool FoldsBlanks(const char* value, size_t length) {
+    for (const char* word :
+         {"normal", "nowrap", "collapse", "initial", "inherit", "unset", "revert", "revert-layer"})
+        if (Is(value, length, word)) return true;
+    return false;
+}
+
+// The last compound of a selector (after its last combinator), without pseudo-classes,
+// pseudo-elements and attribute conditions.
+std::string Subject(const std::string& selector) {
+    size_t end = selector.size();
+    while (end > 0 && IsSpace(selector[end - 1])) --end;
+    size_t begin = end;
+    int depth = 0;
+    while (begin > 0) {
+        const char c = selector[begin - 1];
+        if (c == ')') ++depth;
+        if (c == '(') --depth;
+        if (depth == 0 && (IsSpace(c) || c == '>' || c == '+' || c == '~')) break;
+        --begin;
+    }
+    std::string subject = selector.substr(begin, end - begin);
+    const size_t cut = subject.find_first_of(":[");
+    return cut == std::string::npos ? subject : subject.substr(0, cut);
+}
+
+void AddSelector(const std::string& selector, KeptWhiteSpace* kept) {
+    const std::string subject = Subject(selector);
+    const size_t dot = subject.find('.');
+    if (dot != std::string::npos) {
+        size_t end = dot + 1;
+        while (end < subject.size() && IsNameChar(subject[end])) ++end;
+        if (end > dot + 1) {
+            kept->classes.insert(subject.substr(dot + 1, end - dot - 1));
+            return;
+        }
+    }
+    size_t end = 0;
+    while (end < subject.size() && IsNameChar(subject[end])) ++end;
+    if (end == 0) {
+        kept->everything = true;
+        return;
+    }
+    std::string name = subject.substr(0, end);
+    for (char& c : name) c = Lower(c);
+    kept->names.insert(name);
+}
+
+constexpr const char* kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
+                                         "hr",    "img",    "input", "link", "meta",
+                                         "param", "source", "track", "wbr",  "keygen"};
+
+}  // namespace
+
+void KeptWhiteSpace::AddFromCss(const char* css, size_t length) {
+    static const char kProperty[] = "white-space";
+    const size_t k = sizeof kProperty - 1;
+    for (size_t at = 0; at + k <= length; ++at) {
+        if (!EqualNoCase(css + at, kProperty, k)) continue;
+        size_t i = at + k;
+        while (i < length && IsNameChar(css[i])) ++i;
+        while (i < length && IsSpace(css[i])) ++i;
+        if (i >= length || css[i] != ':') continue;
+        ++i;
+        while (i < length && IsSpace(css[i])) ++i;
+        size_t value = i;
+        while (i < length && IsNameChar(css[i])) ++i;
+        if (FoldsBlanks(css + value, i - value)) continue;
+        // The rule's block and, before it, its selectors.
+        size_t open = at;
+        while (open > 0 && !std::strchr("{}<>", css[open - 1])) --open;
+        if (open == 0 || css[open - 1] != '{') continue;  // no rule: a style attribute
+        size_t from = open - 1;
+        while (from > 0 && !std::strchr("{};<", css[from - 1])) --from;
+        const std::string selectors(css + from, open - 1 - from);
+        size_t start = 0;
+        for (size_t comma = 0; comma <= selectors.size(); ++comma) {
+            if (comma < selectors.size() && selectors[comma] != ',') continue;
+            AddSelector(selectors.substr(start, comma - start), this);
+            start = comma + 1;
+        }
+    }
+}
+
+void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
+                      const std::vector<FoundReference>& found) {
+    const std::string name(markup.name, markup.nameLength);
+    switch (markup.kind) {
+        case FoundMarkup::kText:
+            if (keeping_.empty() && !kept_.everything)
+                edits_.push_back(MarkupEdit{markup.begin, markup.end, true});
+            return;
+        case FoundMarkup::kEndTag:
+            if (!keeping_.empty() && name == keeping_ && --depth_ == 0) keeping_.clear();
+            return;
+        case FoundMarkup::kStartTag:
+            Unquote(text, markup, found);
+            if (!keeping_.empty()) {
+                if (name == keeping_) ++depth_;
+                return;
+            }
+            for (const char* v : kVoidElements)
+                if (name == v) return;
+            if (Keeps(text, markup)) {
+                // A name too long to know is never seen to end: kept to the end of the page.
+                keeping_ = name.empty() ? std::string(1, '\0') : name;
+                depth_ = 1;
+            }
+            return;
+    }
+}
+
+bool MarkupEdits::Keeps(const char* text, const FoundMarkup& tag) const {
+    const std::string name(tag.name, tag.nameLength);
+    for (const char* kept : {"pre", "textarea", "listing", "xmp", "plaintext"})
+        if (name == kept) return true;
+    if (kept_.names.count(name)) return true;
+    // A name too long to know may be one the CSS keeps.
+    if (name.empty())
+        return std::any_of(kept_.names.begin(), kept_.names.end(),
+                           [](const std::string& n) { return n.size() >= 16; });
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        const char* value = text + a.begin;
+        const size_t length = static_cast<size_t>(a.end - a.begin);
+        if (Is(a.name, a.nameLength, "xml:space")) return true;
+        if (Is(a.name, a.nameLength, "style")) {
+            for (size_t j = 0; j + 11 <= length; ++j)
+                if (EqualNoCase(value + j, "white-space", 11)) return true;
+        }
+        if (Is(a.name, a.nameLength, "class")) {
+            for (size_t j = 0; j < length;) {
+                while (j < length && IsSpace(value[j])) ++j;
+                const size_t start = j;
+                while (j < length && !IsSpace(value[j])) ++j;
+                if (j > start && kept_.classes.count(std::string(value + start, j - start)))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The attribute values of a start tag that read the same unquoted: not empty, without blanks
+// or the characters that end or trouble an unquoted value, followed by a blank or the '>',
+// and holding no reference written anew.
+void MarkupEdits::Unquote(const char* text, const FoundMarkup& tag,
+                          const std::vector<FoundReference>& found) {
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        if (a.quote == 0 || a.end <= a.begin) continue;
+        const char after = text[a.end + 1];
+        if (!IsSpace(after) && after != '>') continue;
+        bool plain = true;
+        for (int32_t j = a.begin; j < a.end && plain; ++j)
+            plain = !IsSpace(text[j]) && !std::strchr("\"'=<>`", text[j]);
+        for (auto r = found.rbegin(); plain && r != found.rend() && r->begin >= tag.begin; ++r)
+            plain = !(r->begin >= a.begin && r->begin <= a.end && IsWrittenAnew(*r));
+        if (plain) edits_.push_back(MarkupEdit{a.begin - 1, a.end + 1, false});
+    }
+}
+
+bool EditedCopy::To(size_t to, Output& out) {
+    while (at_ < to) {
+        while (next_ < edits_.size() && static_cast<size_t>(edits_[next_].end) <= at_) ++next_;
+        if (next_ == edits_.size() || static_cast<size_t>(edits_[next_].begin) >= to) break;
+        const MarkupEdit& e = edits_[next_];
+        const size_t begin = static_cast<size_t>(e.begin), end = static_cast<size_t>(e.end);
+        if (begin > at_) {
+            if (!out.Put(text_.data() + at_, begin - at_)) return false;
+            at_ = begin;
+        }
+        if (e.fold) {
+            const size_t stop = std::min(end, to);
+            if (!Fold(at_, stop, out)) return false;
+            at_ = stop;
+        } else if (begin == at_ && end <= to) {
+            if (!out.Put(text_.data() + begin + 1, end - begin - 2)) return false;
+            at_ = end;
+        } else {
+            ++next_;  // a value cut by the copy: as it stands
+        }
+    }
+    if (to <= at_) return true;
+    const bool ok = out.Put(text_.data() + at_, to - at_);
+    at_ = to;
+    return ok;
+}
+
+// Writes each run of blanks of [from, to) as one: a line break where the run holds one.
+bool EditedCopy::Fold(size_t from, size_t to, Output& out) {
+    size_t done = from;
+    for (size_t i = from; i < to;) {
+        if (!IsSpace(text_[i])) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        bool line = false;
+        for (; end < to && IsSpace(text_[end]); ++end)
+            line |= text_[end] == '\n' || text_[end] == '\r';
+        if (end - i > 1) {
+            if (!out.Put(text_.data() + done, i - done) || !out.Put(line ? "\n" : " ", 1))
+                return false;
+            done = end;
+        }
+        i = end;
+    }
+    return out.Put(text_.data() + done, to - done);
+}
+
+}  // namespace qm

@@ -1,0 +1,81 @@
+// What a page written into a single file can do without, its look unchanged: runs of white
+// space between tags where the page's style makes them one blank, and the quotes around
+// attribute values that read the same without them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "references.h"
+#include "single_file_outputs.h"
+
+namespace qm {
+
+// Whether the single file writes reference `r` anew (an item inside the page) rather than as
+// it stands (a link, an address, a name in a script).
+inline bool IsWrittenAnew(const FoundReference& r) {
+    return !r.base && r.kind != KIND_PAGE && r.kind != kAddressOnly &&
+           !(r.context & kNamedInScript);
+}
+
+// The elements whose white space a page's CSS keeps (white-space: pre and its like): by the
+// class or the element name of the last part of the rule's selectors; every element when a
+// selector names neither.
+struct KeptWhiteSpace {
+    // Adds what the rules of `css` keep; text around them (a page's markup) is passed over.
+    void AddFromCss(const char* css, size_t length);
+    std::set<std::string> names, classes;
+    bool everything = false;
+};
+
+// A change to the text of a page: a run of text whose blanks are folded, or an attribute
+// value from its opening to its closing quote, written without them.
+struct MarkupEdit {
+    int32_t begin, end;
+    bool fold;
+};
+
+// Finds the edits of a page from its markup, read in the order of the text.
+class MarkupEdits {
+public:
+    explicit MarkupEdits(const KeptWhiteSpace& kept) : kept_(kept) {}
+    // A tag or text; `found` holds the references read so far.
+    void Add(const char* text, const FoundMarkup& markup, const std::vector<FoundReference>& found);
+    std::vector<MarkupEdit>& edits() { return edits_; }
+
+private:
+    bool Keeps(const char* text, const FoundMarkup& tag) const;
+    void Unquote(const char* text, const FoundMarkup& tag,
+                 const std::vector<FoundReference>& found);
+
+    const KeptWhiteSpace& kept_;
+    std::vector<MarkupEdit> edits_;
+    std::string keeping_;  // the element whose white space is kept, while it lasts
+    int depth_ = 0;        // elements of its name open inside it, itself included
+};
+
+// Copies a text to an output piece by piece, with its edits made on the way.
+class EditedCopy {
+public:
+    EditedCopy(const std::string& text, std::vector<MarkupEdit> edits)
+        : text_(text),
+          edits_(std::move(edits)) {}
+    // Copies the text from where the copy stands up to `to`.
+    bool To(size_t to, Output& out);
+    // Passes over the text up to `to`, as written in another form.
+    void SkipTo(size_t to) { at_ = to; }
+    size_t at() const { return at_; }
+
+private:
+    bool Fold(size_t from, size_t to, Output& out);
+
+    const std::string& text_;
+    std::vector<MarkupEdit> edits_;
+    size_t next_ = 0;  // the first edit not yet passed
+    size_t at_ = 0;
+};
+
+}  // namespace qm
