@@ -1,5 +1,6 @@
 #include "references.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -189,7 +190,8 @@ public:
     Reader(const char* text, int32_t length, ReferenceVisitor& visitor)
         : t_(text),
           n_(length),
-          v_(visitor) {}
+          v_(visitor),
+          markup_(visitor.WantsMarkup()) {}
 
     bool Html();
     bool Css(int32_t from, int32_t to, uint8_t context);
@@ -231,6 +233,9 @@ private:
     int32_t FindEndTag(int32_t from, const char* name) const;
     bool TagReferences(const Tag& tag);
     bool StartTag(const Tag& tag);
+    bool Mark(FoundMarkup::Kind kind, int32_t begin, int32_t end) {
+        return v_.Markup(FoundMarkup{kind, begin, end, "", 0, nullptr, 0});
+    }
     bool RefreshUrl(const Attribute& content);
     bool Srcset(const Attribute& a, PageKind kind);
     int32_t CssUrlValue(int32_t at, int32_t to, FoundReference* r) const;
@@ -243,11 +248,12 @@ private:
     const char* t_;
     int32_t n_;
     ReferenceVisitor& v_;
+    bool markup_;
     int32_t nextPoll_ = 0;
 };
 
 bool Reader::Html() {
-    const bool markup = v_.WantsMarkup();
+    const bool markup = markup_;
     int32_t i = 0;
     while (i < n_) {
         if (!Poll(i)) return false;
@@ -255,7 +261,7 @@ bool Reader::Html() {
         i = After(i, '<');
         const int32_t textEnd = i > textBegin && t_[i - 1] == '<' ? i - 1 : i;
         if (markup && textEnd > textBegin &&
-            !v_.Markup(FoundMarkup{FoundMarkup::kText, textBegin, textEnd, "", 0, nullptr, 0}))
+            !Mark(FoundMarkup::kText, textBegin, textEnd))
             return false;
         if (i >= n_) break;
         char c = t_[i];
@@ -644,31 +650,45 @@ int32_t Reader::Import(int32_t at, int32_t to, uint8_t context, bool* ok) {
 }
 
 bool Reader::Css(int32_t from, int32_t to, uint8_t context) {
+    // For a visitor of the markup: the runs between comments, strings, escapes and URLs, and
+    // the comments. A style attribute's CSS is its value.
+    const bool markup = markup_ && !(context & kInAttribute);
+    int32_t run = from;
+    auto endRun = [&](int32_t at) {
+        const bool ok = !markup || at <= run || Mark(FoundMarkup::kCss, run, at);
+        run = at;
+        return ok;
+    };
     for (int32_t i = from; i < to;) {
         if (!Poll(i)) return false;
         char c = t_[i];
         if (c == '/' && i + 1 < to && t_[i + 1] == '*') {
             int32_t j = i + 2;
             while (j + 1 < to && !(t_[j] == '*' && t_[j + 1] == '/')) ++j;
-            i = j + 2;
+            if (!endRun(i) || (markup && j + 1 < to && !Mark(FoundMarkup::kCssComment, i, j + 2)))
+                return false;
+            i = run = j + 2;
         } else if (c == '"' || c == '\'') {
-            i = CssStringEnd(i + 1, to, c) + 1;
+            if (!endRun(i)) return false;
+            i = run = CssStringEnd(i + 1, to, c) + 1;
         } else if (c == '\\') {
+            if (!endRun(i)) return false;
+            run = EscapeEnd(i, to);
             i += 2;
         } else if (c == '@' && MatchesNoCase(i, to, "@import")) {
-            bool ok = true;
-            i = Import(i, to, context, &ok);
+            bool ok = endRun(i);
+            if (ok) i = run = Import(i, to, context, &ok);
             if (!ok) return false;
         } else if ((c == 'u' || c == 'U') && (i == from || !IsIdentChar(t_[i - 1])) &&
                    MatchesNoCase(i, to, "url(")) {
-            bool ok;
-            i = CssUrl(i, to, context, &ok);
+            bool ok = endRun(i);
+            if (ok) i = run = CssUrl(i, to, context, &ok);
             if (!ok) return false;
         } else {
             ++i;
         }
     }
-    return true;
+    return endRun(std::max(run, to));
 }
 
 // Appends the character `code` as UTF-8.

@@ -61,8 +61,10 @@ struct MarkupAttribute {
     uint8_t quote;       // kDoubleQuoted, kSingleQuoted or 0
 };
 struct FoundMarkup {
-    enum Kind : uint8_t { kStartTag, kEndTag, kText } kind;
-    int32_t begin, end;  // a tag from its '<' to one past its '>'; text between tags
+    // Tags, and text between them; CSS (of a style sheet or a style element) between its
+    // comments, strings, escapes and URLs, and its comments.
+    enum Kind : uint8_t { kStartTag, kEndTag, kText, kCss, kCssComment } kind;
+    int32_t begin, end;  // a tag from its '<' to one past its '>'; else the text
     const char* name;    // a tag's name, lower case; empty when longer than any name we know
     size_t nameLength;
     const MarkupAttribute* attributes;  // a start tag's
@@ -73,8 +75,8 @@ class ReferenceVisitor {
 public:
     virtual ~ReferenceVisitor() = default;
     // Whether Markup is to be called: the tags of a page and the text between them that
-    // stands outside raw-text elements, in the order of the text, after the references of
-    // each tag.
+    // stands outside raw-text elements, and the runs and comments of CSS outside attributes,
+    // in the order of the text, after the references of each tag.
     virtual bool WantsMarkup() const { return false; }
     // False ends the reading.
     virtual bool Markup(const FoundMarkup&) { return true; }

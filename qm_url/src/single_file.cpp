@@ -223,9 +223,12 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     const Segments folder(item.begin(), item.end() - 1);
     // A page written into the file (not one the reader may save under another name) is
     // written without what its look can do without.
-    const bool compact = kind == TextKind::kHtml && (level > 0 || compactPage_);
+    const bool compact =
+        kind == TextKind::kStyleSheet || (kind == TextKind::kHtml && (level > 0 || compactPage_));
     KeptWhiteSpace kept;
-    if (compact && !AddKept(text, TextKind::kHtml, folder, level, &kept)) return false;
+    if (compact && kind == TextKind::kHtml &&
+        !AddKept(text, TextKind::kHtml, folder, level, &kept))
+        return false;
     MarkupEdits edits(kept);
     References references(stop_, text, compact ? &edits : nullptr);
     if (!references.Read(kind)) return Fail(FetchStatus::kStopped);

@@ -107,8 +107,12 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
     switch (markup.kind) {
         case FoundMarkup::kText:
             if (keeping_.empty() && !kept_.everything)
-                edits_.push_back(MarkupEdit{markup.begin, markup.end, true});
+                edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFold});
             return;
+        case FoundMarkup::kCss:
+            edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
+            return;
+        case FoundMarkup::kCssComment: DropComment(text, markup); return;
         case FoundMarkup::kEndTag:
             if (!keeping_.empty() && name == keeping_ && --depth_ == 0) keeping_.clear();
             return;
@@ -175,8 +179,19 @@ void MarkupEdits::Unquote(const char* text, const FoundMarkup& tag,
             plain = !IsSpace(text[j]) && !std::strchr("\"'=<>`", text[j]);
         for (auto r = found.rbegin(); plain && r != found.rend() && r->begin >= tag.begin; ++r)
             plain = !(r->begin >= a.begin && r->begin <= a.end && IsWrittenAnew(*r));
-        if (plain) edits_.push_back(MarkupEdit{a.begin - 1, a.end + 1, false});
+        if (plain) edits_.push_back(MarkupEdit{a.begin - 1, a.end + 1, MarkupEdit::kUnquote});
     }
+}
+
+// A comment goes where a blank or punctuation beside it keeps apart what stands around it.
+void MarkupEdits::DropComment(const char* text, const FoundMarkup& comment) {
+    const bool before = !edits_.empty() && edits_.back().end == comment.begin &&
+                        edits_.back().kind == MarkupEdit::kFoldCss;
+    const char previous = comment.begin > 0 ? text[comment.begin - 1] : ' ';
+    const char next = text[comment.end];  // the text's end reads as '\0'
+    if ((before && (IsSpace(previous) || std::strchr("{};,>(", previous))) || IsSpace(next) ||
+        (next != '\0' && std::strchr("{};,)", next)))
+        edits_.push_back(MarkupEdit{comment.begin, comment.end, MarkupEdit::kDrop});
 }
 
 bool EditedCopy::To(size_t to, Output& out) {
@@ -189,15 +204,18 @@ bool EditedCopy::To(size_t to, Output& out) {
             if (!out.Put(text_.data() + at_, begin - at_)) return false;
             at_ = begin;
         }
-        if (e.fold) {
+        const bool whole = begin == at_ && end <= to;
+        if (e.kind == MarkupEdit::kFold || e.kind == MarkupEdit::kFoldCss) {
             const size_t stop = std::min(end, to);
-            if (!Fold(at_, stop, out)) return false;
+            if (!Fold(at_, stop, e.kind == MarkupEdit::kFoldCss, out)) return false;
             at_ = stop;
-        } else if (begin == at_ && end <= to) {
+        } else if (whole && e.kind == MarkupEdit::kUnquote) {
             if (!out.Put(text_.data() + begin + 1, end - begin - 2)) return false;
             at_ = end;
+        } else if (whole) {
+            at_ = end;  // a comment dropped
         } else {
-            ++next_;  // a value cut by the copy: as it stands
+            ++next_;  // cut by the copy: as it stands
         }
     }
     if (to <= at_) return true;
@@ -206,8 +224,9 @@ bool EditedCopy::To(size_t to, Output& out) {
     return ok;
 }
 
-// Writes each run of blanks of [from, to) as one: a line break where the run holds one.
-bool EditedCopy::Fold(size_t from, size_t to, Output& out) {
+// Writes each run of blanks of [from, to) as one: a line break where the run holds one. In
+// CSS, a run beside punctuation that ends what comes before or after it goes.
+bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
     size_t done = from;
     for (size_t i = from; i < to;) {
         if (!IsSpace(text_[i])) {
@@ -218,8 +237,11 @@ bool EditedCopy::Fold(size_t from, size_t to, Output& out) {
         bool line = false;
         for (; end < to && IsSpace(text_[end]); ++end)
             line |= text_[end] == '\n' || text_[end] == '\r';
-        if (end - i > 1) {
-            if (!out.Put(text_.data() + done, i - done) || !out.Put(line ? "\n" : " ", 1))
+        const bool drop = css && ((i > from && std::strchr("{};,", text_[i - 1])) ||
+                                  (end < to && std::strchr("{};,", text_[end])));
+        if (drop || end - i > 1) {
+            if (!out.Put(text_.data() + done, i - done) ||
+                (!drop && !out.Put(line ? "\n" : " ", 1)))
                 return false;
             done = end;
         }

@@ -31,14 +31,16 @@ struct KeptWhiteSpace {
     bool everything = false;
 };
 
-// A change to the text of a page: a run of text whose blanks are folded, or an attribute
-// value from its opening to its closing quote, written without them.
+// A change to the text of a page or style sheet: a run of text whose blanks are folded, a run
+// of CSS whose blanks are folded and those beside its punctuation dropped, an attribute value
+// from its opening to its closing quote written without them, or a CSS comment dropped.
 struct MarkupEdit {
+    enum Kind : uint8_t { kFold, kFoldCss, kUnquote, kDrop };
     int32_t begin, end;
-    bool fold;
+    Kind kind;
 };
 
-// Finds the edits of a page from its markup, read in the order of the text.
+// Finds the edits of a page or style sheet from its markup, read in the order of the text.
 class MarkupEdits {
 public:
     explicit MarkupEdits(const KeptWhiteSpace& kept) : kept_(kept) {}
@@ -50,6 +52,7 @@ private:
     bool Keeps(const char* text, const FoundMarkup& tag) const;
     void Unquote(const char* text, const FoundMarkup& tag,
                  const std::vector<FoundReference>& found);
+    void DropComment(const char* text, const FoundMarkup& comment);
 
     const KeptWhiteSpace& kept_;
     std::vector<MarkupEdit> edits_;
@@ -70,7 +73,7 @@ public:
     size_t at() const { return at_; }
 
 private:
-    bool Fold(size_t from, size_t to, Output& out);
+    bool Fold(size_t from, size_t to, bool css, Output& out);
 
     const std::string& text_;
     std::vector<MarkupEdit> edits_;

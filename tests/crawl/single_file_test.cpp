@@ -139,9 +139,9 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         EXPECT_EQ(DataOf(page, "image/png").size(), 4u);
         EXPECT_EQ(DataOf(page, "font/woff2"), std::vector<std::string>{kFont});
         // The style sheet in a style element that keeps its media, the one it imports as text
-        // in its place, whose import of the first is cut.
-        EXPECT_NE(page.find("<style rel=stylesheet  media=screen>p{color:red} "
-                            "/* <\\/style> */\n@font-face{font-family:F;src:url(data:font/woff2;"),
+        // in its place, whose import of the first is cut and whose comment is dropped.
+        EXPECT_NE(page.find("<style rel=stylesheet  media=screen>p{color:red}\n"
+                            "@font-face{font-family:F;src:url(data:font/woff2;"),
                   std::string::npos);
         EXPECT_EQ(DataOf(page, "text/css"), std::vector<std::string>{});
         EXPECT_EQ(page.find("rel=preload"), std::string::npos);
@@ -349,14 +349,14 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          {{"index.html", "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
                          "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"}},
          "<pre>  a\n\n<pre> b </pre>  </pre> <textarea>  x  </textarea>"
-         "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"},
+         "<script>  var a;  </script><style> p{}</style><xmp>  </xmp>"},
         {"an element whose style attribute sets white-space, and what it holds",
          {{"index.html", "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div>  d"}},
          "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div> d"},
         {"elements the page's CSS keeps by class or by name",
          {{"index.html", "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
                          "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
-         "<style>td > div.verse, code{white-space: pre}</style><div class=\"x verse\">  a  "
+         "<style>td > div.verse,code{white-space: pre}</style><div class=\"x verse\">  a  "
          "</div><CODE>  b  </code><p> c </p>"},
         {"a rule of an imported sheet whose selector names neither: nothing folds",
          {{"index.html", "<link rel=stylesheet href=a.css><p>  a  </p>"},
@@ -366,6 +366,11 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
         {"white-space that folds",
          {{"index.html", "<style>p{white-space:nowrap}</style><p>  a  </p>"}},
          "<style>p{white-space:nowrap}</style><p> a </p>"},
+        {"CSS: blanks folded and dropped beside punctuation, comments that part nothing dropped",
+         {{"index.html", "<link rel=stylesheet href=a.css>"},
+          {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
+                    "a /* x */{}"}},
+         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"},
         {"quotes",
          {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
                          "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
