@@ -87,19 +87,22 @@ bool LocalFile(const std::string& value, const Segments& textFolder, Segments* f
 }
 
 struct References : ReferenceVisitor {
-    // `edits`, when given, receives the markup of `text`.
-    References(const StopToken& s, const std::string& text, MarkupEdits* edits = nullptr)
+    // `edits` and `facts`, when given, receive the markup of `text`.
+    References(const StopToken& s, const std::string& text, MarkupEdits* edits = nullptr,
+               PageFacts* facts = nullptr)
         : stop(s),
           text(text),
-          edits(edits) {}
+          edits(edits),
+          facts(facts) {}
     bool Found(const FoundReference& r) override {
         list.push_back(r);
         return true;
     }
     bool Continue() override { return !stop.requested(); }
-    bool WantsMarkup() const override { return edits != nullptr; }
+    bool WantsMarkup() const override { return edits != nullptr || facts != nullptr; }
     bool Markup(const FoundMarkup& markup) override {
-        edits->Add(text.data(), markup, list);
+        if (edits) edits->Add(text.data(), markup, list);
+        if (facts) facts->Add(text.data(), markup);
         return true;
     }
     bool Read(TextKind kind) {
@@ -108,6 +111,7 @@ struct References : ReferenceVisitor {
     const StopToken& stop;
     const std::string& text;
     MarkupEdits* edits;
+    PageFacts* facts;
     std::vector<FoundReference> list;
 };
 
@@ -178,8 +182,8 @@ private:
     bool Read(const Segments& item, std::string* text);
     bool WriteReference(const std::string& text, const FoundReference& r, const Segments& at,
                         Output& out, EditedCopy& copy, int level);
-    bool AddKept(const std::string& text, TextKind kind, const Segments& at, int level,
-                 KeptWhiteSpace* kept);
+    bool Learn(const std::string& text, TextKind kind, const Segments& at, int level,
+               PageFacts* facts);
     bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
                       Output& out, int level);
     bool WriteScript(const Segments& item, Output& out);
@@ -204,6 +208,7 @@ private:
     const StopToken& stop_;
     int64_t mostBytes_ = 0;
     bool compactPage_ = false;
+    const PageFacts* facts_ = nullptr;  // those of the page being written, when known
     std::vector<Segments> open_;  // the texts being written, outermost first
     FetchResult failure_;
 };
@@ -225,11 +230,14 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     // written without what its look can do without.
     const bool compact =
         kind == TextKind::kStyleSheet || (kind == TextKind::kHtml && (level > 0 || compactPage_));
-    KeptWhiteSpace kept;
-    if (compact && kind == TextKind::kHtml &&
-        !AddKept(text, TextKind::kHtml, folder, level, &kept))
-        return false;
-    MarkupEdits edits(kept);
+    // The CSS written inside a page is read against that page's facts.
+    PageFacts facts;
+    const PageFacts* outer = facts_;
+    if (compact && kind == TextKind::kHtml) {
+        if (!Learn(text, TextKind::kHtml, folder, level, &facts)) return false;
+        facts_ = &facts;
+    }
+    MarkupEdits edits(facts.kept);
     References references(stop_, text, compact ? &edits : nullptr);
     if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     open_.push_back(item);
@@ -245,15 +253,16 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
         if (!ok) return false;
     }
     open_.pop_back();
+    facts_ = outer;
     return copy.To(text.size(), out);
 }
 
-// Adds to `kept` what the CSS of `text` keeps, and that of the saved sheets it names, all the
-// way down.
-bool SingleFileWriter::AddKept(const std::string& text, TextKind kind, const Segments& at,
-                               int level, KeptWhiteSpace* kept) {
-    kept->AddFromCss(text.data(), text.size());
-    References references(stop_, text);
+// Adds to `facts` what the markup of page `text` says, and what its CSS keeps, and that of
+// the saved sheets it names, all the way down.
+bool SingleFileWriter::Learn(const std::string& text, TextKind kind, const Segments& at,
+                             int level, PageFacts* facts) {
+    facts->kept.AddFromCss(text.data(), text.size());
+    References references(stop_, text, nullptr, kind == TextKind::kHtml ? facts : nullptr);
     if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     for (const FoundReference& r : references.list) {
         Segments item;
@@ -263,8 +272,8 @@ bool SingleFileWriter::AddKept(const std::string& text, TextKind kind, const Seg
             continue;
         if (!Read(item, &sheet)) return false;
         open_.push_back(item);
-        const bool ok = AddKept(sheet, TextKind::kStyleSheet,
-                                Segments(item.begin(), item.end() - 1), level + 1, kept);
+        const bool ok = Learn(sheet, TextKind::kStyleSheet, Segments(item.begin(), item.end() - 1),
+                              level + 1, facts);
         open_.pop_back();
         if (!ok) return false;
     }
@@ -397,6 +406,10 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
     }
     if (!copyTo(static_cast<size_t>(r.begin))) return false;
     copy.SkipTo(static_cast<size_t>(r.end));
+    // What a rule that matches nothing names is never shown nor fetched.
+    if ((r.context & kInCss) && !(r.context & kInAttribute) && facts_ &&
+        facts_->NeverMatches(text.data(), static_cast<size_t>(r.begin)))
+        return out.Put("data:,");
     return WriteDataUrl(item, r.kind, fragment, out, level);
 }
 

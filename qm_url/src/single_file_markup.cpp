@@ -101,6 +101,62 @@ void KeptWhiteSpace::AddFromCss(const char* css, size_t length) {
     }
 }
 
+void PageFacts::Add(const char* text, const FoundMarkup& markup) {
+    if (markup.kind != FoundMarkup::kStartTag) return;
+    const std::string name(markup.name, markup.nameLength);
+    for (const char* active : {"script", "iframe", "frame", "object", "embed", ""})
+        if (name == active) changeable = true;
+    for (int i = 0; i < markup.attributeCount; ++i) {
+        const MarkupAttribute& a = markup.attributes[i];
+        const char* value = text + a.begin;
+        const size_t length = static_cast<size_t>(a.end - a.begin);
+        if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on")) changeable = true;
+        const bool isClass = Is(a.name, a.nameLength, "class");
+        if (!isClass && !Is(a.name, a.nameLength, "id")) continue;
+        if (std::find(value, value + length, '&') != value + length) changeable = true;
+        for (size_t j = 0; j < length;) {
+            while (j < length && IsSpace(value[j])) ++j;
+            const size_t start = j;
+            while (j < length && (!isClass || !IsSpace(value[j]))) ++j;
+            std::string word(value + start, j - start);
+            for (char& c : word) c = Lower(c);
+            if (!word.empty()) (isClass ? classes : ids).insert(word);
+        }
+    }
+}
+
+bool PageFacts::NeverMatches(const char* css, size_t at) const {
+    if (changeable) return false;
+    size_t open = at;
+    while (open > 0 && !std::strchr("{}<>", css[open - 1])) --open;
+    if (open == 0 || css[open - 1] != '{') return false;
+    size_t from = open - 1;
+    while (from > 0 && !std::strchr("{};<", css[from - 1])) --from;
+    const std::string selectors(css + from, open - 1 - from);
+    if (selectors.find_first_of("\\@\"'/") != std::string::npos) return false;
+    // Each selector, read outside brackets and parentheses, names a class or an id not there.
+    bool missing = false;
+    int depth = 0;
+    for (size_t i = 0; i <= selectors.size(); ++i) {
+        const char c = i < selectors.size() ? selectors[i] : ',';
+        if (c == '(' || c == '[') ++depth;
+        if ((c == ')' || c == ']') && depth > 0) --depth;
+        if (depth > 0) continue;
+        if (c == ',') {
+            if (!missing) return false;
+            missing = false;
+        } else if (c == '.' || c == '#') {
+            size_t end = i + 1;
+            while (end < selectors.size() && IsNameChar(selectors[end])) ++end;
+            std::string word = selectors.substr(i + 1, end - i - 1);
+            for (char& w : word) w = Lower(w);
+            if (!word.empty() && !(c == '.' ? classes : ids).count(word)) missing = true;
+            i = end - 1;
+        }
+    }
+    return true;
+}
+
 void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
                       const std::vector<FoundReference>& found) {
     const std::string name(markup.name, markup.nameLength);

@@ -31,6 +31,21 @@ struct KeptWhiteSpace {
     bool everything = false;
 };
 
+// What a page's markup and CSS say about it: the white space its CSS keeps, and the classes
+// and ids of its elements, as far as nothing may change them (no script, no frame) and each
+// reads as it stands.
+struct PageFacts {
+    // Adds a tag of the page.
+    void Add(const char* text, const FoundMarkup& markup);
+    // Whether the rule of CSS `css` holding position `at` can match no element of the page:
+    // each of its selectors asks for a class or an id the page does not have.
+    bool NeverMatches(const char* css, size_t at) const;
+
+    KeptWhiteSpace kept;
+    std::set<std::string> classes, ids;  // lower case
+    bool changeable = false;
+};
+
 // A change to the text of a page or style sheet: a run of text whose blanks are folded, a run
 // of CSS whose blanks are folded and those beside its punctuation dropped, an attribute value
 // from its opening to its closing quote written without them, or a CSS comment dropped.

@@ -337,6 +337,11 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
 // Blanks between tags fold where the page's style folds them anyway, and quotes go where the
 // value reads the same without them.
 TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
+    const std::string png = "data:image/png;base64,YWJj";
+    const std::string kRules =
+        ".draft{background:url(p.png)} p.a, .z{background:url(p.png)} #B{background:url(p.png)}"
+        " #c .a{background:url(p.png)} .A:not(.z){background:url(p.png)} /* .q */.a{x:url(p.png)}"
+        " @font-face{src:url(p.png)}";
     struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;
@@ -371,6 +376,19 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
           {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
                     "a /* x */{}"}},
          "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"},
+        {"pictures of rules that match no element of a page without scripts",
+         {{"index.html", "<link rel=stylesheet href=a.css><p class=\"a b\" id=b>x</p>"},
+          {"a.css", kRules},
+          {"p.png", "abc"}},
+         "<style rel=stylesheet >.draft{background:url(data:,)}p.a,.z{background:url(" + png +
+             ")}#B{background:url(" + png + ")}#c .a{background:url(data:,)}"
+             ".A:not(.z){background:url(" + png + ")}.a{x:url(" + png + ")}"
+             "@font-face{src:url(" + png + ")}</style><p class=\"a b\" id=b>x</p>"},
+        {"a page with a script: each as it is",
+         {{"index.html", "<link rel=stylesheet href=a.css><script></script>"},
+          {"a.css", ".draft{background:url(p.png)}"},
+          {"p.png", "abc"}},
+         "<style rel=stylesheet >.draft{background:url(" + png + ")}</style><script></script>"},
         {"quotes",
          {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
                          "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
