@@ -237,15 +237,17 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
         if (!Learn(text, TextKind::kHtml, folder, level, &facts)) return false;
         facts_ = &facts;
     }
-    MarkupEdits edits(facts.kept);
+    MarkupEdits edits(facts.kept, facts_);
     References references(stop_, text, compact ? &edits : nullptr);
     if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     open_.push_back(item);
     const bool importsAsText = ImportsAsText(text, references.list, folder, level);
     if (!failure_.ok()) return false;
-    EditedCopy copy(text, std::move(edits.edits()));
+    EditedCopy copy(text, edits.Take());
     for (const FoundReference& r : references.list) {
-        if (static_cast<size_t>(r.begin) < copy.at()) continue;  // inside what was replaced
+        // Inside what was replaced or is dropped.
+        if (static_cast<size_t>(r.begin) < copy.at() || copy.Dropped(static_cast<size_t>(r.begin)))
+            continue;
         if (stop_.requested()) return Fail(FetchStatus::kStopped);
         const bool ok = importsAsText && r.role == ElementRole::kImportRule
                             ? WriteImport(text, r, folder, kind, out, copy, level)

@@ -132,7 +132,12 @@ bool PageFacts::NeverMatches(const char* css, size_t at) const {
     if (open == 0 || css[open - 1] != '{') return false;
     size_t from = open - 1;
     while (from > 0 && !std::strchr("{};<", css[from - 1])) --from;
-    const std::string selectors(css + from, open - 1 - from);
+    std::string selectors(css + from, open - 1 - from);
+    for (size_t c = selectors.find("/*"); c != std::string::npos; c = selectors.find("/*", c)) {
+        const size_t end = selectors.find("*/", c + 2);
+        if (end == std::string::npos) return false;
+        selectors.replace(c, end + 2 - c, " ");
+    }
     if (selectors.find_first_of("\\@\"'/") != std::string::npos) return false;
     // Each selector, read outside brackets and parentheses, names a class or an id not there.
     bool missing = false;
@@ -160,6 +165,10 @@ bool PageFacts::NeverMatches(const char* css, size_t at) const {
 void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
                       const std::vector<FoundReference>& found) {
     const std::string name(markup.name, markup.nameLength);
+    if (markup.kind != FoundMarkup::kCss && markup.kind != FoundMarkup::kCssComment) {
+        blocks_.clear();  // the CSS of a style element ends with it
+        ruleBegin_ = -1;
+    }
     switch (markup.kind) {
         case FoundMarkup::kText:
             if (keeping_.empty() && !kept_.everything)
@@ -167,6 +176,7 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
             return;
         case FoundMarkup::kCss:
             edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
+            FollowRules(text, markup);
             return;
         case FoundMarkup::kCssComment: DropComment(text, markup); return;
         case FoundMarkup::kEndTag:
@@ -239,6 +249,37 @@ void MarkupEdits::Unquote(const char* text, const FoundMarkup& tag,
     }
 }
 
+// Follows the blocks of CSS through a run: a rule whose block holds no block and which
+// matches no element of the page is dropped, from the end of what came before it.
+void MarkupEdits::FollowRules(const char* text, const FoundMarkup& run) {
+    if (ruleBegin_ < 0) ruleBegin_ = run.begin;
+    for (int32_t i = run.begin; i < run.end; ++i) {
+        const char c = text[i];
+        if (c == '{') {
+            if (!blocks_.empty()) blocks_.back().second = true;
+            blocks_.emplace_back(ruleBegin_, false);
+        } else if (c == '}' && !blocks_.empty()) {
+            const std::pair<int32_t, bool> block = blocks_.back();
+            blocks_.pop_back();
+            if (!block.second && facts_ && facts_->NeverMatches(text, static_cast<size_t>(i)))
+                rules_.push_back(MarkupEdit{block.first, i + 1, MarkupEdit::kDrop});
+        } else if (c != ';') {
+            continue;
+        }
+        ruleBegin_ = i + 1;
+    }
+}
+
+std::vector<MarkupEdit> MarkupEdits::Take() {
+    std::vector<MarkupEdit> all;
+    all.reserve(edits_.size() + rules_.size());
+    std::merge(rules_.begin(), rules_.end(), edits_.begin(), edits_.end(), std::back_inserter(all),
+               [](const MarkupEdit& a, const MarkupEdit& b) { return a.begin < b.begin; });
+    edits_.clear();
+    rules_.clear();
+    return all;
+}
+
 // A comment goes where a blank or punctuation beside it keeps apart what stands around it.
 void MarkupEdits::DropComment(const char* text, const FoundMarkup& comment) {
     const bool before = !edits_.empty() && edits_.back().end == comment.begin &&
@@ -250,34 +291,58 @@ void MarkupEdits::DropComment(const char* text, const FoundMarkup& comment) {
         edits_.push_back(MarkupEdit{comment.begin, comment.end, MarkupEdit::kDrop});
 }
 
+EditedCopy::EditedCopy(const std::string& text, std::vector<MarkupEdit> edits) : text_(text) {
+    for (const MarkupEdit& e : edits) {
+        if (e.kind != MarkupEdit::kDrop) {
+            edits_.push_back(e);
+        } else if (drops_.empty() || e.begin >= drops_.back().end) {
+            drops_.push_back(e);  // a comment inside a rule dropped goes with it
+        }
+    }
+}
+
+bool EditedCopy::Dropped(size_t at) const {
+    auto after = std::upper_bound(
+        drops_.begin(), drops_.end(), at,
+        [](size_t a, const MarkupEdit& e) { return a < static_cast<size_t>(e.begin); });
+    return after != drops_.begin() && at < static_cast<size_t>((after - 1)->end);
+}
+
 bool EditedCopy::To(size_t to, Output& out) {
     while (at_ < to) {
+        while (nextDrop_ < drops_.size() && static_cast<size_t>(drops_[nextDrop_].begin) < at_)
+            ++nextDrop_;  // passed, or cut by the copy: as it stands
+        const size_t drop =
+            nextDrop_ < drops_.size() ? static_cast<size_t>(drops_[nextDrop_].begin) : text_.size();
+        if (drop == at_ && static_cast<size_t>(drops_[nextDrop_].end) <= to) {
+            at_ = static_cast<size_t>(drops_[nextDrop_++].end);
+            continue;
+        }
         while (next_ < edits_.size() && static_cast<size_t>(edits_[next_].end) <= at_) ++next_;
-        if (next_ == edits_.size() || static_cast<size_t>(edits_[next_].begin) >= to) break;
+        const size_t stop = std::min(to, drop > at_ ? drop : to);
+        if (next_ == edits_.size() || static_cast<size_t>(edits_[next_].begin) >= stop) {
+            if (!out.Put(text_.data() + at_, stop - at_)) return false;
+            at_ = stop;
+            continue;
+        }
         const MarkupEdit& e = edits_[next_];
         const size_t begin = static_cast<size_t>(e.begin), end = static_cast<size_t>(e.end);
         if (begin > at_) {
             if (!out.Put(text_.data() + at_, begin - at_)) return false;
             at_ = begin;
         }
-        const bool whole = begin == at_ && end <= to;
         if (e.kind == MarkupEdit::kFold || e.kind == MarkupEdit::kFoldCss) {
-            const size_t stop = std::min(end, to);
-            if (!Fold(at_, stop, e.kind == MarkupEdit::kFoldCss, out)) return false;
-            at_ = stop;
-        } else if (whole && e.kind == MarkupEdit::kUnquote) {
+            const size_t until = std::min(end, stop);
+            if (!Fold(at_, until, e.kind == MarkupEdit::kFoldCss, out)) return false;
+            at_ = until;
+        } else if (begin == at_ && end <= stop) {
             if (!out.Put(text_.data() + begin + 1, end - begin - 2)) return false;
             at_ = end;
-        } else if (whole) {
-            at_ = end;  // a comment dropped
         } else {
             ++next_;  // cut by the copy: as it stands
         }
     }
-    if (to <= at_) return true;
-    const bool ok = out.Put(text_.data() + at_, to - at_);
-    at_ = to;
-    return ok;
+    return true;
 }
 
 // Writes each run of blanks of [from, to) as one: a line break where the run holds one. In

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -48,7 +49,8 @@ struct PageFacts {
 
 // A change to the text of a page or style sheet: a run of text whose blanks are folded, a run
 // of CSS whose blanks are folded and those beside its punctuation dropped, an attribute value
-// from its opening to its closing quote written without them, or a CSS comment dropped.
+// from its opening to its closing quote written without them, or a CSS comment or rule
+// dropped.
 struct MarkupEdit {
     enum Kind : uint8_t { kFold, kFoldCss, kUnquote, kDrop };
     int32_t begin, end;
@@ -58,19 +60,27 @@ struct MarkupEdit {
 // Finds the edits of a page or style sheet from its markup, read in the order of the text.
 class MarkupEdits {
 public:
-    explicit MarkupEdits(const KeptWhiteSpace& kept) : kept_(kept) {}
+    // With `facts`, the CSS rules that match no element of that page are dropped.
+    MarkupEdits(const KeptWhiteSpace& kept, const PageFacts* facts) : kept_(kept), facts_(facts) {}
     // A tag or text; `found` holds the references read so far.
     void Add(const char* text, const FoundMarkup& markup, const std::vector<FoundReference>& found);
-    std::vector<MarkupEdit>& edits() { return edits_; }
+    std::vector<MarkupEdit> Take();
 
 private:
     bool Keeps(const char* text, const FoundMarkup& tag) const;
     void Unquote(const char* text, const FoundMarkup& tag,
                  const std::vector<FoundReference>& found);
     void DropComment(const char* text, const FoundMarkup& comment);
+    void FollowRules(const char* text, const FoundMarkup& run);
 
     const KeptWhiteSpace& kept_;
+    const PageFacts* facts_;
     std::vector<MarkupEdit> edits_;
+    std::vector<MarkupEdit> rules_;  // the rules dropped, in the order of the text
+    // The CSS blocks open where the reading stands: where the rule of each begins, and
+    // whether it holds a block itself; and where the next rule would begin (-1 outside CSS).
+    std::vector<std::pair<int32_t, bool>> blocks_;
+    int32_t ruleBegin_ = -1;
     std::string keeping_;  // the element whose white space is kept, while it lasts
     int depth_ = 0;        // elements of its name open inside it, itself included
 };
@@ -78,21 +88,23 @@ private:
 // Copies a text to an output piece by piece, with its edits made on the way.
 class EditedCopy {
 public:
-    EditedCopy(const std::string& text, std::vector<MarkupEdit> edits)
-        : text_(text),
-          edits_(std::move(edits)) {}
+    EditedCopy(const std::string& text, std::vector<MarkupEdit> edits);
     // Copies the text from where the copy stands up to `to`.
     bool To(size_t to, Output& out);
     // Passes over the text up to `to`, as written in another form.
-    void SkipTo(size_t to) { at_ = to; }
+    void SkipTo(size_t to) { at_ = std::max(at_, to); }
     size_t at() const { return at_; }
+    // Whether position `at` is inside what is dropped.
+    bool Dropped(size_t at) const;
 
 private:
     bool Fold(size_t from, size_t to, bool css, Output& out);
 
     const std::string& text_;
-    std::vector<MarkupEdit> edits_;
-    size_t next_ = 0;  // the first edit not yet passed
+    std::vector<MarkupEdit> edits_;  // all but the drops
+    std::vector<MarkupEdit> drops_;  // apart from one another
+    size_t next_ = 0;                // the first edit not yet passed
+    size_t nextDrop_ = 0;
     size_t at_ = 0;
 };
 
