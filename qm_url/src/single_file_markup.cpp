@@ -65,6 +65,27 @@ void AddSelector(const std::string& selector, KeptWhiteSpace* kept) {
     kept->names.insert(name);
 }
 
+// How far back the rule around a place of CSS is looked for: the reading stays linear.
+constexpr size_t kMostRuleBytes = 1 << 14;
+
+enum class Rule { kNone, kFound, kTooLong };
+
+// The selectors of the rule whose block holds position `at` of `css`: none where `at` is in
+// no block (a style attribute).
+Rule SelectorsOf(const char* css, size_t at, std::string* selectors) {
+    size_t open = at;
+    size_t least = at > kMostRuleBytes ? at - kMostRuleBytes : 0;
+    while (open > least && !std::strchr("{}<>", css[open - 1])) --open;
+    if (open == least && least > 0 && !std::strchr("{}<>", css[open - 1])) return Rule::kTooLong;
+    if (open == 0 || css[open - 1] != '{') return Rule::kNone;
+    size_t from = open - 1;
+    least = from > kMostRuleBytes ? from - kMostRuleBytes : 0;
+    while (from > least && !std::strchr("{};<", css[from - 1])) --from;
+    if (from == least && least > 0 && !std::strchr("{};<", css[from - 1])) return Rule::kTooLong;
+    selectors->assign(css + from, open - 1 - from);
+    return Rule::kFound;
+}
+
 constexpr const char* kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
                                          "hr",    "img",    "input", "link", "meta",
                                          "param", "source", "track", "wbr",  "keygen"};
@@ -85,13 +106,10 @@ void KeptWhiteSpace::AddFromCss(const char* css, size_t length) {
         size_t value = i;
         while (i < length && IsNameChar(css[i])) ++i;
         if (FoldsBlanks(css + value, i - value)) continue;
-        // The rule's block and, before it, its selectors.
-        size_t open = at;
-        while (open > 0 && !std::strchr("{}<>", css[open - 1])) --open;
-        if (open == 0 || css[open - 1] != '{') continue;  // no rule: a style attribute
-        size_t from = open - 1;
-        while (from > 0 && !std::strchr("{};<", css[from - 1])) --from;
-        const std::string selectors(css + from, open - 1 - from);
+        std::string selectors;
+        const Rule rule = SelectorsOf(css, at, &selectors);
+        if (rule == Rule::kNone) continue;  // a style attribute
+        if (rule == Rule::kTooLong) everything = true;
         size_t start = 0;
         for (size_t comma = 0; comma <= selectors.size(); ++comma) {
             if (comma < selectors.size() && selectors[comma] != ',') continue;
@@ -127,12 +145,8 @@ void PageFacts::Add(const char* text, const FoundMarkup& markup) {
 
 bool PageFacts::NeverMatches(const char* css, size_t at) const {
     if (changeable) return false;
-    size_t open = at;
-    while (open > 0 && !std::strchr("{}<>", css[open - 1])) --open;
-    if (open == 0 || css[open - 1] != '{') return false;
-    size_t from = open - 1;
-    while (from > 0 && !std::strchr("{};<", css[from - 1])) --from;
-    std::string selectors(css + from, open - 1 - from);
+    std::string selectors;
+    if (SelectorsOf(css, at, &selectors) != Rule::kFound) return false;
     for (size_t c = selectors.find("/*"); c != std::string::npos; c = selectors.find("/*", c)) {
         const size_t end = selectors.find("*/", c + 2);
         if (end == std::string::npos) return false;

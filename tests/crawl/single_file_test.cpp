@@ -400,6 +400,11 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(WrittenFrom(c.files), c.written);
     }
+    // A rule too long to look back over stays, as may match.
+    const std::string longRule = ".gone{b:" + std::string(20000, 'a') + "}";
+    EXPECT_NE(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"}, {"a.css", longRule}})
+                  .find(longRule),
+              std::string::npos);
     // A file read as XHTML keeps every quote and blank.
     const std::string page = "<p class=\"a\">  b  </p>";
     EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
