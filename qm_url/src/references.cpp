@@ -1,5 +1,6 @@
 #include "references.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -196,7 +197,8 @@ public:
     Reader(const char* text, int32_t length, ReferenceVisitor& visitor)
         : t_(text),
           n_(length),
-          v_(visitor) {}
+          v_(visitor),
+          markup_(visitor.WantsMarkup()) {}
 
     bool Html();
     bool Css(int32_t from, int32_t to, uint8_t context);
@@ -245,9 +247,15 @@ private:
     int32_t ReadTag(int32_t from, Tag* tag) const;
     int32_t FindEndTag(int32_t from, const char* name) const;
     bool TagReferences(const Tag& tag);
+    bool StartTag(const Tag& tag);
+    bool Mark(FoundMarkup::Kind kind, int32_t begin, int32_t end) {
+        return v_.Markup(FoundMarkup{kind, begin, end, "", 0, nullptr, 0});
+    }
     bool RefreshUrl(const Attribute& content);
     bool Srcset(const Attribute& a, PageKind kind);
-    int32_t CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok);
+    int32_t CssUrlValue(int32_t at, int32_t to, FoundReference* r) const;
+    int32_t CssUrl(int32_t at, int32_t to, uint8_t context, bool* ok);
+    int32_t Import(int32_t at, int32_t to, uint8_t context, bool* ok);
     int32_t EscapeEnd(int32_t at, int32_t to) const;
     int32_t CssStringEnd(int32_t from, int32_t to, char quote) const;
     PageKind ByExtension(int32_t begin, int32_t end) const;
@@ -255,15 +263,22 @@ private:
     const char* t_;
     int32_t n_;
     ReferenceVisitor& v_;
+    bool markup_;
     int32_t nextPoll_ = 0;
     std::string joined_;
 };
 
 bool Reader::Html() {
+    const bool markup = markup_;
     int32_t i = 0;
     while (i < n_) {
         if (!Poll(i)) return false;
+        const int32_t textBegin = i;
         i = After(i, '<');
+        const int32_t textEnd = i > textBegin && t_[i - 1] == '<' ? i - 1 : i;
+        if (markup && textEnd > textBegin &&
+            !Mark(FoundMarkup::kText, textBegin, textEnd))
+            return false;
         if (i >= n_) break;
         char c = t_[i];
         if (c == '!') {
@@ -271,13 +286,21 @@ bool Reader::Html() {
         } else if (c == '?') {
             i = After(i, '>');
         } else if (c == '/') {
-            Tag ignored;
-            i = i + 1 < n_ && IsAlpha(t_[i + 1]) ? ReadTag(i + 1, &ignored) : After(i, '>');
+            if (i + 1 >= n_ || !IsAlpha(t_[i + 1])) {
+                i = After(i, '>');
+                continue;
+            }
+            Tag end;
+            i = ReadTag(i + 1, &end);
+            if (markup && i <= n_ &&
+                !v_.Markup(FoundMarkup{FoundMarkup::kEndTag, textEnd, i, end.name.text,
+                                       end.name.length, nullptr, 0}))
+                return false;
         } else if (IsAlpha(c)) {
             Tag tag;
             i = ReadTag(i, &tag);
             if (i > n_) break;  // the text ends inside the tag
-            if (!TagReferences(tag)) return false;
+            if (!TagReferences(tag) || (markup && !StartTag(tag))) return false;
             if (tag.name.Is("plaintext")) break;
             if (tag.name.length >= 32 || !(kRawTextLengths & (1u << tag.name.length))) continue;
             for (const RawTextElement& raw : kRawTextElements) {
@@ -291,6 +314,16 @@ bool Reader::Html() {
         }
     }
     return true;
+}
+
+bool Reader::StartTag(const Tag& tag) {
+    MarkupAttribute attributes[kMaxAttributes];
+    for (int k = 0; k < tag.count; ++k) {
+        const Attribute& a = tag.attributes[k];
+        attributes[k] = MarkupAttribute{a.name.text, a.name.length, a.begin, a.end, a.quote};
+    }
+    return v_.Markup(FoundMarkup{FoundMarkup::kStartTag, tag.begin, tag.end, tag.name.text,
+                                 tag.name.length, attributes, tag.count});
 }
 
 // After "<!--": the index after the comment's end, or the text's end.
@@ -571,9 +604,10 @@ int32_t Reader::EscapeEnd(int32_t at, int32_t to) const {
     return j < to && IsBlank(t_[j]) ? j + 1 : j;
 }
 
-// At "url(": takes its value. Returns where the scan goes on.
-int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* ok) {
-    *ok = true;
+// At "url(": finds its value, `r` receiving its place and quotes (begin == end when there is
+// none). Returns where the scan goes on: after the ')'.
+int32_t Reader::CssUrlValue(int32_t at, int32_t to, FoundReference* r) const {
+    r->begin = r->end = 0;
     int32_t j = at + 4;
     while (j < to && IsBlank(t_[j])) ++j;
     int32_t begin, end;
@@ -582,7 +616,7 @@ int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* 
         begin = j + 1;
         end = CssStringEnd(begin, to, q);
         if (end >= to) return end;
-        context |= q == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
+        r->context |= q == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
         j = end + 1;
     } else {
         begin = j;
@@ -592,50 +626,93 @@ int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, int kind, bool* 
         while (j < to && IsBlank(t_[j])) ++j;
         if (j >= to || t_[j] != ')') return j;
     }
-    PageKind k = kind >= 0 ? static_cast<PageKind>(kind) : ByExtension(begin, end);
-    *ok = Emit(begin, end, k, static_cast<uint8_t>(context | kInCss));
+    r->begin = begin;
+    r->end = end;
+    return j;
+}
+
+// At "url(": takes its value. Returns where the scan goes on.
+int32_t Reader::CssUrl(int32_t at, int32_t to, uint8_t context, bool* ok) {
+    FoundReference r{0, 0, 0, static_cast<uint8_t>(context | kInCss), false};
+    const int32_t j = CssUrlValue(at, to, &r);
+    *ok = r.end <= r.begin ||
+          v_.Found(FoundReference{r.begin, r.end, ByExtension(r.begin, r.end), r.context, false});
+    return j;
+}
+
+// At "@import": reports its sheet with the rule around it. Returns where the scan goes on.
+int32_t Reader::Import(int32_t at, int32_t to, uint8_t context, bool* ok) {
+    *ok = true;
+    int32_t j = at + 7;
+    while (j < to && IsBlank(t_[j])) ++j;
+    FoundReference r{0, 0, KIND_STYLE_SHEET, static_cast<uint8_t>(context | kInCss), false};
+    if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
+        r.begin = j + 1;
+        r.end = CssStringEnd(j + 1, to, t_[j]);
+        if (r.end >= to) return r.end + 1;
+        r.context |= t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted;
+        j = r.end + 1;
+    } else if (MatchesNoCase(j, to, "url(")) {
+        j = CssUrlValue(j, to, &r);
+        while (j < to && IsBlank(t_[j])) ++j;
+        if (j < to && t_[j] == ')') ++j;
+    }
+    if (r.end <= r.begin) return j;
+    r.role = ElementRole::kImportRule;
+    r.tagBegin = at;
+    r.attributeBegin = j;
+    int32_t end = j;
+    while (end < to && t_[end] != ';' && t_[end] != '{' && t_[end] != '}') {
+        if (t_[end] == '"' || t_[end] == '\'') end = CssStringEnd(end + 1, to, t_[end]);
+        ++end;
+    }
+    end = end < to ? end : to;
+    r.attributeEnd = end;
+    r.tagEnd = end < to && t_[end] == ';' ? end + 1 : end;
+    *ok = v_.Found(r);
     return j;
 }
 
 bool Reader::Css(int32_t from, int32_t to, uint8_t context) {
+    // For a visitor of the markup: the runs between comments, strings, escapes and URLs, and
+    // the comments. A style attribute's CSS is its value.
+    const bool markup = markup_ && !(context & kInAttribute);
+    int32_t run = from;
+    auto endRun = [&](int32_t at) {
+        const bool ok = !markup || at <= run || Mark(FoundMarkup::kCss, run, at);
+        run = at;
+        return ok;
+    };
     for (int32_t i = from; i < to;) {
         if (!Poll(i)) return false;
         char c = t_[i];
         if (c == '/' && i + 1 < to && t_[i + 1] == '*') {
             int32_t j = i + 2;
             while (j + 1 < to && !(t_[j] == '*' && t_[j + 1] == '/')) ++j;
-            i = j + 2;
+            if (!endRun(i) || (markup && j + 1 < to && !Mark(FoundMarkup::kCssComment, i, j + 2)))
+                return false;
+            i = run = j + 2;
         } else if (c == '"' || c == '\'') {
-            i = CssStringEnd(i + 1, to, c) + 1;
+            if (!endRun(i)) return false;
+            i = run = CssStringEnd(i + 1, to, c) + 1;
         } else if (c == '\\') {
+            if (!endRun(i)) return false;
+            run = EscapeEnd(i, to);
             i += 2;
         } else if (c == '@' && MatchesNoCase(i, to, "@import")) {
-            int32_t j = i + 7;
-            while (j < to && IsBlank(t_[j])) ++j;
-            bool ok = true;
-            if (j < to && (t_[j] == '"' || t_[j] == '\'')) {
-                int32_t end = CssStringEnd(j + 1, to, t_[j]);
-                if (end < to)
-                    ok = Emit(
-                        j + 1, end, KIND_STYLE_SHEET,
-                        static_cast<uint8_t>(context | kInCss |
-                                             (t_[j] == '"' ? kCssDoubleQuoted : kCssSingleQuoted)));
-                j = end + 1;
-            } else if (MatchesNoCase(j, to, "url(")) {
-                j = CssUrl(j, to, context, KIND_STYLE_SHEET, &ok);
-            }
+            bool ok = endRun(i);
+            if (ok) i = run = Import(i, to, context, &ok);
             if (!ok) return false;
-            i = j;
         } else if ((c == 'u' || c == 'U') && (i == from || !IsIdentChar(t_[i - 1])) &&
                    MatchesNoCase(i, to, "url(")) {
-            bool ok;
-            i = CssUrl(i, to, context, -1, &ok);
+            bool ok = endRun(i);
+            if (ok) i = run = CssUrl(i, to, context, &ok);
             if (!ok) return false;
         } else {
             ++i;
         }
     }
-    return true;
+    return endRun(std::max(run, to));
 }
 
 // Appends the character `code` as UTF-8.

@@ -41,6 +41,7 @@ enum class ElementRole : uint8_t {
     kLateScriptSource,  // the src of a classic script with defer or async: it runs later
     kFrameSource,       // the src of an iframe
     kGetFormAction,     // the action of a form sent with GET: a page, the fields its query
+    kImportRule,        // the sheet of a CSS @import
 };
 
 struct FoundReference {
@@ -51,7 +52,9 @@ struct FoundReference {
     bool base;        // the href of a base element
     ElementRole role = ElementRole::kValue;
     // For a reference in a tag's attribute: the tag from its '<' to one past its '>', and the
-    // attribute from its name to one past its value (and closing quote); else -1.
+    // attribute from its name to one past its value (and closing quote); else -1. For an
+    // @import: the rule from its '@' to one past its ';' (or the end of the CSS), and its
+    // conditions (the media list, layer(), supports()) between the URL and the ';'.
     int32_t tagBegin = -1, tagEnd = -1;
     int32_t attributeBegin = -1, attributeEnd = -1;
     // A value put together from pieces of the text (a script's name and its extension, apart):
@@ -60,9 +63,33 @@ struct FoundReference {
     int32_t joinedLength = 0;
 };
 
+// The markup of a page around its references, for a visitor that writes the page anew.
+struct MarkupAttribute {
+    const char* name;  // lower case; empty when longer than any name we know
+    size_t nameLength;
+    int32_t begin, end;  // the value, without its quotes
+    uint8_t quote;       // kDoubleQuoted, kSingleQuoted or 0
+};
+struct FoundMarkup {
+    // Tags, and text between them; CSS (of a style sheet or a style element) between its
+    // comments, strings, escapes and URLs, and its comments.
+    enum Kind : uint8_t { kStartTag, kEndTag, kText, kCss, kCssComment } kind;
+    int32_t begin, end;  // a tag from its '<' to one past its '>'; else the text
+    const char* name;    // a tag's name, lower case; empty when longer than any name we know
+    size_t nameLength;
+    const MarkupAttribute* attributes;  // a start tag's
+    int attributeCount;
+};
+
 class ReferenceVisitor {
 public:
     virtual ~ReferenceVisitor() = default;
+    // Whether Markup is to be called: the tags of a page and the text between them that
+    // stands outside raw-text elements, and the runs and comments of CSS outside attributes,
+    // in the order of the text, after the references of each tag.
+    virtual bool WantsMarkup() const { return false; }
+    // False ends the reading.
+    virtual bool Markup(const FoundMarkup&) { return true; }
     // A reference, in the order of the text. False ends the reading.
     virtual bool Found(const FoundReference& reference) = 0;
     // Asked at least every 64 KiB of text. False ends the reading.

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "qm_url.h"
 #include "references.h"
+#include "single_file_markup.h"
 #include "single_file_outputs.h"
 
 namespace qm {
@@ -86,13 +87,31 @@ bool LocalFile(const std::string& value, const Segments& textFolder, Segments* f
 }
 
 struct References : ReferenceVisitor {
-    explicit References(const StopToken& s) : stop(s) {}
+    // `edits` and `facts`, when given, receive the markup of `text`.
+    References(const StopToken& s, const std::string& text, MarkupEdits* edits = nullptr,
+               PageFacts* facts = nullptr)
+        : stop(s),
+          text(text),
+          edits(edits),
+          facts(facts) {}
     bool Found(const FoundReference& r) override {
         list.push_back(r);
         return true;
     }
     bool Continue() override { return !stop.requested(); }
+    bool WantsMarkup() const override { return edits != nullptr || facts != nullptr; }
+    bool Markup(const FoundMarkup& markup) override {
+        if (edits) edits->Add(text.data(), markup, list);
+        if (facts) facts->Add(text.data(), markup);
+        return true;
+    }
+    bool Read(TextKind kind) {
+        return ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, *this);
+    }
     const StopToken& stop;
+    const std::string& text;
+    MarkupEdits* edits;
+    PageFacts* facts;
     std::vector<FoundReference> list;
 };
 
@@ -111,6 +130,30 @@ size_t EndTagOf(const std::string& text, size_t from, const char* name) {
     return text.size();
 }
 
+bool ContainsNoCase(const char* text, size_t length, const char* word) {
+    const size_t k = std::char_traits<char>::length(word);
+    for (size_t i = 0; i + k <= length; ++i)
+        if (EqualNoCase(text + i, word, k)) return true;
+    return false;
+}
+
+// Whether the conditions of an @import are a media list alone, which an @media block around
+// the sheet's text says as well.
+bool IsMediaList(const char* text, size_t length) {
+    return !ContainsNoCase(text, length, "layer") && !ContainsNoCase(text, length, "supports") &&
+           std::find(text, text + length, '{') == text + length;
+}
+
+// Whether a sheet's text may stand in the place of the @import that names it: one that must
+// come first in its sheet (@namespace), or is read in an encoding of its own, may not.
+bool MayStandInPlace(const std::string& sheet) {
+    if (sheet.compare(0, 3, "\xEF\xBB\xBF") == 0) return false;
+    if (StartsWithNoCase(sheet.data(), sheet.size(), "@charset") &&
+        !StartsWithNoCase(sheet.data(), sheet.size(), "@charset \"utf-8\";"))
+        return false;
+    return !ContainsNoCase(sheet.data(), sheet.size(), "@namespace");
+}
+
 class SingleFileWriter {
 public:
     SingleFileWriter(std::string saveFolder, FileOutput& file, const StopToken& stop)
@@ -127,6 +170,8 @@ public:
         return failure_;
     }
     void SetMostBytes(int64_t mostBytes) { mostBytes_ = mostBytes; }
+    // Whether the page is written without what its look can do without.
+    void SetCompactPage(bool compact) { compactPage_ = compact; }
 
 private:
     std::string PathOf(const Segments& item) const {
@@ -136,10 +181,18 @@ private:
     }
     bool Read(const Segments& item, std::string* text);
     bool WriteReference(const std::string& text, const FoundReference& r, const Segments& at,
-                        Output& out, size_t* copied, int level);
+                        Output& out, EditedCopy& copy, int level);
+    bool Learn(const std::string& text, TextKind kind, const Segments& at, int level,
+               PageFacts* facts);
     bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
                       Output& out, int level);
     bool WriteScript(const Segments& item, Output& out);
+    bool LocalItem(const std::string& text, const FoundReference& r, const Segments& at,
+                   Segments* item, std::string* fragment);
+    bool ImportsAsText(const std::string& text, const std::vector<FoundReference>& references,
+                       const Segments& at, int level);
+    bool WriteImport(const std::string& text, const FoundReference& r, const Segments& at,
+                     TextKind kind, Output& out, EditedCopy& copy, int level);
     bool Fail(const FetchResult& result) {
         if (failure_.ok()) failure_ = result;
         return false;
@@ -154,6 +207,8 @@ private:
     FileOutput& file_;
     const StopToken& stop_;
     int64_t mostBytes_ = 0;
+    bool compactPage_ = false;
+    const PageFacts* facts_ = nullptr;  // those of the page being written, when known
     std::vector<Segments> open_;  // the texts being written, outermost first
     FetchResult failure_;
 };
@@ -170,39 +225,137 @@ bool SingleFileWriter::Read(const Segments& item, std::string* text) {
 bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& out, int level) {
     std::string text;
     if (!Read(item, &text)) return false;
-    References references(stop_);
-    if (!ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, references))
-        return Fail(FetchStatus::kStopped);
     const Segments folder(item.begin(), item.end() - 1);
+    // A page written into the file (not one the reader may save under another name) is
+    // written without what its look can do without.
+    const bool compact =
+        kind == TextKind::kStyleSheet || (kind == TextKind::kHtml && (level > 0 || compactPage_));
+    // The CSS written inside a page is read against that page's facts.
+    PageFacts facts;
+    const PageFacts* outer = facts_;
+    if (compact && kind == TextKind::kHtml) {
+        if (!Learn(text, TextKind::kHtml, folder, level, &facts)) return false;
+        facts_ = &facts;
+    }
+    MarkupEdits edits(facts.kept, facts_);
+    References references(stop_, text, compact ? &edits : nullptr);
+    if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     open_.push_back(item);
-    size_t copied = 0;
+    const bool importsAsText = ImportsAsText(text, references.list, folder, level);
+    if (!failure_.ok()) return false;
+    EditedCopy copy(text, edits.Take());
     for (const FoundReference& r : references.list) {
-        if (static_cast<size_t>(r.begin) < copied) continue;  // inside what was replaced
+        // Inside what was replaced or is dropped.
+        if (static_cast<size_t>(r.begin) < copy.at() || copy.Dropped(static_cast<size_t>(r.begin)))
+            continue;
         if (stop_.requested()) return Fail(FetchStatus::kStopped);
-        if (!WriteReference(text, r, folder, out, &copied, level)) return false;
+        const bool ok = importsAsText && r.role == ElementRole::kImportRule
+                            ? WriteImport(text, r, folder, kind, out, copy, level)
+                            : WriteReference(text, r, folder, out, copy, level);
+        if (!ok) return false;
     }
     open_.pop_back();
-    return out.Put(text.data() + copied, text.size() - copied);
+    facts_ = outer;
+    return copy.To(text.size(), out);
+}
+
+// Adds to `facts` what the markup of page `text` says, and what its CSS keeps, and that of
+// the saved sheets it names, all the way down.
+bool SingleFileWriter::Learn(const std::string& text, TextKind kind, const Segments& at,
+                             int level, PageFacts* facts) {
+    facts->kept.AddFromCss(text.data(), text.size());
+    References references(stop_, text, nullptr, kind == TextKind::kHtml ? facts : nullptr);
+    if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
+    for (const FoundReference& r : references.list) {
+        Segments item;
+        std::string fragment, sheet;
+        if (r.kind != KIND_STYLE_SHEET || !LocalItem(text, r, at, &item, &fragment) ||
+            CutAt(item, level + 1))
+            continue;
+        if (!Read(item, &sheet)) return false;
+        open_.push_back(item);
+        const bool ok = Learn(sheet, TextKind::kStyleSheet, Segments(item.begin(), item.end() - 1),
+                              level + 1, facts);
+        open_.pop_back();
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// The saved file reference `r` of `text` names, read against the folder `at`; false for an
+// address or an item not saved.
+bool SingleFileWriter::LocalItem(const std::string& text, const FoundReference& r,
+                                 const Segments& at, Segments* item, std::string* fragment) {
+    char value[4 * URL_TEXT_SIZE];
+    const int32_t n =
+        DecodeValue(text.data() + r.begin, r.end - r.begin, r.context, value, sizeof value);
+    return n > 0 && LocalFile(std::string(value, static_cast<size_t>(n)), at, item, fragment) &&
+           platform::FileExists(PathOf(*item).c_str());
+}
+
+// Whether every @import of `text` (read against the folder `at`) can be written as the text of
+// its sheet in place: each names a saved sheet under a media list at most, and so, all the
+// way down, do the imports of those sheets. Then none is left to follow a rule, where it
+// would not count. A sheet cut from the chain is written as nothing.
+bool SingleFileWriter::ImportsAsText(const std::string& text,
+                                     const std::vector<FoundReference>& references,
+                                     const Segments& at, int level) {
+    for (const FoundReference& r : references) {
+        if (r.role != ElementRole::kImportRule) continue;
+        Segments item;
+        std::string fragment, sheet;
+        if ((r.context & kInAttribute) ||
+            !IsMediaList(text.data() + r.attributeBegin,
+                         static_cast<size_t>(r.attributeEnd - r.attributeBegin)) ||
+            !LocalItem(text, r, at, &item, &fragment))
+            return false;
+        if (CutAt(item, level + 1)) continue;
+        if (!Read(item, &sheet) || !MayStandInPlace(sheet)) return false;
+        References inner(stop_, sheet);
+        if (!inner.Read(TextKind::kStyleSheet)) return Fail(FetchStatus::kStopped);
+        open_.push_back(item);
+        const bool asText =
+            ImportsAsText(sheet, inner.list, Segments(item.begin(), item.end() - 1), level + 1);
+        open_.pop_back();
+        if (!asText) return false;
+    }
+    return true;
+}
+
+// The @import `r` as the text of its sheet, inside an @media block for its media list.
+bool SingleFileWriter::WriteImport(const std::string& text, const FoundReference& r,
+                                   const Segments& at, TextKind kind, Output& out,
+                                   EditedCopy& copy, int level) {
+    Segments item;
+    std::string fragment;
+    LocalItem(text, r, at, &item, &fragment);
+    if (!copy.To(static_cast<size_t>(r.tagBegin), out)) return false;
+    copy.SkipTo(static_cast<size_t>(r.tagEnd));
+    if (CutAt(item, level + 1)) return true;
+    std::string media(text, static_cast<size_t>(r.attributeBegin),
+                      static_cast<size_t>(r.attributeEnd - r.attributeBegin));
+    const size_t first = media.find_first_not_of(" \t\r\n\f");
+    media = first == std::string::npos
+                ? ""
+                : media.substr(first, media.find_last_not_of(" \t\r\n\f") + 1 - first);
+    if (!media.empty() &&
+        (!out.Put("@media ") || !out.Put(media.data(), media.size()) || !out.Put("{")))
+        return false;
+    // In a page, the sheet's text stands in a style element.
+    RawTextOutput style(out, "style");
+    Output& sheet = kind == TextKind::kHtml ? static_cast<Output&>(style) : out;
+    if (!WriteText(item, TextKind::kStyleSheet, sheet, level + 1) || !style.Finish()) return false;
+    return media.empty() || out.Put("}");
 }
 
 bool SingleFileWriter::WriteReference(const std::string& text, const FoundReference& r,
-                                      const Segments& at, Output& out, size_t* copied, int level) {
-    if (r.base || r.kind == KIND_PAGE || r.kind == kAddressOnly || r.kind == kSiteRoot ||
-        (r.context & kNamedInScript))
-        return true;
-    char value[4 * URL_TEXT_SIZE];
-    const int32_t n = DecodeValue(text.data() + r.begin, r.end - r.begin, r.context, value,
-                                  sizeof value);
+                                      const Segments& at, Output& out, EditedCopy& copy,
+                                      int level) {
+    if (!IsWrittenAnew(r)) return true;
     Segments item;
     std::string fragment;
-    if (n <= 0 || !LocalFile(std::string(value, static_cast<size_t>(n)), at, &item, &fragment) ||
-        !platform::FileExists(PathOf(item).c_str()))
-        return true;  // an address, or nothing saved: as it stands
-    auto copyTo = [&](size_t to) {
-        const bool ok = out.Put(text.data() + *copied, to - *copied);
-        *copied = to;
-        return ok;
-    };
+    if (!LocalItem(text, r, at, &item, &fragment)) return true;  // an address, or nothing saved
+    auto copyTo = [&](size_t to) { return copy.To(to, out); };
     const size_t tagBegin = static_cast<size_t>(r.tagBegin);
     const size_t tagEnd = static_cast<size_t>(r.tagEnd);
     const size_t attributeBegin = static_cast<size_t>(r.attributeBegin);
@@ -211,14 +364,14 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
         case ElementRole::kPreloadLink:
             // It would only fetch ahead what the page holds already.
             if (!copyTo(tagBegin)) return false;
-            *copied = tagEnd;
+            copy.SkipTo(tagEnd);
             return true;
         case ElementRole::kStyleSheetLink: {
             // "<link" becomes "<style", with the tag's other attributes (media, title, ...).
             if (!copyTo(tagBegin) || !out.Put("<style")) return false;
-            *copied = tagBegin + 5;
+            copy.SkipTo(tagBegin + 5);
             if (!copyTo(attributeBegin)) return false;
-            *copied = attributeEnd;
+            copy.SkipTo(attributeEnd);
             if (!copyTo(tagEnd)) return false;
             RawTextOutput sheet(out, "style");
             if (!CutAt(item, level + 1) &&
@@ -233,17 +386,17 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
             // such a script goes into the page as a data: URL instead.
             if (script.find("<!--") != std::string::npos) break;
             if (!copyTo(attributeBegin)) return false;
-            *copied = attributeEnd;
+            copy.SkipTo(attributeEnd);
             if (!copyTo(tagEnd)) return false;
             RawTextOutput inline_(out, "script");
             if (!inline_.Put(script.data(), script.size()) || !inline_.Finish()) return false;
             // What stood inside the element is not run beside a src.
-            *copied = EndTagOf(text, tagEnd, "script");
+            copy.SkipTo(EndTagOf(text, tagEnd, "script"));
             return true;
         }
         case ElementRole::kFrameSource: {
             if (!copyTo(attributeBegin) || !out.Put("srcdoc=\"")) return false;
-            *copied = attributeEnd;
+            copy.SkipTo(attributeEnd);
             AttributeOutput document(out);
             if (!CutAt(item, level + 1) && !WriteText(item, TextKind::kHtml, document, level + 1))
                 return false;
@@ -251,10 +404,15 @@ bool SingleFileWriter::WriteReference(const std::string& text, const FoundRefere
         }
         case ElementRole::kValue:
         case ElementRole::kGetFormAction:
+        case ElementRole::kImportRule:
         case ElementRole::kLateScriptSource: break;
     }
     if (!copyTo(static_cast<size_t>(r.begin))) return false;
-    *copied = static_cast<size_t>(r.end);
+    copy.SkipTo(static_cast<size_t>(r.end));
+    // What a rule that matches nothing names is never shown nor fetched.
+    if ((r.context & kInCss) && !(r.context & kInAttribute) && facts_ &&
+        facts_->NeverMatches(text.data(), static_cast<size_t>(r.begin)))
+        return out.Put("data:,");
     return WriteDataUrl(item, r.kind, fragment, out, level);
 }
 
@@ -290,6 +448,12 @@ FetchResult WriteSingleFile(const char* saveFolder, const char* savedPage, const
     if (!file.opened()) return FetchStatus::kWriteFailed;
     SingleFileWriter writer(saveFolder, file, stop);
     writer.SetMostBytes(mostBytes);
+    // A file a browser reads as HTML; XHTML would need every quote.
+    const std::string name(filePath);
+    const size_t dot = name.rfind('.');
+    writer.SetCompactPage(dot != std::string::npos &&
+                          (IsWordNoCase(name.data() + dot, name.size() - dot, ".html") ||
+                           IsWordNoCase(name.data() + dot, name.size() - dot, ".htm")));
     if (!writer.WriteText(page, TextKind::kHtml, file, 0)) {
         FetchResult failure = writer.failure();
         return failure.ok() ? FetchResult(FetchStatus::kWriteFailed) : failure;

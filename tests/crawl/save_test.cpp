@@ -379,7 +379,7 @@ TEST(SaveSite, KeepsWhatScriptsLoadAndLeadsSearchFormsToTheSavedPage) {
     Sandbox box;
     FailureLog failures;
     ASSERT_EQ(SaveSite(server.Url("/doc/api/index.html"), box.Path("index.html"), {1, 1, 0, 1}), 1);
-    EXPECT_EQ(Failures(), Files());
+    EXPECT_EQ(FailureLog::Lines(), Files());
     const std::string d = "http-/" + LocalHost(server.Port()) + "/doc/";
     EXPECT_EQ(Sorted(FilesBelow(box.Root())),
               Sorted({"index.html", d + "api/index.html", d + "js/main.js", d + "search-index.js",

@@ -139,13 +139,12 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         for (const std::string& bytes : DataOf(page, "image/png")) EXPECT_EQ(bytes, kPicture);
         EXPECT_EQ(DataOf(page, "image/png").size(), 4u);
         EXPECT_EQ(DataOf(page, "font/woff2"), std::vector<std::string>{kFont});
-        // The style sheet in a style element that keeps its media; the one it imports as a
-        // data: URL, whose import of the first is cut.
-        EXPECT_NE(page.find("<style rel=\"stylesheet\"  media=\"screen\">@import \"data:text/css;"),
+        // The style sheet in a style element that keeps its media, the one it imports as text
+        // in its place, whose import of the first is cut and whose comment is dropped.
+        EXPECT_NE(page.find("<style rel=stylesheet  media=screen>p{color:red}\n"
+                            "@font-face{font-family:F;src:url(data:font/woff2;"),
                   std::string::npos);
-        EXPECT_EQ(DataOf(page, "text/css"),
-                  std::vector<std::string>{"@import url(data:text/css;base64,);p{color:red} "
-                                           "/* </style> */"});
+        EXPECT_EQ(DataOf(page, "text/css"), std::vector<std::string>{});
         EXPECT_EQ(page.find("rel=preload"), std::string::npos);
         // The script inline, its end tag kept from ending the element; the late one as a
         // data: URL, so that it still runs late.
@@ -250,6 +249,161 @@ TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
         EXPECT_EQ(script.text, c.script);
         EXPECT_EQ(attribute.text, c.attribute);
     }
+}
+
+// The single file of the page a save left in a folder of `files` (the page first).
+std::string WrittenFrom(const std::vector<std::pair<std::string, std::string>>& files,
+                        const std::string& name = "single.html") {
+    ScratchFolder box("qm-single-file-written");
+    const fs::path folder = box.Root() / "saved";
+    for (const auto& [path, bytes] : files) {
+        fs::create_directories((folder / path).parent_path());
+        WriteFile(folder / path, bytes);
+    }
+    const fs::path file = box.Root() / name;
+    const fs::path page = folder / files[0].first;
+    EXPECT_EQ(qm_WriteSingleFile(folder.string().c_str(), page.string().c_str(),
+                                 file.string().c_str(), 1 << 20),
+              1);
+    return ReadFile(file);
+}
+
+std::string CssData(const std::string& sheet) {
+    Collected coded;
+    qm::Base64Output base64(coded);
+    base64.Put(sheet.data(), sheet.size());
+    base64.Finish();
+    return "data:text/css;base64," + coded.text;
+}
+
+// An imported sheet is written as its text in the place of the @import where every import of
+// its sheet can be, all the way down; else each stays an @import of a data: URL.
+TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
+    const std::string ns = "@namespace svg url(http://www.w3.org/2000/svg);n{}";
+    struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;  // the page first
+        std::string written;
+    } cases[] = {
+        {"under a media list, with its own import and pictures read against its folder",
+         {{"index.html", "<style>@import url(\"c/a.css\") print;p{}</style>"},
+          {"c/a.css", "@import 'b/b.css';i{background:url(p.png)}"},
+          {"c/b/b.css", "b{background:url(../p.png)}</style>"},
+          {"c/p.png", "abc"}},
+         "<style>@media print{b{background:url(data:image/png;base64,YWJj)}<\\/style>"
+         "i{background:url(data:image/png;base64,YWJj)}}p{}</style>"},
+        {"a linked sheet's import under a media query",
+         {{"index.html", "<link rel=stylesheet href=a.css media=screen>"},
+          {"a.css", "@import 'b.css' screen and (min-width: 10em);a{}"},
+          {"b.css", "b{}"}},
+         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){b{}}a{}</style>"},
+        {"an import of itself, written as nothing",
+         {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';a{}"}},
+         "<style>a{}</style>"},
+        {"a layer",
+         {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
+          {"a.css", "a{}"},
+          {"b.css", "b{}"}},
+         "<style>@import '" + CssData("a{}") + "' layer(x);@import '" + CssData("b{}") +
+             "';</style>"},
+        {"a sheet not saved beside one saved",
+         {{"index.html", "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
+                         "</style>"},
+          {"a.css", "a{}"}},
+         "<style>@import '" + CssData("a{}") +
+             "';@import 'gone.css';@import 'http://h/x.css';</style>"},
+        {"a namespace further down",
+         {{"index.html", "<style>@import 'a.css';</style>"},
+          {"a.css", "@import 'n.css';a{}"},
+          {"n.css", ns}},
+         "<style>@import '" + CssData("@import '" + CssData(ns) + "';a{}") + "';</style>"},
+        {"an encoding of its own",
+         {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
+          {"a.css", "@charset \"iso-8859-1\";a{}"},
+          {"u.css", "@charset \"UTF-8\";u{}"}},
+         "<style>@import '" + CssData("@charset \"iso-8859-1\";a{}") + "';@import '" +
+             CssData("@charset \"UTF-8\";u{}") + "';</style>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WrittenFrom(c.files), c.written);
+    }
+}
+
+// Blanks between tags fold where the page's style folds them anyway, and quotes go where the
+// value reads the same without them.
+TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
+    const std::string png = "data:image/png;base64,YWJj";
+    const std::string kRules =
+        ".draft{background:url(p.png)} p.a, .z{background:url(p.png)} #B{background:url(p.png)}"
+        " #c .a{background:url(p.png)} .A:not(.z){background:url(p.png)} /* .q */.a{x:url(p.png)}"
+        " @font-face{src:url(p.png)} .draft{background:url(p.png);.x{}}";
+    struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        std::string written;
+    } cases[] = {
+        {"runs of blanks, one line break kept",
+         {{"index.html", "<ul>\n  <li>a   b</li>\n\n  <li>c\t</li> </ul>"}},
+         "<ul>\n<li>a b</li>\n<li>c\t</li> </ul>"},
+        {"preformatted and raw text as it stands, nested in itself too",
+         {{"index.html", "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
+                         "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"}},
+         "<pre>  a\n\n<pre> b </pre>  </pre> <textarea>  x  </textarea>"
+         "<script>  var a;  </script><style> p{}</style><xmp>  </xmp>"},
+        {"an element whose style attribute sets white-space, and what it holds",
+         {{"index.html", "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div>  d"}},
+         "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div> d"},
+        {"elements the page's CSS keeps by class or by name",
+         {{"index.html", "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
+                         "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
+         "<style>td > div.verse,code{white-space: pre}</style><div class=\"x verse\">  a  "
+         "</div><CODE>  b  </code><p> c </p>"},
+        {"a rule of an imported sheet whose selector names neither: nothing folds",
+         {{"index.html", "<link rel=stylesheet href=a.css><p id=x>  a  </p>"},
+          {"a.css", "@import 'b.css';"},
+          {"b.css", "#x{white-space:pre-line}"}},
+         "<style rel=stylesheet >#x{white-space:pre-line}</style><p id=x>  a  </p>"},
+        {"white-space that folds",
+         {{"index.html", "<style>p{white-space:nowrap}</style><p>  a  </p>"}},
+         "<style>p{white-space:nowrap}</style><p> a </p>"},
+        {"CSS: blanks folded and dropped beside punctuation, comments that part nothing dropped",
+         {{"index.html", "<link rel=stylesheet href=a.css>"},
+          {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
+                    "a /* x */{}"}},
+         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"},
+        {"rules that match no element of a page without scripts, and the pictures they name",
+         {{"index.html", "<link rel=stylesheet href=a.css><p class=\"a b\" id=b>x</p>"},
+          {"a.css", kRules},
+          {"p.png", "abc"}},
+         "<style rel=stylesheet > p.a,.z{background:url(" + png + ")}#B{background:url(" + png +
+             ")} .A:not(.z){background:url(" + png + ")}.a{x:url(" + png + ")}" +
+             "@font-face{src:url(" + png + ")}.draft{background:url(data:,);}</style>" +
+             "<p class=\"a b\" id=b>x</p>"},
+        {"a page with a script: each as it is",
+         {{"index.html", "<link rel=stylesheet href=a.css><script></script>"},
+          {"a.css", ".draft{background:url(p.png)}"},
+          {"p.png", "abc"}},
+         "<style rel=stylesheet >.draft{background:url(" + png + ")}</style><script></script>"},
+        {"quotes",
+         {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
+                         "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
+          {"p.png", "abc"}},
+         "<a href=b.html title=\"two words\" class=c id=\"\" data-x=\"a=b\"><br clear=\"all\"/>"
+         "<img alt=\"x\"src=\"data:image/png;base64,YWJj\">"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WrittenFrom(c.files), c.written);
+    }
+    // A rule too long to look back over stays, as may match.
+    const std::string longRule = ".gone{b:" + std::string(20000, 'a') + "}";
+    EXPECT_NE(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"}, {"a.css", longRule}})
+                  .find(longRule),
+              std::string::npos);
+    // A file read as XHTML keeps every quote and blank.
+    const std::string page = "<p class=\"a\">  b  </p>";
+    EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
 }
 
 }  // namespace

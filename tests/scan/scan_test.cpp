@@ -131,6 +131,75 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
     EXPECT_NE(Collect(list, TextKind::kScript).found.find("|2 31.gif"), std::string::npos);
 }
 
+// An @import is found with the rule around it and the conditions after its URL.
+TEST(ReadReferences, AnImportComesWithItsRule) {
+    struct Rules : ReferenceVisitor {
+        explicit Rules(const std::string& css) : css(css) {
+            ReadReferences(css.data(), static_cast<int32_t>(css.size()), TextKind::kStyleSheet,
+                           *this);
+        }
+        bool Found(const FoundReference& r) override {
+            if (r.role != ElementRole::kImportRule) return true;
+            found += "[" + css.substr(r.tagBegin, r.tagEnd - r.tagBegin) + "|" +
+                     css.substr(r.attributeBegin, r.attributeEnd - r.attributeBegin) + "]";
+            return true;
+        }
+        bool Continue() override { return true; }
+        const std::string css;
+        std::string found;
+    };
+    const std::pair<const char*, const char*> cases[] = {
+        {"@import \"a.css\";p{}", "[@import \"a.css\";|]"},
+        {"@import url( 'a.css' ) print, screen;@import url(b.css)",
+         "[@import url( 'a.css' ) print, screen;| print, screen][@import url(b.css)|]"},
+        {"@import url(a.css) layer(x) supports(display: grid) screen;",
+         "[@import url(a.css) layer(x) supports(display: grid) screen;"
+         "| layer(x) supports(display: grid) screen]"},
+        {"@import 'a.css' \"b;c\";", "[@import 'a.css' \"b;c\";| \"b;c\"]"},
+        {"@import 'a.css' x{p{}}", "[@import 'a.css' x| x]"},
+        {"@import '';@import url();@import x.css;@import 'open", ""},
+    };
+    for (const auto& [css, found] : cases) EXPECT_EQ(Rules(css).found, found) << css;
+}
+
+// The markup around the references, for a visitor that asks for it, in the order of the text.
+TEST(ReadReferences, ReportsTheMarkupToWhoAsks) {
+    struct Seen : ReferenceVisitor {
+        explicit Seen(const std::string& html) : html(html) {
+            ReadReferences(html.data(), static_cast<int32_t>(html.size()), TextKind::kHtml, *this);
+        }
+        bool Found(const FoundReference& r) override {
+            seen += "R(" + html.substr(r.begin, r.end - r.begin) + ")";
+            return true;
+        }
+        bool Continue() override { return true; }
+        bool WantsMarkup() const override { return true; }
+        bool Markup(const FoundMarkup& m) override {
+            const char* kinds = "SETCM";
+            seen += std::string(1, kinds[m.kind]) + "(" +
+                    (m.kind <= FoundMarkup::kEndTag ? std::string(m.name, m.nameLength)
+                                                    : html.substr(m.begin, m.end - m.begin));
+            for (int i = 0; i < m.attributeCount; ++i)
+                seen += " " + std::string(m.attributes[i].name, m.attributes[i].nameLength) + "=" +
+                        html.substr(m.attributes[i].begin,
+                                    m.attributes[i].end - m.attributes[i].begin);
+            seen += ")";
+            return true;
+        }
+        const std::string html;
+        std::string seen;
+    };
+    const std::pair<const char*, const char*> cases[] = {
+        {"<P Class='a b' id=c>x <b>y</b></p> z", "S(p class=a b id=c)T(x )S(b)T(y)E(b)E(p)T( z)"},
+        {"<img src=a.png alt><!-- <i> --> a < b </x-very-long-element-name>",
+         "R(a.png)S(img src=a.png alt=)T( a )T( b )E()"},
+        {"<style>a{} /*c*/ b{x:url(p.png) \\31  'q'}</style><textarea> t </textarea>",
+         "S(style)C(a{} )M(/*c*/)C( b{x:)R(p.png)C() )C( )C(})E(style)S(textarea)E(textarea)"},
+        {"<p style=\"x:url(p.png)\">", "R(p.png)S(p style=x:url(p.png))"},
+    };
+    for (const auto& [html, seen] : cases) EXPECT_EQ(Seen(html).seen, seen) << html;
+}
+
 // Decoded, a value just fits its area, or is one byte too long for it.
 TEST(DecodeValue, FitsToTheLastByte) {
     char out[URL_TEXT_SIZE];

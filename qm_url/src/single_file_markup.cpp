@@ -1,0 +1,388 @@
+#include "single_file_markup.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ascii.h"
+
+namespace qm {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsNameChar(char c) {
+    return IsAlnum(c) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+bool Is(const char* text, size_t length, const char* word) {
+    return IsWordNoCase(text, length, word);
+}
+
+// Values of white-space (and white-space-collapse) under which a run of blanks shows as one.
+bool FoldsBlanks(const char* value, size_t length) {
+    for (const char* word :
+         {"normal", "nowrap", "collapse", "initial", "inherit", "unset", "revert", "revert-layer"})
+        if (Is(value, length, word)) return true;
+    return false;
+}
+
+// The last compound of a selector (after its last combinator), without pseudo-classes,
+// pseudo-elements and attribute conditions.
+std::string Subject(const std::string& selector) {
+    size_t end = selector.size();
+    while (end > 0 && IsSpace(selector[end - 1])) --end;
+    size_t begin = end;
+    int depth = 0;
+    while (begin > 0) {
+        const char c = selector[begin - 1];
+        if (c == ')') ++depth;
+        if (c == '(') --depth;
+        if (depth == 0 && (IsSpace(c) || c == '>' || c == '+' || c == '~')) break;
+        --begin;
+    }
+    std::string subject = selector.substr(begin, end - begin);
+    const size_t cut = subject.find_first_of(":[");
+    return cut == std::string::npos ? subject : subject.substr(0, cut);
+}
+
+void AddSelector(const std::string& selector, KeptWhiteSpace* kept) {
+    const std::string subject = Subject(selector);
+    const size_t dot = subject.find('.');
+    if (dot != std::string::npos) {
+        size_t end = dot + 1;
+        while (end < subject.size() && IsNameChar(subject[end])) ++end;
+        if (end > dot + 1) {
+            kept->classes.insert(subject.substr(dot + 1, end - dot - 1));
+            return;
+        }
+    }
+    size_t end = 0;
+    while (end < subject.size() && IsNameChar(subject[end])) ++end;
+    if (end == 0) {
+        kept->everything = true;
+        return;
+    }
+    std::string name = subject.substr(0, end);
+    for (char& c : name) c = Lower(c);
+    kept->names.insert(name);
+}
+
+// How far back the rule around a place of CSS is looked for: the reading stays linear.
+constexpr size_t kMostRuleBytes = 1 << 14;
+
+enum class Rule { kNone, kFound, kTooLong };
+
+// The selectors of the rule whose block holds position `at` of `css`: none where `at` is in
+// no block (a style attribute).
+Rule SelectorsOf(const char* css, size_t at, std::string* selectors) {
+    size_t open = at;
+    size_t least = at > kMostRuleBytes ? at - kMostRuleBytes : 0;
+    while (open > least && !std::strchr("{}<>", css[open - 1])) --open;
+    if (open == least && least > 0 && !std::strchr("{}<>", css[open - 1])) return Rule::kTooLong;
+    if (open == 0 || css[open - 1] != '{') return Rule::kNone;
+    size_t from = open - 1;
+    least = from > kMostRuleBytes ? from - kMostRuleBytes : 0;
+    while (from > least && !std::strchr("{};<", css[from - 1])) --from;
+    if (from == least && least > 0 && !std::strchr("{};<", css[from - 1])) return Rule::kTooLong;
+    selectors->assign(css + from, open - 1 - from);
+    return Rule::kFound;
+}
+
+constexpr const char* kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
+                                         "hr",    "img",    "input", "link", "meta",
+                                         "param", "source", "track", "wbr",  "keygen"};
+
+}  // namespace
+
+void KeptWhiteSpace::AddFromCss(const char* css, size_t length) {
+    static const char kProperty[] = "white-space";
+    const size_t k = sizeof kProperty - 1;
+    for (size_t at = 0; at + k <= length; ++at) {
+        if (!EqualNoCase(css + at, kProperty, k)) continue;
+        size_t i = at + k;
+        while (i < length && IsNameChar(css[i])) ++i;
+        while (i < length && IsSpace(css[i])) ++i;
+        if (i >= length || css[i] != ':') continue;
+        ++i;
+        while (i < length && IsSpace(css[i])) ++i;
+        size_t value = i;
+        while (i < length && IsNameChar(css[i])) ++i;
+        if (FoldsBlanks(css + value, i - value)) continue;
+        std::string selectors;
+        const Rule rule = SelectorsOf(css, at, &selectors);
+        if (rule == Rule::kNone) continue;  // a style attribute
+        if (rule == Rule::kTooLong) everything = true;
+        size_t start = 0;
+        for (size_t comma = 0; comma <= selectors.size(); ++comma) {
+            if (comma < selectors.size() && selectors[comma] != ',') continue;
+            AddSelector(selectors.substr(start, comma - start), this);
+            start = comma + 1;
+        }
+    }
+}
+
+void PageFacts::Add(const char* text, const FoundMarkup& markup) {
+    if (markup.kind != FoundMarkup::kStartTag) return;
+    const std::string name(markup.name, markup.nameLength);
+    for (const char* active : {"script", "iframe", "frame", "object", "embed", ""})
+        if (name == active) changeable = true;
+    for (int i = 0; i < markup.attributeCount; ++i) {
+        const MarkupAttribute& a = markup.attributes[i];
+        const char* value = text + a.begin;
+        const size_t length = static_cast<size_t>(a.end - a.begin);
+        if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on")) changeable = true;
+        const bool isClass = Is(a.name, a.nameLength, "class");
+        if (!isClass && !Is(a.name, a.nameLength, "id")) continue;
+        if (std::find(value, value + length, '&') != value + length) changeable = true;
+        for (size_t j = 0; j < length;) {
+            while (j < length && IsSpace(value[j])) ++j;
+            const size_t start = j;
+            while (j < length && (!isClass || !IsSpace(value[j]))) ++j;
+            std::string word(value + start, j - start);
+            for (char& c : word) c = Lower(c);
+            if (!word.empty()) (isClass ? classes : ids).insert(word);
+        }
+    }
+}
+
+bool PageFacts::NeverMatches(const char* css, size_t at) const {
+    if (changeable) return false;
+    std::string selectors;
+    if (SelectorsOf(css, at, &selectors) != Rule::kFound) return false;
+    for (size_t c = selectors.find("/*"); c != std::string::npos; c = selectors.find("/*", c)) {
+        const size_t end = selectors.find("*/", c + 2);
+        if (end == std::string::npos) return false;
+        selectors.replace(c, end + 2 - c, " ");
+    }
+    if (selectors.find_first_of("\\@\"'/") != std::string::npos) return false;
+    // Each selector, read outside brackets and parentheses, names a class or an id not there.
+    bool missing = false;
+    int depth = 0;
+    for (size_t i = 0; i <= selectors.size(); ++i) {
+        const char c = i < selectors.size() ? selectors[i] : ',';
+        if (c == '(' || c == '[') ++depth;
+        if ((c == ')' || c == ']') && depth > 0) --depth;
+        if (depth > 0) continue;
+        if (c == ',') {
+            if (!missing) return false;
+            missing = false;
+        } else if (c == '.' || c == '#') {
+            size_t end = i + 1;
+            while (end < selectors.size() && IsNameChar(selectors[end])) ++end;
+            std::string word = selectors.substr(i + 1, end - i - 1);
+            for (char& w : word) w = Lower(w);
+            if (!word.empty() && !(c == '.' ? classes : ids).count(word)) missing = true;
+            i = end - 1;
+        }
+    }
+    return true;
+}
+
+void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
+                      const std::vector<FoundReference>& found) {
+    const std::string name(markup.name, markup.nameLength);
+    if (markup.kind != FoundMarkup::kCss && markup.kind != FoundMarkup::kCssComment) {
+        blocks_.clear();  // the CSS of a style element ends with it
+        ruleBegin_ = -1;
+    }
+    switch (markup.kind) {
+        case FoundMarkup::kText:
+            if (keeping_.empty() && !kept_.everything)
+                edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFold});
+            return;
+        case FoundMarkup::kCss:
+            edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
+            FollowRules(text, markup);
+            return;
+        case FoundMarkup::kCssComment: DropComment(text, markup); return;
+        case FoundMarkup::kEndTag:
+            if (!keeping_.empty() && name == keeping_ && --depth_ == 0) keeping_.clear();
+            return;
+        case FoundMarkup::kStartTag:
+            Unquote(text, markup, found);
+            if (!keeping_.empty()) {
+                if (name == keeping_) ++depth_;
+                return;
+            }
+            for (const char* v : kVoidElements)
+                if (name == v) return;
+            if (Keeps(text, markup)) {
+                // A name too long to know is never seen to end: kept to the end of the page.
+                keeping_ = name.empty() ? std::string(1, '\0') : name;
+                depth_ = 1;
+            }
+            return;
+    }
+}
+
+bool MarkupEdits::Keeps(const char* text, const FoundMarkup& tag) const {
+    const std::string name(tag.name, tag.nameLength);
+    for (const char* kept : {"pre", "textarea", "listing", "xmp", "plaintext"})
+        if (name == kept) return true;
+    if (kept_.names.count(name)) return true;
+    // A name too long to know may be one the CSS keeps.
+    if (name.empty())
+        return std::any_of(kept_.names.begin(), kept_.names.end(),
+                           [](const std::string& n) { return n.size() >= 16; });
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        const char* value = text + a.begin;
+        const size_t length = static_cast<size_t>(a.end - a.begin);
+        if (Is(a.name, a.nameLength, "xml:space")) return true;
+        if (Is(a.name, a.nameLength, "style")) {
+            for (size_t j = 0; j + 11 <= length; ++j)
+                if (EqualNoCase(value + j, "white-space", 11)) return true;
+        }
+        if (Is(a.name, a.nameLength, "class")) {
+            for (size_t j = 0; j < length;) {
+                while (j < length && IsSpace(value[j])) ++j;
+                const size_t start = j;
+                while (j < length && !IsSpace(value[j])) ++j;
+                if (j > start && kept_.classes.count(std::string(value + start, j - start)))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The attribute values of a start tag that read the same unquoted: not empty, without blanks
+// or the characters that end or trouble an unquoted value, followed by a blank or the '>',
+// and holding no reference written anew.
+void MarkupEdits::Unquote(const char* text, const FoundMarkup& tag,
+                          const std::vector<FoundReference>& found) {
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        if (a.quote == 0 || a.end <= a.begin) continue;
+        const char after = text[a.end + 1];
+        if (!IsSpace(after) && after != '>') continue;
+        bool plain = true;
+        for (int32_t j = a.begin; j < a.end && plain; ++j)
+            plain = !IsSpace(text[j]) && !std::strchr("\"'=<>`", text[j]);
+        for (auto r = found.rbegin(); plain && r != found.rend() && r->begin >= tag.begin; ++r)
+            plain = !(r->begin >= a.begin && r->begin <= a.end && IsWrittenAnew(*r));
+        if (plain) edits_.push_back(MarkupEdit{a.begin - 1, a.end + 1, MarkupEdit::kUnquote});
+    }
+}
+
+// Follows the blocks of CSS through a run: a rule whose block holds no block and which
+// matches no element of the page is dropped, from the end of what came before it.
+void MarkupEdits::FollowRules(const char* text, const FoundMarkup& run) {
+    if (ruleBegin_ < 0) ruleBegin_ = run.begin;
+    for (int32_t i = run.begin; i < run.end; ++i) {
+        const char c = text[i];
+        if (c == '{') {
+            if (!blocks_.empty()) blocks_.back().second = true;
+            blocks_.emplace_back(ruleBegin_, false);
+        } else if (c == '}' && !blocks_.empty()) {
+            const std::pair<int32_t, bool> block = blocks_.back();
+            blocks_.pop_back();
+            if (!block.second && facts_ && facts_->NeverMatches(text, static_cast<size_t>(i)))
+                rules_.push_back(MarkupEdit{block.first, i + 1, MarkupEdit::kDrop});
+        } else if (c != ';') {
+            continue;
+        }
+        ruleBegin_ = i + 1;
+    }
+}
+
+std::vector<MarkupEdit> MarkupEdits::Take() {
+    std::vector<MarkupEdit> all;
+    all.reserve(edits_.size() + rules_.size());
+    std::merge(rules_.begin(), rules_.end(), edits_.begin(), edits_.end(), std::back_inserter(all),
+               [](const MarkupEdit& a, const MarkupEdit& b) { return a.begin < b.begin; });
+    edits_.clear();
+    rules_.clear();
+    return all;
+}
+
+// A comment goes where a blank or punctuation beside it keeps apart what stands around it.
+void MarkupEdits::DropComment(const char* text, const FoundMarkup& comment) {
+    const bool before = !edits_.empty() && edits_.back().end == comment.begin &&
+                        edits_.back().kind == MarkupEdit::kFoldCss;
+    const char previous = comment.begin > 0 ? text[comment.begin - 1] : ' ';
+    const char next = text[comment.end];  // the text's end reads as '\0'
+    if ((before && (IsSpace(previous) || std::strchr("{};,>(", previous))) || IsSpace(next) ||
+        (next != '\0' && std::strchr("{};,)", next)))
+        edits_.push_back(MarkupEdit{comment.begin, comment.end, MarkupEdit::kDrop});
+}
+
+EditedCopy::EditedCopy(const std::string& text, std::vector<MarkupEdit> edits) : text_(text) {
+    for (const MarkupEdit& e : edits) {
+        if (e.kind != MarkupEdit::kDrop) {
+            edits_.push_back(e);
+        } else if (drops_.empty() || e.begin >= drops_.back().end) {
+            drops_.push_back(e);  // a comment inside a rule dropped goes with it
+        }
+    }
+}
+
+bool EditedCopy::Dropped(size_t at) const {
+    auto after = std::upper_bound(
+        drops_.begin(), drops_.end(), at,
+        [](size_t a, const MarkupEdit& e) { return a < static_cast<size_t>(e.begin); });
+    return after != drops_.begin() && at < static_cast<size_t>((after - 1)->end);
+}
+
+bool EditedCopy::To(size_t to, Output& out) {
+    while (at_ < to) {
+        while (nextDrop_ < drops_.size() && static_cast<size_t>(drops_[nextDrop_].begin) < at_)
+            ++nextDrop_;  // passed, or cut by the copy: as it stands
+        const size_t drop =
+            nextDrop_ < drops_.size() ? static_cast<size_t>(drops_[nextDrop_].begin) : text_.size();
+        if (drop == at_ && static_cast<size_t>(drops_[nextDrop_].end) <= to) {
+            at_ = static_cast<size_t>(drops_[nextDrop_++].end);
+            continue;
+        }
+        while (next_ < edits_.size() && static_cast<size_t>(edits_[next_].end) <= at_) ++next_;
+        const size_t stop = std::min(to, drop > at_ ? drop : to);
+        if (next_ == edits_.size() || static_cast<size_t>(edits_[next_].begin) >= stop) {
+            if (!out.Put(text_.data() + at_, stop - at_)) return false;
+            at_ = stop;
+            continue;
+        }
+        const MarkupEdit& e = edits_[next_];
+        const size_t begin = static_cast<size_t>(e.begin), end = static_cast<size_t>(e.end);
+        if (begin > at_) {
+            if (!out.Put(text_.data() + at_, begin - at_)) return false;
+            at_ = begin;
+        }
+        if (e.kind == MarkupEdit::kFold || e.kind == MarkupEdit::kFoldCss) {
+            const size_t until = std::min(end, stop);
+            if (!Fold(at_, until, e.kind == MarkupEdit::kFoldCss, out)) return false;
+            at_ = until;
+        } else if (begin == at_ && end <= stop) {
+            if (!out.Put(text_.data() + begin + 1, end - begin - 2)) return false;
+            at_ = end;
+        } else {
+            ++next_;  // cut by the copy: as it stands
+        }
+    }
+    return true;
+}
+
+// Writes each run of blanks of [from, to) as one: a line break where the run holds one. In
+// CSS, a run beside punctuation that ends what comes before or after it goes.
+bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
+    size_t done = from;
+    for (size_t i = from; i < to;) {
+        if (!IsSpace(text_[i])) {
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        bool line = false;
+        for (; end < to && IsSpace(text_[end]); ++end)
+            line |= text_[end] == '\n' || text_[end] == '\r';
+        const bool drop = css && ((i > from && std::strchr("{};,", text_[i - 1])) ||
+                                  (end < to && std::strchr("{};,", text_[end])));
+        if (drop || end - i > 1) {
+            if (!out.Put(text_.data() + done, i - done) ||
+                (!drop && !out.Put(line ? "\n" : " ", 1)))
+                return false;
+            done = end;
+        }
+        i = end;
+    }
+    return out.Put(text_.data() + done, to - done);
+}
+
+}  // namespace qm

@@ -1,0 +1,111 @@
+// What a page written into a single file can do without, its look unchanged: runs of white
+// space between tags where the page's style makes them one blank, and the quotes around
+// attribute values that read the same without them.
+#pragma once
+
+#include <cstddef>
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "references.h"
+#include "single_file_outputs.h"
+
+namespace qm {
+
+// Whether the single file writes reference `r` anew (an item inside the page) rather than as
+// it stands (a link, an address, a name in a script).
+inline bool IsWrittenAnew(const FoundReference& r) {
+    return !r.base && r.kind != KIND_PAGE && r.kind != kAddressOnly && r.kind != kSiteRoot &&
+           !(r.context & kNamedInScript);
+}
+
+// The elements whose white space a page's CSS keeps (white-space: pre and its like): by the
+// class or the element name of the last part of the rule's selectors; every element when a
+// selector names neither.
+struct KeptWhiteSpace {
+    // Adds what the rules of `css` keep; text around them (a page's markup) is passed over.
+    void AddFromCss(const char* css, size_t length);
+    std::set<std::string> names, classes;
+    bool everything = false;
+};
+
+// What a page's markup and CSS say about it: the white space its CSS keeps, and the classes
+// and ids of its elements, as far as nothing may change them (no script, no frame) and each
+// reads as it stands.
+struct PageFacts {
+    // Adds a tag of the page.
+    void Add(const char* text, const FoundMarkup& markup);
+    // Whether the rule of CSS `css` holding position `at` can match no element of the page:
+    // each of its selectors asks for a class or an id the page does not have.
+    bool NeverMatches(const char* css, size_t at) const;
+
+    KeptWhiteSpace kept;
+    std::set<std::string> classes, ids;  // lower case
+    bool changeable = false;
+};
+
+// A change to the text of a page or style sheet: a run of text whose blanks are folded, a run
+// of CSS whose blanks are folded and those beside its punctuation dropped, an attribute value
+// from its opening to its closing quote written without them, or a CSS comment or rule
+// dropped.
+struct MarkupEdit {
+    enum Kind : uint8_t { kFold, kFoldCss, kUnquote, kDrop };
+    int32_t begin, end;
+    Kind kind;
+};
+
+// Finds the edits of a page or style sheet from its markup, read in the order of the text.
+class MarkupEdits {
+public:
+    // With `facts`, the CSS rules that match no element of that page are dropped.
+    MarkupEdits(const KeptWhiteSpace& kept, const PageFacts* facts) : kept_(kept), facts_(facts) {}
+    // A tag or text; `found` holds the references read so far.
+    void Add(const char* text, const FoundMarkup& markup, const std::vector<FoundReference>& found);
+    std::vector<MarkupEdit> Take();
+
+private:
+    bool Keeps(const char* text, const FoundMarkup& tag) const;
+    void Unquote(const char* text, const FoundMarkup& tag,
+                 const std::vector<FoundReference>& found);
+    void DropComment(const char* text, const FoundMarkup& comment);
+    void FollowRules(const char* text, const FoundMarkup& run);
+
+    const KeptWhiteSpace& kept_;
+    const PageFacts* facts_;
+    std::vector<MarkupEdit> edits_;
+    std::vector<MarkupEdit> rules_;  // the rules dropped, in the order of the text
+    // The CSS blocks open where the reading stands: where the rule of each begins, and
+    // whether it holds a block itself; and where the next rule would begin (-1 outside CSS).
+    std::vector<std::pair<int32_t, bool>> blocks_;
+    int32_t ruleBegin_ = -1;
+    std::string keeping_;  // the element whose white space is kept, while it lasts
+    int depth_ = 0;        // elements of its name open inside it, itself included
+};
+
+// Copies a text to an output piece by piece, with its edits made on the way.
+class EditedCopy {
+public:
+    EditedCopy(const std::string& text, std::vector<MarkupEdit> edits);
+    // Copies the text from where the copy stands up to `to`.
+    bool To(size_t to, Output& out);
+    // Passes over the text up to `to`, as written in another form.
+    void SkipTo(size_t to) { at_ = std::max(at_, to); }
+    size_t at() const { return at_; }
+    // Whether position `at` is inside what is dropped.
+    bool Dropped(size_t at) const;
+
+private:
+    bool Fold(size_t from, size_t to, bool css, Output& out);
+
+    const std::string& text_;
+    std::vector<MarkupEdit> edits_;  // all but the drops
+    std::vector<MarkupEdit> drops_;  // apart from one another
+    size_t next_ = 0;                // the first edit not yet passed
+    size_t nextDrop_ = 0;
+    size_t at_ = 0;
+};
+
+}  // namespace qm
