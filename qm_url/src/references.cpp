@@ -502,10 +502,12 @@ ElementRole Reader::RoleOf(const Tag& tag, const Attribute& a, PageKind kind) co
     }
     if (tag.name.Is("link") && kind != kAddressOnly) {
         const Attribute* rel = tag.Find("rel");
-        // An alternate style sheet stays one the reader may pick: only its value changes.
+        // An alternate style sheet stays one the reader may pick, and a disabled one one a
+        // script may turn on: only its value changes.
         if (rel && HasToken(t_ + rel->begin, rel->end - rel->begin, "stylesheet"))
             return kind == KIND_STYLE_SHEET &&
-                           !HasToken(t_ + rel->begin, rel->end - rel->begin, "alternate")
+                           !HasToken(t_ + rel->begin, rel->end - rel->begin, "alternate") &&
+                           tag.Find("disabled") == nullptr
                        ? ElementRole::kStyleSheetLink
                        : ElementRole::kValue;
         if (rel && (HasToken(t_ + rel->begin, rel->end - rel->begin, "preload") ||
