@@ -279,12 +279,15 @@ void PageScan::Add(const FoundReference& r, const Resolved& x) {
     // Once the page table has run out, what is found is named by its address.
     ItemChoice choice;
     const bool named = (r.context & kNamedInScript) != 0;
+    // What only a script or a form names may not be there: its failure is not told.
+    const bool guessed = named || r.role == ElementRole::kGetFormAction;
     if (r.kind != kAddressOnly && !outOfRecords_) {
-        bool known = named && state_.FindUrl(url, n) >= 0;
+        bool known = guessed && state_.FindUrl(url, n) >= 0;
         choice = AddFoundItem(state_, found_, groups_, url, n, r.kind,
                               IsOnSite(url, n, pageHost_), options_);
         outOfRecords_ = choice.outOfRecords;
-        if (choice.entry >= 0 && (!named || !known)) state_.entry(choice.entry).guessed = named;
+        if (choice.entry >= 0 && (!guessed || !known))
+            state_.entry(choice.entry).guessed = guessed;
     }
     if (named) return;  // the script stays as it is
     // The value goes straight after the text before it, when the rest of the page still

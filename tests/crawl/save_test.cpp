@@ -365,13 +365,14 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
 }
 
 // In the site's layout, what a script loads is saved where the script and the site's root name
-// it, one that does not exist being no failure, and a search form leads to the saved page.
+// it, and a search form leads to the saved page; one of either that does not exist is no
+// failure.
 TEST(SaveSite, KeepsWhatScriptsLoadAndLeadsSearchFormsToTheSavedPage) {
     SiteServer server;
     server.AddPage("/doc/api/index.html",
                    "<script>var pathtoroot = \"../\";</script><script src=\"../js/main.js\">"
                    "</script><form action=\"../search.html\"><input name=q></form>"
-                   "<a href=\"../search.html\">search</a>");
+                   "<a href=\"../search.html\">search</a><form action=\"find\"></form>");
     const std::string script = "load(pathtoroot + 'search-index.js'); load('missing.js')";
     server.AddPage("/doc/js/main.js", script, "text/javascript");
     server.AddPage("/doc/search-index.js", "index=[]", "text/javascript");
@@ -385,8 +386,12 @@ TEST(SaveSite, KeepsWhatScriptsLoadAndLeadsSearchFormsToTheSavedPage) {
               Sorted({"index.html", d + "api/index.html", d + "js/main.js", d + "search-index.js",
                       d + "search.html"}));
     EXPECT_EQ(ReadFile(box.Root() / (d + "js/main.js")), script);
+    // A form's page that is not there keeps its address, and is no failure.
     const std::string page = ReadFile(box.Root() / (d + "api/index.html"));
     EXPECT_NE(page.find("<form action=\"../search.html\">"), std::string::npos) << page;
+    EXPECT_NE(page.find("<form action=\"" + server.Url("/doc/api/find") + "\">"),
+              std::string::npos)
+        << page;
 }
 
 // Items come ahead over a few kept-alive connections and are visited in the page's order.
