@@ -190,6 +190,43 @@ std::string WaitUntilDone(DevToolsClient& devtools, const std::string& session, 
     }
 }
 
+// Makes the viewport as tall as the page (up to the image command's 16384 pixels) and scrolls
+// to its end, so that what loads as it comes into view loads, until the page stops growing or
+// after a bounded number of steps; then back to the top. What ended the last wait.
+std::string ShowWhole(DevToolsClient& devtools, const std::string& session, Tick limit,
+                      bool (*stopped)()) {
+    constexpr int kMostSteps = 8;
+    constexpr long kTallest = 16384;
+    std::string doneBy = "quiet", value, why;
+    JsonValue ignored;
+    long height = 0;
+    for (int step = 0; step < kMostSteps; ++step) {
+        if (!Evaluate(devtools, session,
+                      "JSON.stringify([innerWidth, document.documentElement.scrollHeight])", limit,
+                      &value, &why))
+            break;
+        JsonValue size;
+        if (!pagesnap::ParseJson(value, &size) || size.Items().size() != 2) break;
+        const long grown = static_cast<long>(size.Items()[1].AsNumber());
+        if (step > 0 && grown <= height) break;
+        height = grown;
+        const std::string metrics =
+            "{\"width\":" + std::to_string(static_cast<long>(size.Items()[0].AsNumber())) +
+            ",\"height\":" + std::to_string(std::max(1L, std::min(height, kTallest))) +
+            ",\"deviceScaleFactor\":1,\"mobile\":false}";
+        if (!Call(devtools, session, "Emulation.setDeviceMetricsOverride", metrics, limit, &ignored,
+                  &why) ||
+            !Evaluate(devtools, session,
+                      "window.scrollTo(0, document.documentElement.scrollHeight); ''", limit,
+                      &value, &why))
+            break;
+        doneBy = WaitUntilDone(devtools, session, limit, stopped);
+        if (doneBy != "quiet") break;
+    }
+    Evaluate(devtools, session, "window.scrollTo(0, 0); ''", limit, &value, &why);
+    return doneBy;
+}
+
 }  // namespace
 
 bool CanRender() { return access(pagesnap::kSystemChromium, X_OK) == 0; }
@@ -234,6 +271,7 @@ bool RenderPage(const std::string& url, uint32_t waitLimitMs, bool keepScripts, 
         return false;
     }
     page->doneBy = WaitUntilDone(devtools, session, limit, stopped);
+    if (page->doneBy == "quiet") page->doneBy = ShowWhole(devtools, session, limit, stopped);
     std::string written;
     JsonValue parts;
     const Tick writeBy = Now() + 30000;

@@ -20,7 +20,15 @@ namespace fs = std::filesystem;
 // A page that is an empty shell until its script has fetched its data and built it.
 constexpr char kShell[] = R"html(<!DOCTYPE html><html><head><link rel=stylesheet href=s.css></head>
 <body><div id=root></div><a href="javascript:alert(1)" onclick="go()">j</a>
+<div style="height:5000px"></div><img id=lazy data-later="lazy.png">
 <script>
+// A picture that loads as it comes into view.
+const lazy = document.getElementById('lazy');
+new IntersectionObserver((seen, watch) => {
+  if (!seen[0].isIntersecting) return;
+  lazy.src = lazy.dataset.later;
+  watch.disconnect();
+}).observe(lazy);
 fetch('data.json').then((r) => r.json()).then((d) => {
   document.getElementById('root').innerHTML = '<p>' + d.word + '</p><img src="pic.png">';
   const canvas = document.createElement('canvas');
@@ -44,6 +52,7 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
     server.AddPage("/data.json", R"({"word":"built"})", "application/json");
     server.AddPage("/s.css", "p{color:red}", "text/css");
     server.AddPage("/pic.png", "png", "image/png");
+    server.AddPage("/lazy.png", "lazy", "image/png");
     server.Add("/stalled", Script().Then(Ending::StayOpen));  // no answer
 
     const struct {
@@ -79,11 +88,13 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
         for (const char* shown :
              {"<p>built</p><img src=\"pic.png\">",
               "<template shadowrootmode=\"open\"><b>in the shadow</b></template>",
-              "value=\"typed\"", "<img src=\"data:image/png;base64,", "href=\"s.css\""})
+              "value=\"typed\"", "<img src=\"data:image/png;base64,", "href=\"s.css\"",
+              "data-later=\"lazy.png\" src=\"lazy.png\""})
             EXPECT_NE(page.find(shown), std::string::npos) << shown << "\n" << page;
         for (const char* gone : {"<script", "javascript:", "onclick"})
             EXPECT_EQ(page.find(gone), std::string::npos) << gone << "\n" << page;
         EXPECT_EQ(ReadFile(site / "pic.png"), "png");
+        EXPECT_EQ(ReadFile(site / "lazy.png"), "lazy");
     }
 }
 
