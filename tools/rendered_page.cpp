@@ -141,19 +141,13 @@ constexpr char kWriteDocument[] = R"js(((keep) => {
   return JSON.stringify([location.href, type + (root ? node(root) : '')]);
 }))js";
 
-// One command in the page's session; its result in `result`.
-bool Call(DevToolsClient& devtools, const std::string& session, const std::string& method,
-          const std::string& params, Tick deadline, JsonValue* result, std::string* why) {
-    return devtools.Call(method, params, session, deadline, result, why);
-}
-
 // An expression's string value in the page; false when it threw or gave no string.
 bool Evaluate(DevToolsClient& devtools, const std::string& session, const std::string& expression,
               Tick deadline, std::string* value, std::string* why) {
     JsonValue result;
-    if (!Call(devtools, session, "Runtime.evaluate",
-              "{\"expression\":" + JsonQuote(expression) + ",\"returnByValue\":true}", deadline,
-              &result, why))
+    if (!devtools.Call("Runtime.evaluate",
+                       "{\"expression\":" + JsonQuote(expression) + ",\"returnByValue\":true}",
+                       session, deadline, &result, why))
         return false;
     const JsonValue* v = result.Path({"result", "value"});
     if (v == nullptr || !v->IsString()) {
@@ -214,8 +208,8 @@ std::string ShowWhole(DevToolsClient& devtools, const std::string& session, Tick
             "{\"width\":" + std::to_string(static_cast<long>(size.Items()[0].AsNumber())) +
             ",\"height\":" + std::to_string(std::max(1L, std::min(height, kTallest))) +
             ",\"deviceScaleFactor\":1,\"mobile\":false}";
-        if (!Call(devtools, session, "Emulation.setDeviceMetricsOverride", metrics, limit, &ignored,
-                  &why) ||
+        if (!devtools.Call("Emulation.setDeviceMetricsOverride", metrics, session, limit, &ignored,
+                           &why) ||
             !Evaluate(devtools, session,
                       "window.scrollTo(0, document.documentElement.scrollHeight); ''", limit,
                       &value, &why))
@@ -254,13 +248,13 @@ bool RenderPage(const std::string& url, uint32_t waitLimitMs, bool keepScripts, 
         return false;
     const std::string session =
         result.Find("sessionId") ? result.Find("sessionId")->AsString() : "";
-    if (!Call(devtools, session, "Page.enable", "", setUp, &result, why) ||
-        !Call(devtools, session, "Page.addScriptToEvaluateOnNewDocument",
-              "{\"source\":" + JsonQuote(kWatchPage) + "}", setUp, &result, why))
+    if (!devtools.Call("Page.enable", "", session, setUp, &result, why) ||
+        !devtools.Call("Page.addScriptToEvaluateOnNewDocument",
+                       "{\"source\":" + JsonQuote(kWatchPage) + "}", session, setUp, &result, why))
         return false;
     const Tick limit = Now() + waitLimitMs;
-    if (!Call(devtools, session, "Page.navigate", "{\"url\":" + JsonQuote(url) + "}", setUp,
-              &result, why))
+    if (!devtools.Call("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", session, setUp, &result,
+                       why))
         return false;
     if (const JsonValue* error = result.Find("errorText")) {
         *why = "the browser could not load the page: " + error->AsString();
