@@ -241,6 +241,38 @@ QM_API int32_t QM_CALL qm_SetSaveRefresh(SaveSettings* settings, int32_t* reused
  * URL_TEXT_SIZE. */
 QM_API int32_t QM_CALL qm_SetSaveStartPageText(SaveSettings* settings, const char* html,
                                                int64_t length, const char* pageUrl);
+/* A page a save has fetched, offered to the caller before it is read; valid only during the
+ * call of the PageOfferCallback that receives it. */
+typedef struct PageOffer PageOffer;
+/* Called for each page qm_SavePagesWithSettings reads (the start page, unless it was given,
+ * and every page it saves; not frames, style sheets or scripts), up to FETCH_BUFFER_SIZE
+ * bytes, once it has come and before it is read: url is where it came from after redirects,
+ * contentType the Content-Type it came with ("" when none), text its length bytes. The caller
+ * may replace the page (qm_ReplaceOfferedPage) and give the bodies of items it already has
+ * (qm_GiveOfferedItem); a callback that does neither leaves the page as it came. It runs on
+ * the thread of the save; a stop asked meanwhile ends the save once it returns. */
+typedef void(QM_CALLBACK* PageOfferCallback)(void* context, PageOffer* offer, const char* url,
+                                             const char* contentType, const char* text,
+                                             int64_t length);
+/* Makes qm_SavePagesWithSettings offer each page it reads to callback, which receives context
+ * as it is. NULL (the default) offers none. 1 when taken, 0 for a handle that is not one. */
+QM_API int32_t QM_CALL qm_SetSavePageOffer(SaveSettings* settings, PageOfferCallback callback,
+                                           void* context);
+/* The offered page is read and saved as html (length bytes, copied) in place of what came,
+ * found at pageUrl (NULL: where it came from). 1 when taken, 0 for an offer that is not one,
+ * a negative length, an html that cannot be read or a pageUrl that is not an http or https
+ * address shorter than URL_TEXT_SIZE. */
+QM_API int32_t QM_CALL qm_ReplaceOfferedPage(PageOffer* offer, const char* html, int64_t length,
+                                             const char* pageUrl);
+/* The body of the item at url (an absolute http or https address, as the page names it once
+ * resolved), which the save then takes in place of fetching it, once: body, length bytes,
+ * copied, as it is to be saved (its codings undone). The save holds up to 64 MiB of such
+ * bodies at once. 1 when taken; 0 when it does not fit, when url was given already, for an
+ * offer that is not one, a body that cannot be read, a url that is not such an address, and
+ * for a save that writes a web archive, which records every item as it came off the
+ * connection. */
+QM_API int32_t QM_CALL qm_GiveOfferedItem(PageOffer* offer, const char* url, const char* body,
+                                          int64_t length);
 /* Records every exchange of the save, redirects and failed ones included, in a web archive
  * at path: a WARC/1.1 file whose every record is a gzip member of its own (name it
  * ".warc.gz"). It opens with a warcinfo record; each request sent is a request record, and

@@ -15,6 +15,7 @@
 #include "http_date.h"
 #include "leading_page.h"
 #include "names.h"
+#include "page_offer.h"
 #include "platform/files.h"
 #include "save_context.h"
 #include "scan.h"
@@ -118,12 +119,22 @@ private:
         char finalUrl[URL_TEXT_SIZE] = {};
         out->body = BodySink(kBodyInMemory, item.localPath, budgetBytes_, budgetBytes_);
         out->body.MakeFolders();
-        Freshness freshness{item.ifModifiedSince};
+        // A body the caller already had stands for the item's fetch.
+        std::string given;
+        if (context_.given.Take(item.url, &given)) {
+            out->result = out->body.Put(given.data(), given.size()) ? FetchResult()
+                                                                   : out->body.failure();
+            out->finalUrl = item.url;
+            return;
+        }
+        ResponseFacts facts;
+        facts.ifModifiedSince = item.ifModifiedSince;
         out->result = FetchFollowing(request, &out->body, finalUrl, &context_.pool,
                                      DefaultFetchLimits(stop), &context_.jar, context_.archive,
-                                     &freshness);
+                                     &facts);
         out->finalUrl = finalUrl;
-        out->lastModified = freshness.lastModified;
+        out->lastModified = facts.lastModified;
+        out->contentType = facts.contentType;
     }
 
     const int64_t budgetBytes_;
@@ -330,6 +341,14 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool st
     if (result.status == FetchStatus::kByteBudgetReached) {
         state_.BudgetEndsAt(r.url);
         return Written::kBudgetEnd;
+    }
+    // A page the caller gave is not offered again.
+    TextKind offered;
+    if (result.ok() && r.kind == KIND_PAGE && !(startPage && context_.startPageText != nullptr) &&
+        ScanKindOf(r, startPage, options_, state_.policy->Layout(), &offered) &&
+        fetched.body.size() <= static_cast<int64_t>(FETCH_BUFFER_SIZE)) {
+        OfferPage(context_, &fetched);
+        if (context_.stop.requested()) return Written::kStopped;
     }
     if (result.ok()) {
         // The item keeps its name and kind; its URL becomes the one the body came from, so

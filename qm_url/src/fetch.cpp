@@ -145,19 +145,22 @@ FetchResult IntoBuffer(const FetchResult& result, const BodySink& body, char* ou
 
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
                       Response* response, BodySink* body, ConnectionPool* pool, CookieJar* jar,
-                      WebArchive* archive, Freshness* freshness) {
+                      WebArchive* archive, ResponseFacts* facts) {
     char requestText[kRequestTextSize] = {};
     char hostName[kHostNameSize] = {};
     int port = 80;
     bool secure = false;
     if (!BuildHttpRequest(&port, &request, requestText, hostName, &secure, jar,
-                          freshness != nullptr ? freshness->ifModifiedSince.c_str() : nullptr))
+                          facts != nullptr ? facts->ifModifiedSince.c_str() : nullptr))
         return FetchStatus::kBadUrl;
     std::unique_ptr<ExchangeCapture> capture = archive != nullptr ? archive->NewCapture() : nullptr;
     FetchResult result = ExchangeHttpRequest(hostName, port, secure, requestText,
                                              static_cast<int>(std::strlen(requestText)), policy,
                                              limits, response, body, pool, capture.get());
-    if (freshness != nullptr) freshness->lastModified = response->rules.LastModified();
+    if (facts != nullptr) {
+        facts->lastModified = response->rules.LastModified();
+        facts->contentType = response->rules.ContentType();
+    }
     const size_t urlLength =
         request.urlLength == 0 ? std::strlen(request.url) : static_cast<size_t>(request.urlLength);
     if (archive != nullptr) archive->Record(std::string(request.url, urlLength).c_str(), *capture);

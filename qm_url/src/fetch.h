@@ -30,12 +30,13 @@ bool BuildHttpRequest(int* port, UrlRequest* request, char* requestText, char* h
                       bool* secure = nullptr, const CookieJar* jar = nullptr,
                       const char* ifModifiedSince = nullptr);
 
-// What a fetch that revalidates a saved copy asks and learns: the body only if it changed
-// since `ifModifiedSince` (HttpDate's form; empty: whatever the date), and the final
-// response's Last-Modified date.
-struct Freshness {
+// What a fetch asks of the response and learns of it: the body only if it changed since
+// `ifModifiedSince` (HttpDate's form; empty: whatever the date), and the final response's
+// Last-Modified date and Content-Type.
+struct ResponseFacts {
     std::string ifModifiedSince;
     int64_t lastModified = -1;  // seconds since 1970; -1 when none was given
+    std::string contentType;    // as it came; empty when none was given
 };
 
 // One request and its response (no redirect followed) into `response`, its body decoded
@@ -43,12 +44,11 @@ struct Freshness {
 // complete at its header with RedirectPolicy::kFollow. With a `jar`, the request carries its
 // cookies for the URL, and the response's Set-Cookie fields go into it. With an `archive`,
 // the exchange is recorded there as it went, failed or not.
-// With `freshness`, the request carries its condition, and the response's Last-Modified date
-// goes into it.
+// With `facts`, the request carries its condition, and what the response says goes into it.
 FetchResult FetchOnce(UrlRequest& request, RedirectPolicy policy, const FetchLimits& limits,
                       Response* response, BodySink* body, ConnectionPool* pool = nullptr,
                       CookieJar* jar = nullptr, WebArchive* archive = nullptr,
-                      Freshness* freshness = nullptr);
+                      ResponseFacts* facts = nullptr);
 
 // The work of qm_UrlToHtml for a request whose texts may be read as they stand (the crawl's
 // own, made from its records). On success `output` starts with the body and *outputLength
@@ -70,11 +70,11 @@ FetchResult FetchFollowing(const UrlRequest& request, char* output, int32_t* out
                            char (&finalUrl)[URL_TEXT_SIZE], const FetchLimits& limits,
                            CookieJar* jar = nullptr);
 // The same into `body`, over the connections of `pool` (which may be null), each hop recorded
-// in `archive` when there is one, and asked with the `freshness` condition when that is given.
+// in `archive` when there is one, and asked with the `facts` condition when that is given.
 FetchResult FetchFollowing(const UrlRequest& request, BodySink* body,
                            char (&finalUrl)[URL_TEXT_SIZE], ConnectionPool* pool,
                            const FetchLimits& limits, CookieJar* jar = nullptr,
-                           WebArchive* archive = nullptr, Freshness* freshness = nullptr);
+                           WebArchive* archive = nullptr, ResponseFacts* facts = nullptr);
 
 // A body fetched into memory with `result`, as far as the caller's buffer holds it, copied
 // to `output`: kCut, with the first FETCH_BUFFER_SIZE bytes, for a longer one. A failure

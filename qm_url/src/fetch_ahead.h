@@ -28,6 +28,7 @@ struct FetchedBody {
     BodySink body;         // the decoded body when it succeeded, in memory or in its file
     std::string finalUrl;  // where the body came from, after redirects
     int64_t lastModified = -1;  // its Last-Modified date, in seconds since 1970; -1: none
+    std::string contentType;    // its Content-Type as it came; empty: none
 };
 
 // An item the crawl is about to visit.

@@ -29,7 +29,7 @@ bool LocationReference(const char* location, size_t length, BoundedText& out) {
 
 FetchResult FetchFollowing(const UrlRequest& first, BodySink* body, char (&finalUrl)[URL_TEXT_SIZE],
                            ConnectionPool* pool, const FetchLimits& limits, CookieJar* jar,
-                           WebArchive* archive, Freshness* freshness) {
+                           WebArchive* archive, ResponseFacts* facts) {
     size_t length = first.urlLength == 0 ? strnlen(first.url, URL_TEXT_SIZE)
                                          : static_cast<size_t>(first.urlLength);
     if (first.urlLength < 0 || length >= URL_TEXT_SIZE) return FetchStatus::kBadUrl;
@@ -42,7 +42,7 @@ FetchResult FetchFollowing(const UrlRequest& first, BodySink* body, char (&final
         request.urlLength = static_cast<int32_t>(std::strlen(finalUrl));
         Response response;
         FetchResult result = FetchOnce(request, RedirectPolicy::kFollow, limits, &response, body,
-                                       pool, jar, archive, freshness);
+                                       pool, jar, archive, facts);
         if (!result.ok()) return result;
         const ResponseRules& rules = response.rules;
         if (!rules.IsRedirect()) return result;

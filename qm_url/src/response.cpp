@@ -221,6 +221,9 @@ bool ResponseRules::ReadField(const char* name, size_t nameLength, const char* v
     if (IsWordNoCase(name, nameLength, "last-modified") && lastModified_ < 0 &&
         ParseHttpDate(std::string_view(value, valueLength), &seconds) && seconds >= 0)
         lastModified_ = seconds;
+    if (IsWordNoCase(name, nameLength, "content-type") && contentType_[0] == '\0' &&
+        valueLength < sizeof contentType_)
+        std::memcpy(contentType_, value, valueLength);
     if (IsWordNoCase(name, nameLength, "location") && !hasLocation_) {
         hasLocation_ = true;
         locationStart_ = static_cast<size_t>(value - data_);

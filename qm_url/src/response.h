@@ -60,6 +60,8 @@ public:
     size_t LocationLength() const { return locationLength_; }
     // Its Last-Modified date in seconds since 1970; -1 when it gives none that can be read.
     int64_t LastModified() const { return lastModified_; }
+    // Its Content-Type as it came (the first one, up to 127 characters); empty when none.
+    const char* ContentType() const { return contentType_; }
     // Once complete: the body's bytes in the area, still chunked when Chunked().
     size_t BodyStart() const { return bodyStart_; }
     size_t BodyLength() const { return bodyLength_; }
@@ -118,6 +120,7 @@ private:
     size_t locationLength_ = 0;
     bool hasLocation_ = false;
     int64_t lastModified_ = -1;
+    char contentType_[128] = {};
     bool redirect_ = false;
 
     size_t bodyStart_ = 0;

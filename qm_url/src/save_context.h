@@ -10,7 +10,9 @@
 #include "cookie_jar.h"
 #include "exchange.h"
 #include "failure_report.h"
+#include "given_items.h"
 #include "platform/stop_token.h"
+#include "qm_url.h"
 
 namespace qm {
 
@@ -36,6 +38,11 @@ struct SaveContext {
     // The start page as the caller gives it, in place of its fetch; null: it is fetched.
     const std::string* startPageText = nullptr;
     std::string startPageUrl;  // where it was found; empty: the call's url
+    // Where each page read is offered first (null: nowhere), and the bodies the caller gave
+    // in answer, taken in place of fetches.
+    PageOfferCallback pageOffer = nullptr;
+    void* pageOfferContext = nullptr;
+    GivenItems given;
 };
 
 }  // namespace qm

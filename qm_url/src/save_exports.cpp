@@ -82,6 +82,10 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
             context.startPageText = &settings->startPageText;
             context.startPageUrl = settings->startPageUrl;
         }
+        if (settings != nullptr) {
+            context.pageOffer = settings->pageOffer;
+            context.pageOfferContext = settings->pageOfferContext;
+        }
         if (!StartCrawl(state, url, urlLength, savePath, pathLength, policy) ||
             !archive.Begin(settings, context))
             return 0;

@@ -83,6 +83,14 @@ extern "C" QM_API int32_t QM_CALL qm_SetSaveStartPageText(SaveSettings* settings
     return 1;
 }
 
+extern "C" QM_API int32_t QM_CALL qm_SetSavePageOffer(SaveSettings* settings,
+                                                      PageOfferCallback callback, void* context) {
+    if (Writable(settings) == nullptr) return 0;
+    settings->pageOffer = callback;
+    settings->pageOfferContext = context;
+    return 1;
+}
+
 extern "C" QM_API int32_t QM_CALL qm_SetSaveRefresh(SaveSettings* settings, int32_t* reused) {
     if (Writable(settings) == nullptr ||
         (reused != nullptr && !qm::platform::ProbeWritable(reused, sizeof *reused)))

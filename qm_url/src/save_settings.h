@@ -23,6 +23,9 @@ struct SaveSettings {
     bool startPageGiven = false;
     std::string startPageText;
     std::string startPageUrl;  // empty: the call's url
+    // Where each page read is offered before it is read; null: nowhere.
+    PageOfferCallback pageOffer = nullptr;
+    void* pageOfferContext = nullptr;
 };
 
 namespace qm {

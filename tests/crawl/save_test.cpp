@@ -394,6 +394,65 @@ TEST(SaveSite, KeepsWhatScriptsLoadAndLeadsSearchFormsToTheSavedPage) {
         << page;
 }
 
+// Each page read is offered first: the caller may put the page as a browser built it in its
+// place and give the items the browser loaded, which are then not fetched. A save that writes
+// a web archive takes none, as it records each item off the connection.
+TEST(SaveSite, APageOfferedMayBeReplacedAndItsItemsGiven) {
+    SiteServer server;
+    server.AddPage("/app/", "<div id=root></div>", "text/html; charset=utf-8");
+    server.AddPage("/app/next.html", "<p>as it came</p>");
+    server.AddPage("/app/late.png", "fetched");
+    struct Offers {
+        std::vector<std::string> seen;  // url and content type of each page offered
+        std::vector<int32_t> given;     // what each give answered
+        std::string built;
+    } offers;
+    offers.built = "<p>built</p><img src=\"pic.png\"><img src=\"late.png\"><a href=\"next.html\">n</a>";
+    auto offer = [](void* context, PageOffer* page, const char* url, const char* contentType,
+                    const char* text, int64_t length) {
+        auto& o = *static_cast<Offers*>(context);
+        o.seen.push_back(std::string(url) + " " + contentType + " " + std::string(text, length));
+        if (o.seen.size() > 1) return;
+        EXPECT_EQ(qm_ReplaceOfferedPage(page, o.built.data(), o.built.size(), nullptr), 1);
+        const std::string pic = std::string(url) + "pic.png";
+        o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "given", 5));
+        o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "again", 5));
+        o.given.push_back(qm_GiveOfferedItem(page, "pic.png", "relative", 8));
+    };
+    for (const bool archived : {false, true}) {
+        SCOPED_TRACE(archived ? "with a web archive" : "without");
+        Sandbox box;
+        FailureLog failures;
+        offers.seen.clear();
+        offers.given.clear();
+        const size_t before = server.Log().size();
+        SaveSettings* settings = qm_NewSaveSettings();
+        qm_SetSaveSiteLayout(settings, 1);
+        ASSERT_EQ(qm_SetSavePageOffer(settings, offer, &offers), 1);
+        if (archived) qm_SetSaveWebArchive(settings, box.Path("a.warc.gz").c_str());
+        SaveOptions options{1, 1, 0, 1};
+        EXPECT_EQ(qm_SavePagesWithSettings(server.Url("/app/").c_str(),
+                                           box.Path("index.html").c_str(), &options, nullptr,
+                                           settings),
+                  1);
+        qm_FreeSaveSettings(settings);
+        EXPECT_EQ(offers.seen,
+                  (Files{server.Url("/app/") + " text/html; charset=utf-8 <div id=root></div>",
+                         server.Url("/app/next.html") + " text/html <p>as it came</p>"}));
+        EXPECT_EQ(offers.given, archived ? (std::vector<int32_t>{0, 0, 0})
+                                         : (std::vector<int32_t>{1, 0, 0}));
+        Files asked{"/app/", "/app/late.png", "/app/next.html"};
+        if (archived) asked.push_back("/app/pic.png");  // not there: it fails
+        EXPECT_EQ(Sorted(server.RequestedTargets(before)), Sorted(asked));
+        const std::string d = "http-/" + LocalHost(server.Port()) + "/app/";
+        if (archived) continue;
+        EXPECT_EQ(FailureLog::Lines(), Files());
+        EXPECT_EQ(ReadFile(box.Root() / (d + "pic.png")), "given");
+        EXPECT_EQ(ReadFile(box.Root() / (d + "late.png")), "fetched");
+        EXPECT_EQ(ReadFile(box.Root() / (d + "index.html")), offers.built);
+    }
+}
+
 // Items come ahead over a few kept-alive connections and are visited in the page's order.
 TEST(SavePages, ItemsComeAheadOverAFewKeptAliveConnections) {
     SiteServer server;

@@ -11,10 +11,11 @@ string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)+" table "${dump
 string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
 list(TRANSFORM entries REPLACE "^\\[ *[0-9]+\\] " "")
 list(SORT entries)
-set(expected qm_FreeCookieJar qm_FreeSaveSettings qm_NewCookieJar qm_NewSaveSettings
-  qm_OldSavePages qm_ReadCookiesFile qm_SavePages
+set(expected qm_FreeCookieJar qm_FreeSaveSettings qm_GiveOfferedItem qm_NewCookieJar
+  qm_NewSaveSettings qm_OldSavePages qm_ReadCookiesFile qm_ReplaceOfferedPage qm_SavePages
   qm_SavePagesWithCookies qm_SavePagesWithSettings qm_SavePictures qm_SavePicturesWithCookies
-  qm_SavePicturesWithSettings qm_SetFailureCallback qm_SetSaveCookieJar qm_SetSaveRefresh
+  qm_SavePicturesWithSettings qm_SetFailureCallback qm_SetSaveCookieJar qm_SetSavePageOffer
+  qm_SetSaveRefresh
   qm_SetSaveSiteLayout qm_SetSaveStartPageText qm_SetSaveWebArchive qm_StopSave qm_UrlToFile qm_UrlToHtml
   qm_UrlToHtmlFollow qm_UrlToHtmlWithCookies qm_WriteCookiesFile qm_WriteSingleFile)
 if(NOT entries STREQUAL expected)
