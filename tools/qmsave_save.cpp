@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "app_shell.h"
 #include "interrupt.h"
 #include "kept_copy.h"
 #include "qm_url.h"
@@ -16,6 +17,10 @@
 namespace qmsave {
 
 namespace {
+
+// Which pages are saved as the browser shows them: those that are only an application's
+// shell, all, or none.
+enum class Rendering { kAuto, kAlways, kNever };
 
 struct Counts {
     int items = 0;
@@ -28,6 +33,7 @@ struct Counts {
     SingleFileSave* singleFile = nullptr;  // with --single-file: where the pages go
     const char* webArchive = nullptr;      // with --warc: the archive's file
     bool webArchiveFailed = false;         // it could not be written
+    std::string pageWay;                   // how the page reported next was made, if rendered
 };
 Counts g_counts;
 
@@ -65,8 +71,13 @@ void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
     g_counts.lastItem = index;
     if (g_counts.singleFile != nullptr && record->kind == KIND_PAGE)
         g_counts.singleFile->PageSaved(record->localPath);
-    std::fprintf(stderr, "%6d  %-11s %s -> %s\n", ++g_counts.lines, KindName(record->kind),
-                 record->url, Shown(record->localPath).c_str());
+    std::string way;
+    if (record->kind == KIND_PAGE && !g_counts.pageWay.empty()) {
+        way = "  [" + g_counts.pageWay + "]";
+        g_counts.pageWay.clear();
+    }
+    std::fprintf(stderr, "%6d  %-11s %s -> %s%s\n", ++g_counts.lines, KindName(record->kind),
+                 record->url, Shown(record->localPath).c_str(), way.c_str());
 }
 
 // The library's reason when a save budget ended the save.
@@ -89,6 +100,7 @@ void QM_CALLBACK ReportFailure(int32_t index, const PageRecord* record, const ch
         if (record->kind >= 1 && record->kind <= 7) --g_counts.byKind[record->kind];
     }
     g_counts.lastItem = NO_RECORD;
+    g_counts.pageWay.clear();
     std::fprintf(stderr, "%6d  %-11s %s failed: %s\n", ++g_counts.lines,
                  record != nullptr ? KindName(record->kind) : "item", url, reason);
 }
@@ -110,6 +122,40 @@ void PrintCount() {
     std::fprintf(stderr, "\n");
 }
 
+// Which pages go through the browser, and the browser they go through.
+struct PageOffers {
+    PageOffers(Rendering rendering, uint32_t waitLimitMs, bool keepScripts)
+        : all(rendering == Rendering::kAlways), renderer(waitLimitMs, keepScripts, Interrupted) {}
+    const bool all;  // every page, not only an application's shell
+    PageRenderer renderer;
+};
+
+// A page the save has fetched: rendered when it is to be, and then saved as the browser shows
+// it, with what the browser received. One that cannot be rendered is saved as it came, and
+// counts as failed.
+void QM_CALLBACK OfferPage(void* context, PageOffer* offer, const char* url,
+                           const char* contentType, const char* text, int64_t length) {
+    auto& offers = *static_cast<PageOffers*>(context);
+    if (!offers.all && !LooksLikeAppShell(text, static_cast<size_t>(length))) return;
+    const std::string fetched(text, static_cast<size_t>(length));
+    RenderedPage page;
+    std::string why;
+    if (!offers.renderer.Render(url, &fetched, contentType, &page, &why)) {
+        if (Interrupted()) return;
+        ++g_counts.failed;
+        std::fprintf(stderr, "%6d  %-11s %s failed: could not be rendered: %s; saved as it came\n",
+                     ++g_counts.lines, "page", url, why.c_str());
+        return;
+    }
+    for (const auto& item : page.items)
+        qm_GiveOfferedItem(offer, item.first.c_str(), item.second.data(),
+                           static_cast<int64_t>(item.second.size()));
+    const bool webAddress = page.url.size() < URL_TEXT_SIZE && page.url.rfind("http", 0) == 0;
+    if (qm_ReplaceOfferedPage(offer, page.html.data(), static_cast<int64_t>(page.html.size()),
+                              webAddress ? page.url.c_str() : nullptr))
+        g_counts.pageWay = "rendered, done at " + page.doneBy;
+}
+
 }  // namespace
 
 bool IsSaveVerb(const char* verb) {
@@ -129,7 +175,7 @@ struct SaveRequest {
     bool otherSites = false;
     bool singleFile = false;
     const char* webArchive = nullptr;  // --warc FILE
-    bool rendered = false;             // page: the page as the browser shows it
+    Rendering rendering = Rendering::kAuto;
     bool keepScripts = false;
     uint32_t waitLimitMs = 20000;
 };
@@ -153,11 +199,15 @@ int ReadSaveArguments(const char* verb, int argc, char** argv, SaveRequest* requ
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Refuse("--warc needs a file name (try qmsave --help)");
             r.webArchive = argv[++i];
-        } else if (!r.pictures && !r.pages && std::strcmp(argv[i], "--rendered") == 0) {
-            r.rendered = true;
-        } else if (!r.pictures && !r.pages && std::strcmp(argv[i], "--keep-scripts") == 0) {
+        } else if (!r.pictures && std::strcmp(argv[i], "--rendered") == 0) {
+            r.rendering = Rendering::kAlways;
+        } else if (!r.pictures && std::strcmp(argv[i], "--rendered=auto") == 0) {
+            r.rendering = Rendering::kAuto;
+        } else if (!r.pictures && std::strcmp(argv[i], "--static") == 0) {
+            r.rendering = Rendering::kNever;
+        } else if (!r.pictures && std::strcmp(argv[i], "--keep-scripts") == 0) {
             r.keepScripts = true;
-        } else if (!r.pictures && !r.pages && std::strcmp(argv[i], "--wait-limit") == 0) {
+        } else if (!r.pictures && std::strcmp(argv[i], "--wait-limit") == 0) {
             char* end = nullptr;
             const long seconds = i + 1 < argc ? std::strtol(argv[i + 1], &end, 10) : 0;
             if (end == nullptr || *end != '\0' || seconds < 1 || seconds > 600)
@@ -245,26 +295,14 @@ int Save(const char* verb, int argc, char** argv) {
     if (request.webArchive != nullptr && !qm_SetSaveWebArchive(settings, request.webArchive))
         return Refuse("the web archive's path is too long (259 characters at most)");
 
-    // With --rendered the start page is what the browser shows once the page is done.
-    RenderedPage rendered;
-    if (request.rendered) {
-        StopOnInterrupt();
-        std::string why;
-        if (!RenderPage(url, request.waitLimitMs, request.keepScripts, Interrupted, &rendered,
-                        &why)) {
-            if (Interrupted()) return Refuse("stopped");
-            std::fprintf(stderr, "qmsave: the page could not be rendered: %s\n", why.c_str());
-            return 1;
-        }
-        std::fprintf(stderr, "qmsave: rendered in the browser, done at %s\n",
-                     rendered.doneBy.c_str());
-        if (!qm_SetSaveStartPageText(
-                settings, rendered.html.data(), static_cast<int64_t>(rendered.html.size()),
-                rendered.url.size() < URL_TEXT_SIZE && rendered.url.rfind("http", 0) == 0
-                    ? rendered.url.c_str()
-                    : nullptr))
-            return Refuse("the rendered page could not be handed to the save");
-    }
+    // Pages that scripts build are rendered where a browser is found; --rendered needs one.
+    std::string noBrowser;
+    const bool canRender = CanRender(&noBrowser);
+    if (request.rendering == Rendering::kAlways && !canRender)
+        return Refuse(("--rendered needs a browser: " + noBrowser).c_str());
+    PageOffers offers(request.rendering, request.waitLimitMs, request.keepScripts);
+    if (!pictures && request.rendering != Rendering::kNever && canRender)
+        qm_SetSavePageOffer(settings, OfferPage, &offers);
 
     // With --single-file the save goes into a folder of its own beside FILE, and FILE is
     // replaced only by the whole single file.

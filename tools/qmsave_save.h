@@ -8,15 +8,15 @@
 #define QMSAVE_SAVE_HELP                                                                      \
   "  qmsave page URL FILE [--complete] [--single-file] [--warc ARCHIVE] " QMSAVE_COOKIES_HELP \
   "\n"                                                                                        \
+  "               [--rendered[=auto] | --static] [--wait-limit SECONDS] [--keep-scripts]\n"   \
   "                               save the page, its frames and style sheets (and with\n"     \
   "                               --complete its pictures) in the site's folders beside\n"    \
   "                               FILE, which opens the saved page; with --single-file\n"     \
-  "                               all of it inside FILE, as one file; with --rendered\n"      \
-  "                               [--wait-limit SECONDS] [--keep-scripts] the page as\n"      \
-  "                               headless Chromium shows it once its scripts are done\n"     \
+  "                               all of it inside FILE, as one file\n"                       \
   "  qmsave pages URL FILE [--complete] [--other-sites] [--single-file] [--warc "             \
   "ARCHIVE] " QMSAVE_COOKIES_HELP                                                             \
   "\n"                                                                                        \
+  "               [--rendered[=auto] | --static] [--wait-limit SECONDS] [--keep-scripts]\n"   \
   "                               the same, and every page it links to, one level deep\n"     \
   "                               (on other sites too with --other-sites); with\n"            \
   "                               --single-file each page is one file of its own\n"           \
@@ -34,6 +34,14 @@
   "what it leaves out keeps its address online. --warc ARCHIVE also records every\n"        \
   "request and response of the save, as it went over the network, in a web archive\n"       \
   "(WARC, gzip'd: name it .warc.gz), written when the save ends.\n"                         \
+  "A page that is only the shell of an application its scripts build (little text, and an\n" \
+  "empty root element or a <noscript> asking for JavaScript) is saved as headless Chromium\n" \
+  "shows it once its scripts are done (--rendered=auto, where /usr/bin/chromium is found);\n" \
+  "--rendered renders every page, --static none. Its line says \"rendered\" and what ended\n" \
+  "the wait: \"quiet\" (loaded, no request for 500 ms, no change for 300 ms) or \"wait\n"    \
+  "limit\" (--wait-limit, 20 seconds unless given). What the browser received is saved\n"   \
+  "without being fetched again; scripts, on... handlers and javascript: addresses are left\n"\
+  "out of a rendered page unless --keep-scripts.\n"                                           \
   "\n"
 
 namespace qmsave {

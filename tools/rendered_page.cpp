@@ -3,9 +3,9 @@
 #ifndef _WIN32
 #  include <unistd.h>
 
-#  include <chrono>
-#  include <thread>
+#  include <algorithm>
 
+#  include "browser_bodies.h"
 #  include "browser_posix.h"
 #  include "devtools.h"
 #  include "json.h"
@@ -15,9 +15,20 @@ namespace qmsave {
 
 #ifdef _WIN32
 
-bool CanRender() { return false; }
+struct PageRenderer::Browser {};
 
-bool RenderPage(const std::string&, uint32_t, bool, bool (*)(), RenderedPage*, std::string* why) {
+bool CanRender(std::string* why) {
+    if (why != nullptr) *why = "this build of qmsave cannot start a browser";
+    return false;
+}
+
+PageRenderer::PageRenderer(uint32_t waitLimitMs, bool keepScripts, bool (*stopped)())
+    : waitLimitMs_(waitLimitMs), keepScripts_(keepScripts), stopped_(stopped) {}
+
+PageRenderer::~PageRenderer() = default;
+
+bool PageRenderer::Render(const std::string&, const std::string*, const std::string&,
+                          RenderedPage*, std::string* why) {
     *why = "this build of qmsave cannot start a browser";
     return false;
 }
@@ -34,7 +45,18 @@ using pagesnap::Tick;
 
 // From the document's first moment on: the changes of the document, and the requests its
 // scripts have open (fetch and XMLHttpRequest) with the time each was made.
+// Closed shadow roots are kept where the document's writer finds them.
 constexpr char kWatchPage[] = R"js(
+(() => {
+  const closed = new WeakMap();
+  const attach = Element.prototype.attachShadow;
+  Element.prototype.attachShadow = function (init) {
+    const root = attach.call(this, init);
+    if (init && init.mode === 'closed') closed.set(this, root);
+    return root;
+  };
+  Object.defineProperty(window, '__qmClosedShadow', {value: (el) => closed.get(el)});
+})();
 window.__qmChanges = 0;
 window.__qmOpen = new Map();
 new MutationObserver(() => { window.__qmChanges++; })
@@ -68,7 +90,10 @@ constexpr char kProbe[] =
     "[...(window.__qmOpen || new Map()).values()].filter((t) => performance.now() - t < 5000)"
     ".length])";
 
-// The live document as HTML. `keep` keeps scripts, handlers and javascript: addresses.
+// The live document as HTML, with the live documents of its frames from its own site:
+// [address, html, [[frame address, html]...]]. It is written in UTF-8, and says so. `keep`
+// keeps scripts, handlers and javascript: addresses. A frame the page wrote itself (no address
+// of its own) goes into its srcdoc.
 constexpr char kWriteDocument[] = R"js(((keep) => {
   const empty = new Set(['area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link',
     'meta', 'source', 'track', 'wbr']);
@@ -78,11 +103,13 @@ constexpr char kWriteDocument[] = R"js(((keep) => {
   const rules = (sheet) => { try { return [...sheet.cssRules].map((r) => r.cssText).join('\n'); }
                              catch (e) { return null; } };
   const sheets = (list) => [...(list || [])].map((s) => '<style>' + (rules(s) || '') + '</style>').join('');
+  const closedShadow = window.__qmClosedShadow || (() => undefined);
+  const frames = [];
   function attributes(el, values) {
     for (const a of el.attributes) {
       const n = a.name.toLowerCase();
       if (!keep && (n.startsWith('on') || /^\s*javascript:/i.test(a.value))) continue;
-      values.set(a.name, a.value);
+      if (!values.has(a.name)) values.set(a.name, a.value);
     }
     if (el instanceof HTMLInputElement) {
       if (el.type === 'checkbox' || el.type === 'radio') {
@@ -99,55 +126,82 @@ constexpr char kWriteDocument[] = R"js(((keep) => {
     for (const [n, v] of values) out += ' ' + n + '="' + quoted(v) + '"';
     return out;
   }
-  function children(parent) {
-    let out = '';
-    for (const c of parent.childNodes) out += node(c);
-    return out;
+  // A frame's own document, where this page may read it: listed by its address, or written
+  // into `values` as srcdoc when it has none.
+  function frame(el, values) {
+    let inner = null;
+    try { inner = el.contentDocument; } catch (e) { return; }
+    if (!inner || !inner.documentElement) return;
+    const href = inner.location.href;
+    if (/^https?:/i.test(href)) frames.push([href, write(inner)]);
+    else if (!/^https?:/i.test(el.getAttribute('src') || '')) values.set('srcdoc', write(inner));
   }
-  function node(n) {
-    if (n.nodeType === Node.TEXT_NODE)
-      return n.parentNode && rawText.has(n.parentNode.localName) ? n.data : text(n.data);
-    if (n.nodeType === Node.COMMENT_NODE) return '<!--' + n.data + '-->';
-    if (n.nodeType !== Node.ELEMENT_NODE) return '';
-    const name = n.localName;
-    if (name === 'script' && !keep) return '';
-    if (name === 'canvas') {
-      try {
-        const values = new Map([['src', n.toDataURL('image/png')]]);
-        return '<img' + attributes(n, values) + '>';
-      } catch (e) { /* a canvas drawn from another site's pictures: left empty */ }
+  function write(doc) {
+    function children(parent) {
+      let out = '';
+      for (const c of parent.childNodes) out += node(c);
+      return out;
     }
-    let out = '<' + name + attributes(n, new Map()) + '>';
-    if (empty.has(name)) return out;
-    const shadow = n.shadowRoot;
-    if (shadow)
-      out += '<template shadowrootmode="' + shadow.mode + '">' + sheets(shadow.adoptedStyleSheets) +
-             children(shadow) + '</template>';
-    if (name === 'style' && n.sheet) {
-      const r = rules(n.sheet);
-      out += r !== null ? r : children(n);
-    } else if (name === 'textarea') {
-      out += text(n.value);
-    } else if (name === 'template') {
-      out += children(n.content);
-    } else {
-      out += children(n);
+    function node(n) {
+      if (n.nodeType === Node.TEXT_NODE)
+        return n.parentNode && rawText.has(n.parentNode.localName) ? n.data : text(n.data);
+      if (n.nodeType === Node.COMMENT_NODE) return '<!--' + n.data + '-->';
+      if (n.nodeType !== Node.ELEMENT_NODE) return '';
+      const name = n.localName;
+      if (name === 'script' && !keep) return '';
+      if (name === 'meta' && (n.hasAttribute('charset') ||
+                              /^content-type$/i.test(n.getAttribute('http-equiv') || '')))
+        return '';
+      const values = new Map();
+      if (name === 'canvas') {
+        try {
+          values.set('src', n.toDataURL('image/png'));
+          return '<img' + attributes(n, values) + '>';
+        } catch (e) { values.clear(); /* drawn from another site's pictures: left empty */ }
+      }
+      if (name === 'iframe' || name === 'frame') frame(n, values);
+      let out = '<' + name + attributes(n, values) + '>';
+      if (name === 'head') out += '<meta charset="utf-8">';
+      if (empty.has(name)) return out;
+      const shadow = n.shadowRoot || closedShadow(n);
+      if (shadow)
+        out += '<template shadowrootmode="' + shadow.mode + '">' +
+               sheets(shadow.adoptedStyleSheets) + children(shadow) + '</template>';
+      if (name === 'style' && n.sheet) {
+        const r = rules(n.sheet);
+        out += r !== null ? r : children(n);
+      } else if (name === 'textarea') {
+        out += text(n.value);
+      } else if (name === 'template') {
+        out += children(n.content);
+      } else {
+        out += children(n);
+      }
+      if (name === 'head') out += sheets(doc.adoptedStyleSheets);
+      return out + '</' + name + '>';
     }
-    if (name === 'head') out += sheets(document.adoptedStyleSheets);
-    return out + '</' + name + '>';
+    const type = doc.doctype ? '<!DOCTYPE ' + doc.doctype.name + '>\n' : '';
+    const root = doc.documentElement;
+    return type + (root ? node(root) : '');
   }
-  const type = document.doctype ? '<!DOCTYPE ' + document.doctype.name + '>\n' : '';
-  const root = document.documentElement;
-  return JSON.stringify([location.href, type + (root ? node(root) : '')]);
+  const html = write(document);
+  return JSON.stringify([location.href, html, frames]);
 }))js";
 
+// A page of the browser, and what it receives.
+struct Tab {
+    DevToolsClient& devtools;
+    const std::string session;
+    BrowserBodies bodies;
+};
+
 // An expression's string value in the page; false when it threw or gave no string.
-bool Evaluate(DevToolsClient& devtools, const std::string& session, const std::string& expression,
-              Tick deadline, std::string* value, std::string* why) {
+bool Evaluate(Tab& tab, const std::string& expression, Tick deadline, std::string* value,
+              std::string* why) {
     JsonValue result;
-    if (!devtools.Call("Runtime.evaluate",
-                       "{\"expression\":" + JsonQuote(expression) + ",\"returnByValue\":true}",
-                       session, deadline, &result, why))
+    if (!tab.devtools.Call("Runtime.evaluate",
+                           "{\"expression\":" + JsonQuote(expression) + ",\"returnByValue\":true}",
+                           tab.session, deadline, &result, why))
         return false;
     const JsonValue* v = result.Path({"result", "value"});
     if (v == nullptr || !v->IsString()) {
@@ -161,15 +215,14 @@ bool Evaluate(DevToolsClient& devtools, const std::string& session, const std::s
 
 // Waits until the page has loaded, has had no request open or done for 500 ms and its document
 // has not changed for 300 ms, or until `limit`; what ended the wait.
-std::string WaitUntilDone(DevToolsClient& devtools, const std::string& session, Tick limit,
-                          bool (*stopped)()) {
+std::string WaitUntilDone(Tab& tab, Tick limit, bool (*stopped)()) {
     Tick requestsSince = Now(), changesSince = Now();
     double requests = -1, changes = -1;
     for (;;) {
         std::string value, ignored;
         JsonValue probe;
         const Tick now = Now();
-        if (Evaluate(devtools, session, kProbe, limit, &value, &ignored) &&
+        if (Evaluate(tab, kProbe, limit, &value, &ignored) &&
             pagesnap::ParseJson(value, &probe) && probe.Items().size() == 4) {
             const auto& items = probe.Items();
             if (items[1].AsNumber() != requests)
@@ -180,24 +233,22 @@ std::string WaitUntilDone(DevToolsClient& devtools, const std::string& session, 
                 return "quiet";
         }
         if (Now() >= limit || stopped()) return "wait limit";
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        tab.bodies.Serve(std::min(limit, Now() + 50));
     }
 }
 
 // Makes the viewport as tall as the page (up to the image command's 16384 pixels) and scrolls
 // to its end, so that what loads as it comes into view loads, until the page stops growing or
 // after a bounded number of steps; then back to the top. What ended the last wait.
-std::string ShowWhole(DevToolsClient& devtools, const std::string& session, Tick limit,
-                      bool (*stopped)()) {
+std::string ShowWhole(Tab& tab, Tick limit, bool (*stopped)()) {
     constexpr int kMostSteps = 8;
     constexpr long kTallest = 16384;
     std::string doneBy = "quiet", value, why;
     JsonValue ignored;
     long height = 0;
     for (int step = 0; step < kMostSteps; ++step) {
-        if (!Evaluate(devtools, session,
-                      "JSON.stringify([innerWidth, document.documentElement.scrollHeight])", limit,
-                      &value, &why))
+        if (!Evaluate(tab, "JSON.stringify([innerWidth, document.documentElement.scrollHeight])",
+                      limit, &value, &why))
             break;
         JsonValue size;
         if (!pagesnap::ParseJson(value, &size) || size.Items().size() != 2) break;
@@ -208,78 +259,137 @@ std::string ShowWhole(DevToolsClient& devtools, const std::string& session, Tick
             "{\"width\":" + std::to_string(static_cast<long>(size.Items()[0].AsNumber())) +
             ",\"height\":" + std::to_string(std::max(1L, std::min(height, kTallest))) +
             ",\"deviceScaleFactor\":1,\"mobile\":false}";
-        if (!devtools.Call("Emulation.setDeviceMetricsOverride", metrics, session, limit, &ignored,
-                           &why) ||
-            !Evaluate(devtools, session,
-                      "window.scrollTo(0, document.documentElement.scrollHeight); ''", limit,
+        if (!tab.devtools.Call("Emulation.setDeviceMetricsOverride", metrics, tab.session, limit,
+                               &ignored, &why) ||
+            !Evaluate(tab, "window.scrollTo(0, document.documentElement.scrollHeight); ''", limit,
                       &value, &why))
             break;
-        doneBy = WaitUntilDone(devtools, session, limit, stopped);
+        doneBy = WaitUntilDone(tab, limit, stopped);
         if (doneBy != "quiet") break;
     }
-    Evaluate(devtools, session, "window.scrollTo(0, 0); ''", limit, &value, &why);
+    Evaluate(tab, "window.scrollTo(0, 0); ''", limit, &value, &why);
     return doneBy;
 }
 
 }  // namespace
 
-bool CanRender() { return access(pagesnap::kSystemChromium, X_OK) == 0; }
+bool CanRender(std::string* why) {
+    if (access(pagesnap::kSystemChromium, X_OK) == 0) return true;
+    if (why != nullptr) *why = std::string(pagesnap::kSystemChromium) + " was not found";
+    return false;
+}
 
-bool RenderPage(const std::string& url, uint32_t waitLimitMs, bool keepScripts, bool (*stopped)(),
-                RenderedPage* page, std::string* why) {
-    // Starting the browser and writing the document out have time of their own; the limit
-    // counts from the page's loading on.
-    const Tick setUp = Now() + 30000;
-    pagesnap::PosixBrowser browser;
-    int port = 0;
-    std::string path;
-    if (!browser.Start(pagesnap::kSystemChromium, why) ||
-        !browser.WaitForEndpoint(setUp, &port, &path, why))
-        return false;
+struct PageRenderer::Browser {
+    pagesnap::PosixBrowser process;
     DevToolsClient devtools;
+};
+
+PageRenderer::PageRenderer(uint32_t waitLimitMs, bool keepScripts, bool (*stopped)())
+    : waitLimitMs_(waitLimitMs), keepScripts_(keepScripts), stopped_(stopped) {}
+
+PageRenderer::~PageRenderer() = default;
+
+namespace {
+
+// Opens a new page in the browser: its target and the session that drives it.
+bool OpenTab(DevToolsClient& devtools, Tick deadline, std::string* target, std::string* session,
+             std::string* why) {
     JsonValue result;
-    if (!devtools.Connect(port, path, setUp, why) ||
-        !devtools.Call("Target.createTarget", R"({"url":"about:blank"})", "", setUp, &result, why))
-        return false;
-    const std::string target = result.Find("targetId") ? result.Find("targetId")->AsString() : "";
-    if (!devtools.Call("Target.attachToTarget",
-                       "{\"targetId\":" + JsonQuote(target) + ",\"flatten\":true}", "", setUp,
-                       &result, why))
-        return false;
-    const std::string session =
-        result.Find("sessionId") ? result.Find("sessionId")->AsString() : "";
-    if (!devtools.Call("Page.enable", "", session, setUp, &result, why) ||
-        !devtools.Call("Page.addScriptToEvaluateOnNewDocument",
-                       "{\"source\":" + JsonQuote(kWatchPage) + "}", session, setUp, &result, why))
-        return false;
-    const Tick limit = Now() + waitLimitMs;
-    if (!devtools.Call("Page.navigate", "{\"url\":" + JsonQuote(url) + "}", session, setUp, &result,
+    if (!devtools.Call("Target.createTarget", R"({"url":"about:blank"})", "", deadline, &result,
                        why))
         return false;
-    if (const JsonValue* error = result.Find("errorText")) {
-        *why = "the browser could not load the page: " + error->AsString();
+    *target = result.Find("targetId") ? result.Find("targetId")->AsString() : "";
+    if (!devtools.Call("Target.attachToTarget",
+                       "{\"targetId\":" + JsonQuote(*target) + ",\"flatten\":true}", "", deadline,
+                       &result, why))
         return false;
-    }
+    *session = result.Find("sessionId") ? result.Find("sessionId")->AsString() : "";
+    return true;
+}
+
+// Goes to `url`, answering what the browser pauses meanwhile; false when it cannot.
+bool Navigate(Tab& tab, const std::string& url, Tick deadline, bool (*stopped)(),
+              std::string* why) {
+    JsonValue result;
+    const int id = tab.devtools.Post("Page.navigate", "{\"url\":" + JsonQuote(url) + "}",
+                                     tab.session, deadline, why);
+    if (id == 0) return false;
+    while (!tab.devtools.Answered(id) && Now() < deadline && !stopped())
+        tab.bodies.Serve(std::min(deadline, Now() + 50));
     if (stopped()) {
         *why = "stopped";
         return false;
     }
-    page->doneBy = WaitUntilDone(devtools, session, limit, stopped);
-    if (page->doneBy == "quiet") page->doneBy = ShowWhole(devtools, session, limit, stopped);
+    if (!tab.devtools.Call(id, deadline, &result, why)) return false;
+    if (const JsonValue* error = result.Find("errorText")) {
+        *why = "the browser could not load the page: " + error->AsString();
+        return false;
+    }
+    return true;
+}
+
+// The document written out, its frames' documents kept among the page's items.
+bool WriteOut(Tab& tab, bool keepScripts, RenderedPage* page, std::string* why) {
     std::string written;
     JsonValue parts;
-    const Tick writeBy = Now() + 30000;
-    if (!Evaluate(devtools, session,
-                  std::string(kWriteDocument) + "(" + (keepScripts ? "true" : "false") + ")",
-                  writeBy, &written, why))
+    if (!Evaluate(tab, std::string(kWriteDocument) + "(" + (keepScripts ? "true" : "false") + ")",
+                  Now() + 30000, &written, why))
         return false;
-    if (!pagesnap::ParseJson(written, &parts) || parts.Items().size() != 2) {
+    if (!pagesnap::ParseJson(written, &parts) || parts.Items().size() != 3) {
         *why = "the page's document could not be written out";
         return false;
     }
     page->url = parts.Items()[0].AsString();
     page->html = parts.Items()[1].AsString();
+    for (const JsonValue& frame : parts.Items()[2].Items())
+        if (frame.Items().size() == 2)
+            tab.bodies.Keep(frame.Items()[0].AsString(), frame.Items()[1].AsString());
+    page->items = std::move(tab.bodies.bodies());
     return true;
+}
+
+}  // namespace
+
+bool PageRenderer::Render(const std::string& url, const std::string* fetched,
+                          const std::string& contentType, RenderedPage* page, std::string* why) {
+    // Starting the browser and writing the document out have time of their own; the limit
+    // counts from the page's loading on.
+    const Tick setUp = Now() + 30000;
+    if (!browser_) {
+        auto browser = std::make_unique<Browser>();
+        int port = 0;
+        std::string path;
+        if (!browser->process.Start(pagesnap::kSystemChromium, why) ||
+            !browser->process.WaitForEndpoint(setUp, &port, &path, why) ||
+            !browser->devtools.Connect(port, path, setUp, why))
+            return false;
+        browser_ = std::move(browser);
+    }
+    DevToolsClient& devtools = browser_->devtools;
+    std::string target, session;
+    if (!OpenTab(devtools, setUp, &target, &session, why)) {
+        browser_.reset();  // the next page starts another
+        return false;
+    }
+    Tab tab{devtools, session, BrowserBodies(devtools, session)};
+    JsonValue result;
+    bool done =
+        devtools.Call("Page.enable", "", session, setUp, &result, why) &&
+        devtools.Call("Page.addScriptToEvaluateOnNewDocument",
+                      "{\"source\":" + JsonQuote(kWatchPage) + "}", session, setUp, &result, why) &&
+        tab.bodies.Begin(url, fetched, contentType, setUp, why);
+    const Tick limit = Now() + waitLimitMs_;
+    done = done && Navigate(tab, url, setUp, stopped_, why);
+    if (done) {
+        page->doneBy = WaitUntilDone(tab, limit, stopped_);
+        if (page->doneBy == "quiet") page->doneBy = ShowWhole(tab, limit, stopped_);
+        done = !stopped_() && WriteOut(tab, keepScripts_, page, why);
+        if (stopped_()) *why = "stopped";
+    }
+    std::string ignored;
+    devtools.Call("Target.closeTarget", "{\"targetId\":" + JsonQuote(target) + "}", "",
+                  Now() + 5000, &result, &ignored);
+    return done;
 }
 
 #endif

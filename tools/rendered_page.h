@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace qmsave {
 
@@ -13,18 +16,41 @@ struct RenderedPage {
     // What ended the wait: "quiet" (loaded, no new request for 500 ms and no change of the
     // document for 300 ms) or "wait limit".
     std::string doneBy;
+    // What the browser received for the items the page shows, and the live documents of its
+    // frames from its own site: address and bytes.
+    std::vector<std::pair<std::string, std::string>> items;
 };
 
-// Whether this build can render pages (it finds and starts the system's Chromium).
-bool CanRender();
+// Whether this build can render pages (it finds and starts the system's Chromium); why not
+// in `*why` when it cannot.
+bool CanRender(std::string* why = nullptr);
 
-// Loads `url` and writes out its document once it is done, or at `waitLimitMs` at the latest:
-// scripts, `on...` handlers and javascript: addresses left out unless `keepScripts`, form
-// values as attributes, canvases as PNG pictures, open shadow roots as declarative templates,
-// adopted and script-made style sheets as style elements. False, with the reason in `*why`,
-// when the browser cannot be started or the page cannot be loaded; `stopped` is asked between
-// steps and ends the rendering. The browser and its profile are gone when this returns.
-bool RenderPage(const std::string& url, uint32_t waitLimitMs, bool keepScripts, bool (*stopped)(),
+// Renders pages one after another in one browser, started for the first and gone with this.
+class PageRenderer {
+public:
+    // Each page waits `waitLimitMs` at the most; `keepScripts` keeps scripts, `on...` handlers
+    // and javascript: addresses, which are left out otherwise; `stopped` is asked between
+    // steps and ends the rendering.
+    PageRenderer(uint32_t waitLimitMs, bool keepScripts, bool (*stopped)());
+    ~PageRenderer();
+    PageRenderer(const PageRenderer&) = delete;
+    PageRenderer& operator=(const PageRenderer&) = delete;
+
+    // Loads `url` and writes out its document once it is done, or at the wait limit at the
+    // latest: form values as attributes, canvases as PNG pictures, shadow roots as
+    // declarative templates, adopted and script-made style sheets as style elements. With a
+    // `fetched` text (of `contentType`), the browser is given it for the page rather than
+    // fetching the page again. False, with the reason in `*why`, when the browser cannot be
+    // started or the page cannot be loaded.
+    bool Render(const std::string& url, const std::string* fetched, const std::string& contentType,
                 RenderedPage* page, std::string* why);
+
+private:
+    struct Browser;
+    const uint32_t waitLimitMs_;
+    const bool keepScripts_;
+    bool (*const stopped_)();
+    std::unique_ptr<Browser> browser_;
+};
 
 }  // namespace qmsave

@@ -65,11 +65,12 @@ bool DevToolsClient::Send(WsOpcode opcode, const std::string& payload, Tick dead
     return link_.SendAll(WsClientFrame(opcode, payload, NextRandom()), deadline, why);
 }
 
-void DevToolsClient::NoteEvent(const JsonValue& message) {
+void DevToolsClient::NoteEvent(JsonValue& message) {
     const JsonValue* event = message.Find("method");
     const JsonValue* session = message.Find("sessionId");
     if (event && event->IsString()) {
         events_.insert(EventKey(session ? session->AsString() : std::string(), event->AsString()));
+        if (kept_.count(event->AsString()) != 0) pending_.push_back(std::move(message));
     }
 }
 
@@ -99,41 +100,62 @@ bool DevToolsClient::ReadMessage(Tick deadline, JsonValue* message, std::string*
     }
 }
 
-bool DevToolsClient::Call(const std::string& method, const std::string& params,
-                          const std::string& session, Tick deadline, JsonValue* result,
-                          std::string* why) {
+int DevToolsClient::Post(const std::string& method, const std::string& params,
+                         const std::string& session, Tick deadline, std::string* why) {
     if (!link_.connected()) {
-        *why = "not connected to the browser";
-        return false;
+        *why = method + ": not connected to the browser";
+        return 0;
     }
     const int id = nextId_++;
     if (!Send(WsOpcode::kText, CdpCommand(id, method, params, session), deadline, why)) {
         *why = method + ": " + *why;
-        return false;
+        return 0;
     }
-    for (;;) {
+    posted_.insert(id);
+    methods_[id] = method;
+    return id;
+}
+
+void DevToolsClient::NoteAnswer(JsonValue& message) {
+    const JsonValue* answerId = message.Find("id");
+    if (!answerId->IsNumber()) return;
+    const int id = static_cast<int>(answerId->AsNumber());
+    if (posted_.erase(id) != 0) answers_[id] = std::move(message);
+}
+
+bool DevToolsClient::Call(const std::string& method, const std::string& params,
+                          const std::string& session, Tick deadline, JsonValue* result,
+                          std::string* why) {
+    const int id = Post(method, params, session, deadline, why);
+    return id != 0 && Call(id, deadline, result, why);
+}
+
+bool DevToolsClient::Call(int id, Tick deadline, JsonValue* result, std::string* why) {
+    const std::string method = methods_[id];
+    while (answers_.count(id) == 0) {
         JsonValue message;
         if (!ReadMessage(deadline, &message, why)) {
             *why = method + ": " + *why;
+            posted_.erase(id);  // an answer that comes after all is not kept
+            methods_.erase(id);
             return false;
         }
-        const JsonValue* answerId = message.Find("id");
-        if (!answerId) {
-            NoteEvent(message);
-            continue;
-        }
-        if (!answerId->IsNumber() || answerId->AsNumber() != id) continue;
-        if (const JsonValue* error = message.Find("error")) {
-            const JsonValue* text = error->Find("message");
-            *why = method + " was refused by the browser: " +
-                   (text && text->IsString() ? text->AsString() : std::string("no reason given"));
-            return false;
-        }
-        // Moved, not copied: a screenshot answer is tens of megabytes.
-        JsonValue* answer = message.Find("result");
-        *result = answer ? std::move(*answer) : JsonValue();
-        return true;
+        if (message.Find("id")) NoteAnswer(message);
+        else NoteEvent(message);
     }
+    JsonValue message = std::move(answers_[id]);
+    answers_.erase(id);
+    methods_.erase(id);
+    if (const JsonValue* error = message.Find("error")) {
+        const JsonValue* text = error->Find("message");
+        *why = method + " was refused by the browser: " +
+               (text && text->IsString() ? text->AsString() : std::string("no reason given"));
+        return false;
+    }
+    // Moved, not copied: a screenshot answer is tens of megabytes.
+    JsonValue* answer = message.Find("result");
+    *result = answer ? std::move(*answer) : JsonValue();
+    return true;
 }
 
 bool DevToolsClient::WaitForEvent(const std::string& method, const std::string& session,
@@ -143,8 +165,22 @@ bool DevToolsClient::WaitForEvent(const std::string& method, const std::string& 
         JsonValue message;
         std::string why;
         if (!ReadMessage(deadline, &message, &why)) return false;
-        NoteEvent(message);
+        if (message.Find("id")) NoteAnswer(message);
+        else NoteEvent(message);
     }
+    return true;
+}
+
+bool DevToolsClient::NextEvent(Tick until, JsonValue* event) {
+    while (pending_.empty()) {
+        JsonValue message;
+        std::string why;
+        if (!ReadMessage(until, &message, &why)) return false;
+        if (message.Find("id")) NoteAnswer(message);
+        else NoteEvent(message);
+    }
+    *event = std::move(pending_.front());
+    pending_.pop_front();
     return true;
 }
 

@@ -1,0 +1,14 @@
+// Whether a page as it was fetched is only the shell of an application that its scripts build:
+// such a page is saved as the browser shows it.
+#pragma once
+
+#include <cstddef>
+
+namespace qmsave {
+
+// True for a page with a script and little text to read (outside scripts, styles, templates
+// and the head) that either has an element with an id and nothing in it (the root the
+// application fills) or a <noscript> that asks for JavaScript. One pass over the text.
+bool LooksLikeAppShell(const char* text, size_t length);
+
+}  // namespace qmsave

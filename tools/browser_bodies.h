@@ -1,0 +1,54 @@
+// What the browser receives while it shows a page, caught through the DevTools Fetch domain:
+// the page's own document is answered with the text the save already fetched, and the bodies
+// of the style sheets, pictures, fonts, scripts and frames it loads are kept for the save,
+// which then need not fetch them again.
+#pragma once
+
+#ifndef _WIN32
+
+#  include <cstddef>
+#  include <set>
+#  include <string>
+#  include <utility>
+#  include <vector>
+
+#  include "devtools.h"
+
+namespace qmsave {
+
+class BrowserBodies {
+public:
+    // The most bytes kept over all bodies, as much as the save takes.
+    static constexpr size_t kMostBytes = size_t{64} << 20;
+
+    BrowserBodies(pagesnap::DevToolsClient& devtools, std::string session)
+        : devtools_(devtools), session_(std::move(session)) {}
+
+    // Has the browser pause what the page loads. A navigation to `pageUrl` is answered with
+    // `text` (of `contentType`; "" for HTML) when that is not null.
+    bool Begin(const std::string& pageUrl, const std::string* text,
+               const std::string& contentType, pagesnap::Tick deadline, std::string* why);
+    // Answers what the browser has paused, and what it pauses until `until`.
+    void Serve(pagesnap::Tick until);
+    // Keeps `body` for `url` in place of what came for it.
+    void Keep(const std::string& url, std::string body);
+    // The bodies kept: address (without its fragment) and bytes.
+    std::vector<std::pair<std::string, std::string>>& bodies() { return bodies_; }
+
+private:
+    void Answer(const pagesnap::JsonValue& paused);
+    void KeepBody(const std::string& id, const std::string& url);
+
+    pagesnap::DevToolsClient& devtools_;
+    const std::string session_;
+    std::string pageUrl_;
+    const std::string* text_ = nullptr;
+    std::string contentType_;
+    std::vector<std::pair<std::string, std::string>> bodies_;
+    std::set<std::string> known_;  // the addresses in bodies_
+    size_t bytes_ = 0;
+};
+
+}  // namespace qmsave
+
+#endif
