@@ -9,7 +9,7 @@ namespace qmsave {
 namespace {
 
 // Less text than this to read, in letters and digits, is little.
-constexpr size_t kLittleText = 200;
+constexpr size_t kLittleText = 64;
 
 bool StartsWithNoCase(const char* p, const char* end, const char* word) {
     for (; *word != '\0'; ++p, ++word)
@@ -26,7 +26,8 @@ std::string NameAt(const char* p, const char* end) {
     return name;
 }
 
-// Whether the start tag from `open` to `close` (its '>') has an id attribute.
+// Whether the start tag from `open` to `close` (its '>') has an id attribute: the root an
+// application fills has one, or is a custom element.
 bool HasId(const char* open, const char* close) {
     for (const char* p = open; p + 3 < close; ++p)
         if (std::isspace(static_cast<unsigned char>(*p)) && StartsWithNoCase(p + 1, close, "id") &&
@@ -41,10 +42,11 @@ bool LooksLikeAppShell(const char* text, size_t length) {
     const char* p = text;
     const char* const end = text + length;
     size_t readable = 0;
-    bool script = false, emptyRoot = false, asksForScripts = false;
+    bool script = false, emptyRoot = false, asksForScripts = false, links = false;
     std::string unread;      // the element whose content is not read, until its end tag
-    std::string openWithId;  // the element just opened, when it has an id
-    bool blankSince = false;  // nothing but white space since that element opened
+    bool inBody = false;     // the body has begun, and its first element not yet come
+    std::string root;        // the body's first element, while nothing but blanks follow it
+    bool blankSince = false;
     while (p < end) {
         // Inside what is not read, only its own end tag is markup.
         if (*p != '<' || (!unread.empty() && !(p + 1 < end && p[1] == '/' &&
@@ -69,18 +71,27 @@ bool LooksLikeAppShell(const char* text, size_t length) {
             continue;
         }
         if (endTag) {
-            if (!openWithId.empty() && name == openWithId && blankSince) emptyRoot = true;
-            openWithId.clear();
+            if (!root.empty() && name == root && blankSince) emptyRoot = true;
+            root.clear();
+            if (name == "head") inBody = true;
             continue;
         }
         if (name == "script") script = true;
-        if (name == "script" || name == "style" || name == "template" || name == "head" ||
-            name == "noscript" || name == "title")
-            unread = name;
-        openWithId = HasId(open, close) && close[-1] != '/' ? name : "";
+        if (name == "a") links = true;
+        const bool unreadElement = name == "script" || name == "style" || name == "template" ||
+                                   name == "noscript" || name == "title";
+        if (unreadElement) unread = name;
+        root.clear();
+        if (name == "body") {
+            inBody = true;
+        } else if (inBody && !unreadElement && name != "link" && name != "meta") {
+            inBody = false;
+            if ((HasId(open, close) || name.find('-') != std::string::npos) && close[-1] != '/')
+                root = name;
+        }
         blankSince = true;
     }
-    return script && readable < kLittleText && (emptyRoot || asksForScripts);
+    return script && readable < kLittleText && (emptyRoot || (asksForScripts && !links));
 }
 
 }  // namespace qmsave

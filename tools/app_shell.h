@@ -7,8 +7,10 @@
 namespace qmsave {
 
 // True for a page with a script and little text to read (outside scripts, styles, templates
-// and the head) that either has an element with an id and nothing in it (the root the
-// application fills) or a <noscript> that asks for JavaScript. One pass over the text.
+// and the title) whose body either begins with an empty element that has an id or is a custom
+// element (the root the application fills), or has a <noscript> that asks for JavaScript and
+// no link to follow instead.
+// One pass over the text.
 bool LooksLikeAppShell(const char* text, size_t length);
 
 }  // namespace qmsave

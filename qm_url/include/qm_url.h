@@ -232,15 +232,6 @@ QM_API int32_t QM_CALL qm_SetSaveSiteLayout(SaveSettings* settings, int32_t site
  * picture save always does. 1 when taken, 0 for a handle that is not one or a reused that
  * cannot be written. */
 QM_API int32_t QM_CALL qm_SetSaveRefresh(SaveSettings* settings, int32_t* reused);
-/* Makes qm_SavePagesWithSettings take its start page as given rather than fetch it: the text
- * of the page as a browser shows it once its scripts have run (html, length bytes, copied),
- * found at pageUrl (where the browser ended up; NULL: the call's url). It is read, rewritten
- * and saved as a fetched start page is; every other item is fetched. html NULL (the default)
- * fetches the start page. 1 when taken, 0 for a handle that is not one, a negative length,
- * an html that cannot be read or a pageUrl that is not an http or https address shorter than
- * URL_TEXT_SIZE. */
-QM_API int32_t QM_CALL qm_SetSaveStartPageText(SaveSettings* settings, const char* html,
-                                               int64_t length, const char* pageUrl);
 /* A page a save has fetched, offered to the caller before it is read; valid only during the
  * call of the PageOfferCallback that receives it. */
 typedef struct PageOffer PageOffer;

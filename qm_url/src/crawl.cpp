@@ -249,13 +249,6 @@ private:
     enum class Written { kSaved, kFailed, kStopped, kBudgetEnd };
 
     Written WriteFetched(PageRecord& r, Visit visit, bool startPage, bool guessed);
-    // The start page as the caller gave it, as though it had been fetched.
-    void TakeGiven(const PageRecord& r, FetchedBody* out) const {
-        const std::string& text = *context_.startPageText;
-        out->body = BodySink(text.size() + 1);
-        out->result = out->body.Put(text.data(), text.size()) ? FetchResult() : out->body.failure();
-        out->finalUrl = context_.startPageUrl.empty() ? r.url : context_.startPageUrl;
-    }
 
     SaveContext& context_;
     CrawlState& state_;
@@ -321,8 +314,7 @@ CrawlOutcome QueueVisit::Run() {
 QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool startPage,
                                              bool guessed) {
     FetchedBody fetched;
-    if (startPage && context_.startPageText != nullptr) TakeGiven(r, &fetched);
-    else network_.Take(r, visit, &fetched);
+    network_.Take(r, visit, &fetched);
     // A fetch cut short by a stop may have only part of the body: it is not kept.
     if (context_.stop.requested()) return Written::kStopped;
     FetchResult result = fetched.result;
@@ -342,9 +334,8 @@ QueueVisit::Written QueueVisit::WriteFetched(PageRecord& r, Visit visit, bool st
         state_.BudgetEndsAt(r.url);
         return Written::kBudgetEnd;
     }
-    // A page the caller gave is not offered again.
     TextKind offered;
-    if (result.ok() && r.kind == KIND_PAGE && !(startPage && context_.startPageText != nullptr) &&
+    if (result.ok() && r.kind == KIND_PAGE &&
         ScanKindOf(r, startPage, options_, state_.policy->Layout(), &offered) &&
         fetched.body.size() <= static_cast<int64_t>(FETCH_BUFFER_SIZE)) {
         OfferPage(context_, &fetched);

@@ -35,9 +35,6 @@ struct SaveContext {
     ConnectionPool pool;
     // Where the call records its exchanges, when it writes a web archive.
     WebArchive* archive = nullptr;
-    // The start page as the caller gives it, in place of its fetch; null: it is fetched.
-    const std::string* startPageText = nullptr;
-    std::string startPageUrl;  // where it was found; empty: the call's url
     // Where each page read is offered first (null: nowhere), and the bodies the caller gave
     // in answer, taken in place of fetches.
     PageOfferCallback pageOffer = nullptr;

@@ -78,10 +78,6 @@ int32_t Save(const CrawlPolicy& policy, const char* url, const char* savePath, S
         SaveContext& context = call.Begin(given);
         CrawlState& state = ExportState();
         SaveArchive archive;
-        if (settings != nullptr && settings->startPageGiven) {
-            context.startPageText = &settings->startPageText;
-            context.startPageUrl = settings->startPageUrl;
-        }
         if (settings != nullptr) {
             context.pageOffer = settings->pageOffer;
             context.pageOfferContext = settings->pageOfferContext;

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "arguments.h"
-#include "ascii.h"
 #include "cookie_handle.h"
 #include "platform/probe.h"
 
@@ -52,34 +51,6 @@ extern "C" QM_API int32_t QM_CALL qm_SetSaveSiteLayout(SaveSettings* settings,
                                                       int32_t siteLayout) {
     if (Writable(settings) == nullptr) return 0;
     settings->siteLayout = siteLayout != 0;
-    return 1;
-}
-
-extern "C" QM_API int32_t QM_CALL qm_SetSaveStartPageText(SaveSettings* settings, const char* html,
-                                                          int64_t length, const char* pageUrl) {
-    if (Writable(settings) == nullptr || length < 0) return 0;
-    if (html == nullptr) {
-        settings->startPageGiven = false;
-        settings->startPageText.clear();
-        settings->startPageUrl.clear();
-        return 1;
-    }
-    if (static_cast<uint64_t>(length) > SIZE_MAX ||
-        (length > 0 && !qm::platform::ProbeReadable(html, static_cast<size_t>(length))))
-        return 0;
-    size_t urlLength = 0;
-    if (pageUrl != nullptr &&
-        (!qm::MeasureText(pageUrl, URL_TEXT_SIZE, &urlLength) || urlLength >= URL_TEXT_SIZE ||
-         !(qm::StartsWithNoCase(pageUrl, urlLength, "http://") ||
-           qm::StartsWithNoCase(pageUrl, urlLength, "https://"))))
-        return 0;
-    try {
-        settings->startPageText.assign(html, static_cast<size_t>(length));
-        settings->startPageUrl.assign(pageUrl != nullptr ? pageUrl : "");
-    } catch (...) {
-        return 0;
-    }
-    settings->startPageGiven = true;
     return 1;
 }
 

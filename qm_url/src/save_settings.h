@@ -18,11 +18,6 @@ struct SaveSettings {
     // server said are unchanged; null: such items are kept unasked.
     int32_t* reused = nullptr;
     bool siteLayout = false;  // a page save keeps the site's folders and names
-    // The start page as given, in place of its fetch, and where it was found; none when
-    // startPageGiven is false.
-    bool startPageGiven = false;
-    std::string startPageText;
-    std::string startPageUrl;  // empty: the call's url
     // Where each page read is offered before it is read; null: nowhere.
     PageOfferCallback pageOffer = nullptr;
     void* pageOfferContext = nullptr;

@@ -1,11 +1,14 @@
-// qmsave page --rendered with the system's headless Chromium: pages that scripts build are
-// saved as the browser shows them, the wait ends by its rule, and neither the browser nor its
-// profile outlives the save.
+// qmsave's saves with the system's headless Chromium: pages that scripts build are saved as
+// the browser shows them, the wait ends by its rule, and neither the browser nor its profile
+// outlives the save.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "qmsave_run.h"
 #include "rendered_page.h"
@@ -30,13 +33,16 @@ new IntersectionObserver((seen, watch) => {
   watch.disconnect();
 }).observe(lazy);
 fetch('data.json').then((r) => r.json()).then((d) => {
-  document.getElementById('root').innerHTML = '<p>' + d.word + '</p><img src="pic.png">';
+  document.getElementById('root').innerHTML =
+    '<p>' + d.word + '</p><img src="pic.png"><iframe src="frame.html"></iframe>';
   const canvas = document.createElement('canvas');
   canvas.width = canvas.height = 2;
   document.body.appendChild(canvas);
-  const card = document.createElement('x-card');
-  card.attachShadow({mode: 'open'}).innerHTML = '<b>in the shadow</b>';
-  document.body.appendChild(card);
+  for (const mode of ['open', 'closed']) {
+    const card = document.createElement('x-card');
+    card.attachShadow({mode}).innerHTML = '<b>in the ' + mode + ' shadow</b>';
+    document.body.appendChild(card);
+  }
   const input = document.createElement('input');
   document.body.appendChild(input);
   input.value = 'typed';
@@ -45,10 +51,22 @@ fetch('data.json').then((r) => r.json()).then((d) => {
 if (location.search === '?stalled') fetch('stalled');
 </script></body></html>)html";
 
+// The file saved for the page whose address path starts with `name`.
+std::string SavedPage(const fs::path& site, const std::string& name) {
+    for (const auto& entry : fs::directory_iterator(site))
+        if (entry.path().filename().string().rfind(name, 0) == 0) return ReadFile(entry.path());
+    return "";
+}
+
+// Each way a page goes: rendered when asked, or by default when it is only an application's
+// shell, as fetched with --static. What the browser received is not fetched again, and
+// neither the browser nor its temporary files outlive the save.
 TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
     if (!qmsave::CanRender()) GTEST_SKIP() << "no browser to render with";
     SiteServer server;
     server.AddPage("/app.html", kShell);
+    server.AddPage("/start.html", "<p>A page to read as it is.</p><a href=\"app.html\">app</a>");
+    server.AddPage("/frame.html", "<p id=f></p><script>f.textContent = 'framed'</script>");
     server.AddPage("/data.json", R"({"word":"built"})", "application/json");
     server.AddPage("/s.css", "p{color:red}", "text/css");
     server.AddPage("/pic.png", "png", "image/png");
@@ -56,45 +74,71 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
     server.Add("/stalled", Script().Then(Ending::StayOpen));  // no answer
 
     const struct {
-        const char* query;
+        const char* verb;
+        const char* page;
+        const char* way;  // --rendered, --static, or "" for the default
         const char* limit;
-        const char* doneBy;
+        const char* said;  // on the app page's line; "" where it was not rendered
     } cases[] = {
-        {"", "60", "done at quiet"},
+        {"page", "/app.html", "--rendered", "60", "  [rendered, done at quiet]\n"},
         // A page that does not go quiet ends at the limit, with what it shows by then.
-        {"?stalled", "2", "done at wait limit"},
+        {"page", "/app.html?stalled", "--rendered", "2", "  [rendered, done at wait limit]\n"},
+        // A page to read goes as fetched, the shell it links to through the browser.
+        {"pages", "/start.html", "", "60", "  [rendered, done at quiet]\n"},
+        {"pages", "/start.html", "--static", "60", ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
+        SCOPED_TRACE(std::string(c.verb) + " " + c.page + " " + c.way);
         ScratchFolder box("qm-rendered-save"), temporary("qm-rendered-temp");
         const char* saved = std::getenv("TMPDIR");
         const std::string before = saved ? saved : "";
         setenv("TMPDIR", temporary.Root().c_str(), 1);
-        const QmsaveRun run = RunQmsave("page", {server.Url(std::string("/app.html") + c.query),
-                                                 box.Root().string() + "\\app.html", "--rendered",
-                                                 "--complete", "--wait-limit", c.limit});
+        std::vector<std::string> arguments{server.Url(c.page), box.Root().string() + "\\p.html",
+                                           "--complete", "--wait-limit", c.limit};
+        if (*c.way != '\0') arguments.push_back(c.way);
+        const size_t asked = server.Log().size();
+        const QmsaveRun run = RunQmsave(c.verb, arguments);
         if (before.empty()) unsetenv("TMPDIR");
         else setenv("TMPDIR", before.c_str(), 1);
         ASSERT_EQ(run.status, 0) << run.said;
-        EXPECT_NE(run.said.find(c.doneBy), std::string::npos) << run.said;
         EXPECT_TRUE(fs::is_empty(temporary.Root()));
+        EXPECT_NE(run.said.find(server.Url(c.page).substr(0, server.Url("/app.html").size())),
+                  std::string::npos);
+        const size_t line = run.said.find(server.Url("/app.html"));
+        ASSERT_NE(line, std::string::npos) << run.said;
+        EXPECT_EQ(run.said.substr(run.said.find('\n', line) - std::strlen(c.said) + 1,
+                                  std::strlen(c.said)),
+                  c.said)
+            << run.said;
+        EXPECT_EQ(run.said.find("start.html -> " + box.Root().string()) == std::string::npos,
+                  std::string(c.verb) == "page");
+        // Whatever the browser loaded, the save took from it.
+        std::vector<std::string> targets = server.RequestedTargets(asked);
+        std::sort(targets.begin(), targets.end());
+        targets.erase(std::remove(targets.begin(), targets.end(), "/favicon.ico"), targets.end());
+        EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end())
+            << ::testing::PrintToString(targets);
 
-        if (std::string(c.query) == "?stalled") continue;
         const fs::path site = box.Root() / "http-" / ("127.0.0.1-" + std::to_string(server.Port()));
-        std::string page;
-        for (const auto& entry : fs::directory_iterator(site))
-            if (entry.path().filename().string().rfind("app", 0) == 0)
-                page = ReadFile(entry.path());
+        const std::string page = SavedPage(site, "app");
+        if (*c.said == '\0') {
+            EXPECT_NE(page.find("<div id=root></div>"), std::string::npos) << page;
+            continue;
+        }
+        if (std::string(c.page) == "/app.html?stalled") continue;
         for (const char* shown :
              {"<p>built</p><img src=\"pic.png\">",
-              "<template shadowrootmode=\"open\"><b>in the shadow</b></template>",
-              "value=\"typed\"", "<img src=\"data:image/png;base64,", "href=\"s.css\"",
-              "data-later=\"lazy.png\" src=\"lazy.png\""})
+              "<template shadowrootmode=\"open\"><b>in the open shadow</b></template>",
+              "<template shadowrootmode=\"closed\"><b>in the closed shadow</b></template>",
+              "<iframe src=\"frame.html\">", "value=\"typed\"", "<img src=\"data:image/png;base64,",
+              "href=\"s.css\"", "data-later=\"lazy.png\" src=\"lazy.png\"", "<meta charset=\"utf-8\">"})
             EXPECT_NE(page.find(shown), std::string::npos) << shown << "\n" << page;
         for (const char* gone : {"<script", "javascript:", "onclick"})
             EXPECT_EQ(page.find(gone), std::string::npos) << gone << "\n" << page;
         EXPECT_EQ(ReadFile(site / "pic.png"), "png");
         EXPECT_EQ(ReadFile(site / "lazy.png"), "lazy");
+        // A frame from the page's own site as the browser showed it.
+        EXPECT_NE(SavedPage(site, "frame").find("<p id=\"f\">framed</p>"), std::string::npos);
     }
 }
 

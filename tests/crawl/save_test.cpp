@@ -394,6 +394,28 @@ TEST(SaveSite, KeepsWhatScriptsLoadAndLeadsSearchFormsToTheSavedPage) {
         << page;
 }
 
+// What a page offer saw and answered.
+struct Offers {
+    std::vector<std::string> seen;  // url, content type and text of each page offered
+    std::vector<int32_t> given;     // what each give answered
+    std::string built;              // the first page's text in its place
+};
+
+void QM_CALLBACK Offer(void* context, PageOffer* page, const char* url, const char* contentType,
+                       const char* text, int64_t length) {
+    auto& o = *static_cast<Offers*>(context);
+    o.seen.push_back(std::string(url) + " " + contentType + " " +
+                     std::string(text, static_cast<size_t>(length)));
+    if (o.seen.size() > 1) return;
+    EXPECT_EQ(qm_ReplaceOfferedPage(page, o.built.data(), static_cast<int64_t>(o.built.size()),
+                                    nullptr),
+              1);
+    const std::string pic = std::string(url) + "pic.png";
+    o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "given", 5));
+    o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "again", 5));
+    o.given.push_back(qm_GiveOfferedItem(page, "pic.png", "relative", 8));
+}
+
 // Each page read is offered first: the caller may put the page as a browser built it in its
 // place and give the items the browser loaded, which are then not fetched. A save that writes
 // a web archive takes none, as it records each item off the connection.
@@ -402,23 +424,8 @@ TEST(SaveSite, APageOfferedMayBeReplacedAndItsItemsGiven) {
     server.AddPage("/app/", "<div id=root></div>", "text/html; charset=utf-8");
     server.AddPage("/app/next.html", "<p>as it came</p>");
     server.AddPage("/app/late.png", "fetched");
-    struct Offers {
-        std::vector<std::string> seen;  // url and content type of each page offered
-        std::vector<int32_t> given;     // what each give answered
-        std::string built;
-    } offers;
+    Offers offers;
     offers.built = "<p>built</p><img src=\"pic.png\"><img src=\"late.png\"><a href=\"next.html\">n</a>";
-    auto offer = [](void* context, PageOffer* page, const char* url, const char* contentType,
-                    const char* text, int64_t length) {
-        auto& o = *static_cast<Offers*>(context);
-        o.seen.push_back(std::string(url) + " " + contentType + " " + std::string(text, length));
-        if (o.seen.size() > 1) return;
-        EXPECT_EQ(qm_ReplaceOfferedPage(page, o.built.data(), o.built.size(), nullptr), 1);
-        const std::string pic = std::string(url) + "pic.png";
-        o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "given", 5));
-        o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "again", 5));
-        o.given.push_back(qm_GiveOfferedItem(page, "pic.png", "relative", 8));
-    };
     for (const bool archived : {false, true}) {
         SCOPED_TRACE(archived ? "with a web archive" : "without");
         Sandbox box;
@@ -428,7 +435,7 @@ TEST(SaveSite, APageOfferedMayBeReplacedAndItsItemsGiven) {
         const size_t before = server.Log().size();
         SaveSettings* settings = qm_NewSaveSettings();
         qm_SetSaveSiteLayout(settings, 1);
-        ASSERT_EQ(qm_SetSavePageOffer(settings, offer, &offers), 1);
+        ASSERT_EQ(qm_SetSavePageOffer(settings, Offer, &offers), 1);
         if (archived) qm_SetSaveWebArchive(settings, box.Path("a.warc.gz").c_str());
         SaveOptions options{1, 1, 0, 1};
         EXPECT_EQ(qm_SavePagesWithSettings(server.Url("/app/").c_str(),

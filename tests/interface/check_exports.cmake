@@ -16,7 +16,7 @@ set(expected qm_FreeCookieJar qm_FreeSaveSettings qm_GiveOfferedItem qm_NewCooki
   qm_SavePagesWithCookies qm_SavePagesWithSettings qm_SavePictures qm_SavePicturesWithCookies
   qm_SavePicturesWithSettings qm_SetFailureCallback qm_SetSaveCookieJar qm_SetSavePageOffer
   qm_SetSaveRefresh
-  qm_SetSaveSiteLayout qm_SetSaveStartPageText qm_SetSaveWebArchive qm_StopSave qm_UrlToFile qm_UrlToHtml
+  qm_SetSaveSiteLayout qm_SetSaveWebArchive qm_StopSave qm_UrlToFile qm_UrlToHtml
   qm_UrlToHtmlFollow qm_UrlToHtmlWithCookies qm_WriteCookiesFile qm_WriteSingleFile)
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "exports are '${entries}', expected '${expected}'")
