@@ -1,11 +1,9 @@
 #include "browser_bodies.h"
 
-#ifndef _WIN32
+#include <algorithm>
+#include <cstdlib>
 
-#  include <algorithm>
-#  include <cstdlib>
-
-#  include "base64.h"
+#include "base64.h"
 
 namespace qmsave {
 
@@ -134,5 +132,3 @@ void BrowserBodies::KeepBody(const std::string& id, const std::string& url) {
 }
 
 }  // namespace qmsave
-
-#endif

@@ -4,15 +4,13 @@
 // which then need not fetch them again.
 #pragma once
 
-#ifndef _WIN32
+#include <cstddef>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
-#  include <cstddef>
-#  include <set>
-#  include <string>
-#  include <utility>
-#  include <vector>
-
-#  include "devtools.h"
+#include "devtools.h"
 
 namespace qmsave {
 
@@ -50,5 +48,3 @@ private:
 };
 
 }  // namespace qmsave
-
-#endif

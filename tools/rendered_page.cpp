@@ -1,39 +1,13 @@
 #include "rendered_page.h"
 
-#ifndef _WIN32
-#  include <unistd.h>
+#include <algorithm>
 
-#  include <algorithm>
-
-#  include "browser_bodies.h"
-#  include "browser_posix.h"
-#  include "devtools.h"
-#  include "json.h"
-#endif
+#include "browser_bodies.h"
+#include "devtools.h"
+#include "json.h"
+#include "render_browser.h"
 
 namespace qmsave {
-
-#ifdef _WIN32
-
-struct PageRenderer::Browser {};
-
-bool CanRender(std::string* why) {
-    if (why != nullptr) *why = "this build of qmsave cannot start a browser";
-    return false;
-}
-
-PageRenderer::PageRenderer(uint32_t waitLimitMs, bool keepScripts, bool (*stopped)())
-    : waitLimitMs_(waitLimitMs), keepScripts_(keepScripts), stopped_(stopped) {}
-
-PageRenderer::~PageRenderer() = default;
-
-bool PageRenderer::Render(const std::string&, const std::string*, const std::string&,
-                          RenderedPage*, std::string* why) {
-    *why = "this build of qmsave cannot start a browser";
-    return false;
-}
-
-#else
 
 namespace {
 
@@ -273,21 +247,14 @@ std::string ShowWhole(Tab& tab, Tick limit, bool (*stopped)()) {
 
 }  // namespace
 
-bool CanRender(std::string* why) {
-    if (access(pagesnap::kSystemChromium, X_OK) == 0) return true;
-    if (why != nullptr) *why = std::string(pagesnap::kSystemChromium) + " was not found";
-    return false;
-}
-
-struct PageRenderer::Browser {
-    pagesnap::PosixBrowser process;
-    DevToolsClient devtools;
-};
+bool CanRender(std::string* why) { return RenderBrowser::Available(why); }
 
 PageRenderer::PageRenderer(uint32_t waitLimitMs, bool keepScripts, bool (*stopped)())
     : waitLimitMs_(waitLimitMs), keepScripts_(keepScripts), stopped_(stopped) {}
 
-PageRenderer::~PageRenderer() = default;
+PageRenderer::~PageRenderer() {
+    if (browser_) browser_->Close();
+}
 
 namespace {
 
@@ -355,17 +322,15 @@ bool PageRenderer::Render(const std::string& url, const std::string* fetched,
     // Starting the browser and writing the document out have time of their own; the limit
     // counts from the page's loading on.
     const Tick setUp = Now() + 30000;
-    if (!browser_) {
-        auto browser = std::make_unique<Browser>();
-        int port = 0;
-        std::string path;
-        if (!browser->process.Start(pagesnap::kSystemChromium, why) ||
-            !browser->process.WaitForEndpoint(setUp, &port, &path, why) ||
-            !browser->devtools.Connect(port, path, setUp, why))
-            return false;
+    if (!browser_ || !RenderBrowser::OutlivesAPage()) {
+        if (browser_) browser_->Close();
+        browser_.reset();
+        auto browser = std::make_unique<RenderBrowser>();
+        // Time to start, to load and to write the page out.
+        if (!browser->Start(waitLimitMs_ + 120000, why)) return false;
         browser_ = std::move(browser);
     }
-    DevToolsClient& devtools = browser_->devtools;
+    DevToolsClient& devtools = browser_->devtools();
     std::string target, session;
     if (!OpenTab(devtools, setUp, &target, &session, why)) {
         browser_.reset();  // the next page starts another
@@ -391,7 +356,5 @@ bool PageRenderer::Render(const std::string& url, const std::string* fetched,
                   Now() + 5000, &result, &ignored);
     return done;
 }
-
-#endif
 
 }  // namespace qmsave

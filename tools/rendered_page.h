@@ -10,6 +10,8 @@
 
 namespace qmsave {
 
+class RenderBrowser;
+
 struct RenderedPage {
     std::string url;   // where the browser ended up
     std::string html;  // the live document, as HTML
@@ -21,8 +23,7 @@ struct RenderedPage {
     std::vector<std::pair<std::string, std::string>> items;
 };
 
-// Whether this build can render pages (it finds and starts the system's Chromium); why not
-// in `*why` when it cannot.
+// Whether there is a browser to render pages in; why not in `*why` when there is none.
 bool CanRender(std::string* why = nullptr);
 
 // Renders pages one after another in one browser, started for the first and gone with this.
@@ -46,11 +47,10 @@ public:
                 RenderedPage* page, std::string* why);
 
 private:
-    struct Browser;
     const uint32_t waitLimitMs_;
     const bool keepScripts_;
     bool (*const stopped_)();
-    std::unique_ptr<Browser> browser_;
+    std::unique_ptr<RenderBrowser> browser_;
 };
 
 }  // namespace qmsave
