@@ -51,6 +51,30 @@ fetch('data.json').then((r) => r.json()).then((d) => {
 if (location.search === '?stalled') fetch('stalled');
 </script></body></html>)html";
 
+// The folder the browser's profile and temporary files go to, for the life of this object;
+// on Windows the system's own, which a browser under Wine clears after it has ended.
+class BrowserTemporaries {
+public:
+#ifdef _WIN32
+    bool AllGone() const { return true; }
+#else
+    BrowserTemporaries() : folder_("qm-rendered-temp") {
+        const char* saved = std::getenv("TMPDIR");
+        before_ = saved ? saved : "";
+        setenv("TMPDIR", folder_.Root().c_str(), 1);
+    }
+    ~BrowserTemporaries() {
+        if (before_.empty()) unsetenv("TMPDIR");
+        else setenv("TMPDIR", before_.c_str(), 1);
+    }
+    bool AllGone() const { return fs::is_empty(folder_.Root()); }
+
+private:
+    ScratchFolder folder_;
+    std::string before_;
+#endif
+};
+
 // The file saved for the page whose address path starts with `name`.
 std::string SavedPage(const fs::path& site, const std::string& name) {
     for (const auto& entry : fs::directory_iterator(site))
@@ -89,19 +113,15 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.verb) + " " + c.page + " " + c.way);
-        ScratchFolder box("qm-rendered-save"), temporary("qm-rendered-temp");
-        const char* saved = std::getenv("TMPDIR");
-        const std::string before = saved ? saved : "";
-        setenv("TMPDIR", temporary.Root().c_str(), 1);
+        ScratchFolder box("qm-rendered-save");
+        BrowserTemporaries temporaries;
         std::vector<std::string> arguments{server.Url(c.page), box.Root().string() + "\\p.html",
                                            "--complete", "--wait-limit", c.limit};
         if (*c.way != '\0') arguments.push_back(c.way);
         const size_t asked = server.Log().size();
         const QmsaveRun run = RunQmsave(c.verb, arguments);
-        if (before.empty()) unsetenv("TMPDIR");
-        else setenv("TMPDIR", before.c_str(), 1);
         ASSERT_EQ(run.status, 0) << run.said;
-        EXPECT_TRUE(fs::is_empty(temporary.Root()));
+        EXPECT_TRUE(temporaries.AllGone());
         EXPECT_NE(run.said.find(server.Url(c.page).substr(0, server.Url("/app.html").size())),
                   std::string::npos);
         const size_t line = run.said.find(server.Url("/app.html"));
