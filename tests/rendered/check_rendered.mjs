@@ -16,7 +16,7 @@ const kLeast = 0.99;
 // An endless feed brings 10 entries a page; the save scrolls at most 8 times.
 const kMostEntries = 200;
 
-// The saves, a few at a time: most of a save is waiting for the page to be quiet.
+// A save into a folder of its own.
 function save(server, f) {
   const folder = join(work, f.name);
   mkdirSync(folder, { recursive: true });
@@ -24,14 +24,13 @@ function save(server, f) {
     '--complete', '--wait-limit', String(f.waitLimit)], (f.waitLimit + 60) * 1000);
 }
 
-async function check(browser, server, f, saved) {
+async function check(browser, f, saved, online) {
   const folder = join(work, f.name);
   const stub = join(folder, 'page.html');
   const faults = [];
   if (saved.code !== 0) faults.push(`qmsave exited ${saved.code}: ${saved.stderr.trim().split('\n').pop()}`);
   const reason = doneBy(saved.stderr);
   if (reason !== f.reason) faults.push(`the wait ended at "${reason || 'no reason said'}", not at "${f.reason}"`);
-  const online = await browser.shoot(server.base + f.path, { limitMs: 4000 });
   let like = 0, out = [];
   if (saved.code === 0 && existsSync(stub)) {
     const file = savedPage(stub);
@@ -52,13 +51,15 @@ const rows = [];
 const built = join(work, 'apps');
 await buildApps(built);
 const server = await startServer(built);
-const browser = Chromium.start();
+const browser = Chromium.start(work);
 try {
-  const saves = await inTurns(fixtures, 3, (f) => save(server, f));
+  // The pages online are shot while they are saved.
+  const [saves, online] = await Promise.all([inTurns(fixtures, 2, (f) => save(server, f)),
+    inTurns(fixtures, 1, (f) => browser.shoot(server.base + f.path, { limitMs: 4000 }))]);
   console.log('| Page | What it shows | Wait ended at | Likeness | Requests out of the copy | Result |');
   console.log('|---|---|---|---|---|---|');
   for (const [i, f] of fixtures.entries()) {
-    const r = await check(browser, server, f, saves[i]);
+    const r = await check(browser, f, saves[i], online[i]);
     let verdict = r.faults.length ? 'FAIL: ' + r.faults.join('; ') : 'ok';
     if (f.expectedFailure) {
       verdict = r.faults.length ? `expected to fail (${f.expectedFailure}): ${r.faults.join('; ')}`

@@ -19,8 +19,9 @@ new MutationObserver(() => { window.__shotChanges++; })
   .observe(document, {subtree: true, childList: true, attributes: true, characterData: true});`;
 
 export class Chromium {
-  static start() {
-    const profile = mkdtempSync(join(tmpdir(), 'rendered-shots-'));
+  // Its profile a new folder in `parent`.
+  static start(parent = tmpdir()) {
+    const profile = mkdtempSync(join(parent, 'rendered-shots-'));
     const proc = spawn('/usr/bin/chromium', ['--headless', '--no-sandbox', '--disable-gpu',
       '--disable-quic', '--no-first-run', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--hide-scrollbars',
