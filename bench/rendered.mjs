@@ -8,7 +8,7 @@ import { mkdirSync, readdirSync, rmSync, statSync } from 'node:fs';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { Chromium, escaping, likeness } from '../tests/rendered/chromium.mjs';
-import { buildApps, fixtures, run, savedPage, startServer } from '../tests/rendered/fixtures.mjs';
+import { buildApps, fixtures, run, savedPage, shotLimit, startServer } from '../tests/rendered/fixtures.mjs';
 
 const [qmsave, singleFile, work, runs, ...only] = process.argv.slice(2);
 
@@ -60,7 +60,7 @@ try {
   console.log('|---|---|---|---|---|---|');
   for (const f of fixtures.filter((x) => !only.length || only.includes(x.name))) {
     const url = server.base + f.path;
-    const online = await browser.shoot(url, { limitMs: 4000 });
+    const online = await browser.shoot(url, { limitMs: shotLimit(f) });
     const row = { like: [], out: [], count: [], bytes: [], time: [] };
     for (const [i, saver] of savers.entries()) {
       const folder = join(work, f.name, String(i));
@@ -70,7 +70,7 @@ try {
         continue;
       }
       const copy = await browser.shoot(pathToFileURL(savedPage(join(folder, 'page.html'))).href,
-        { offline: true, limitMs: 4000 });
+        { offline: true, limitMs: shotLimit(f) });
       const { count, bytes } = files(folder);
       row.like.push(likeness(online.png, copy.png, work).toFixed(4));
       row.out.push(escaping(copy.requests).length);

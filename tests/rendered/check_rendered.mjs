@@ -9,7 +9,7 @@ import { existsSync, mkdirSync, readFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { Chromium, escaping, likeness } from './chromium.mjs';
-import { buildApps, doneBy, fixtures, inTurns, run, savedPage, startServer } from './fixtures.mjs';
+import { buildApps, doneBy, fixtures, inTurns, run, savedPage, shotLimit, startServer } from './fixtures.mjs';
 
 const [qmsave, work] = process.argv.slice(2);
 const kLeast = 0.99;
@@ -34,7 +34,7 @@ async function check(browser, f, saved, online) {
   let like = 0, out = [];
   if (saved.code === 0 && existsSync(stub)) {
     const file = savedPage(stub);
-    const copy = await browser.shoot(pathToFileURL(file).href, { offline: true, limitMs: 4000 });
+    const copy = await browser.shoot(pathToFileURL(file).href, { offline: true, limitMs: shotLimit(f) });
     like = likeness(online.png, copy.png, folder);
     out = escaping(copy.requests);
     const entries = (readFileSync(file, 'utf8').match(/class="entry"/g) || []).length;
@@ -42,6 +42,7 @@ async function check(browser, f, saved, online) {
       faults.push(`${entries} entries, not 20 to ${kMostEntries}`);
     }
   }
+  if (!online.quiet && f.reason === 'quiet') faults.push('the page online was not quiet in time');
   if (like < kLeast) faults.push(`likeness ${like.toFixed(4)} < ${kLeast}`);
   if (out.length) faults.push(`requests out of the copy: ${out.slice(0, 3).join(' ')}`);
   return { like, out: out.length, reason, faults };
@@ -55,7 +56,7 @@ const browser = Chromium.start(work);
 try {
   // The pages online are shot while they are saved.
   const [saves, online] = await Promise.all([inTurns(fixtures, 2, (f) => save(server, f)),
-    inTurns(fixtures, 1, (f) => browser.shoot(server.base + f.path, { limitMs: 4000 }))]);
+    inTurns(fixtures, 1, (f) => browser.shoot(server.base + f.path, { limitMs: shotLimit(f) }))]);
   console.log('| Page | What it shows | Wait ended at | Likeness | Requests out of the copy | Result |');
   console.log('|---|---|---|---|---|---|');
   for (const [i, f] of fixtures.entries()) {

@@ -25,7 +25,11 @@ export const fixtures = [
     reason: 'wait limit' },
   { name: 'events', path: '/events/', what: 'EventSource stream held open' },
   { name: 'feed', path: '/feed/', what: 'endless feed, more as it scrolls', bounded: true },
-].map((f) => ({ waitLimit: 10, reason: 'quiet', ...f }));
+].map((f) => ({ waitLimit: 20, reason: 'quiet', ...f }));
+
+// How long a screenshot waits for the page to be quiet: a page that never is (the beacon
+// page builds its content as it loads) is shot after a while.
+export const shotLimit = (f) => (f.reason === 'quiet' ? 20000 : 3000);
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
