@@ -22,6 +22,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/rendered_bench.XXXXXX")
 bencher=
 cleanup() {
   [ -n "$bencher" ] && kill "$bencher" 2>/dev/null && wait "$bencher" 2>/dev/null
+  # The browser's last processes end after it, still writing to their profile in $work.
+  local i
+  for i in $(seq 100); do pgrep -f -- "$work" >/dev/null || break; sleep 0.1; done
   rm -rf "$work"
 }
 trap cleanup EXIT

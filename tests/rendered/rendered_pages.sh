@@ -24,6 +24,9 @@ checker=
 cleanup() {
   # The checker ends its server, its browser and the saves it started when it ends.
   [ -n "$checker" ] && kill "$checker" 2>/dev/null && wait "$checker" 2>/dev/null
+  # The browser's last processes end after it, still writing to their profile in $work.
+  local i
+  for i in $(seq 100); do pgrep -f -- "$work" >/dev/null || break; sleep 0.1; done
   rm -rf "$work"
 }
 trap cleanup EXIT
