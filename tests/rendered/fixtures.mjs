@@ -6,10 +6,11 @@ import { constants } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-export const here = dirname(fileURLToPath(import.meta.url));
+const here = dirname(fileURLToPath(import.meta.url));
 
-// name | address on the server | --wait-limit in seconds | the reason the wait must end with
-// | what the page shows | `expectedFailure`: why the copy cannot be like the page yet.
+// Each page: `path` on the server, `what` it shows, the `waitLimit` of its save in seconds and
+// the `reason` its wait must end for (20 and quiet unless given), `bounded` when it must stay
+// bounded however far it is scrolled, and `expectedFailure`: why its copy cannot be like it yet.
 export const fixtures = [
   { name: 'react', path: '/build/react/', what: 'React app (Vite), its list fetched as JSON' },
   { name: 'vue', path: '/build/vue/', what: 'Vue app (Vite), its list fetched as JSON' },
@@ -35,10 +36,10 @@ const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 // Runs a command in a process group of its own, ended (the whole group) at `limitMs`.
 // {code, stdout, stderr, ms}.
-export function run(command, args, limitMs, options = {}) {
+export function run(command, args, limitMs) {
   return new Promise((resolve) => {
     const start = process.hrtime.bigint();
-    const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], detached: true, ...options });
+    const child = spawn(command, args, { stdio: ['ignore', 'pipe', 'pipe'], detached: true });
     running.add(child);
     let stdout = '', stderr = '';
     child.stdout.on('data', (d) => { stdout += d; });
