@@ -11,6 +11,10 @@ command -v npm >/dev/null || "$QM_ROOT/scripts/setup-packages" node
 if ! (cd "$QM_ROOT/tests/warc" && npm ci --no-audit --no-fund --loglevel=error); then
   echo "== warcio.js could not be installed: the web archive read-back (warc_readback) is skipped" >&2
 fi
+# Vite, React and Vue, which build the pages of the rendered-save check, at their locked versions.
+if ! (cd "$QM_ROOT/tests/rendered" && npm ci --no-audit --no-fund --loglevel=error); then
+  echo "== Vite, React or Vue could not be installed: the rendered-save check (rendered_pages) is skipped" >&2
+fi
 
 qm_build_native
 qm_build_asan

@@ -83,6 +83,9 @@ constexpr char kWriteDocument[] = R"js(((keep) => {
     for (const a of el.attributes) {
       const n = a.name.toLowerCase();
       if (!keep && (n.startsWith('on') || /^\s*javascript:/i.test(a.value))) continue;
+      // A copy read from disk loads its items as files: a CORS request for one fails, and
+      // a rewritten item no longer has the digest the page named.
+      if (n === 'crossorigin' || n === 'integrity') continue;
       if (!values.has(a.name)) values.set(a.name, a.value);
     }
     if (el instanceof HTMLInputElement) {
