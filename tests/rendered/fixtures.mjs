@@ -111,7 +111,7 @@ export async function startServer(built) {
 
 // Why qmsave's wait ended, from what it said: "quiet", "wait limit", or ''.
 export function doneBy(said) {
-  const m = /^qmsave: rendered in the browser, done at (.+)$/m.exec(said);
+  const m = /\[rendered, done at ([^\]]+)\]$/m.exec(said);
   return m ? m[1] : '';
 }
 
