@@ -86,6 +86,46 @@ Rule SelectorsOf(const char* css, size_t at, std::string* selectors) {
     return Rule::kFound;
 }
 
+// Whether an attribute value may be a javascript: URL, as a URL parser reads it: blanks and
+// control characters before it, and tabs and line breaks anywhere, pass unseen, and a
+// character reference may stand for any character of the scheme.
+bool MayBeScriptUrl(const char* value, size_t length) {
+    static const char kScheme[] = "javascript:";
+    size_t i = 0, k = 0;
+    while (i < length && static_cast<unsigned char>(value[i]) <= ' ') ++i;
+    for (; i < length; ++i) {
+        if (value[i] == '\t' || value[i] == '\n' || value[i] == '\r') continue;
+        if (value[i] == '&') return true;
+        if (Lower(value[i]) != kScheme[k]) return false;
+        if (kScheme[++k] == '\0') return true;
+    }
+    return false;
+}
+
+// After blanks and comments from `at` of `css`, up to `end`.
+size_t SkipBlanksAndComments(const char* css, size_t at, size_t end) {
+    while (at < end) {
+        if (IsSpace(css[at])) {
+            ++at;
+        } else if (at + 1 < end && css[at] == '/' && css[at + 1] == '*') {
+            static const char kClose[] = "*/";
+            const char* close = std::search(css + at + 2, css + end, kClose, kClose + 2);
+            if (close == css + end) return end;
+            at = static_cast<size_t>(close - css) + 2;
+        } else {
+            break;
+        }
+    }
+    return at;
+}
+
+// Whether the start of the rule `prelude` (up to its '{') is an @media for print alone.
+bool IsPrintRule(const char* prelude, size_t length) {
+    const size_t at = SkipBlanksAndComments(prelude, 0, length);
+    return length - at > 6 && EqualNoCase(prelude + at, "@media", 6) &&
+           IsSpace(prelude[at + 6]) && IsPrintOnly(prelude + at + 7, length - at - 7);
+}
+
 constexpr const char* kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
                                          "hr",    "img",    "input", "link", "meta",
                                          "param", "source", "track", "wbr",  "keygen"};
@@ -119,16 +159,59 @@ void KeptWhiteSpace::AddFromCss(const char* css, size_t length) {
     }
 }
 
+bool IsPrintOnly(const char* media, size_t length) {
+    // An escape, a comment or a character reference may hide another type.
+    if (std::find_first_of(media, media + length, "&\\/", "&\\/" + 3) != media + length)
+        return false;
+    int depth = 0;
+    bool print = false;  // the query read so far is for print
+    size_t word = 0;     // the words of the query read so far
+    for (size_t i = 0; i <= length; ++i) {
+        const char c = i < length ? media[i] : ',';
+        if (c == '(') ++depth;
+        if (c == ')' && depth > 0) --depth;
+        if (depth > 0 || c == '(' || c == ')') {
+            if (word == 0) return false;  // a query without a type is for all
+            continue;
+        }
+        if (c == ',') {
+            if (!print) return false;
+            print = false;
+            word = 0;
+        } else if (IsNameChar(c)) {
+            size_t end = i;
+            while (end < length && IsNameChar(media[end])) ++end;
+            const bool only = word == 0 && Is(media + i, end - i, "only");
+            if (!only && word++ == 0) print = Is(media + i, end - i, "print");
+            i = end - 1;
+        } else if (!IsSpace(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void PageFacts::Add(const char* text, const FoundMarkup& markup) {
+    // Between the pieces of markup: raw text (scripts among it) and comments.
+    if (markup.begin > read_) AddWords(text + read_, static_cast<size_t>(markup.begin - read_));
+    read_ = std::max(read_, markup.end);
     if (markup.kind != FoundMarkup::kStartTag) return;
+    AddWords(text + markup.begin, static_cast<size_t>(markup.end - markup.begin));
     const std::string name(markup.name, markup.nameLength);
-    for (const char* active : {"script", "iframe", "frame", "object", "embed", ""})
+    const bool script = name == "script";
+    for (const char* active : {"iframe", "frame", "object", "embed", ""})
         if (name == active) changeable = true;
+    if (script || markup.attributeCount >= kMaxAttributes) scripted = true;
     for (int i = 0; i < markup.attributeCount; ++i) {
         const MarkupAttribute& a = markup.attributes[i];
         const char* value = text + a.begin;
         const size_t length = static_cast<size_t>(a.end - a.begin);
-        if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on")) changeable = true;
+        if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on") ||
+            MayBeScriptUrl(value, length))
+            scripted = true;
+        // A script of an SVG document names its file so: one not written into the page.
+        if (script && (Is(a.name, a.nameLength, "href") || Is(a.name, a.nameLength, "xlink:href")))
+            changeable = true;
         const bool isClass = Is(a.name, a.nameLength, "class");
         if (!isClass && !Is(a.name, a.nameLength, "id")) continue;
         if (std::find(value, value + length, '&') != value + length) changeable = true;
@@ -143,8 +226,31 @@ void PageFacts::Add(const char* text, const FoundMarkup& markup) {
     }
 }
 
+void PageFacts::Finish(const char* text, size_t length) {
+    if (static_cast<size_t>(read_) < length) AddWords(text + read_, length - read_);
+    read_ = static_cast<int32_t>(length);
+}
+
+void PageFacts::AddWords(const char* text, size_t length) {
+    for (size_t i = 0; i < length && !wordsLost_;) {
+        if (!IsNameChar(text[i])) {
+            ++i;
+            continue;
+        }
+        const size_t start = i;
+        while (i < length && IsNameChar(text[i])) ++i;
+        std::string word(text + start, i - start);
+        for (char& c : word) c = Lower(c);
+        words.insert(std::move(word));
+        if (words.size() > kMostWords) {
+            wordsLost_ = true;
+            words.clear();
+        }
+    }
+}
+
 bool PageFacts::NeverMatches(const char* css, size_t at) const {
-    if (changeable) return false;
+    if (changeable || (scripted && wordsLost_)) return false;
     std::string selectors;
     if (SelectorsOf(css, at, &selectors) != Rule::kFound) return false;
     for (size_t c = selectors.find("/*"); c != std::string::npos; c = selectors.find("/*", c)) {
@@ -169,7 +275,7 @@ bool PageFacts::NeverMatches(const char* css, size_t at) const {
             while (end < selectors.size() && IsNameChar(selectors[end])) ++end;
             std::string word = selectors.substr(i + 1, end - i - 1);
             for (char& w : word) w = Lower(w);
-            if (!word.empty() && !(c == '.' ? classes : ids).count(word)) missing = true;
+            if (!word.empty() && !Has(c == '.' ? classes : ids, word)) missing = true;
             i = end - 1;
         }
     }
@@ -182,21 +288,29 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
     if (markup.kind != FoundMarkup::kCss && markup.kind != FoundMarkup::kCssComment) {
         blocks_.clear();  // the CSS of a style element ends with it
         ruleBegin_ = -1;
+        if (printStyle_ >= 0 && markup.kind == FoundMarkup::kEndTag && name == "style")
+            DropFrom(printStyle_, markup.end);
+        printStyle_ = -1;
     }
     switch (markup.kind) {
         case FoundMarkup::kText:
-            if (keeping_.empty() && !kept_.everything)
+            if (compact_ && keeping_.empty() && !kept_.everything)
                 edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFold});
             return;
         case FoundMarkup::kCss:
-            edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
+            if (compact_)
+                edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
             FollowRules(text, markup);
             return;
-        case FoundMarkup::kCssComment: DropComment(text, markup); return;
+        case FoundMarkup::kCssComment:
+            if (compact_) DropComment(text, markup);
+            return;
         case FoundMarkup::kEndTag:
             if (!keeping_.empty() && name == keeping_ && --depth_ == 0) keeping_.clear();
             return;
         case FoundMarkup::kStartTag:
+            PrintSheet(text, markup);
+            if (!compact_) return;
             Unquote(text, markup, found);
             if (!keeping_.empty()) {
                 if (name == keeping_) ++depth_;
@@ -263,20 +377,55 @@ void MarkupEdits::Unquote(const char* text, const FoundMarkup& tag,
     }
 }
 
-// Follows the blocks of CSS through a run: a rule whose block holds no block and which
-// matches no element of the page is dropped, from the end of what came before it.
+// A link to a style sheet for print alone goes; so does a style element for print, once
+// its end tag is read.
+void MarkupEdits::PrintSheet(const char* text, const FoundMarkup& tag) {
+    const std::string name(tag.name, tag.nameLength);
+    if (name != "link" && name != "style") return;
+    bool sheet = name == "style", print = false;
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        const char* value = text + a.begin;
+        const size_t length = static_cast<size_t>(a.end - a.begin);
+        if (Is(a.name, a.nameLength, "media")) print = IsPrintOnly(value, length);
+        if (!Is(a.name, a.nameLength, "rel")) continue;
+        for (size_t j = 0; j < length;) {
+            while (j < length && IsSpace(value[j])) ++j;
+            const size_t start = j;
+            while (j < length && !IsSpace(value[j])) ++j;
+            sheet = sheet || Is(value + start, j - start, "stylesheet");
+        }
+    }
+    if (!sheet || !print) return;
+    if (name == "style")
+        printStyle_ = tag.begin;
+    else
+        DropFrom(tag.begin, tag.end);
+}
+
+void MarkupEdits::DropFrom(int32_t begin, int32_t end) {
+    while (!rules_.empty() && rules_.back().begin >= begin) rules_.pop_back();
+    rules_.push_back(MarkupEdit{begin, end, MarkupEdit::kDrop});
+}
+
+// Follows the blocks of CSS through a run, from the end of what came before each rule: an
+// @media rule for print is dropped, and a rule whose block holds no block and which matches
+// no element of the page.
 void MarkupEdits::FollowRules(const char* text, const FoundMarkup& run) {
     if (ruleBegin_ < 0) ruleBegin_ = run.begin;
     for (int32_t i = run.begin; i < run.end; ++i) {
         const char c = text[i];
         if (c == '{') {
-            if (!blocks_.empty()) blocks_.back().second = true;
-            blocks_.emplace_back(ruleBegin_, false);
+            if (!blocks_.empty()) blocks_.back().holdsBlock = true;
+            blocks_.push_back(Block{ruleBegin_, i, false});
         } else if (c == '}' && !blocks_.empty()) {
-            const std::pair<int32_t, bool> block = blocks_.back();
+            const Block block = blocks_.back();
             blocks_.pop_back();
-            if (!block.second && facts_ && facts_->NeverMatches(text, static_cast<size_t>(i)))
-                rules_.push_back(MarkupEdit{block.first, i + 1, MarkupEdit::kDrop});
+            if (IsPrintRule(text + block.rule, static_cast<size_t>(block.open - block.rule)))
+                DropFrom(block.rule, i + 1);
+            else if (!block.holdsBlock && facts_ &&
+                     facts_->NeverMatches(text, static_cast<size_t>(i)))
+                rules_.push_back(MarkupEdit{block.rule, i + 1, MarkupEdit::kDrop});
         } else if (c != ';') {
             continue;
         }

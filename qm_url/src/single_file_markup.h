@@ -1,6 +1,7 @@
-// What a page written into a single file can do without, its look unchanged: runs of white
-// space between tags where the page's style makes them one blank, and the quotes around
-// attribute values that read the same without them.
+// What a page written into a single file can do without, its look on a screen unchanged:
+// runs of white space between tags where the page's style makes them one blank, the quotes
+// around attribute values that read the same without them, the style rules that match no
+// element, and the style sheets for print alone.
 #pragma once
 
 #include <cstddef>
@@ -32,19 +33,41 @@ struct KeptWhiteSpace {
     bool everything = false;
 };
 
-// What a page's markup and CSS say about it: the white space its CSS keeps, and the classes
-// and ids of its elements, as far as nothing may change them (no script, no frame) and each
-// reads as it stands.
+// Whether a media list (of a media attribute, an @import or an @media rule) asks for print
+// alone: each of its queries is for the print type. A single file is read on a screen.
+bool IsPrintOnly(const char* media, size_t length);
+
+// What a page's markup, scripts and CSS say about it: the white space its CSS keeps, and the
+// classes and ids its elements may have. Without scripts, those of its tags, as far as each
+// reads as it stands. A script may give an element any class or id: on a page with scripts
+// (or a tag with more attributes than are told), every word of its tags, of the raw text
+// between them and of its scripts counts as one. A frame may change the page in ways unknown.
 struct PageFacts {
-    // Adds a tag of the page.
+    // Adds a piece of the page's markup, read in the order of the text.
     void Add(const char* text, const FoundMarkup& markup);
+    // Adds the raw text after the page's last markup, `text` being the page.
+    void Finish(const char* text, size_t length);
+    // Adds the words of a script of the page, or of raw text.
+    void AddWords(const char* text, size_t length);
     // Whether the rule of CSS `css` holding position `at` can match no element of the page:
-    // each of its selectors asks for a class or an id the page does not have.
+    // each of its selectors asks for a class or an id the page may not have.
     bool NeverMatches(const char* css, size_t at) const;
 
     KeptWhiteSpace kept;
     std::set<std::string> classes, ids;  // lower case
+    std::set<std::string> words;         // lower case; no more than kMostWords
+    bool scripted = false;               // the words count as classes and ids
     bool changeable = false;
+
+    static constexpr size_t kMostWords = 1 << 16;
+
+private:
+    bool Has(const std::set<std::string>& names, const std::string& name) const {
+        return names.count(name) || (scripted && words.count(name));
+    }
+
+    bool wordsLost_ = false;  // more than kMostWords
+    int32_t read_ = 0;        // the end of the markup read so far
 };
 
 // A change to the text of a page or style sheet: a run of text whose blanks are folded, a run
@@ -58,10 +81,15 @@ struct MarkupEdit {
 };
 
 // Finds the edits of a page or style sheet from its markup, read in the order of the text.
+// The style sheets for print alone always go: link and style elements, and @media rules.
 class MarkupEdits {
 public:
-    // With `facts`, the CSS rules that match no element of that page are dropped.
-    MarkupEdits(const KeptWhiteSpace& kept, const PageFacts* facts) : kept_(kept), facts_(facts) {}
+    // With `facts`, the CSS rules that match no element of that page are dropped. Without
+    // `compact`, only what is dropped goes: blanks and quotes stay.
+    MarkupEdits(const KeptWhiteSpace& kept, const PageFacts* facts, bool compact = true)
+        : kept_(kept),
+          facts_(facts),
+          compact_(compact) {}
     // A tag or text; `found` holds the references read so far.
     void Add(const char* text, const FoundMarkup& markup, const std::vector<FoundReference>& found);
     std::vector<MarkupEdit> Take();
@@ -72,15 +100,25 @@ private:
                  const std::vector<FoundReference>& found);
     void DropComment(const char* text, const FoundMarkup& comment);
     void FollowRules(const char* text, const FoundMarkup& run);
+    void PrintSheet(const char* text, const FoundMarkup& tag);
+    // Drops [begin, end), and with it the rules dropped inside.
+    void DropFrom(int32_t begin, int32_t end);
 
     const KeptWhiteSpace& kept_;
     const PageFacts* facts_;
+    const bool compact_;
     std::vector<MarkupEdit> edits_;
-    std::vector<MarkupEdit> rules_;  // the rules dropped, in the order of the text
-    // The CSS blocks open where the reading stands: where the rule of each begins, and
-    // whether it holds a block itself; and where the next rule would begin (-1 outside CSS).
-    std::vector<std::pair<int32_t, bool>> blocks_;
+    std::vector<MarkupEdit> rules_;  // the rules and elements dropped, in the order of the text
+    // The CSS blocks open where the reading stands: where the rule of each begins, its '{',
+    // and whether it holds a block itself; and where the next rule would begin (-1 outside
+    // CSS).
+    struct Block {
+        int32_t rule, open;
+        bool holdsBlock;
+    };
+    std::vector<Block> blocks_;
     int32_t ruleBegin_ = -1;
+    int32_t printStyle_ = -1;  // the start tag of a style element for print, while it lasts
     std::string keeping_;  // the element whose white space is kept, while it lasts
     int depth_ = 0;        // elements of its name open inside it, itself included
 };

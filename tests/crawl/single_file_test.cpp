@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "qmsave_save.h"
+#include "single_file_markup.h"
 #include "single_file_outputs.h"
 #include "scratch.h"
 #include "test_server.h"
@@ -286,11 +288,11 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
         std::string written;
     } cases[] = {
         {"under a media list, with its own import and pictures read against its folder",
-         {{"index.html", "<style>@import url(\"c/a.css\") print;p{}</style>"},
+         {{"index.html", "<style>@import url(\"c/a.css\") screen;p{}</style>"},
           {"c/a.css", "@import 'b/b.css';i{background:url(p.png)}"},
           {"c/b/b.css", "b{background:url(../p.png)}</style>"},
           {"c/p.png", "abc"}},
-         "<style>@media print{b{background:url(data:image/png;base64,YWJj)}<\\/style>"
+         "<style>@media screen{b{background:url(data:image/png;base64,YWJj)}<\\/style>"
          "i{background:url(data:image/png;base64,YWJj)}}p{}</style>"},
         {"a linked sheet's import under a media query",
          {{"index.html", "<link rel=stylesheet href=a.css media=screen>"},
@@ -383,11 +385,32 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
              ")} .A:not(.z){background:url(" + png + ")}.a{x:url(" + png + ")}" +
              "@font-face{src:url(" + png + ")}.draft{background:url(data:,);}</style>" +
              "<p class=\"a b\" id=b>x</p>"},
-        {"a page with a script: each as it is",
-         {{"index.html", "<link rel=stylesheet href=a.css><script></script>"},
-          {"a.css", ".draft{background:url(p.png)}"},
+        {"a page with scripts: a rule stays where a tag or a script names its class or id",
+         {{"index.html", "<link rel=stylesheet href=a.css><script>b.classList.add('shown')"
+                         "</script><script src=s.js></script><script defer src=d.js></script>"
+                         "<b onclick=\"this.className='on'\" data-k=kept>x</b>"},
+          {"a.css", ".draft{background:url(p.png)}.shown{a:b}#menu{a:b}.late{a:b}.on{a:b}"
+                    ".kept{a:b}.gone,#gone{a:b}"},
+          {"s.js", "document.body.id = \"MENU\";"},
+          {"d.js", "x.className = 'late'"},
           {"p.png", "abc"}},
-         "<style rel=stylesheet >.draft{background:url(" + png + ")}</style><script></script>"},
+         "<style rel=stylesheet >.shown{a:b}#menu{a:b}.late{a:b}"
+         ".on{a:b}.kept{a:b}</style><script>b.classList.add('shown')</script><script >"
+         "document.body.id = \"MENU\";</script><script defer src=data:text/javascript;base64,"
+         "eC5jbGFzc05hbWUgPSAnbGF0ZSc=></script><b onclick=\"this.className='on'\" "
+         "data-k=kept>x</b>"},
+        {"a page whose script is not saved, or with a frame: every rule stays",
+         {{"index.html", "<link rel=stylesheet href=a.css><script src=http://h/s.js></script>"
+                         "<object data=o.svg></object>"},
+          {"a.css", ".gone{a:b}"}},
+         "<style rel=stylesheet >.gone{a:b}</style><script src=http://h/s.js></script>"
+         "<object data=o.svg></object>"},
+        {"a link that runs a script, and raw text after the last tag",
+         {{"index.html", "<link rel=stylesheet href=a.css><a href=\" java&#10;script:x()\">a"
+                         "</a><title>Open"},
+          {"a.css", ".open{a:b}.gone{a:b}"}},
+         "<style rel=stylesheet >.open{a:b}</style><a href=\" java&#10;script:x()\">a</a>"
+         "<title>Open"},
         {"quotes",
          {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
                          "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
@@ -407,6 +430,59 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
     // A file read as XHTML keeps every quote and blank.
     const std::string page = "<p class=\"a\">  b  </p>";
     EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
+}
+
+// A single file is read on a screen: the style sheets for print alone are left out, with
+// what they name; those for a screen too stay.
+TEST(SingleFile, LeavesOutTheStyleSheetsForPrint) {
+    struct {
+        const char* media;
+        bool print;
+    } lists[] = {
+        {"print", true},
+        {"only PRINT and (orientation: landscape)", true},
+        {" print ,print and (color)", true},
+        {"", false},
+        {"all", false},
+        {"screen, print", false},
+        {"not print", false},
+        {"(min-width: 10em)", false},
+        {"print,", false},
+        {"printer", false},
+        {"pr&#105;nt, screen", false},
+        {"print /* , screen */", false},
+    };
+    for (const auto& l : lists) {
+        SCOPED_TRACE(l.media);
+        EXPECT_EQ(qm::IsPrintOnly(l.media, std::strlen(l.media)), l.print);
+    }
+    const std::string page =
+        "<link rel=stylesheet href=p.css media=print><link rel=\"Alternate StyleSheet\" "
+        "href=p.css media='print'><link rel=stylesheet href=s.css media=\"screen, print\">"
+        "<style media=print>b{}</style><style media=\"(min-width: 10em)\">i{}</style>"
+        "<style>@import 'p.css' print;@import 's.css' not print;a{ }@media print{p{background:"
+        "url(p.png)}}@media screen{@media print{q{}}u{}}/* x */@media print and (color){}"
+        "</style><link rel=icon href=p.png media=print>";
+    struct {
+        const char* name;
+        std::string file, written;
+    } cases[] = {
+        {"a page", "single.html",
+         "<style rel=stylesheet  media=\"screen, print\">s{}</style><style "
+         "media=\"(min-width: 10em)\">i{}</style><style>@media not print{s{}}a{}@media screen{u{}}"
+         "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
+        {"a page read as XHTML, whose blanks and quotes stay", "single.xhtml",
+         "<style rel=stylesheet  media=\"screen, print\">s{}</style><style "
+         "media=\"(min-width: 10em)\">i{}</style><style>@media not print{s{}}a{ }@media screen{u{}}"
+         "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WrittenFrom({{"index.html", page}, {"p.css", "p{}"}, {"s.css", "s{}"},
+                               {"p.png", "abc"}},
+                              c.file),
+                  c.written);
+    }
 }
 
 }  // namespace
