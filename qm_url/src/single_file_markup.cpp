@@ -196,16 +196,21 @@ void PageFacts::Add(const char* text, const FoundMarkup& markup) {
     if (markup.begin > read_) AddWords(text + read_, static_cast<size_t>(markup.begin - read_));
     read_ = std::max(read_, markup.end);
     if (markup.kind != FoundMarkup::kStartTag) return;
-    AddWords(text + markup.begin, static_cast<size_t>(markup.end - markup.begin));
     const std::string name(markup.name, markup.nameLength);
     const bool script = name == "script";
     for (const char* active : {"iframe", "frame", "object", "embed", ""})
         if (name == active) changeable = true;
-    if (script || markup.attributeCount >= kMaxAttributes) scripted = true;
+    // The attributes past those told are read in the words of the whole tag.
+    if (markup.attributeCount >= kMaxAttributes) {
+        scripted = true;
+        AddWords(text + markup.begin, static_cast<size_t>(markup.end - markup.begin));
+    }
+    if (script) scripted = true;
     for (int i = 0; i < markup.attributeCount; ++i) {
         const MarkupAttribute& a = markup.attributes[i];
         const char* value = text + a.begin;
         const size_t length = static_cast<size_t>(a.end - a.begin);
+        AddWords(value, length);
         if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on") ||
             MayBeScriptUrl(value, length))
             scripted = true;
