@@ -126,6 +126,43 @@ bool IsPrintRule(const char* prelude, size_t length) {
            IsSpace(prelude[at + 6]) && IsPrintOnly(prelude + at + 7, length - at - 7);
 }
 
+// Whether the tag `next`, right after the end tag of a `closed` element, ends that element
+// as well, were the end tag left out.
+bool EndsElement(const std::string& closed, const FoundMarkup& next) {
+    const std::string name(next.name, next.nameLength);
+    const bool start = next.kind == FoundMarkup::kStartTag;
+    auto among = [&](std::initializer_list<const char*> names) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    if (closed == "li") return start ? name == "li" : among({"ul", "ol", "menu"});
+    if (closed == "dt" || closed == "dd") return start ? among({"dt", "dd"}) : name == "dl";
+    if (closed != "p") return false;
+    if (start)
+        return among({"address", "article", "aside", "blockquote", "center", "details", "dialog",
+                      "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "form",
+                      "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "hr", "listing",
+                      "main", "menu", "nav", "ol", "p", "pre", "section", "summary", "ul"});
+    return among({"address", "article", "aside", "blockquote", "center", "dd", "details",
+                  "dialog", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
+                  "footer", "header", "hgroup", "li", "main", "menu", "nav", "ol", "section",
+                  "summary", "td", "th", "ul"});
+}
+
+// Whether the rules inside the block of rule `prelude` apply to elements as they stand: it
+// is a style rule or a conditional rule, not one (@keyframes, @page) whose blocks hold
+// other selectors.
+bool HoldsStyleRules(const char* prelude, size_t length) {
+    const size_t at = SkipBlanksAndComments(prelude, 0, length);
+    if (at == length || prelude[at] != '@') return true;
+    for (const char* rule : {"@media", "@supports", "@layer", "@container"}) {
+        const size_t k = std::strlen(rule);
+        if (length - at > k && EqualNoCase(prelude + at, rule, k) &&
+            (IsSpace(prelude[at + k]) || prelude[at + k] == '('))
+            return true;
+    }
+    return false;
+}
+
 constexpr const char* kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
                                          "hr",    "img",    "input", "link", "meta",
                                          "param", "source", "track", "wbr",  "keygen"};
@@ -195,8 +232,11 @@ void PageFacts::Add(const char* text, const FoundMarkup& markup) {
     // Between the pieces of markup: raw text (scripts among it) and comments.
     if (markup.begin > read_) AddWords(text + read_, static_cast<size_t>(markup.begin - read_));
     read_ = std::max(read_, markup.end);
-    if (markup.kind != FoundMarkup::kStartTag) return;
+    if (markup.kind != FoundMarkup::kStartTag && markup.kind != FoundMarkup::kEndTag) return;
     const std::string name(markup.name, markup.nameLength);
+    // A stray end tag of a p or a br makes the element, as a parser does.
+    elements.insert(name);
+    if (markup.kind != FoundMarkup::kStartTag) return;
     const bool script = name == "script";
     for (const char* active : {"iframe", "frame", "object", "embed", ""})
         if (name == active) changeable = true;
@@ -254,7 +294,7 @@ void PageFacts::AddWords(const char* text, size_t length) {
     }
 }
 
-bool PageFacts::NeverMatches(const char* css, size_t at) const {
+bool PageFacts::NeverMatches(const char* css, size_t at, bool byElement) const {
     if (changeable || (scripted && wordsLost_)) return false;
     std::string selectors;
     if (SelectorsOf(css, at, &selectors) != Rule::kFound) return false;
@@ -263,8 +303,9 @@ bool PageFacts::NeverMatches(const char* css, size_t at) const {
         if (end == std::string::npos) return false;
         selectors.replace(c, end + 2 - c, " ");
     }
-    if (selectors.find_first_of("\\@\"'/") != std::string::npos) return false;
-    // Each selector, read outside brackets and parentheses, names a class or an id not there.
+    if (selectors.find_first_of("\\@\"'/|") != std::string::npos) return false;
+    // Each selector, read outside brackets and parentheses, names a class, an id or an
+    // element not there.
     bool missing = false;
     int depth = 0;
     for (size_t i = 0; i <= selectors.size(); ++i) {
@@ -275,13 +316,18 @@ bool PageFacts::NeverMatches(const char* css, size_t at) const {
         if (c == ',') {
             if (!missing) return false;
             missing = false;
-        } else if (c == '.' || c == '#') {
-            size_t end = i + 1;
+        } else if (c == '.' || c == '#' || (IsNameChar(c) && (i == 0 || selectors[i - 1] != ':'))) {
+            const size_t begin = IsNameChar(c) ? i : i + 1;
+            size_t end = begin;
             while (end < selectors.size() && IsNameChar(selectors[end])) ++end;
-            std::string word = selectors.substr(i + 1, end - i - 1);
+            std::string word = selectors.substr(begin, end - begin);
             for (char& w : word) w = Lower(w);
-            if (!word.empty() && !Has(c == '.' ? classes : ids, word)) missing = true;
+            const std::set<std::string>& names = c == '.' ? classes : c == '#' ? ids : elements;
+            if (!word.empty() && (IsAlpha(c) ? byElement : !IsNameChar(c)) && !Has(names, word))
+                missing = true;
             i = end - 1;
+        } else if (IsNameChar(c)) {
+            while (i + 1 < selectors.size() && IsNameChar(selectors[i + 1])) ++i;  // a pseudo-class
         }
     }
     return true;
@@ -297,6 +343,12 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
             DropFrom(printStyle_, markup.end);
         printStyle_ = -1;
     }
+    if (!lastEnd_.empty() && markup.begin == lastEndTag_.end &&
+        (markup.kind == FoundMarkup::kStartTag || markup.kind == FoundMarkup::kEndTag) &&
+        EndsElement(lastEnd_, markup))
+        edits_.push_back(lastEndTag_);
+    lastEnd_.clear();
+    const bool implied = compact_ && (name == "p" || name == "li" || name == "dt" || name == "dd");
     switch (markup.kind) {
         case FoundMarkup::kText:
             if (compact_ && keeping_.empty() && !kept_.everything)
@@ -312,10 +364,16 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
             return;
         case FoundMarkup::kEndTag:
             if (!keeping_.empty() && name == keeping_ && --depth_ == 0) keeping_.clear();
+            // A stray end tag makes an element: it stays.
+            if (implied && open_.erase(name)) {
+                lastEnd_ = name;
+                lastEndTag_ = MarkupEdit{markup.begin, markup.end, MarkupEdit::kDrop};
+            }
             return;
         case FoundMarkup::kStartTag:
             PrintSheet(text, markup);
             if (!compact_) return;
+            if (implied) open_.insert(name);
             Unquote(text, markup, found);
             if (!keeping_.empty()) {
                 if (name == keeping_) ++depth_;
@@ -426,10 +484,13 @@ void MarkupEdits::FollowRules(const char* text, const FoundMarkup& run) {
         } else if (c == '}' && !blocks_.empty()) {
             const Block block = blocks_.back();
             blocks_.pop_back();
+            const bool byElement = std::all_of(blocks_.begin(), blocks_.end(), [&](const Block& b) {
+                return HoldsStyleRules(text + b.rule, static_cast<size_t>(b.open - b.rule));
+            });
             if (IsPrintRule(text + block.rule, static_cast<size_t>(block.open - block.rule)))
                 DropFrom(block.rule, i + 1);
             else if (!block.holdsBlock && facts_ &&
-                     facts_->NeverMatches(text, static_cast<size_t>(i)))
+                     facts_->NeverMatches(text, static_cast<size_t>(i), byElement))
                 rules_.push_back(MarkupEdit{block.rule, i + 1, MarkupEdit::kDrop});
         } else if (c != ';') {
             continue;

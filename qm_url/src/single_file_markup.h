@@ -50,11 +50,14 @@ struct PageFacts {
     // Adds the words of a script of the page, or of raw text.
     void AddWords(const char* text, size_t length);
     // Whether the rule of CSS `css` holding position `at` can match no element of the page:
-    // each of its selectors asks for a class or an id the page may not have.
-    bool NeverMatches(const char* css, size_t at) const;
+    // each of its selectors asks for a class or an id the page may not have, or, `byElement`,
+    // for an element.
+    bool NeverMatches(const char* css, size_t at, bool byElement = false) const;
 
     KeptWhiteSpace kept;
     std::set<std::string> classes, ids;  // lower case
+    // The names of its tags, and of the elements a parser adds.
+    std::set<std::string> elements{"html", "head", "body", "tbody", "tr", "colgroup", "img"};
     std::set<std::string> words;         // lower case; no more than kMostWords
     bool scripted = false;               // the words count as classes and ids
     bool changeable = false;
@@ -81,7 +84,8 @@ struct MarkupEdit {
 };
 
 // Finds the edits of a page or style sheet from its markup, read in the order of the text.
-// The style sheets for print alone always go: link and style elements, and @media rules.
+// The style sheets for print alone always go: link and style elements, and @media rules. The
+// end tag of a p, li, dt or dd goes where the tag right after it ends the element anyway.
 class MarkupEdits {
 public:
     // With `facts`, the CSS rules that match no element of that page are dropped. Without
@@ -121,6 +125,11 @@ private:
     int32_t printStyle_ = -1;  // the start tag of a style element for print, while it lasts
     std::string keeping_;  // the element whose white space is kept, while it lasts
     int depth_ = 0;        // elements of its name open inside it, itself included
+    // The end tag just read, of an element whose end a parser may imply from the next tag;
+    // and those of these elements whose start tag was read after their last end tag.
+    std::string lastEnd_;
+    MarkupEdit lastEndTag_{0, 0, MarkupEdit::kDrop};
+    std::set<std::string> open_;
 };
 
 // Copies a text to an output piece by piece, with its edits made on the way.

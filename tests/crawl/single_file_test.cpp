@@ -281,53 +281,53 @@ std::string CssData(const std::string& sheet) {
 // An imported sheet is written as its text in the place of the @import where every import of
 // its sheet can be, all the way down; else each stays an @import of a data: URL.
 TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
-    const std::string ns = "@namespace svg url(http://www.w3.org/2000/svg);n{}";
+    const std::string ns = "@namespace svg url(http://www.w3.org/2000/svg);[n]{}";
     struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;  // the page first
         std::string written;
     } cases[] = {
         {"under a media list, with its own import and pictures read against its folder",
-         {{"index.html", "<style>@import url(\"c/a.css\") screen;p{}</style>"},
-          {"c/a.css", "@import 'b/b.css';i{background:url(p.png)}"},
-          {"c/b/b.css", "b{background:url(../p.png)}</style>"},
+         {{"index.html", "<style>@import url(\"c/a.css\") screen;[p]{}</style>"},
+          {"c/a.css", "@import 'b/b.css';[i]{background:url(p.png)}"},
+          {"c/b/b.css", "[b]{background:url(../p.png)}</style>"},
           {"c/p.png", "abc"}},
-         "<style>@media screen{b{background:url(data:image/png;base64,YWJj)}<\\/style>"
-         "i{background:url(data:image/png;base64,YWJj)}}p{}</style>"},
+         "<style>@media screen{[b]{background:url(data:image/png;base64,YWJj)}<\\/style>"
+         "[i]{background:url(data:image/png;base64,YWJj)}}[p]{}</style>"},
         {"a linked sheet's import under a media query",
          {{"index.html", "<link rel=stylesheet href=a.css media=screen>"},
-          {"a.css", "@import 'b.css' screen and (min-width: 10em);a{}"},
-          {"b.css", "b{}"}},
-         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){b{}}a{}</style>"},
+          {"a.css", "@import 'b.css' screen and (min-width: 10em);[a]{}"},
+          {"b.css", "[b]{}"}},
+         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){[b]{}}[a]{}</style>"},
         {"a disabled linked sheet, a link still that a script may turn on",
-         {{"index.html", "<link rel=stylesheet href=a.css disabled>"}, {"a.css", "a{}"}},
-         "<link rel=stylesheet href=" + CssData("a{}") + " disabled>"},
+         {{"index.html", "<link rel=stylesheet href=a.css disabled>"}, {"a.css", "[a]{}"}},
+         "<link rel=stylesheet href=" + CssData("[a]{}") + " disabled>"},
         {"an import of itself, written as nothing",
-         {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';a{}"}},
-         "<style>a{}</style>"},
+         {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';[a]{}"}},
+         "<style>[a]{}</style>"},
         {"a layer",
          {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
-          {"a.css", "a{}"},
-          {"b.css", "b{}"}},
-         "<style>@import '" + CssData("a{}") + "' layer(x);@import '" + CssData("b{}") +
+          {"a.css", "[a]{}"},
+          {"b.css", "[b]{}"}},
+         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" + CssData("[b]{}") +
              "';</style>"},
         {"a sheet not saved beside one saved",
          {{"index.html", "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
                          "</style>"},
-          {"a.css", "a{}"}},
-         "<style>@import '" + CssData("a{}") +
+          {"a.css", "[a]{}"}},
+         "<style>@import '" + CssData("[a]{}") +
              "';@import 'gone.css';@import 'http://h/x.css';</style>"},
         {"a namespace further down",
          {{"index.html", "<style>@import 'a.css';</style>"},
-          {"a.css", "@import 'n.css';a{}"},
+          {"a.css", "@import 'n.css';[a]{}"},
           {"n.css", ns}},
-         "<style>@import '" + CssData("@import '" + CssData(ns) + "';a{}") + "';</style>"},
+         "<style>@import '" + CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
         {"an encoding of its own",
          {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
-          {"a.css", "@charset \"iso-8859-1\";a{}"},
-          {"u.css", "@charset \"UTF-8\";u{}"}},
-         "<style>@import '" + CssData("@charset \"iso-8859-1\";a{}") + "';@import '" +
-             CssData("@charset \"UTF-8\";u{}") + "';</style>"},
+          {"a.css", "@charset \"iso-8859-1\";[a]{}"},
+          {"u.css", "@charset \"UTF-8\";[u]{}"}},
+         "<style>@import '" + CssData("@charset \"iso-8859-1\";[a]{}") + "';@import '" +
+             CssData("@charset \"UTF-8\";[u]{}") + "';</style>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -353,9 +353,9 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "<ul>\n<li>a b</li>\n<li>c\t</li> </ul>"},
         {"preformatted and raw text as it stands, nested in itself too",
          {{"index.html", "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
-                         "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"}},
+                         "<script>  var a;  </script><style>  pre{}  </style><xmp>  </xmp>"}},
          "<pre>  a\n\n<pre> b </pre>  </pre> <textarea>  x  </textarea>"
-         "<script>  var a;  </script><style> p{}</style><xmp>  </xmp>"},
+         "<script>  var a;  </script><style> pre{}</style><xmp>  </xmp>"},
         {"an element whose style attribute sets white-space, and what it holds",
          {{"index.html", "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div>  d"}},
          "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div> d"},
@@ -373,10 +373,11 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          {{"index.html", "<style>p{white-space:nowrap}</style><p>  a  </p>"}},
          "<style>p{white-space:nowrap}</style><p> a </p>"},
         {"CSS: blanks folded and dropped beside punctuation, comments that part nothing dropped",
-         {{"index.html", "<link rel=stylesheet href=a.css>"},
+         {{"index.html", "<link rel=stylesheet href=a.css><a></a><b></b>"},
           {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
                     "a /* x */{}"}},
-         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"},
+         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"
+         "<a></a><b></b>"},
         {"rules that match no element of a page without scripts, and the pictures they name",
          {{"index.html", "<link rel=stylesheet href=a.css><p class=\"a b\" id=b>x</p>"},
           {"a.css", kRules},
@@ -399,6 +400,22 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "document.body.id = \"MENU\";</script><script defer src=data:text/javascript;base64,"
          "eC5jbGFzc05hbWUgPSAnbGF0ZSc=></script><b onclick=\"this.className='on'\" "
          "data-k=kept>x</b>"},
+        {"rules for elements the page has not, but in @keyframes or where a script names them",
+         {{"index.html", "<link rel=stylesheet href=a.css><h1><em>x</em></h1></br>"},
+          {"a.css", "h4{a:b}h1 > em,h4{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{h4{a:b}}"
+                    "x-y{a:b}:is(h4){a:b}tr,br{a:b}"}},
+         "<style rel=stylesheet >h1 > em,h4{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{}"
+         ":is(h4){a:b}tr,br{a:b}</style><h1><em>x</em></h1></br>"},
+        {"an element a script makes",
+         {{"index.html", "<link rel=stylesheet href=a.css><script>document.createElement('h4')"
+                         "</script>"},
+          {"a.css", "h4{a:b}h5{a:b}"}},
+         "<style rel=stylesheet >h4{a:b}</style><script>document.createElement('h4')</script>"},
+        {"end tags a parser implies from the tag right after them",
+         {{"index.html", "<dl><dt>a</dt><dd>b</dd><dt>c</dt> <dd>d</dd></dl><ul><li>x</li><li>"
+                         "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"}},
+         "<dl><dt>a<dd>b<dt>c</dt> <dd>d</dl><ul><li>x<li>y</ul><div><p>p</div><p>q</p><span>r"
+         "</span></p></p><div></div>"},
         {"a page whose script is not saved, or with a frame: every rule stays",
          {{"index.html", "<link rel=stylesheet href=a.css><script src=http://h/s.js></script>"
                          "<object data=o.svg></object>"},
@@ -459,26 +476,26 @@ TEST(SingleFile, LeavesOutTheStyleSheetsForPrint) {
     const std::string page =
         "<link rel=stylesheet href=p.css media=print><link rel=\"Alternate StyleSheet\" "
         "href=p.css media='print'><link rel=stylesheet href=s.css media=\"screen, print\">"
-        "<style media=print>b{}</style><style media=\"(min-width: 10em)\">i{}</style>"
-        "<style>@import 'p.css' print;@import 's.css' not print;a{ }@media print{p{background:"
-        "url(p.png)}}@media screen{@media print{q{}}u{}}/* x */@media print and (color){}"
+        "<style media=print>[b]{}</style><style media=\"(min-width: 10em)\">[i]{}</style>"
+        "<style>@import 'p.css' print;@import 's.css' not print;[a]{ }@media print{[p]{background:"
+        "url(p.png)}}@media screen{@media print{[q]{}}[u]{}}/* x */@media print and (color){}"
         "</style><link rel=icon href=p.png media=print>";
     struct {
         const char* name;
         std::string file, written;
     } cases[] = {
         {"a page", "single.html",
-         "<style rel=stylesheet  media=\"screen, print\">s{}</style><style "
-         "media=\"(min-width: 10em)\">i{}</style><style>@media not print{s{}}a{}@media screen{u{}}"
+         "<style rel=stylesheet  media=\"screen, print\">[s]{}</style><style "
+         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{}@media screen{[u]{}}"
          "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
         {"a page read as XHTML, whose blanks and quotes stay", "single.xhtml",
-         "<style rel=stylesheet  media=\"screen, print\">s{}</style><style "
-         "media=\"(min-width: 10em)\">i{}</style><style>@media not print{s{}}a{ }@media screen{u{}}"
+         "<style rel=stylesheet  media=\"screen, print\">[s]{}</style><style "
+         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{ }@media screen{[u]{}}"
          "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(WrittenFrom({{"index.html", page}, {"p.css", "p{}"}, {"s.css", "s{}"},
+        EXPECT_EQ(WrittenFrom({{"index.html", page}, {"p.css", "[p]{}"}, {"s.css", "[s]{}"},
                                {"p.png", "abc"}},
                               c.file),
                   c.written);
