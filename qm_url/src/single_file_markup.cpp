@@ -102,14 +102,19 @@ bool MayBeScriptUrl(const char* value, size_t length) {
     return false;
 }
 
+// The "*/" that ends a CSS comment whose text begins at `from`; `end` when there is none.
+const char* CommentEnd(const char* from, const char* end) {
+    static const char kClose[] = "*/";
+    return std::search(from, end, kClose, kClose + 2);
+}
+
 // After blanks and comments from `at` of `css`, up to `end`.
 size_t SkipBlanksAndComments(const char* css, size_t at, size_t end) {
     while (at < end) {
         if (IsSpace(css[at])) {
             ++at;
         } else if (at + 1 < end && css[at] == '/' && css[at + 1] == '*') {
-            static const char kClose[] = "*/";
-            const char* close = std::search(css + at + 2, css + end, kClose, kClose + 2);
+            const char* close = CommentEnd(css + at + 2, css + end);
             if (close == css + end) return end;
             at = static_cast<size_t>(close - css) + 2;
         } else {
@@ -159,6 +164,49 @@ bool HoldsStyleRules(const char* prelude, size_t length) {
         if (length - at > k && EqualNoCase(prelude + at, rule, k) &&
             (IsSpace(prelude[at + k]) || prelude[at + k] == '('))
             return true;
+    }
+    return false;
+}
+
+// Whether an identifier begins at `at` of `text`: not with a digit, nor with '-' and one.
+bool IsIdentifierAt(const std::string& text, size_t at) {
+    auto starts = [](char c) {
+        return IsAlpha(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+    };
+    if (at >= text.size()) return false;
+    if (text[at] != '-') return starts(text[at]);
+    return at + 1 < text.size() && (starts(text[at + 1]) || text[at + 1] == '-');
+}
+
+// Whether `selector` is compounds of names (an element or '*', classes, ids) joined by
+// combinators, as a browser reads it: never one it refuses.
+bool IsPlainSelector(const std::string& selector) {
+    const size_t n = selector.size();
+    size_t i = 0;
+    while (i < n && IsSpace(selector[i])) ++i;
+    while (i < n) {
+        const size_t compound = i;
+        if (selector[i] == '*') {
+            ++i;
+        } else if (IsIdentifierAt(selector, i)) {
+            while (i < n && IsNameChar(selector[i])) ++i;
+        }
+        while (i < n && (selector[i] == '.' || selector[i] == '#')) {
+            if (!IsIdentifierAt(selector, ++i)) return false;
+            while (i < n && IsNameChar(selector[i])) ++i;
+        }
+        if (i == compound) return false;
+        size_t j = i;
+        while (j < n && IsSpace(selector[j])) ++j;
+        if (j == n) return true;
+        if (std::strchr(">+~", selector[j])) {
+            ++j;
+            while (j < n && IsSpace(selector[j])) ++j;
+            if (j == n) return false;
+        } else if (j == i) {
+            return false;
+        }
+        i = j;
     }
     return false;
 }
@@ -295,42 +343,112 @@ void PageFacts::AddWords(const char* text, size_t length) {
 }
 
 bool PageFacts::NeverMatches(const char* css, size_t at, bool byElement) const {
-    if (changeable || (scripted && wordsLost_)) return false;
     std::string selectors;
-    if (SelectorsOf(css, at, &selectors) != Rule::kFound) return false;
-    for (size_t c = selectors.find("/*"); c != std::string::npos; c = selectors.find("/*", c)) {
-        const size_t end = selectors.find("*/", c + 2);
-        if (end == std::string::npos) return false;
-        selectors.replace(c, end + 2 - c, " ");
+    // Looked for backwards, the selectors may begin inside a string.
+    return SelectorsOf(css, at, &selectors) == Rule::kFound &&
+           selectors.find_first_of("\"'") == std::string::npos &&
+           NoneMatches(selectors.data(), selectors.size(), byElement);
+}
+
+bool PageFacts::NoneMatches(const char* text, size_t length, bool byElement) const {
+    if (changeable || (scripted && wordsLost_)) return false;
+    // The selectors without comments, and their strings (in attribute conditions) empty.
+    std::string selectors;
+    int depth = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (c == '\\' || c == '@' || c == '|') return false;
+        if (c == '/' && i + 1 < length && text[i + 1] == '*') {
+            const char* end = CommentEnd(text + i + 2, text + length);
+            if (end == text + length) return false;
+            selectors += ' ';
+            i = static_cast<size_t>(end - text) + 1;
+            continue;
+        }
+        if (c == '/') return false;
+        if (c == '"' || c == '\'') {
+            const char* end = std::find(text + i + 1, text + length, c);
+            if (depth == 0 || end == text + length) return false;
+            selectors.append(2, c);
+            i = static_cast<size_t>(end - text);
+            continue;
+        }
+        if (c == '(' || c == '[') ++depth;
+        if ((c == ')' || c == ']') && depth > 0) --depth;
+        selectors += c;
     }
-    if (selectors.find_first_of("\\@\"'/|") != std::string::npos) return false;
     // Each selector, read outside brackets and parentheses, names a class, an id or an
     // element not there.
-    bool missing = false;
-    int depth = 0;
+    depth = 0;
+    size_t begin = 0;
     for (size_t i = 0; i <= selectors.size(); ++i) {
         const char c = i < selectors.size() ? selectors[i] : ',';
         if (c == '(' || c == '[') ++depth;
         if ((c == ')' || c == ']') && depth > 0) --depth;
+        if (depth > 0 || c != ',') continue;
+        if (!Missing(selectors.substr(begin, i - begin), byElement)) return false;
+        begin = i + 1;
+    }
+    return true;
+}
+
+std::vector<std::pair<int32_t, int32_t>> PageFacts::UnmatchedSelectors(const char* css,
+                                                                       int32_t begin,
+                                                                       int32_t open,
+                                                                       bool byElement) const {
+    std::vector<std::pair<int32_t, int32_t>> drops;
+    if (changeable || (scripted && wordsLost_)) return drops;
+    begin = static_cast<int32_t>(
+        SkipBlanksAndComments(css, static_cast<size_t>(begin), static_cast<size_t>(open)));
+    std::vector<int32_t> commas;  // and `open`, after the last selector
+    for (int32_t i = begin; i < open; ++i) {
+        if (css[i] == ',') {
+            commas.push_back(i);
+        } else if (!IsNameChar(css[i]) && !IsSpace(css[i]) && !std::strchr(".#>+~*", css[i])) {
+            return drops;
+        }
+    }
+    commas.push_back(open);
+    int32_t from = begin, firstKept = -1;
+    for (size_t k = 0; k < commas.size(); ++k) {
+        const std::string selector(css + from, static_cast<size_t>(commas[k] - from));
+        if (!IsPlainSelector(selector)) return {};
+        if (!Missing(selector, byElement)) {
+            if (firstKept < 0) {
+                firstKept = from;
+                if (from > begin) drops.emplace_back(begin, from);  // the commas after them too
+            }
+        } else if (firstKept >= 0) {
+            drops.emplace_back(commas[k - 1], commas[k]);  // the comma before it
+        }
+        from = commas[k] + 1;
+    }
+    if (firstKept < 0) drops.clear();
+    return drops;
+}
+
+bool PageFacts::Missing(const std::string& selector, bool byElement) const {
+    int depth = 0;
+    for (size_t i = 0; i < selector.size(); ++i) {
+        const char c = selector[i];
+        if (c == '(' || c == '[') ++depth;
+        if ((c == ')' || c == ']') && depth > 0) --depth;
         if (depth > 0) continue;
-        if (c == ',') {
-            if (!missing) return false;
-            missing = false;
-        } else if (c == '.' || c == '#' || (IsNameChar(c) && (i == 0 || selectors[i - 1] != ':'))) {
+        if (c == '.' || c == '#' || (IsNameChar(c) && (i == 0 || selector[i - 1] != ':'))) {
             const size_t begin = IsNameChar(c) ? i : i + 1;
             size_t end = begin;
-            while (end < selectors.size() && IsNameChar(selectors[end])) ++end;
-            std::string word = selectors.substr(begin, end - begin);
+            while (end < selector.size() && IsNameChar(selector[end])) ++end;
+            std::string word = selector.substr(begin, end - begin);
             for (char& w : word) w = Lower(w);
             const std::set<std::string>& names = c == '.' ? classes : c == '#' ? ids : elements;
             if (!word.empty() && (IsAlpha(c) ? byElement : !IsNameChar(c)) && !Has(names, word))
-                missing = true;
+                return true;
             i = end - 1;
         } else if (IsNameChar(c)) {
-            while (i + 1 < selectors.size() && IsNameChar(selectors[i + 1])) ++i;  // a pseudo-class
+            while (i + 1 < selector.size() && IsNameChar(selector[i + 1])) ++i;  // a pseudo-class
         }
     }
-    return true;
+    return false;
 }
 
 void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
@@ -479,19 +597,24 @@ void MarkupEdits::FollowRules(const char* text, const FoundMarkup& run) {
     for (int32_t i = run.begin; i < run.end; ++i) {
         const char c = text[i];
         if (c == '{') {
+            const bool byElement = blocks_.empty() || blocks_.back().innerByElement;
             if (!blocks_.empty()) blocks_.back().holdsBlock = true;
-            blocks_.push_back(Block{ruleBegin_, i, false});
+            const size_t prelude = static_cast<size_t>(i - ruleBegin_);
+            blocks_.push_back(Block{ruleBegin_, i, false, byElement,
+                                    byElement && HoldsStyleRules(text + ruleBegin_, prelude)});
         } else if (c == '}' && !blocks_.empty()) {
-            const Block block = blocks_.back();
+            const Block b = blocks_.back();
             blocks_.pop_back();
-            const bool byElement = std::all_of(blocks_.begin(), blocks_.end(), [&](const Block& b) {
-                return HoldsStyleRules(text + b.rule, static_cast<size_t>(b.open - b.rule));
-            });
-            if (IsPrintRule(text + block.rule, static_cast<size_t>(block.open - block.rule)))
-                DropFrom(block.rule, i + 1);
-            else if (!block.holdsBlock && facts_ &&
-                     facts_->NeverMatches(text, static_cast<size_t>(i), byElement))
-                rules_.push_back(MarkupEdit{block.rule, i + 1, MarkupEdit::kDrop});
+            const size_t prelude = static_cast<size_t>(b.open - b.rule);
+            if (IsPrintRule(text + b.rule, prelude)) {
+                DropFrom(b.rule, i + 1);
+            } else if (!b.holdsBlock && facts_ &&
+                       facts_->NoneMatches(text + b.rule, prelude, b.byElement)) {
+                rules_.push_back(MarkupEdit{b.rule, i + 1, MarkupEdit::kDrop});
+            } else if (!b.holdsBlock && facts_) {
+                for (const auto& d : facts_->UnmatchedSelectors(text, b.rule, b.open, b.byElement))
+                    rules_.push_back(MarkupEdit{d.first, d.second, MarkupEdit::kDrop});
+            }
         } else if (c != ';') {
             continue;
         }

@@ -53,6 +53,14 @@ struct PageFacts {
     // each of its selectors asks for a class or an id the page may not have, or, `byElement`,
     // for an element.
     bool NeverMatches(const char* css, size_t at, bool byElement = false) const;
+    // The same of the rule whose selectors are `length` bytes of CSS from `selectors`.
+    bool NoneMatches(const char* selectors, size_t length, bool byElement) const;
+    // Of the selectors of a rule, [begin, open) of `css`, those that can match no element
+    // where another may: the ranges to drop, each with a comma beside it, in order. None
+    // unless each is plain (IsPlainSelector): one a browser refused would void them all.
+    std::vector<std::pair<int32_t, int32_t>> UnmatchedSelectors(const char* css, int32_t begin,
+                                                                int32_t open,
+                                                                bool byElement) const;
 
     KeptWhiteSpace kept;
     std::set<std::string> classes, ids;  // lower case
@@ -65,6 +73,9 @@ struct PageFacts {
     static constexpr size_t kMostWords = 1 << 16;
 
 private:
+    // Whether `selector`, read outside brackets and parentheses, names a class, an id or
+    // (`byElement`) an element the page may not have.
+    bool Missing(const std::string& selector, bool byElement) const;
     bool Has(const std::set<std::string>& names, const std::string& name) const {
         return names.count(name) || (scripted && words.count(name));
     }
@@ -114,11 +125,12 @@ private:
     std::vector<MarkupEdit> edits_;
     std::vector<MarkupEdit> rules_;  // the rules and elements dropped, in the order of the text
     // The CSS blocks open where the reading stands: where the rule of each begins, its '{',
-    // and whether it holds a block itself; and where the next rule would begin (-1 outside
-    // CSS).
+    // whether it holds a block itself, whether its selectors and those of the rules inside
+    // it ask for elements as they stand (HoldsStyleRules); and where the next rule would
+    // begin (-1 outside CSS).
     struct Block {
         int32_t rule, open;
-        bool holdsBlock;
+        bool holdsBlock, byElement, innerByElement;
     };
     std::vector<Block> blocks_;
     int32_t ruleBegin_ = -1;
