@@ -493,6 +493,7 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
             if (!compact_) return;
             if (implied) open_.insert(name);
             Unquote(text, markup, found);
+            DropDefaultType(text, markup);
             if (!keeping_.empty()) {
                 if (name == keeping_) ++depth_;
                 return;
@@ -582,6 +583,27 @@ void MarkupEdits::PrintSheet(const char* text, const FoundMarkup& tag) {
         printStyle_ = tag.begin;
     else
         DropFrom(tag.begin, tag.end);
+}
+
+// The type attribute of a script or style element that names what the element holds
+// anyway (JavaScript, CSS) goes, with the blank before its name.
+void MarkupEdits::DropDefaultType(const char* text, const FoundMarkup& tag) {
+    const std::string name(tag.name, tag.nameLength);
+    const char* type = name == "script" ? "text/javascript" : name == "style" ? "text/css" : nullptr;
+    if (type == nullptr) return;
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        if (!Is(a.name, a.nameLength, "type") ||
+            !Is(text + a.begin, static_cast<size_t>(a.end - a.begin), type))
+            continue;
+        // Back from the value over its quote, the '=' and blanks around it, to the name.
+        int32_t at = a.begin - (a.quote != 0 ? 1 : 0);
+        while (at > tag.begin && (IsSpace(text[at - 1]) || text[at - 1] == '=')) --at;
+        at -= 4;
+        if (at <= tag.begin || !EqualNoCase(text + at, "type", 4) || !IsSpace(text[at - 1])) return;
+        DropFrom(at - 1, a.end + (a.quote != 0 ? 1 : 0));
+        return;
+    }
 }
 
 void MarkupEdits::DropFrom(int32_t begin, int32_t end) {

@@ -96,7 +96,8 @@ struct MarkupEdit {
 
 // Finds the edits of a page or style sheet from its markup, read in the order of the text.
 // The style sheets for print alone always go: link and style elements, and @media rules. The
-// end tag of a p, li, dt or dd goes where the tag right after it ends the element anyway.
+// end tag of a p, li, dt or dd goes where the tag right after it ends the element anyway, and
+// the type attribute of a script or style element that names what it holds anyway.
 class MarkupEdits {
 public:
     // With `facts`, the CSS rules that match no element of that page are dropped. Without
@@ -116,6 +117,7 @@ private:
     void DropComment(const char* text, const FoundMarkup& comment);
     void FollowRules(const char* text, const FoundMarkup& run);
     void PrintSheet(const char* text, const FoundMarkup& tag);
+    void DropDefaultType(const char* text, const FoundMarkup& tag);
     // Drops [begin, end), and with it the rules dropped inside.
     void DropFrom(int32_t begin, int32_t end);
 

@@ -422,6 +422,10 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
                          "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"}},
          "<dl><dt>a<dd>b<dt>c</dt> <dd>d</dl><ul><li>x<li>y</ul><div><p>p</div><p>q</p><span>r"
          "</span></p></p><div></div>"},
+        {"type attributes that name what their element holds anyway",
+         {{"index.html", "<script type=\"text/javascript\">x</script><style TYPE = 'Text/CSS'>"
+                         "*{}</style><script type=module></script>"}},
+         "<script>x</script><style>*{}</style><script type=module></script>"},
         {"a page whose script is not saved, or with a frame: every rule stays",
          {{"index.html", "<link rel=stylesheet href=a.css><script src=http://h/s.js></script>"
                          "<object data=o.svg></object>"},
