@@ -467,6 +467,15 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
         edits_.push_back(lastEndTag_);
     lastEnd_.clear();
     const bool implied = compact_ && (name == "p" || name == "li" || name == "dt" || name == "dd");
+    // What a tag ends is no longer open: its end tag then would be stray.
+    if (compact_ && (markup.kind == FoundMarkup::kStartTag || markup.kind == FoundMarkup::kEndTag)) {
+        if (EndsElement("p", markup) || name == "table") open_.erase("p");
+        if (EndsElement("li", markup)) open_.erase("li");
+        if (EndsElement("dt", markup)) {
+            open_.erase("dt");
+            open_.erase("dd");
+        }
+    }
     switch (markup.kind) {
         case FoundMarkup::kText:
             if (compact_ && keeping_.empty() && !kept_.everything)

@@ -419,9 +419,10 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "<style rel=stylesheet >h4{a:b}</style><script>document.createElement('h4')</script>"},
         {"end tags a parser implies from the tag right after them",
          {{"index.html", "<dl><dt>a</dt><dd>b</dd><dt>c</dt> <dd>d</dd></dl><ul><li>x</li><li>"
-                         "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"}},
+                         "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"
+                         "<p>s<div>t</div></p><div></div>"}},
          "<dl><dt>a<dd>b<dt>c</dt> <dd>d</dl><ul><li>x<li>y</ul><div><p>p</div><p>q</p><span>r"
-         "</span></p></p><div></div>"},
+         "</span></p></p><div></div><p>s<div>t</div></p><div></div>"},
         {"type attributes that name what their element holds anyway",
          {{"index.html", "<script type=\"text/javascript\">x</script><style TYPE = 'Text/CSS'>"
                          "*{}</style><script type=module></script>"}},
