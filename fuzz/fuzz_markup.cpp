@@ -2,7 +2,8 @@
 // it: its markup read, the page's facts and kept white space learnt, the edits made while the
 // text is copied around its references. Nothing is read outside the text, the copy moves
 // only forward, and it never grows but by the references it replaces. The first byte picks
-// the kind of text, the rest is the text.
+// the kind of text, whether the CSS is read against the page's facts, whether the page is
+// written compact, and whether its words count as a script's; the rest is the text.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -59,7 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     facts.kept.AddFromCss(text.data(), text.size());
     Reader learn(text, nullptr, &facts);
     ReadReferences(text.data(), length, kind, learn);
-    MarkupEdits edits(facts.kept, data[0] & 2 ? &facts : nullptr);
+    facts.Finish(text.data(), text.size());
+    if (data[0] & 8) facts.scripted = true;
+    static_cast<void>(IsPrintOnly(text.data(), text.size()));
+    MarkupEdits edits(facts.kept, data[0] & 2 ? &facts : nullptr, (data[0] & 4) == 0);
     Reader read(text, &edits, nullptr);
     ReadReferences(text.data(), length, kind, read);
     EditedCopy copy(text, edits.Take());

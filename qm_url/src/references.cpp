@@ -15,7 +15,6 @@ namespace qm {
 namespace {
 
 constexpr int32_t kPollBytes = 1 << 16;
-constexpr int kMaxAttributes = 32;
 
 // What ends a name or value inside a tag, one look-up per byte.
 enum TagByte : uint8_t {

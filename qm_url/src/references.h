@@ -64,6 +64,8 @@ struct FoundReference {
 };
 
 // The markup of a page around its references, for a visitor that writes the page anew.
+// The attributes of a start tag told to a visitor: its first kMaxAttributes.
+constexpr int kMaxAttributes = 32;
 struct MarkupAttribute {
     const char* name;  // lower case; empty when longer than any name we know
     size_t nameLength;

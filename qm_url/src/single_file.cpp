@@ -106,7 +106,10 @@ struct References : ReferenceVisitor {
         return true;
     }
     bool Read(TextKind kind) {
-        return ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, *this);
+        if (!ReadReferences(text.data(), static_cast<int32_t>(text.size()), kind, *this))
+            return false;
+        if (facts) facts->Finish(text.data(), text.size());
+        return true;
     }
     const StopToken& stop;
     const std::string& text;
@@ -142,6 +145,14 @@ bool ContainsNoCase(const char* text, size_t length, const char* word) {
 bool IsMediaList(const char* text, size_t length) {
     return !ContainsNoCase(text, length, "layer") && !ContainsNoCase(text, length, "supports") &&
            std::find(text, text + length, '{') == text + length;
+}
+
+// Whether `r` is an @import for print alone, which the single file leaves out.
+bool IsPrintImport(const std::string& text, const FoundReference& r) {
+    if (r.role != ElementRole::kImportRule || (r.context & kInAttribute)) return false;
+    const char* media = text.data() + r.attributeBegin;
+    const size_t length = static_cast<size_t>(r.attributeEnd - r.attributeBegin);
+    return IsMediaList(media, length) && IsPrintOnly(media, length);
 }
 
 // Whether a sheet's text may stand in the place of the @import that names it: one that must
@@ -184,6 +195,8 @@ private:
                         Output& out, EditedCopy& copy, int level);
     bool Learn(const std::string& text, TextKind kind, const Segments& at, int level,
                PageFacts* facts);
+    bool LearnScript(const std::string& text, const FoundReference& r, const Segments& at,
+                     PageFacts* facts);
     bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
                       Output& out, int level);
     bool WriteScript(const Segments& item, Output& out);
@@ -237,8 +250,8 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
         if (!Learn(text, TextKind::kHtml, folder, level, &facts)) return false;
         facts_ = &facts;
     }
-    MarkupEdits edits(facts.kept, facts_);
-    References references(stop_, text, compact ? &edits : nullptr);
+    MarkupEdits edits(facts.kept, facts_, compact);
+    References references(stop_, text, &edits);
     if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     open_.push_back(item);
     const bool importsAsText = ImportsAsText(text, references.list, folder, level);
@@ -249,6 +262,11 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
         if (static_cast<size_t>(r.begin) < copy.at() || copy.Dropped(static_cast<size_t>(r.begin)))
             continue;
         if (stop_.requested()) return Fail(FetchStatus::kStopped);
+        if (IsPrintImport(text, r)) {
+            if (!copy.To(static_cast<size_t>(r.tagBegin), out)) return false;
+            copy.SkipTo(static_cast<size_t>(r.tagEnd));
+            continue;
+        }
         const bool ok = importsAsText && r.role == ElementRole::kImportRule
                             ? WriteImport(text, r, folder, kind, out, copy, level)
                             : WriteReference(text, r, folder, out, copy, level);
@@ -259,14 +277,18 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     return copy.To(text.size(), out);
 }
 
-// Adds to `facts` what the markup of page `text` says, and what its CSS keeps, and that of
-// the saved sheets it names, all the way down.
+// Adds to `facts` what the markup of page `text` and its scripts say, and what its CSS
+// keeps, and that of the saved sheets it names, all the way down.
 bool SingleFileWriter::Learn(const std::string& text, TextKind kind, const Segments& at,
                              int level, PageFacts* facts) {
     facts->kept.AddFromCss(text.data(), text.size());
     References references(stop_, text, nullptr, kind == TextKind::kHtml ? facts : nullptr);
     if (!references.Read(kind)) return Fail(FetchStatus::kStopped);
     for (const FoundReference& r : references.list) {
+        if (r.role == ElementRole::kScriptSource || r.role == ElementRole::kLateScriptSource) {
+            if (!LearnScript(text, r, at, facts)) return false;
+            continue;
+        }
         Segments item;
         std::string fragment, sheet;
         if (r.kind != KIND_STYLE_SHEET || !LocalItem(text, r, at, &item, &fragment) ||
@@ -279,6 +301,21 @@ bool SingleFileWriter::Learn(const std::string& text, TextKind kind, const Segme
         open_.pop_back();
         if (!ok) return false;
     }
+    return true;
+}
+
+// Adds the words of the script `r` of page `text` names to `facts`: one that is not saved
+// stays out of the page, and what it may do is unknown.
+bool SingleFileWriter::LearnScript(const std::string& text, const FoundReference& r,
+                                   const Segments& at, PageFacts* facts) {
+    Segments item;
+    std::string fragment, script;
+    if (!LocalItem(text, r, at, &item, &fragment)) {
+        facts->changeable = true;
+        return true;
+    }
+    if (!Read(item, &script)) return false;
+    facts->AddWords(script.data(), script.size());
     return true;
 }
 
@@ -301,7 +338,7 @@ bool SingleFileWriter::ImportsAsText(const std::string& text,
                                      const std::vector<FoundReference>& references,
                                      const Segments& at, int level) {
     for (const FoundReference& r : references) {
-        if (r.role != ElementRole::kImportRule) continue;
+        if (r.role != ElementRole::kImportRule || IsPrintImport(text, r)) continue;
         Segments item;
         std::string fragment, sheet;
         if ((r.context & kInAttribute) ||

@@ -86,6 +86,131 @@ Rule SelectorsOf(const char* css, size_t at, std::string* selectors) {
     return Rule::kFound;
 }
 
+// Whether an attribute value may be a javascript: URL, as a URL parser reads it: blanks and
+// control characters before it, and tabs and line breaks anywhere, pass unseen, and a
+// character reference may stand for any character of the scheme.
+bool MayBeScriptUrl(const char* value, size_t length) {
+    static const char kScheme[] = "javascript:";
+    size_t i = 0, k = 0;
+    while (i < length && static_cast<unsigned char>(value[i]) <= ' ') ++i;
+    for (; i < length; ++i) {
+        if (value[i] == '\t' || value[i] == '\n' || value[i] == '\r') continue;
+        if (value[i] == '&') return true;
+        if (Lower(value[i]) != kScheme[k]) return false;
+        if (kScheme[++k] == '\0') return true;
+    }
+    return false;
+}
+
+// The "*/" that ends a CSS comment whose text begins at `from`; `end` when there is none.
+const char* CommentEnd(const char* from, const char* end) {
+    static const char kClose[] = "*/";
+    return std::search(from, end, kClose, kClose + 2);
+}
+
+// After blanks and comments from `at` of `css`, up to `end`.
+size_t SkipBlanksAndComments(const char* css, size_t at, size_t end) {
+    while (at < end) {
+        if (IsSpace(css[at])) {
+            ++at;
+        } else if (at + 1 < end && css[at] == '/' && css[at + 1] == '*') {
+            const char* close = CommentEnd(css + at + 2, css + end);
+            if (close == css + end) return end;
+            at = static_cast<size_t>(close - css) + 2;
+        } else {
+            break;
+        }
+    }
+    return at;
+}
+
+// Whether the start of the rule `prelude` (up to its '{') is an @media for print alone.
+bool IsPrintRule(const char* prelude, size_t length) {
+    const size_t at = SkipBlanksAndComments(prelude, 0, length);
+    return length - at > 6 && EqualNoCase(prelude + at, "@media", 6) &&
+           IsSpace(prelude[at + 6]) && IsPrintOnly(prelude + at + 7, length - at - 7);
+}
+
+// Whether the tag `next`, right after the end tag of a `closed` element, ends that element
+// as well, were the end tag left out.
+bool EndsElement(const std::string& closed, const FoundMarkup& next) {
+    const std::string name(next.name, next.nameLength);
+    const bool start = next.kind == FoundMarkup::kStartTag;
+    auto among = [&](std::initializer_list<const char*> names) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    if (closed == "li") return start ? name == "li" : among({"ul", "ol", "menu"});
+    if (closed == "dt" || closed == "dd") return start ? among({"dt", "dd"}) : name == "dl";
+    if (closed != "p") return false;
+    if (start)
+        return among({"address", "article", "aside", "blockquote", "center", "details", "dialog",
+                      "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "form",
+                      "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "hr", "listing",
+                      "main", "menu", "nav", "ol", "p", "pre", "section", "summary", "ul"});
+    return among({"address", "article", "aside", "blockquote", "center", "dd", "details",
+                  "dialog", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
+                  "footer", "header", "hgroup", "li", "main", "menu", "nav", "ol", "section",
+                  "summary", "td", "th", "ul"});
+}
+
+// Whether the rules inside the block of rule `prelude` apply to elements as they stand: it
+// is a style rule or a conditional rule, not one (@keyframes, @page) whose blocks hold
+// other selectors.
+bool HoldsStyleRules(const char* prelude, size_t length) {
+    const size_t at = SkipBlanksAndComments(prelude, 0, length);
+    if (at == length || prelude[at] != '@') return true;
+    for (const char* rule : {"@media", "@supports", "@layer", "@container"}) {
+        const size_t k = std::strlen(rule);
+        if (length - at > k && EqualNoCase(prelude + at, rule, k) &&
+            (IsSpace(prelude[at + k]) || prelude[at + k] == '('))
+            return true;
+    }
+    return false;
+}
+
+// Whether an identifier begins at `at` of `text`: not with a digit, nor with '-' and one.
+bool IsIdentifierAt(const std::string& text, size_t at) {
+    auto starts = [](char c) {
+        return IsAlpha(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+    };
+    if (at >= text.size()) return false;
+    if (text[at] != '-') return starts(text[at]);
+    return at + 1 < text.size() && (starts(text[at + 1]) || text[at + 1] == '-');
+}
+
+// Whether `selector` is compounds of names (an element or '*', classes, ids) joined by
+// combinators, as a browser reads it: never one it refuses.
+bool IsPlainSelector(const std::string& selector) {
+    const size_t n = selector.size();
+    size_t i = 0;
+    while (i < n && IsSpace(selector[i])) ++i;
+    while (i < n) {
+        const size_t compound = i;
+        if (selector[i] == '*') {
+            ++i;
+        } else if (IsIdentifierAt(selector, i)) {
+            while (i < n && IsNameChar(selector[i])) ++i;
+        }
+        while (i < n && (selector[i] == '.' || selector[i] == '#')) {
+            if (!IsIdentifierAt(selector, ++i)) return false;
+            while (i < n && IsNameChar(selector[i])) ++i;
+        }
+        if (i == compound) return false;
+        size_t j = i;
+        while (j < n && IsSpace(selector[j])) ++j;
+        if (j == n) return true;
+        if (std::strchr(">+~", selector[j])) {
+            ++j;
+            while (j < n && IsSpace(selector[j])) ++j;
+            if (j == n) return false;
+        } else if (j == i) {
+            return false;
+        }
+        i = j;
+    }
+    return false;
+}
+
 constexpr const char* kVoidElements[] = {"area",  "base",   "br",    "col",  "embed",
                                          "hr",    "img",    "input", "link", "meta",
                                          "param", "source", "track", "wbr",  "keygen"};
@@ -119,16 +244,67 @@ void KeptWhiteSpace::AddFromCss(const char* css, size_t length) {
     }
 }
 
+bool IsPrintOnly(const char* media, size_t length) {
+    // An escape, a comment or a character reference may hide another type.
+    if (std::find_first_of(media, media + length, "&\\/", "&\\/" + 3) != media + length)
+        return false;
+    int depth = 0;
+    bool print = false;  // the query read so far is for print
+    size_t word = 0;     // the words of the query read so far
+    for (size_t i = 0; i <= length; ++i) {
+        const char c = i < length ? media[i] : ',';
+        if (c == '(') ++depth;
+        if (c == ')' && depth > 0) --depth;
+        if (depth > 0 || c == '(' || c == ')') {
+            if (word == 0) return false;  // a query without a type is for all
+            continue;
+        }
+        if (c == ',') {
+            if (!print) return false;
+            print = false;
+            word = 0;
+        } else if (IsNameChar(c)) {
+            size_t end = i;
+            while (end < length && IsNameChar(media[end])) ++end;
+            const bool only = word == 0 && Is(media + i, end - i, "only");
+            if (!only && word++ == 0) print = Is(media + i, end - i, "print");
+            i = end - 1;
+        } else if (!IsSpace(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void PageFacts::Add(const char* text, const FoundMarkup& markup) {
-    if (markup.kind != FoundMarkup::kStartTag) return;
+    // Between the pieces of markup: raw text (scripts among it) and comments.
+    if (markup.begin > read_) AddWords(text + read_, static_cast<size_t>(markup.begin - read_));
+    read_ = std::max(read_, markup.end);
+    if (markup.kind != FoundMarkup::kStartTag && markup.kind != FoundMarkup::kEndTag) return;
     const std::string name(markup.name, markup.nameLength);
-    for (const char* active : {"script", "iframe", "frame", "object", "embed", ""})
+    // A stray end tag of a p or a br makes the element, as a parser does.
+    elements.insert(name);
+    if (markup.kind != FoundMarkup::kStartTag) return;
+    const bool script = name == "script";
+    for (const char* active : {"iframe", "frame", "object", "embed", ""})
         if (name == active) changeable = true;
+    // The attributes past those told are read in the words of the whole tag.
+    if (markup.attributeCount >= kMaxAttributes) {
+        scripted = true;
+        AddWords(text + markup.begin, static_cast<size_t>(markup.end - markup.begin));
+    }
+    if (script) scripted = true;
     for (int i = 0; i < markup.attributeCount; ++i) {
         const MarkupAttribute& a = markup.attributes[i];
         const char* value = text + a.begin;
         const size_t length = static_cast<size_t>(a.end - a.begin);
-        if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on")) changeable = true;
+        AddWords(value, length);
+        if (a.nameLength == 0 || StartsWithNoCase(a.name, a.nameLength, "on") ||
+            MayBeScriptUrl(value, length))
+            scripted = true;
+        // A script of an SVG document names its file so: one not written into the page.
+        if (script && (Is(a.name, a.nameLength, "href") || Is(a.name, a.nameLength, "xlink:href")))
+            changeable = true;
         const bool isClass = Is(a.name, a.nameLength, "class");
         if (!isClass && !Is(a.name, a.nameLength, "id")) continue;
         if (std::find(value, value + length, '&') != value + length) changeable = true;
@@ -143,37 +319,136 @@ void PageFacts::Add(const char* text, const FoundMarkup& markup) {
     }
 }
 
-bool PageFacts::NeverMatches(const char* css, size_t at) const {
-    if (changeable) return false;
-    std::string selectors;
-    if (SelectorsOf(css, at, &selectors) != Rule::kFound) return false;
-    for (size_t c = selectors.find("/*"); c != std::string::npos; c = selectors.find("/*", c)) {
-        const size_t end = selectors.find("*/", c + 2);
-        if (end == std::string::npos) return false;
-        selectors.replace(c, end + 2 - c, " ");
+void PageFacts::Finish(const char* text, size_t length) {
+    if (static_cast<size_t>(read_) < length) AddWords(text + read_, length - read_);
+    read_ = static_cast<int32_t>(length);
+}
+
+void PageFacts::AddWords(const char* text, size_t length) {
+    for (size_t i = 0; i < length && !wordsLost_;) {
+        if (!IsNameChar(text[i])) {
+            ++i;
+            continue;
+        }
+        const size_t start = i;
+        while (i < length && IsNameChar(text[i])) ++i;
+        std::string word(text + start, i - start);
+        for (char& c : word) c = Lower(c);
+        words.insert(std::move(word));
+        if (words.size() > kMostWords) {
+            wordsLost_ = true;
+            words.clear();
+        }
     }
-    if (selectors.find_first_of("\\@\"'/") != std::string::npos) return false;
-    // Each selector, read outside brackets and parentheses, names a class or an id not there.
-    bool missing = false;
+}
+
+bool PageFacts::NeverMatches(const char* css, size_t at, bool byElement) const {
+    std::string selectors;
+    // Looked for backwards, the selectors may begin inside a string.
+    return SelectorsOf(css, at, &selectors) == Rule::kFound &&
+           selectors.find_first_of("\"'") == std::string::npos &&
+           NoneMatches(selectors.data(), selectors.size(), byElement);
+}
+
+bool PageFacts::NoneMatches(const char* text, size_t length, bool byElement) const {
+    if (changeable || (scripted && wordsLost_)) return false;
+    // The selectors without comments, and their strings (in attribute conditions) empty.
+    std::string selectors;
     int depth = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (c == '\\' || c == '@' || c == '|') return false;
+        if (c == '/' && i + 1 < length && text[i + 1] == '*') {
+            const char* end = CommentEnd(text + i + 2, text + length);
+            if (end == text + length) return false;
+            selectors += ' ';
+            i = static_cast<size_t>(end - text) + 1;
+            continue;
+        }
+        if (c == '/') return false;
+        if (c == '"' || c == '\'') {
+            const char* end = std::find(text + i + 1, text + length, c);
+            if (depth == 0 || end == text + length) return false;
+            selectors.append(2, c);
+            i = static_cast<size_t>(end - text);
+            continue;
+        }
+        if (c == '(' || c == '[') ++depth;
+        if ((c == ')' || c == ']') && depth > 0) --depth;
+        selectors += c;
+    }
+    // Each selector, read outside brackets and parentheses, names a class, an id or an
+    // element not there.
+    depth = 0;
+    size_t begin = 0;
     for (size_t i = 0; i <= selectors.size(); ++i) {
         const char c = i < selectors.size() ? selectors[i] : ',';
         if (c == '(' || c == '[') ++depth;
         if ((c == ')' || c == ']') && depth > 0) --depth;
-        if (depth > 0) continue;
-        if (c == ',') {
-            if (!missing) return false;
-            missing = false;
-        } else if (c == '.' || c == '#') {
-            size_t end = i + 1;
-            while (end < selectors.size() && IsNameChar(selectors[end])) ++end;
-            std::string word = selectors.substr(i + 1, end - i - 1);
-            for (char& w : word) w = Lower(w);
-            if (!word.empty() && !(c == '.' ? classes : ids).count(word)) missing = true;
-            i = end - 1;
-        }
+        if (depth > 0 || c != ',') continue;
+        if (!Missing(selectors.substr(begin, i - begin), byElement)) return false;
+        begin = i + 1;
     }
     return true;
+}
+
+std::vector<std::pair<int32_t, int32_t>> PageFacts::UnmatchedSelectors(const char* css,
+                                                                       int32_t begin,
+                                                                       int32_t open,
+                                                                       bool byElement) const {
+    std::vector<std::pair<int32_t, int32_t>> drops;
+    if (changeable || (scripted && wordsLost_)) return drops;
+    begin = static_cast<int32_t>(
+        SkipBlanksAndComments(css, static_cast<size_t>(begin), static_cast<size_t>(open)));
+    std::vector<int32_t> commas;  // and `open`, after the last selector
+    for (int32_t i = begin; i < open; ++i) {
+        if (css[i] == ',') {
+            commas.push_back(i);
+        } else if (!IsNameChar(css[i]) && !IsSpace(css[i]) && !std::strchr(".#>+~*", css[i])) {
+            return drops;
+        }
+    }
+    commas.push_back(open);
+    int32_t from = begin, firstKept = -1;
+    for (size_t k = 0; k < commas.size(); ++k) {
+        const std::string selector(css + from, static_cast<size_t>(commas[k] - from));
+        if (!IsPlainSelector(selector)) return {};
+        if (!Missing(selector, byElement)) {
+            if (firstKept < 0) {
+                firstKept = from;
+                if (from > begin) drops.emplace_back(begin, from);  // the commas after them too
+            }
+        } else if (firstKept >= 0) {
+            drops.emplace_back(commas[k - 1], commas[k]);  // the comma before it
+        }
+        from = commas[k] + 1;
+    }
+    if (firstKept < 0) drops.clear();
+    return drops;
+}
+
+bool PageFacts::Missing(const std::string& selector, bool byElement) const {
+    int depth = 0;
+    for (size_t i = 0; i < selector.size(); ++i) {
+        const char c = selector[i];
+        if (c == '(' || c == '[') ++depth;
+        if ((c == ')' || c == ']') && depth > 0) --depth;
+        if (depth > 0) continue;
+        if (c == '.' || c == '#' || (IsNameChar(c) && (i == 0 || selector[i - 1] != ':'))) {
+            const size_t begin = IsNameChar(c) ? i : i + 1;
+            size_t end = begin;
+            while (end < selector.size() && IsNameChar(selector[end])) ++end;
+            std::string word = selector.substr(begin, end - begin);
+            for (char& w : word) w = Lower(w);
+            const std::set<std::string>& names = c == '.' ? classes : c == '#' ? ids : elements;
+            if (!word.empty() && (IsAlpha(c) ? byElement : !IsNameChar(c)) && !Has(names, word))
+                return true;
+            i = end - 1;
+        } else if (IsNameChar(c)) {
+            while (i + 1 < selector.size() && IsNameChar(selector[i + 1])) ++i;  // a pseudo-class
+        }
+    }
+    return false;
 }
 
 void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
@@ -182,22 +457,52 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
     if (markup.kind != FoundMarkup::kCss && markup.kind != FoundMarkup::kCssComment) {
         blocks_.clear();  // the CSS of a style element ends with it
         ruleBegin_ = -1;
+        if (printStyle_ >= 0 && markup.kind == FoundMarkup::kEndTag && name == "style")
+            DropFrom(printStyle_, markup.end);
+        printStyle_ = -1;
+    }
+    if (!lastEnd_.empty() && markup.begin == lastEndTag_.end &&
+        (markup.kind == FoundMarkup::kStartTag || markup.kind == FoundMarkup::kEndTag) &&
+        EndsElement(lastEnd_, markup))
+        edits_.push_back(lastEndTag_);
+    lastEnd_.clear();
+    const bool implied = compact_ && (name == "p" || name == "li" || name == "dt" || name == "dd");
+    // What a tag ends is no longer open: its end tag then would be stray.
+    if (compact_ && (markup.kind == FoundMarkup::kStartTag || markup.kind == FoundMarkup::kEndTag)) {
+        if (EndsElement("p", markup) || name == "table") open_.erase("p");
+        if (EndsElement("li", markup)) open_.erase("li");
+        if (EndsElement("dt", markup)) {
+            open_.erase("dt");
+            open_.erase("dd");
+        }
     }
     switch (markup.kind) {
         case FoundMarkup::kText:
-            if (keeping_.empty() && !kept_.everything)
+            if (compact_ && keeping_.empty() && !kept_.everything)
                 edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFold});
             return;
         case FoundMarkup::kCss:
-            edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
+            if (compact_)
+                edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFoldCss});
             FollowRules(text, markup);
             return;
-        case FoundMarkup::kCssComment: DropComment(text, markup); return;
+        case FoundMarkup::kCssComment:
+            if (compact_) DropComment(text, markup);
+            return;
         case FoundMarkup::kEndTag:
             if (!keeping_.empty() && name == keeping_ && --depth_ == 0) keeping_.clear();
+            // A stray end tag makes an element: it stays.
+            if (implied && open_.erase(name)) {
+                lastEnd_ = name;
+                lastEndTag_ = MarkupEdit{markup.begin, markup.end, MarkupEdit::kDrop};
+            }
             return;
         case FoundMarkup::kStartTag:
+            PrintSheet(text, markup);
+            if (!compact_) return;
+            if (implied) open_.insert(name);
             Unquote(text, markup, found);
+            DropDefaultType(text, markup);
             if (!keeping_.empty()) {
                 if (name == keeping_) ++depth_;
                 return;
@@ -263,20 +568,84 @@ void MarkupEdits::Unquote(const char* text, const FoundMarkup& tag,
     }
 }
 
-// Follows the blocks of CSS through a run: a rule whose block holds no block and which
-// matches no element of the page is dropped, from the end of what came before it.
+// A link to a style sheet for print alone goes; so does a style element for print, once
+// its end tag is read.
+void MarkupEdits::PrintSheet(const char* text, const FoundMarkup& tag) {
+    const std::string name(tag.name, tag.nameLength);
+    if (name != "link" && name != "style") return;
+    bool sheet = name == "style", print = false;
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        const char* value = text + a.begin;
+        const size_t length = static_cast<size_t>(a.end - a.begin);
+        if (Is(a.name, a.nameLength, "media")) print = IsPrintOnly(value, length);
+        if (!Is(a.name, a.nameLength, "rel")) continue;
+        for (size_t j = 0; j < length;) {
+            while (j < length && IsSpace(value[j])) ++j;
+            const size_t start = j;
+            while (j < length && !IsSpace(value[j])) ++j;
+            sheet = sheet || Is(value + start, j - start, "stylesheet");
+        }
+    }
+    if (!sheet || !print) return;
+    if (name == "style")
+        printStyle_ = tag.begin;
+    else
+        DropFrom(tag.begin, tag.end);
+}
+
+// The type attribute of a script or style element that names what the element holds
+// anyway (JavaScript, CSS) goes, with the blank before its name.
+void MarkupEdits::DropDefaultType(const char* text, const FoundMarkup& tag) {
+    const std::string name(tag.name, tag.nameLength);
+    const char* type = name == "script" ? "text/javascript" : name == "style" ? "text/css" : nullptr;
+    if (type == nullptr) return;
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const MarkupAttribute& a = tag.attributes[i];
+        if (!Is(a.name, a.nameLength, "type") ||
+            !Is(text + a.begin, static_cast<size_t>(a.end - a.begin), type))
+            continue;
+        // Back from the value over its quote, the '=' and blanks around it, to the name.
+        int32_t at = a.begin - (a.quote != 0 ? 1 : 0);
+        while (at > tag.begin && (IsSpace(text[at - 1]) || text[at - 1] == '=')) --at;
+        at -= 4;
+        if (at <= tag.begin || !EqualNoCase(text + at, "type", 4) || !IsSpace(text[at - 1])) return;
+        DropFrom(at - 1, a.end + (a.quote != 0 ? 1 : 0));
+        return;
+    }
+}
+
+void MarkupEdits::DropFrom(int32_t begin, int32_t end) {
+    while (!rules_.empty() && rules_.back().begin >= begin) rules_.pop_back();
+    rules_.push_back(MarkupEdit{begin, end, MarkupEdit::kDrop});
+}
+
+// Follows the blocks of CSS through a run, from the end of what came before each rule: an
+// @media rule for print is dropped, and a rule whose block holds no block and which matches
+// no element of the page.
 void MarkupEdits::FollowRules(const char* text, const FoundMarkup& run) {
     if (ruleBegin_ < 0) ruleBegin_ = run.begin;
     for (int32_t i = run.begin; i < run.end; ++i) {
         const char c = text[i];
         if (c == '{') {
-            if (!blocks_.empty()) blocks_.back().second = true;
-            blocks_.emplace_back(ruleBegin_, false);
+            const bool byElement = blocks_.empty() || blocks_.back().innerByElement;
+            if (!blocks_.empty()) blocks_.back().holdsBlock = true;
+            const size_t prelude = static_cast<size_t>(i - ruleBegin_);
+            blocks_.push_back(Block{ruleBegin_, i, false, byElement,
+                                    byElement && HoldsStyleRules(text + ruleBegin_, prelude)});
         } else if (c == '}' && !blocks_.empty()) {
-            const std::pair<int32_t, bool> block = blocks_.back();
+            const Block b = blocks_.back();
             blocks_.pop_back();
-            if (!block.second && facts_ && facts_->NeverMatches(text, static_cast<size_t>(i)))
-                rules_.push_back(MarkupEdit{block.first, i + 1, MarkupEdit::kDrop});
+            const size_t prelude = static_cast<size_t>(b.open - b.rule);
+            if (IsPrintRule(text + b.rule, prelude)) {
+                DropFrom(b.rule, i + 1);
+            } else if (!b.holdsBlock && facts_ &&
+                       facts_->NoneMatches(text + b.rule, prelude, b.byElement)) {
+                rules_.push_back(MarkupEdit{b.rule, i + 1, MarkupEdit::kDrop});
+            } else if (!b.holdsBlock && facts_) {
+                for (const auto& d : facts_->UnmatchedSelectors(text, b.rule, b.open, b.byElement))
+                    rules_.push_back(MarkupEdit{d.first, d.second, MarkupEdit::kDrop});
+            }
         } else if (c != ';') {
             continue;
         }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -13,6 +14,7 @@
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "qmsave_save.h"
+#include "single_file_markup.h"
 #include "single_file_outputs.h"
 #include "scratch.h"
 #include "test_server.h"
@@ -279,53 +281,53 @@ std::string CssData(const std::string& sheet) {
 // An imported sheet is written as its text in the place of the @import where every import of
 // its sheet can be, all the way down; else each stays an @import of a data: URL.
 TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
-    const std::string ns = "@namespace svg url(http://www.w3.org/2000/svg);n{}";
+    const std::string ns = "@namespace svg url(http://www.w3.org/2000/svg);[n]{}";
     struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> files;  // the page first
         std::string written;
     } cases[] = {
         {"under a media list, with its own import and pictures read against its folder",
-         {{"index.html", "<style>@import url(\"c/a.css\") print;p{}</style>"},
-          {"c/a.css", "@import 'b/b.css';i{background:url(p.png)}"},
-          {"c/b/b.css", "b{background:url(../p.png)}</style>"},
+         {{"index.html", "<style>@import url(\"c/a.css\") screen;[p]{}</style>"},
+          {"c/a.css", "@import 'b/b.css';[i]{background:url(p.png)}"},
+          {"c/b/b.css", "[b]{background:url(../p.png)}</style>"},
           {"c/p.png", "abc"}},
-         "<style>@media print{b{background:url(data:image/png;base64,YWJj)}<\\/style>"
-         "i{background:url(data:image/png;base64,YWJj)}}p{}</style>"},
+         "<style>@media screen{[b]{background:url(data:image/png;base64,YWJj)}<\\/style>"
+         "[i]{background:url(data:image/png;base64,YWJj)}}[p]{}</style>"},
         {"a linked sheet's import under a media query",
          {{"index.html", "<link rel=stylesheet href=a.css media=screen>"},
-          {"a.css", "@import 'b.css' screen and (min-width: 10em);a{}"},
-          {"b.css", "b{}"}},
-         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){b{}}a{}</style>"},
+          {"a.css", "@import 'b.css' screen and (min-width: 10em);[a]{}"},
+          {"b.css", "[b]{}"}},
+         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){[b]{}}[a]{}</style>"},
         {"a disabled linked sheet, a link still that a script may turn on",
-         {{"index.html", "<link rel=stylesheet href=a.css disabled>"}, {"a.css", "a{}"}},
-         "<link rel=stylesheet href=" + CssData("a{}") + " disabled>"},
+         {{"index.html", "<link rel=stylesheet href=a.css disabled>"}, {"a.css", "[a]{}"}},
+         "<link rel=stylesheet href=" + CssData("[a]{}") + " disabled>"},
         {"an import of itself, written as nothing",
-         {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';a{}"}},
-         "<style>a{}</style>"},
+         {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';[a]{}"}},
+         "<style>[a]{}</style>"},
         {"a layer",
          {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
-          {"a.css", "a{}"},
-          {"b.css", "b{}"}},
-         "<style>@import '" + CssData("a{}") + "' layer(x);@import '" + CssData("b{}") +
+          {"a.css", "[a]{}"},
+          {"b.css", "[b]{}"}},
+         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" + CssData("[b]{}") +
              "';</style>"},
         {"a sheet not saved beside one saved",
          {{"index.html", "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
                          "</style>"},
-          {"a.css", "a{}"}},
-         "<style>@import '" + CssData("a{}") +
+          {"a.css", "[a]{}"}},
+         "<style>@import '" + CssData("[a]{}") +
              "';@import 'gone.css';@import 'http://h/x.css';</style>"},
         {"a namespace further down",
          {{"index.html", "<style>@import 'a.css';</style>"},
-          {"a.css", "@import 'n.css';a{}"},
+          {"a.css", "@import 'n.css';[a]{}"},
           {"n.css", ns}},
-         "<style>@import '" + CssData("@import '" + CssData(ns) + "';a{}") + "';</style>"},
+         "<style>@import '" + CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
         {"an encoding of its own",
          {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
-          {"a.css", "@charset \"iso-8859-1\";a{}"},
-          {"u.css", "@charset \"UTF-8\";u{}"}},
-         "<style>@import '" + CssData("@charset \"iso-8859-1\";a{}") + "';@import '" +
-             CssData("@charset \"UTF-8\";u{}") + "';</style>"},
+          {"a.css", "@charset \"iso-8859-1\";[a]{}"},
+          {"u.css", "@charset \"UTF-8\";[u]{}"}},
+         "<style>@import '" + CssData("@charset \"iso-8859-1\";[a]{}") + "';@import '" +
+             CssData("@charset \"UTF-8\";[u]{}") + "';</style>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -351,16 +353,16 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "<ul>\n<li>a b</li>\n<li>c\t</li> </ul>"},
         {"preformatted and raw text as it stands, nested in itself too",
          {{"index.html", "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
-                         "<script>  var a;  </script><style>  p{}  </style><xmp>  </xmp>"}},
+                         "<script>  var a;  </script><style>  pre{}  </style><xmp>  </xmp>"}},
          "<pre>  a\n\n<pre> b </pre>  </pre> <textarea>  x  </textarea>"
-         "<script>  var a;  </script><style> p{}</style><xmp>  </xmp>"},
+         "<script>  var a;  </script><style> pre{}</style><xmp>  </xmp>"},
         {"an element whose style attribute sets white-space, and what it holds",
          {{"index.html", "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div>  d"}},
          "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div> d"},
         {"elements the page's CSS keeps by class or by name",
          {{"index.html", "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
                          "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
-         "<style>td > div.verse,code{white-space: pre}</style><div class=\"x verse\">  a  "
+         "<style> code{white-space: pre}</style><div class=\"x verse\">  a  "
          "</div><CODE>  b  </code><p> c </p>"},
         {"a rule of an imported sheet whose selector names neither: nothing folds",
          {{"index.html", "<link rel=stylesheet href=a.css><p id=x>  a  </p>"},
@@ -371,23 +373,72 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          {{"index.html", "<style>p{white-space:nowrap}</style><p>  a  </p>"}},
          "<style>p{white-space:nowrap}</style><p> a </p>"},
         {"CSS: blanks folded and dropped beside punctuation, comments that part nothing dropped",
-         {{"index.html", "<link rel=stylesheet href=a.css>"},
+         {{"index.html", "<link rel=stylesheet href=a.css><a></a><b></b>"},
           {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
                     "a /* x */{}"}},
-         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"},
+         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"
+         "<a></a><b></b>"},
         {"rules that match no element of a page without scripts, and the pictures they name",
          {{"index.html", "<link rel=stylesheet href=a.css><p class=\"a b\" id=b>x</p>"},
           {"a.css", kRules},
           {"p.png", "abc"}},
-         "<style rel=stylesheet > p.a,.z{background:url(" + png + ")}#B{background:url(" + png +
+         "<style rel=stylesheet > p.a{background:url(" + png + ")}#B{background:url(" + png +
              ")} .A:not(.z){background:url(" + png + ")}.a{x:url(" + png + ")}" +
              "@font-face{src:url(" + png + ")}.draft{background:url(data:,);}</style>" +
              "<p class=\"a b\" id=b>x</p>"},
-        {"a page with a script: each as it is",
-         {{"index.html", "<link rel=stylesheet href=a.css><script></script>"},
-          {"a.css", ".draft{background:url(p.png)}"},
+        {"a page with scripts: a rule stays where a tag or a script names its class or id",
+         {{"index.html", "<link rel=stylesheet href=a.css><script>b.classList.add('shown')"
+                         "</script><script src=s.js></script><script defer src=d.js></script>"
+                         "<b onclick=\"this.className='on'\" data-k=kept>x</b>"},
+          {"a.css", ".draft{background:url(p.png)}.shown{a:b}#menu{a:b}.late{a:b}.on{a:b}"
+                    ".kept{a:b}.gone,#gone{a:b}"},
+          {"s.js", "document.body.id = \"MENU\";"},
+          {"d.js", "x.className = 'late'"},
           {"p.png", "abc"}},
-         "<style rel=stylesheet >.draft{background:url(" + png + ")}</style><script></script>"},
+         "<style rel=stylesheet >.shown{a:b}#menu{a:b}.late{a:b}"
+         ".on{a:b}.kept{a:b}</style><script>b.classList.add('shown')</script><script >"
+         "document.body.id = \"MENU\";</script><script defer src=data:text/javascript;base64,"
+         "eC5jbGFzc05hbWUgPSAnbGF0ZSc=></script><b onclick=\"this.className='on'\" "
+         "data-k=kept>x</b>"},
+        {"rules for elements the page has not, but in @keyframes or where a script names them",
+         {{"index.html", "<link rel=stylesheet href=a.css><h1><em>x</em></h1></br>"},
+          {"a.css", "h4{a:b}h1 > em,h4{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{h4{a:b}}"
+                    "x-y{a:b}:is(h4){a:b}tr,br{a:b}"}},
+         "<style rel=stylesheet >h1 > em{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{}"
+         ":is(h4){a:b}tr,br{a:b}</style><h1><em>x</em></h1></br>"},
+        {"selectors of a list, plain ones alone, and conditions in quotes",
+         {{"index.html", "<link rel=stylesheet href=a.css><p class=keep title=x>x</p>"},
+          {"a.css", "p[title=\"a,b\"] .gone{a:b}.keep[title=';.gone{']{a:b}.gone,p:x-y{a:b}"
+                    ".gone , .keep,#gone{a:b}"}},
+         "<style rel=stylesheet >.keep[title=';.gone{']{a:b}.gone,p:x-y{a:b} .keep{a:b}</style>"
+         "<p class=keep title=x>x</p>"},
+        {"an element a script makes",
+         {{"index.html", "<link rel=stylesheet href=a.css><script>document.createElement('h4')"
+                         "</script>"},
+          {"a.css", "h4{a:b}h5{a:b}"}},
+         "<style rel=stylesheet >h4{a:b}</style><script>document.createElement('h4')</script>"},
+        {"end tags a parser implies from the tag right after them",
+         {{"index.html", "<dl><dt>a</dt><dd>b</dd><dt>c</dt> <dd>d</dd></dl><ul><li>x</li><li>"
+                         "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"
+                         "<p>s<div>t</div></p><div></div>"}},
+         "<dl><dt>a<dd>b<dt>c</dt> <dd>d</dl><ul><li>x<li>y</ul><div><p>p</div><p>q</p><span>r"
+         "</span></p></p><div></div><p>s<div>t</div></p><div></div>"},
+        {"type attributes that name what their element holds anyway",
+         {{"index.html", "<script type=\"text/javascript\">x</script><style TYPE = 'Text/CSS'>"
+                         "*{}</style><script type=module></script>"}},
+         "<script>x</script><style>*{}</style><script type=module></script>"},
+        {"a page whose script is not saved, or with a frame: every rule stays",
+         {{"index.html", "<link rel=stylesheet href=a.css><script src=http://h/s.js></script>"
+                         "<object data=o.svg></object>"},
+          {"a.css", ".gone{a:b}"}},
+         "<style rel=stylesheet >.gone{a:b}</style><script src=http://h/s.js></script>"
+         "<object data=o.svg></object>"},
+        {"a link that runs a script, and raw text after the last tag",
+         {{"index.html", "<link rel=stylesheet href=a.css><a href=\" java&#10;script:x()\">a"
+                         "</a><title>Open"},
+          {"a.css", ".open{a:b}.gone{a:b}"}},
+         "<style rel=stylesheet >.open{a:b}</style><a href=\" java&#10;script:x()\">a</a>"
+         "<title>Open"},
         {"quotes",
          {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
                          "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
@@ -399,14 +450,73 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(WrittenFrom(c.files), c.written);
     }
-    // A rule too long to look back over stays, as may match.
+    // A rule is known by where it begins, however long; a picture too far into one to look
+    // back over stays, as its rule may match.
     const std::string longRule = ".gone{b:" + std::string(20000, 'a') + "}";
-    EXPECT_NE(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"}, {"a.css", longRule}})
-                  .find(longRule),
+    EXPECT_EQ(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"}, {"a.css", longRule}}),
+              "<style rel=stylesheet ></style>");
+    const std::string farPicture = ".gone{.x{}b:" + std::string(20000, 'a') + ";c:url(p.png)}";
+    EXPECT_NE(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"},
+                           {"a.css", farPicture},
+                           {"p.png", "abc"}})
+                  .find("c:url(" + png + ")}"),
               std::string::npos);
     // A file read as XHTML keeps every quote and blank.
     const std::string page = "<p class=\"a\">  b  </p>";
     EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
+}
+
+// A single file is read on a screen: the style sheets for print alone are left out, with
+// what they name; those for a screen too stay.
+TEST(SingleFile, LeavesOutTheStyleSheetsForPrint) {
+    struct {
+        const char* media;
+        bool print;
+    } lists[] = {
+        {"print", true},
+        {"only PRINT and (orientation: landscape)", true},
+        {" print ,print and (color)", true},
+        {"", false},
+        {"all", false},
+        {"screen, print", false},
+        {"not print", false},
+        {"(min-width: 10em)", false},
+        {"print,", false},
+        {"printer", false},
+        {"pr&#105;nt, screen", false},
+        {"print /* , screen */", false},
+    };
+    for (const auto& l : lists) {
+        SCOPED_TRACE(l.media);
+        EXPECT_EQ(qm::IsPrintOnly(l.media, std::strlen(l.media)), l.print);
+    }
+    const std::string page =
+        "<link rel=stylesheet href=p.css media=print><link rel=\"Alternate StyleSheet\" "
+        "href=p.css media='print'><link rel=stylesheet href=s.css media=\"screen, print\">"
+        "<style media=print>[b]{}</style><style media=\"(min-width: 10em)\">[i]{}</style>"
+        "<style>@import 'p.css' print;@import 's.css' not print;[a]{ }@media print{[p]{background:"
+        "url(p.png)}}@media screen{@media print{[q]{}}[u]{}}/* x */@media print and (color){}"
+        "</style><link rel=icon href=p.png media=print>";
+    struct {
+        const char* name;
+        std::string file, written;
+    } cases[] = {
+        {"a page", "single.html",
+         "<style rel=stylesheet  media=\"screen, print\">[s]{}</style><style "
+         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{}@media screen{[u]{}}"
+         "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
+        {"a page read as XHTML, whose blanks and quotes stay", "single.xhtml",
+         "<style rel=stylesheet  media=\"screen, print\">[s]{}</style><style "
+         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{ }@media screen{[u]{}}"
+         "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WrittenFrom({{"index.html", page}, {"p.css", "[p]{}"}, {"s.css", "[s]{}"},
+                               {"p.png", "abc"}},
+                              c.file),
+                  c.written);
+    }
 }
 
 }  // namespace
