@@ -334,12 +334,22 @@ void PageFacts::AddWords(const char* text, size_t length) {
         while (i < length && IsNameChar(text[i])) ++i;
         std::string word(text + start, i - start);
         for (char& c : word) c = Lower(c);
+        if (i < length && (text[i] == '"' || text[i] == '\'' || text[i] == '`' || text[i] == '$') &&
+            word.size() >= kShortestPrefix)
+            prefixes.insert(word);
         words.insert(std::move(word));
-        if (words.size() > kMostWords) {
+        if (words.size() + prefixes.size() > kMostWords) {
             wordsLost_ = true;
             words.clear();
+            prefixes.clear();
         }
     }
+}
+
+bool PageFacts::Joined(const std::string& name) const {
+    size_t n = name.size();
+    while (n > 0 && name[n - 1] >= '0' && name[n - 1] <= '9') --n;
+    return n >= kShortestPrefix && n < name.size() && prefixes.count(name.substr(0, n)) != 0;
 }
 
 bool PageFacts::NeverMatches(const char* css, size_t at, bool byElement) const {
@@ -729,10 +739,20 @@ bool EditedCopy::To(size_t to, Output& out) {
 }
 
 // Writes each run of blanks of [from, to) as one: a line break where the run holds one. In
-// CSS, a run beside punctuation that ends what comes before or after it goes.
+// CSS, a run beside punctuation that ends what comes before or after it goes, and one after
+// a colon not escaped; so does the semicolon before a block's end.
 bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
     size_t done = from;
     for (size_t i = from; i < to;) {
+        // The semicolon that ends a block's last declaration parts nothing.
+        if (css && text_[i] == ';') {
+            size_t next = i + 1;
+            while (next < to && IsSpace(text_[next])) ++next;
+            if (next < to && text_[next] == '}') {
+                if (!out.Put(text_.data() + done, i - done)) return false;
+                done = i + 1;
+            }
+        }
         if (!IsSpace(text_[i])) {
             ++i;
             continue;
@@ -741,7 +761,10 @@ bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
         bool line = false;
         for (; end < to && IsSpace(text_[end]); ++end)
             line |= text_[end] == '\n' || text_[end] == '\r';
-        const bool drop = css && ((i > from && std::strchr("{};,", text_[i - 1])) ||
+        // A blank after a colon parts nothing either: a name, or a declaration's property,
+        // comes right after the colon of a pseudo-class or a condition.
+        const bool colon = i > from && text_[i - 1] == ':' && (i - 1 == from || text_[i - 2] != '\\');
+        const bool drop = css && (colon || (i > from && std::strchr("{};,", text_[i - 1])) ||
                                   (end < to && std::strchr("{};,", text_[end])));
         if (drop || end - i > 1) {
             if (!out.Put(text_.data() + done, i - done) ||

@@ -67,18 +67,24 @@ struct PageFacts {
     // The names of its tags, and of the elements a parser adds.
     std::set<std::string> elements{"html", "head", "body", "tbody", "tr", "colgroup", "img"};
     std::set<std::string> words;         // lower case; no more than kMostWords
+    // Words that end a string a script may join a number to ("toclevel" in "toclevel" + n):
+    // a class or id that is one of them and a number counts as the page's too.
+    std::set<std::string> prefixes;
     bool scripted = false;               // the words count as classes and ids
     bool changeable = false;
 
     static constexpr size_t kMostWords = 1 << 16;
+    // The shortest word taken for the beginning of a joined name.
+    static constexpr size_t kShortestPrefix = 3;
 
 private:
     // Whether `selector`, read outside brackets and parentheses, names a class, an id or
     // (`byElement`) an element the page may not have.
     bool Missing(const std::string& selector, bool byElement) const;
     bool Has(const std::set<std::string>& names, const std::string& name) const {
-        return names.count(name) || (scripted && words.count(name));
+        return names.count(name) || (scripted && (words.count(name) || Joined(name)));
     }
+    bool Joined(const std::string& name) const;
 
     bool wordsLost_ = false;  // more than kMostWords
     int32_t read_ = 0;        // the end of the markup read so far

@@ -362,7 +362,7 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
         {"elements the page's CSS keeps by class or by name",
          {{"index.html", "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
                          "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
-         "<style> code{white-space: pre}</style><div class=\"x verse\">  a  "
+         "<style> code{white-space:pre}</style><div class=\"x verse\">  a  "
          "</div><CODE>  b  </code><p> c </p>"},
         {"a rule of an imported sheet whose selector names neither: nothing folds",
          {{"index.html", "<link rel=stylesheet href=a.css><p id=x>  a  </p>"},
@@ -376,7 +376,7 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          {{"index.html", "<link rel=stylesheet href=a.css><a></a><b></b>"},
           {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
                     "a /* x */{}"}},
-         "<style rel=stylesheet >a,b{color : red;}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"
+         "<style rel=stylesheet >a,b{color :red}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"
          "<a></a><b></b>"},
         {"rules that match no element of a page without scripts, and the pictures they name",
          {{"index.html", "<link rel=stylesheet href=a.css><p class=\"a b\" id=b>x</p>"},
@@ -412,6 +412,12 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
                     ".gone , .keep,#gone{a:b}"}},
          "<style rel=stylesheet >.keep[title=';.gone{']{a:b}.gone,p:x-y{a:b} .keep{a:b}</style>"
          "<p class=keep title=x>x</p>"},
+        {"a name a script joins from a string and a number",
+         {{"index.html", "<link rel=stylesheet href=a.css><script>d.className = \"toclevel\" + n;"
+                         "e.id = `sec${n}`</script>"},
+          {"a.css", ".toclevel1{a:b}.toc{a:b}#sec2{a:b}.tocleve{a:b}"}},
+         "<style rel=stylesheet >.toclevel1{a:b}#sec2{a:b}</style><script>d.className = "
+         "\"toclevel\" + n;e.id = `sec${n}`</script>"},
         {"an element a script makes",
          {{"index.html", "<link rel=stylesheet href=a.css><script>document.createElement('h4')"
                          "</script>"},
