@@ -156,11 +156,18 @@ bool ChooseBrowser(const std::string& configured, BrowserChoice* choice, std::st
 
 bool Browser::Start(const BrowserChoice& choice, int viewportWidth, Tick killAt, std::string* why) {
     End();
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%lu-%ld", kProfilePrefix, GetCurrentProcessId(),
-                  InterlockedIncrement(&g_profileCount));
-    profile_ = TempFolder() + name;
-    if (!CreateDirectoryA(profile_.c_str(), nullptr)) {
+    // A process number comes back (under Wine, soon), and the profile of an earlier one with
+    // it may not be gone yet: the next name is tried.
+    bool made = false;
+    for (int tries = 0; tries < 64 && !made; ++tries) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%lu-%ld", kProfilePrefix, GetCurrentProcessId(),
+                      InterlockedIncrement(&g_profileCount));
+        profile_ = TempFolder() + name;
+        made = CreateDirectoryA(profile_.c_str(), nullptr) != 0;
+        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    if (!made) {
         *why = "could not create the browser's temporary profile " + profile_ + ": " +
                LastErrorText(GetLastError());
         profile_.clear();

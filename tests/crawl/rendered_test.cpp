@@ -51,13 +51,9 @@ fetch('data.json').then((r) => r.json()).then((d) => {
 if (location.search === '?stalled') fetch('stalled');
 </script></body></html>)html";
 
-// The folder the browser's profile and temporary files go to, for the life of this object;
-// on Windows the system's own, which a browser under Wine clears after it has ended.
+// The folder the browser's profile and temporary files go to, for the life of this object.
 class BrowserTemporaries {
 public:
-#ifdef _WIN32
-    bool AllGone() const { return true; }
-#else
     BrowserTemporaries() : folder_("qm-rendered-temp") {
         const char* saved = std::getenv("TMPDIR");
         before_ = saved ? saved : "";
@@ -72,7 +68,6 @@ public:
 private:
     ScratchFolder folder_;
     std::string before_;
-#endif
 };
 
 // The file saved for the page whose address path starts with `name`.
