@@ -190,9 +190,9 @@ bool Evaluate(Tab& tab, const std::string& expression, Tick deadline, std::strin
     return true;
 }
 
-// Waits until the page has loaded, has had no request open or done for 500 ms and its document
-// has not changed for 300 ms, or until `limit`; what ended the wait.
-std::string WaitUntilDone(Tab& tab, Tick limit, bool (*stopped)()) {
+// Waits until the page has loaded, has had no request open or done for `quiet` ms and its
+// document has not changed for 300 ms, or until `limit`; what ended the wait.
+std::string WaitUntilDone(Tab& tab, Tick limit, bool (*stopped)(), Tick quiet = 500) {
     Tick requestsSince = Now(), changesSince = Now();
     double requests = -1, changes = -1;
     for (;;) {
@@ -206,7 +206,7 @@ std::string WaitUntilDone(Tab& tab, Tick limit, bool (*stopped)()) {
                 requests = items[1].AsNumber(), requestsSince = now;
             if (items[3].AsNumber() > 0) requestsSince = now;
             if (items[2].AsNumber() != changes) changes = items[2].AsNumber(), changesSince = now;
-            if (items[0].AsBool() && now - requestsSince >= 500 && now - changesSince >= 300)
+            if (items[0].AsBool() && now - requestsSince >= quiet && now - changesSince >= 300)
                 return "quiet";
         }
         if (Now() >= limit || stopped()) return "wait limit";
@@ -241,7 +241,8 @@ std::string ShowWhole(Tab& tab, Tick limit, bool (*stopped)()) {
             !Evaluate(tab, "window.scrollTo(0, document.documentElement.scrollHeight); ''", limit,
                       &value, &why))
             break;
-        doneBy = WaitUntilDone(tab, limit, stopped);
+        // The page was done once: what a scroll brings comes at once, or not at all.
+        doneBy = WaitUntilDone(tab, limit, stopped, 300);
         if (doneBy != "quiet") break;
     }
     Evaluate(tab, "window.scrollTo(0, 0); ''", limit, &value, &why);
