@@ -1,7 +1,7 @@
 // Pages that scripts build (tests/rendered), each saved by `qmsave page --complete --rendered`,
-// by the static `qmsave page --complete`, and by SingleFile where it is installed; each copy
-// opened from disk in headless Chromium with every request out of the machine refused and
-// compared with the page online. One row per page: likeness (1 - RMSE of the screenshots),
+// by the static `qmsave page --complete --static`, and by SingleFile where it is installed;
+// each copy opened from disk in headless Chromium with every request out of the machine
+// refused and compared with the page online. One row per page: likeness (1 - RMSE of the screenshots),
 // requests escaping the copy, files, bytes, and the median time of RUNS saves.
 // Usage: node rendered.mjs QMSAVE SINGLE-FILE|- WORK-DIR RUNS [PAGE...]
 import { mkdirSync, readdirSync, rmSync, statSync } from 'node:fs';
@@ -17,7 +17,8 @@ const [qmsave, singleFile, work, runs, ...only] = process.argv.slice(2);
 const savers = [
   { name: 'qmsave --rendered', args: (url, folder, f) => [qmsave, ['page', url, join(folder, 'page.html'),
     '--complete', '--rendered', '--wait-limit', String(f.waitLimit)]] },
-  { name: 'qmsave static', args: (url, folder) => [qmsave, ['page', url, join(folder, 'page.html'), '--complete']] },
+  { name: 'qmsave static', args: (url, folder) => [qmsave, ['page', url, join(folder, 'page.html'), '--complete',
+    '--static']] },
   { name: 'SingleFile', tries: 3, args: (url, folder) => [singleFile, [url, join(folder, 'page.html'),
     '--browser-executable-path=/usr/bin/chromium', '--browser-args=["--no-sandbox"]']] },
 ].filter((s) => s.name !== 'SingleFile' || singleFile !== '-');

@@ -1,10 +1,11 @@
 #!/bin/bash
 # Pages that scripts build, side by side: the fixtures of tests/rendered (served on 127.0.0.1
 # by their own server) saved with `qmsave page --complete --rendered`, with the static
-# `qmsave page --complete`, and, where it is installed (npm ci in bench/single-file-cli), with
-# SingleFile's command line run by the same Chromium. rendered.mjs opens each copy in headless
-# Chromium with the network refused and prints, per page, the likeness to the page online,
-# the requests escaping the copy, the files, the bytes and the median time of RUNS saves.
+# `qmsave page --complete --static`, and, where it is installed (npm ci in
+# bench/single-file-cli), with SingleFile's command line run by the same Chromium.
+# rendered.mjs opens each copy in headless Chromium with the network refused and prints, per
+# page, the likeness to the page online, the requests escaping the copy, the files, the bytes
+# and the median time of RUNS saves.
 # A benchmark, not a test: it needs node 18 or later, Chromium, ImageMagick and the packages
 # of tests/rendered (npm ci there).
 # Usage: rendered.sh BINDIR [RUNS [PAGE...]]
