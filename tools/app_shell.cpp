@@ -43,14 +43,14 @@ bool LooksLikeAppShell(const char* text, size_t length) {
     const char* const end = text + length;
     size_t readable = 0;
     bool script = false, emptyRoot = false, asksForScripts = false, links = false;
-    std::string unread;      // the element whose content is not read, until its end tag
-    bool inBody = false;     // the body has begun, and its first element not yet come
-    std::string root;        // the body's first element, while nothing but blanks follow it
+    std::string unread;   // the element whose content is not read, until its end tag
+    bool inBody = false;  // the body has begun, and its first element not yet come
+    std::string root;     // the body's first element, while nothing but blanks follow it
     bool blankSince = false;
     while (p < end) {
         // Inside what is not read, only its own end tag is markup.
         if (*p != '<' || (!unread.empty() && !(p + 1 < end && p[1] == '/' &&
-                                              StartsWithNoCase(p + 2, end, unread.c_str())))) {
+                                               StartsWithNoCase(p + 2, end, unread.c_str())))) {
             if (unread == "noscript" && StartsWithNoCase(p, end, "javascript"))
                 asksForScripts = true;
             if (!std::isspace(static_cast<unsigned char>(*p))) {

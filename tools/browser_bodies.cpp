@@ -68,7 +68,8 @@ void BrowserBodies::Keep(const std::string& url, std::string body) {
     const std::string key = WithoutFragment(url);
     for (auto& kept : bodies_) {
         if (kept.first != key) continue;
-        if (body.size() > kept.second.size() && body.size() - kept.second.size() > kMostBytes - bytes_)
+        if (body.size() > kept.second.size() &&
+            body.size() - kept.second.size() > kMostBytes - bytes_)
             return;
         bytes_ = bytes_ - kept.second.size() + body.size();
         kept.second = std::move(body);
@@ -90,8 +91,8 @@ void BrowserBodies::Answer(const JsonValue& paused) {
     if (!atResponse) {
         // The page itself comes from the save's own fetch, once; a frame goes to the network.
         if (text_ != nullptr && WithoutFragment(url) == pageUrl_) {
-            const std::string headers = "[{\"name\":\"Content-Type\",\"value\":" +
-                                        JsonQuote(contentType_) + "}]";
+            const std::string headers =
+                "[{\"name\":\"Content-Type\",\"value\":" + JsonQuote(contentType_) + "}]";
             devtools_.Call("Fetch.fulfillRequest",
                            "{\"requestId\":" + JsonQuote(id) +
                                ",\"responseCode\":200,\"responseHeaders\":" + headers +
@@ -101,8 +102,8 @@ void BrowserBodies::Answer(const JsonValue& paused) {
             return;
         }
         devtools_.Call("Fetch.continueRequest",
-                       "{\"requestId\":" + JsonQuote(id) + ",\"interceptResponse\":true}",
-                       session_, by, &ignored, &why);
+                       "{\"requestId\":" + JsonQuote(id) + ",\"interceptResponse\":true}", session_,
+                       by, &ignored, &why);
         return;
     }
     const JsonValue* status = paused.Find("responseStatusCode");
@@ -119,8 +120,8 @@ void BrowserBodies::Answer(const JsonValue& paused) {
 void BrowserBodies::KeepBody(const std::string& id, const std::string& url) {
     JsonValue body;
     std::string why;
-    if (!devtools_.Call("Fetch.getResponseBody", "{\"requestId\":" + JsonQuote(id) + "}",
-                        session_, Now() + kAnswerTime, &body, &why))
+    if (!devtools_.Call("Fetch.getResponseBody", "{\"requestId\":" + JsonQuote(id) + "}", session_,
+                        Now() + kAnswerTime, &body, &why))
         return;
     const JsonValue* encoded = body.Find("base64Encoded");
     std::string bytes = Text(body.Find("body")), decoded;

@@ -20,12 +20,13 @@ public:
     static constexpr size_t kMostBytes = size_t{64} << 20;
 
     BrowserBodies(pagesnap::DevToolsClient& devtools, std::string session)
-        : devtools_(devtools), session_(std::move(session)) {}
+        : devtools_(devtools),
+          session_(std::move(session)) {}
 
     // Has the browser pause what the page loads. A navigation to `pageUrl` is answered with
     // `text` (of `contentType`; "" for HTML) when that is not null.
-    bool Begin(const std::string& pageUrl, const std::string* text,
-               const std::string& contentType, pagesnap::Tick deadline, std::string* why);
+    bool Begin(const std::string& pageUrl, const std::string* text, const std::string& contentType,
+               pagesnap::Tick deadline, std::string* why);
     // Answers what the browser has paused, and what it pauses until `until`.
     void Serve(pagesnap::Tick until);
     // Keeps `body` for `url` in place of what came for it.

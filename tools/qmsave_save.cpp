@@ -125,7 +125,8 @@ void PrintCount() {
 // Which pages go through the browser, and the browser they go through.
 struct PageOffers {
     PageOffers(Rendering rendering, uint32_t waitLimitMs, bool keepScripts)
-        : all(rendering == Rendering::kAlways), renderer(waitLimitMs, keepScripts, Interrupted) {}
+        : all(rendering == Rendering::kAlways),
+          renderer(waitLimitMs, keepScripts, Interrupted) {}
     const bool all;  // every page, not only an application's shell
     PageRenderer renderer;
 };

@@ -23,24 +23,24 @@
   "  qmsave pictures URL FOLDER [--warc ARCHIVE] " QMSAVE_COOKIES_HELP                        \
   "\n"                                                                                        \
   "                               save every picture of the page flat into FOLDER\n"
-#define QMSAVE_SAVE_NOTES                                                                    \
-  "page and pages replace FILE and write everything else beside it, in folders named\n"      \
-  "after each item's address; pictures only adds to FOLDER and never replaces a file\n"      \
-  "there. Saving again into the same folder fetches the pages anew and asks the server\n"    \
-  "whether each other file saved there changed. A line on standard error reports each\n"    \
-  "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"   \
-  "leaves no half-written file. A save takes at most 131072 items and 4 GiB, and follows\n" \
-  "frames in frames, style sheets imported by style sheets and the like 8 levels deep;\n"   \
-  "what it leaves out keeps its address online. --warc ARCHIVE also records every\n"        \
-  "request and response of the save, as it went over the network, in a web archive\n"       \
-  "(WARC, gzip'd: name it .warc.gz), written when the save ends.\n"                         \
-  "A page that is only the shell of an application its scripts build (little text, and an\n" \
+#define QMSAVE_SAVE_NOTES                                                                     \
+  "page and pages replace FILE and write everything else beside it, in folders named\n"       \
+  "after each item's address; pictures only adds to FOLDER and never replaces a file\n"       \
+  "there. Saving again into the same folder fetches the pages anew and asks the server\n"     \
+  "whether each other file saved there changed. A line on standard error reports each\n"      \
+  "item as it is fetched, and the reason of each that fails; Ctrl+C stops the save and\n"     \
+  "leaves no half-written file. A save takes at most 131072 items and 4 GiB, and follows\n"   \
+  "frames in frames, style sheets imported by style sheets and the like 8 levels deep;\n"     \
+  "what it leaves out keeps its address online. --warc ARCHIVE also records every\n"          \
+  "request and response of the save, as it went over the network, in a web archive\n"         \
+  "(WARC, gzip'd: name it .warc.gz), written when the save ends.\n"                           \
+  "A page that is only the shell of an application its scripts build (little text, and an\n"  \
   "empty root element or a <noscript> asking for JavaScript) is saved as headless Chromium\n" \
   "shows it once its scripts are done (--rendered=auto, where /usr/bin/chromium is found);\n" \
   "--rendered renders every page, --static none. Its line says \"rendered\" and what ended\n" \
-  "the wait: \"quiet\" (loaded, no request for 500 ms, no change for 300 ms) or \"wait\n"    \
-  "limit\" (--wait-limit, 20 seconds unless given). What the browser received is saved\n"   \
-  "without being fetched again; scripts, on... handlers and javascript: addresses are left\n"\
+  "the wait: \"quiet\" (loaded, no request for 500 ms, no change for 300 ms) or \"wait\n"     \
+  "limit\" (--wait-limit, 20 seconds unless given). What the browser received is saved\n"     \
+  "without being fetched again; scripts, on... handlers and javascript: addresses are left\n" \
   "out of a rendered page unless --keep-scripts.\n"                                           \
   "\n"
 

@@ -199,8 +199,8 @@ std::string WaitUntilDone(Tab& tab, Tick limit, bool (*stopped)(), Tick quiet = 
         std::string value, ignored;
         JsonValue probe;
         const Tick now = Now();
-        if (Evaluate(tab, kProbe, limit, &value, &ignored) &&
-            pagesnap::ParseJson(value, &probe) && probe.Items().size() == 4) {
+        if (Evaluate(tab, kProbe, limit, &value, &ignored) && pagesnap::ParseJson(value, &probe) &&
+            probe.Items().size() == 4) {
             const auto& items = probe.Items();
             if (items[1].AsNumber() != requests)
                 requests = items[1].AsNumber(), requestsSince = now;
@@ -254,7 +254,9 @@ std::string ShowWhole(Tab& tab, Tick limit, bool (*stopped)()) {
 bool CanRender(std::string* why) { return RenderBrowser::Available(why); }
 
 PageRenderer::PageRenderer(uint32_t waitLimitMs, bool keepScripts, bool (*stopped)())
-    : waitLimitMs_(waitLimitMs), keepScripts_(keepScripts), stopped_(stopped) {}
+    : waitLimitMs_(waitLimitMs),
+      keepScripts_(keepScripts),
+      stopped_(stopped) {}
 
 PageRenderer::~PageRenderer() {
     if (browser_) browser_->Close();

@@ -53,9 +53,9 @@ private:
     WsReader reader_;
     std::set<std::string> events_;  // "session method"
     std::set<std::string> kept_;    // methods whose events are kept whole
-    std::deque<JsonValue> pending_;  // kept events not yet taken
-    std::map<int, JsonValue> answers_;  // answers to posted commands, not yet taken
-    std::set<int> posted_;              // commands posted whose answers are not yet taken
+    std::deque<JsonValue> pending_;       // kept events not yet taken
+    std::map<int, JsonValue> answers_;    // answers to posted commands, not yet taken
+    std::set<int> posted_;                // commands posted whose answers are not yet taken
     std::map<int, std::string> methods_;  // the method of each command posted, for its failure
     int nextId_ = 1;
     unsigned random_;

@@ -122,16 +122,16 @@ private:
         // A body the caller already had stands for the item's fetch.
         std::string given;
         if (context_.given.Take(item.url, &given)) {
-            out->result = out->body.Put(given.data(), given.size()) ? FetchResult()
-                                                                   : out->body.failure();
+            out->result =
+                out->body.Put(given.data(), given.size()) ? FetchResult() : out->body.failure();
             out->finalUrl = item.url;
             return;
         }
         ResponseFacts facts;
         facts.ifModifiedSince = item.ifModifiedSince;
-        out->result = FetchFollowing(request, &out->body, finalUrl, &context_.pool,
-                                     DefaultFetchLimits(stop), &context_.jar, context_.archive,
-                                     &facts);
+        out->result =
+            FetchFollowing(request, &out->body, finalUrl, &context_.pool, DefaultFetchLimits(stop),
+                           &context_.jar, context_.archive, &facts);
         out->finalUrl = finalUrl;
         out->lastModified = facts.lastModified;
         out->contentType = facts.contentType;

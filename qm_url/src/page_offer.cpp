@@ -43,8 +43,8 @@ namespace {
 // A body the caller passed: length bytes that can be read.
 bool Readable(const char* data, int64_t length) {
     return length >= 0 && static_cast<uint64_t>(length) <= SIZE_MAX &&
-           (length == 0 || (data != nullptr &&
-                            qm::platform::ProbeReadable(data, static_cast<size_t>(length))));
+           (length == 0 ||
+            (data != nullptr && qm::platform::ProbeReadable(data, static_cast<size_t>(length))));
 }
 
 // An absolute http or https address shorter than URL_TEXT_SIZE.
@@ -80,9 +80,8 @@ extern "C" QM_API int32_t QM_CALL qm_GiveOfferedItem(PageOffer* offer, const cha
         offer->context->archive != nullptr)
         return 0;
     try {
-        return offer->context->given.Give(url, std::string(body, static_cast<size_t>(length)))
-                   ? 1
-                   : 0;
+        return offer->context->given.Give(url, std::string(body, static_cast<size_t>(length))) ? 1
+                                                                                               : 0;
     } catch (...) {
         return 0;
     }

@@ -127,8 +127,8 @@ size_t SkipBlanksAndComments(const char* css, size_t at, size_t end) {
 // Whether the start of the rule `prelude` (up to its '{') is an @media for print alone.
 bool IsPrintRule(const char* prelude, size_t length) {
     const size_t at = SkipBlanksAndComments(prelude, 0, length);
-    return length - at > 6 && EqualNoCase(prelude + at, "@media", 6) &&
-           IsSpace(prelude[at + 6]) && IsPrintOnly(prelude + at + 7, length - at - 7);
+    return length - at > 6 && EqualNoCase(prelude + at, "@media", 6) && IsSpace(prelude[at + 6]) &&
+           IsPrintOnly(prelude + at + 7, length - at - 7);
 }
 
 // Whether the tag `next`, right after the end tag of a `closed` element, ends that element
@@ -143,14 +143,16 @@ bool EndsElement(const std::string& closed, const FoundMarkup& next) {
     if (closed == "dt" || closed == "dd") return start ? among({"dt", "dd"}) : name == "dl";
     if (closed != "p") return false;
     if (start)
-        return among({"address", "article", "aside", "blockquote", "center", "details", "dialog",
-                      "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "form",
-                      "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "hr", "listing",
-                      "main", "menu", "nav", "ol", "p", "pre", "section", "summary", "ul"});
-    return among({"address", "article", "aside", "blockquote", "center", "dd", "details",
-                  "dialog", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure",
-                  "footer", "header", "hgroup", "li", "main", "menu", "nav", "ol", "section",
-                  "summary", "td", "th", "ul"});
+        return among({"address", "article", "aside",   "blockquote", "center",   "details",
+                      "dialog",  "dir",     "div",     "dl",         "fieldset", "figcaption",
+                      "figure",  "footer",  "form",    "h1",         "h2",       "h3",
+                      "h4",      "h5",      "h6",      "header",     "hgroup",   "hr",
+                      "listing", "main",    "menu",    "nav",        "ol",       "p",
+                      "pre",     "section", "summary", "ul"});
+    return among({"address", "article", "aside",   "blockquote", "center", "dd",       "details",
+                  "dialog",  "dir",     "div",     "dl",         "dt",     "fieldset", "figcaption",
+                  "figure",  "footer",  "header",  "hgroup",     "li",     "main",     "menu",
+                  "nav",     "ol",      "section", "summary",    "td",     "th",       "ul"});
 }
 
 // Whether the rules inside the block of rule `prelude` apply to elements as they stand: it
@@ -403,8 +405,7 @@ bool PageFacts::NoneMatches(const char* text, size_t length, bool byElement) con
 }
 
 std::vector<std::pair<int32_t, int32_t>> PageFacts::UnmatchedSelectors(const char* css,
-                                                                       int32_t begin,
-                                                                       int32_t open,
+                                                                       int32_t begin, int32_t open,
                                                                        bool byElement) const {
     std::vector<std::pair<int32_t, int32_t>> drops;
     if (changeable || (scripted && wordsLost_)) return drops;
@@ -478,7 +479,8 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
     lastEnd_.clear();
     const bool implied = compact_ && (name == "p" || name == "li" || name == "dt" || name == "dd");
     // What a tag ends is no longer open: its end tag then would be stray.
-    if (compact_ && (markup.kind == FoundMarkup::kStartTag || markup.kind == FoundMarkup::kEndTag)) {
+    if (compact_ &&
+        (markup.kind == FoundMarkup::kStartTag || markup.kind == FoundMarkup::kEndTag)) {
         if (EndsElement("p", markup) || name == "table") open_.erase("p");
         if (EndsElement("li", markup)) open_.erase("li");
         if (EndsElement("dt", markup)) {
@@ -598,17 +600,17 @@ void MarkupEdits::PrintSheet(const char* text, const FoundMarkup& tag) {
         }
     }
     if (!sheet || !print) return;
-    if (name == "style")
-        printStyle_ = tag.begin;
-    else
-        DropFrom(tag.begin, tag.end);
+    if (name == "style") printStyle_ = tag.begin;
+    else DropFrom(tag.begin, tag.end);
 }
 
 // The type attribute of a script or style element that names what the element holds
 // anyway (JavaScript, CSS) goes, with the blank before its name.
 void MarkupEdits::DropDefaultType(const char* text, const FoundMarkup& tag) {
     const std::string name(tag.name, tag.nameLength);
-    const char* type = name == "script" ? "text/javascript" : name == "style" ? "text/css" : nullptr;
+    const char* type = name == "script"  ? "text/javascript"
+                       : name == "style" ? "text/css"
+                                         : nullptr;
     if (type == nullptr) return;
     for (int i = 0; i < tag.attributeCount; ++i) {
         const MarkupAttribute& a = tag.attributes[i];
@@ -763,7 +765,8 @@ bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
             line |= text_[end] == '\n' || text_[end] == '\r';
         // A blank after a colon parts nothing either: a name, or a declaration's property,
         // comes right after the colon of a pseudo-class or a condition.
-        const bool colon = i > from && text_[i - 1] == ':' && (i - 1 == from || text_[i - 2] != '\\');
+        const bool colon =
+            i > from && text_[i - 1] == ':' && (i - 1 == from || text_[i - 2] != '\\');
         const bool drop = css && (colon || (i > from && std::strchr("{};,", text_[i - 1])) ||
                                   (end < to && std::strchr("{};,", text_[end])));
         if (drop || end - i > 1) {

@@ -59,18 +59,17 @@ struct PageFacts {
     // where another may: the ranges to drop, each with a comma beside it, in order. None
     // unless each is plain (IsPlainSelector): one a browser refused would void them all.
     std::vector<std::pair<int32_t, int32_t>> UnmatchedSelectors(const char* css, int32_t begin,
-                                                                int32_t open,
-                                                                bool byElement) const;
+                                                                int32_t open, bool byElement) const;
 
     KeptWhiteSpace kept;
     std::set<std::string> classes, ids;  // lower case
     // The names of its tags, and of the elements a parser adds.
     std::set<std::string> elements{"html", "head", "body", "tbody", "tr", "colgroup", "img"};
-    std::set<std::string> words;         // lower case; no more than kMostWords
+    std::set<std::string> words;  // lower case; no more than kMostWords
     // Words that end a string a script may join a number to ("toclevel" in "toclevel" + n):
     // a class or id that is one of them and a number counts as the page's too.
     std::set<std::string> prefixes;
-    bool scripted = false;               // the words count as classes and ids
+    bool scripted = false;  // the words count as classes and ids
     bool changeable = false;
 
     static constexpr size_t kMostWords = 1 << 16;

@@ -23,8 +23,9 @@ TEST(AppShell, IsAnEmptyRootOrAPleaForScriptsWithLittleToRead) {
          true},
         {"<body>\n  <div id=\"app\">\n  </div>\n  <script type=module src=/a.js></script>", true},
         {"<body><app-root></app-root><script src=main.js></script></body>", true},
-        {"<head><script>const s = '<div>" + words + "</div></body>';</script></head>"
-         "<body><div id=root></div>",
+        {"<head><script>const s = '<div>" + words +
+             "</div></body>';</script></head>"
+             "<body><div id=root></div>",
          true},
         {"<body><noscript><p>Please turn on JavaScript.</p></noscript><main></main>"
          "<script src=a.js></script>",

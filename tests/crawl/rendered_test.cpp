@@ -146,7 +146,8 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
               "<template shadowrootmode=\"open\"><b>in the open shadow</b></template>",
               "<template shadowrootmode=\"closed\"><b>in the closed shadow</b></template>",
               "<iframe src=\"frame.html\">", "value=\"typed\"", "<img src=\"data:image/png;base64,",
-              "href=\"s.css\"", "data-later=\"lazy.png\" src=\"lazy.png\"", "<meta charset=\"utf-8\">"})
+              "href=\"s.css\"", "data-later=\"lazy.png\" src=\"lazy.png\"",
+              "<meta charset=\"utf-8\">"})
             EXPECT_NE(page.find(shown), std::string::npos) << shown << "\n" << page;
         for (const char* gone : {"<script", "javascript:", "onclick"})
             EXPECT_EQ(page.find(gone), std::string::npos) << gone << "\n" << page;

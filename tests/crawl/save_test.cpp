@@ -407,9 +407,9 @@ void QM_CALLBACK Offer(void* context, PageOffer* page, const char* url, const ch
     o.seen.push_back(std::string(url) + " " + contentType + " " +
                      std::string(text, static_cast<size_t>(length)));
     if (o.seen.size() > 1) return;
-    EXPECT_EQ(qm_ReplaceOfferedPage(page, o.built.data(), static_cast<int64_t>(o.built.size()),
-                                    nullptr),
-              1);
+    EXPECT_EQ(
+        qm_ReplaceOfferedPage(page, o.built.data(), static_cast<int64_t>(o.built.size()), nullptr),
+        1);
     const std::string pic = std::string(url) + "pic.png";
     o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "given", 5));
     o.given.push_back(qm_GiveOfferedItem(page, pic.c_str(), "again", 5));
@@ -425,7 +425,8 @@ TEST(SaveSite, APageOfferedMayBeReplacedAndItsItemsGiven) {
     server.AddPage("/app/next.html", "<p>as it came</p>");
     server.AddPage("/app/late.png", "fetched");
     Offers offers;
-    offers.built = "<p>built</p><img src=\"pic.png\"><img src=\"late.png\"><a href=\"next.html\">n</a>";
+    offers.built =
+        "<p>built</p><img src=\"pic.png\"><img src=\"late.png\"><a href=\"next.html\">n</a>";
     for (const bool archived : {false, true}) {
         SCOPED_TRACE(archived ? "with a web archive" : "without");
         Sandbox box;
@@ -438,16 +439,16 @@ TEST(SaveSite, APageOfferedMayBeReplacedAndItsItemsGiven) {
         ASSERT_EQ(qm_SetSavePageOffer(settings, Offer, &offers), 1);
         if (archived) qm_SetSaveWebArchive(settings, box.Path("a.warc.gz").c_str());
         SaveOptions options{1, 1, 0, 1};
-        EXPECT_EQ(qm_SavePagesWithSettings(server.Url("/app/").c_str(),
-                                           box.Path("index.html").c_str(), &options, nullptr,
-                                           settings),
-                  1);
+        EXPECT_EQ(
+            qm_SavePagesWithSettings(server.Url("/app/").c_str(), box.Path("index.html").c_str(),
+                                     &options, nullptr, settings),
+            1);
         qm_FreeSaveSettings(settings);
         EXPECT_EQ(offers.seen,
                   (Files{server.Url("/app/") + " text/html; charset=utf-8 <div id=root></div>",
                          server.Url("/app/next.html") + " text/html <p>as it came</p>"}));
-        EXPECT_EQ(offers.given, archived ? (std::vector<int32_t>{0, 0, 0})
-                                         : (std::vector<int32_t>{1, 0, 0}));
+        EXPECT_EQ(offers.given,
+                  archived ? (std::vector<int32_t>{0, 0, 0}) : (std::vector<int32_t>{1, 0, 0}));
         Files asked{"/app/", "/app/late.png", "/app/next.html"};
         if (archived) asked.push_back("/app/pic.png");  // not there: it fails
         EXPECT_EQ(Sorted(server.RequestedTargets(before)), Sorted(asked));

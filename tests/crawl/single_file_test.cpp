@@ -298,7 +298,8 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          {{"index.html", "<link rel=stylesheet href=a.css media=screen>"},
           {"a.css", "@import 'b.css' screen and (min-width: 10em);[a]{}"},
           {"b.css", "[b]{}"}},
-         "<style rel=stylesheet  media=screen>@media screen and (min-width: 10em){[b]{}}[a]{}</style>"},
+         "<style rel=stylesheet  media=screen>@media screen and (min-width: "
+         "10em){[b]{}}[a]{}</style>"},
         {"a disabled linked sheet, a link still that a script may turn on",
          {{"index.html", "<link rel=stylesheet href=a.css disabled>"}, {"a.css", "[a]{}"}},
          "<link rel=stylesheet href=" + CssData("[a]{}") + " disabled>"},
@@ -312,8 +313,9 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" + CssData("[b]{}") +
              "';</style>"},
         {"a sheet not saved beside one saved",
-         {{"index.html", "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
-                         "</style>"},
+         {{"index.html",
+           "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
+           "</style>"},
           {"a.css", "[a]{}"}},
          "<style>@import '" + CssData("[a]{}") +
              "';@import 'gone.css';@import 'http://h/x.css';</style>"},
@@ -352,16 +354,18 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          {{"index.html", "<ul>\n  <li>a   b</li>\n\n  <li>c\t</li> </ul>"}},
          "<ul>\n<li>a b</li>\n<li>c\t</li> </ul>"},
         {"preformatted and raw text as it stands, nested in itself too",
-         {{"index.html", "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
-                         "<script>  var a;  </script><style>  pre{}  </style><xmp>  </xmp>"}},
+         {{"index.html",
+           "<pre>  a\n\n<pre> b </pre>  </pre>  <textarea>  x  </textarea>"
+           "<script>  var a;  </script><style>  pre{}  </style><xmp>  </xmp>"}},
          "<pre>  a\n\n<pre> b </pre>  </pre> <textarea>  x  </textarea>"
          "<script>  var a;  </script><style> pre{}</style><xmp>  </xmp>"},
         {"an element whose style attribute sets white-space, and what it holds",
          {{"index.html", "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div>  d"}},
          "<div style=\"white-space: pre\">  a  <div>  b  </div>  c  </div> d"},
         {"elements the page's CSS keeps by class or by name",
-         {{"index.html", "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
-                         "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
+         {{"index.html",
+           "<style>td > div.verse, code{white-space: pre}</style><div class=\"x "
+           "verse\">  a  </div><CODE>  b  </code><p>  c  </p>"}},
          "<style> code{white-space:pre}</style><div class=\"x verse\">  a  "
          "</div><CODE>  b  </code><p> c </p>"},
         {"a rule of an imported sheet whose selector names neither: nothing folds",
@@ -374,8 +378,9 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "<style>p{white-space:nowrap}</style><p> a </p>"},
         {"CSS: blanks folded and dropped beside punctuation, comments that part nothing dropped",
          {{"index.html", "<link rel=stylesheet href=a.css><a></a><b></b>"},
-          {"a.css", "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
-                    "a /* x */{}"}},
+          {"a.css",
+           "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
+           "a /* x */{}"}},
          "<style rel=stylesheet >a,b{color :red}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"
          "<a></a><b></b>"},
         {"rules that match no element of a page without scripts, and the pictures they name",
@@ -387,11 +392,13 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
              "@font-face{src:url(" + png + ")}.draft{background:url(data:,);}</style>" +
              "<p class=\"a b\" id=b>x</p>"},
         {"a page with scripts: a rule stays where a tag or a script names its class or id",
-         {{"index.html", "<link rel=stylesheet href=a.css><script>b.classList.add('shown')"
-                         "</script><script src=s.js></script><script defer src=d.js></script>"
-                         "<b onclick=\"this.className='on'\" data-k=kept>x</b>"},
-          {"a.css", ".draft{background:url(p.png)}.shown{a:b}#menu{a:b}.late{a:b}.on{a:b}"
-                    ".kept{a:b}.gone,#gone{a:b}"},
+         {{"index.html",
+           "<link rel=stylesheet href=a.css><script>b.classList.add('shown')"
+           "</script><script src=s.js></script><script defer src=d.js></script>"
+           "<b onclick=\"this.className='on'\" data-k=kept>x</b>"},
+          {"a.css",
+           ".draft{background:url(p.png)}.shown{a:b}#menu{a:b}.late{a:b}.on{a:b}"
+           ".kept{a:b}.gone,#gone{a:b}"},
           {"s.js", "document.body.id = \"MENU\";"},
           {"d.js", "x.className = 'late'"},
           {"p.png", "abc"}},
@@ -402,52 +409,61 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "data-k=kept>x</b>"},
         {"rules for elements the page has not, but in @keyframes or where a script names them",
          {{"index.html", "<link rel=stylesheet href=a.css><h1><em>x</em></h1></br>"},
-          {"a.css", "h4{a:b}h1 > em,h4{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{h4{a:b}}"
-                    "x-y{a:b}:is(h4){a:b}tr,br{a:b}"}},
+          {"a.css",
+           "h4{a:b}h1 > em,h4{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{h4{a:b}}"
+           "x-y{a:b}:is(h4){a:b}tr,br{a:b}"}},
          "<style rel=stylesheet >h1 > em{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{}"
          ":is(h4){a:b}tr,br{a:b}</style><h1><em>x</em></h1></br>"},
         {"selectors of a list, plain ones alone, and conditions in quotes",
          {{"index.html", "<link rel=stylesheet href=a.css><p class=keep title=x>x</p>"},
-          {"a.css", "p[title=\"a,b\"] .gone{a:b}.keep[title=';.gone{']{a:b}.gone,p:x-y{a:b}"
-                    ".gone , .keep,#gone{a:b}"}},
+          {"a.css",
+           "p[title=\"a,b\"] .gone{a:b}.keep[title=';.gone{']{a:b}.gone,p:x-y{a:b}"
+           ".gone , .keep,#gone{a:b}"}},
          "<style rel=stylesheet >.keep[title=';.gone{']{a:b}.gone,p:x-y{a:b} .keep{a:b}</style>"
          "<p class=keep title=x>x</p>"},
         {"a name a script joins from a string and a number",
-         {{"index.html", "<link rel=stylesheet href=a.css><script>d.className = \"toclevel\" + n;"
-                         "e.id = `sec${n}`</script>"},
+         {{"index.html",
+           "<link rel=stylesheet href=a.css><script>d.className = \"toclevel\" + n;"
+           "e.id = `sec${n}`</script>"},
           {"a.css", ".toclevel1{a:b}.toc{a:b}#sec2{a:b}.tocleve{a:b}"}},
          "<style rel=stylesheet >.toclevel1{a:b}#sec2{a:b}</style><script>d.className = "
          "\"toclevel\" + n;e.id = `sec${n}`</script>"},
         {"an element a script makes",
-         {{"index.html", "<link rel=stylesheet href=a.css><script>document.createElement('h4')"
-                         "</script>"},
+         {{"index.html",
+           "<link rel=stylesheet href=a.css><script>document.createElement('h4')"
+           "</script>"},
           {"a.css", "h4{a:b}h5{a:b}"}},
          "<style rel=stylesheet >h4{a:b}</style><script>document.createElement('h4')</script>"},
         {"end tags a parser implies from the tag right after them",
-         {{"index.html", "<dl><dt>a</dt><dd>b</dd><dt>c</dt> <dd>d</dd></dl><ul><li>x</li><li>"
-                         "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"
-                         "<p>s<div>t</div></p><div></div>"}},
+         {{"index.html",
+           "<dl><dt>a</dt><dd>b</dd><dt>c</dt> <dd>d</dd></dl><ul><li>x</li><li>"
+           "y</li></ul><div><p>p</p></div><p>q</p><span>r</span></p></p><div></div>"
+           "<p>s<div>t</div></p><div></div>"}},
          "<dl><dt>a<dd>b<dt>c</dt> <dd>d</dl><ul><li>x<li>y</ul><div><p>p</div><p>q</p><span>r"
          "</span></p></p><div></div><p>s<div>t</div></p><div></div>"},
         {"type attributes that name what their element holds anyway",
-         {{"index.html", "<script type=\"text/javascript\">x</script><style TYPE = 'Text/CSS'>"
-                         "*{}</style><script type=module></script>"}},
+         {{"index.html",
+           "<script type=\"text/javascript\">x</script><style TYPE = 'Text/CSS'>"
+           "*{}</style><script type=module></script>"}},
          "<script>x</script><style>*{}</style><script type=module></script>"},
         {"a page whose script is not saved, or with a frame: every rule stays",
-         {{"index.html", "<link rel=stylesheet href=a.css><script src=http://h/s.js></script>"
-                         "<object data=o.svg></object>"},
+         {{"index.html",
+           "<link rel=stylesheet href=a.css><script src=http://h/s.js></script>"
+           "<object data=o.svg></object>"},
           {"a.css", ".gone{a:b}"}},
          "<style rel=stylesheet >.gone{a:b}</style><script src=http://h/s.js></script>"
          "<object data=o.svg></object>"},
         {"a link that runs a script, and raw text after the last tag",
-         {{"index.html", "<link rel=stylesheet href=a.css><a href=\" java&#10;script:x()\">a"
-                         "</a><title>Open"},
+         {{"index.html",
+           "<link rel=stylesheet href=a.css><a href=\" java&#10;script:x()\">a"
+           "</a><title>Open"},
           {"a.css", ".open{a:b}.gone{a:b}"}},
          "<style rel=stylesheet >.open{a:b}</style><a href=\" java&#10;script:x()\">a</a>"
          "<title>Open"},
         {"quotes",
-         {{"index.html", "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
-                         "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
+         {{"index.html",
+           "<a href=\"b.html\" title=\"two words\" class='c' id=\"\" "
+           "data-x=\"a=b\"><br clear=\"all\"/><img alt=\"x\"src=\"p.png\">"},
           {"p.png", "abc"}},
          "<a href=b.html title=\"two words\" class=c id=\"\" data-x=\"a=b\"><br clear=\"all\"/>"
          "<img alt=\"x\"src=\"data:image/png;base64,YWJj\">"},
@@ -459,8 +475,9 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
     // A rule is known by where it begins, however long; a picture too far into one to look
     // back over stays, as its rule may match.
     const std::string longRule = ".gone{b:" + std::string(20000, 'a') + "}";
-    EXPECT_EQ(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"}, {"a.css", longRule}}),
-              "<style rel=stylesheet ></style>");
+    EXPECT_EQ(
+        WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"}, {"a.css", longRule}}),
+        "<style rel=stylesheet ></style>");
     const std::string farPicture = ".gone{.x{}b:" + std::string(20000, 'a') + ";c:url(p.png)}";
     EXPECT_NE(WrittenFrom({{"index.html", "<link rel=stylesheet href=a.css>"},
                            {"a.css", farPicture},
@@ -509,19 +526,22 @@ TEST(SingleFile, LeavesOutTheStyleSheetsForPrint) {
     } cases[] = {
         {"a page", "single.html",
          "<style rel=stylesheet  media=\"screen, print\">[s]{}</style><style "
-         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{}@media screen{[u]{}}"
+         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{}@media "
+         "screen{[u]{}}"
          "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
         {"a page read as XHTML, whose blanks and quotes stay", "single.xhtml",
          "<style rel=stylesheet  media=\"screen, print\">[s]{}</style><style "
-         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{ }@media screen{[u]{}}"
+         "media=\"(min-width: 10em)\">[i]{}</style><style>@media not print{[s]{}}[a]{ }@media "
+         "screen{[u]{}}"
          "</style><link rel=icon href=data:image/png;base64,YWJj media=print>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(WrittenFrom({{"index.html", page}, {"p.css", "[p]{}"}, {"s.css", "[s]{}"},
-                               {"p.png", "abc"}},
-                              c.file),
-                  c.written);
+        EXPECT_EQ(
+            WrittenFrom(
+                {{"index.html", page}, {"p.css", "[p]{}"}, {"s.css", "[s]{}"}, {"p.png", "abc"}},
+                c.file),
+            c.written);
     }
 }
 
