@@ -490,6 +490,7 @@ void MarkupEdits::Add(const char* text, const FoundMarkup& markup,
     }
     switch (markup.kind) {
         case FoundMarkup::kText:
+            if (compact_) DropXmlDeclaration(text, markup);
             if (compact_ && keeping_.empty() && !kept_.everything)
                 edits_.push_back(MarkupEdit{markup.begin, markup.end, MarkupEdit::kFold});
             return;
@@ -627,6 +628,15 @@ void MarkupEdits::DropDefaultType(const char* text, const FoundMarkup& tag) {
     }
 }
 
+// An XML declaration that opens the page is no more than a comment to a page read as HTML:
+// it goes, where the text right after it is the page's first markup.
+void MarkupEdits::DropXmlDeclaration(const char* text, const FoundMarkup& run) {
+    const char* close = static_cast<const char*>(std::memchr(text, '>', run.begin));
+    if (run.begin > 6 && std::memcmp(text, "<?xml", 5) == 0 && close == text + run.begin - 1 &&
+        close[-1] == '?')
+        edits_.push_back(MarkupEdit{0, run.begin, MarkupEdit::kDrop});
+}
+
 void MarkupEdits::DropFrom(int32_t begin, int32_t end) {
     while (!rules_.empty() && rules_.back().begin >= begin) rules_.pop_back();
     rules_.push_back(MarkupEdit{begin, end, MarkupEdit::kDrop});
@@ -741,8 +751,9 @@ bool EditedCopy::To(size_t to, Output& out) {
 }
 
 // Writes each run of blanks of [from, to) as one: a line break where the run holds one. In
-// CSS, a run beside punctuation that ends what comes before or after it goes, and one after
-// a colon not escaped; so does the semicolon before a block's end.
+// CSS, a run beside punctuation that ends what comes before or after it or a combinator that
+// needs none goes, and one after a colon not escaped; so does the semicolon before a block's
+// end.
 bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
     size_t done = from;
     for (size_t i = from; i < to;) {
@@ -767,8 +778,8 @@ bool EditedCopy::Fold(size_t from, size_t to, bool css, Output& out) {
         // comes right after the colon of a pseudo-class or a condition.
         const bool colon =
             i > from && text_[i - 1] == ':' && (i - 1 == from || text_[i - 2] != '\\');
-        const bool drop = css && (colon || (i > from && std::strchr("{};,", text_[i - 1])) ||
-                                  (end < to && std::strchr("{};,", text_[end])));
+        const bool drop = css && (colon || (i > from && std::strchr("{};,>~", text_[i - 1])) ||
+                                  (end < to && std::strchr("{};,>~", text_[end])));
         if (drop || end - i > 1) {
             if (!out.Put(text_.data() + done, i - done) ||
                 (!drop && !out.Put(line ? "\n" : " ", 1)))

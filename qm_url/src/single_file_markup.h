@@ -124,6 +124,7 @@ private:
     void PrintSheet(const char* text, const FoundMarkup& tag);
     void DropDefaultType(const char* text, const FoundMarkup& tag);
     // Drops [begin, end), and with it the rules dropped inside.
+    void DropXmlDeclaration(const char* text, const FoundMarkup& run);
     void DropFrom(int32_t begin, int32_t end);
 
     const KeptWhiteSpace& kept_;

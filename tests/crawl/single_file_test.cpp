@@ -380,9 +380,12 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          {{"index.html", "<link rel=stylesheet href=a.css><a></a><b></b>"},
           {"a.css",
            "a  ,  b {\n  color : red ;\n}\n\\31  a{content:\"  ;  \"}a/**/b{}"
-           "a /* x */{}"}},
-         "<style rel=stylesheet >a,b{color :red}\\31  a{content:\"  ;  \"}a/**/b{}a {}</style>"
-         "<a></a><b></b>"},
+           "a /* x */{}a > b ~ b,a\\: b{}"}},
+         "<style rel=stylesheet >a,b{color :red}\\31  a{content:\"  ;  \"}a/**/b{}a {}a>b~b,a\\: b{}"
+         "</style><a></a><b></b>"},
+        {"an XML declaration, a comment to a page read as HTML",
+         {{"index.html", "<?xml version=\"1.0\"?>\n<p>a</p>"}},
+         "\n<p>a</p>"},
         {"rules that match no element of a page without scripts, and the pictures they name",
          {{"index.html", "<link rel=stylesheet href=a.css><p class=\"a b\" id=b>x</p>"},
           {"a.css", kRules},
@@ -412,7 +415,7 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
           {"a.css",
            "h4{a:b}h1 > em,h4{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{h4{a:b}}"
            "x-y{a:b}:is(h4){a:b}tr,br{a:b}"}},
-         "<style rel=stylesheet >h1 > em{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{}"
+         "<style rel=stylesheet >h1>em{a:b}@keyframes k{from{a:b}to{a:b}}@media screen{}"
          ":is(h4){a:b}tr,br{a:b}</style><h1><em>x</em></h1></br>"},
         {"selectors of a list, plain ones alone, and conditions in quotes",
          {{"index.html", "<link rel=stylesheet href=a.css><p class=keep title=x>x</p>"},
@@ -484,8 +487,8 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
                            {"p.png", "abc"}})
                   .find("c:url(" + png + ")}"),
               std::string::npos);
-    // A file read as XHTML keeps every quote and blank.
-    const std::string page = "<p class=\"a\">  b  </p>";
+    // A file read as XHTML keeps every quote and blank, and its XML declaration.
+    const std::string page = "<?xml version=\"1.0\"?><p class=\"a\">  b  </p>";
     EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
 }
 
