@@ -36,7 +36,8 @@
   "(WARC, gzip'd: name it .warc.gz), written when the save ends.\n"                           \
   "A page that is only the shell of an application its scripts build (little text, and an\n"  \
   "empty root element or a <noscript> asking for JavaScript) is saved as headless Chromium\n" \
-  "shows it once its scripts are done (--rendered=auto, where /usr/bin/chromium is found);\n" \
+  "shows it once its scripts are done (--rendered=auto, where a browser is found: Chromium\n"  \
+  "at /usr/bin/chromium, on Windows the one Pagesnap uses);\n"                                \
   "--rendered renders every page, --static none. Its line says \"rendered\" and what ended\n" \
   "the wait: \"quiet\" (loaded, no request for 500 ms, no change for 300 ms) or \"wait\n"     \
   "limit\" (--wait-limit, 20 seconds unless given). What the browser received is saved\n"     \

@@ -138,7 +138,11 @@ export class Chromium {
     await Promise.race([this.send('Browser.close', {}, undefined, 5000).catch(() => {}), sleep(5000)]);
     if (this.proc.exitCode === null && this.proc.signalCode === null) this.proc.kill('SIGKILL');
     await this.exited;
-    rmSync(this.profile, { recursive: true, force: true, maxRetries: 5 });
+    // Its helpers end after it, still writing into the profile for a moment.
+    const end = Date.now() + 10000;
+    while (Date.now() < end && spawnSync('pgrep', ['-f', '--', this.profile]).status === 0)
+      await sleep(100);
+    rmSync(this.profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
   }
 }
 
