@@ -55,12 +55,29 @@ bool BrowserBodies::Begin(const std::string& pageUrl, const std::string* text,
     return devtools_.Call("Fetch.enable", kPatterns, session_, deadline, &ignored, why);
 }
 
+bool BrowserBodies::WatchRequests(Tick deadline, std::string* why) {
+    devtools_.Keep("Network.requestWillBeSent");
+    JsonValue ignored;
+    return devtools_.Call("Network.enable", "{}", session_, deadline, &ignored, why);
+}
+
 void BrowserBodies::Serve(Tick until) {
     JsonValue event;
     while (devtools_.NextEvent(until, &event)) {
         const JsonValue* session = event.Find("sessionId");
         const JsonValue* params = event.Find("params");
-        if (params != nullptr && Text(session) == session_) Answer(*params);
+        if (params == nullptr || Text(session) != session_) continue;
+        if (Text(event.Find("method")) != "Network.requestWillBeSent") {
+            Answer(*params);
+            continue;
+        }
+        // The parser asks for what the markup or a style sheet names, and for what markup a
+        // script writes while the page is read; a script's own requests have no text.
+        const std::string url = WithoutFragment(Text(params->Path({"request", "url"})));
+        if (Text(params->Find("type")) != "Document" && askedBy_.count(url) == 0)
+            askedBy_[url] = Text(params->Path({"initiator", "type"})) == "parser"
+                                 ? WithoutFragment(Text(params->Path({"initiator", "url"})))
+                                 : std::string();
     }
 }
 

@@ -2,10 +2,14 @@
 // with a progress line on standard error for every item the library reports.
 #include "qmsave_save.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app_shell.h"
 #include "interrupt.h"
@@ -70,7 +74,7 @@ void QM_CALLBACK Report(int32_t index, const PageRecord* record) {
     if (record->kind >= 1 && record->kind <= 7) ++g_counts.byKind[record->kind];
     g_counts.lastItem = index;
     if (g_counts.singleFile != nullptr && record->kind == KIND_PAGE)
-        g_counts.singleFile->PageSaved(record->localPath);
+        g_counts.singleFile->PageSaved(record->localPath, record->url);
     std::string way;
     if (record->kind == KIND_PAGE && !g_counts.pageWay.empty()) {
         way = "  [" + g_counts.pageWay + "]";
@@ -129,7 +133,40 @@ struct PageOffers {
           renderer(waitLimitMs, keepScripts, Interrupted) {}
     const bool all;  // every page, not only an application's shell
     PageRenderer renderer;
+    // With --single-file: where what the scripts of a page saved as it came load goes.
+    SingleFileSave* singleFile = nullptr;
 };
+
+bool HasScript(const char* text, size_t length) {
+    static const char kTag[] = "<script";
+    const size_t k = sizeof kTag - 1;
+    for (size_t i = 0; i + k <= length; ++i) {
+        size_t j = 0;
+        while (j < k && std::tolower(static_cast<unsigned char>(text[i + j])) == kTag[j]) ++j;
+        if (j == k) return true;
+    }
+    return false;
+}
+
+// A page saved as it came into a single file, with scripts: loaded in the browser, so that
+// what its scripts load by names they make goes into the file, and what the browser
+// received need not be fetched again.
+void LearnScriptLoads(PageOffers& offers, PageOffer* offer, const char* url,
+                      const std::string& contentType, const std::string& fetched) {
+    RenderedPage page;
+    std::string why;
+    if (!offers.renderer.LoadsOf(url, &fetched, contentType, &page, &why)) return;
+    std::vector<std::pair<std::string, std::string>> loads;
+    for (const auto& item : page.items) {
+        qm_GiveOfferedItem(offer, item.first.c_str(), item.second.data(),
+                           static_cast<int64_t>(item.second.size()));
+        if (std::find(page.scriptLoads.begin(), page.scriptLoads.end(), item.first) !=
+            page.scriptLoads.end())
+            loads.push_back(item);
+    }
+    if (!loads.empty() && !offers.singleFile->ScriptLoads(url, loads))
+        std::fprintf(stderr, "qmsave: what the scripts of %s load could not be kept\n", url);
+}
 
 // A page the save has fetched: rendered when it is to be, and then saved as the browser shows
 // it, with what the browser received. One that cannot be rendered is saved as it came, and
@@ -137,8 +174,13 @@ struct PageOffers {
 void QM_CALLBACK OfferPage(void* context, PageOffer* offer, const char* url,
                            const char* contentType, const char* text, int64_t length) {
     auto& offers = *static_cast<PageOffers*>(context);
-    if (!offers.all && !LooksLikeAppShell(text, static_cast<size_t>(length))) return;
-    const std::string fetched(text, static_cast<size_t>(length));
+    const size_t size = static_cast<size_t>(length);
+    if (!offers.all && !LooksLikeAppShell(text, size)) {
+        if (offers.singleFile != nullptr && HasScript(text, size))
+            LearnScriptLoads(offers, offer, url, contentType, std::string(text, size));
+        return;
+    }
+    const std::string fetched(text, size);
     RenderedPage page;
     std::string why;
     if (!offers.renderer.Render(url, &fetched, contentType, &page, &why)) {
@@ -327,7 +369,7 @@ int Save(const char* verb, int argc, char** argv) {
                         request.pages ? 1 : 0};
     StopOnInterrupt();
     g_counts = Counts();
-    if (request.singleFile) g_counts.singleFile = &single;
+    if (request.singleFile) g_counts.singleFile = offers.singleFile = &single;
     g_counts.webArchive = request.webArchive;
     qm_SetFailureCallback(ReportFailure);
     // A folder of files keeps the site's own layout, so that the paths its pages and scripts

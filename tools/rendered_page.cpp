@@ -1,6 +1,7 @@
 #include "rendered_page.h"
 
 #include <algorithm>
+#include <map>
 
 #include "browser_bodies.h"
 #include "devtools.h"
@@ -301,6 +302,35 @@ bool Navigate(Tab& tab, const std::string& url, Tick deadline, bool (*stopped)()
     return true;
 }
 
+// The last name of `url`'s path, without its query.
+std::string LastName(const std::string& url) {
+    const std::string path = url.substr(0, url.find('?'));
+    return path.substr(path.rfind('/') + 1);
+}
+
+// Of `items`, those the page's scripts asked for by names they made: what no text asked for,
+// or the text that asked for does not name (markup a script wrote as the page was read).
+std::vector<std::string> MadeNames(const std::string& pageUrl, const std::string* fetched,
+                                   const std::vector<std::pair<std::string, std::string>>& items,
+                                   const std::map<std::string, std::string>& askedBy) {
+    const std::string page = pageUrl.substr(0, pageUrl.find('#'));
+    std::vector<std::string> made;
+    for (const auto& item : items) {
+        const auto asked = askedBy.find(item.first);
+        if (asked == askedBy.end()) continue;
+        const std::string* text = nullptr;
+        if (asked->second == page) text = fetched;
+        for (const auto& other : items)
+            if (text == nullptr && !asked->second.empty() && other.first == asked->second)
+                text = &other.second;
+        const std::string name = LastName(item.first);
+        if (asked->second.empty() || text == nullptr || name.empty() ||
+            text->find(name) == std::string::npos)
+            made.push_back(item.first);
+    }
+    return made;
+}
+
 // The document written out, its frames' documents kept among the page's items.
 bool WriteOut(Tab& tab, bool keepScripts, RenderedPage* page, std::string* why) {
     std::string written;
@@ -325,6 +355,17 @@ bool WriteOut(Tab& tab, bool keepScripts, RenderedPage* page, std::string* why) 
 
 bool PageRenderer::Render(const std::string& url, const std::string* fetched,
                           const std::string& contentType, RenderedPage* page, std::string* why) {
+    return Load(url, fetched, contentType, true, page, why);
+}
+
+bool PageRenderer::LoadsOf(const std::string& url, const std::string* fetched,
+                           const std::string& contentType, RenderedPage* page, std::string* why) {
+    return Load(url, fetched, contentType, false, page, why);
+}
+
+bool PageRenderer::Load(const std::string& url, const std::string* fetched,
+                        const std::string& contentType, bool writeOut, RenderedPage* page,
+                        std::string* why) {
     // Starting the browser and writing the document out have time of their own; the limit
     // counts from the page's loading on.
     const Tick setUp = Now() + 30000;
@@ -348,14 +389,19 @@ bool PageRenderer::Render(const std::string& url, const std::string* fetched,
         devtools.Call("Page.enable", "", session, setUp, &result, why) &&
         devtools.Call("Page.addScriptToEvaluateOnNewDocument",
                       "{\"source\":" + JsonQuote(kWatchPage) + "}", session, setUp, &result, why) &&
-        tab.bodies.Begin(url, fetched, contentType, setUp, why);
+        tab.bodies.Begin(url, fetched, contentType, setUp, why) &&
+        (writeOut || tab.bodies.WatchRequests(setUp, why));
     const Tick limit = Now() + waitLimitMs_;
     done = done && Navigate(tab, url, setUp, stopped_, why);
     if (done) {
         page->doneBy = WaitUntilDone(tab, limit, stopped_);
-        if (page->doneBy == "quiet") page->doneBy = ShowWhole(tab, limit, stopped_);
-        done = !stopped_() && WriteOut(tab, keepScripts_, page, why);
+        if (writeOut && page->doneBy == "quiet") page->doneBy = ShowWhole(tab, limit, stopped_);
+        done = !stopped_() && (!writeOut || WriteOut(tab, keepScripts_, page, why));
         if (stopped_()) *why = "stopped";
+        if (!writeOut) {
+            page->items = std::move(tab.bodies.bodies());
+            page->scriptLoads = MadeNames(url, fetched, page->items, tab.bodies.askedBy());
+        }
     }
     std::string ignored;
     devtools.Call("Target.closeTarget", "{\"targetId\":" + JsonQuote(target) + "}", "",

@@ -21,6 +21,8 @@ struct RenderedPage {
     // What the browser received for the items the page shows, and the live documents of its
     // frames from its own site: address and bytes.
     std::vector<std::pair<std::string, std::string>> items;
+    // The addresses among `items` that the page's scripts asked for (LoadsOf).
+    std::vector<std::string> scriptLoads;
 };
 
 // Whether there is a browser to render pages in; why not in `*why` when there is none.
@@ -45,8 +47,15 @@ public:
     // started or the page cannot be loaded.
     bool Render(const std::string& url, const std::string* fetched, const std::string& contentType,
                 RenderedPage* page, std::string* why);
+    // Loads `url` as Render does until it is done, without scrolling or writing it out: `page`
+    // receives what the browser received, and which of it the page's scripts asked for.
+    bool LoadsOf(const std::string& url, const std::string* fetched,
+                 const std::string& contentType, RenderedPage* page, std::string* why);
 
 private:
+    bool Load(const std::string& url, const std::string* fetched, const std::string& contentType,
+              bool writeOut, RenderedPage* page, std::string* why);
+
     const uint32_t waitLimitMs_;
     const bool keepScripts_;
     bool (*const stopped_)();

@@ -302,10 +302,16 @@ QM_API int32_t QM_CALL qm_UrlToFile(UrlRequest* request, const char* filePath, i
  * as it came, an iframe's document as its srcdoc. Links, addresses and what was not saved
  * stay as they are; nothing above saveFolder is read. The file is written under a temporary
  * name beside filePath and renamed into place once whole. A file larger than mostBytes is not
- * written ("larger than the size limit of N bytes"). 1 when written; 0, with no file left
- * behind and the reason given to the failure callback (url savedPage), when not. */
+ * written ("larger than the size limit of N bytes"). What the page's scripts load by names
+ * they make at run time may be given: loadCount addresses in loadNames, as the scripts name
+ * them (relative to the page), and in loadFiles the files below saveFolder that hold them
+ * (both may be NULL when loadCount is 0). The file holds them in a script before the page's
+ * first one, which hands each over where a script asks for it. 1 when written; 0, with no
+ * file left behind and the reason given to the failure callback (url savedPage), when not. */
 QM_API int32_t QM_CALL qm_WriteSingleFile(const char* saveFolder, const char* savedPage,
-                                          const char* filePath, int64_t mostBytes);
+                                          const char* filePath, int64_t mostBytes,
+                                          const char* const* loadNames,
+                                          const char* const* loadFiles, int32_t loadCount);
 
 /* Asks the calls running now, from any thread, to end: each returns within 100 ms, leaving
  * no socket or file open and no half-written file. A call is reached from the moment it has

@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "qm_url.h"
 #include "references.h"
+#include "single_file_loader.h"
 #include "single_file_markup.h"
 #include "single_file_outputs.h"
 
@@ -101,6 +102,9 @@ struct References : ReferenceVisitor {
     bool Continue() override { return !stop.requested(); }
     bool WantsMarkup() const override { return edits != nullptr || facts != nullptr; }
     bool Markup(const FoundMarkup& markup) override {
+        if (firstScript < 0 && markup.kind == FoundMarkup::kStartTag &&
+            IsWordNoCase(markup.name, markup.nameLength, "script"))
+            firstScript = markup.begin;
         if (edits) edits->Add(text.data(), markup, list);
         if (facts) facts->Add(text.data(), markup);
         return true;
@@ -116,6 +120,7 @@ struct References : ReferenceVisitor {
     MarkupEdits* edits;
     PageFacts* facts;
     std::vector<FoundReference> list;
+    int32_t firstScript = -1;  // where the first script element begins, once read
 };
 
 // The index of "</name" in `text` from `from` on, as a raw-text element ends; its length when
@@ -165,6 +170,12 @@ bool MayStandInPlace(const std::string& sheet) {
     return !ContainsNoCase(sheet.data(), sheet.size(), "@namespace");
 }
 
+// A file the page's scripts load, and the name they load it by.
+struct Loaded {
+    std::string name;
+    Segments file;
+};
+
 class SingleFileWriter {
 public:
     SingleFileWriter(std::string saveFolder, FileOutput& file, const StopToken& stop)
@@ -183,6 +194,8 @@ public:
     void SetMostBytes(int64_t mostBytes) { mostBytes_ = mostBytes; }
     // Whether the page is written without what its look can do without.
     void SetCompactPage(bool compact) { compactPage_ = compact; }
+    // The files the page's scripts load by names they make, which a loader hands them.
+    void SetScriptLoads(std::vector<Loaded> loads) { loads_ = std::move(loads); }
 
 private:
     std::string PathOf(const Segments& item) const {
@@ -197,9 +210,11 @@ private:
                PageFacts* facts);
     bool LearnScript(const std::string& text, const FoundReference& r, const Segments& at,
                      PageFacts* facts);
+    bool LearnLoaded(PageFacts* facts);
     bool WriteDataUrl(const Segments& item, PageKind kind, const std::string& fragment,
                       Output& out, int level);
-    bool WriteScript(const Segments& item, Output& out);
+    bool WriteLoader(Output& out, int level);
+    bool WriteLoaded(const std::vector<const Loaded*>& saved, Output& out, int level);
     bool LocalItem(const std::string& text, const FoundReference& r, const Segments& at,
                    Segments* item, std::string* fragment);
     bool ImportsAsText(const std::string& text, const std::vector<FoundReference>& references,
@@ -221,6 +236,7 @@ private:
     const StopToken& stop_;
     int64_t mostBytes_ = 0;
     bool compactPage_ = false;
+    std::vector<Loaded> loads_;
     const PageFacts* facts_ = nullptr;  // those of the page being written, when known
     std::vector<Segments> open_;  // the texts being written, outermost first
     FetchResult failure_;
@@ -247,7 +263,9 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     PageFacts facts;
     const PageFacts* outer = facts_;
     if (compact && kind == TextKind::kHtml) {
-        if (!Learn(text, TextKind::kHtml, folder, level, &facts)) return false;
+        if (!Learn(text, TextKind::kHtml, folder, level, &facts) ||
+            (level == 0 && !LearnLoaded(&facts)))
+            return false;
         facts_ = &facts;
     }
     MarkupEdits edits(facts.kept, facts_, compact);
@@ -257,7 +275,19 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     const bool importsAsText = ImportsAsText(text, references.list, folder, level);
     if (!failure_.ok()) return false;
     EditedCopy copy(text, edits.Take());
+    // The loader goes before the page's first script, when it has files to hand.
+    size_t loaderAt = level == 0 && kind == TextKind::kHtml && !loads_.empty() &&
+                              references.firstScript >= 0
+                          ? static_cast<size_t>(references.firstScript)
+                          : std::string::npos;
+    auto loaderBefore = [&](size_t at) {
+        if (at < loaderAt) return true;
+        const size_t here = loaderAt;
+        loaderAt = std::string::npos;
+        return copy.To(here, out) && WriteLoader(out, level);
+    };
     for (const FoundReference& r : references.list) {
+        if (!loaderBefore(static_cast<size_t>(r.begin))) return false;
         // Inside what was replaced or is dropped.
         if (static_cast<size_t>(r.begin) < copy.at() || copy.Dropped(static_cast<size_t>(r.begin)))
             continue;
@@ -274,7 +304,34 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     }
     open_.pop_back();
     facts_ = outer;
-    return copy.To(text.size(), out);
+    return loaderBefore(text.size()) && copy.To(text.size(), out);
+}
+
+// The loader, with each file the page's scripts load that is there.
+bool SingleFileWriter::WriteLoader(Output& out, int level) {
+    std::vector<const Loaded*> saved;
+    for (const Loaded& load : loads_)
+        if (platform::FileExists(PathOf(load.file).c_str())) saved.push_back(&load);
+    if (saved.empty()) return true;
+    // What a loaded sheet styles is made at run time: its rules all stay.
+    const PageFacts* outer = facts_;
+    facts_ = nullptr;
+    const bool written = WriteLoaded(saved, out, level);
+    facts_ = outer;
+    return written;
+}
+
+bool SingleFileWriter::WriteLoaded(const std::vector<const Loaded*>& saved, Output& out,
+                                   int level) {
+    if (!out.Put(kLoaderStart)) return false;
+    for (const Loaded* load : saved) {
+        const std::string name = LoaderName(load->name);
+        if (!out.Put(load == saved.front() ? "[\"" : ",[\"") ||
+            !out.Put(name.data(), name.size()) || !out.Put("\",\"") ||
+            !WriteDataUrl(load->file, KIND_PICTURE, "", out, level) || !out.Put("\"]"))
+            return false;
+    }
+    return out.Put(kLoaderEnd);
 }
 
 // Adds to `facts` what the markup of page `text` and its scripts say, and what its CSS
@@ -316,6 +373,23 @@ bool SingleFileWriter::LearnScript(const std::string& text, const FoundReference
     }
     if (!Read(item, &script)) return false;
     facts->AddWords(script.data(), script.size());
+    return true;
+}
+
+// Adds the words of the texts the page's scripts load to `facts`: they may name classes and
+// ids the page's elements get.
+bool SingleFileWriter::LearnLoaded(PageFacts* facts) {
+    for (const Loaded& load : loads_) {
+        const Segments& item = load.file;
+        const std::string& name = item.back();
+        const std::string type = MediaTypeOf(name.data(), name.size(), nullptr, 0);
+        if (type.compare(0, 6, "image/") == 0 || type.compare(0, 5, "font/") == 0 ||
+            !platform::FileExists(PathOf(item).c_str()))
+            continue;
+        std::string text;
+        if (!Read(item, &text)) return false;
+        facts->AddWords(text.data(), text.size());
+    }
     return true;
 }
 
@@ -478,13 +552,21 @@ bool SingleFileWriter::WriteDataUrl(const Segments& item, PageKind kind,
 }  // namespace
 
 FetchResult WriteSingleFile(const char* saveFolder, const char* savedPage, const char* filePath,
-                            int64_t mostBytes, const StopToken& stop) {
+                            int64_t mostBytes, const std::vector<ScriptLoad>& scriptLoads,
+                            const StopToken& stop) {
     Segments page;
     if (!SegmentsBelow(saveFolder, savedPage, &page)) return FetchStatus::kReadFailed;
+    std::vector<Loaded> loads;
+    for (const ScriptLoad& load : scriptLoads) {
+        Loaded item{load.name, {}};
+        if (SegmentsBelow(saveFolder, load.file, &item.file) && item.file != page)
+            loads.push_back(std::move(item));
+    }
     FileOutput file(filePath, mostBytes);
     if (!file.opened()) return FetchStatus::kWriteFailed;
     SingleFileWriter writer(saveFolder, file, stop);
     writer.SetMostBytes(mostBytes);
+    writer.SetScriptLoads(std::move(loads));
     // A file a browser reads as HTML; XHTML would need every quote.
     const std::string name(filePath);
     const size_t dot = name.rfind('.');

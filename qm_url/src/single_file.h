@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "fetch_status.h"
 #include "platform/stop_token.h"
@@ -18,8 +20,14 @@ namespace qm {
 // name beside it, renamed into place once whole. A file that would pass `mostBytes` is not
 // written (kTooLarge). Items embedded in embedded items are written MOST_EMBEDDING_LEVELS
 // deep; deeper ones, and those that embed themselves, are written empty, as a browser cuts
-// such a chain.
+// such a chain. What the page's scripts load by names they make at run time (`scriptLoads`)
+// goes into a loader before its first script.
+struct ScriptLoad {
+    std::string name;  // as the scripts name it, relative to the page
+    std::string file;  // the file below the save folder that holds it
+};
 FetchResult WriteSingleFile(const char* saveFolder, const char* savedPage, const char* filePath,
-                            int64_t mostBytes, const StopToken& stop);
+                            int64_t mostBytes, const std::vector<ScriptLoad>& scriptLoads,
+                            const StopToken& stop);
 
 }  // namespace qm

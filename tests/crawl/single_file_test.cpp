@@ -197,7 +197,7 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
         FailureLog::Clear();
         fs::remove(file);
         EXPECT_EQ(qm_WriteSingleFile(folder.c_str(), c.page.c_str(), file.string().c_str(),
-                                     c.mostBytes),
+                                     c.mostBytes, nullptr, nullptr, 0),
                   c.result);
         EXPECT_EQ(FailureLog::Reasons(),
                   *c.reason ? std::vector<std::string>{c.reason} : std::vector<std::string>{});
@@ -254,8 +254,10 @@ TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
 }
 
 // The single file of the page a save left in a folder of `files` (the page first).
+// `loads`: the names its scripts load files by, and the files.
 std::string WrittenFrom(const std::vector<std::pair<std::string, std::string>>& files,
-                        const std::string& name = "single.html") {
+                        const std::string& name = "single.html",
+                        const std::vector<std::pair<std::string, std::string>>& loads = {}) {
     ScratchFolder box("qm-single-file-written");
     const fs::path folder = box.Root() / "saved";
     for (const auto& [path, bytes] : files) {
@@ -264,8 +266,16 @@ std::string WrittenFrom(const std::vector<std::pair<std::string, std::string>>& 
     }
     const fs::path file = box.Root() / name;
     const fs::path page = folder / files[0].first;
+    std::vector<std::string> paths;
+    for (const auto& load : loads) paths.push_back((folder / load.second).string());
+    std::vector<const char*> names, held;
+    for (size_t i = 0; i < loads.size(); ++i) {
+        names.push_back(loads[i].first.c_str());
+        held.push_back(paths[i].c_str());
+    }
     EXPECT_EQ(qm_WriteSingleFile(folder.string().c_str(), page.string().c_str(),
-                                 file.string().c_str(), 1 << 20),
+                                 file.string().c_str(), 1 << 20, names.data(), held.data(),
+                                 static_cast<int32_t>(names.size())),
               1);
     return ReadFile(file);
 }
