@@ -158,5 +158,49 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
     }
 }
 
+// A single file holds what its page's scripts load by names they make, as the browser
+// received it, and hands it to them when it is opened: nothing is asked of the site then.
+TEST(QmsaveRendered, ASingleFileHandsItsScriptsWhatTheyLoadByNamesTheyMake) {
+    if (!qmsave::CanRender()) GTEST_SKIP() << "no browser to render with";
+    SiteServer server;
+    server.AddPage("/doc.html",
+                   "<!DOCTYPE html><html><head><script src=tree.js></script></head><body>"
+                   "<h1>A page to read, with a tree its scripts grow beside the text</h1>"
+                   "<p id=tree></p><div id=sync></div><script>grow(3)</script></body></html>");
+    server.AddPage("/tree.js",
+                   "function grow(n) {\n"
+                   "  const s = document.createElement('script');\n"
+                   "  s.src = 'parts/index' + n + '.js';\n"
+                   "  s.onload = () => { document.getElementById('tree').textContent = PART; };\n"
+                   "  document.head.appendChild(s);\n"
+                   "  document.getElementById('sync').innerHTML = '<img src=\"sy' + 'nc.png\">';\n"
+                   "}",
+                   "text/javascript");
+    server.AddPage("/parts/index3.js", "var PART = 'grown';", "text/javascript");
+    server.AddPage("/sync.png", "png", "image/png");
+    ScratchFolder box("qm-rendered-single");
+    BrowserTemporaries temporaries;
+    const std::string file = box.Root().string() + "/doc.html";
+    const QmsaveRun run = RunQmsave("page", {server.Url("/doc.html"), file, "--complete", "--single-file"});
+    ASSERT_EQ(run.status, 0) << run.said;
+    const std::string single = ReadFile(file);
+    for (const char* held : {"[\"parts/index3.js\",\"data:text/javascript;base64,",
+                             "[\"sync.png\",\"data:image/png;base64,cG5n\"]"})
+        EXPECT_NE(single.find(held), std::string::npos) << held << "\n" << single;
+    EXPECT_LT(single.find("<script>(()=>{const m=new Map("), single.find("function grow"));
+
+    const size_t asked = server.Log().size();
+    qmsave::RenderedPage opened;
+    std::string why;
+    ASSERT_TRUE(qmsave::PageRenderer(20000, false, [] { return false; })
+                    .Render("file://" + file, nullptr, "", &opened, &why))
+        << why;
+    EXPECT_NE(opened.html.find("<p id=\"tree\">grown</p>"), std::string::npos) << opened.html;
+    EXPECT_NE(opened.html.find("<img src=\"data:image/png;base64,cG5n\">"), std::string::npos)
+        << opened.html;
+    EXPECT_EQ(server.RequestedTargets(asked), std::vector<std::string>{});
+    EXPECT_TRUE(temporaries.AllGone());
+}
+
 }  // namespace
 }  // namespace qmtest

@@ -14,6 +14,7 @@
 #include "qm_url.h"
 #include "qmsave_run.h"
 #include "qmsave_save.h"
+#include "single_file_loader.h"
 #include "single_file_markup.h"
 #include "single_file_outputs.h"
 #include "scratch.h"
@@ -500,6 +501,42 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
     // A file read as XHTML keeps every quote and blank, and its XML declaration.
     const std::string page = "<?xml version=\"1.0\"?><p class=\"a\">  b  </p>";
     EXPECT_EQ(WrittenFrom({{"index.xhtml", page}}, "single.xhtml"), page);
+}
+
+// What the page's scripts load by names they make goes into a loader before its first script,
+// under those names, made safe to stand in a script's string; the loader goes where there
+// is a script and something of it is there.
+TEST(SingleFile, WhatScriptsLoadByNamesTheyMakeGoesBeforeTheFirstScript) {
+    const std::string loader = qm::kLoaderStart;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"index.html", "<p>a</p><script>go()</script>"},
+        {"~loads/1.js", "var x;"},
+        {"~loads/2.png", "abc"}};
+    struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> loads;  // name, file
+        std::string written;
+    } cases[] = {
+        {"each, by its name",
+         {{"parts/i1.js", "~loads/1.js"}, {"../up.png", "~loads/2.png"}},
+         "<p>a</p>" + loader + "[\"parts/i1.js\",\"data:text/javascript;base64,dmFyIHg7\"]," +
+             "[\"../up.png\",\"data:image/png;base64,YWJj\"]" + qm::kLoaderEnd +
+             "<script>go()</script>"},
+        {"a name that would end its string or its script",
+         {{"a\"b</script>\\ c.js", "~loads/1.js"}},
+         "<p>a</p>" + loader + "[\"a%22b%3C/script%3E%5C%20c.js\",\"data:text/javascript;base64," +
+             "dmFyIHg7\"]" + qm::kLoaderEnd + "<script>go()</script>"},
+        {"none there, or the page itself",
+         {{"gone.js", "~loads/gone.js"}, {"index.html", "index.html"}},
+         "<p>a</p><script>go()</script>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(WrittenFrom(files, "single.html", c.loads), c.written);
+    }
+    EXPECT_EQ(WrittenFrom({{"index.html", "<p>no script</p>"}, {"1.js", "x"}}, "single.html",
+                          {{"1.js", "1.js"}}),
+              "<p>no script</p>");
 }
 
 // A single file is read on a screen: the style sheets for print alone are left out, with
