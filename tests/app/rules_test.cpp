@@ -33,7 +33,8 @@ TEST(AppRules, APageFileEndsInExactlyDotHtml) {
 }
 
 // A pair of modes the program does not know asks nothing, and leaves the options as they were.
-static_assert(!rules::OptionsFor(0, kComplete, nullptr) && !rules::OptionsFor(kThisPage, 3, nullptr));
+static_assert(!rules::OptionsFor(0, kComplete, nullptr) &&
+              !rules::OptionsFor(kThisPage, 3, nullptr));
 
 TEST(AppRules, TheRendererJobFitsItsBlockOrIsNotMade) {
     std::string job = "unchanged";

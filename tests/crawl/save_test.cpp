@@ -837,8 +837,9 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
         bool asked;        // whether the second save asks If-Modified-Since
         const char* lastModified = "";
     };
-    const std::string page = "<link rel=stylesheet href=s.css><img src=a.gif><img src=b.gif>"
-                             "<img src=c.gif>";
+    const std::string page =
+        "<link rel=stylesheet href=s.css><img src=a.gif><img src=b.gif>"
+        "<img src=c.gif>";
     const Item items[] = {
         {"/index.html", "text/html", page + "one", page + "two", "two", false},
         {"/s.css", "text/css", "body{background:url(bg.png)}", "body{background:url(bg.png)} /*2*/",
@@ -857,8 +858,8 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
                 return Script().Send(HttpResponseWithLength(std::stoi(item.second), ""));
             Headers headers;
             if (*item.lastModified != '\0') headers.push_back({"Last-Modified", item.lastModified});
-            return Script().Send(
-                HttpResponseWithLength(200, round == 1 ? item.first : item.second, item.type, headers));
+            return Script().Send(HttpResponseWithLength(200, round == 1 ? item.first : item.second,
+                                                        item.type, headers));
         }
         return Script().Send(HttpResponseWithLength(404, ""));
     });
@@ -891,7 +892,8 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
     // Each item in the site's folders below its host's, and the named file.
     EXPECT_EQ(FilesBelow(box.Root()).size(), std::size(items) + 1);
     for (const Item& item : items) {
-        const std::string saved = ReadFile(box.Root() / ("http-/" + LocalHost(server.Port()) + item.path));
+        const std::string saved =
+            ReadFile(box.Root() / ("http-/" + LocalHost(server.Port()) + item.path));
         EXPECT_NE(saved.find(item.kept), std::string::npos) << item.path;
     }
     EXPECT_EQ(BrokenReferences(box.Root()), Files());

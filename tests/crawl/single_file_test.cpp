@@ -85,9 +85,12 @@ std::string DataUrl(const std::string& type, const std::string& bytes) {
     return "data:" + type + ";base64," + coded.text;
 }
 
+std::string CssData(const std::string& sheet) { return DataUrl("text/css", sheet); }
+
 size_t Count(const std::string& text, const std::string& part) {
     size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
     return count;
 }
 
@@ -189,7 +192,8 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
                   *c.reason ? std::vector<std::string>{c.reason} : std::vector<std::string>{});
         EXPECT_EQ(fs::exists(file), c.result == 1);
     }
-    EXPECT_EQ(FilesBelow(box.Root(), true).size(), FilesBelow(box.Root() / "saved", true).size() + 1);  // and no temporary file
+    EXPECT_EQ(FilesBelow(box.Root(), true).size(),
+              FilesBelow(box.Root() / "saved", true).size() + 1);  // and no temporary file
 }
 
 // The codings of items written into a page, fed in pieces that may cut anywhere.
@@ -272,7 +276,7 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          "10em){[b]{}}[a]{}</style>"},
         {"a disabled linked sheet, a link still that a script may turn on",
          {{"index.html", "<link rel=stylesheet href=a.css disabled>"}, {"a.css", "[a]{}"}},
-         "<link rel=stylesheet href=" + DataUrl("text/css", "[a]{}") + " disabled>"},
+         "<link rel=stylesheet href=" + CssData("[a]{}") + " disabled>"},
         {"an import of itself, written as nothing",
          {{"index.html", "<style>@import 'a.css';</style>"}, {"a.css", "@import 'a.css';[a]{}"}},
          "<style>[a]{}</style>"},
@@ -280,26 +284,27 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
           {"a.css", "[a]{}"},
           {"b.css", "[b]{}"}},
-         "<style>@import '" + DataUrl("text/css", "[a]{}") + "' layer(x);@import '" + DataUrl("text/css", "[b]{}") +
-             "';</style>"},
+         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" +
+             CssData("[b]{}") + "';</style>"},
         {"a sheet not saved beside one saved",
          {{"index.html",
            "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
            "</style>"},
           {"a.css", "[a]{}"}},
-         "<style>@import '" + DataUrl("text/css", "[a]{}") +
+         "<style>@import '" + CssData("[a]{}") +
              "';@import 'gone.css';@import 'http://h/x.css';</style>"},
         {"a namespace further down",
          {{"index.html", "<style>@import 'a.css';</style>"},
           {"a.css", "@import 'n.css';[a]{}"},
           {"n.css", ns}},
-         "<style>@import '" + DataUrl("text/css", "@import '" + DataUrl("text/css", ns) + "';[a]{}") + "';</style>"},
+         "<style>@import '" +
+             CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
         {"an encoding of its own",
          {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
           {"a.css", "@charset \"iso-8859-1\";[a]{}"},
           {"u.css", "@charset \"UTF-8\";[u]{}"}},
-         "<style>@import '" + DataUrl("text/css", "@charset \"iso-8859-1\";[a]{}") + "';@import '" +
-             DataUrl("text/css", "@charset \"UTF-8\";[u]{}") + "';</style>"},
+         "<style>@import '" + CssData("@charset \"iso-8859-1\";[a]{}") + "';@import '" +
+             CssData("@charset \"UTF-8\";[u]{}") + "';</style>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

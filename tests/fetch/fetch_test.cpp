@@ -149,7 +149,8 @@ std::vector<Case> ResponseCases() {
          S::kDecodingFailed},
         // A body longer than the caller's buffer is cut there, and said to be.
         {"gzip of more than the area fills it",
-         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kCut, area},
+         WithLength(qmtest::Compress(big, Wrapper::Gzip), gzipped), Ending::StayOpen, S::kCut,
+         area},
         {"a body of the area's size", WithLength(area, {{"Server", std::string(2000, 's')}}),
          Ending::StayOpen, S::kOk, area},
         {"a longer body, cut", HttpResponse(200, {}, big), Ending::StayOpen, S::kCut, area},

@@ -67,7 +67,8 @@ public:
 
 // Every file below `root` (with `folders`, every folder too), relative to it, with '/'
 // between folders, sorted.
-inline std::vector<std::string> FilesBelow(const std::filesystem::path& root, bool folders = false) {
+inline std::vector<std::string> FilesBelow(const std::filesystem::path& root,
+                                           bool folders = false) {
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
         if (folders || entry.is_regular_file())
