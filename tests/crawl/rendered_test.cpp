@@ -134,7 +134,7 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
         EXPECT_EQ(std::adjacent_find(targets.begin(), targets.end()), targets.end())
             << ::testing::PrintToString(targets);
 
-        const fs::path site = box.Root() / "http-" / ("127.0.0.1-" + std::to_string(server.Port()));
+        const fs::path site = box.Root() / "http-" / LocalHost(server.Port());
         const std::string page = SavedPage(site, "app");
         if (*c.said == '\0') {
             EXPECT_NE(page.find("<div id=root></div>"), std::string::npos) << page;

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "crawl_state.h"
@@ -18,6 +17,7 @@
 #include "qmsave_run.h"
 #include "qmsave_save.h"
 #include "scratch.h"
+#include "stop_when.h"
 #include "test_server.h"
 #include "tls_front.h"
 
@@ -26,28 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Files = std::vector<std::string>;
-
-// A fresh folder of this test case; the library takes a path in it with a backslash.
-class Sandbox : public ScratchFolder {
-public:
-    Sandbox()
-        : ScratchFolder("qm-crawl-" + std::string(testing::UnitTest::GetInstance()
-                                                      ->current_test_info()
-                                                      ->name())) {}
-    std::string Path(const std::string& name = "") const {
-        return name.empty() ? Root().string() : Root().string() + "\\" + name;
-    }
-};
-
-// Every regular file below `root`, relative to it, with '/' between folders, sorted.
-Files FilesBelow(const fs::path& root) {
-    Files files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files.push_back(fs::relative(entry.path(), root).generic_string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 // The relative references (src=, href=, url() of the saved pages and style sheets that name
 // no saved file once decoded as a browser does, as "file: reference".
@@ -83,9 +61,6 @@ Files BrokenReferences(const fs::path& root) {
     return broken;
 }
 
-// The host part of a local name for a server on loopback: "127.0.0.1-<port>".
-std::string LocalHost(uint16_t port) { return "127.0.0.1-" + std::to_string(port); }
-
 // The records the callback of the running call reported, in order.
 std::vector<PageRecord>& Reports() {
     static std::vector<PageRecord> reports;
@@ -94,25 +69,13 @@ std::vector<PageRecord>& Reports() {
 
 void QM_CALLBACK RecordReport(int32_t, const PageRecord* record) { Reports().push_back(*record); }
 
-// Calls qm_StopSave from another thread once `server` is asked for `target` from now on.
-class StopWhenRequested {
-public:
+// Stops the save once `server` is asked for `target` from now on.
+struct StopWhenRequested : StopWhen {
     StopWhenRequested(const SiteServer& server, const std::string& target)
-        : thread_([this, &server, target, before = server.Log().size()] {
-              if (WaitUntil([&] {
-                      Files asked = server.RequestedTargets(before);
-                      return done_ || std::find(asked.begin(), asked.end(), target) != asked.end();
-                  }) && !done_)
-                  qm_StopSave();
+        : StopWhen([&server, target, before = server.Log().size()] {
+              Files asked = server.RequestedTargets(before);
+              return std::find(asked.begin(), asked.end(), target) != asked.end();
           }) {}
-    ~StopWhenRequested() {
-        done_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> done_{false};
-    std::thread thread_;
 };
 
 Files Sorted(Files files) {
@@ -345,7 +308,7 @@ TEST(SaveSite, KeepsTheSitesFoldersAndNamesWithRelativeReferences) {
 
     // A later save into the same folder, of the folder asked for without its '/', fetches the
     // start page anew, keeps it where it came from and finds the rest there.
-    server.Add("/docs/guide", Script().Send(HttpResponse(301, {{"Location", "/docs/guide/"}}, "")));
+    server.Add("/docs/guide", Redirect(301, "/docs/guide/"));
     const Files saved = FilesBelow(box.Root());
     const size_t before = server.Log().size();
     ASSERT_EQ(SaveSite(server.Url("/docs/guide"), box.Path("index.html"), {1, 1, 0, 1}), 1);
@@ -564,10 +527,7 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     const std::string secure = tls->Url(Certificate::kValid, "");
     const std::string h = LocalHost(site.Port()),
                       hs = "127.0.0.1-" + secure.substr(secure.rfind(':') + 1);
-    auto redirect = [](int status, const std::string& to) {
-        return Script().Send(HttpResponse(status, {{"Location", to}}, ""));
-    };
-    site.Add("/start", redirect(301, "/dir/page.html"));
+    site.Add("/start", Redirect(301, "/dir/page.html"));
     site.AddPage("/dir/page.html",
                  "<img src=\"a.gif\"><img src=\"moved.gif\"><img src=\"gone.gif\"><img "
                  "src=\"loop.gif\"><img src=\"cut.gif\"><img src=\"" +
@@ -577,11 +537,11 @@ TEST(SavePages, FollowsRedirectsAndReportsEveryItemItCouldNotSave) {
     site.AddPage("/dir/on.png", "PNG-on", "image/png");
     site.AddPage("/dir/a.gif", "GIF-a", "image/gif");
     site.AddPage("/s.gif", "GIF-s", "image/gif");
-    site.Add("/dir/moved.gif", redirect(308, secure + "/pictures/real.gif"));
+    site.Add("/dir/moved.gif", Redirect(308, secure + "/pictures/real.gif"));
     site.AddPage("/pictures/real.gif", "GIF-real", "image/gif");
-    site.Add("/dir/loop.gif", redirect(302, "/dir/loop.gif"));
+    site.Add("/dir/loop.gif", Redirect(302, "/dir/loop.gif"));
     site.Add("/dir/cut.gif", Script().Send(HttpResponse(200, {{"Content-Length", "100"}}, "GIF-")));
-    site.Add("/broken", redirect(302, "/gone.html"));
+    site.Add("/broken", Redirect(302, "/gone.html"));
 
     Sandbox box;
     FailureLog failures;
@@ -870,40 +830,36 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
     struct Item {
         const char* path;
         const char* type;
-        // In the second save: "304" for unchanged, "404" for gone, else the new body.
-        const char* second;
+        // The body in the first save, and in the second: "304" for unchanged, "404" for gone,
+        // else the new body.
+        std::string first, second;
         const char* kept;  // what the file holds after the second save
         bool asked;        // whether the second save asks If-Modified-Since
         const char* lastModified = "";
     };
+    const std::string page =
+        "<link rel=stylesheet href=s.css><img src=a.gif><img src=b.gif>"
+        "<img src=c.gif>";
     const Item items[] = {
-        {"/index.html", "text/html",
-         "<link rel=stylesheet href=s.css><img src=a.gif>"
-         "<img src=b.gif><img src=c.gif>two",
-         "two", false},
-        {"/s.css", "text/css", "body{background:url(bg.png)} /*2*/", "/*2*/", false},
-        {"/a.gif", "image/gif", "304", "first /a.gif", true, "Sun, 06 Nov 1994 08:49:37 GMT"},
-        {"/b.gif", "image/gif", "B2", "B2", true},
-        {"/c.gif", "image/gif", "404", "first /c.gif", true},
-        {"/bg.png", "image/png", "304", "first /bg.png", true},
+        {"/index.html", "text/html", page + "one", page + "two", "two", false},
+        {"/s.css", "text/css", "body{background:url(bg.png)}", "body{background:url(bg.png)} /*2*/",
+         "/*2*/", false},
+        {"/a.gif", "image/gif", "first /a.gif", "304", "first /a.gif", true,
+         "Sun, 06 Nov 1994 08:49:37 GMT"},
+        {"/b.gif", "image/gif", "first /b.gif", "B2", "B2", true},
+        {"/c.gif", "image/gif", "first /c.gif", "404", "first /c.gif", true},
+        {"/bg.png", "image/png", "first /bg.png", "304", "first /bg.png", true},
     };
     std::atomic<int> round{1};
     TestServer server([&](const Request& request) {
         for (const Item& item : items) {
             if (request.target != item.path) continue;
-            std::string first = std::string("first ") + item.path;
-            if (std::string(item.path) == "/index.html")
-                first =
-                    "<link rel=stylesheet href=s.css><img src=a.gif><img src=b.gif>"
-                    "<img src=c.gif>one";
-            if (std::string(item.path) == "/s.css") first = "body{background:url(bg.png)}";
-            const std::string second = item.second;
-            if (round == 2 && (second == "304" || second == "404"))
-                return Script().Send(HttpResponseWithLength(std::stoi(second), ""));
+            if (round == 2 && (item.second == "304" || item.second == "404"))
+                return Script().Send(HttpResponseWithLength(std::stoi(item.second), ""));
             Headers headers;
             if (*item.lastModified != '\0') headers.push_back({"Last-Modified", item.lastModified});
-            return Script().Send(
-                HttpResponseWithLength(200, round == 1 ? first : second, item.type, headers));
+            return Script().Send(HttpResponseWithLength(200, round == 1 ? item.first : item.second,
+                                                        item.type, headers));
         }
         return Script().Send(HttpResponseWithLength(404, ""));
     });
@@ -933,16 +889,12 @@ TEST(Qmsave, ASaveAgainBringsWhatChangedAndReusesTheRest) {
     }
     EXPECT_EQ(log.size(), 2 * std::size(items));
 
-    const std::string h = LocalHost(server.Port());
+    // Each item in the site's folders below its host's, and the named file.
+    EXPECT_EQ(FilesBelow(box.Root()).size(), std::size(items) + 1);
     for (const Item& item : items) {
-        const std::string path = item.path;  // in the site's folders, below its host's
-        Files found;
-        for (const std::string& f : FilesBelow(box.Root()))
-            if (f.size() >= path.size() &&
-                f.compare(f.size() - path.size(), path.size(), path) == 0)
-                found.push_back(f);
-        ASSERT_EQ(found.size(), 1u) << item.path;
-        EXPECT_NE(ReadFile(box.Root() / found[0]).find(item.kept), std::string::npos) << item.path;
+        const std::string saved =
+            ReadFile(box.Root() / ("http-/" + LocalHost(server.Port()) + item.path));
+        EXPECT_NE(saved.find(item.kept), std::string::npos) << item.path;
     }
     EXPECT_EQ(BrokenReferences(box.Root()), Files());
 }

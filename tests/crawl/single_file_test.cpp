@@ -56,38 +56,6 @@ void AddSite(SiteServer& server) {
     server.AddPage("/notes.txt", "notes", "text/plain");
 }
 
-std::string Base64Decoded(const std::string& text) {
-    static const std::string digits =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0;
-    int count = 0;
-    for (char c : text) {
-        size_t d = digits.find(c);
-        if (d == std::string::npos) break;
-        bits = (bits << 6) | static_cast<unsigned>(d);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out += static_cast<char>((bits >> count) & 0xff);
-        }
-    }
-    return out;
-}
-
-// Every data: URL of `text` of the media type `type`, decoded.
-std::vector<std::string> DataOf(const std::string& text, const std::string& type) {
-    std::vector<std::string> found;
-    const std::string head = "data:" + type + ";base64,";
-    for (size_t at = text.find(head); at != std::string::npos; at = text.find(head, at + 1)) {
-        size_t begin = at + head.size();
-        size_t end = text.find_first_not_of(
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=", begin);
-        found.push_back(Base64Decoded(text.substr(begin, end - begin)));
-    }
-    return found;
-}
-
 // The values of src=, href= and url() that name something relative: a saved file.
 std::vector<std::string> LocalReferences(const std::string& text) {
     static const std::regex reference(R"((?:src=|href=|url\()\s*(?:"([^"]*)|'([^']*)|([^\s>)]*)))",
@@ -101,18 +69,36 @@ std::vector<std::string> LocalReferences(const std::string& text) {
     return local;
 }
 
-std::vector<std::string> FilesIn(const fs::path& root) {
-    std::vector<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        files.push_back(fs::relative(entry.path(), root).generic_string());
-    std::sort(files.begin(), files.end());
-    return files;
+struct Collected : qm::Output {
+    bool Put(const char* data, size_t size) override {
+        text.append(data, size);
+        return true;
+    }
+    std::string text;
+};
+
+// `bytes` as a data: URL of the media type `type`.
+std::string DataUrl(const std::string& type, const std::string& bytes) {
+    Collected coded;
+    qm::Base64Output base64(coded);
+    base64.Put(bytes.data(), bytes.size());
+    base64.Finish();
+    return "data:" + type + ";base64," + coded.text;
+}
+
+std::string CssData(const std::string& sheet) { return DataUrl("text/css", sheet); }
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }
 
 TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
     SiteServer server;
     AddSite(server);
-    const std::string host = "127.0.0.1-" + server.Url("").substr(server.Url("").rfind(':') + 1);
+    const std::string host = LocalHost(server.Port());
     struct {
         const char* name;
         const char* verb;
@@ -130,7 +116,7 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         QmsaveRun run = RunQmsave(c.verb, {server.Url("/index.html"), file.string(), "--complete",
                                      "--single-file"});
         EXPECT_EQ(run.status, 0) << run.said;
-        EXPECT_EQ(FilesIn(box.Root()), c.files);  // the save's folder is gone
+        EXPECT_EQ(FilesBelow(box.Root(), true), c.files);  // the save's folder is gone
         const std::string page = ReadFile(file);
 
         EXPECT_EQ(LocalReferences(page), (std::string(c.verb) == "page"
@@ -139,22 +125,24 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
                                                     "http--" + host + "-b.html",
                                                     "http--" + host + "-notes.txt"}));
         // The picture in the page, its srcset, the style sheet and the frame.
-        for (const std::string& bytes : DataOf(page, "image/png")) EXPECT_EQ(bytes, kPicture);
-        EXPECT_EQ(DataOf(page, "image/png").size(), 4u);
-        EXPECT_EQ(DataOf(page, "font/woff2"), std::vector<std::string>{kFont});
+        EXPECT_EQ(Count(page, "data:image/png"), 4u);
+        EXPECT_EQ(Count(page, DataUrl("image/png", kPicture)), 4u);
+        EXPECT_EQ(Count(page, "data:font/woff2"), 1u);
+        EXPECT_EQ(Count(page, DataUrl("font/woff2", kFont)), 1u);
         // The style sheet in a style element that keeps its media, the one it imports as text
         // in its place, whose import of the first is cut and whose comment is dropped.
         EXPECT_NE(page.find("<style rel=stylesheet  media=screen>p{color:red}\n"
                             "@font-face{font-family:F;src:url(data:font/woff2;"),
                   std::string::npos);
-        EXPECT_EQ(DataOf(page, "text/css"), std::vector<std::string>{});
+        EXPECT_EQ(Count(page, "data:text/css"), 0u);
         EXPECT_EQ(page.find("rel=preload"), std::string::npos);
         // The script inline, its end tag kept from ending the element; the late one as a
         // data: URL, so that it still runs late.
         EXPECT_NE(page.find("<script >var s = \"<\\/script><b>not markup</b>\"; document.title = "
                             "s;</script>"),
                   std::string::npos);
-        EXPECT_EQ(DataOf(page, "text/javascript"), std::vector<std::string>{"console.log('late')"});
+        EXPECT_EQ(Count(page, "data:text/javascript"), 1u);
+        EXPECT_EQ(Count(page, DataUrl("text/javascript", "console.log('late')")), 1u);
         // The frame as srcdoc, escaped for its attribute; the frame inside itself cut.
         EXPECT_NE(page.find("<iframe srcdoc=\"<p style=&quot;background:url(data:image/png;"),
                   std::string::npos);
@@ -162,7 +150,8 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
                   std::string::npos);
         if (std::string(c.verb) == "pages") {
             const std::string linked = ReadFile(box.Root() / ("http--" + host + "-b.html"));
-            EXPECT_EQ(DataOf(linked, "image/png"), std::vector<std::string>{kPicture});
+            EXPECT_EQ(Count(linked, "data:image/png"), 1u);
+            EXPECT_EQ(Count(linked, DataUrl("image/png", kPicture)), 1u);
             EXPECT_EQ(LocalReferences(linked), std::vector<std::string>{"index.html"});
         }
     }
@@ -204,16 +193,9 @@ TEST(SingleFile, IsRefusedPastItsLimitLeavingNoFile) {
                   *c.reason ? std::vector<std::string>{c.reason} : std::vector<std::string>{});
         EXPECT_EQ(fs::exists(file), c.result == 1);
     }
-    EXPECT_EQ(FilesIn(box.Root()).size(), FilesIn(box.Root() / "saved").size() + 1);  // and no temporary file
+    EXPECT_EQ(FilesBelow(box.Root(), true).size(),
+              FilesBelow(box.Root() / "saved", true).size() + 1);  // and no temporary file
 }
-
-struct Collected : qm::Output {
-    bool Put(const char* data, size_t size) override {
-        text.append(data, size);
-        return true;
-    }
-    std::string text;
-};
 
 // The codings of items written into a page, fed in pieces that may cut anywhere.
 TEST(SingleFile, CodingsHoldWhateverThePiecesCut) {
@@ -281,14 +263,6 @@ std::string WrittenFrom(const std::vector<std::pair<std::string, std::string>>& 
     return ReadFile(file);
 }
 
-std::string CssData(const std::string& sheet) {
-    Collected coded;
-    qm::Base64Output base64(coded);
-    base64.Put(sheet.data(), sheet.size());
-    base64.Finish();
-    return "data:text/css;base64," + coded.text;
-}
-
 // An imported sheet is written as its text in the place of the @import where every import of
 // its sheet can be, all the way down; else each stays an @import of a data: URL.
 TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
@@ -321,8 +295,8 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
           {"a.css", "[a]{}"},
           {"b.css", "[b]{}"}},
-         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" + CssData("[b]{}") +
-             "';</style>"},
+         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" +
+             CssData("[b]{}") + "';</style>"},
         {"a sheet not saved beside one saved",
          {{"index.html",
            "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
@@ -334,7 +308,8 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          {{"index.html", "<style>@import 'a.css';</style>"},
           {"a.css", "@import 'n.css';[a]{}"},
           {"n.css", ns}},
-         "<style>@import '" + CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
+         "<style>@import '" +
+             CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
         {"an encoding of its own",
          {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
           {"a.css", "@charset \"iso-8859-1\";[a]{}"},

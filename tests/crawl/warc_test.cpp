@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../fetch/zlib_util.h"
@@ -20,6 +19,7 @@
 #include "scratch.h"
 #include "cdxj_index.h"
 #include "sha1.h"
+#include "stop_when.h"
 #include "test_server.h"
 #include "web_archive.h"
 
@@ -168,22 +168,16 @@ std::vector<const WarcRecord*> RecordsOf(const std::vector<WarcRecord>& records,
     return found;
 }
 
-class Sandbox : public ScratchFolder {
-public:
-    Sandbox() : ScratchFolder("qm-warc") {}
-    std::string Path(const std::string& name) const { return Root().string() + "\\" + name; }
-    std::string File(const std::string& name) const { return (Root() / name).string(); }
-    // What stands in the folder besides `expected`: temporary files left behind.
-    std::vector<std::string> Leftovers(std::vector<std::string> expected) const {
-        std::vector<std::string> left;
-        for (const auto& entry : fs::directory_iterator(Root())) {
-            const std::string name = entry.path().filename().string();
-            if (std::find(expected.begin(), expected.end(), name) == expected.end())
-                left.push_back(name);
-        }
-        return left;
+// What stands in `box` besides `expected`: temporary files left behind.
+std::vector<std::string> Leftovers(const Sandbox& box, std::vector<std::string> expected) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(box.Root())) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(expected.begin(), expected.end(), name) == expected.end())
+            left.push_back(name);
     }
-};
+    return left;
+}
 
 // A save of `url` with settings that name `archive`.
 int32_t SaveWithArchive(const std::string& url, const std::string& savePath,
@@ -238,11 +232,11 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
     };
     SiteServer server;
     for (const Case& c : cases) server.Add(c.path, Script().Send(c.served));
-    Sandbox box;
+    Sandbox box("qm-warc");
     ASSERT_EQ(SaveWithArchive(server.Url("/index.html"), box.Path("index.html"),
                               box.Path("site.warc.gz")),
               1);
-    const std::vector<WarcRecord> records = ReadArchive(ReadFile(box.File("site.warc.gz")));
+    const std::vector<WarcRecord> records = ReadArchive(ReadFile(box.Root() / "site.warc.gz"));
     ExpectSound(records);
     EXPECT_EQ(records.size(), 1 + 2 * (sizeof cases / sizeof cases[0]));
     std::map<std::string, std::string> heads;  // what the server received, by target
@@ -264,10 +258,10 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
             EXPECT_EQ(responses[0]->Field("WARC-Truncated"), got == c.served ? "" : "unspecified");
         }
     }
-    EXPECT_EQ(box.Leftovers({"index.html", "site.warc.gz", "site.cdxj", "http-"}),
+    EXPECT_EQ(Leftovers(box, {"index.html", "site.warc.gz", "site.cdxj", "http-"}),
               std::vector<std::string>{});
     // The index has a line for each response, sorted, the large one's naming its place.
-    const std::string index = ReadFile(box.File("site.cdxj"));
+    const std::string index = ReadFile(box.Root() / "site.cdxj");
     EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), sizeof cases / sizeof cases[0]);
     const auto largeRecord = RecordsOf(records, "response", server.Url("/large.gif"));
     const std::string digest = largeRecord[0]->Field("WARC-Payload-Digest").substr(5);
@@ -283,29 +277,23 @@ TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
     server.AddPage("/index.html", "<img src=\"a.gif\"><img src=\"slow.gif\">");
     server.AddPage("/a.gif", "GIF89a a", "image/gif");
     server.AddStalled("/slow.gif", std::string(5000, 'x'), 1000);
-    Sandbox box;
+    Sandbox box("qm-warc");
     {
-        struct Stopper {
-            std::thread thread;
-            ~Stopper() { thread.join(); }
-        } stopper{std::thread([&server] {
-            if (WaitUntil([&] {
-                    std::vector<std::string> asked = server.RequestedTargets();
-                    return std::count(asked.begin(), asked.end(), "/slow.gif") > 0;
-                }))
-                qm_StopSave();
-        })};
+        StopWhen stop([&server] {
+            std::vector<std::string> asked = server.RequestedTargets();
+            return std::count(asked.begin(), asked.end(), "/slow.gif") > 0;
+        });
         EXPECT_EQ(SaveWithArchive(server.Url("/index.html"), box.Path("index.html"),
                                   box.Path("stopped.warc.gz")),
                   0);
     }
-    const std::vector<WarcRecord> records = ReadArchive(ReadFile(box.File("stopped.warc.gz")));
+    const std::vector<WarcRecord> records = ReadArchive(ReadFile(box.Root() / "stopped.warc.gz"));
     ExpectSound(records);
     EXPECT_EQ(RecordsOf(records, "response", server.Url("/index.html")).size(), 1u);
     // The exchange the stop broke off is there as far as it went.
     const auto slow = RecordsOf(records, "response", server.Url("/slow.gif"));
     EXPECT_TRUE(slow.empty() || !slow[0]->Field("WARC-Truncated").empty());
-    EXPECT_EQ(box.Leftovers({"index.html", "stopped.warc.gz", "stopped.cdxj", "http-"}),
+    EXPECT_EQ(Leftovers(box, {"index.html", "stopped.warc.gz", "stopped.cdxj", "http-"}),
               std::vector<std::string>{});
 }
 
@@ -313,7 +301,7 @@ TEST(WebArchive, OneThatCannotBeWrittenFailsTheCallAndLeavesNone) {
     SiteServer server;
     server.AddPage("/index.html", "<img src=\"a.gif\">");
     server.AddPage("/a.gif", "GIF89a a", "image/gif");
-    Sandbox box;
+    Sandbox box("qm-warc");
     const std::string nowhere = box.Path("missing\\folder\\site.warc.gz");
     FailureLog failures;
     // Refused before anything is fetched.
@@ -321,7 +309,7 @@ TEST(WebArchive, OneThatCannotBeWrittenFailsTheCallAndLeavesNone) {
     EXPECT_EQ(FailureLog::Lines(),
               std::vector<std::string>{"-1 0 " + nowhere + ": file could not be written"});
     EXPECT_TRUE(server.Log().empty());
-    EXPECT_EQ(box.Leftovers({}), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers(box, {}), std::vector<std::string>{});
 
     const QmsaveRun run =
         RunQmsave("page", {server.Url("/index.html"), box.Path("page.html"), "--warc", nowhere});
@@ -336,18 +324,18 @@ TEST(WebArchive, PictureSavesAndQmsaveWriteOneToo) {
     SiteServer server;
     server.AddPage("/index.html", "<img src=\"a.gif\">");
     server.AddPage("/a.gif", "GIF89a a", "image/gif");
-    Sandbox box;
+    Sandbox box("qm-warc");
     ASSERT_EQ(SaveWithArchive(server.Url("/index.html"), box.Path("index.html"),
                               box.Path("pictures.warc.gz"), true),
               1);
-    std::vector<WarcRecord> records = ReadArchive(ReadFile(box.File("pictures.warc.gz")));
+    std::vector<WarcRecord> records = ReadArchive(ReadFile(box.Root() / "pictures.warc.gz"));
     ExpectSound(records);
     EXPECT_EQ(RecordsOf(records, "response", server.Url("/a.gif")).size(), 1u);
 
     const QmsaveRun run = RunQmsave("pages", {server.Url("/index.html"), box.Path("p\\index.html"),
                                               "--complete", "--warc", box.Path("qmsave.warc.gz")});
     EXPECT_EQ(run.status, 0) << run.said;
-    records = ReadArchive(ReadFile(box.File("qmsave.warc.gz")));
+    records = ReadArchive(ReadFile(box.Root() / "qmsave.warc.gz"));
     ExpectSound(records);
     EXPECT_EQ(records.size(), 5u);
     EXPECT_EQ(RunQmsave("pictures", {server.Url("/index.html"), box.Path("q"), "--warc"}).status,

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -39,13 +37,9 @@ std::string ToolPath() {
 
 using qmtest::ReadFile;
 
-// CTest may run the cases of this program side by side, and another test tree may run at the
-// same time: each case of each process keeps its own files.
-std::string Scratch(const std::string& name) {
-    static const std::string run =
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007);
-    return ::testing::TempDir() + "qmsave-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + run + "-" + name;
+// A file `name` in `box`.
+std::string In(const qmtest::ScratchFolder& box, const std::string& name) {
+    return (box.Root() / name).string();
 }
 
 struct ToolRun {
@@ -54,7 +48,8 @@ struct ToolRun {
 };
 
 ToolRun Qmsave(const std::string& arguments) {
-    const std::string out = Scratch("out.txt"), err = Scratch("err.txt");
+    qmtest::ScratchFolder box("qmsave-run");
+    const std::string out = In(box, "out.txt"), err = In(box, "err.txt");
     std::string command =
         "\"" + ToolPath() + "\" " + arguments + " >\"" + out + "\" 2>\"" + err + "\"";
 #ifdef _WIN32
@@ -63,10 +58,7 @@ ToolRun Qmsave(const std::string& arguments) {
     int raw = std::system(command.c_str());
     int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-    ToolRun r{status, ReadFile(out), ReadFile(err)};
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return r;
+    return ToolRun{status, ReadFile(out), ReadFile(err)};
 }
 
 // A run of qmsave and what it should give; no reason: nothing on standard error, else the
@@ -106,7 +98,8 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     site.AddPage("/big", big);
     site.AddPage("/bomb", qmtest::Compress(std::string(40000000, '\0'), qmtest::Wrapper::Gzip),
                  "text/html", {{"Content-Encoding", "gzip"}});
-    const std::string bigFile = Scratch("big");
+    qmtest::ScratchFolder box("qmsave-fetch");
+    const std::string bigFile = In(box, "big");
     site.Add("/two-lengths", qmtest::Script().Send(qmtest::HttpResponse(
                                  200, {{"Content-Length", "5"}, {"Content-Length", "50"}},
                                  std::string(50, 'x'))));
@@ -114,7 +107,7 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     site.Add("/reset", qmtest::Script().Send(part).Then(qmtest::Ending::Reset));
     qmtest::TlsFront* tls = qmtest::TlsFront::Get();
     ASSERT_TRUE(tls != nullptr && tls->Route(site.Port()));
-    const std::string file = Scratch("page.html"), missing = " -o \"" + Scratch("missing") + "\"";
+    const std::string file = In(box, "page.html"), missing = " -o \"" + In(box, "missing") + "\"";
     ExpectRuns({
         {"fetch " + site.Url("/page.html") + " -o \"" + file + "\"", 0, "", ""},
         {"fetch " + site.Url("/moved"), 0, "moved", ""},  // a redirect's own body
@@ -142,10 +135,8 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
         {"save http://a/", 2, "", "unknown command"},
     });
     EXPECT_EQ(ReadFile(file), page);
-    std::remove(file.c_str());
     EXPECT_TRUE(ReadFile(bigFile) == big);
-    std::remove(bigFile.c_str());
-    EXPECT_TRUE(ReadFile(Scratch("missing")).empty());
+    EXPECT_FALSE(std::filesystem::exists(In(box, "missing")));
     EXPECT_NE(Qmsave("--help").out.find("qmsave fetch URL [-L] [-o FILE] [--max-filesize BYTES]"),
               std::string::npos);
 }
@@ -161,16 +152,16 @@ TEST(Qmsave, FetchReadsAndWritesCookiesFiles) {
         return qmtest::Script().Send(
             qmtest::HttpResponseWithLength(in ? 200 : 403, in ? "private" : "forbidden"));
     });
-    const std::string jar = " \"" + Scratch("cookies.txt") + "\"";
+    qmtest::ScratchFolder box("qmsave-cookies");
+    const std::string jar = " \"" + In(box, "cookies.txt") + "\"";
     const std::string login = "fetch " + server.Url("/login"), page = "fetch " + server.Url("/p");
     ExpectRuns({
         {page, 1, "", ": HTTP status 403"},
         {login + " --save-cookies" + jar, 0, "welcome", ""},
         {page + " --cookies" + jar, 0, "private", ""},
-        {page + " --cookies \"" + Scratch("none.txt") + "\"", 2, "", "could not read the cookies"},
+        {page + " --cookies \"" + In(box, "none.txt") + "\"", 2, "", "could not read the cookies"},
         {page + " --cookies", 2, "", "--cookies needs a file name"},
     });
-    std::remove(Scratch("cookies.txt").c_str());
 }
 
 // A page save that fails or is stopped leaves the file it would have replaced as it was;
@@ -179,21 +170,16 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
     qmtest::SiteServer site;
     site.AddPage("/page.html", "new page");
     site.AddStalled("/slow.html", "never whole", 2);
-    const std::filesystem::path folder = Scratch("keep");
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    qmtest::ScratchFolder box("qmsave-keep");
+    const std::filesystem::path& folder = box.Root();
     const std::string file = (folder / "index.html").string();
     const std::string precious("PRECIOUS\0\r\n\xff", 12);
-    auto files = [&] {
-        return std::distance(std::filesystem::directory_iterator(folder),
-                             std::filesystem::directory_iterator());
-    };
 
     for (const std::string& url : {site.Url("/missing.html"), std::string("http://127.0.0.1:1/")}) {
         qmtest::WriteFile(file, precious);
         EXPECT_NE(Qmsave("page " + url + " \"" + file + "\"").status, 0);
         EXPECT_EQ(ReadFile(file), precious) << url;
-        EXPECT_EQ(files(), 1) << url;
+        EXPECT_EQ(qmtest::EntryCount(folder), 1) << url;
     }
 #ifndef _WIN32
     // Ctrl+C while the start page is still coming. The child only calls what is safe after a
@@ -212,16 +198,15 @@ TEST(Qmsave, APageSaveReplacesItsFileOnlyOnceTheNewOneExists) {
     waitpid(child, &raw, 0);
     EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) != 0);
     EXPECT_EQ(ReadFile(file), precious);
-    EXPECT_EQ(files(), 1);
+    EXPECT_EQ(qmtest::EntryCount(folder), 1);
 #endif
 
     // The start page stands in the site's tree, and the file leads to it.
     EXPECT_EQ(Qmsave("page " + site.Url("/page.html") + " \"" + file + "\"").status, 0);
-    const std::string start = "http-/127.0.0.1-" + std::to_string(site.Port()) + "/page.html";
+    const std::string start = "http-/" + qmtest::LocalHost(site.Port()) + "/page.html";
     EXPECT_EQ(ReadFile(folder / start), "new page");
     EXPECT_NE(ReadFile(file).find("content=\"0; url=" + start + "\""), std::string::npos);
-    EXPECT_EQ(files(), 2);
-    std::filesystem::remove_all(folder);
+    EXPECT_EQ(qmtest::EntryCount(folder), 2);
 }
 
 }  // namespace

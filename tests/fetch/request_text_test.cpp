@@ -132,10 +132,6 @@ TEST(RequestText, HostPortAndLengthLimits) {
     EXPECT_EQ(Build("http://h/abcdef", nullptr, 0, 0, 0, 12).text.substr(0, 15), "GET /abc HTTP/1");
 }
 
-}  // namespace
-
-namespace {
-
 // A save made again asks for an item only if it changed since its file was written.
 TEST(RequestText, IfModifiedSinceFromTheFileTime) {
     const struct {
@@ -150,14 +146,7 @@ TEST(RequestText, IfModifiedSinceFromTheFileTime) {
         {-1, ""},
         {253402300800, ""},
     };
-    for (const auto& d : dates) {
-        EXPECT_EQ(qm::HttpDate(d.seconds), d.date) << d.seconds;
-        int64_t seconds = -1;
-        if (*d.date != '\0') {
-            EXPECT_TRUE(qm::ParseHttpDate(d.date, &seconds));
-            EXPECT_EQ(seconds, d.seconds) << d.date;
-        }
-    }
+    for (const auto& d : dates) EXPECT_EQ(qm::HttpDate(d.seconds), d.date) << d.seconds;
 
     const std::string url = "http://h/a.gif";
     UrlRequest request{};

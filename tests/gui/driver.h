@@ -9,15 +9,14 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "resource.h"  // the program's control ids
+#include "scratch.h"
 
 namespace gui {
 
@@ -93,14 +92,8 @@ inline bool FileExists(const std::wstring& path) {
     std::error_code ignored;
     return fs::is_regular_file(path, ignored);
 }
-inline std::string ReadFile(const std::wstring& path) {
-    std::ostringstream bytes;
-    bytes << std::ifstream(fs::path(path), std::ios::binary).rdbuf();
-    return bytes.str();
-}
-inline void WriteFile(const std::wstring& path, const std::string& bytes) {
-    std::ofstream(fs::path(path), std::ios::binary) << bytes;
-}
+using qmtest::ReadFile;
+using qmtest::WriteFile;
 // Names of the files directly in folder, sorted.
 inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;

@@ -93,11 +93,7 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksForAndAStopKeepsTheOldFile) {
         AddSite(site);
         ASSERT_TRUE(tls->Route(site.Port()));
         site.Add("/old.html",
-                 qmtest::Script().Send(qmtest::HttpResponse(
-                     301,
-                     {{"Location", tls->Url(qmtest::Certificate::kValid, "/page.html")},
-                      {"Content-Length", "0"}},
-                     "")));
+                 qmtest::Redirect(301, tls->Url(qmtest::Certificate::kValid, "/page.html")));
         const std::wstring path = folder / L"saved.html";
         WriteFile(path, kPrecious);
         HWND options = StartSave(app, c.command, site.Url("/slow.html"), path, c.content);

@@ -1,13 +1,16 @@
 // Scratch folders, whole files and polling waits for tests, natively and under Wine.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace qmtest {
 
@@ -52,5 +55,35 @@ public:
 private:
     std::filesystem::path root_;
 };
+
+// A scratch folder the library takes paths in with a backslash, as callers on Windows write them.
+class Sandbox : public ScratchFolder {
+public:
+    explicit Sandbox(const std::string& prefix = "qm-save") : ScratchFolder(prefix) {}
+    std::string Path(const std::string& name = "") const {
+        return name.empty() ? Root().string() : Root().string() + "\\" + name;
+    }
+};
+
+// Every file below `root` (with `folders`, every folder too), relative to it, with '/'
+// between folders, sorted.
+inline std::vector<std::string> FilesBelow(const std::filesystem::path& root,
+                                           bool folders = false) {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+        if (folders || entry.is_regular_file())
+            files.push_back(std::filesystem::relative(entry.path(), root).generic_string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// How many entries stand directly in `folder`.
+inline long EntryCount(const std::filesystem::path& folder) {
+    return static_cast<long>(std::distance(std::filesystem::directory_iterator(folder),
+                                           std::filesystem::directory_iterator()));
+}
+
+// The host part of a saved item's local name for a server on loopback: "127.0.0.1-<port>".
+inline std::string LocalHost(uint16_t port) { return "127.0.0.1-" + std::to_string(port); }
 
 }  // namespace qmtest

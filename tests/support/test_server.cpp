@@ -50,6 +50,10 @@ std::string HttpResponseWithLength(int status, const std::string& body,
     return HttpResponse(status, headers, body);
 }
 
+Script Redirect(int status, const std::string& location, const std::string& body) {
+    return Script().Send(HttpResponse(status, {{"Location", location}}, body));
+}
+
 std::string Request::Header(const std::string& name) const {
     auto sameLetter = [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) ==

@@ -43,6 +43,8 @@ std::string HttpResponse(int status, const Headers& headers, const std::string& 
 std::string HttpResponseWithLength(int status, const std::string& body,
                                    const std::string& contentType = "",
                                    const Headers& extraHeaders = {});
+// A redirect with status `status` to `location` (as written in its Location line).
+Script Redirect(int status, const std::string& location, const std::string& body = "");
 
 struct Request {
     std::string head;    // every byte up to and with the blank line

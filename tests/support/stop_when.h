@@ -1,0 +1,32 @@
+// A stop asked from another thread once a condition holds, as a user presses Stop mid-save.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "qm_url.h"
+#include "scratch.h"
+
+namespace qmtest {
+
+// Calls qm_StopSave once `asked` holds, polled against a deadline; never after this goes.
+class StopWhen {
+public:
+    explicit StopWhen(std::function<bool()> asked)
+        : thread_([this, asked] {
+              if (WaitUntil([&] { return done_ || asked(); }) && !done_) qm_StopSave();
+          }) {}
+    ~StopWhen() {
+        done_ = true;
+        thread_.join();
+    }
+    StopWhen(const StopWhen&) = delete;
+    StopWhen& operator=(const StopWhen&) = delete;
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+}  // namespace qmtest
