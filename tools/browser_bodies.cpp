@@ -83,7 +83,10 @@ void BrowserBodies::Serve(Tick until) {
 
 void BrowserBodies::Keep(const std::string& url, std::string body) {
     const std::string key = WithoutFragment(url);
+    // A body kept already for the address is replaced.
+    const bool replaced = known_.count(key) != 0;
     for (auto& kept : bodies_) {
+        if (!replaced) break;
         if (kept.first != key) continue;
         if (body.size() > kept.second.size() &&
             body.size() - kept.second.size() > kMostBytes - bytes_)

@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "devtools.h"
+#include "qm_url.h"
 
 namespace qmsave {
 
 class BrowserBodies {
 public:
     // The most bytes kept over all bodies, as much as the save takes.
-    static constexpr size_t kMostBytes = size_t{64} << 20;
+    static constexpr size_t kMostBytes = MOST_GIVEN_BYTES;
 
     BrowserBodies(pagesnap::DevToolsClient& devtools, std::string session)
         : devtools_(devtools),

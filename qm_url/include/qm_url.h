@@ -46,6 +46,8 @@ extern "C" {
  * imports, ...) are followed this many levels below the page that holds them; deeper ones
  * are named by their address. */
 #define MOST_EMBEDDING_LEVELS 8
+/* The bytes of item bodies a save holds at once from qm_GiveOfferedItem (64 MiB). */
+#define MOST_GIVEN_BYTES 67108864
 /* What one save of the crawling exports takes at most: items, the start page included, and
  * bytes written (4 GiB). Past either it takes no new item (see qm_SavePages). */
 #define SAVE_BUDGET_ITEMS PAGE_TABLE_SIZE
@@ -257,8 +259,8 @@ QM_API int32_t QM_CALL qm_ReplaceOfferedPage(PageOffer* offer, const char* html,
                                              const char* pageUrl);
 /* The body of the item at url (an absolute http or https address, as the page names it once
  * resolved), which the save then takes in place of fetching it, once: body, length bytes,
- * copied, as it is to be saved (its codings undone). The save holds up to 64 MiB of such
- * bodies at once. 1 when taken; 0 when it does not fit, when url was given already, for an
+ * copied, as it is to be saved (its codings undone). The save holds up to MOST_GIVEN_BYTES
+ * of such bodies at once. 1 when taken; 0 when it does not fit, when url was given already, for an
  * offer that is not one, a body that cannot be read, a url that is not such an address, and
  * for a save that writes a web archive, which records every item as it came off the
  * connection. */

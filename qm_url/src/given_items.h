@@ -8,12 +8,14 @@
 #include <string>
 #include <unordered_map>
 
+#include "qm_url.h"
+
 namespace qm {
 
 class GivenItems {
 public:
     // The most bytes held at once, over all bodies.
-    static constexpr size_t kMostBytes = size_t{64} << 20;
+    static constexpr size_t kMostBytes = MOST_GIVEN_BYTES;
 
     // Keeps `body` for `url` (an absolute address); false when it does not fit or `url` has
     // one already, which then stays.
