@@ -181,7 +181,8 @@ TEST(QmsaveRendered, ASingleFileHandsItsScriptsWhatTheyLoadByNamesTheyMake) {
     ScratchFolder box("qm-rendered-single");
     BrowserTemporaries temporaries;
     const std::string file = box.Root().string() + "/doc.html";
-    const QmsaveRun run = RunQmsave("page", {server.Url("/doc.html"), file, "--complete", "--single-file"});
+    const QmsaveRun run =
+        RunQmsave("page", {server.Url("/doc.html"), file, "--complete", "--single-file"});
     ASSERT_EQ(run.status, 0) << run.said;
     const std::string single = ReadFile(file);
     for (const char* held : {"[\"parts/index3.js\",\"data:text/javascript;base64,",

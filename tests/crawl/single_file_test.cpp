@@ -95,6 +95,7 @@ size_t Count(const std::string& text, const std::string& part) {
     return count;
 }
 
+// The form of the file, whether a browser is found or not (what it adds is rendered_test's).
 TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
     SiteServer server;
     AddSite(server);
@@ -114,7 +115,7 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         ScratchFolder box("qm-single-file");
         const fs::path file = box.Root() / "index.html";
         QmsaveRun run = RunQmsave(c.verb, {server.Url("/index.html"), file.string(), "--complete",
-                                     "--single-file"});
+                                     "--single-file", "--static"});
         EXPECT_EQ(run.status, 0) << run.said;
         EXPECT_EQ(FilesBelow(box.Root(), true), c.files);  // the save's folder is gone
         const std::string page = ReadFile(file);
