@@ -76,8 +76,8 @@ void BrowserBodies::Serve(Tick until) {
         const std::string url = WithoutFragment(Text(params->Path({"request", "url"})));
         if (Text(params->Find("type")) != "Document" && askedBy_.count(url) == 0)
             askedBy_[url] = Text(params->Path({"initiator", "type"})) == "parser"
-                                 ? WithoutFragment(Text(params->Path({"initiator", "url"})))
-                                 : std::string();
+                                ? WithoutFragment(Text(params->Path({"initiator", "url"})))
+                                : std::string();
     }
 }
 

@@ -49,8 +49,8 @@ public:
                 RenderedPage* page, std::string* why);
     // Loads `url` as Render does until it is done, without scrolling or writing it out: `page`
     // receives what the browser received, and which of it the page's scripts asked for.
-    bool LoadsOf(const std::string& url, const std::string* fetched,
-                 const std::string& contentType, RenderedPage* page, std::string* why);
+    bool LoadsOf(const std::string& url, const std::string* fetched, const std::string& contentType,
+                 RenderedPage* page, std::string* why);
 
 private:
     bool Load(const std::string& url, const std::string* fetched, const std::string& contentType,

@@ -276,10 +276,10 @@ bool SingleFileWriter::WriteText(const Segments& item, TextKind kind, Output& ou
     if (!failure_.ok()) return false;
     EditedCopy copy(text, edits.Take());
     // The loader goes before the page's first script, when it has files to hand.
-    size_t loaderAt = level == 0 && kind == TextKind::kHtml && !loads_.empty() &&
-                              references.firstScript >= 0
-                          ? static_cast<size_t>(references.firstScript)
-                          : std::string::npos;
+    size_t loaderAt =
+        level == 0 && kind == TextKind::kHtml && !loads_.empty() && references.firstScript >= 0
+            ? static_cast<size_t>(references.firstScript)
+            : std::string::npos;
     auto loaderBefore = [&](size_t at) {
         if (at < loaderAt) return true;
         const size_t here = loaderAt;

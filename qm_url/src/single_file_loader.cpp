@@ -1,6 +1,5 @@
 #include "single_file_loader.h"
 
-
 namespace qm {
 
 // The names are read against the document's address as the loader starts; a name set later

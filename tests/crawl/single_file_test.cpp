@@ -115,7 +115,7 @@ TEST(SingleFile, EachSavedPageIsOneFileThatNeedsNothingElse) {
         ScratchFolder box("qm-single-file");
         const fs::path file = box.Root() / "index.html";
         QmsaveRun run = RunQmsave(c.verb, {server.Url("/index.html"), file.string(), "--complete",
-                                     "--single-file", "--static"});
+                                           "--single-file", "--static"});
         EXPECT_EQ(run.status, 0) << run.said;
         EXPECT_EQ(FilesBelow(box.Root(), true), c.files);  // the save's folder is gone
         const std::string page = ReadFile(file);
@@ -257,10 +257,10 @@ std::string WrittenFrom(const std::vector<std::pair<std::string, std::string>>& 
         names.push_back(loads[i].first.c_str());
         held.push_back(paths[i].c_str());
     }
-    EXPECT_EQ(qm_WriteSingleFile(folder.string().c_str(), page.string().c_str(),
-                                 file.string().c_str(), 1 << 20, names.data(), held.data(),
-                                 static_cast<int32_t>(names.size())),
-              1);
+    EXPECT_EQ(
+        qm_WriteSingleFile(folder.string().c_str(), page.string().c_str(), file.string().c_str(),
+                           1 << 20, names.data(), held.data(), static_cast<int32_t>(names.size())),
+        1);
     return ReadFile(file);
 }
 
@@ -296,8 +296,8 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          {{"index.html", "<style>@import 'a.css' layer(x);@import 'b.css';</style>"},
           {"a.css", "[a]{}"},
           {"b.css", "[b]{}"}},
-         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" +
-             CssData("[b]{}") + "';</style>"},
+         "<style>@import '" + CssData("[a]{}") + "' layer(x);@import '" + CssData("[b]{}") +
+             "';</style>"},
         {"a sheet not saved beside one saved",
          {{"index.html",
            "<style>@import 'a.css';@import 'gone.css';@import 'http://h/x.css';"
@@ -309,8 +309,7 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          {{"index.html", "<style>@import 'a.css';</style>"},
           {"a.css", "@import 'n.css';[a]{}"},
           {"n.css", ns}},
-         "<style>@import '" +
-             CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
+         "<style>@import '" + CssData("@import '" + CssData(ns) + "';[a]{}") + "';</style>"},
         {"an encoding of its own",
          {{"index.html", "<style>@import 'a.css';@import 'u.css';</style>"},
           {"a.css", "@charset \"iso-8859-1\";[a]{}"},
