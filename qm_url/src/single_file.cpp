@@ -323,7 +323,7 @@ bool SingleFileWriter::WriteLoader(Output& out, int level) {
 
 bool SingleFileWriter::WriteLoaded(const std::vector<const Loaded*>& saved, Output& out,
                                    int level) {
-    if (!out.Put(kLoaderStart)) return false;
+    if (!out.Put(LoaderStart())) return false;
     for (const Loaded* load : saved) {
         const std::string name = LoaderName(load->name);
         if (!out.Put(load == saved.front() ? "[\"" : ",[\"") ||
@@ -331,7 +331,7 @@ bool SingleFileWriter::WriteLoaded(const std::vector<const Loaded*>& saved, Outp
             !WriteDataUrl(load->file, KIND_PICTURE, "", out, level) || !out.Put("\"]"))
             return false;
     }
-    return out.Put(kLoaderEnd);
+    return out.Put(LoaderEnd());
 }
 
 // Adds to `facts` what the markup of page `text` and its scripts say, and what its CSS

@@ -1,14 +1,15 @@
 #include "single_file_loader.h"
 
 namespace qm {
+namespace {
 
 // The names are read against the document's address as the loader starts; a name set later
 // is read against the document's address then. Markup a script sets as an element's
 // innerHTML that names a file the loader holds is read in a template first, where nothing
 // loads, and set with those names replaced; markup added otherwise has its src and href set
 // anew once it is in the document.
-const char kLoaderStart[] = "<script>(()=>{const m=new Map([";
-const char kLoaderEnd[] =
+constexpr char kLoaderStart[] = "<script>(()=>{const m=new Map([";
+constexpr char kLoaderEnd[] =
     "].map(([k,v])=>[new URL(k,document.baseURI).href,v]));"
     "const f=v=>{try{const u=new URL(v,document.baseURI),h=u.hash;u.hash='';"
     "const d=m.get(u.href);return d===undefined?v:d+h}catch(e){return v}};"
@@ -38,6 +39,11 @@ const char kLoaderEnd[] =
     "return F.call(this,typeof u==='string'||u instanceof URL?f(String(u)):u,...r)};"
     "new MutationObserver(l=>{for(const r of l)r.addedNodes.forEach(g)})"
     ".observe(document,{childList:true,subtree:true})})()</script>";
+
+}  // namespace
+
+const char* LoaderStart() { return kLoaderStart; }
+const char* LoaderEnd() { return kLoaderEnd; }
 
 std::string LoaderName(const std::string& address) {
     static const char kHex[] = "0123456789ABCDEF";

@@ -11,8 +11,8 @@ namespace qm {
 
 // The loader's text before its table of names and data: URLs, and after it. Each entry of
 // the table is `"name","data:..."` and entries are separated by commas.
-extern const char kLoaderStart[];
-extern const char kLoaderEnd[];
+const char* LoaderStart();
+const char* LoaderEnd();
 
 // `address`, as a script names it, as it stands in the loader's table: every byte that may
 // not stand in a script's string as it is, or is no plain part of an address, %-escaped.

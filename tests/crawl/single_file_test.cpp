@@ -482,7 +482,7 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
 // under those names, made safe to stand in a script's string; the loader goes where there
 // is a script and something of it is there.
 TEST(SingleFile, WhatScriptsLoadByNamesTheyMakeGoesBeforeTheFirstScript) {
-    const std::string loader = qm::kLoaderStart;
+    const std::string loader = qm::LoaderStart();
     const std::vector<std::pair<std::string, std::string>> files = {
         {"index.html", "<p>a</p><script>go()</script>"},
         {"~loads/1.js", "var x;"},
@@ -495,12 +495,12 @@ TEST(SingleFile, WhatScriptsLoadByNamesTheyMakeGoesBeforeTheFirstScript) {
         {"each, by its name",
          {{"parts/i1.js", "~loads/1.js"}, {"../up.png", "~loads/2.png"}},
          "<p>a</p>" + loader + "[\"parts/i1.js\",\"data:text/javascript;base64,dmFyIHg7\"]," +
-             "[\"../up.png\",\"data:image/png;base64,YWJj\"]" + qm::kLoaderEnd +
+             "[\"../up.png\",\"data:image/png;base64,YWJj\"]" + qm::LoaderEnd() +
              "<script>go()</script>"},
         {"a name that would end its string or its script",
          {{"a\"b</script>\\ c.js", "~loads/1.js"}},
          "<p>a</p>" + loader + "[\"a%22b%3C/script%3E%5C%20c.js\",\"data:text/javascript;base64," +
-             "dmFyIHg7\"]" + qm::kLoaderEnd + "<script>go()</script>"},
+             "dmFyIHg7\"]" + qm::LoaderEnd() + "<script>go()</script>"},
         {"none there, or the page itself",
          {{"gone.js", "~loads/gone.js"}, {"index.html", "index.html"}},
          "<p>a</p><script>go()</script>"},
