@@ -84,15 +84,16 @@ void BrowserBodies::Serve(Tick until) {
 void BrowserBodies::Keep(const std::string& url, std::string body) {
     const std::string key = WithoutFragment(url);
     // A body kept already for the address is replaced.
-    const bool replaced = known_.count(key) != 0;
-    for (auto& kept : bodies_) {
-        if (!replaced) break;
-        if (kept.first != key) continue;
-        if (body.size() > kept.second.size() &&
-            body.size() - kept.second.size() > kMostBytes - bytes_)
+    const auto kept = known_.count(key) == 0
+                          ? bodies_.end()
+                          : std::find_if(bodies_.begin(), bodies_.end(),
+                                         [&](const auto& b) { return b.first == key; });
+    if (kept != bodies_.end()) {
+        if (body.size() > kept->second.size() &&
+            body.size() - kept->second.size() > kMostBytes - bytes_)
             return;
-        bytes_ = bytes_ - kept.second.size() + body.size();
-        kept.second = std::move(body);
+        bytes_ = bytes_ - kept->second.size() + body.size();
+        kept->second = std::move(body);
         return;
     }
     if (body.size() > kMostBytes - bytes_) return;

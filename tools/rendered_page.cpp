@@ -319,10 +319,14 @@ std::vector<std::string> MadeNames(const std::string& pageUrl, const std::string
         const auto asked = askedBy.find(item.first);
         if (asked == askedBy.end()) continue;
         const std::string* text = nullptr;
-        if (asked->second == page) text = fetched;
-        for (const auto& other : items)
-            if (text == nullptr && !asked->second.empty() && other.first == asked->second)
-                text = &other.second;
+        if (asked->second == page) {
+            text = fetched;
+        } else {
+            const auto by = std::find_if(items.begin(), items.end(), [&](const auto& other) {
+                return other.first == asked->second;
+            });
+            if (by != items.end()) text = &by->second;
+        }
         const std::string name = LastName(item.first);
         if (asked->second.empty() || text == nullptr || name.empty() ||
             text->find(name) == std::string::npos)
