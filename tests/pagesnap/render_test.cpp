@@ -52,11 +52,11 @@ protected:
         CloseHandle(process_.hThread);
     }
 
-    // The job in the shared block, then the program's button-down/up pair, the click gap apart.
+    // The job in the shared block, then a button-down/up pair: the renderer takes the pair as
+    // a click whatever the gap between them.
     void Click(const std::string& job) const {
         JobBlock(&job);
         SendMessageA(target_, WM_LBUTTONDOWN, 0, 0);
-        Sleep(pagesnap::kClickGapMs);
         SendMessageA(target_, WM_LBUTTONUP, 0, 0);
     }
     // Hands the renderer a job for url; the picture's path without ".jpg".
