@@ -58,13 +58,19 @@ int64_t FileWrittenAt(const char* path);
 // Sets that time; false when it cannot be set.
 bool SetFileWrittenAt(const char* path, int64_t unixSeconds);
 
-// Reads the whole file at `path` into `data`. False when it cannot be read.
-bool ReadWholeFile(const char* path, std::string* data);
-
 // Hands the file at `path` to `take` from its start, a piece at a time, while `take` returns
 // true. False when the file cannot be read or `take` refused a piece. A temporary file can
 // be read so while its writer holds it open.
 bool ReadFileInPieces(const char* path, const std::function<bool(const char*, size_t)>& take);
+
+// Reads the whole file at `path` into `data`. False when it cannot be read.
+inline bool ReadWholeFile(const char* path, std::string* data) {
+    data->clear();
+    return ReadFileInPieces(path, [data](const char* piece, size_t n) {
+        data->append(piece, n);
+        return true;
+    });
+}
 
 // Deletes the folder `path` with everything in it. Links are removed, never followed.
 bool DeleteTree(const char* path);

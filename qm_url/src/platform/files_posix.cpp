@@ -180,14 +180,6 @@ bool SetFileWrittenAt(const char* path, int64_t unixSeconds) {
     return ::utimensat(AT_FDCWD, SystemPath(path).c_str(), times, 0) == 0;
 }
 
-bool ReadWholeFile(const char* path, std::string* data) {
-    data->clear();
-    return ReadFileInPieces(path, [data](const char* piece, size_t n) {
-        data->append(piece, n);
-        return true;
-    });
-}
-
 bool ReadFileInPieces(const char* path, const std::function<bool(const char*, size_t)>& take) {
     std::FILE* f = std::fopen(SystemPath(path).c_str(), "rb");
     if (f == nullptr) return false;

@@ -203,14 +203,6 @@ bool SetFileWrittenAt(const char* path, int64_t unixSeconds) {
     return ok;
 }
 
-bool ReadWholeFile(const char* path, std::string* data) {
-    data->clear();
-    return ReadFileInPieces(path, [data](const char* piece, size_t n) {
-        data->append(piece, n);
-        return true;
-    });
-}
-
 bool ReadFileInPieces(const char* path, const std::function<bool(const char*, size_t)>& take) {
     // A temporary file is read back while its writer still holds it open.
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -12,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/connect_race.h"
 #include "platform/socket.h"
 #include "platform/socket_address.h"
 #include "platform/wait.h"
@@ -55,81 +56,52 @@ void Connection::Close() {
 
 namespace {
 
-// Starts a connection to `address` without waiting: the socket, or -1 when it failed at
-// once. *connected tells that it needs no wait.
-int StartConnecting(const HostAddress& address, uint16_t port, bool* connected) {
-    *connected = false;
-    sockaddr_storage to;
-    const int size = ToSocketAddress(address, port, &to);
-    int fd = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), size) == 0) {
-        *connected = true;
-        return fd;
+// Connection attempts over BSD sockets, for RaceToConnect.
+struct PosixAttempts {
+    using Socket = int;
+
+    bool Start(const sockaddr_storage& to, int size, int* fd, bool* connected) {
+        *fd = socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (*fd < 0) return false;
+        if (connect(*fd, reinterpret_cast<const sockaddr*>(&to), size) == 0) {
+            *connected = true;
+            return true;
+        }
+        if (errno == EINPROGRESS || errno == EINTR) return true;
+        close(*fd);
+        return false;
     }
-    if (errno == EINPROGRESS || errno == EINTR) return fd;
-    close(fd);
-    return -1;
-}
+
+    bool Wait(const std::vector<int>& attempts, int ms, std::vector<Attempt>* outcomes) {
+        polls.clear();
+        for (int fd : attempts) polls.push_back(pollfd{fd, POLLOUT, 0});
+        int n = poll(polls.data(), polls.size(), ms);
+        if (n < 0) return errno == EINTR;
+        for (size_t i = 0; n > 0 && i < polls.size(); ++i) {
+            if (polls[i].revents == 0) continue;
+            int error = 0;
+            socklen_t size = sizeof error;
+            bool ok =
+                getsockopt(polls[i].fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+            (*outcomes)[i] = ok ? Attempt::kConnected : Attempt::kFailed;
+        }
+        return true;
+    }
+
+    void Close(int fd) { close(fd); }
+
+    std::vector<pollfd> polls;
+};
 
 }  // namespace
 
 NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port,
                               const WaitLimit& limit) {
-    using Clock = std::chrono::steady_clock;
     Close();
-    std::vector<pollfd> attempts;
-    size_t next = 0;
-    Clock::time_point nextStart = Clock::now();
-    auto endAttempts = [&] {
-        for (const pollfd& a : attempts) close(a.fd);
-        attempts.clear();
-    };
-    NetStatus status = WaitInSlices(limit, [&](int sliceMs) {
-        // The next address, when the last one started has had its head start, or failed.
-        while (next < addresses.size() && (attempts.empty() || Clock::now() >= nextStart)) {
-            bool connected = false;
-            int fd = StartConnecting(addresses[next++], port, &connected);
-            if (fd < 0) continue;
-            if (connected) {
-                endAttempts();
-                socket_ = fd;
-                return NetStatus::Ok;
-            }
-            attempts.push_back(pollfd{fd, POLLOUT, 0});
-            nextStart = Clock::now() + std::chrono::milliseconds(kConnectHeadStartMs);
-        }
-        if (attempts.empty()) return NetStatus::Failed;  // every address refused
-        int waitMs = sliceMs;
-        if (next < addresses.size()) {
-            auto untilNext = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 nextStart - Clock::now()).count();
-            waitMs = static_cast<int>(std::max<long long>(0, std::min<long long>(waitMs, untilNext)));
-        }
-        for (pollfd& a : attempts) a.revents = 0;
-        int n = poll(attempts.data(), attempts.size(), waitMs);
-        if (n < 0 && errno != EINTR) return NetStatus::Failed;
-        for (size_t i = 0; n > 0 && i < attempts.size();) {
-            if (attempts[i].revents == 0) {
-                ++i;
-                continue;
-            }
-            int error = 0;
-            socklen_t size = sizeof error;
-            int fd = attempts[i].fd;
-            if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
-                attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
-                endAttempts();
-                socket_ = fd;
-                return NetStatus::Ok;
-            }
-            close(fd);
-            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
-            nextStart = Clock::now();  // a failure lets the next address start at once
-        }
-        return NetStatus::TimedOut;
-    });
-    endAttempts();
+    PosixAttempts system;
+    int fd = -1;
+    NetStatus status = RaceToConnect(system, addresses, port, limit, addresses.size(), &fd);
+    if (status == NetStatus::Ok) socket_ = fd;
     return status;
 }
 
@@ -143,12 +115,9 @@ NetStatus Connection::SendAll(const char* data, size_t length, const WaitLimit& 
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && WouldBlock(errno)) {
-            NetStatus waited = WaitFor(static_cast<int>(socket_), POLLOUT, silence);
-            if (waited != NetStatus::Ok) return waited;
-            continue;
-        }
-        return NetStatus::Failed;
+        if (n == 0 || !WouldBlock(errno)) return NetStatus::Failed;
+        NetStatus waited = WaitFor(static_cast<int>(socket_), POLLOUT, silence);
+        if (waited != NetStatus::Ok) return waited;
     }
     return NetStatus::Ok;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/connect_race.h"
 #include "platform/socket.h"
 #include "platform/socket_address.h"
 #include "platform/wait.h"
@@ -64,61 +65,27 @@ void Connection::Close() {
 
 namespace {
 
-// Starts a connection to `address` without waiting: the socket, or INVALID_SOCKET when it
-// failed at once. *connected tells that it needs no wait.
-SOCKET StartConnecting(const HostAddress& address, uint16_t port, bool* connected) {
-    *connected = false;
-    sockaddr_storage to;
-    const int size = ToSocketAddress(address, port, &to);
-    SOCKET s = socket(to.ss_family, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) return s;
-    u_long nonBlocking = 1;
-    if (ioctlsocket(s, FIONBIO, &nonBlocking) == 0) {
-        if (connect(s, reinterpret_cast<sockaddr*>(&to), size) == 0) {
-            *connected = true;
-            return s;
-        }
-        if (WSAGetLastError() == WSAEWOULDBLOCK) return s;
-    }
-    closesocket(s);
-    return INVALID_SOCKET;
-}
+// Connection attempts over Winsock, for RaceToConnect. A select waits for FD_SETSIZE
+// sockets at the most; an attempt that fails is reported in its exception set.
+struct WinsockAttempts {
+    using Socket = SOCKET;
 
-}  // namespace
-
-NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port,
-                              const WaitLimit& limit) {
-    using Clock = std::chrono::steady_clock;
-    Close();
-    std::vector<SOCKET> attempts;  // never more than FD_SETSIZE: one per head start
-    size_t next = 0;
-    Clock::time_point nextStart = Clock::now();
-    auto endAttempts = [&] {
-        for (SOCKET a : attempts) closesocket(a);
-        attempts.clear();
-    };
-    NetStatus status = WaitInSlices(limit, [&](int sliceMs) {
-        // The next address, when the last one started has had its head start, or failed.
-        while (next < addresses.size() && attempts.size() < FD_SETSIZE &&
-               (attempts.empty() || Clock::now() >= nextStart)) {
-            bool connected = false;
-            SOCKET s = StartConnecting(addresses[next++], port, &connected);
-            if (s == INVALID_SOCKET) continue;
-            if (connected) {
-                endAttempts();
-                socket_ = static_cast<intptr_t>(s);
-                return NetStatus::Ok;
+    bool Start(const sockaddr_storage& to, int size, SOCKET* s, bool* connected) {
+        *s = socket(to.ss_family, SOCK_STREAM, 0);
+        if (*s == INVALID_SOCKET) return false;
+        u_long nonBlocking = 1;
+        if (ioctlsocket(*s, FIONBIO, &nonBlocking) == 0) {
+            if (connect(*s, reinterpret_cast<const sockaddr*>(&to), size) == 0) {
+                *connected = true;
+                return true;
             }
-            attempts.push_back(s);
-            nextStart = Clock::now() + std::chrono::milliseconds(kConnectHeadStartMs);
+            if (WSAGetLastError() == WSAEWOULDBLOCK) return true;
         }
-        if (attempts.empty()) return NetStatus::Failed;  // every address refused
-        long long waitMs = sliceMs;
-        if (next < addresses.size())
-            waitMs = std::max<long long>(
-                0, std::min<long long>(waitMs, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                   nextStart - Clock::now())
-                                                   .count()));
+        closesocket(*s);
+        return false;
+    }
+
+    bool Wait(const std::vector<SOCKET>& attempts, int ms, std::vector<Attempt>* outcomes) {
         fd_set ready, failed;
         FD_ZERO(&ready);
         FD_ZERO(&failed);
@@ -126,28 +93,28 @@ NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port,
             FD_SET(a, &ready);
             FD_SET(a, &failed);
         }
-        timeval tv{0, static_cast<long>(waitMs) * 1000};
+        timeval tv{0, static_cast<long>(ms) * 1000};
         int n = select(0, nullptr, &ready, &failed, &tv);
-        if (n == SOCKET_ERROR) return NetStatus::Failed;
-        for (size_t i = 0; n > 0 && i < attempts.size();) {
-            SOCKET a = attempts[i];
-            if (FD_ISSET(a, &ready) && !FD_ISSET(a, &failed)) {
-                attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
-                endAttempts();
-                socket_ = static_cast<intptr_t>(a);
-                return NetStatus::Ok;
-            }
-            if (!FD_ISSET(a, &failed)) {
-                ++i;
-                continue;
-            }
-            closesocket(a);
-            attempts.erase(attempts.begin() + static_cast<std::ptrdiff_t>(i));
-            nextStart = Clock::now();  // a failure lets the next address start at once
+        if (n == SOCKET_ERROR) return false;
+        for (size_t i = 0; n > 0 && i < attempts.size(); ++i) {
+            if (FD_ISSET(attempts[i], &failed)) (*outcomes)[i] = Attempt::kFailed;
+            else if (FD_ISSET(attempts[i], &ready)) (*outcomes)[i] = Attempt::kConnected;
         }
-        return NetStatus::TimedOut;
-    });
-    endAttempts();
+        return true;
+    }
+
+    void Close(SOCKET s) { closesocket(s); }
+};
+
+}  // namespace
+
+NetStatus Connection::Connect(const HostAddresses& addresses, uint16_t port,
+                              const WaitLimit& limit) {
+    Close();
+    WinsockAttempts system;
+    SOCKET s = INVALID_SOCKET;
+    NetStatus status = RaceToConnect(system, addresses, port, limit, FD_SETSIZE, &s);
+    if (status == NetStatus::Ok) socket_ = static_cast<intptr_t>(s);
     return status;
 }
 
@@ -162,12 +129,9 @@ NetStatus Connection::SendAll(const char* data, size_t length, const WaitLimit& 
             sent += static_cast<size_t>(n);
             continue;
         }
-        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
-            NetStatus waited = WaitFor(s, Ready::Write, silence);
-            if (waited != NetStatus::Ok) return waited;
-            continue;
-        }
-        return NetStatus::Failed;
+        if (n != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK) return NetStatus::Failed;
+        NetStatus waited = WaitFor(s, Ready::Write, silence);
+        if (waited != NetStatus::Ok) return waited;
     }
     return NetStatus::Ok;
 }
