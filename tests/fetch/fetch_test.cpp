@@ -185,11 +185,8 @@ TEST(Fetch, EveryResponseWholeAndOneByteAtATimePlainAndOverTls) {
             Caller caller;
             std::string url = secure ? tls->Url(qmtest::Certificate::kValid) : server.Url();
             EXPECT_EQ(FetchInto(url, caller).status, c.status);
-            if (c.status == S::kOk || c.status == S::kCut) {
-                EXPECT_EQ(caller.Text(), c.body);
-            } else {
-                EXPECT_TRUE(caller.Untouched());
-            }
+            if (c.status == S::kOk || c.status == S::kCut) EXPECT_EQ(caller.Text(), c.body);
+            else EXPECT_TRUE(caller.Untouched());
         }
     }
 }

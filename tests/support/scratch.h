@@ -14,9 +14,9 @@
 
 namespace qmtest {
 
-// Polls `done` until it holds or `seconds` have passed; its last result.
-inline bool WaitUntil(const std::function<bool()>& done, int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+// Polls `done` until it holds or `ms` milliseconds have passed; its last result.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return done();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
