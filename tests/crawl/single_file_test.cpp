@@ -3,7 +3,6 @@
 // no folder behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <regex>
