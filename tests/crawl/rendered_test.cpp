@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -51,25 +50,6 @@ fetch('data.json').then((r) => r.json()).then((d) => {
 // A request that never ends keeps the page from being done, for a few seconds.
 if (location.search === '?stalled') fetch('stalled');
 </script></body></html>)html";
-
-// The folder the browser's profile and temporary files go to, for the life of this object.
-class BrowserTemporaries {
-public:
-    BrowserTemporaries() : folder_("qm-rendered-temp") {
-        const char* saved = std::getenv("TMPDIR");
-        before_ = saved ? saved : "";
-        setenv("TMPDIR", folder_.Root().c_str(), 1);
-    }
-    ~BrowserTemporaries() {
-        if (before_.empty()) unsetenv("TMPDIR");
-        else setenv("TMPDIR", before_.c_str(), 1);
-    }
-    bool AllGone() const { return fs::is_empty(folder_.Root()); }
-
-private:
-    ScratchFolder folder_;
-    std::string before_;
-};
 
 // The file saved for the page whose address path starts with `name`.
 std::string SavedPage(const fs::path& site, const std::string& name) {

@@ -317,10 +317,7 @@ TEST(SingleFile, ImportedSheetsStandInTheirPlace) {
          "<style>@import '" + CssData("@charset \"iso-8859-1\";[a]{}") + "';@import '" +
              CssData("@charset \"UTF-8\";[u]{}") + "';</style>"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(WrittenFrom(c.files), c.written);
-    }
+    for (const auto& c : cases) EXPECT_EQ(WrittenFrom(c.files), c.written) << c.name;
 }
 
 // Blanks between tags fold where the page's style folds them anyway, and quotes go where the
@@ -457,10 +454,7 @@ TEST(SingleFile, APageGoesWithoutWhatItsLookDoesWithout) {
          "<a href=b.html title=\"two words\" class=c id=\"\" data-x=\"a=b\"><br clear=\"all\"/>"
          "<img alt=\"x\"src=\"data:image/png;base64,YWJj\">"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(WrittenFrom(c.files), c.written);
-    }
+    for (const auto& c : cases) EXPECT_EQ(WrittenFrom(c.files), c.written) << c.name;
     // A rule is known by where it begins, however long; a picture too far into one to look
     // back over stays, as its rule may match.
     const std::string longRule = ".gone{b:" + std::string(20000, 'a') + "}";
@@ -504,10 +498,8 @@ TEST(SingleFile, WhatScriptsLoadByNamesTheyMakeGoesBeforeTheFirstScript) {
          {{"gone.js", "~loads/gone.js"}, {"index.html", "index.html"}},
          "<p>a</p><script>go()</script>"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(WrittenFrom(files, "single.html", c.loads), c.written);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(WrittenFrom(files, "single.html", c.loads), c.written) << c.name;
     EXPECT_EQ(WrittenFrom({{"index.html", "<p>no script</p>"}, {"1.js", "x"}}, "single.html",
                           {{"1.js", "1.js"}}),
               "<p>no script</p>");
@@ -533,10 +525,8 @@ TEST(SingleFile, LeavesOutTheStyleSheetsForPrint) {
         {"pr&#105;nt, screen", false},
         {"print /* , screen */", false},
     };
-    for (const auto& l : lists) {
-        SCOPED_TRACE(l.media);
-        EXPECT_EQ(qm::IsPrintOnly(l.media, std::strlen(l.media)), l.print);
-    }
+    for (const auto& l : lists)
+        EXPECT_EQ(qm::IsPrintOnly(l.media, std::strlen(l.media)), l.print) << l.media;
     const std::string page =
         "<link rel=stylesheet href=p.css media=print><link rel=\"Alternate StyleSheet\" "
         "href=p.css media='print'><link rel=stylesheet href=s.css media=\"screen, print\">"

@@ -439,9 +439,7 @@ TEST(Fetch, AStopEndsTheCallsRunningAndNoLaterOne) {
                 qm::SaveContext& context = call.Begin(nullptr);
                 result = qm::FetchCallersRequest(context, request, caller.buffer.data(),
                                                  &caller.length, false)
-                                 .ok()
-                             ? 1
-                             : 0;
+                             .ok();
             } else {
                 result = qm_UrlToHtml(&request, caller.buffer.data(), &caller.length, 0);
             }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -55,6 +56,27 @@ public:
 private:
     std::filesystem::path root_;
 };
+
+#ifndef _WIN32
+// A scratch folder that TMPDIR names while it lives: where a browser started meanwhile keeps
+// its profile and temporary files.
+class BrowserTemporaries : public ScratchFolder {
+public:
+    BrowserTemporaries() : ScratchFolder("qm-browser-temp") {
+        const char* before = std::getenv("TMPDIR");
+        before_ = before ? before : "";
+        setenv("TMPDIR", Root().c_str(), 1);
+    }
+    ~BrowserTemporaries() {
+        if (before_.empty()) unsetenv("TMPDIR");
+        else setenv("TMPDIR", before_.c_str(), 1);
+    }
+    bool AllGone() const { return std::filesystem::is_empty(Root()); }
+
+private:
+    std::string before_;
+};
+#endif
 
 // A scratch folder the library takes paths in with a backslash, as callers on Windows write them.
 class Sandbox : public ScratchFolder {
