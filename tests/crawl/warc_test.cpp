@@ -194,15 +194,7 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
     const std::string page =
         "<html><img src=\"p.gif\"><img src=\"moved.gif\"><img src=\"gone.gif\">"
         "<img src=\"cut.gif\"><img src=\"large.gif\"></html>";
-    const std::string coded = Compress(page, Wrapper::Gzip);
-    std::string chunked;
-    for (size_t at = 0; at < coded.size(); at += 100) {
-        const std::string piece = coded.substr(at, 100);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        chunked += size + piece + "\r\n";
-    }
-    chunked += "0\r\n\r\n";
+    const std::string chunked = Chunked(Compress(page, Wrapper::Gzip), 100);
     std::string large(3 << 20, '\0');
     for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 % 251);
 
