@@ -7,7 +7,6 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -72,16 +71,6 @@ inline bool FileExists(const std::wstring& path) {
     std::error_code ignored;
     return fs::is_regular_file(path, ignored);
 }
-// Names of the files directly in folder, sorted.
-inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    std::error_code ignored;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
-        if (entry.is_regular_file()) names.push_back(entry.path().filename().wstring());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 inline PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring& folder) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
