@@ -142,20 +142,26 @@ TEST(CookieJar, KeepsABoundedNumber) {
     EXPECT_EQ(Line(jar, "http://h10.example.org/"), "d=1");
 }
 
-TEST(HttpDate, ReadsTheDatesServersWrite) {
+// The dates servers write are read; the ones a request writes (If-Modified-Since) are the
+// first form, and read back.
+TEST(HttpDate, ReadsTheDatesServersWriteAndWritesItsOwn) {
     const struct {
         const char* text;
         bool ok;
         int64_t seconds;
+        bool written = false;
     } rows[] = {
-        {"Sun, 06 Nov 1994 08:49:37 GMT", true, 784111777},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", true, 784111777, true},
         {"Sunday, 06-Nov-94 08:49:37 GMT", true, 784111777},
         {"Sun Nov  6 08:49:37 1994", true, 784111777},
         {"6 nov 1994 8:49:37", true, 784111777},
-        {"Thu, 29 Feb 2024 12:00:00 GMT", true, 1709208000},
+        {"Thu, 29 Feb 2024 12:00:00 GMT", true, 1709208000, true},
+        {"Thu, 01 Jan 1970 00:00:00 GMT", true, 0, true},
         {"Thu, 01 Jan 70 00:00:00 GMT", true, 0},
+        {"Tue, 29 Feb 2000 00:00:00 GMT", true, 951782400, true},
+        {"Sun, 28 Feb 2100 23:59:59 GMT", true, 4107542399, true},
         {"Mon, 01 Jan 1601 00:00:00 GMT", true, -11644473600},
-        {"Fri, 31 Dec 9999 23:59:59 GMT", true, 253402300799},
+        {"Fri, 31 Dec 9999 23:59:59 GMT", true, 253402300799, true},
         {"Fri, 30 Feb 2024 12:00:00 GMT", false, 0},
         {"Fri, 32 Jan 2024 12:00:00 GMT", false, 0},
         {"Fri, 01 Jan 1600 12:00:00 GMT", false, 0},
@@ -171,7 +177,13 @@ TEST(HttpDate, ReadsTheDatesServersWrite) {
         if (row.ok) {
             EXPECT_EQ(seconds, row.seconds);
         }
+        if (row.written) {
+            EXPECT_EQ(qm::HttpDate(row.seconds), row.text);
+        }
     }
+    // None is written for a time before 1970 or after 9999.
+    EXPECT_EQ(qm::HttpDate(-1), "");
+    EXPECT_EQ(qm::HttpDate(253402300800), "");
 }
 
 // A cookies file as curl and browsers' export add-ons write it, with the lines that hold no

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -14,6 +13,7 @@
 #include "rendered_page.h"
 #include "scratch.h"
 #include "test_server.h"
+#include "text_checks.h"
 
 namespace qmtest {
 namespace {
@@ -50,25 +50,6 @@ fetch('data.json').then((r) => r.json()).then((d) => {
 // A request that never ends keeps the page from being done, for a few seconds.
 if (location.search === '?stalled') fetch('stalled');
 </script></body></html>)html";
-
-// The folder the browser's profile and temporary files go to, for the life of this object.
-class BrowserTemporaries {
-public:
-    BrowserTemporaries() : folder_("qm-rendered-temp") {
-        const char* saved = std::getenv("TMPDIR");
-        before_ = saved ? saved : "";
-        setenv("TMPDIR", folder_.Root().c_str(), 1);
-    }
-    ~BrowserTemporaries() {
-        if (before_.empty()) unsetenv("TMPDIR");
-        else setenv("TMPDIR", before_.c_str(), 1);
-    }
-    bool AllGone() const { return fs::is_empty(folder_.Root()); }
-
-private:
-    ScratchFolder folder_;
-    std::string before_;
-};
 
 // The file saved for the page whose address path starts with `name`.
 std::string SavedPage(const fs::path& site, const std::string& name) {
@@ -117,8 +98,7 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
         const QmsaveRun run = RunQmsave(c.verb, arguments);
         ASSERT_EQ(run.status, 0) << run.said;
         EXPECT_TRUE(temporaries.AllGone());
-        EXPECT_NE(run.said.find(server.Url(c.page).substr(0, server.Url("/app.html").size())),
-                  std::string::npos);
+        EXPECT_TRUE(Holds(run.said, server.Url(c.page).substr(0, server.Url("/app.html").size())));
         const size_t line = run.said.find(server.Url("/app.html"));
         ASSERT_NE(line, std::string::npos) << run.said;
         EXPECT_EQ(run.said.substr(run.said.find('\n', line) - std::strlen(c.said) + 1,
@@ -137,7 +117,7 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
         const fs::path site = box.Root() / "http-" / LocalHost(server.Port());
         const std::string page = SavedPage(site, "app");
         if (*c.said == '\0') {
-            EXPECT_NE(page.find("<div id=root></div>"), std::string::npos) << page;
+            EXPECT_TRUE(Holds(page, "<div id=root></div>"));
             continue;
         }
         if (std::string(c.page) == "/app.html?stalled") continue;
@@ -148,9 +128,9 @@ TEST(QmsaveRendered, SavesThePageAsTheBrowserShowsIt) {
               "<iframe src=\"frame.html\">", "value=\"typed\"", "<img src=\"data:image/png;base64,",
               "href=\"s.css\"", "data-later=\"lazy.png\" src=\"lazy.png\"",
               "<meta charset=\"utf-8\">"})
-            EXPECT_NE(page.find(shown), std::string::npos) << shown << "\n" << page;
+            EXPECT_TRUE(Holds(page, shown));
         for (const char* gone : {"<script", "javascript:", "onclick"})
-            EXPECT_EQ(page.find(gone), std::string::npos) << gone << "\n" << page;
+            EXPECT_FALSE(Holds(page, gone));
         EXPECT_EQ(ReadFile(site / "pic.png"), "png");
         EXPECT_EQ(ReadFile(site / "lazy.png"), "lazy");
         // A frame from the page's own site as the browser showed it.
@@ -187,7 +167,7 @@ TEST(QmsaveRendered, ASingleFileHandsItsScriptsWhatTheyLoadByNamesTheyMake) {
     const std::string single = ReadFile(file);
     for (const char* held : {"[\"parts/index3.js\",\"data:text/javascript;base64,",
                              "[\"sync.png\",\"data:image/png;base64,cG5n\"]"})
-        EXPECT_NE(single.find(held), std::string::npos) << held << "\n" << single;
+        EXPECT_TRUE(Holds(single, held));
     EXPECT_LT(single.find("<script>(()=>{const m=new Map("), single.find("function grow"));
 
     const size_t asked = server.Log().size();
@@ -196,9 +176,8 @@ TEST(QmsaveRendered, ASingleFileHandsItsScriptsWhatTheyLoadByNamesTheyMake) {
     ASSERT_TRUE(qmsave::PageRenderer(20000, false, [] { return false; })
                     .Render("file://" + file, nullptr, "", &opened, &why))
         << why;
-    EXPECT_NE(opened.html.find("<p id=\"tree\">grown</p>"), std::string::npos) << opened.html;
-    EXPECT_NE(opened.html.find("<img src=\"data:image/png;base64,cG5n\">"), std::string::npos)
-        << opened.html;
+    EXPECT_TRUE(Holds(opened.html, "<p id=\"tree\">grown</p>"));
+    EXPECT_TRUE(Holds(opened.html, "<img src=\"data:image/png;base64,cG5n\">"));
     EXPECT_EQ(server.RequestedTargets(asked), std::vector<std::string>{});
     EXPECT_TRUE(temporaries.AllGone());
 }

@@ -21,6 +21,7 @@
 #include "sha1.h"
 #include "stop_when.h"
 #include "test_server.h"
+#include "text_checks.h"
 #include "web_archive.h"
 
 namespace qmtest {
@@ -29,24 +30,20 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(WebArchiveFields, DigestsAndDatesAreThoseOfTheirStandards) {
-    struct Vector {
-        std::string input;
-        const char* sha1Base32;  // the FIPS 180 examples' digests (a9993e36..., 84983e44...,
-                                 // 34aa973c...), written in base32
-    };
-    const Vector vectors[] = {
+    // The FIPS 180 examples' digests (a9993e36..., 84983e44..., 34aa973c...), in base32.
+    const std::pair<std::string, const char*> vectors[] = {
         {"", "sha1:3I42H3S6NNFQ2MSVX7XZKYAYSCX5QBYJ"},
         {"abc", "sha1:VGMT4NSHA2AWVOR6EVYXQUGCNSONBWE5"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "sha1:QSMD4RA4HPJG5OVOJKQ7SUJJ4XSUM4HR"},
         {std::string(1000000, 'a'), "sha1:GSVJOPGUYTNKJ5Q65MV5XLJHGFSTIALP"},
     };
-    for (const Vector& v : vectors) {
+    for (const auto& [input, digest] : vectors) {
         qm::Sha1 hash;
         // In uneven pieces, so that blocks are filled across calls.
-        for (size_t at = 0; at < v.input.size(); at += 37)
-            hash.Update(v.input.data() + at, std::min<size_t>(37, v.input.size() - at));
-        EXPECT_EQ(qm::WarcDigest(hash), v.sha1Base32) << v.input.substr(0, 20);
+        for (size_t at = 0; at < input.size(); at += 37)
+            hash.Update(input.data() + at, std::min<size_t>(37, input.size() - at));
+        EXPECT_EQ(qm::WarcDigest(hash), digest) << input.substr(0, 20);
     }
     // RFC 4648's examples.
     const std::pair<std::string, std::string> base32[] = {{"", ""},
@@ -197,15 +194,7 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
     const std::string page =
         "<html><img src=\"p.gif\"><img src=\"moved.gif\"><img src=\"gone.gif\">"
         "<img src=\"cut.gif\"><img src=\"large.gif\"></html>";
-    const std::string coded = Compress(page, Wrapper::Gzip);
-    std::string chunked;
-    for (size_t at = 0; at < coded.size(); at += 100) {
-        const std::string piece = coded.substr(at, 100);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
-        chunked += size + piece + "\r\n";
-    }
-    chunked += "0\r\n\r\n";
+    const std::string chunked = Chunked(Compress(page, Wrapper::Gzip), 100);
     std::string large(3 << 20, '\0');
     for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7 % 251);
 
@@ -265,11 +254,9 @@ TEST(WebArchive, EveryExchangeIsRecordedAsItCameOffTheConnection) {
     EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), sizeof cases / sizeof cases[0]);
     const auto largeRecord = RecordsOf(records, "response", server.Url("/large.gif"));
     const std::string digest = largeRecord[0]->Field("WARC-Payload-Digest").substr(5);
-    EXPECT_NE(
-        index.find("\"url\":\"" + server.Url("/large.gif") +
-                   "\",\"mime\":\"image/gif\",\"status\":\"200\",\"digest\":\"" + digest + "\""),
-        std::string::npos)
-        << index;
+    EXPECT_TRUE(Holds(index, "\"url\":\"" + server.Url("/large.gif") +
+                                 "\",\"mime\":\"image/gif\",\"status\":\"200\",\"digest\":\"" +
+                                 digest + "\""));
 }
 
 TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
@@ -279,10 +266,7 @@ TEST(WebArchive, AStopLeavesAnArchiveThatEndsOnAWholeRecord) {
     server.AddStalled("/slow.gif", std::string(5000, 'x'), 1000);
     Sandbox box("qm-warc");
     {
-        StopWhen stop([&server] {
-            std::vector<std::string> asked = server.RequestedTargets();
-            return std::count(asked.begin(), asked.end(), "/slow.gif") > 0;
-        });
+        StopWhenRequested stop(server, "/slow.gif");
         EXPECT_EQ(SaveWithArchive(server.Url("/index.html"), box.Path("index.html"),
                                   box.Path("stopped.warc.gz")),
                   0);
@@ -314,10 +298,8 @@ TEST(WebArchive, OneThatCannotBeWrittenFailsTheCallAndLeavesNone) {
     const QmsaveRun run =
         RunQmsave("page", {server.Url("/index.html"), box.Path("page.html"), "--warc", nowhere});
     EXPECT_EQ(run.status, 1) << run.said;
-    EXPECT_NE(run.said.find("qmsave: nothing was saved: the web archive " + nowhere +
-                            " could not be written"),
-              std::string::npos)
-        << run.said;
+    EXPECT_TRUE(Holds(run.said, "qmsave: nothing was saved: the web archive " + nowhere +
+                                    " could not be written"));
 }
 
 TEST(WebArchive, PictureSavesAndQmsaveWriteOneToo) {

@@ -10,6 +10,7 @@
 
 #include "scratch.h"
 #include "test_server.h"
+#include "text_checks.h"
 #include "tls_front.h"
 #include "zlib_util.h"
 
@@ -137,8 +138,8 @@ TEST(Qmsave, FetchGivesTheBodyOrAReasonAndAStatus) {
     EXPECT_EQ(ReadFile(file), page);
     EXPECT_TRUE(ReadFile(bigFile) == big);
     EXPECT_FALSE(std::filesystem::exists(In(box, "missing")));
-    EXPECT_NE(Qmsave("--help").out.find("qmsave fetch URL [-L] [-o FILE] [--max-filesize BYTES]"),
-              std::string::npos);
+    EXPECT_TRUE(qmtest::Holds(Qmsave("--help").out,
+                              "qmsave fetch URL [-L] [-o FILE] [--max-filesize BYTES]"));
 }
 
 // fetch writes the cookies a login sets with --save-cookies, and with --cookies that file

@@ -1,8 +1,10 @@
-// Coded bodies for tests, made with zlib's own deflate.
+// Coded bodies for tests: compressed with zlib's own deflate, and in chunks.
 #pragma once
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -24,6 +26,17 @@ inline std::string Compress(const std::string& text, Wrapper wrapper) {
     out.resize(s.total_out);
     deflateEnd(&s);
     return out;
+}
+
+// `body` in chunks of at most `piece` bytes, then the last chunk.
+inline std::string Chunked(const std::string& body, size_t piece) {
+    std::string chunked;
+    for (size_t at = 0; at < body.size(); at += piece) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", std::min(piece, body.size() - at));
+        chunked += size + body.substr(at, piece) + "\r\n";
+    }
+    return chunked + "0\r\n\r\n";
 }
 
 // Text that looks like a page and does not compress to nothing.

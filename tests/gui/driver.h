@@ -7,7 +7,6 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
@@ -32,15 +31,9 @@ inline std::string Narrow(const std::wstring& text) {
     return narrow;
 }
 
-// Polls until pred is true or the deadline passes; the last result of pred.
-inline bool WaitUntil(const std::function<bool()>& pred, DWORD timeoutMs = kDeadlineMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!pred()) {
-        if (GetTickCount64() >= deadline) return pred();
-        Sleep(20);
-    }
-    return true;
-}
+using qmtest::ReadFile;
+using qmtest::WaitUntil;
+using qmtest::WriteFile;
 
 // WM_GETTEXT reaches into the other process; GetWindowText would not for controls.
 inline std::wstring Text(HWND window) {
@@ -65,45 +58,19 @@ inline std::wstring ProgramFolder() {
     return fs::path(path).parent_path().wstring();
 }
 
-// A fresh, empty folder for one test, named for this process so that two test trees running
-// at once do not share it.
-class ScratchFolder {
+// A fresh, empty folder for one test, with the paths the program is given.
+class ScratchFolder : public qmtest::ScratchFolder {
 public:
     explicit ScratchFolder(const std::wstring& name)
-        : m_path((fs::temp_directory_path() /
-                  (L"qm_gui_" + name + L"_" + std::to_wstring(GetCurrentProcessId())))
-                     .wstring()) {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-        fs::create_directory(m_path);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const std::wstring& path() const { return m_path; }
-    std::wstring operator/(const std::wstring& name) const { return m_path + L"\\" + name; }
-
-private:
-    std::wstring m_path;
+        : qmtest::ScratchFolder("qm_gui_" + Narrow(name)) {}
+    std::wstring path() const { return Root().wstring(); }
+    std::wstring operator/(const std::wstring& name) const { return path() + L"\\" + name; }
 };
 
 inline bool FileExists(const std::wstring& path) {
     std::error_code ignored;
     return fs::is_regular_file(path, ignored);
 }
-using qmtest::ReadFile;
-using qmtest::WriteFile;
-// Names of the files directly in folder, sorted.
-inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    std::error_code ignored;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
-        if (entry.is_regular_file()) names.push_back(entry.path().filename().wstring());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 inline PROCESS_INFORMATION Start(const std::wstring& program, const std::wstring& folder) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);

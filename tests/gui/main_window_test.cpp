@@ -79,11 +79,8 @@ TEST(MainWindow, EveryCommandChecksTheUrlAndItsOptionDialogAsksForAPath) {
                 }
                 SendMessageW(GetDlgItem(dialog, IDC_COMPLETE), BM_CLICK, 0, 0);
             }
-            if (closeBox) {
-                PostMessageW(dialog, WM_CLOSE, 0, 0);
-            } else {
-                Click(dialog, IDCANCEL);
-            }
+            if (closeBox) PostMessageW(dialog, WM_CLOSE, 0, 0);
+            else Click(dialog, IDCANCEL);
             EXPECT_TRUE(app.ClosedQuietly(dialog));
         }
     }

@@ -111,7 +111,7 @@ TEST(Saves, PagesAreSavedWithWhatTheirModeAsksForAndAStopKeepsTheOldFile) {
         }));
         PostMessageW(progress, WM_COMMAND, MAKEWPARAM(c.stop, BN_CLICKED), 0);
         EXPECT_EQ(app.TakeMessageBox(), kStopped);
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(qmtest::FilesBelow(folder.Root()), std::vector<std::string>{"saved.html"});
         EXPECT_EQ(ReadFile(path), kPrecious);
 
         StartSave(app, c.command, site.Url(c.start), path, c.content);
@@ -211,7 +211,7 @@ TEST(Saves, AFailedSaveKeepsTheFileItWouldReplace) {
         const wchar_t* error = c.command == IDC_SAVE_MULTIPLE ? L"Error!" : L"error!";
         EXPECT_EQ(app.TakeMessageBox(), (Box{L"", error}));
         EXPECT_FALSE(IsWindow(options));
-        EXPECT_EQ(FilesIn(folder.path()), std::vector<std::wstring>{L"saved.html"});
+        EXPECT_EQ(qmtest::FilesBelow(folder.Root()), std::vector<std::string>{"saved.html"});
         EXPECT_EQ(ReadFile(page), kPrecious);
     }
 }

@@ -3,7 +3,6 @@
 // browser apart from an answer.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -66,15 +65,13 @@ TEST(DevTools, RunsCommandsAndTellsARefusalAndALostBrowserApart) {
 // profile folder is gone after every ending.
 TEST(DevTools, ABrowserThatDoesNotListenIsAFailureAndLeavesNoProfile) {
     if (!fs::exists(kSystemChromium)) GTEST_SKIP() << "no " << kSystemChromium;
-    qmtest::ScratchFolder folder("qm-browser");
-    const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", folder.Root().c_str(), 1);
+    qmtest::BrowserTemporaries temporaries;
     std::string why;
     int port = 0;
     std::string path;
     {
         PosixBrowser missing;
-        EXPECT_FALSE(missing.Start(folder.Root() / "no-such-browser", &why));
+        EXPECT_FALSE(missing.Start(temporaries.Root() / "no-such-browser", &why));
         EXPECT_NE(why.find("cannot be run"), std::string::npos) << why;
         PosixBrowser quitting;
         ASSERT_TRUE(quitting.Start("/bin/true", &why)) << why;
@@ -84,9 +81,7 @@ TEST(DevTools, ABrowserThatDoesNotListenIsAFailureAndLeavesNoProfile) {
         ASSERT_TRUE(running.Start(kSystemChromium, &why)) << why;
         ASSERT_TRUE(running.WaitForEndpoint(Now() + 30000, &port, &path, &why)) << why;
     }
-    if (saved.empty()) unsetenv("TMPDIR");
-    else setenv("TMPDIR", saved.c_str(), 1);
-    EXPECT_TRUE(fs::is_empty(folder.Root()));
+    EXPECT_TRUE(temporaries.AllGone());
 }
 
 }  // namespace

@@ -148,7 +148,7 @@ TEST(ImageCommandEndToEnd, SavesALoopbackPageAsAJpegAndExitEndsEveryRenderer) {
     EXPECT_TRUE(picture.Shows(1275, 2391, 200, 30, 60));
     EXPECT_TRUE(picture.Shows(640, 2800, 20, 160, 90));
     // Nothing but the picture is left beside it: no part file, no log.
-    EXPECT_EQ(FilesIn(out.path()), std::vector<std::wstring>{L"page.jpg"});
+    EXPECT_EQ(qmtest::FilesBelow(out.Root()), std::vector<std::string>{"page.jpg"});
     ASSERT_TRUE(app.WaitIdle());
 
     // Exit ends them all, also one started by hand.

@@ -1,7 +1,6 @@
 // The browser side of the renderer: JSON, WebSocket frames, base64 and DevTools messages.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <string>
 
 #include "base64.h"

@@ -12,6 +12,7 @@
 #include "references.h"
 #include "scan.h"
 #include "platform/stop_token.h"
+#include "../support/text_checks.h"
 
 namespace qm {
 namespace {
@@ -38,7 +39,11 @@ struct Collect : ReferenceVisitor {
 };
 
 TEST(ReadReferences, FindsEveryFormByTheStructure) {
-    const std::pair<const char*, const char*> cases[] = {
+    const struct {
+        std::string text;
+        const char* found;
+        TextKind kind = TextKind::kHtml;
+    } cases[] = {
         {"<IMG SRC='a.gif'><img src=b.gif alt=x><img\nsrc = \"c d.png\">",
          "2 a.gif|2 b.gif|2 c d.png"},
         {"<img srcset=\"a.png 1x, b.webp 2x,c.avif\" src=d.png>",
@@ -86,49 +91,41 @@ TEST(ReadReferences, FindsEveryFormByTheStructure) {
          "pathtoroot = \"../../\";o={URL_ROOT : './x/', b:base_url};base_url='..';mybase_url='no'"
          "</script>",
          "255 ../|255 ./|255 ../../|255 ./x/|255 .."},
+        {"div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
+         "2 i.png|3 c.css|6 f.ttf", TextKind::kStyleSheet},
+        {"n.html('<img src=\"'+relpath+'sync_off.png\"/>');e.src=`${e.src.slice(0,-9)}plus.png`;"
+         "t='image/png';c=\"//cdn/a.png\";x='.png';u='http://h/b.gif'",
+         "2 sync_off.png|2 plus.png", TextKind::kScript},
+        // The files a script loads: by their extension, or a name and extension given apart.
+        {"createElem(doc, tag, 'search.js');x='a-search-index.js';"
+         "loadScript(resourcePath(\"search-index\", \".js\"));c=\"s.css\";f='f.woff2';"
+         "d='d.json';n=\"x.txt\";e='.js';m=`${a}.css`;q=(x,\".json\")",
+         "5 search.js|5 a-search-index.js|5 search-index.js|3 s.css|6 f.woff2|5 d.json",
+         TextKind::kScript},
+        // Doxygen's search data: a results page and its script per section and first letter.
+        {"var indexSectionsWithContent =\n{\n  0: \"a\\u00e9\xC3\xA9z\",\n  1: \"m\"\n};\n"
+         "var indexSectionNames =\n{\n  0: \"all\",\n  1: \"classes\"\n};",
+         "4 all_0.html|5 all_0.js|4 all_1.html|5 all_1.js|4 all_2.html|5 all_2.js|"
+         "4 all_3.html|5 all_3.js|4 classes_0.html|5 classes_0.js|4 nomatches.html",
+         TextKind::kScript},
+        // Doxygen's navigation tree: the scripts of its index, and of a node's children.
+        {"var NAVTREE =\n[\n  [ \"SDL\", \"index.html\", [\n    [ \"Files\", "
+         "\"files.html\", \"files_dup\" ],\n    [ \"A\", \"a.html#x\", null ],\n"
+         "    [ \"B\", \"b\", \"no\" ] ] ]\n];\nvar NAVTREEINDEX =\n[\n\"a.html\",\n"
+         "\"d1/b.html#c\"\n];",
+         "5 navtreeindex0.js|5 navtreeindex1.js|5 files_dup.js", TextKind::kScript},
     };
-    for (const auto& [text, found] : cases) EXPECT_EQ(Collect(text).found, found) << text;
-    EXPECT_EQ(Collect("div.a .icon{x:url(i.png)} @import 'c.css'; b{x:url(\"f.ttf\")}",
-                      TextKind::kStyleSheet)
-                  .found,
-              "2 i.png|3 c.css|6 f.ttf");
-    EXPECT_EQ(Collect("n.html('<img src=\"'+relpath+'sync_off.png\"/>');e.src=`${e.src.slice(0,"
-                      "-9)}plus.png`;t='image/png';c=\"//cdn/a.png\";x='.png';u='http://h/b.gif'",
-                      TextKind::kScript)
-                  .found,
-              "2 sync_off.png|2 plus.png");
-    // The files a script loads: by their extension, or a name and extension given apart.
-    EXPECT_EQ(Collect("createElem(doc, tag, 'search.js');x='a-search-index.js';"
-                      "loadScript(resourcePath(\"search-index\", \".js\"));c=\"s.css\";f='f.woff2';"
-                      "d='d.json';n=\"x.txt\";e='.js';m=`${a}.css`;q=(x,\".json\")",
-                      TextKind::kScript)
-                  .found,
-              "5 search.js|5 a-search-index.js|5 search-index.js|3 s.css|6 f.woff2|5 d.json");
-    // Doxygen's search data: a results page and its script per section and first letter.
-    EXPECT_EQ(
-        Collect("var indexSectionsWithContent =\n{\n  0: \"a\\u00e9\xC3\xA9z\",\n  1: \"m\"\n};\n"
-                "var indexSectionNames =\n{\n  0: \"all\",\n  1: \"classes\"\n};",
+    for (const auto& c : cases) EXPECT_EQ(Collect(c.text, c.kind).found, c.found) << c.text;
+    std::string letters(17, 'a');
+    EXPECT_TRUE(qmtest::Holds(
+        Collect("indexSectionsWithContent={0:'" + letters + "'};indexSectionNames={0:'f'}",
                 TextKind::kScript)
             .found,
-        "4 all_0.html|5 all_0.js|4 all_1.html|5 all_1.js|4 all_2.html|5 all_2.js|"
-        "4 all_3.html|5 all_3.js|4 classes_0.html|5 classes_0.js|4 nomatches.html");
-    // Doxygen's navigation tree: the scripts of its index, and of a node's children.
-    EXPECT_EQ(Collect("var NAVTREE =\n[\n  [ \"SDL\", \"index.html\", [\n    [ \"Files\", "
-                      "\"files.html\", \"files_dup\" ],\n    [ \"A\", \"a.html#x\", null ],\n"
-                      "    [ \"B\", \"b\", \"no\" ] ] ]\n];\nvar NAVTREEINDEX =\n[\n\"a.html\",\n"
-                      "\"d1/b.html#c\"\n];",
-                      TextKind::kScript)
-                  .found,
-              "5 navtreeindex0.js|5 navtreeindex1.js|5 files_dup.js");
-    std::string letters(17, 'a');
-    EXPECT_NE(Collect("indexSectionsWithContent={0:'" + letters + "'};indexSectionNames={0:'f'}",
-                      TextKind::kScript)
-                  .found.find("|5 f_f.js|4 f_10.html|5 f_10.js|4 nomatches.html"),
-              std::string::npos);
+        "|5 f_f.js|4 f_10.html|5 f_10.js|4 nomatches.html"));
     std::string list;
     for (int i = 0; i < 40; ++i) list += "'" + std::to_string(i) + ".gif',";
-    EXPECT_EQ(Collect(list, TextKind::kScript).found.find("|2 32.gif"), std::string::npos);
-    EXPECT_NE(Collect(list, TextKind::kScript).found.find("|2 31.gif"), std::string::npos);
+    EXPECT_TRUE(qmtest::Holds(Collect(list, TextKind::kScript).found, "|2 31.gif"));
+    EXPECT_FALSE(qmtest::Holds(Collect(list, TextKind::kScript).found, "|2 32.gif"));
 }
 
 // An @import is found with the rule around it and the conditions after its URL.

@@ -16,10 +16,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "sockets.h"
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,9 +15,9 @@
 
 namespace qmtest {
 
-// Polls `done` until it holds or `seconds` have passed; its last result.
-inline bool WaitUntil(const std::function<bool()>& done, int seconds = 30) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+// Polls `done` until it holds or `ms` milliseconds have passed; its last result.
+inline bool WaitUntil(const std::function<bool()>& done, int ms = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return done();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -55,6 +56,27 @@ public:
 private:
     std::filesystem::path root_;
 };
+
+#ifndef _WIN32
+// A scratch folder that TMPDIR names while it lives: where a browser started meanwhile keeps
+// its profile and temporary files.
+class BrowserTemporaries : public ScratchFolder {
+public:
+    BrowserTemporaries() : ScratchFolder("qm-browser-temp") {
+        const char* before = std::getenv("TMPDIR");
+        before_ = before ? before : "";
+        setenv("TMPDIR", Root().c_str(), 1);
+    }
+    ~BrowserTemporaries() {
+        if (before_.empty()) unsetenv("TMPDIR");
+        else setenv("TMPDIR", before_.c_str(), 1);
+    }
+    bool AllGone() const { return std::filesystem::is_empty(Root()); }
+
+private:
+    std::string before_;
+};
+#endif
 
 // A scratch folder the library takes paths in with a backslash, as callers on Windows write them.
 class Sandbox : public ScratchFolder {
