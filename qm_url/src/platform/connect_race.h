@@ -1,8 +1,7 @@
-// How the addresses of a host race to connect, the same on every system (included by the
-// socket file of each system after its own socket headers): each attempt runs
+// How the addresses of a host race to connect, the same on every system: each attempt runs
 // alone for kConnectHeadStartMs, then the next address starts beside it, and an attempt that
 // fails lets the next one start at once (RFC 8305). The first to connect wins; the others
-// are closed.
+// are closed. Included by the socket file of each system after its own socket headers.
 #pragma once
 
 #include <algorithm>
