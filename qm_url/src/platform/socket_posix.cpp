@@ -1,8 +1,6 @@
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <vector>
 #include <fcntl.h>

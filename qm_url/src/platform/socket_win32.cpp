@@ -2,7 +2,6 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <vector>
 
